@@ -1,0 +1,26 @@
+// Host events: the module subscribes callbacks with AutoFunc objects; the
+// host fires "PostCli" after every top-level command and "ExitCli" and "Exit"
+// when it ends.
+#pragma once
+#include <string_view>
+#include <vector>
+
+class AutoFunc;
+
+namespace cv {
+
+class Events {
+public:
+    static Events& global();
+    void subscribe(const AutoFunc* f);
+    void unsubscribe(const AutoFunc* f);
+    // Runs every callback of the event in subscription order; a callback that
+    // throws is skipped so that the others still run.
+    void fire(std::string_view event, void* data = nullptr);
+    std::vector<const AutoFunc*> subscribers(std::string_view event) const;
+
+private:
+    std::vector<const AutoFunc*> subs_;
+};
+
+}  // namespace cv

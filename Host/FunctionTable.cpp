@@ -1,0 +1,403 @@
+#include "FunctionTable.h"
+
+#include <algorithm>
+#include <cctype>
+#include <charconv>
+#include <cstring>
+#include <new>
+
+#include "FuncArgs.h"
+
+namespace cv {
+
+namespace {
+
+std::string lowerName(std::string_view s) {
+    std::string k(s);
+    for (char& c : k) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return k;
+}
+
+std::string format(const char* fmt, std::initializer_list<PrintfArg> args) { return sp_Format(fmt, args); }
+
+}  // namespace
+
+// ---------------------------------------------------------------- table
+
+FunctionTable& FunctionTable::global() {
+    static FunctionTable* table = new FunctionTable;  // outlives every module's static objects
+    return *table;
+}
+
+void FunctionTable::add(const FuncConstruct* f) {
+    map_[lowerName(f->name())].push_back(f);
+    ++generation_;
+}
+
+void FunctionTable::remove(const FuncConstruct* f) {
+    auto it = map_.find(lowerName(f->name()));
+    if (it == map_.end()) return;
+    auto& v = it->second;
+    v.erase(std::remove(v.begin(), v.end(), f), v.end());
+    if (v.empty()) map_.erase(it);
+    ++generation_;
+}
+
+const FuncConstruct* FunctionTable::find(std::string_view name) const {
+    char buf[64];
+    std::string_view key;
+    std::string big;
+    if (name.size() <= sizeof buf) {
+        for (size_t i = 0; i < name.size(); ++i)
+            buf[i] = static_cast<char>(std::tolower(static_cast<unsigned char>(name[i])));
+        key = std::string_view(buf, name.size());
+    } else {
+        big = lowerName(name);
+        key = big;
+    }
+    auto it = map_.find(std::string(key));
+    return it == map_.end() ? nullptr : it->second.back();
+}
+
+std::vector<const FuncConstruct*> FunctionTable::all() const {
+    std::vector<std::pair<std::string, const FuncConstruct*>> items;
+    items.reserve(map_.size());
+    for (auto& [k, v] : map_) items.emplace_back(k, v.back());
+    std::sort(items.begin(), items.end(), [](auto& a, auto& b) { return a.first < b.first; });
+    std::vector<const FuncConstruct*> out;
+    out.reserve(items.size());
+    for (auto& it : items) out.push_back(it.second);
+    return out;
+}
+
+}  // namespace cv
+
+// ---------------------------------------------------------------- registration
+
+FuncConstruct::FuncConstruct(const char* name, ArgTypeList<argType> kinds, ArgTypeList<MultiDef> multi, int minArgs,
+                             int maxArgs, FuncHandler handler, const char* text, PythonReturnType pythonReturn,
+                             const FunctionOption& options)
+    : name_(name), kinds_(std::move(kinds)), multi_(std::move(multi)), min_(minArgs), max_(maxArgs),
+      handler_(handler), text_(text ? text : ""), pythonReturn_(pythonReturn), options_(options) {
+    cv::FunctionTable::global().add(this);
+}
+
+FuncConstruct::~FuncConstruct() { cv::FunctionTable::global().remove(this); }
+
+namespace cv {
+
+// ---------------------------------------------------------------- messages
+
+// Collects what one handler call sends: the first error becomes the call's
+// error; warnings and information go to the caller's sink as they come.
+class CallMessages : public MessageHandler {
+public:
+    void report(Severity s, const std::string& text) override {
+        if (s == Error) {
+            if (errors++ == 0) firstError = text;
+            else if (sink && *sink) (*sink)(Warning, text);
+        } else if (sink && *sink) {
+            (*sink)(s, text);
+        }
+    }
+    void reset(const MessageSink* s) {
+        errors = 0;
+        firstError.clear();
+        sink = s;
+    }
+    int errors = 0;
+    std::string firstError;
+    const MessageSink* sink = nullptr;
+    bool busy = false;
+};
+
+Caller::Caller(MessageSink sink) : sink_(std::move(sink)) {}
+Caller::~Caller() = default;
+
+// A collector per active call, reused when neither a caller nor a handler
+// still holds it (handlers may keep a copy of their message handler).
+YRef<CallMessages> Caller::messages() {
+    for (auto& m : pool_)
+        if (!m->busy && m->refCount() == 1) return m;
+    pool_.push_back(makeYRef<CallMessages>());
+    return pool_.back();
+}
+
+// ---------------------------------------------------------------- calling
+
+namespace {
+
+// Converts argument i to its registered kind; false with a message when refused.
+bool convertArg(const FuncConstruct& f, int i, const ValuePtr& in, ValuePtr& out, std::string& error) {
+    const char* fn = f.name();
+    Kind k = in ? in->kind() : Kind::None;
+    if (k == Kind::None) {
+        error = format("Argument %d in function '%s' has no value", {i + 1, fn});
+        return false;
+    }
+    bool integral = k == Kind::Integer || k == Kind::Integer64 || k == Kind::Bool;
+    switch (f.kindOf(i)) {
+        case ArgNumeric:
+            if (k == Kind::String) {
+                error = format("Argument %d in function '%s' must be numeric, not a string", {i + 1, fn});
+                return false;
+            }
+            break;
+        case ArgReal:
+            if (k == Kind::String || k == Kind::Complex) {
+                error = format("Argument %d in function '%s' must be real, not %s",
+                               {i + 1, fn, k == Kind::String ? "a string" : "complex"});
+                return false;
+            }
+            break;
+        case ArgString:
+            if (k == Kind::Complex) {
+                error = format("Argument %d in function '%s' must be a string, not complex", {i + 1, fn});
+                return false;
+            }
+            if (k != Kind::String) {
+                out = in->convertedTo(Kind::String);
+                return true;
+            }
+            break;
+        case ArgAnyVector:
+            out = in;
+            return true;
+        case ArgAny:
+            break;
+    }
+    out = integral ? in->convertedTo(Kind::Real) : in;
+    return true;
+}
+
+// Arguments live in a small inline array for the common short calls.
+class ArgBuffer {
+public:
+    explicit ArgBuffer(size_t n) : n_(n) {
+        if (n > kInline) heap_.resize(n);
+    }
+    ValuePtr& operator[](size_t i) { return n_ > kInline ? heap_[i] : inline_[i]; }
+    std::span<const ValuePtr> span() const {
+        return n_ > kInline ? std::span<const ValuePtr>(heap_) : std::span<const ValuePtr>(inline_, n_);
+    }
+
+private:
+    static constexpr size_t kInline = 6;
+    size_t n_;
+    ValuePtr inline_[kInline];
+    std::vector<ValuePtr> heap_;
+};
+
+std::string countMessage(const FuncConstruct& f, size_t given) {
+    if (f.minArgs() == f.maxArgs())
+        return format("Function '%s' takes %d argument%s, %d given",
+                      {f.name(), f.minArgs(), f.minArgs() == 1 ? "" : "s", int(given)});
+    return format("Function '%s' takes %d to %d arguments, %d given",
+                  {f.name(), f.minArgs(), f.maxArgs(), int(given)});
+}
+
+}  // namespace
+
+bool Caller::call(std::string_view name, std::span<const ValuePtr> args, ValuePtr& out, std::string& error) {
+    const FuncConstruct* f = FunctionTable::global().find(name);
+    if (!f) {
+        error = "Unknown function '" + std::string(name) + "'";
+        return false;
+    }
+    return call(*f, args, out, error);
+}
+
+bool Caller::call(const FuncConstruct& f, std::span<const ValuePtr> args, ValuePtr& out, std::string& error) {
+    if (int64_t(args.size()) < f.minArgs() || int64_t(args.size()) > f.maxArgs()) {
+        error = countMessage(f, args.size());
+        return false;
+    }
+    ArgBuffer conv(args.size());
+    int64_t divisions = 1;
+    bool statistic = false;
+    std::vector<bool> split;
+    for (size_t i = 0; i < args.size(); ++i) {
+        if (!convertArg(f, int(i), args[i], conv[i], error)) return false;
+        MultiDef rule = f.multiOf(int(i));
+        int64_t d = conv[i]->numDivisions();
+        if ((rule == MultiPerDivision || rule == MultiStatistic) && d > 1) {
+            if (divisions > 1 && d != divisions) {
+                error = format("Arguments of function '%s' have different numbers of divisions (%d and %d)",
+                               {f.name(), (long long)divisions, (long long)d});
+                return false;
+            }
+            divisions = d;
+            split.resize(args.size());
+            split[i] = true;
+            statistic = statistic || rule == MultiStatistic;
+        }
+    }
+    if (divisions > 1) return callDivided(f, conv.span(), divisions, split, statistic, out, error);
+    return invoke(f, conv.span(), out, error);
+}
+
+bool Caller::callDivided(const FuncConstruct& f, std::span<const ValuePtr> args, int64_t divisions,
+                         const std::vector<bool>& split, bool statistic, ValuePtr& out, std::string& error) {
+    std::vector<ValuePtr> parts;
+    parts.reserve(size_t(divisions));
+    std::vector<ValuePtr> one(args.begin(), args.end());
+    std::vector<std::string> labels;
+    for (size_t i = 0; i < args.size(); ++i)
+        if (split[i] && int64_t(args[i]->divisionLabels().size()) == divisions) {
+            labels = args[i]->divisionLabels();
+            break;
+        }
+    for (int64_t d = 0; d < divisions; ++d) {
+        for (size_t i = 0; i < args.size(); ++i)
+            if (split[i]) one[i] = args[i]->division(d);
+        ValuePtr part;
+        if (!invoke(f, one, part, error)) return false;
+        parts.push_back(std::move(part));
+    }
+    bool scalars = std::all_of(parts.begin(), parts.end(),
+                               [](const ValuePtr& p) { return p->size() == 1 && p->isNumeric(); });
+    if (statistic && scalars) {
+        out = collectStatistic(parts, labels);
+        return true;
+    }
+    if (!joinDivisions(parts, labels, out, error)) {
+        error = format("Function '%s': %s", {f.name(), error});
+        return false;
+    }
+    return true;
+}
+
+bool Caller::invoke(const FuncConstruct& f, std::span<const ValuePtr> args, ValuePtr& out, std::string& error) {
+    const char* fn = f.name();
+    FuncArgs fa(fn, args);
+    FuncResult fr(fn, &fa);
+    YRef<CallMessages> msgs = messages();
+    msgs->reset(&sink_);
+    msgs->busy = true;
+    struct Release {
+        CallMessages* m;
+        ~Release() { m->busy = false; }
+    } release{msgs.get()};
+
+    FUNC_ERROR rc;
+    try {
+        static const ScpParseContext parseContext;
+        static const FunctionRunTime runTime;
+        rc = f.handler()(fa, &fr, YRef<MessageHandler>(msgs.get()), parseContext, runTime);
+    } catch (const CorvantaException& e) {
+        error = e.what();
+        return false;
+    } catch (const std::bad_alloc&) {
+        error = format("Not enough memory to complete function '%s'", {fn});
+        return false;
+    } catch (const std::exception& e) {
+        error = format("Internal error in function '%s': %s", {fn, e.what()});
+        return false;
+    } catch (...) {
+        error = format("Internal error in function '%s'", {fn});
+        return false;
+    }
+    if (!fr.finished()) {
+        error = format("Function '%s' returned without finishing its result", {fn});
+        return false;
+    }
+    if (rc == FuncOk) {
+        if (msgs->errors && sink_) sink_(MessageHandler::Error, msgs->firstError);
+        out = fr.take();
+        return true;
+    }
+    if (msgs->errors) error = msgs->firstError;
+    else if (rc == FuncError || rc == FuncFailed) error = format("Function '%s' failed", {fn});
+    else error = format("Function '%s' returned an unknown status %d", {fn, int(rc)});
+    return false;
+}
+
+// ---------------------------------------------------------------- divisions
+
+bool joinDivisions(std::span<const ValuePtr> parts, const std::vector<std::string>& labels, ValuePtr& out,
+                   std::string& error) {
+    if (std::all_of(parts.begin(), parts.end(), [](const ValuePtr& p) { return p->kind() == Kind::None; })) {
+        out = Value::none();
+        return true;
+    }
+    Kind kind = Kind::None;
+    for (const auto& p : parts) {
+        Kind k = p->kind();
+        if (k == Kind::Integer || k == Kind::Integer64 || k == Kind::Bool) k = Kind::Real;
+        if (kind == Kind::None) kind = k;
+        else if (k != kind) {
+            if ((kind == Kind::Real && k == Kind::Complex) || (kind == Kind::Complex && k == Kind::Real))
+                kind = Kind::Complex;
+            else {
+                error = "the results of its divisions are of different kinds";
+                return false;
+            }
+        }
+    }
+    std::vector<int64_t> lengths;
+    for (const auto& p : parts)
+        for (int64_t d = 0; d < p->numDivisions(); ++d) lengths.push_back(p->divisionLength(d));
+    auto joined = Value::makeDivided(kind, lengths);
+    size_t es = elementSize(kind);
+    auto* dst = static_cast<unsigned char*>(joined->mutableData());
+    for (const auto& p : parts) {
+        ValuePtr c = p->kind() == kind ? p : p->convertedTo(kind);
+        if (kind == Kind::String) {
+            char** s = reinterpret_cast<char**>(dst);
+            for (int64_t i = 0; i < c->size(); ++i) {
+                const char* t = c->strings()[i];
+                if (t && !(s[i] = strdup(t))) throw std::bad_alloc();
+            }
+        } else if (c->size()) {
+            std::memcpy(dst, c->rawData(), size_t(c->size()) * es);
+        }
+        dst += size_t(c->size()) * es;
+    }
+    bool allRefs = std::all_of(parts.begin(), parts.end(), [](const ValuePtr& p) { return bool(p->ref()); });
+    if (allRefs) {
+        std::vector<ValuePtr> refs;
+        for (const auto& p : parts)
+            refs.push_back(p->ref()->size() == p->size() ? p->ref() : nullptr);
+        if (std::all_of(refs.begin(), refs.end(), [](const ValuePtr& r) { return bool(r); })) {
+            std::vector<std::string> none;
+            ValuePtr ref;
+            std::string ignored;
+            if (joinDivisions(refs, none, ref, ignored)) joined->setRef(ref);
+        }
+    }
+    const Value& first = *parts.front();
+    joined->setPhysType(first.physType());
+    if (joined->ref()) {
+        joined->setRefPhysType(first.refPhysType());
+        joined->setRefName(first.refName());
+    }
+    joined->setName(first.name());
+    if (labels.size() == lengths.size()) joined->setDivisionLabels(labels);
+    out = joined;
+    return true;
+}
+
+ValuePtr collectStatistic(std::span<const ValuePtr> parts, const std::vector<std::string>& labels) {
+    bool complex = std::any_of(parts.begin(), parts.end(), [](const ValuePtr& p) { return p->kind() == Kind::Complex; });
+    int64_t n = int64_t(parts.size());
+    auto v = Value::make(complex ? Kind::Complex : Kind::Real, n);
+    for (int64_t d = 0; d < n; ++d) {
+        if (complex) static_cast<cplx*>(v->mutableData())[d] = parts[size_t(d)]->complexAt(0);
+        else static_cast<double*>(v->mutableData())[d] = parts[size_t(d)]->realAt(0);
+    }
+    auto ref = Value::make(Kind::Real, n);
+    double* x = static_cast<double*>(ref->mutableData());
+    bool numeric = int64_t(labels.size()) == n;
+    for (int64_t d = 0; d < n && numeric; ++d) {
+        const std::string& l = labels[size_t(d)];
+        auto r = std::from_chars(l.data(), l.data() + l.size(), x[d]);
+        numeric = r.ec == std::errc() && r.ptr == l.data() + l.size();
+    }
+    if (!numeric)
+        for (int64_t d = 0; d < n; ++d) x[d] = double(d);
+    v->setRef(ref);
+    v->setPhysType(parts.front()->physType());
+    return v;
+}
+
+}  // namespace cv

@@ -1,0 +1,76 @@
+// The host's function table and the calling pipeline every script function
+// call goes through: look-up, count check, conversion of the arguments to
+// their registered kinds, the multi-division rules, the handler, and the
+// collection of the result or of the one error message.
+#pragma once
+#include <cstdint>
+#include <functional>
+#include <span>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+#include <vector>
+
+#include "FuncContract.h"
+#include "Value.h"
+
+namespace cv {
+
+class FunctionTable {
+public:
+    static FunctionTable& global();
+
+    void add(const FuncConstruct* f);
+    void remove(const FuncConstruct* f);
+    // Case-insensitive; the latest registration of a name wins.
+    const FuncConstruct* find(std::string_view name) const;
+    // Sorted by name, case-insensitively.
+    std::vector<const FuncConstruct*> all() const;
+    size_t size() const noexcept { return map_.size(); }
+    // Changes whenever a function is added or removed, so callers can cache look-ups.
+    uint64_t generation() const noexcept { return generation_; }
+
+private:
+    std::unordered_map<std::string, std::vector<const FuncConstruct*>> map_;
+    uint64_t generation_ = 1;
+};
+
+using MessageSink = std::function<void(MessageHandler::Severity, const std::string&)>;
+
+class CallMessages;
+
+class Caller {
+public:
+    explicit Caller(MessageSink sink = {});
+    ~Caller();
+    Caller(const Caller&) = delete;
+    Caller& operator=(const Caller&) = delete;
+
+    // Calls a function; true with `out` set, or false with `error` set to the
+    // one message that explains the failure. Never throws for a failing
+    // handler: exceptions are caught here and reported as errors.
+    bool call(std::string_view name, std::span<const ValuePtr> args, ValuePtr& out, std::string& error);
+    bool call(const FuncConstruct& f, std::span<const ValuePtr> args, ValuePtr& out, std::string& error);
+
+    // Receives warnings and informational messages sent by handlers.
+    void setSink(MessageSink sink) { sink_ = std::move(sink); }
+
+private:
+    bool invoke(const FuncConstruct& f, std::span<const ValuePtr> args, ValuePtr& out, std::string& error);
+    bool callDivided(const FuncConstruct& f, std::span<const ValuePtr> args, int64_t divisions,
+                     const std::vector<bool>& split, bool statistic, ValuePtr& out, std::string& error);
+    YRef<CallMessages> messages();
+
+    MessageSink sink_;
+    std::vector<YRef<CallMessages>> pool_;
+};
+
+// Joins per-division results into one divided value; false with a message
+// when they cannot be joined.
+bool joinDivisions(std::span<const ValuePtr> parts, const std::vector<std::string>& labels, ValuePtr& out,
+                   std::string& error);
+// One value per division of one-element results, against the labels (numeric
+// labels as they read, else 0 ... d-1).
+ValuePtr collectStatistic(std::span<const ValuePtr> parts, const std::vector<std::string>& labels);
+
+}  // namespace cv

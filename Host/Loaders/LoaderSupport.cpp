@@ -1,0 +1,291 @@
+#include "LoaderSupport.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <charconv>
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <limits>
+#include <new>
+#include <system_error>
+
+namespace cv::load {
+
+LoadError::LoadError(const std::string& file, int64_t line, const std::string& message)
+    : std::runtime_error(file + ": " + (line > 0 ? "line " + std::to_string(line) + ": " : std::string()) +
+                         message),
+      file_(file),
+      line_(line) {}
+
+}  // namespace cv::load
+
+namespace cv::load::detail {
+
+void fail(const std::string& file, int64_t line, const std::string& message) {
+    throw LoadError(file, line, message);
+}
+
+namespace {
+
+struct FileCloser {
+    void operator()(std::FILE* f) const { std::fclose(f); }
+};
+
+}  // namespace
+
+FileBuffer readWholeFile(const std::string& path) {
+    std::error_code ec;
+    const auto status = std::filesystem::status(path, ec);
+    if (std::filesystem::is_directory(status)) fail(path, 0, "cannot load a directory");
+    std::unique_ptr<std::FILE, FileCloser> file(std::fopen(path.c_str(), "rb"));
+    if (!file) fail(path, 0, std::string("cannot open: ") + std::strerror(errno));
+
+    FileBuffer buffer;
+    try {
+        if (std::filesystem::is_regular_file(status)) {
+            const std::uintmax_t declared = std::filesystem::file_size(path, ec);
+            if (ec) fail(path, 0, "cannot read the file size: " + ec.message());
+            if (declared > std::numeric_limits<std::size_t>::max() / 2) fail(path, 0, "file too large to load");
+            const std::size_t capacity = static_cast<std::size_t>(declared);
+            buffer.bytes = std::make_unique_for_overwrite<char[]>(capacity + 1);
+            // The file may shrink while we read it; what was read is what counts.
+            while (buffer.size < capacity) {
+                const std::size_t got = std::fread(buffer.bytes.get() + buffer.size, 1, capacity - buffer.size, file.get());
+                if (got == 0) break;
+                buffer.size += got;
+            }
+        } else {
+            // A pipe or device: no size to trust, so grow as data arrives.
+            std::size_t capacity = 1 << 16;
+            buffer.bytes = std::make_unique_for_overwrite<char[]>(capacity);
+            for (;;) {
+                if (buffer.size == capacity) {
+                    auto bigger = std::make_unique_for_overwrite<char[]>(capacity * 2);
+                    std::memcpy(bigger.get(), buffer.bytes.get(), buffer.size);
+                    buffer.bytes = std::move(bigger);
+                    capacity *= 2;
+                }
+                const std::size_t got = std::fread(buffer.bytes.get() + buffer.size, 1, capacity - buffer.size, file.get());
+                if (got == 0) break;
+                buffer.size += got;
+            }
+        }
+    } catch (const std::bad_alloc&) {
+        fail(path, 0, "file too large to load into memory");
+    }
+    if (std::ferror(file.get())) fail(path, 0, std::string("read error: ") + std::strerror(errno));
+    return buffer;
+}
+
+namespace {
+
+// from_chars leaves the value alone when it is out of range; decide between
+// overflow and underflow from the exponent's sign, as strtod would.
+double outOfRangeValue(std::string_view text) {
+    const bool negative = !text.empty() && text.front() == '-';
+    const std::size_t e = text.find_first_of("eE");
+    const bool tiny = e != std::string_view::npos && e + 1 < text.size() && text[e + 1] == '-';
+    const double magnitude = tiny ? 0.0 : std::numeric_limits<double>::infinity();
+    return negative ? -magnitude : magnitude;
+}
+
+// Parses a number at the start of text; returns how many characters it used (0: none).
+std::size_t parseLeadingReal(std::string_view text, double& value) {
+    std::size_t start = 0;
+    if (!text.empty() && text.front() == '+') {
+        start = 1;
+        if (text.size() > 1 && (text[1] == '-' || text[1] == '+')) return 0;
+    }
+    const char* first = text.data() + start;
+    const char* last = text.data() + text.size();
+    const auto [end, ec] = std::from_chars(first, last, value, std::chars_format::general);
+    if (ec == std::errc::result_out_of_range) {
+        value = outOfRangeValue(text.substr(0, static_cast<std::size_t>(end - text.data())));
+    } else if (ec != std::errc()) {
+        return 0;
+    }
+    std::size_t used = static_cast<std::size_t>(end - text.data());
+    // "1.#INF00", "-1.#IND00", "1.#QNAN0e+000": what follows "1.#" names the value.
+    if (used < text.size() && text[used] == '#' && used >= 2 && text.substr(used - 2, 2) == "1.") {
+        const std::string_view rest = text.substr(used + 1);
+        const bool negative = text[start] == '-';
+        for (const std::string_view kind : {"INF", "IND", "QNAN", "SNAN"}) {
+            if (!startsWithNoCase(rest, kind)) continue;
+            value = kind == "INF" ? std::numeric_limits<double>::infinity() : std::numeric_limits<double>::quiet_NaN();
+            if (negative) value = -value;
+            used += 1 + kind.size();
+            while (used < text.size() && std::string_view("0123456789eE+-").find(text[used]) != std::string_view::npos)
+                ++used;
+            break;
+        }
+    }
+    return used;
+}
+
+}  // namespace
+
+bool parseReal(std::string_view text, double& value) {
+    return !text.empty() && parseLeadingReal(text, value) == text.size();
+}
+
+bool parseEngineering(std::string_view text, double& value) {
+    if (text.empty()) return false;
+    const std::size_t used = parseLeadingReal(text, value);
+    if (used == 0) return false;
+    const std::string_view suffix = text.substr(used);
+    if (suffix.empty()) return true;
+    struct Scale {
+        std::string_view suffix;
+        double factor;
+    };
+    // Longer spellings first: "meg" and "mil" before "m".
+    static constexpr Scale scales[] = {
+        {"meg", 1e6}, {"mil", 25.4e-6}, {"t", 1e12}, {"g", 1e9},   {"k", 1e3},
+        {"m", 1e-3},  {"u", 1e-6},      {"n", 1e-9}, {"p", 1e-12}, {"f", 1e-15},
+        {"\xc2\xb5", 1e-6},  // micro sign, UTF-8
+        {"\xce\xbc", 1e-6},  // Greek small mu, UTF-8
+    };
+    for (const Scale& scale : scales) {
+        if (equalsNoCase(suffix, scale.suffix)) {
+            value *= scale.factor;
+            return true;
+        }
+    }
+    return false;
+}
+
+bool parseInteger(std::string_view text, int64_t& value) {
+    if (!text.empty() && text.front() == '+') text.remove_prefix(1);
+    if (text.empty()) return false;
+    const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
+    return ec == std::errc() && end == text.data() + text.size();
+}
+
+bool isUtf16(std::string_view bytes) {
+    if (bytes.size() >= 2 && ((bytes[0] == '\xFF' && bytes[1] == '\xFE') || (bytes[0] == '\xFE' && bytes[1] == '\xFF')))
+        return true;
+    return bytes.size() >= 4 && bytes[0] != 0 && bytes[1] == 0 && bytes[2] != 0 && bytes[3] == 0;
+}
+
+std::string_view trim(std::string_view text) {
+    const std::size_t first = text.find_first_not_of(" \t\r\n\f\v");
+    if (first == std::string_view::npos) return {};
+    const std::size_t last = text.find_last_not_of(" \t\r\n\f\v");
+    return text.substr(first, last - first + 1);
+}
+
+namespace {
+char asciiLower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
+}  // namespace
+
+bool equalsNoCase(std::string_view a, std::string_view b) {
+    if (a.size() != b.size()) return false;
+    for (std::size_t i = 0; i < a.size(); ++i)
+        if (asciiLower(a[i]) != asciiLower(b[i])) return false;
+    return true;
+}
+
+bool startsWithNoCase(std::string_view text, std::string_view prefix) {
+    return text.size() >= prefix.size() && equalsNoCase(text.substr(0, prefix.size()), prefix);
+}
+
+std::string lowerCase(std::string_view text) {
+    std::string out(text);
+    for (char& c : out) c = asciiLower(c);
+    return out;
+}
+
+std::string quoteForMessage(std::string_view text) {
+    constexpr std::size_t maxShown = 40;
+    std::string out = "'";
+    for (std::size_t i = 0; i < text.size() && i < maxShown; ++i) {
+        const unsigned char c = static_cast<unsigned char>(text[i]);
+        out += (c >= 0x20 && c < 0x7f) ? static_cast<char>(c) : '?';
+    }
+    if (text.size() > maxShown) out += "...";
+    out += "'";
+    return out;
+}
+
+namespace {
+
+bool isWordSeparator(char c) { return c == ' ' || c == '\t' || c == ',' || c == ';' || c == ':'; }
+
+// Length of the start all names share, cut back to the end of a whole word
+// (the separator included), so "r2=500"/"r2=1k" do not lose their "r2=".
+std::size_t sharedPrefixLength(const std::vector<std::string>& names) {
+    std::size_t length = names.front().size();
+    for (const std::string& name : names) {
+        std::size_t i = 0;
+        while (i < length && i < name.size() && name[i] == names.front()[i]) ++i;
+        length = i;
+    }
+    while (length > 0 && !isWordSeparator(names.front()[length - 1])) --length;
+    return length;
+}
+
+// The same from the end, within what is left after the prefix.
+std::size_t sharedSuffixLength(const std::vector<std::string>& names, std::size_t prefix) {
+    std::size_t length = std::numeric_limits<std::size_t>::max();
+    for (const std::string& name : names) length = std::min(length, name.size() - prefix);
+    const std::string& first = names.front();
+    for (const std::string& name : names) {
+        std::size_t i = 0;
+        while (i < length && name[name.size() - 1 - i] == first[first.size() - 1 - i]) ++i;
+        length = i;
+    }
+    while (length > 0 && !isWordSeparator(first[first.size() - length])) --length;
+    return length;
+}
+
+}  // namespace
+
+std::vector<std::string> labelsFromNames(const std::vector<std::string>& names) {
+    for (std::size_t i = 0; i < names.size(); ++i) {
+        if (trim(names[i]).empty()) return {};
+        for (std::size_t j = 0; j < i; ++j)
+            if (names[i] == names[j]) return {};
+    }
+    if (names.size() < 2) return {};
+    const std::size_t prefix = sharedPrefixLength(names);
+    const std::size_t suffix = sharedSuffixLength(names, prefix);
+    std::vector<std::string> labels;
+    for (const std::string& name : names) {
+        const std::string_view label = trim(std::string_view(name).substr(prefix, name.size() - prefix - suffix));
+        labels.emplace_back(label.empty() ? trim(name) : label);
+    }
+    // Trimming can make two labels equal ("a b" and "a  b"): then the full names.
+    for (std::size_t i = 0; i < labels.size(); ++i)
+        for (std::size_t j = 0; j < i; ++j)
+            if (labels[i] == labels[j]) return names;
+    return labels;
+}
+
+std::vector<std::string> numberedLabels(std::size_t count) {
+    std::vector<std::string> labels;
+    for (std::size_t i = 0; i < count; ++i) labels.push_back(std::to_string(i + 1));
+    return labels;
+}
+
+std::string sharedLeadingWords(const std::vector<std::string>& names) {
+    if (names.empty()) return {};
+    return std::string(trim(std::string_view(names.front()).substr(0, sharedPrefixLength(names))));
+}
+
+void warnAboutDuplicateNames(DataSet& dataSet) {
+    std::vector<const Signal*> all{&dataSet.reference};
+    for (const Signal& signal : dataSet.signals) all.push_back(&signal);
+    for (std::size_t i = 0; i < all.size(); ++i) {
+        for (std::size_t j = 0; j < i; ++j) {
+            if (equalsNoCase(all[i]->name, all[j]->name)) {
+                dataSet.warnings.push_back("columns " + std::to_string(j + 1) + " and " + std::to_string(i + 1) +
+                                           " are both named '" + all[i]->name + "'");
+                break;
+            }
+        }
+    }
+}
+
+}  // namespace cv::load::detail

@@ -1,0 +1,87 @@
+// Data loaders of the host: CSV files and SPICE raw files (ngspice ASCII and
+// binary, real and complex) read into a neutral, host-independent form. The
+// tool turns a DataSet into the host's vector values; nothing here knows them.
+//
+// File formats, as this loader reads them:
+//
+// SPICE raw: one or more plots, each a text header ("Title:", "Date:",
+//   "Plotname:", "Flags: real|complex ...", "No. Variables:", "No. Points:",
+//   "Variables:" and one line "<index> <name> <type> [extra fields]" per
+//   variable) followed by "Values:" (ASCII: every point starts with its index,
+//   then one value per variable, complex ones as "re,im") or "Binary:"
+//   (little-endian doubles, point by point; two per variable in a complex plot,
+//   the scale included). The first plot and every later plot with the same
+//   variable names (compared case-insensitively) and the same real/complex flag
+//   become the divisions of one data set, in file order: that is how a stepped
+//   or Monte Carlo run written with ngspice's `set appendwrite` comes back. Other
+//   plots are skipped and named in DataSet::warnings. The scale of a complex
+//   plot (AC frequency) is stored as real: its imaginary part is always zero.
+//
+// CSV: the first non-blank line is the header row of column names (quotes
+//   allowed, "" inside quotes is a quote). The delimiter is ',' unless the
+//   header holds none, then ';', then tab. The first column is the reference
+//   (x-values) of the others. Numbers are in C locale and may carry a SPICE
+//   scale suffix (f p n u m k meg g t mil, case-insensitive: 'm' is milli,
+//   "meg" is mega). Blank lines are skipped. A row that repeats the header row
+//   (usually written after a blank line) starts a new division, so a stepped
+//   run can be written as one block per run:
+//
+//       time,out            <- header
+//       0,0                 <- division 1
+//       1e-6,0.5
+//
+//       time,out            <- the header again: division 2 begins
+//       0,0
+//       1e-6,0.7
+//
+//   Complex values are not supported in CSV.
+//
+// Every malformed file ends in a LoadError whose message names the file and,
+// where it applies, the line: "run.raw: line 12: expected 3 values, found 2".
+#pragma once
+
+#include <cstdint>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+namespace cv::load {
+
+struct Signal {
+    std::string name;      // as in the file, e.g. "time", "v(out)", "i(v1)", "out"
+    std::string quantity;  // "time", "frequency", "voltage", "current" or "" when unknown
+    bool isComplex = false;
+    std::vector<double> data;               // all divisions back to back; complex interleaved re, im
+    std::vector<int64_t> divisionLengths;   // points per division, one entry per division (>= 1)
+};
+
+struct DataSet {
+    Signal reference;                         // the scale: first variable / first column, always real
+    std::vector<Signal> signals;              // the other variables in file order, same division layout
+    std::vector<std::string> divisionLabels;  // one per division when there are several, else empty
+    std::string title;                        // raw title (or plot name) or the CSV file name
+    std::vector<std::string> warnings;        // things the tool should tell the user (skipped plots ...)
+};
+
+class LoadError : public std::runtime_error {
+public:
+    // line 0: the message is about the file as a whole.
+    LoadError(const std::string& file, int64_t line, const std::string& message);
+    const std::string& file() const noexcept { return file_; }
+    int64_t line() const noexcept { return line_; }
+
+private:
+    std::string file_;
+    int64_t line_ = 0;
+};
+
+// Raw files start with "Title:" or "Plotname:"; everything else is read as CSV.
+DataSet loadFile(const std::string& path);
+DataSet loadCsv(const std::string& path);
+DataSet loadSpiceRaw(const std::string& path);
+
+// The name a script uses for a loaded vector: "v(out)" -> "out", "V(OUT)" ->
+// "OUT", "i(v1)" -> "v1#branch"; differential "v(a,b)" and all else unchanged.
+std::string scriptName(const std::string& original);
+
+}  // namespace cv::load

@@ -1,0 +1,114 @@
+#include "OptionStore.h"
+
+#include <cctype>
+#include <cerrno>
+#include <climits>
+#include <cmath>
+#include <cstdlib>
+
+#include "FuncContract.h"
+#include "Options.h"
+
+namespace cv {
+
+namespace {
+std::string key(std::string_view name) {
+    std::string k(name);
+    for (char& c : k) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return k;
+}
+}  // namespace
+
+OptionStore& OptionStore::global() {
+    static OptionStore* store = new OptionStore;  // outlives the module's static objects
+    return *store;
+}
+
+void OptionStore::declare(std::string_view name, std::string defaultValue, bool isInteger, std::string source) {
+    OptionInfo& o = options_[key(name)];
+    o.name = std::string(name);
+    o.defaultValue = std::move(defaultValue);
+    o.isInteger = isInteger;
+    o.source = std::move(source);
+}
+
+void OptionStore::undeclare(std::string_view name) {
+    auto it = options_.find(key(name));
+    if (it == options_.end()) return;
+    if (it->second.value) {
+        it->second.defaultValue.clear();  // a user's setting outlives the declaration
+        it->second.source.clear();
+    } else {
+        options_.erase(it);
+    }
+}
+
+void OptionStore::set(std::string_view name, std::string value) {
+    OptionInfo& o = options_[key(name)];
+    if (o.name.empty()) o.name = std::string(name);
+    o.value = std::move(value);
+}
+
+void OptionStore::reset(std::string_view name) {
+    auto it = options_.find(key(name));
+    if (it != options_.end()) it->second.value.reset();
+}
+
+std::optional<std::string> OptionStore::get(std::string_view name) const {
+    auto it = options_.find(key(name));
+    if (it == options_.end()) return std::nullopt;
+    return it->second.value ? *it->second.value : it->second.defaultValue;
+}
+
+std::vector<OptionInfo> OptionStore::all() const {
+    std::vector<OptionInfo> out;
+    for (auto& [k, o] : options_) out.push_back(o);
+    return out;
+}
+
+}  // namespace cv
+
+double sp_GetDoubleOption(const char* name) {
+    auto v = cv::OptionStore::global().get(name ? name : "");
+    if (!v) return 0.0;
+    errno = 0;
+    char* end = nullptr;
+    double d = std::strtod(v->c_str(), &end);
+    return end == v->c_str() ? 0.0 : d;
+}
+
+int sp_GetIntOption(const char* name) {
+    double d = sp_GetDoubleOption(name);
+    if (std::isnan(d)) return 0;
+    if (d >= double(INT_MAX)) return INT_MAX;
+    if (d <= double(INT_MIN)) return INT_MIN;
+    return static_cast<int>(d);
+}
+
+YString sp_GetStringOption(const char* name) {
+    auto v = cv::OptionStore::global().get(name ? name : "");
+    return v ? YString(*v) : YString();
+}
+
+MakeOption::MakeOption(const char* sourcePath, int line, const char* name, int defaultValue, OptionCacheStatus,
+                       bool)
+    : name_(name) {
+    cv::OptionStore::global().declare(name, std::to_string(defaultValue), true,
+                                      std::string(sourcePath) + ":" + std::to_string(line));
+}
+
+MakeOption::MakeOption(const char* sourcePath, int line, const char* name, const char* defaultValue,
+                       OptionCacheStatus, bool)
+    : name_(name) {
+    cv::OptionStore::global().declare(name, defaultValue ? defaultValue : "", false,
+                                      std::string(sourcePath) + ":" + std::to_string(line));
+}
+
+MakeOption::MakeOption(const char* sourcePath, int line, const char* name, const YString& defaultValue,
+                       OptionCacheStatus, bool, bool, bool, bool)
+    : name_(name) {
+    cv::OptionStore::global().declare(name, defaultValue.str(), false,
+                                      std::string(sourcePath) + ":" + std::to_string(line));
+}
+
+MakeOption::~MakeOption() { cv::OptionStore::global().undeclare(name_); }

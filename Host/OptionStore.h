@@ -1,0 +1,34 @@
+#pragma once
+#include <map>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace cv {
+
+struct OptionInfo {
+    std::string name;
+    std::string defaultValue;
+    std::optional<std::string> value;  // set by the user
+    bool isInteger = false;
+    std::string source;  // declaring file and line
+};
+
+class OptionStore {
+public:
+    static OptionStore& global();
+    void declare(std::string_view name, std::string defaultValue, bool isInteger, std::string source);
+    void undeclare(std::string_view name);
+    // Sets an option's value; an option nobody declared is kept as given.
+    void set(std::string_view name, std::string value);
+    void reset(std::string_view name);
+    // Current value, or the default; nullopt when unknown.
+    std::optional<std::string> get(std::string_view name) const;
+    std::vector<OptionInfo> all() const;
+
+private:
+    std::map<std::string, OptionInfo> options_;  // keyed by lower-case name
+};
+
+}  // namespace cv

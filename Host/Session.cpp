@@ -1,0 +1,249 @@
+#include "Session.h"
+
+#include <cctype>
+#include <cstring>
+
+#include "Events.h"
+#include "Expr/Parser.h"
+#include "Expr/Template.h"
+#include "Loaders/Loaders.h"
+
+namespace cv {
+
+namespace {
+
+std::string lower(std::string_view s) {
+    std::string k(s);
+    for (char& c : k) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return k;
+}
+
+bool equalNoCase(std::string_view a, std::string_view b) { return a.size() == b.size() && lower(a) == lower(b); }
+
+// The elements of a vector literal, joined: numbers stay numbers (complex when
+// any is complex), and strings stay strings when all are strings.
+bool joinElements(const std::vector<ValuePtr>& parts, ValuePtr& out, std::string& error) {
+    Kind kind = Kind::Real;
+    bool anyString = false, anyNumber = false;
+    int64_t n = 0;
+    for (const auto& p : parts) {
+        if (p->kind() == Kind::None) {
+            error = "A vector element has no value";
+            return false;
+        }
+        if (p->kind() == Kind::String) anyString = true;
+        else anyNumber = true;
+        if (p->kind() == Kind::Complex) kind = Kind::Complex;
+        n += p->size();
+    }
+    if (anyString && anyNumber) {
+        error = "A vector cannot mix strings and numbers";
+        return false;
+    }
+    if (anyString) kind = Kind::String;
+    auto v = Value::make(kind, n);
+    int64_t k = 0;
+    for (const auto& p : parts)
+        for (int64_t i = 0; i < p->size(); ++i, ++k) {
+            if (kind == Kind::Real) static_cast<double*>(v->mutableData())[k] = p->realAt(i);
+            else if (kind == Kind::Complex) static_cast<cplx*>(v->mutableData())[k] = p->complexAt(i);
+            else static_cast<char**>(v->mutableData())[k] = YString(p->stringAt(i)).detach();
+        }
+    out = v;
+    return true;
+}
+
+std::string valueText(const Value& v) {
+    std::string s;
+    for (int64_t i = 0; i < v.size(); ++i) {
+        if (i) s += ' ';
+        if (v.kind() == Kind::String) s += v.stringAt(i);
+        else if (v.kind() == Kind::Complex) s += "(" + formatReal(v.complexAt(i).real()) + "," +
+                                                  formatReal(v.complexAt(i).imag()) + ")";
+        else s += formatReal(v.realAt(i));
+    }
+    return s;
+}
+
+}  // namespace
+
+Session::Session() {
+    // Braced expressions of templates are evaluated by the session that is
+    // alive (the latest one made).
+    TemplateObject::expressionEvaluator = [this](const YString& e, YString& value, YString& error) {
+        ValuePtr v;
+        std::string err;
+        if (!evaluate(e.view(), v, err)) {
+            error = err;
+            return false;
+        }
+        value = valueText(*v);
+        return true;
+    };
+}
+
+Session::~Session() {
+    TemplateObject::expressionEvaluator = nullptr;
+    unloadModule();
+}
+
+bool Session::loadModule(std::string& error, const std::string& path) {
+    if (module_) return true;
+    module_ = Module::load(path.empty() ? defaultModulePath() : path, error);
+    return bool(module_);
+}
+
+void Session::unloadModule() { module_.reset(); }
+
+void Session::bind(std::string_view name, ValuePtr v) { vars_[lower(name)] = std::move(v); }
+
+ValuePtr Session::lookup(std::string_view name) const {
+    auto it = vars_.find(lower(name));
+    return it == vars_.end() ? nullptr : it->second;
+}
+
+std::vector<std::string> Session::names() const {
+    std::vector<std::string> out;
+    for (auto& [k, v] : vars_) out.push_back(v->name().empty() ? k : v->name());
+    return out;
+}
+
+void Session::bindDataSet(const load::DataSet& data) {
+    auto build = [](const load::Signal& s) {
+        auto v = Value::makeDivided(s.isComplex ? Kind::Complex : Kind::Real, s.divisionLengths);
+        size_t bytes = s.data.size() * sizeof(double);
+        if (bytes == size_t(v->size()) * elementSize(v->kind()) && bytes) std::memcpy(v->mutableData(), s.data.data(), bytes);
+        v->setPhysType(sp_GetPhysTypeFromName(s.quantity));
+        if (v->physType() == PhysType::Unknown) v->setPhysType(PhysType::None);
+        return v;
+    };
+    auto ref = build(data.reference);
+    ref->setName(data.reference.name);
+    if (!data.divisionLabels.empty()) ref->setDivisionLabels(data.divisionLabels);
+    bind(data.reference.name, ref);
+    for (const auto& s : data.signals) {
+        auto v = build(s);
+        std::string script = load::scriptName(s.name);
+        v->setName(script);
+        v->setRef(ref);
+        v->setRefPhysType(ref->physType());
+        v->setRefName(data.reference.name);
+        if (!data.divisionLabels.empty()) v->setDivisionLabels(data.divisionLabels);
+        bind(s.name, v);
+        bind(script, v);
+    }
+}
+
+bool Session::loadData(const std::string& path, std::string& error, std::vector<std::string>* warnings) {
+    try {
+        load::DataSet data = load::loadFile(path);
+        bindDataSet(data);
+        if (warnings) *warnings = data.warnings;
+        return true;
+    } catch (const std::exception& e) {
+        error = e.what();
+        return false;
+    }
+}
+
+bool Session::evaluate(std::string_view expression, ValuePtr& out, std::string& error) {
+    try {
+        expr::NodePtr tree = expr::parseExpression(expression);
+        return eval(*tree, out, error);
+    } catch (const expr::ParseError& e) {
+        error = e.what();
+        return false;
+    }
+}
+
+bool Session::run(std::string_view source, const std::function<void(const ValuePtr&)>& onValue, std::string& error,
+                  const std::function<void()>& afterStatement) {
+    expr::Program program;
+    try {
+        program = expr::parseProgram(source);
+    } catch (const expr::ParseError& e) {
+        error = e.what();
+        return false;
+    }
+    for (const auto& st : program.statements) {
+        ValuePtr v;
+        if (!eval(*st, v, error)) return false;
+        if (st->kind != expr::NodeKind::Assign && onValue) onValue(v);
+        if (afterStatement) afterStatement();
+    }
+    return true;
+}
+
+bool Session::eval(const expr::Node& n, ValuePtr& out, std::string& error) {
+    using expr::NodeKind;
+    switch (n.kind) {
+        case NodeKind::Number:
+            out = Value::real(n.as<expr::NumberNode>().value);
+            return true;
+        case NodeKind::String:
+            out = Value::string(n.as<expr::StringNode>().value);
+            return true;
+        case NodeKind::Name: {
+            const std::string& name = n.as<expr::NameNode>().name;
+            out = lookup(name);
+            if (out) return true;
+            error = "Unknown name '" + name + "'";
+            return false;
+        }
+        case NodeKind::Assign: {
+            const auto& a = n.as<expr::AssignNode>();
+            if (!eval(*a.value, out, error)) return false;
+            auto named = out->shallowCopy();
+            named->setName(a.name);
+            out = named;
+            bind(a.name, out);
+            return true;
+        }
+        case NodeKind::Vector: {
+            const auto& v = n.as<expr::VectorNode>();
+            std::vector<ValuePtr> parts(v.elements.size());
+            for (size_t i = 0; i < parts.size(); ++i)
+                if (!eval(*v.elements[i], parts[i], error)) return false;
+            return joinElements(parts, out, error);
+        }
+        case NodeKind::Raw:
+            error = "Cannot evaluate substituted text";
+            return false;
+        case NodeKind::Call:
+            break;
+    }
+    const auto& c = n.as<expr::CallNode>();
+    // Vec('any name') reaches vectors whose names the language cannot spell.
+    if (!c.op && c.args.size() == 1 && c.args[0]->kind == NodeKind::String && equalNoCase(c.name, "Vec")) {
+        const std::string& name = c.args[0]->as<expr::StringNode>().value;
+        out = lookup(name);
+        if (out) return true;
+        error = "Unknown vector '" + name + "'";
+        return false;
+    }
+    const FuncConstruct* f = FunctionTable::global().find(c.name);
+    if (!f) {
+        error = "Unknown function '" + c.name + "'";
+        return false;
+    }
+    ValuePtr inline_[4];
+    std::vector<ValuePtr> heap;
+    std::span<ValuePtr> args;
+    if (c.args.size() <= 4) args = std::span<ValuePtr>(inline_, c.args.size());
+    else {
+        heap.resize(c.args.size());
+        args = heap;
+    }
+    for (size_t i = 0; i < c.args.size(); ++i)
+        if (!eval(*c.args[i], args[i], error)) return false;
+    return caller_.call(*f, args, out, error);
+}
+
+void Session::postCli() { Events::global().fire("PostCli"); }
+
+void Session::exitCli() {
+    Events::global().fire("ExitCli");
+    Events::global().fire("Exit");
+}
+
+}  // namespace cv

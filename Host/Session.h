@@ -1,0 +1,71 @@
+// A host session: the loaded function module, the function caller, the
+// vectors bound by name, and the evaluator of the expression language.
+// The tool and the Python package each run one.
+#pragma once
+#include <functional>
+#include <map>
+#include <memory>
+#include <string>
+#include <string_view>
+
+#include "FunctionTable.h"
+#include "ModuleLoader.h"
+#include "Value.h"
+
+namespace cv {
+
+namespace expr {
+struct Node;
+struct Program;
+}  // namespace expr
+
+namespace load {
+struct DataSet;
+}
+
+class Session {
+public:
+    Session();
+    ~Session();
+    Session(const Session&) = delete;
+    Session& operator=(const Session&) = delete;
+
+    // Loads the function module (the default path when empty); false with a message.
+    bool loadModule(std::string& error, const std::string& path = "");
+    // Unloads it: every function it registered leaves the table.
+    void unloadModule();
+    bool moduleLoaded() const noexcept { return bool(module_); }
+
+    Caller& caller() noexcept { return caller_; }
+
+    // Vectors by name; names compare case-insensitively.
+    void bind(std::string_view name, ValuePtr v);
+    ValuePtr lookup(std::string_view name) const;
+    std::vector<std::string> names() const;
+    // Binds every vector of a loaded data set under its script name (v(x) as
+    // x, i(x) as x#branch) and under its original name.
+    void bindDataSet(const load::DataSet& data);
+    // Loads a CSV or SPICE raw file and binds its vectors; false with a message.
+    bool loadData(const std::string& path, std::string& error, std::vector<std::string>* warnings = nullptr);
+
+    // Runs the statements of `source`; onValue receives the value of every
+    // statement that is not an assignment. Stops at the first failure.
+    // `afterStatement` (optional) runs after each top-level statement.
+    bool run(std::string_view source, const std::function<void(const ValuePtr&)>& onValue, std::string& error,
+             const std::function<void()>& afterStatement = {});
+    // Evaluates one expression.
+    bool evaluate(std::string_view expression, ValuePtr& out, std::string& error);
+
+    // Host events.
+    void postCli();
+    void exitCli();
+
+private:
+    bool eval(const expr::Node& n, ValuePtr& out, std::string& error);
+
+    std::unique_ptr<Module> module_;
+    Caller caller_;
+    std::map<std::string, ValuePtr> vars_;  // keyed by lower-case name
+};
+
+}  // namespace cv

@@ -1,0 +1,240 @@
+// cvfunc: evaluates script expressions with the function library.
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <iostream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include <editline/readline.h>
+
+#include "FunctionTable.h"
+#include "OptionStore.h"
+#include "Session.h"
+#include "ValueFormat.h"
+
+#ifndef CVFUNC_VERSION
+#define CVFUNC_VERSION "0"
+#endif
+
+namespace {
+
+const char* kUsage =
+    "Usage: cvfunc [options] [FILE]\n"
+    "Evaluates expressions of the script language with the function library.\n"
+    "\n"
+    "  -e, --eval EXPR       evaluate EXPR (repeatable, in order); prints the value\n"
+    "                        of every statement that is not an assignment\n"
+    "  FILE                  run a script file ('-' reads standard input)\n"
+    "  --load FILE           bind the vectors of a CSV or SPICE raw file (repeatable);\n"
+    "                        v(x) is bound as x, i(x) as x#branch, and every original\n"
+    "                        name stays reachable as Vec('name')\n"
+    "  --format FMT          text (default), json or csv\n"
+    "  --option NAME=VALUE   set a host option (repeatable)\n"
+    "  --module PATH         load the function module from PATH\n"
+    "  --list                list the registered functions: name, argument counts,\n"
+    "                        argument kinds, result kind\n"
+    "  --help                show this help\n"
+    "  --version             show the version\n"
+    "\n"
+    "With no FILE and no -e, reads statements from the terminal (line editing and\n"
+    "history), or runs standard input as a script when it is not a terminal.\n"
+    "\n"
+    "Examples:\n"
+    "  cvfunc -e '_TestRemoveItems([10,20,30,40],[2,0])'\n"
+    "  cvfunc --load run.raw -e 'XFromY(out, 0.5)' --format json\n"
+    "\n"
+    "Exit status: 0 success, 1 a failed statement, 2 bad usage.\n";
+
+const char* kindWord(argType k) {
+    switch (k) {
+        case ArgNumeric: return "numeric";
+        case ArgString: return "string";
+        case ArgAnyVector: return "anyvector";
+        case ArgAny: return "any";
+        case ArgReal: return "real";
+    }
+    return "?";
+}
+
+const char* resultWord(PythonReturnType r) {
+    switch (r) {
+        case PyVector: return "vector";
+        case PyBool: return "bool";
+        case PyBoolVector: return "bool-vector";
+        case PyInteger:
+        case PyInteger2: return "integer";
+        case PyIntegerVector: return "integer-vector";
+        case PyReal:
+        case PyReal2: return "real";
+        case PyRealVector: return "real-vector";
+        case PyString:
+        case PyString2: return "string";
+        case PyStringList: return "string-list";
+        case PyInteger64: return "integer64";
+        case PyNone: return "none";
+    }
+    return "?";
+}
+
+void listFunctions() {
+    for (const FuncConstruct* f : cv::FunctionTable::global().all()) {
+        std::string kinds;
+        for (int i = 0; i < f->kinds().size(); ++i) kinds += (i ? "," : "") + std::string(kindWord(f->kinds()[i]));
+        std::printf("%s\t%d-%d\t%s\t%s\n", f->name(), f->minArgs(), f->maxArgs(), kinds.c_str(),
+                    resultWord(f->pythonReturn()));
+    }
+}
+
+int usageError(const std::string& msg) {
+    std::fprintf(stderr, "cvfunc: %s\nTry 'cvfunc --help'.\n", msg.c_str());
+    return 2;
+}
+
+std::string historyPath() {
+    const char* home = std::getenv("CVFUNC_HOME");
+    if (home && *home) return std::string(home) + "/history";
+    const char* h = std::getenv("HOME");
+    return h ? std::string(h) + "/.cvfunc_history" : std::string();
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    std::vector<std::string> exprs, loads;
+    std::string file, modulePath;
+    cv::OutputFormat format = cv::OutputFormat::Text;
+    bool list = false;
+
+    for (int i = 1; i < argc; ++i) {
+        std::string a = argv[i];
+        auto value = [&](std::string& out) {
+            if (i + 1 >= argc) return false;
+            out = argv[++i];
+            return true;
+        };
+        std::string v;
+        if (a == "-e" || a == "--eval") {
+            if (!value(v)) return usageError(a + " needs an expression");
+            exprs.push_back(v);
+        } else if (a == "--load") {
+            if (!value(v)) return usageError("--load needs a file");
+            loads.push_back(v);
+        } else if (a == "--format") {
+            if (!value(v)) return usageError("--format needs text, json or csv");
+            if (v == "text") format = cv::OutputFormat::Text;
+            else if (v == "json") format = cv::OutputFormat::Json;
+            else if (v == "csv") format = cv::OutputFormat::Csv;
+            else return usageError("unknown format '" + v + "' (text, json or csv)");
+        } else if (a == "--option") {
+            if (!value(v)) return usageError("--option needs NAME=VALUE");
+            size_t eq = v.find('=');
+            if (eq == std::string::npos || eq == 0) return usageError("--option needs NAME=VALUE, not '" + v + "'");
+            cv::OptionStore::global().set(v.substr(0, eq), v.substr(eq + 1));
+        } else if (a == "--module") {
+            if (!value(modulePath)) return usageError("--module needs a path");
+        } else if (a == "--list") {
+            list = true;
+        } else if (a == "--help" || a == "-h") {
+            std::fputs(kUsage, stdout);
+            return 0;
+        } else if (a == "--version") {
+            std::printf("cvfunc %s\n", CVFUNC_VERSION);
+            return 0;
+        } else if (a.size() > 1 && a[0] == '-' && a != "-") {
+            return usageError("unknown option '" + a + "'");
+        } else if (file.empty()) {
+            file = a;
+        } else {
+            return usageError("only one script file may be given");
+        }
+    }
+
+    cv::Session session;
+    std::string error;
+    if (!session.loadModule(error, modulePath)) {
+        std::fprintf(stderr, "Error: %s\n", error.c_str());
+        return 1;
+    }
+    session.caller().setSink([](MessageHandler::Severity s, const std::string& text) {
+        std::fprintf(stderr, "%s%s\n", s == MessageHandler::Error ? "Error: " : s == MessageHandler::Warning ? "Warning: " : "",
+                     text.c_str());
+    });
+    if (list) {
+        listFunctions();
+        return 0;
+    }
+    for (const auto& path : loads) {
+        std::vector<std::string> warnings;
+        if (!session.loadData(path, error, &warnings)) {
+            std::fprintf(stderr, "Error: %s\n", error.c_str());
+            return 1;
+        }
+        for (const auto& w : warnings) std::fprintf(stderr, "Warning: %s\n", w.c_str());
+    }
+
+    auto print = [&](const cv::ValuePtr& v) {
+        std::string s = cv::formatValue(*v, format);
+        std::fwrite(s.data(), 1, s.size(), stdout);
+    };
+    auto fail = [&](const std::string& msg) {
+        std::fflush(stdout);
+        std::fprintf(stderr, "Error: %s\n", msg.c_str());
+        session.exitCli();
+        return 1;
+    };
+    auto post = [&] { session.postCli(); };
+
+    if (!exprs.empty() || !file.empty()) {
+        for (const auto& e : exprs) {
+            bool ok = session.run(e, print, error);
+            post();
+            if (!ok) return fail(error);
+        }
+        if (!file.empty()) {
+            std::stringstream text;
+            if (file == "-") {
+                text << std::cin.rdbuf();
+            } else {
+                std::ifstream in(file, std::ios::binary);
+                if (!in) return fail("cannot open script file '" + file + "'");
+                text << in.rdbuf();
+            }
+            if (!session.run(text.str(), print, error, post)) return fail(error);
+        }
+        session.exitCli();
+        return 0;
+    }
+
+    if (!isatty(STDIN_FILENO)) {
+        std::stringstream text;
+        text << std::cin.rdbuf();
+        if (!session.run(text.str(), print, error, post)) return fail(error);
+        session.exitCli();
+        return 0;
+    }
+
+    // Interactive: failures are reported and the session goes on.
+    std::string hist = historyPath();
+    if (!hist.empty()) read_history(hist.c_str());
+    std::printf("cvfunc %s: type expressions, Ctrl-D to end.\n", CVFUNC_VERSION);
+    while (char* line = readline("> ")) {
+        std::string text = line;
+        std::free(line);
+        if (text.find_first_not_of(" \t") == std::string::npos) continue;
+        add_history(text.c_str());
+        if (!session.run(text, print, error)) {
+            std::fprintf(stderr, "Error: %s\n", error.c_str());
+        }
+        post();
+        std::fflush(stdout);
+    }
+    if (!hist.empty()) write_history(hist.c_str());
+    std::printf("\n");
+    session.exitCli();
+    return 0;
+}

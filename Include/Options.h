@@ -1,0 +1,10 @@
+// Host options: named settings with a default, declared by the module with
+// MakeOption and set by the user (the tool's --option NAME=VALUE).
+#pragma once
+#include "YString.h"
+
+// The option's current value, or its default when it was never set; 0 / ""
+// for an option nobody declared or set. Names compare case-insensitively.
+int sp_GetIntOption(const char* name);
+double sp_GetDoubleOption(const char* name);
+YString sp_GetStringOption(const char* name);

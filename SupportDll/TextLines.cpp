@@ -1,0 +1,125 @@
+// Line splitting, tokenising and reading for the host and the module.
+#include "TextLines.h"
+
+#include <cstdlib>
+#include <cstring>
+#include <sys/types.h>
+
+namespace {
+
+struct QuoteRule {
+    bool active = false;
+    char open = '\0', close = '\0';
+};
+
+QuoteRule quoteRuleOf(std::string_view pair) {
+    if (pair.empty()) return {};
+    return {true, pair[0], pair.size() > 1 ? pair[1] : pair[0]};
+}
+
+bool splitFields(std::string_view text, char separator, QuoteRule quotes, bool stripQuotes, YArray<YString>& out) {
+    YString field;
+    bool pending = false;   // characters seen since the last split
+    int depth = 0;
+    for (char c : text) {
+        if (depth == 0 && c == separator) {
+            out.add(std::move(field));
+            field = YString();
+            pending = false;
+            continue;
+        }
+        pending = true;
+        bool outermost = false;
+        if (quotes.active && c == quotes.open && (quotes.open != quotes.close || depth == 0))
+            outermost = depth++ == 0;
+        else if (quotes.active && c == quotes.close && depth > 0)
+            outermost = --depth == 0;
+        if (!(outermost && stripQuotes)) field += c;
+    }
+    if (pending) out.add(std::move(field));
+    return depth == 0;
+}
+
+constexpr std::string_view Blanks = " \t\r\f\v";
+
+// getline's buffer, grown to any line length; freed also when assign throws.
+struct GetlineBuffer {
+    char* data = nullptr;
+    size_t capacity = 0;
+    GetlineBuffer() = default;
+    GetlineBuffer(const GetlineBuffer&) = delete;
+    GetlineBuffer& operator=(const GetlineBuffer&) = delete;
+    ~GetlineBuffer() { std::free(data); }
+};
+
+std::string_view withoutLineEnd(std::string_view line) {
+    if (!line.empty() && line.back() == '\n') line.remove_suffix(1);
+    if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+    return line;
+}
+
+}  // namespace
+
+bool sp_SplitLine(std::string_view text, char separator, YArray<YString>& out, int mode) {
+    return splitFields(text, separator, {}, (mode & SplitLineStripQuotes) != 0, out);
+}
+
+bool sp_SplitLine(std::string_view text, char separator, std::string_view quotePair, YArray<YString>& out, int mode) {
+    return splitFields(text, separator, quoteRuleOf(quotePair), (mode & SplitLineStripQuotes) != 0, out);
+}
+
+int sp_ScanLine(std::string_view text, std::string_view delimiters, YArray<YString>& out, int max) {
+    return sp_ScanLine(text, ScanSpec{std::string(delimiters), {}, {}, {}, 0}, out, max);
+}
+
+int sp_ScanLine(std::string_view text, const ScanSpec& spec, YArray<YString>& out, int max) {
+    constexpr size_t npos = std::string_view::npos;
+    int added = 0;
+    size_t pos = text.find_first_not_of(spec.delimiters);
+    while (added < max && pos != npos) {
+        const size_t quote = spec.openQuotes.find(text[pos]);
+        size_t next;   // where the search for the following token starts
+        if (quote != npos) {
+            const char close = quote < spec.closeQuotes.size() ? spec.closeQuotes[quote] : text[pos];
+            const size_t closeAt = text.find(close, pos + 1);
+            out.add(YString(text.substr(pos + 1, closeAt == npos ? npos : closeAt - pos - 1)));
+            next = closeAt == npos ? npos : closeAt + 1;
+        } else {
+            next = text.find_first_of(spec.delimiters, pos);
+            out.add(YString(text.substr(pos, next == npos ? npos : next - pos)));
+        }
+        ++added;
+        pos = text.find_first_not_of(spec.delimiters, next);
+    }
+    return added;
+}
+
+bool sp_ScanLine(const char*& cursor, char separator, YString& field) {
+    if (!cursor || !*cursor) return false;
+    const char* end = std::strchr(cursor, separator);   // a NUL separator finds the end
+    if (!end) end = cursor + std::strlen(cursor);
+    field.assign(std::string_view(cursor, static_cast<size_t>(end - cursor)));
+    cursor = *end ? end + 1 : end;
+    return true;
+}
+
+bool sp_ReadNextNonBlankLine(FILE* f, YString& line, long long* lineCounter) {
+    line.assign({});
+    if (!f) return false;
+    GetlineBuffer buffer;
+    for (;;) {
+        const ssize_t n = getline(&buffer.data, &buffer.capacity, f);
+        if (n < 0) return false;
+        if (lineCounter) ++*lineCounter;
+        const std::string_view text = withoutLineEnd(std::string_view(buffer.data, static_cast<size_t>(n)));
+        if (text.find_first_not_of(Blanks) != std::string_view::npos) {
+            line.assign(text);
+            return true;
+        }
+    }
+}
+
+void sp_FillString(const YList<YString>& list, char** slots) {
+    if (!slots) return;
+    for (const YString& s : list) *slots++ = s.copy();
+}

@@ -1,0 +1,309 @@
+#include "Value.h"
+
+#include <unistd.h>
+
+#include <charconv>
+#include <cmath>
+#include <cstdlib>
+#include <cstring>
+#include <new>
+#include <stdexcept>
+
+namespace cv {
+
+size_t elementSize(Kind k) noexcept {
+    switch (k) {
+        case Kind::Real: return sizeof(double);
+        case Kind::Complex: return sizeof(cplx);
+        case Kind::String: return sizeof(char*);
+        case Kind::Integer: return sizeof(int32_t);
+        case Kind::Integer64: return sizeof(int64_t);
+        case Kind::Bool: return sizeof(bool);
+        case Kind::None: return 0;
+    }
+    return 0;
+}
+
+const char* kindName(Kind k) noexcept {
+    switch (k) {
+        case Kind::Real: return "real";
+        case Kind::Complex: return "complex";
+        case Kind::String: return "string";
+        case Kind::Integer:
+        case Kind::Integer64: return "integer";
+        case Kind::Bool: return "bool";
+        case Kind::None: return "none";
+    }
+    return "none";
+}
+
+namespace {
+
+// Requests beyond the machine's memory fail at once: with overcommit, malloc
+// of such a size may succeed and the process would die when touching it.
+size_t maxAllocationBytes() {
+    static const size_t limit = [] {
+        long pages = sysconf(_SC_PHYS_PAGES), size = sysconf(_SC_PAGESIZE);
+        return pages > 0 && size > 0 ? size_t(pages) * size_t(size) : size_t(1) << 40;
+    }();
+    return limit;
+}
+
+void* checkedCalloc(int64_t count, size_t esize) {
+    if (count < 0 || (esize && size_t(count) > maxAllocationBytes() / esize)) throw std::bad_alloc();
+    void* p = std::calloc(count ? size_t(count) : 1, esize ? esize : 1);
+    if (!p) throw std::bad_alloc();
+    return p;
+}
+
+void freeStrings(void* data, int64_t n) {
+    char** s = static_cast<char**>(data);
+    for (int64_t i = 0; i < n; ++i) std::free(s[i]);
+}
+
+char* dupString(const char* s) {
+    if (!s) return nullptr;
+    char* d = strdup(s);
+    if (!d) throw std::bad_alloc();
+    return d;
+}
+
+}  // namespace
+
+Buffer::Buffer(Kind k, int64_t count) : kind_(k), count_(count) { data_ = checkedCalloc(count, elementSize(k)); }
+
+Buffer::~Buffer() {
+    if (kind_ == Kind::String) freeStrings(data_, count_);
+    std::free(data_);
+}
+
+Value::~Value() {
+    if (!buffer_ && kind_ == Kind::String) freeStrings(data_, size_);
+}
+
+MutableValuePtr Value::makeEmpty(Kind k) {
+    auto v = std::make_shared<Value>(Token{});
+    v->kind_ = k;
+    return v;
+}
+
+void Value::allocate(int64_t n) {
+    if (n < 0) throw std::bad_alloc();
+    size_t bytes = elementSize(kind_);
+    if (bytes && size_t(n) <= sizeof(inline_) / bytes) {
+        data_ = inline_;
+    } else {
+        buffer_ = std::make_shared<Buffer>(kind_, n);
+        data_ = buffer_->data();
+    }
+    size_ = n;
+}
+
+MutableValuePtr Value::make(Kind k, int64_t n) {
+    auto v = makeEmpty(k);
+    v->allocate(n);
+    return v;
+}
+
+MutableValuePtr Value::makeDivided(Kind k, std::span<const int64_t> lengths) {
+    if (lengths.size() <= 1) return make(k, lengths.empty() ? 0 : lengths[0]);
+    auto v = makeEmpty(k);
+    v->starts_.reserve(lengths.size() + 1);
+    int64_t total = 0;
+    v->starts_.push_back(0);
+    for (int64_t n : lengths) {
+        if (n < 0 || total > INT64_MAX - n) throw std::bad_alloc();
+        total += n;
+        v->starts_.push_back(total);
+    }
+    v->allocate(total);
+    return v;
+}
+
+ValuePtr Value::none() {
+    static const ValuePtr kNone = makeEmpty(Kind::None);
+    return kNone;
+}
+
+ValuePtr Value::real(double x) {
+    auto v = make(Kind::Real, 1);
+    *static_cast<double*>(v->data_) = x;
+    return v;
+}
+
+ValuePtr Value::complex(cplx x) {
+    auto v = make(Kind::Complex, 1);
+    *static_cast<cplx*>(v->data_) = x;
+    return v;
+}
+
+ValuePtr Value::string(std::string_view s) {
+    auto v = make(Kind::String, 1);
+    char* d = static_cast<char*>(std::malloc(s.size() + 1));
+    if (!d) throw std::bad_alloc();
+    std::memcpy(d, s.data(), s.size());
+    d[s.size()] = '\0';
+    *static_cast<char**>(v->data_) = d;
+    return v;
+}
+
+ValuePtr Value::reals(std::span<const double> x) {
+    auto v = make(Kind::Real, int64_t(x.size()));
+    if (!x.empty()) std::memcpy(v->data_, x.data(), x.size_bytes());
+    return v;
+}
+
+ValuePtr Value::complexes(std::span<const cplx> x) {
+    auto v = make(Kind::Complex, int64_t(x.size()));
+    if (!x.empty()) std::memcpy(v->data_, x.data(), x.size_bytes());
+    return v;
+}
+
+ValuePtr Value::strings(std::span<const std::string> x) {
+    auto v = make(Kind::String, int64_t(x.size()));
+    char** slots = static_cast<char**>(v->data_);
+    for (size_t i = 0; i < x.size(); ++i) slots[i] = dupString(x[i].c_str());
+    return v;
+}
+
+std::vector<int64_t> Value::divisionLengths() const {
+    std::vector<int64_t> out(static_cast<size_t>(numDivisions()));
+    for (size_t d = 0; d < out.size(); ++d) out[d] = divisionLength(int64_t(d));
+    return out;
+}
+
+std::string_view Value::stringAt(int64_t i) const noexcept {
+    if (i < 0 || i >= size_ || kind_ != Kind::String) return {};
+    const char* s = strings()[i];
+    return s ? std::string_view(s) : std::string_view();
+}
+
+double Value::realAt(int64_t i) const noexcept {
+    if (i < 0 || i >= size_) return 0.0;
+    switch (kind_) {
+        case Kind::Real: return reals()[i];
+        case Kind::Complex: return complexes()[i].real();
+        case Kind::Integer: return integers()[i];
+        case Kind::Integer64: return double(integers64()[i]);
+        case Kind::Bool: return bools()[i] ? 1.0 : 0.0;
+        default: return 0.0;
+    }
+}
+
+cplx Value::complexAt(int64_t i) const noexcept {
+    if (kind_ == Kind::Complex && i >= 0 && i < size_) return complexes()[i];
+    return {realAt(i), 0.0};
+}
+
+ValuePtr Value::refOfDivision(int64_t d) const {
+    if (!ref_) return nullptr;
+    if (ref_->numDivisions() == numDivisions()) return ref_->division(d);
+    return ref_;
+}
+
+ValuePtr Value::divisions(int64_t first, int64_t count) const {
+    int64_t nd = numDivisions();
+    if (first < 0 || count < 0 || first > nd - count) throw std::out_of_range("division out of range");
+    if (first == 0 && count == nd) return shallowCopy();
+
+    auto v = makeEmpty(kind_);
+    int64_t off = divisionOffset(first);
+    int64_t end = divisionOffset(first + count - 1) + divisionLength(first + count - 1);
+    int64_t n = end - off;
+    size_t es = elementSize(kind_);
+    if (buffer_) {
+        v->buffer_ = buffer_;
+        v->data_ = static_cast<unsigned char*>(data_) + size_t(off) * es;
+        v->size_ = n;
+    } else {
+        v->allocate(n);
+        if (n) std::memcpy(v->data_, static_cast<const unsigned char*>(data_) + size_t(off) * es, size_t(n) * es);
+        if (kind_ == Kind::String) {
+            char** s = static_cast<char**>(v->data_);
+            for (int64_t i = 0; i < n; ++i) s[i] = dupString(s[i]);
+        }
+    }
+    if (count > 1) {
+        v->starts_.assign(starts_.begin() + first, starts_.begin() + first + count + 1);
+        for (auto& s : v->starts_) s -= off;
+    }
+    if (ref_) v->ref_ = ref_->numDivisions() == nd ? ref_->divisions(first, count) : ref_;
+    v->phys_ = phys_;
+    v->refPhys_ = refPhys_;
+    v->name_ = name_;
+    v->refName_ = refName_;
+    if (int64_t(labels_.size()) == nd)
+        v->labels_.assign(labels_.begin() + first, labels_.begin() + first + count);
+    return v;
+}
+
+MutableValuePtr Value::shallowCopy() const {
+    auto v = makeEmpty(kind_);
+    if (buffer_) {
+        v->buffer_ = buffer_;
+        v->data_ = data_;
+        v->size_ = size_;
+    } else {
+        v->allocate(size_);
+        std::memcpy(v->inline_, inline_, sizeof(inline_));
+        if (kind_ == Kind::String) {
+            char** s = static_cast<char**>(v->data_);
+            for (int64_t i = 0; i < size_; ++i) s[i] = dupString(s[i]);
+        }
+    }
+    v->starts_ = starts_;
+    v->ref_ = ref_;
+    v->phys_ = phys_;
+    v->refPhys_ = refPhys_;
+    v->name_ = name_;
+    v->refName_ = refName_;
+    v->labels_ = labels_;
+    return v;
+}
+
+ValuePtr Value::convertedTo(Kind k) const {
+    if (k == kind_) return shallowCopy();
+    auto v = makeEmpty(k);
+    v->allocate(size_);
+    if (k == Kind::Real) {
+        double* out = static_cast<double*>(v->data_);
+        for (int64_t i = 0; i < size_; ++i) out[i] = realAt(i);
+    } else if (k == Kind::Complex) {
+        cplx* out = static_cast<cplx*>(v->data_);
+        for (int64_t i = 0; i < size_; ++i) out[i] = complexAt(i);
+    } else if (k == Kind::String) {
+        char** out = static_cast<char**>(v->data_);
+        for (int64_t i = 0; i < size_; ++i) {
+            std::string t;
+            if (kind_ == Kind::Complex) {
+                cplx z = complexes()[i];
+                t = "(" + formatReal(z.real()) + "," + formatReal(z.imag()) + ")";
+            } else if (kind_ == Kind::Integer || kind_ == Kind::Integer64) {
+                t = std::to_string(kind_ == Kind::Integer ? integers()[i] : integers64()[i]);
+            } else {
+                t = formatReal(realAt(i));
+            }
+            out[i] = dupString(t.c_str());
+        }
+    } else {
+        throw std::invalid_argument("unsupported conversion");
+    }
+    v->starts_ = starts_;
+    v->ref_ = ref_;
+    v->phys_ = phys_;
+    v->refPhys_ = refPhys_;
+    v->name_ = name_;
+    v->refName_ = refName_;
+    v->labels_ = labels_;
+    return v;
+}
+
+std::string formatReal(double v) {
+    if (std::isnan(v)) return "nan";
+    if (std::isinf(v)) return v > 0 ? "inf" : "-inf";
+    char buf[32];
+    auto r = std::to_chars(buf, buf + sizeof buf, v);
+    return std::string(buf, r.ptr);
+}
+
+}  // namespace cv

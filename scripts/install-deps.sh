@@ -1,0 +1,32 @@
+#!/usr/bin/env bash
+# Installs the Debian packages cvfunc needs to build, test and benchmark.
+# Idempotent: packages already present are left alone, and apt is only
+# consulted when something is missing.
+set -euo pipefail
+
+PACKAGES=(
+  build-essential cmake pkg-config
+  googletest libgtest-dev libgmock-dev libbenchmark-dev
+  pybind11-dev python3-dev python3-numpy python3-scipy python3-pytest
+  ngspice sox
+  libedit-dev libsndfile1-dev libpcre2-dev libssl-dev uuid-dev libxml2-dev
+)
+
+missing=()
+for p in "${PACKAGES[@]}"; do
+  if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed'; then
+    missing+=("$p")
+  fi
+done
+
+if [ ${#missing[@]} -eq 0 ]; then
+  echo "install-deps: all ${#PACKAGES[@]} packages present"
+  exit 0
+fi
+
+echo "install-deps: installing ${missing[*]}"
+SUDO=""
+if [ "$(id -u)" -ne 0 ]; then SUDO="sudo"; fi
+export DEBIAN_FRONTEND=noninteractive
+$SUDO apt-get update -qq
+$SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}"

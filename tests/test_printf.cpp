@@ -1,0 +1,133 @@
+// sp_Format: the printf engine of every message. Besides the ordinary
+// conversions, no format, however hostile, may crash it or make it read past
+// its arguments; ASan and UBSan watch these tests.
+#include <gtest/gtest.h>
+
+#include <climits>
+#include <cmath>
+#include <string>
+
+#include "PrintfArg.h"
+#include "YString.h"
+
+// --- ordinary conversions ---------------------------------------------------
+
+TEST(PrintfConversions, IntegersWithFlagsWidthAndPrecision) {
+    EXPECT_EQ(sp_Format("%d", {42}), "42");
+    EXPECT_EQ(sp_Format("%i|%5d|%-5d|%05d", {1, 2, 3, 4}), "1|    2|3    |00004");
+    EXPECT_EQ(sp_Format("%+d % d", {5, 6}), "+5  6");
+    EXPECT_EQ(sp_Format("%.3d", {7}), "007");
+    EXPECT_EQ(sp_Format("%u %o %x %X %#x", {10, 8, 255, 255, 255}), "10 10 ff FF 0xff");
+    EXPECT_EQ(sp_Format("%lld", {LLONG_MIN}), "-9223372036854775808");
+    EXPECT_EQ(sp_Format("%u", {-1}), "18446744073709551615");
+}
+
+TEST(PrintfConversions, LengthModifiersAreIgnored) {
+    EXPECT_EQ(sp_Format("%hhd %hd %ld %lld %Lf %qd %jd %zd %td %I64d %I32d %Id", {1, 2, 3, 4, 0.5, 5, 6, 7, 8, 9, 10, 11}),
+              "1 2 3 4 0.500000 5 6 7 8 9 10 11");
+}
+
+TEST(PrintfConversions, FloatingPoint) {
+    EXPECT_EQ(sp_Format("%f", {1.5}), "1.500000");
+    EXPECT_EQ(sp_Format("%.2f|%8.3f|%-8.1f|", {3.14159, 2.5, 1.25}), "3.14|   2.500|1.2     |");
+    EXPECT_EQ(sp_Format("%e %E", {12345.678, 0.001}), "1.234568e+04 1.000000E-03");
+    EXPECT_EQ(sp_Format("%g %G %#g", {0.0001, 1e-10, 1.0}), "0.0001 1E-10 1.00000");
+    EXPECT_EQ(sp_Format("%a", {1.0}), "0x1p+0");
+    EXPECT_EQ(sp_Format("%F", {INFINITY}), "INF");
+    EXPECT_EQ(sp_Format("%+.1f", {2.0}), "+2.0");
+}
+
+TEST(PrintfConversions, StringsAndCharacters) {
+    EXPECT_EQ(sp_Format("'%s' in '%s'", {"x", std::string("fn")}), "'x' in 'fn'");
+    EXPECT_EQ(sp_Format("[%5s][%-5s][%.2s]", {"ab", "cd", "efgh"}), "[   ab][cd   ][ef]");
+    EXPECT_EQ(sp_Format("%s", {YString("from YString")}), "from YString");
+    EXPECT_EQ(sp_Format("%s", {std::string_view("view-not-terminated", 4)}), "view");
+    EXPECT_EQ(sp_Format("%c%c%3c", {'a', 98, 'c'}), "ab  c");
+    EXPECT_EQ(sp_Format("%%|100%%", {}), "%|100%");
+}
+
+TEST(PrintfConversions, StarWidthAndPrecisionConsumeArguments) {
+    EXPECT_EQ(sp_Format("%*d|", {4, 7}), "   7|");
+    EXPECT_EQ(sp_Format("%-*d|", {4, 7}), "7   |");
+    EXPECT_EQ(sp_Format("%*d|", {-4, 7}), "7   |");   // negative width: left-aligned
+    EXPECT_EQ(sp_Format("%.*f", {2, 1.0}), "1.00");
+    EXPECT_EQ(sp_Format("%.*f", {-3, 1.0}), "1.000000");   // negative precision: none
+    EXPECT_EQ(sp_Format("%*.*s|", {6, 2, "abcdef"}), "    ab|");
+}
+
+// --- kind mismatches --------------------------------------------------------
+
+TEST(PrintfKinds, IntegerConversionOfOtherKinds) {
+    EXPECT_EQ(sp_Format("%d %d", {2.9, -2.9}), "2 -2");
+    EXPECT_EQ(sp_Format("%d", {NAN}), "0");
+    EXPECT_EQ(sp_Format("%d %d", {1e300, -INFINITY}), "9223372036854775807 -9223372036854775808");
+    EXPECT_EQ(sp_Format("%d %d %d", {"123abc", "xyz", "-7"}), "123 0 -7");
+    EXPECT_EQ(sp_Format("%x", {PrintfArg()}), "0");
+}
+
+TEST(PrintfKinds, FloatConversionOfOtherKinds) {
+    EXPECT_EQ(sp_Format("%.1f", {3}), "3.0");
+    EXPECT_EQ(sp_Format("%.2f %.1f", {"2.5e1", "junk"}), "25.00 0.0");
+    EXPECT_EQ(sp_Format("%g", {PrintfArg()}), "0");
+}
+
+TEST(PrintfKinds, TextConversionOfOtherKinds) {
+    EXPECT_EQ(sp_Format("%s %s", {-12, 0.1}), "-12 0.1");
+    EXPECT_EQ(sp_Format("%s", {1.0 / 3.0}), "0.3333333333333333");
+    EXPECT_EQ(sp_Format("[%s]", {PrintfArg()}), "[]");
+    EXPECT_EQ(sp_Format("%c|%c|", {"xyz", ""}), "x||");
+    EXPECT_EQ(sp_Format("[%c]", {0}), "[]");   // a NUL never enters the message
+    EXPECT_EQ(sp_Format("%c", {65.7}), "A");
+}
+
+// --- hostile formats --------------------------------------------------------
+
+TEST(PrintfHostile, NullAndEmptyFormat) {
+    EXPECT_EQ(sp_Format(nullptr, {1, 2}), "");
+    EXPECT_EQ(sp_Format("", {1}), "");
+    EXPECT_EQ(sp_Format("plain", {}), "plain");
+}
+
+TEST(PrintfHostile, PercentNIsRefused) {
+    EXPECT_EQ(sp_Format("a%nb%d", {5}), "ab5");   // %n consumes nothing
+    EXPECT_EQ(sp_Format("%n%hn%lln", {}), "");
+}
+
+TEST(PrintfHostile, MissingArgumentsPrintNothing) {
+    EXPECT_EQ(sp_Format("%s%s%s", {"one"}), "one");
+    EXPECT_EQ(sp_Format("%d and %f and %c and %p", {}), " and  and  and ");
+    EXPECT_EQ(sp_Format("%*d", {5}), "");   // the width took the only argument
+}
+
+TEST(PrintfHostile, HugeWidthsAndPrecisionsAreClamped) {
+    EXPECT_EQ(sp_Format("%99999999999d", {1}).size(), 1000u);
+    EXPECT_EQ(sp_Format("%*.*f", {INT_MAX, INT_MAX, 1.0}).size(), 1002u);   // "1." and 1000 decimals
+    EXPECT_EQ(sp_Format("%*.*f", {LLONG_MIN, LLONG_MIN, 1.0}), std::string("1.000000") + std::string(992, ' '));
+    EXPECT_EQ(sp_Format("%.99999999999999999999s", {"abc"}), "abc");
+    EXPECT_LE(sp_Format("%1000.1000f", {1e308}).size(), 1400u);
+}
+
+TEST(PrintfHostile, IncompleteAndUnknownDirectivesStayText) {
+    EXPECT_EQ(sp_Format("100%", {1}), "100%");
+    EXPECT_EQ(sp_Format("%-5", {1}), "%-5");
+    EXPECT_EQ(sp_Format("%ll", {1}), "%ll");
+    EXPECT_EQ(sp_Format("%y|%k", {1}), "%y|%k");
+    EXPECT_EQ(sp_Format("%S %C %w", {"a"}), "%S %C %w");
+}
+
+TEST(PrintfHostile, InvalidFlagCombinationsAreFiltered) {
+    EXPECT_EQ(sp_Format("%#d|%0s|%+u|%#c", {1, "x", 2, 'y'}), "1|x|2|y");
+    EXPECT_EQ(sp_Format("%--------5d|%++++d", {1, 2}), "1    |+2");
+    EXPECT_EQ(sp_Format("%p", {255}), "0xff");
+}
+
+TEST(PrintfHostile, EveryPrefixOfAFormatIsSafe) {
+    // All cut-off points of a busy format: each must give a result, not a crash.
+    const std::string format = "%-+ #0*.*lld|%I64x|%5.3s|%c|%n|%*.*Lg|%%|%q";
+    for (size_t n = 0; n <= format.size(); ++n) {
+        const std::string cut = format.substr(0, n);
+        (void)sp_Format(cut.c_str(), {3, 2, 1.5, "str", 7, 'c', -1, 99999, 2.5});
+        (void)sp_Format(cut.c_str(), {});
+    }
+    SUCCEED();
+}
