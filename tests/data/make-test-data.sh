@@ -6,6 +6,7 @@
 #   step.raw                         three runs over R2, one plot each (binary)
 #   mixed.raw                        tran, AC, tran plots in one file (ASCII)
 #   batch.raw                        `ngspice -b -r` output (padded point count)
+#   bad_batch_interp.raw             the same with .options interp: counts disagree
 #   bad_*.raw, ok_*.raw              edited copies: malformed / unusual but valid
 set -eu
 here=$(cd "$(dirname "$0")" && pwd)
@@ -60,11 +61,14 @@ run_ngspice run.cir
 cat > "$work/batch.cir" <<DECK
 rc2: batch run
 .include $here/rc2.cir
-.options interp
 .tran 5u 20u
 .end
 DECK
 run_ngspice -r batch.raw batch.cir
+# With interp, ngspice 39 writes every internal time point to the -r file but
+# patches in the interpolated point count: a real file whose counts disagree.
+sed 's/^.tran/.options interp\n.tran/' "$work/batch.cir" >"$work/batch_interp.cir"
+run_ngspice -r bad_batch_interp.raw batch_interp.cir
 
 cd "$work"
 # Edited copies. Line numbers refer to tran_ascii.raw: 5 variables, so point

@@ -1,0 +1,180 @@
+// The function module: loading and unloading, the registration rows against
+// the golden table, options, late-bound functions, diagnostics and events.
+#include <fstream>
+#include <map>
+#include <sstream>
+
+#include "DynFunctions.h"
+#include "Events.h"
+#include "FuncArgs.h"
+#include "OptionStore.h"
+#include "Options.h"
+#include "TestHost.h"
+
+namespace cvtest {
+cv::Session& session() {
+    static cv::Session* s = [] {
+        auto* s = new cv::Session;
+        std::string error;
+        if (!s->loadModule(error, modulePath())) ADD_FAILURE() << error;
+        return s;
+    }();
+    return *s;
+}
+}  // namespace cvtest
+
+using cvtest::call;
+
+namespace {
+
+std::string trim(std::string s) {
+    size_t b = s.find_first_not_of(' '), e = s.find_last_not_of(' ');
+    return b == std::string::npos ? "" : s.substr(b, e - b + 1);
+}
+
+std::map<std::string, std::string> goldenRows() {
+    std::map<std::string, std::string> rows;
+    std::ifstream in(cvtest::dataPath("function_names.txt"));
+    std::string line;
+    while (std::getline(in, line)) {
+        if (line.empty() || line[0] == '#') continue;
+        rows[trim(line.substr(0, line.find('|')))] = line;
+    }
+    return rows;
+}
+
+template <class T>
+std::string codes(const ArgTypeList<T>& list) {
+    std::string s;
+    for (int i = 0; i < list.size(); ++i) s += (i ? "," : "") + std::to_string(int(list[i]));
+    return s.empty() ? "-" : s;
+}
+
+std::string rowOf(const FuncConstruct& f) {
+    std::string flags;
+    const FunctionOption& o = f.options();
+    for (auto [set, name] : {std::pair{o.flag0, "flag0"}, {o.elementWise, "elementWise"},
+                             {o.arrayArgs, "arrayArgs"}, {o.isOperator, "isOperator"}})
+        if (set) flags += (flags.empty() ? "" : ",") + std::string(name);
+    std::ostringstream s;
+    s << f.name() << " | " << codes(f.kinds()) << " | " << codes(f.multi()) << " | " << f.minArgs() << "-"
+      << f.maxArgs() << " | " << int(f.pythonReturn()) << " | " << (flags.empty() ? "-" : flags);
+    return s.str();
+}
+
+}  // namespace
+
+TEST(Module, EveryRegisteredFunctionHasItsGoldenRow) {
+    cvtest::session();
+    auto golden = goldenRows();
+    EXPECT_EQ(golden.size(), 330u);
+    int checked = 0;
+    for (const FuncConstruct* f : cv::FunctionTable::global().all()) {
+        std::string name = f->name();
+        if (name.rfind("_cvtest_", 0) == 0) continue;
+        ++checked;
+        auto it = golden.find(name);
+        ASSERT_NE(it, golden.end()) << name << " is not a registered name of the library";
+        EXPECT_EQ(rowOf(*f), it->second);
+        EXPECT_STREQ(f->text(), "");
+    }
+    EXPECT_GE(checked, 4);
+}
+
+TEST(Module, UnloadingRemovesEveryRegistrationAndReloadingRestoresThem) {
+    auto& table = cv::FunctionTable::global();
+    size_t before = table.size();
+    std::vector<DynamicFunctionInfo> dyn;
+    sp_GetDynamicFunctionInfo(dyn, false);
+    size_t dynBefore = dyn.size();
+    ASSERT_TRUE(sp_GetStringOption("HistoCurveStyle") == "Stepped");
+
+    cvtest::session().unloadModule();
+    EXPECT_EQ(table.find("_TestRemoveItems"), nullptr);
+    for (const FuncConstruct* f : table.all()) EXPECT_EQ(std::string(f->name()).rfind("_cvtest_", 0), 0u) << f->name();
+    EXPECT_FALSE(cv::OptionStore::global().get("InterpPts").has_value());
+    sp_GetDynamicFunctionInfo(dyn, false);
+    EXPECT_LT(dyn.size(), dynBefore);
+
+    std::string error;
+    ASSERT_TRUE(cvtest::session().loadModule(error, cvtest::modulePath())) << error;
+    EXPECT_EQ(table.size(), before);
+    EXPECT_TRUE(call("_TestRemoveItems", {cvtest::reals({1}), cvtest::reals({0})}).ok);
+}
+
+TEST(Module, DeclaresItsOptionsWithDefaultsThatUsersCanOverride) {
+    cvtest::session();
+    EXPECT_EQ(sp_GetIntOption("InterpPts"), 1024);
+    EXPECT_EQ(sp_GetIntOption("interporder"), 2);
+    EXPECT_EQ(sp_GetIntOption("MCNumberOfBins"), 0);
+    EXPECT_TRUE(sp_GetStringOption("WorstCaseCss") == "%SHAREPATH%/html/css/msw.css");
+    cv::OptionStore::global().set("InterpOrder", "3");
+    EXPECT_EQ(sp_GetIntOption("InterpOrder"), 3);
+    EXPECT_DOUBLE_EQ(sp_GetDoubleOption("InterpOrder"), 3.0);
+    cv::OptionStore::global().reset("InterpOrder");
+    EXPECT_EQ(sp_GetIntOption("InterpOrder"), 2);
+    EXPECT_EQ(sp_GetIntOption("NoSuchOption"), 0);
+}
+
+TEST(Module, LateBoundFunctionsAreListedAndUnresolvedOnesThrow) {
+    cvtest::session();
+    auto o = call("_ListDynamicFunctions", {});
+    ASSERT_TRUE(o.ok) << o.error;
+    ASSERT_EQ(o.value->size(), 3);
+    EXPECT_EQ(o.value->stringAt(0).substr(0, 46), "dyn_GetDefaultMessageHandler;common_dynexport;");
+    EXPECT_NE(o.value->stringAt(0).find(";resolved;2;CRITICAL"), std::string::npos);
+
+    // A name the host does not provide stays on its stub.
+    using Fn = int (*)();
+    static Fn pending = []() -> int { sp_ThrowUnresolvedDynamicFunction("dyn_TestPending"); };
+    {
+        RegisterDynFuncCall reg(&pending, "dyn_TestPending", true, "tests/test_module", __LINE__);
+        sp_ResolveDynamicFunctions();
+        try {
+            pending();
+            FAIL() << "no exception";
+        } catch (const DynFuncException& e) {
+            EXPECT_STREQ(e.what(), "*** FATAL ERROR *** Unresolved dynamic function 'dyn_TestPending' called");
+            EXPECT_EQ(e.code(), 9);
+        }
+        o = call("_ListUnresolvedDynamicFunctions", {cv::Value::string("CRITICALONLY")});
+        ASSERT_TRUE(o.ok);
+        ASSERT_EQ(o.value->size(), 1);
+        EXPECT_EQ(o.value->stringAt(0).substr(0, 34), "dyn_TestPending;tests/test_module;");
+    }
+    o = call("_ListUnresolvedDynamicFunctions", {});
+    ASSERT_TRUE(o.ok);
+    EXPECT_EQ(o.value->size(), 0);
+}
+
+TEST(Module, DiagnosticFunctions) {
+    auto o = call("_TestRemoveItems", {cvtest::reals({10, 20, 30, 40}), cvtest::reals({2, 0})});
+    ASSERT_TRUE(o.ok) << o.error;
+    EXPECT_EQ(cvtest::realsOf(*o.value), (std::vector<double>{20, 40}));
+    // Positions out of range or repeated are passed over.
+    o = call("_TestRemoveItems", {cvtest::reals({1, 2, 3}), cvtest::reals({2, 2, -1, 7, 1e300})});
+    EXPECT_EQ(cvtest::realsOf(*o.value), (std::vector<double>{1, 2}));
+
+    for (int i = 0; i < 3; ++i) {
+        o = call("_TestAccessViolation", {});
+        EXPECT_FALSE(o.ok);
+        EXPECT_EQ(o.error, "Access violation in function '_TestAccessViolation'");
+    }
+    EXPECT_TRUE(call("_TestRemoveItems", {cvtest::reals({1}), cvtest::reals({0})}).ok);
+}
+
+namespace {
+int gPostCli = 0;
+void countPostCli(void*) { ++gPostCli; }
+void throwingCallback(void*) { throw std::runtime_error("ignored"); }
+}  // namespace
+
+TEST(Module, EventsReachEverySubscriber) {
+    AutoFunc a("PostCli", throwingCallback, "throwing");
+    AutoFunc b("PostCli", countPostCli, "count");
+    gPostCli = 0;
+    cvtest::session().postCli();
+    cv::Events::global().fire("postcli");
+    cv::Events::global().fire("Exit");
+    EXPECT_EQ(gPostCli, 2);
+}
