@@ -454,7 +454,7 @@ NodePtr randomTree(std::mt19937& rng, int depth) {
 
 TEST(ExprSerialise, RandomTreesRoundTrip) {
     std::mt19937 rng(12345);
-    for (int i = 0; i < 5000; ++i) {
+    for (int i = 0; i < 3000; ++i) {
         NodePtr tree = randomTree(rng, 6);
         std::string printed = serialise(*tree);
         NodePtr back;

@@ -286,6 +286,8 @@ struct MalformedCase {
     const char* message;  // what the LoadError must say, after "<path>: "
 };
 
+void PrintTo(const MalformedCase& c, std::ostream* os) { *os << c.file; }
+
 class MalformedFile : public ::testing::TestWithParam<MalformedCase> {};
 
 TEST_P(MalformedFile, EndsInALoadErrorNamingFileAndLine) {
@@ -323,7 +325,7 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(MalformedCase{"bad_fields.csv", "line 3: expected 3 fields, found 2"},
                       MalformedCase{"bad_number.csv", "line 3: '2.5q' in column 'a' is not a number"},
                       MalformedCase{"bad_complex.csv", "line 2: '1+2i' in column 'h' looks complex"},
-                      MalformedCase{"bad_division_header.csv", "line 5: a header row that starts a new division"},
+                      MalformedCase{"bad_division_header.csv", "line 4: a header row that starts a new division"},
                       MalformedCase{"bad_quote.csv", "line 1: unterminated quote"},
                       MalformedCase{"bad_unnamed_column.csv", "line 1: column 2 has no name"},
                       MalformedCase{"bad_empty.csv", "no header row"}));

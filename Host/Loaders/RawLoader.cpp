@@ -82,6 +82,8 @@ public:
 
     // "Key: value" with a key of words, as every header line has.
     bool atHeaderLine() const {
+        // Called for every line of ASCII data: numbers fail the first test.
+        if (atEnd() || !std::isalpha(static_cast<unsigned char>(bytes_[pos_]))) return false;
         const std::string_view rest = bytes_.substr(pos_, std::min<std::size_t>(bytes_.size() - pos_, 64));
         const std::size_t colon = rest.find(':');
         return colon != std::string_view::npos && isHeaderKey(rest.substr(0, colon));
@@ -243,15 +245,19 @@ void RawReader::readBinary(const PlotHeader& header, Destination& destination) {
     const std::size_t pointTotal = static_cast<std::size_t>(points);
     const char* data = bytes_.data() + pos_;
     if (!destination.discards()) {
+        // Point by point, so the file is read once, front to back.
         const std::size_t variables = destination.columns.size();
         for (std::size_t v = 0; v < variables; ++v) {
             std::vector<double>& column = *destination.columns[v];
-            const bool keepsImaginary = header.isComplex && v > 0;  // the scale is stored real
-            column.reserve(column.size() + pointTotal * (keepsImaginary ? 2 : 1));
-            const char* value = data + v * valueBytes;
-            for (std::size_t p = 0; p < pointTotal; ++p, value += pointBytes) {
-                column.push_back(readDouble(value));
-                if (keepsImaginary) column.push_back(readDouble(value + sizeof(double)));
+            column.reserve(column.size() + pointTotal * (header.isComplex && v > 0 ? 2 : 1));
+        }
+        const char* point = data;
+        for (std::size_t p = 0; p < pointTotal; ++p, point += pointBytes) {
+            destination.columns[0]->push_back(readDouble(point));  // the scale is stored real
+            for (std::size_t v = 1; v < variables; ++v) {
+                std::vector<double>& column = *destination.columns[v];
+                column.push_back(readDouble(point + v * valueBytes));
+                if (header.isComplex) column.push_back(readDouble(point + v * valueBytes + sizeof(double)));
             }
         }
     }

@@ -1,0 +1,259 @@
+// cvfunc.Vector: a host value seen from Python, with its reference,
+// divisions, physical types and names.
+#include <algorithm>
+#include <numeric>
+
+#include "cvfunc_ext.h"
+
+namespace cvpy {
+
+namespace {
+
+// Raises the Python exception that fits a conversion failure, prefixed with
+// the parameter it came from.
+template <class F>
+auto converting(const char* what, F&& f) {
+    try {
+        return f();
+    } catch (const ConvertError& e) {
+        std::string m = std::string(what) + ": " + e.what();
+        if (e.isTypeError) throw py::type_error(m);
+        throw py::value_error(m);
+    }
+}
+
+std::vector<int64_t> divisionLayout(py::handle divisions) {
+    if (PyUnicode_Check(divisions.ptr()) || !PySequence_Check(divisions.ptr()))
+        throw py::type_error("divisions must be a list of division lengths");
+    std::vector<int64_t> out;
+    for (py::handle item : py::reinterpret_borrow<py::sequence>(divisions)) {
+        py::object index = py::reinterpret_steal<py::object>(PyNumber_Index(item.ptr()));
+        if (!index) {
+            PyErr_Clear();
+            throw py::type_error("divisions: a division length must be an int, not " +
+                                 std::string(Py_TYPE(item.ptr())->tp_name));
+        }
+        long long n = PyLong_AsLongLong(index.ptr());
+        if (n == -1 && PyErr_Occurred()) throw py::error_already_set();
+        if (n < 0) throw py::value_error("divisions: a division length cannot be negative (" + std::to_string(n) + ")");
+        out.push_back(n);
+    }
+    return out;
+}
+
+// A value of the prepared elements in `layout`, sharing the source value's
+// storage when it already has that layout.
+cv::MutableValuePtr laidOut(const Prepared& p, const std::vector<int64_t>& layout) {
+    if (p.source == Prepared::Source::Value) {
+        std::vector<int64_t> own = p.value->divisionLengths();
+        if (layout.empty() ? own.size() == 1 : own == layout) return p.value->shallowCopy();
+    }
+    return build(p, layout.size() > 1 ? std::span<const int64_t>(layout) : std::span<const int64_t>());
+}
+
+// The reference of a value with `lengths` divisions: either the same layout,
+// or one division that serves every division of equal length.
+cv::MutableValuePtr referenceFor(const Prepared& r, const std::vector<int64_t>& lengths, int64_t size) {
+    if (r.size == size) return laidOut(r, lengths);
+    bool shared = lengths.size() > 1 &&
+                  std::all_of(lengths.begin(), lengths.end(), [&](int64_t n) { return n == r.size; });
+    if (shared) return laidOut(r, {});
+    throw py::value_error("ref has " + std::to_string(r.size) + " values, but values has " + std::to_string(size) +
+                          (lengths.size() > 1 ? " (or divisions of " + std::to_string(r.size) + ")" : ""));
+}
+
+Vector makeVector(py::object values, py::object ref, py::object phys, py::object refPhys, py::object divisions,
+                  py::object name, py::object labels) {
+    // Check everything that can be wrong with the small arguments before
+    // copying any data.
+    std::vector<int64_t> layout;
+    const bool relayout = !divisions.is_none();
+    if (relayout) layout = divisionLayout(divisions);
+    const bool hasPhys = !phys.is_none(), hasRefPhys = !refPhys.is_none();
+    PhysType physType = hasPhys ? converting("phys", [&] { return physTypeOf(phys, "phys"); }) : PhysType();
+    PhysType refPhysType =
+        hasRefPhys ? converting("ref_phys", [&] { return physTypeOf(refPhys, "ref_phys"); }) : PhysType();
+    if (!name.is_none() && !PyUnicode_Check(name.ptr())) throw py::type_error("name must be a str");
+    std::vector<std::string> labelTexts;
+    if (!labels.is_none()) {
+        if (PyUnicode_Check(labels.ptr()) || !PySequence_Check(labels.ptr()))
+            throw py::type_error("labels must be a list of str, one per division");
+        for (py::handle l : py::reinterpret_borrow<py::sequence>(labels)) {
+            if (!PyUnicode_Check(l.ptr())) throw py::type_error("labels must be a list of str, one per division");
+            labelTexts.push_back(l.cast<std::string>());
+        }
+    }
+
+    Prepared p = converting("values", [&] { return prepare(values); });
+    if (p.source == Prepared::Source::None)
+        throw py::type_error("values: None cannot become a vector (an empty list makes an empty one)");
+    if (relayout) {
+        int64_t total = std::accumulate(layout.begin(), layout.end(), int64_t(0));
+        if (total != p.size)
+            throw py::value_error("divisions add up to " + std::to_string(total) + ", but there are " +
+                                  std::to_string(p.size) + " values");
+    }
+
+    cv::MutableValuePtr v;
+    if (p.source == Prepared::Source::Value && !relayout) {
+        v = p.value->shallowCopy();
+    } else {
+        v = laidOut(p, layout);
+        if (p.source == Prepared::Source::Value) {
+            // A Vector given new divisions keeps what still fits them.
+            const cv::Value& src = *p.value;
+            v->setPhysType(src.physType());
+            v->setName(src.name());
+            if (src.ref() && ref.is_none()) {
+                Prepared r;
+                r.source = Prepared::Source::Value;
+                r.value = src.ref();
+                r.kind = src.ref()->kind();
+                r.size = src.ref()->size();
+                try {
+                    v->setRef(referenceFor(r, v->divisionLengths(), v->size()));
+                } catch (const py::value_error&) {
+                    throw py::value_error("the reference of values does not fit the new divisions: pass ref= too");
+                }
+                v->setRefPhysType(src.refPhysType());
+                v->setRefName(src.refName());
+            }
+            if (int64_t(src.divisionLabels().size()) == v->numDivisions()) v->setDivisionLabels(src.divisionLabels());
+        }
+    }
+
+    if (!ref.is_none()) {
+        Prepared r = converting("ref", [&] { return prepare(ref); });
+        if (r.kind == cv::Kind::String || r.kind == cv::Kind::None)
+            throw py::type_error("ref must be numeric (real or complex x-values)");
+        if (r.source == Prepared::Source::Value && r.kind != cv::Kind::Real && r.kind != cv::Kind::Complex) {
+            r.value = r.value->convertedTo(cv::Kind::Real);
+            r.kind = cv::Kind::Real;
+        }
+        cv::MutableValuePtr rv = referenceFor(r, v->divisionLengths(), v->size());
+        std::string refName = r.source == Prepared::Source::Value ? r.value->name() : std::string();
+        PhysType refType = r.source == Prepared::Source::Value ? r.value->physType() : PhysType();
+        if (hasRefPhys) refType = refPhysType;
+        rv->setPhysType(refType);
+        rv->setName(refName);
+        v->setRef(rv);
+        v->setRefName(refName);
+        v->setRefPhysType(refType);
+    } else if (hasRefPhys) {
+        if (!v->ref()) throw py::value_error("ref_phys needs a ref");
+        v->setRefPhysType(refPhysType);
+    }
+    if (hasPhys) v->setPhysType(physType);
+    if (!name.is_none()) v->setName(name.cast<std::string>());
+    if (!labels.is_none()) {
+        if (int64_t(labelTexts.size()) != v->numDivisions())
+            throw py::value_error("labels: " + std::to_string(labelTexts.size()) + " labels for " +
+                                  std::to_string(v->numDivisions()) + " division" +
+                                  (v->numDivisions() == 1 ? "" : "s"));
+        v->setDivisionLabels(std::move(labelTexts));
+    }
+    return Vector{std::move(v)};
+}
+
+py::object asArray(const Vector& self, py::object dtype, py::object copy) {
+    py::module_ np = py::module_::import("numpy");
+    py::object a;
+    bool copied = false;
+    if (self.value->kind() == cv::Kind::String) {
+        a = np.attr("array")(elements(self.value), "dtype"_a = "object");
+        copied = true;
+    } else if (self.value->kind() == cv::Kind::None) {
+        a = np.attr("empty")(0);
+        copied = true;
+    } else {
+        a = elements(self.value);
+    }
+    if (!dtype.is_none()) {
+        py::object converted = np.attr("asarray")(a, "dtype"_a = dtype);
+        copied = copied || !converted.is(a);
+        a = converted;
+    }
+    if (!copy.is_none() && py::cast<bool>(copy) && !copied) a = a.attr("copy")();
+    return a;
+}
+
+const char* kVectorDoc = R"(A vector of the host: values, an optional reference (x-values), divisions,
+physical types and names.
+
+Vector(values, ref=None, phys=None, ref_phys=None, divisions=None, name=None, labels=None)
+
+values     a numpy array, a sequence or a scalar: floats, ints and bools become
+           real values, complex numbers complex ones, str a string vector. A
+           Vector is copied with the other arguments changed.
+ref        the x-values (real or complex): as many as values, or, with several
+           divisions of one length, one division's worth shared by all.
+phys       physical type of the values, by name ("Voltage", "voltage", "V")
+           or code; ref_phys likewise for the reference.
+divisions  division lengths, adding up to len(values): the runs of a stepped
+           or Monte Carlo analysis. The reference gets the same layout.
+name       the vector's name; labels one str per division.
+
+numpy.asarray(v) is a read-only view of the values (no copy); copy it to
+change it. Vectors are immutable and can be passed to any script function.
+
+>>> v = cvfunc.Vector([0, 1, 0, 1], ref=[0, 1e-6, 0, 1e-6], divisions=[2, 2],
+...                   phys="Voltage", ref_phys="Time")
+>>> v.divisions, v.phys, v.division(1).ref
+([2, 2], 'Voltage', array([0.e+00, 1.e-06]))
+)";
+
+}  // namespace
+
+void registerVector(py::module_& m) {
+    py::class_<Vector>(m, "Vector", kVectorDoc)
+        .def(py::init(&makeVector), "values"_a, "ref"_a = py::none(), "phys"_a = py::none(),
+             "ref_phys"_a = py::none(), "divisions"_a = py::none(), "name"_a = py::none(), "labels"_a = py::none())
+        .def_property_readonly(
+            "values", [](const Vector& s) { return elements(s.value); },
+            "The values: a read-only numpy array (all divisions back to back), a list of str for strings.")
+        .def_property_readonly(
+            "ref",
+            [](const Vector& s) { return s.value->ref() ? elements(s.value->ref()) : py::object(py::none()); },
+            "The reference (x-values) as a read-only numpy array, or None.")
+        .def_property_readonly(
+            "phys", [](const Vector& s) { return std::string(sp_GetPhysTypeName(s.value->physType())); },
+            "Physical type of the values by name (\"Voltage\", \"Time\", ...); \"\" for a plain number.")
+        .def_property_readonly(
+            "ref_phys", [](const Vector& s) { return std::string(sp_GetPhysTypeName(s.value->refPhysType())); },
+            "Physical type of the reference by name; \"\" for a plain number.")
+        .def_property_readonly(
+            "divisions", [](const Vector& s) { return s.value->divisionLengths(); },
+            "Division lengths: [len(v)] for an undivided vector.")
+        .def_property_readonly(
+            "kind", [](const Vector& s) { return std::string(cv::kindName(s.value->kind())); },
+            "\"real\", \"complex\", \"string\", \"integer\", \"bool\" or \"none\".")
+        .def_property_readonly(
+            "name", [](const Vector& s) { return text(s.value->name()); }, "The vector's name (\"\" when unnamed).")
+        .def_property_readonly(
+            "ref_name", [](const Vector& s) { return text(s.value->refName()); },
+            "The reference's name (\"\" when unnamed).")
+        .def_property_readonly(
+            "labels",
+            [](const Vector& s) {
+                py::list out;
+                for (const auto& l : s.value->divisionLabels()) out.append(text(l));
+                return out;
+            },
+            "Division labels (the swept parameter's values), [] when there are none.")
+        .def("__len__", [](const Vector& s) { return s.value->size(); })
+        .def("__array__", &asArray, "dtype"_a = py::none(), "copy"_a = py::none(),
+             "The values as a numpy array: a read-only view unless a dtype or a copy is asked for.")
+        .def(
+            "division",
+            [](const Vector& s, int64_t d) {
+                int64_t n = s.value->numDivisions();
+                if (d < 0) d += n;
+                if (d < 0 || d >= n)
+                    throw py::index_error("division index out of range (the vector has " + std::to_string(n) +
+                                          " division" + (n == 1 ? ")" : "s)"));
+                return Vector{s.value->division(d)};
+            },
+            "d"_a, "Division d (negative counts from the end) as a Vector, sharing the data.");
+}
+
+}  // namespace cvpy

@@ -1,0 +1,111 @@
+// The evaluator and the cvfunc tool: statements, names, Vec(), values
+// printed in each format, exit statuses and the data loaders' bindings.
+#include <sys/wait.h>
+
+#include <array>
+#include <cstdio>
+#include <memory>
+
+#include "Expr/Template.h"
+#include "TestHost.h"
+#include "ValueFormat.h"
+
+namespace {
+
+struct ToolRun {
+    int status = -1;
+    std::string out;
+};
+
+// Runs the tool with the given arguments (a shell word list); standard error
+// is folded into the output.
+ToolRun tool(const std::string& args) {
+    std::string cmd = std::string(CVFUNC_BUILD_DIR) + "/cvfunc " + args + " 2>&1 </dev/null";
+    ToolRun r;
+    FILE* p = popen(cmd.c_str(), "r");
+    if (!p) return r;
+    std::array<char, 4096> buf;
+    size_t n;
+    while ((n = fread(buf.data(), 1, buf.size(), p)) > 0) r.out.append(buf.data(), n);
+    int st = pclose(p);
+    r.status = WIFEXITED(st) ? WEXITSTATUS(st) : -1;
+    return r;
+}
+
+std::vector<std::string> runAll(const std::string& text, std::string* error = nullptr) {
+    std::vector<std::string> printed;
+    std::string err;
+    bool ok = cvtest::session().run(
+        text, [&](const cv::ValuePtr& v) { printed.push_back(cv::formatValue(*v, cv::OutputFormat::Text)); }, err);
+    if (error) *error = ok ? "" : err;
+    return printed;
+}
+
+}  // namespace
+
+TEST(Evaluator, AssignmentsBindNamesAndOnlyOtherStatementsPrint) {
+    std::string error;
+    auto printed = runAll("x = [10, 20, 30, 40]; _TestRemoveItems(x, [2, 0])\nX", &error);
+    EXPECT_EQ(error, "");
+    ASSERT_EQ(printed.size(), 2u);
+    EXPECT_EQ(printed[0], "20\n40\n");
+    EXPECT_EQ(printed[1], "10\n20\n30\n40\n");
+}
+
+TEST(Evaluator, ErrorsNameTheProblem) {
+    std::string error;
+    runAll("1 +", &error);
+    EXPECT_EQ(error.rfind("Syntax error at line 1, column", 0), 0u) << error;
+    runAll("nosuchname", &error);
+    EXPECT_EQ(error, "Unknown name 'nosuchname'");
+    runAll("Vec('nosuch')", &error);
+    EXPECT_EQ(error, "Unknown vector 'nosuch'");
+    runAll("['a', 1]", &error);
+    EXPECT_EQ(error, "A vector cannot mix strings and numbers");
+}
+
+TEST(Evaluator, TemplatesEvaluateBracedExpressions) {
+    cvtest::session().bind("w", cvtest::reals({5, 6}));
+    TemplateObject t;
+    bool failed = false;
+    EXPECT_EQ(t.resolveTemplate("a{_TestRemoveItems(w, 0)}b", "", failed).str(), "a6b");
+    EXPECT_FALSE(failed);
+    t.resolveTemplate("{nosuch(1)}", "", failed);
+    EXPECT_TRUE(failed);
+}
+
+TEST(Tool, EvaluatesExpressionsAndPrintsJson) {
+    ToolRun r = tool("-e '_TestRemoveItems([10,20,30,40],[2,0])' --format json");
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.out,
+              "{\"kind\": \"real\", \"values\": [20, 40], \"ref\": null, \"phys\": \"\", \"ref_phys\": \"\", "
+              "\"divisions\": [2]}\n");
+    r = tool("-e 'x = [1, 2]' -e x --format csv");
+    EXPECT_EQ(r.out, "x\n1\n2\n");
+}
+
+TEST(Tool, FailuresPrintOneErrorLineAndExitWithStatusOne) {
+    ToolRun r = tool("-e 'nosuch(1)'");
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.out, "Error: Unknown function 'nosuch'\n");
+    r = tool("-e '_TestRemoveItems([1])'");
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.out, "Error: Function '_TestRemoveItems' takes 2 arguments, 1 given\n");
+    r = tool("-e \"_TestRemoveItems('a', [1])\"");
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.out, "Error: Argument 1 in function '_TestRemoveItems' must be numeric, not a string\n");
+    r = tool("-e '_TestAccessViolation()' -e '_TestRemoveItems([1],[0])'");
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.out, "Error: Access violation in function '_TestAccessViolation'\n");
+}
+
+TEST(Tool, BadUsageExitsWithStatusTwo) {
+    EXPECT_EQ(tool("--format xml -e 1").status, 2);
+    EXPECT_EQ(tool("--no-such-flag").status, 2);
+    EXPECT_EQ(tool("--option novalue -e 1").status, 2);
+    ToolRun r = tool("--help");
+    EXPECT_EQ(r.status, 0);
+    EXPECT_NE(r.out.find("--load FILE"), std::string::npos);
+    r = tool("--list");
+    EXPECT_NE(r.out.find("_TestRemoveItems\t2-2\tnumeric,numeric\treal-vector\n"), std::string::npos);
+}
