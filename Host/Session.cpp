@@ -95,16 +95,16 @@ bool Session::loadModule(std::string& error, const std::string& path) {
 
 void Session::unloadModule() { module_.reset(); }
 
-void Session::bind(std::string_view name, ValuePtr v) { vars_[lower(name)] = std::move(v); }
+void Session::bind(std::string_view name, ValuePtr v) { vars_[lower(name)] = {std::string(name), std::move(v)}; }
 
 ValuePtr Session::lookup(std::string_view name) const {
     auto it = vars_.find(lower(name));
-    return it == vars_.end() ? nullptr : it->second;
+    return it == vars_.end() ? nullptr : it->second.second;
 }
 
 std::vector<std::string> Session::names() const {
     std::vector<std::string> out;
-    for (auto& [k, v] : vars_) out.push_back(v->name().empty() ? k : v->name());
+    for (auto& [k, v] : vars_) out.push_back(v.first);
     return out;
 }
 
@@ -137,8 +137,19 @@ void Session::bindDataSet(const load::DataSet& data) {
 bool Session::loadData(const std::string& path, std::string& error, std::vector<std::string>* warnings) {
     try {
         load::DataSet data = load::loadFile(path);
+        if (warnings) {
+            *warnings = data.warnings;
+            std::vector<std::string> replaced;
+            if (lookup(data.reference.name)) replaced.push_back(data.reference.name);
+            for (const auto& s : data.signals)
+                if (lookup(load::scriptName(s.name))) replaced.push_back(load::scriptName(s.name));
+            if (!replaced.empty()) {
+                std::string list;
+                for (const auto& r : replaced) list += (list.empty() ? "" : ", ") + r;
+                warnings->push_back(path + ": replaces vectors loaded before: " + list);
+            }
+        }
         bindDataSet(data);
-        if (warnings) *warnings = data.warnings;
         return true;
     } catch (const std::exception& e) {
         error = e.what();

@@ -41,6 +41,7 @@ public:
     // Vectors by name; names compare case-insensitively.
     void bind(std::string_view name, ValuePtr v);
     ValuePtr lookup(std::string_view name) const;
+    // Names as bound, sorted case-insensitively.
     std::vector<std::string> names() const;
     // Binds every vector of a loaded data set under its script name (v(x) as
     // x, i(x) as x#branch) and under its original name.
@@ -65,7 +66,7 @@ private:
 
     std::unique_ptr<Module> module_;
     Caller caller_;
-    std::map<std::string, ValuePtr> vars_;  // keyed by lower-case name
+    std::map<std::string, std::pair<std::string, ValuePtr>> vars_;  // lower-case name -> (name as bound, value)
 };
 
 }  // namespace cv

@@ -2,7 +2,6 @@
 // header row starts a new division. Format details are in Loaders.h.
 #include "LoaderSupport.h"
 
-#include <algorithm>
 #include <filesystem>
 
 namespace cv::load::detail {
@@ -154,7 +153,8 @@ DataSet parseCsv(std::string_view text, const std::string& path) {
     for (Signal& signal : dataSet.signals) columns.push_back(&signal.data);
     const std::size_t columnCount = columns.size();
     // Every row is a line: counting them bounds the rows without trusting anything.
-    const auto lineCount = static_cast<std::size_t>(std::count(text.begin(), text.end(), '\n')) + 1;
+    std::size_t lineCount = 1;
+    for (std::size_t at = text.find('\n'); at != std::string_view::npos; at = text.find('\n', at + 1)) ++lineCount;
     for (std::vector<double>* column : columns) column->reserve(lineCount);
 
     std::vector<int64_t> lengths;

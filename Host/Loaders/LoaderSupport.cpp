@@ -1,15 +1,17 @@
 #include "LoaderSupport.h"
 
+#include <fcntl.h>
+#include <sys/mman.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <cerrno>
 #include <charconv>
-#include <cmath>
-#include <cstdio>
 #include <cstring>
-#include <filesystem>
 #include <limits>
 #include <new>
-#include <system_error>
+#include <utility>
 
 namespace cv::load {
 
@@ -27,55 +29,75 @@ void fail(const std::string& file, int64_t line, const std::string& message) {
     throw LoadError(file, line, message);
 }
 
+FileBuffer& FileBuffer::operator=(FileBuffer&& other) noexcept {
+    if (this != &other) {
+        if (mapping_ != nullptr) ::munmap(mapping_, size_);
+        heap_ = std::move(other.heap_);
+        mapping_ = std::exchange(other.mapping_, nullptr);
+        data_ = std::exchange(other.data_, "");
+        size_ = std::exchange(other.size_, 0);
+    }
+    return *this;
+}
+
+FileBuffer::~FileBuffer() {
+    if (mapping_ != nullptr) ::munmap(mapping_, size_);
+    mapping_ = nullptr;
+}
+
 namespace {
 
-struct FileCloser {
-    void operator()(std::FILE* f) const { std::fclose(f); }
+struct DescriptorCloser {
+    int fd;
+    ~DescriptorCloser() { ::close(fd); }
 };
 
 }  // namespace
 
 FileBuffer readWholeFile(const std::string& path) {
-    std::error_code ec;
-    const auto status = std::filesystem::status(path, ec);
-    if (std::filesystem::is_directory(status)) fail(path, 0, "cannot load a directory");
-    std::unique_ptr<std::FILE, FileCloser> file(std::fopen(path.c_str(), "rb"));
-    if (!file) fail(path, 0, std::string("cannot open: ") + std::strerror(errno));
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) fail(path, 0, std::string("cannot open: ") + std::strerror(errno));
+    const DescriptorCloser closer{fd};
+    struct stat status {};
+    if (::fstat(fd, &status) != 0) fail(path, 0, std::string("cannot read: ") + std::strerror(errno));
+    if (S_ISDIR(status.st_mode)) fail(path, 0, "cannot load a directory");
 
     FileBuffer buffer;
-    try {
-        if (std::filesystem::is_regular_file(status)) {
-            const std::uintmax_t declared = std::filesystem::file_size(path, ec);
-            if (ec) fail(path, 0, "cannot read the file size: " + ec.message());
-            if (declared > std::numeric_limits<std::size_t>::max() / 2) fail(path, 0, "file too large to load");
-            const std::size_t capacity = static_cast<std::size_t>(declared);
-            buffer.bytes = std::make_unique_for_overwrite<char[]>(capacity + 1);
-            // The file may shrink while we read it; what was read is what counts.
-            while (buffer.size < capacity) {
-                const std::size_t got = std::fread(buffer.bytes.get() + buffer.size, 1, capacity - buffer.size, file.get());
-                if (got == 0) break;
-                buffer.size += got;
-            }
-        } else {
-            // A pipe or device: no size to trust, so grow as data arrives.
-            std::size_t capacity = 1 << 16;
-            buffer.bytes = std::make_unique_for_overwrite<char[]>(capacity);
-            for (;;) {
-                if (buffer.size == capacity) {
-                    auto bigger = std::make_unique_for_overwrite<char[]>(capacity * 2);
-                    std::memcpy(bigger.get(), buffer.bytes.get(), buffer.size);
-                    buffer.bytes = std::move(bigger);
-                    capacity *= 2;
-                }
-                const std::size_t got = std::fread(buffer.bytes.get() + buffer.size, 1, capacity - buffer.size, file.get());
-                if (got == 0) break;
-                buffer.size += got;
-            }
+    if (S_ISREG(status.st_mode) && status.st_size > 0) {
+        if (static_cast<std::uintmax_t>(status.st_size) > std::numeric_limits<std::size_t>::max() / 2)
+            fail(path, 0, "file too large to load");
+        const auto size = static_cast<std::size_t>(status.st_size);
+        void* mapping = ::mmap(nullptr, size, PROT_READ, MAP_PRIVATE | MAP_POPULATE, fd, 0);
+        if (mapping != MAP_FAILED) {
+            buffer.mapping_ = mapping;
+            buffer.data_ = static_cast<const char*>(mapping);
+            buffer.size_ = size;
+            return buffer;
         }
+    }
+    // A pipe, a device, or a file that cannot be mapped: read until the end.
+    try {
+        std::size_t capacity = S_ISREG(status.st_mode) ? static_cast<std::size_t>(status.st_size) + 1 : 1 << 16;
+        std::size_t size = 0;
+        buffer.heap_ = std::make_unique_for_overwrite<char[]>(capacity);
+        for (;;) {
+            if (size == capacity) {
+                auto bigger = std::make_unique_for_overwrite<char[]>(capacity * 2);
+                std::memcpy(bigger.get(), buffer.heap_.get(), size);
+                buffer.heap_ = std::move(bigger);
+                capacity *= 2;
+            }
+            const ssize_t got = ::read(fd, buffer.heap_.get() + size, capacity - size);
+            if (got < 0 && errno == EINTR) continue;
+            if (got < 0) fail(path, 0, std::string("read error: ") + std::strerror(errno));
+            if (got == 0) break;
+            size += static_cast<std::size_t>(got);
+        }
+        buffer.data_ = buffer.heap_.get();
+        buffer.size_ = size;
     } catch (const std::bad_alloc&) {
         fail(path, 0, "file too large to load into memory");
     }
-    if (std::ferror(file.get())) fail(path, 0, std::string("read error: ") + std::strerror(errno));
     return buffer;
 }
 
@@ -91,7 +113,8 @@ double outOfRangeValue(std::string_view text) {
     return negative ? -magnitude : magnitude;
 }
 
-// Parses a number at the start of text; returns how many characters it used (0: none).
+}  // namespace
+
 std::size_t parseLeadingReal(std::string_view text, double& value) {
     std::size_t start = 0;
     if (!text.empty() && text.front() == '+') {
@@ -123,8 +146,6 @@ std::size_t parseLeadingReal(std::string_view text, double& value) {
     }
     return used;
 }
-
-}  // namespace
 
 bool parseReal(std::string_view text, double& value) {
     return !text.empty() && parseLeadingReal(text, value) == text.size();

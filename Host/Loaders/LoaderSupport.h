@@ -13,10 +13,25 @@
 namespace cv::load::detail {
 
 // The whole file in one block: parsers then work on views with no copies.
-struct FileBuffer {
-    std::unique_ptr<char[]> bytes;
-    std::size_t size = 0;
-    std::string_view view() const { return {bytes.get(), size}; }
+// A regular file is mapped (reading it into fresh memory costs more than the
+// parsing on large files); pipes and other files are read.
+class FileBuffer {
+public:
+    FileBuffer() = default;
+    FileBuffer(FileBuffer&& other) noexcept { *this = std::move(other); }
+    FileBuffer& operator=(FileBuffer&& other) noexcept;
+    FileBuffer(const FileBuffer&) = delete;
+    FileBuffer& operator=(const FileBuffer&) = delete;
+    ~FileBuffer();
+
+    std::string_view view() const { return {data_, size_}; }
+
+private:
+    friend FileBuffer readWholeFile(const std::string& path);
+    std::unique_ptr<char[]> heap_;
+    void* mapping_ = nullptr;
+    const char* data_ = "";
+    std::size_t size_ = 0;
 };
 
 FileBuffer readWholeFile(const std::string& path);
@@ -27,6 +42,8 @@ FileBuffer readWholeFile(const std::string& path);
 // "1.#INF" / "1.#IND" spellings of old Windows C libraries. Out-of-range
 // values become +-inf or +-0 like strtod's; the whole text must be used.
 bool parseReal(std::string_view text, double& value);
+// The same for a number at the start of text: how many characters it used (0: none).
+std::size_t parseLeadingReal(std::string_view text, double& value);
 // parseReal plus an optional SPICE scale suffix: f p n u m k meg g t mil
 // (case-insensitive, so "m" is milli and "meg" mega) and the micro sign.
 bool parseEngineering(std::string_view text, double& value);

@@ -129,6 +129,24 @@ private:
         return !second.empty() && parseInteger(first, index);
     }
 
+    // The common case of ASCII data, parsed in place without cutting a token
+    // first: "<number>" or, in a complex plot, "<number>,<number>", followed by
+    // a blank or the line end. Returns false, reading nothing, for anything else.
+    bool readWellFormedValue(bool isComplex, double& re, double& im) {
+        while (pos_ < bytes_.size() && isSpace(bytes_[pos_])) ++pos_;
+        const std::string_view rest = bytes_.substr(pos_);
+        std::size_t used = parseLeadingReal(rest, re);
+        if (used == 0) return false;
+        if (isComplex && used < rest.size() && rest[used] == ',') {
+            const std::size_t imaginary = parseLeadingReal(rest.substr(used + 1), im);
+            if (imaginary == 0) return false;
+            used += 1 + imaginary;
+        }
+        if (used < rest.size() && !isSpace(rest[used]) && rest[used] != '\n') return false;
+        pos_ += used;
+        return true;
+    }
+
     RawVariable parseVariableLine(std::string_view text, int64_t index, const PlotHeader& header, int64_t lineNumber);
     void readAscii(const PlotHeader& header, Destination& destination);
     void readBinary(const PlotHeader& header, Destination& destination);
@@ -298,6 +316,17 @@ void RawReader::readAscii(const PlotHeader& header, Destination& destination) {
         if (index != p) fail(pointLine, "expected point " + std::to_string(p) + ", found point " + std::to_string(index));
 
         for (int64_t v = 0; v < variables;) {
+            double re = 0.0, im = 0.0;
+            if (readWellFormedValue(header.isComplex, re, im)) {
+                if (!destination.discards()) {
+                    std::vector<double>& column = *destination.columns[static_cast<std::size_t>(v)];
+                    column.push_back(re);
+                    if (header.isComplex && v > 0) column.push_back(im);
+                }
+                ++v;
+                continue;
+            }
+            // Everything else, the errors included, goes by whole tokens.
             std::string_view text = token();
             if (text.empty()) {
                 skipWhitespace();
@@ -319,7 +348,6 @@ void RawReader::readAscii(const PlotHeader& header, Destination& destination) {
                 imaginaryText = text.substr(comma + 1);
                 if (imaginaryText.empty()) imaginaryText = token();  // "re, im"
             }
-            double re = 0.0, im = 0.0;
             if (!parseReal(realText, re) || (comma != std::string_view::npos && !parseReal(imaginaryText, im))) {
                 if (endsFile) fail(line_, "truncated: the file ends inside a number, " + quoteForMessage(text));
                 fail(line_, quoteForMessage(text) + " is not a number");

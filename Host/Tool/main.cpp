@@ -38,6 +38,8 @@ const char* kUsage =
     "  --module PATH         load the function module from PATH\n"
     "  --list                list the registered functions: name, argument counts,\n"
     "                        argument kinds, result kind\n"
+    "  --vars                after loading, list the bound vectors: name, kind,\n"
+    "                        length, divisions, physical type, reference\n"
     "  --help                show this help\n"
     "  --version             show the version\n"
     "\n"
@@ -108,7 +110,7 @@ int main(int argc, char** argv) {
     std::vector<std::string> exprs, loads;
     std::string file, modulePath;
     cv::OutputFormat format = cv::OutputFormat::Text;
-    bool list = false;
+    bool list = false, vars = false;
 
     for (int i = 1; i < argc; ++i) {
         std::string a = argv[i];
@@ -139,6 +141,8 @@ int main(int argc, char** argv) {
             if (!value(modulePath)) return usageError("--module needs a path");
         } else if (a == "--list") {
             list = true;
+        } else if (a == "--vars") {
+            vars = true;
         } else if (a == "--help" || a == "-h") {
             std::fputs(kUsage, stdout);
             return 0;
@@ -175,6 +179,16 @@ int main(int argc, char** argv) {
             return 1;
         }
         for (const auto& w : warnings) std::fprintf(stderr, "Warning: %s\n", w.c_str());
+    }
+
+    if (vars) {
+        for (const auto& name : session.names()) {
+            cv::ValuePtr v = session.lookup(name);
+            std::printf("%s\t%s\t%lld\t%lld\t%s\t%s\n", name.c_str(), cv::kindName(v->kind()),
+                        (long long)v->divisionLength(0), (long long)v->numDivisions(),
+                        sp_GetPhysTypeName(v->physType()), v->ref() ? v->refName().c_str() : "");
+        }
+        if (exprs.empty() && file.empty()) return 0;
     }
 
     auto print = [&](const cv::ValuePtr& v) {
