@@ -1,5 +1,6 @@
 #include "Session.h"
 
+#include <algorithm>
 #include <cctype>
 #include <cstring>
 
@@ -67,14 +68,23 @@ std::string valueText(const Value& v) {
 
 }  // namespace
 
+namespace {
+// Sessions alive, oldest first: braced template expressions see the bindings
+// of the latest one.
+std::vector<Session*>& liveSessions() {
+    static std::vector<Session*> live;
+    return live;
+}
+}  // namespace
+
 Session::Session() {
-    // Braced expressions of templates are evaluated by the session that is
-    // alive (the latest one made).
-    TemplateObject::expressionEvaluator = [this](const YString& e, YString& value, YString& error) {
+    liveSessions().push_back(this);
+    TemplateObject::expressionEvaluator = [](const YString& e, YString& value, YString& error) {
         ValuePtr v;
         std::string err;
-        if (!evaluate(e.view(), v, err)) {
-            error = err;
+        Session* active = liveSessions().empty() ? nullptr : liveSessions().back();
+        if (!active || !active->evaluate(e.view(), v, err)) {
+            error = active ? err : "No session to evaluate the expression";
             return false;
         }
         value = valueText(*v);
@@ -83,7 +93,8 @@ Session::Session() {
 }
 
 Session::~Session() {
-    TemplateObject::expressionEvaluator = nullptr;
+    auto& live = liveSessions();
+    live.erase(std::remove(live.begin(), live.end(), this), live.end());
     unloadModule();
 }
 

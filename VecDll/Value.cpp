@@ -1,7 +1,9 @@
 #include "Value.h"
 
+#include <sys/mman.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <charconv>
 #include <cmath>
 #include <cstdlib>
@@ -49,11 +51,30 @@ size_t maxAllocationBytes() {
     return limit;
 }
 
-void* checkedCalloc(int64_t count, size_t esize) {
+// Large buffers are mapped directly and asked for huge pages: filling a
+// fresh buffer of many megabytes otherwise costs one page fault per 4 KiB.
+constexpr size_t kMapThreshold = size_t(4) << 20;
+
+size_t checkedBytes(int64_t count, size_t esize) {
     if (count < 0 || (esize && size_t(count) > maxAllocationBytes() / esize)) throw std::bad_alloc();
-    void* p = std::calloc(count ? size_t(count) : 1, esize ? esize : 1);
+    return std::max<size_t>(size_t(count) * esize, 1);
+}
+
+void* zeroedAlloc(size_t bytes) {
+    if (bytes >= kMapThreshold) {
+        void* p = mmap(nullptr, bytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+        if (p == MAP_FAILED) throw std::bad_alloc();
+        madvise(p, bytes, MADV_HUGEPAGE);
+        return p;
+    }
+    void* p = std::calloc(bytes, 1);
     if (!p) throw std::bad_alloc();
     return p;
+}
+
+void zeroedFree(void* p, size_t bytes) {
+    if (bytes >= kMapThreshold) munmap(p, bytes);
+    else std::free(p);
 }
 
 void freeStrings(void* data, int64_t n) {
@@ -70,11 +91,13 @@ char* dupString(const char* s) {
 
 }  // namespace
 
-Buffer::Buffer(Kind k, int64_t count) : kind_(k), count_(count) { data_ = checkedCalloc(count, elementSize(k)); }
+Buffer::Buffer(Kind k, int64_t count) : kind_(k), count_(count) {
+    data_ = zeroedAlloc(checkedBytes(count, elementSize(k)));
+}
 
 Buffer::~Buffer() {
     if (kind_ == Kind::String) freeStrings(data_, count_);
-    std::free(data_);
+    zeroedFree(data_, checkedBytes(count_, elementSize(kind_)));
 }
 
 Value::~Value() {

@@ -16,7 +16,7 @@ trap 'rm -rf "$work"' EXIT
 
 cat > "$work/run.cir" <<DECK
 filter: second-order RC low-pass driven by a pulse train
-.include $here/filter.cir
+.include "$here/filter.cir"
 .control
 set filetype=binary
 tran 1u 1m 0 1u

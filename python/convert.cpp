@@ -30,7 +30,7 @@ py::module_ numpy() {
 }
 
 bool isNumpyScalar(py::handle o) {
-    static PyObject* generic = numpy().attr("generic").release().ptr();
+    static PyObject* generic = py::object(numpy().attr("generic")).release().ptr();
     return PyObject_IsInstance(o.ptr(), generic) == 1;
 }
 
@@ -120,6 +120,7 @@ char* copyString(const char* s, size_t n) {
 
 Prepared prepare(py::handle obj) {
     PyObject* o = obj.ptr();
+    if (PyList_Check(o) || PyTuple_Check(o)) return fromSequence(obj, false);
     Prepared p;
     if (py::isinstance<Vector>(obj)) {
         p.source = Prepared::Source::Value;
@@ -274,7 +275,7 @@ py::array realArray(const cv::Value& v) {
     py::array_t<double> a(py::ssize_t(v.size()));
     double* x = a.mutable_data();
     for (int64_t i = 0; i < v.size(); ++i) x[i] = v.realAt(i);
-    return std::move(a);
+    return a;
 }
 
 bool allIntegral(const cv::Value& v) {
@@ -288,14 +289,14 @@ py::array int64Array(const cv::Value& v) {
     py::array_t<int64_t> a(py::ssize_t(v.size()));
     int64_t* x = a.mutable_data();
     for (int64_t i = 0; i < v.size(); ++i) x[i] = int64_t(v.realAt(i));
-    return std::move(a);
+    return a;
 }
 
 py::array boolArray(const cv::Value& v) {
     py::array_t<bool> a(py::ssize_t(v.size()));
     bool* x = a.mutable_data();
     for (int64_t i = 0; i < v.size(); ++i) x[i] = v.complexAt(i) != cv::cplx(0.0, 0.0);
-    return std::move(a);
+    return a;
 }
 
 }  // namespace

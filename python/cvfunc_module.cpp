@@ -5,6 +5,8 @@
 // the GIL is released meanwhile, so that a long function does not stop other
 // Python threads. Nothing inside that section touches a Python object: the
 // messages a handler sends are collected and reported after it.
+#include <algorithm>
+#include <atomic>
 #include <mutex>
 #include <optional>
 #include <utility>
@@ -122,39 +124,58 @@ py::object callFunction(const std::string& name, const py::args& args) {
 }
 
 std::string functionDoc(const FuncConstruct& f) {
+    // The signature line: argument kinds, optional ones in brackets.
     std::string doc = std::string(f.name()) + "(";
-    for (int i = 0; i < f.maxArgs() && i < 8; ++i) {
+    const int shown = std::min(f.maxArgs(), 8);
+    for (int i = 0; i < shown; ++i) {
         if (i) doc += ", ";
         if (i == f.minArgs()) doc += "[";
         doc += argKindWord(f.kindOf(i));
     }
-    if (f.maxArgs() > 8) doc += ", ...";
-    if (f.maxArgs() > f.minArgs()) doc += "]";
+    if (f.maxArgs() > shown) doc += ", ...";
+    if (f.minArgs() < shown) doc += "]";
     doc += ") -> " + std::string(resultWord(f.pythonReturn())) + "\n\nScript function, ";
-    doc += f.minArgs() == f.maxArgs() ? std::to_string(f.minArgs())
-                                      : std::to_string(f.minArgs()) + " to " + std::to_string(f.maxArgs());
-    doc += f.maxArgs() == 1 ? " argument." : " arguments.";
+    if (f.minArgs() == f.maxArgs())
+        doc += std::to_string(f.minArgs()) + (f.minArgs() == 1 ? " argument." : " arguments.");
+    else
+        doc += std::to_string(f.minArgs()) + " to " + std::to_string(f.maxArgs()) + " arguments.";
     if (*f.text()) doc += "\n\n" + std::string(f.text());
     doc += "\n\nArguments: Vector, numpy array, number, str, or a list of numbers or of str.\n"
            "Raises cvfunc.Error with the host's message when the call fails.";
     return doc;
 }
 
-// A Python callable for one script function, or None when there is none of
-// that name. The function is looked up again on every call, so a callable
-// never outlives its registration.
+// The registered spelling and the docstring of a script function, or None
+// when no function has that name. The package wraps them in a Python
+// function that calls by name, so a wrapper never outlives a registration.
 py::object function(const std::string& name) {
     host();
     std::vector<Message> messages;
-    std::optional<std::pair<std::string, std::string>> found = locked(messages, [&](cv::Session&) {
+    auto found = locked(messages, [&](cv::Session&) {
         std::optional<std::pair<std::string, std::string>> r;
         if (const FuncConstruct* f = cv::FunctionTable::global().find(name)) r.emplace(f->name(), functionDoc(*f));
         return r;
     });
     if (!found) return py::none();
-    std::string registered = found->first;
-    return py::cpp_function([registered](py::args args) { return callFunction(registered, args); },
-                            py::name(found->first.c_str()), py::doc(found->second.c_str()));
+    return py::make_tuple(text(found->first), text(found->second));
+}
+
+// Counts of the host events as they fire, so that the package's tests can see
+// the session fire them.
+std::atomic<long> gPostCliCount{0}, gExitCliCount{0}, gExitCount{0};
+void countPostCli(void*) { ++gPostCliCount; }
+void countExitCli(void*) { ++gExitCliCount; }
+void countExit(void*) { ++gExitCount; }
+const AutoFunc gCountPostCli("PostCli", countPostCli, "cvfunc.countPostCli");
+const AutoFunc gCountExitCli("ExitCli", countExitCli, "cvfunc.countExitCli");
+const AutoFunc gCountExit("Exit", countExit, "cvfunc.countExit");
+
+py::dict eventCounts() {
+    py::dict d;
+    d["PostCli"] = gPostCliCount.load();
+    d["ExitCli"] = gExitCliCount.load();
+    d["Exit"] = gExitCount.load();
+    return d;
 }
 
 py::list functions() {
@@ -303,7 +324,7 @@ PYBIND11_MODULE(_cvfunc, m) {
     registerVector(m);
 
     m.def("call", &callFunction, "name"_a,
-          R"(call(name, *args) -> result
+          R"doc(call(name, *args) -> result
 
 Calls the script function `name` (case-insensitive) with the arguments given.
 Arguments: Vector, numpy array, int, float, complex, bool, str, or a list or
@@ -315,13 +336,13 @@ Raises cvfunc.Error with the host's message when the call fails, TypeError or
 ValueError when an argument cannot become a vector.
 
 >>> cvfunc.call("_TestRemoveItems", [10, 20, 30, 40], [2, 0])
-array([20., 40.]))");
+array([20., 40.]))doc");
     m.def("function", &function, "name"_a,
-          "The callable of script function `name`, or None when no function has that name.");
+          "(registered name, docstring) of script function `name`, or None when no function has that name.");
     m.def("functions", &functions,
           "The registered script functions as (name, min_args, max_args, result_kind) tuples, sorted by name.");
     m.def("eval", &evaluate, "text"_a,
-          R"(eval(text) -> result
+          R"doc(eval(text) -> result
 
 Runs statements of the script language (separated by ';' or new lines) and
 returns the value of the last statement that is not an assignment: a Python
@@ -331,22 +352,35 @@ statement is an assignment. Assignments bind names for later statements,
 eval calls and lookup().
 
 >>> cvfunc.eval("x = [1, 2, 3]; _TestRemoveItems(x, 0)")
-array([2., 3.]))");
+array([2., 3.]))doc");
     m.def("bind", &bind, "name"_a, "value"_a,
           "Binds `value` (anything a script function accepts) to `name`, for eval() to use. Returns None.");
     m.def("lookup", &lookup, "name"_a,
           "The Vector bound to `name` (case-insensitive), or None when nothing is bound to it.");
     m.def("load", &load, "path"_a,
-          R"(load(path) -> dict
+          R"doc(load(path) -> dict
 
 Reads a CSV or SPICE raw file and binds its vectors for eval(): v(x) as x,
 i(x) as x#branch, and every original name through Vec('name'). Returns
 {name: Vector} with the reference (scale) first. Stepped or Monte Carlo runs
-come back as divisions. Raises cvfunc.Error when the file cannot be read.)");
+come back as divisions. Raises cvfunc.Error when the file cannot be read.)doc");
     m.def("set_option", &setOption, "name"_a, "value"_a,
           "Sets a host option (str, int, float or bool); None resets it to its default.");
     m.def("get_option", &getOption, "name"_a,
           "The value of a host option as str (its default when not set), or None when no such option exists.");
     m.def("_start", &start, "error_class"_a, "report"_a);
+    m.def(
+        "_map_result",
+        [](py::handle value, int declared) {
+            cv::ValuePtr v;
+            try {
+                v = argumentValue(value);
+            } catch (const ConvertError& e) {
+                throw py::type_error(e.what());
+            }
+            return result(v, PythonReturnType(declared));
+        },
+        "value"_a, "declared"_a, "What a function declaring result kind `declared` returns for `value`.");
+    m.def("_event_counts", &eventCounts, "How often each host event has fired in this process.");
     m.def("_exit", &exitCli, "Fires the host's ExitCli and Exit events (once).");
 }

@@ -177,7 +177,7 @@ py::object asArray(const Vector& self, py::object dtype, py::object copy) {
     return a;
 }
 
-const char* kVectorDoc = R"(A vector of the host: values, an optional reference (x-values), divisions,
+const char* kVectorDoc = R"doc(A vector of the host: values, an optional reference (x-values), divisions,
 physical types and names.
 
 Vector(values, ref=None, phys=None, ref_phys=None, divisions=None, name=None, labels=None)
@@ -200,7 +200,7 @@ change it. Vectors are immutable and can be passed to any script function.
 ...                   phys="Voltage", ref_phys="Time")
 >>> v.divisions, v.phys, v.division(1).ref
 ([2, 2], 'Voltage', array([0.e+00, 1.e-06]))
-)";
+)doc";
 
 }  // namespace
 
@@ -222,7 +222,12 @@ void registerVector(py::module_& m) {
             "ref_phys", [](const Vector& s) { return std::string(sp_GetPhysTypeName(s.value->refPhysType())); },
             "Physical type of the reference by name; \"\" for a plain number.")
         .def_property_readonly(
-            "divisions", [](const Vector& s) { return s.value->divisionLengths(); },
+            "divisions",
+            [](const Vector& s) {
+                py::list out;
+                for (int64_t n : s.value->divisionLengths()) out.append(n);
+                return out;
+            },
             "Division lengths: [len(v)] for an undivided vector.")
         .def_property_readonly(
             "kind", [](const Vector& s) { return std::string(cv::kindName(s.value->kind())); },

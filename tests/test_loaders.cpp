@@ -250,6 +250,19 @@ TEST(RawDivisions, ExampleFilesLoad) {
     EXPECT_TRUE(ac.signals.at(0).isComplex);
 }
 
+TEST(RawDivisions, LabelsAreWhatTheTitlesDoNotShare) {
+    std::string bytes;
+    for (int run = 1; run <= 3; ++run)
+        bytes += "Title: mc run " + std::to_string(run) + " of 3\nPlotname: Transient Analysis\nFlags: real\n"
+                 "No. Variables: 2\nNo. Points: 1\nVariables:\t0\ttime\ttime\n\t1\tout\tvoltage\nValues:\n"
+                 "0\t0\n\t" + std::to_string(run) + "\n";
+    ScratchFile file(bytes);
+    const DataSet data = cv::load::loadFile(file.path());
+    EXPECT_EQ(data.divisionLabels, (std::vector<std::string>{"1", "2", "3"}));
+    EXPECT_EQ(data.title, "mc run");
+    EXPECT_EQ(data.signals.at(0).data, (std::vector<double>{1, 2, 3}));
+}
+
 // ---------------------------------------------------------------- raw: unusual but valid
 
 TEST(RawUnusual, NoPointsGivesEmptyVectors) {
@@ -344,6 +357,9 @@ TEST(MalformedInput, HugeDeclaredCountsAreCheckedAgainstTheFile) {
     }
     ScratchFile negative(header + "No. Points: -1\nValues:\n");
     EXPECT_THROW(cv::load::loadFile(negative.path()), LoadError);
+    // A count given again after the list must not size the data.
+    ScratchFile recount(header + "No. Points: 1\nNo. Variables: 4611686018427387904\nBinary:\n0123456789abcdef");
+    EXPECT_THROW(cv::load::loadFile(recount.path()), LoadError);
 }
 
 TEST(MalformedInput, LtspiceUtf16FilesAreRefusedClearly) {

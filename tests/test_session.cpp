@@ -65,7 +65,8 @@ TEST(Evaluator, ErrorsNameTheProblem) {
 }
 
 TEST(Evaluator, TemplatesEvaluateBracedExpressions) {
-    cvtest::session().bind("w", cvtest::reals({5, 6}));
+    cv::Session s;  // the latest session evaluates braced expressions
+    s.bind("w", cvtest::reals({5, 6}));
     TemplateObject t;
     bool failed = false;
     EXPECT_EQ(t.resolveTemplate("a{_TestRemoveItems(w, 0)}b", "", failed).str(), "a6b");
@@ -108,4 +109,47 @@ TEST(Tool, BadUsageExitsWithStatusTwo) {
     EXPECT_NE(r.out.find("--load FILE"), std::string::npos);
     r = tool("--list");
     EXPECT_NE(r.out.find("_TestRemoveItems\t2-2\tnumeric,numeric\treal-vector\n"), std::string::npos);
+}
+
+TEST(Loading, RawTransientsBindVectorsAgainstTime) {
+    for (const char* file : {"tran_binary.raw", "tran_ascii.raw"}) {
+        cv::Session s;
+        std::string error;
+        ASSERT_TRUE(s.loadData(cvtest::dataPath(file), error)) << error;
+        cv::ValuePtr out = s.lookup("out");
+        ASSERT_TRUE(out) << file;
+        EXPECT_EQ(out.get(), s.lookup("v(out)").get());
+        EXPECT_EQ(out->physType(), PhysType::Voltage);
+        ASSERT_TRUE(out->ref());
+        EXPECT_EQ(out->refPhysType(), PhysType::Time);
+        EXPECT_EQ(out->ref()->size(), out->size());
+        EXPECT_EQ(out->size(), 41);
+        EXPECT_EQ(s.lookup("v1#branch")->physType(), PhysType::Current);
+        EXPECT_EQ(s.lookup("time")->physType(), PhysType::Time);
+    }
+}
+
+TEST(Loading, SteppedRunsBecomeDivisionsThatFunctionsSeeOneByOne) {
+    cv::Session s;
+    std::string error;
+    ASSERT_TRUE(s.loadData(cvtest::dataPath("step.raw"), error)) << error;
+    cv::ValuePtr out = s.lookup("out");
+    ASSERT_TRUE(out);
+    EXPECT_GT(out->numDivisions(), 1);
+    EXPECT_EQ(out->ref()->numDivisions(), out->numDivisions());
+    EXPECT_EQ(out->divisionLabels().size(), size_t(out->numDivisions()));
+}
+
+TEST(Loading, ComplexAcRunsAndBrokenFiles) {
+    cv::Session s;
+    std::string error;
+    ASSERT_TRUE(s.loadData(cvtest::dataPath("ac_binary.raw"), error)) << error;
+    cv::ValuePtr out = s.lookup("out");
+    ASSERT_TRUE(out);
+    EXPECT_EQ(out->kind(), cv::Kind::Complex);
+    EXPECT_EQ(out->ref()->kind(), cv::Kind::Real);
+    EXPECT_EQ(out->refPhysType(), PhysType::Frequency);
+    EXPECT_FALSE(s.loadData(cvtest::dataPath("bad_truncated_binary.raw"), error));
+    EXPECT_FALSE(error.empty());
+    EXPECT_FALSE(s.loadData(cvtest::dataPath("no_such_file.raw"), error));
 }

@@ -2,6 +2,7 @@
 // header row starts a new division. Format details are in Loaders.h.
 #include "LoaderSupport.h"
 
+#include <algorithm>
 #include <filesystem>
 
 namespace cv::load::detail {
@@ -152,10 +153,12 @@ DataSet parseCsv(std::string_view text, const std::string& path) {
     std::vector<std::vector<double>*> columns{&dataSet.reference.data};
     for (Signal& signal : dataSet.signals) columns.push_back(&signal.data);
     const std::size_t columnCount = columns.size();
-    // Every row is a line: counting them bounds the rows without trusting anything.
+    // Every row is a line of at least two bytes a column: that bounds the rows
+    // (blank lines must not make a wide file reserve more than it can fill).
     std::size_t lineCount = 1;
     for (std::size_t at = text.find('\n'); at != std::string_view::npos; at = text.find('\n', at + 1)) ++lineCount;
-    for (std::vector<double>* column : columns) column->reserve(lineCount);
+    const std::size_t rowBound = std::min(lineCount, text.size() / (2 * columnCount) + 1);
+    for (std::vector<double>* column : columns) column->reserve(rowBound);
 
     std::vector<int64_t> lengths;
     int64_t rowsInDivision = 0;
@@ -171,7 +174,8 @@ DataSet parseCsv(std::string_view text, const std::string& path) {
         if (trailingDelimiter && fields.size() == columnCount + 1 && fields.back().empty()) fields.pop_back();
         if (fields.size() != columnCount)
             fail(path, lineNumber,
-                 "expected " + std::to_string(columnCount) + " fields, found " + std::to_string(fields.size()));
+                 "expected " + std::to_string(columnCount) + (columnCount == 1 ? " field" : " fields") + ", found " +
+                     std::to_string(fields.size()));
 
         double value;
         if (!parseEngineering(fields[0], value)) {

@@ -161,7 +161,8 @@ bool parseEngineering(std::string_view text, double& value) {
         std::string_view suffix;
         double factor;
     };
-    // Longer spellings first: "meg" and "mil" before "m".
+    // The suffix must be all that follows the number: "5mV" is refused rather
+    // than read the way SPICE would, since a CSV column holds no units.
     static constexpr Scale scales[] = {
         {"meg", 1e6}, {"mil", 25.4e-6}, {"t", 1e12}, {"g", 1e9},   {"k", 1e3},
         {"m", 1e-3},  {"u", 1e-6},      {"n", 1e-9}, {"p", 1e-12}, {"f", 1e-15},

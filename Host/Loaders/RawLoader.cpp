@@ -234,6 +234,10 @@ PlotHeader RawReader::readHeader(int64_t number) {
             if (header.variableCount < 0) fail(lineNumber, header.describe() + " has no 'No. Variables:' line");
             if (header.pointCount < 0) fail(lineNumber, header.describe() + " has no 'No. Points:' line");
             if (header.variables.empty()) fail(lineNumber, header.describe() + " has no 'Variables:' list");
+            // A "No. Variables:" after the list could disagree with it; the data layout needs both equal.
+            if (static_cast<int64_t>(header.variables.size()) != header.variableCount)
+                fail(lineNumber, header.describe() + " declares " + std::to_string(header.variableCount) +
+                                     " variables but lists " + std::to_string(header.variables.size()));
             // Binary data starts right after this line's end: nothing may follow on it.
             if (!value.empty()) fail(lineNumber, "expected the line to end after '" + std::string(key) + ":'");
             return header;
@@ -251,7 +255,7 @@ void RawReader::readValues(const PlotHeader& header, Destination& destination) {
 
 void RawReader::readBinary(const PlotHeader& header, Destination& destination) {
     const std::size_t valueBytes = header.isComplex ? 2 * sizeof(double) : sizeof(double);
-    // variableCount is bounded by the variable lines actually read: no overflow.
+    // variableCount equals the number of variable lines read (readHeader checks): no overflow.
     const std::size_t pointBytes = static_cast<std::size_t>(header.variableCount) * valueBytes;
     const std::size_t available = bytes_.size() - pos_;
     const auto points = static_cast<uint64_t>(header.pointCount);

@@ -39,6 +39,7 @@ ExitCli / Exit when the interpreter exits.
 
 import atexit as _atexit
 import logging as _logging
+import sys as _sys
 import warnings as _warnings
 
 import numpy as _np
@@ -65,9 +66,12 @@ _INFO, _WARNING, _ERROR = 0, 1, 2
 def _report(severity, text):
     if severity == _INFO:
         _log.info("%s", text)
-    else:
-        # stacklevel 2: the warning points at the line that called the function.
-        _warnings.warn(text, Warning, stacklevel=2)
+        return
+    # Point the warning at the user's line, past this package's own frames.
+    level, frame = 1, _sys._getframe(0)
+    while frame is not None and frame.f_code.co_filename == __file__:
+        frame, level = frame.f_back, level + 1
+    _warnings.warn(text, Warning, stacklevel=level)
 
 
 from . import _cvfunc  # noqa: E402  (needs Error and _report defined first)
@@ -100,7 +104,7 @@ def _short(values):
         if len(values) > 8:
             return "[" + ", ".join(map(repr, values[:3])) + ", ..., " + ", ".join(map(repr, values[-3:])) + "]"
         return repr(values)
-    return _np.array2string(values, threshold=8, edgeitems=3, separator=", ")
+    return _np.array2string(values, threshold=8, edgeitems=3, separator=", ", max_line_width=1 << 20)
 
 
 def _vector_repr(self):
@@ -144,16 +148,26 @@ Vector.__iter__ = _vector_iter
 _callables = {}
 
 
+def _script_function(name, doc):
+    def function(*args):
+        return call(name, *args)
+
+    function.__name__ = function.__qualname__ = name
+    function.__doc__ = doc
+    function.__module__ = __name__
+    return function
+
+
 def __getattr__(name):
     """cvfunc.XFromY: the script function of that name (case-insensitive)."""
     if name.startswith("__"):
         raise AttributeError(f"module 'cvfunc' has no attribute {name!r}")
     f = _callables.get(name)
     if f is None:
-        f = _cvfunc.function(name)
-        if f is None:
+        found = _cvfunc.function(name)
+        if found is None:
             raise AttributeError(f"module 'cvfunc' has no attribute {name!r}, and no script function has that name")
-        _callables[name] = f
+        f = _callables[name] = _script_function(*found)
     return f
 
 

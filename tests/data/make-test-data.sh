@@ -24,7 +24,7 @@ run_ngspice() {  # deck file; errors in .control blocks do not set the exit stat
 
 cat > "$work/run.cir" <<DECK
 rc2: loader test circuit
-.include $here/rc2.cir
+.include "$here/rc2.cir"
 .options interp
 .control
 tran 1u 40u
@@ -60,7 +60,7 @@ run_ngspice run.cir
 
 cat > "$work/batch.cir" <<DECK
 rc2: batch run
-.include $here/rc2.cir
+.include "$here/rc2.cir"
 .tran 5u 20u
 .end
 DECK

@@ -1,0 +1,397 @@
+import os
+import subprocess
+import sys
+import threading
+import warnings
+
+import numpy as np
+import pytest
+
+import cvfunc
+
+# Result kinds as functions declare them (PythonReturnType).
+PY_VECTOR, PY_BOOL, PY_BOOL_VECTOR, PY_INTEGER, PY_INTEGER_VECTOR = 0, 1, 3, 5, 6
+PY_REAL, PY_REAL_VECTOR, PY_STRING, PY_STRING_LIST, PY_NONE = 7, 9, 10, 12, 16
+
+remove_items = cvfunc._TestRemoveItems
+
+
+def run_python(code, env=None):
+    package_dir = os.path.dirname(os.path.dirname(cvfunc.__file__))
+    path = os.pathsep.join(p for p in (package_dir, os.environ.get("PYTHONPATH")) if p)
+    return subprocess.run([sys.executable, "-c", code], capture_output=True, text=True,
+                          env={**os.environ, "PYTHONPATH": path, **(env or {})}, timeout=60)
+
+
+# ---------------------------------------------------------------- calling
+
+class TestCalling:
+    def test_attribute_and_call_by_name_agree(self):
+        expected = np.array([20.0, 40.0])
+        np.testing.assert_array_equal(remove_items([10, 20, 30, 40], [2, 0]), expected)
+        np.testing.assert_array_equal(cvfunc.call("_TestRemoveItems", [10, 20, 30, 40], [2, 0]), expected)
+        np.testing.assert_array_equal(cvfunc._testremoveitems((10, 20, 30, 40), (2, 0)), expected)
+
+    @pytest.mark.parametrize("values", [
+        np.array([1.0, 2.0, 3.0, 4.0]),
+        np.array([1, 2, 3, 4], dtype=np.int32),
+        np.array([1, 2, 3, 4], dtype=np.float32),
+        np.array([1.0, 9.0, 2.0, 9.0, 3.0, 9.0, 4.0])[::2],       # not contiguous
+        np.array([1.0, 2.0, 3.0, 4.0]).astype(">f8"),              # not native byte order
+        [1, 2.0, True + 2, np.float64(4)],
+        [np.int64(1), np.float32(2), 3, 4],                         # numpy scalars: numpy sorts them out
+        cvfunc.Vector([1, 2, 3, 4]),
+    ], ids=["float64", "int32", "float32", "strided", "big-endian", "list", "numpy-scalars", "vector"])
+    def test_argument_forms(self, values):
+        np.testing.assert_array_equal(remove_items(values, np.int64(1)), [1.0, 3.0, 4.0])
+
+    def test_result_is_a_read_only_float_array(self):
+        out = remove_items([1, 2, 3], [])
+        assert out.dtype == np.float64 and not out.flags.writeable
+        with pytest.raises(ValueError):
+            out[0] = 5
+
+    def test_empty_and_out_of_range_indices(self):
+        assert remove_items([], []).shape == (0,)
+        np.testing.assert_array_equal(remove_items([1, 2], [5, -1, float("nan")]), [1.0, 2.0])
+
+    def test_string_list_results(self):
+        rows = cvfunc._ListDynamicFunctions()
+        assert isinstance(rows, list) and rows and all(isinstance(r, str) for r in rows)
+        assert isinstance(cvfunc._ListUnresolvedDynamicFunctions("criticalOnly"), list)
+
+    def test_functions_listing_and_dir(self):
+        table = {row[0]: row[1:] for row in cvfunc.functions()}
+        assert table["_TestRemoveItems"] == (2, 2, "real-vector")
+        assert table["_ListDynamicFunctions"] == (0, 0, "string-list")
+        assert "_TestAccessViolation" in dir(cvfunc) and "Vector" in dir(cvfunc)
+
+    def test_function_wrappers_are_documented(self):
+        assert remove_items.__name__ == "_TestRemoveItems"
+        assert "real-vector" in remove_items.__doc__ and "2 arguments" in remove_items.__doc__
+        assert "Vector" in cvfunc.Vector.__doc__ and "numpy" in cvfunc.__doc__
+
+    def test_large_arrays_pass_without_loss(self):
+        x = np.random.default_rng(1).standard_normal(1_000_000)
+        out = remove_items(x, [0])
+        np.testing.assert_array_equal(out, x[1:])
+
+    def test_calls_from_several_threads(self):
+        x = np.arange(200_000, dtype=float)
+        results, errors = [], []
+
+        def work(k):
+            try:
+                for _ in range(5):
+                    results.append(np.array_equal(remove_items(x, [k]), np.delete(x, k)))
+            except Exception as e:  # noqa: BLE001 - reported below
+                errors.append(e)
+
+        threads = [threading.Thread(target=work, args=(k,)) for k in range(4)]
+        for t in threads:
+            t.start()
+        for t in threads:
+            t.join()
+        assert not errors and len(results) == 20 and all(results)
+
+
+# ---------------------------------------------------------------- errors
+
+class TestErrors:
+    def test_error_is_an_exception_with_the_host_message(self):
+        assert issubclass(cvfunc.Error, Exception)
+        with pytest.raises(cvfunc.Error) as e:
+            remove_items([1, 2])
+        assert str(e.value) == "Function '_TestRemoveItems' takes 2 arguments, 1 given"
+
+    def test_host_refuses_strings_and_missing_values(self):
+        with pytest.raises(cvfunc.Error, match=r"^Argument 1 in function '_TestRemoveItems' must be numeric, not a string$"):
+            remove_items(["a", "b"], [0])
+        with pytest.raises(cvfunc.Error, match=r"^Argument 2 in function '_TestRemoveItems' must be numeric"):
+            remove_items([1.0], "0")
+        with pytest.raises(cvfunc.Error, match=r"^Argument 1 in function '_TestRemoveItems' has no value$"):
+            remove_items(None, [0])
+
+    def test_access_violation_is_an_error_and_the_interpreter_goes_on(self):
+        for _ in range(2):
+            with pytest.raises(cvfunc.Error) as e:
+                cvfunc._TestAccessViolation()
+            assert str(e.value) == "Access violation in function '_TestAccessViolation'"
+        np.testing.assert_array_equal(remove_items([1, 2], [0]), [2.0])
+
+    def test_unknown_functions(self):
+        with pytest.raises(AttributeError, match="NoSuchFunction"):
+            cvfunc.NoSuchFunction
+        with pytest.raises(cvfunc.Error, match=r"^Unknown function 'NoSuchFunction'$"):
+            cvfunc.call("NoSuchFunction", 1)
+        with pytest.raises(AttributeError):
+            cvfunc.__no_such_dunder__
+
+    @pytest.mark.parametrize("arg, error, text", [
+        ({"a": 1}, TypeError, "dict"),
+        ({1, 2}, TypeError, "set"),
+        (b"abc", TypeError, "bytes"),
+        (np.zeros((2, 2)), ValueError, "one-dimensional"),
+        ([1, "a"], TypeError, "cannot mix strings and numbers"),
+        ([1, None], TypeError, "NoneType"),
+        ([[1, 2], [3]], TypeError, "list"),
+        (np.array(["2024-01-01"], dtype="datetime64[D]"), TypeError, "datetime64"),
+        (object(), TypeError, "object"),
+    ])
+    def test_python_objects_that_cannot_be_arguments(self, arg, error, text):
+        with pytest.raises(error, match=text) as e:
+            remove_items(arg, [0])
+        assert "Argument 1 in function '_TestRemoveItems'" in str(e.value)
+
+    def test_integers_too_large_for_a_double(self):
+        with pytest.raises(OverflowError):
+            remove_items([10 ** 400], [0])
+
+
+# ---------------------------------------------------------------- Vector
+
+class TestVector:
+    def test_round_trip_of_everything(self):
+        v = cvfunc.Vector([1, 2, 3, 4, 5], ref=[0, 1, 0, 1, 2], divisions=[2, 3], phys="voltage",
+                          ref_phys="s", name="out", labels=["R=1k", "R=2k"])
+        np.testing.assert_array_equal(np.asarray(v), [1, 2, 3, 4, 5])
+        np.testing.assert_array_equal(v.ref, [0, 1, 0, 1, 2])
+        assert (v.divisions, v.phys, v.ref_phys, v.name, v.labels, v.kind, len(v)) == \
+            ([2, 3], "Voltage", "Time", "out", ["R=1k", "R=2k"], "real", 5)
+        d = v.division(-1)
+        np.testing.assert_array_equal(d.ref, [0, 1, 2])
+        assert (list(d), d.divisions, d.labels, d.phys) == ([3.0, 4.0, 5.0], [3], ["R=2k"], "Voltage")
+
+    @pytest.mark.parametrize("values, kind", [
+        ([1, 2.5], "real"), ([True, False], "real"), (np.array([1 + 2j, 3]), "complex"),
+        ([1, 2j], "complex"), (["a", "b"], "string"), ("text", "string"), (3, "real"), ([], "real"),
+    ])
+    def test_kinds(self, values, kind):
+        assert cvfunc.Vector(values).kind == kind
+
+    def test_strings_and_complex_values(self):
+        s = cvfunc.Vector(np.array(["x", "yz"]))
+        assert s.values == ["x", "yz"] and np.asarray(s).dtype == object
+        z = cvfunc.Vector([1 + 2j, 3], ref=[1.0, 2.0])
+        np.testing.assert_array_equal(np.asarray(z), [1 + 2j, 3 + 0j])
+        assert cvfunc.Vector([1.0], ref=[1j]).ref.dtype == np.complex128
+
+    def test_array_view_is_zero_copy_read_only_and_keeps_the_value_alive(self):
+        v = cvfunc.Vector(np.arange(1000.0))
+        a, b = np.asarray(v), np.asarray(v)
+        assert np.shares_memory(a, b) and not a.flags.writeable
+        del v
+        np.testing.assert_array_equal(a, np.arange(1000.0))
+        c = np.array(cvfunc.Vector([1.0, 2.0]), dtype=np.float32)
+        assert c.dtype == np.float32 and c.flags.writeable
+
+    def test_array_does_not_see_later_changes_of_the_source(self):
+        x = np.arange(5.0)
+        v = cvfunc.Vector(x)
+        x[0] = 99
+        assert np.asarray(v)[0] == 0
+
+    def test_physical_types_by_name_unit_and_code(self):
+        for given in ("Voltage", "voltage", "V", 2):
+            assert cvfunc.Vector([1], phys=given).phys == "Voltage"
+        assert cvfunc.Vector([1]).phys == "" and cvfunc.Vector([1], phys="").phys == ""
+
+    def test_a_shared_reference_serves_divisions_of_one_length(self):
+        v = cvfunc.Vector([1, 2, 3, 4], ref=[0, 1], divisions=[2, 2])
+        np.testing.assert_array_equal(v.division(1).ref, [0, 1])
+
+    def test_copy_with_new_divisions_keeps_reference_and_metadata(self):
+        v = cvfunc.Vector([1, 2, 3, 4], ref=[5, 6, 7, 8], phys="V", ref_phys="Time", name="w")
+        w = cvfunc.Vector(v, divisions=[1, 3])
+        assert (w.divisions, w.phys, w.ref_phys, w.name) == ([1, 3], "Voltage", "Time", "w")
+        np.testing.assert_array_equal(w.division(1).ref, [6, 7, 8])
+        assert cvfunc.Vector(v, name="x").name == "x" and v.name == "w"
+        r = cvfunc.Vector([0, 1, 2, 3], phys="Time", name="t")
+        u = cvfunc.Vector([1, 2, 3, 4], ref=r)
+        assert (u.ref_phys, u.ref_name) == ("Time", "t")
+
+    @pytest.mark.parametrize("kwargs, error, text", [
+        (dict(divisions=[2, 2]), ValueError, "add up to 4, but there are 3"),
+        (dict(divisions=[4, -1]), ValueError, "negative"),
+        (dict(divisions=[1.5, 1.5]), TypeError, "int"),
+        (dict(ref=[1, 2]), ValueError, "ref has 2 values, but values has 3"),
+        (dict(ref=["a", "b", "c"]), TypeError, "numeric"),
+        (dict(phys="furlongs"), ValueError, "unknown physical type 'furlongs'"),
+        (dict(phys=99), ValueError, "code 99"),
+        (dict(ref_phys="Time"), ValueError, "ref_phys needs a ref"),
+        (dict(labels=["a", "b"]), ValueError, "2 labels for 1 division"),
+        (dict(name=3), TypeError, "name"),
+    ])
+    def test_invalid_construction(self, kwargs, error, text):
+        with pytest.raises(error, match=text):
+            cvfunc.Vector([1, 2, 3], **kwargs)
+
+    def test_none_values_and_bad_division_index(self):
+        with pytest.raises(TypeError, match="None"):
+            cvfunc.Vector(None)
+        with pytest.raises(IndexError):
+            cvfunc.Vector([1, 2]).division(1)
+
+    def test_vector_arguments_keep_their_reference_through_the_host(self):
+        cvfunc.bind("vec_arg", cvfunc.Vector([1.0, 2.0], ref=[0.0, 1.0], phys="Current"))
+        v = cvfunc.lookup("vec_arg")
+        assert (v.phys, v.name, list(v.ref)) == ("Current", "vec_arg", [0.0, 1.0])
+
+    def test_repr_names_what_is_set(self):
+        text = repr(cvfunc.Vector(np.arange(100.0), ref=np.arange(100.0), phys="V", name="out"))
+        assert text.startswith("Vector([") and "..." in text and "phys='Voltage'" in text and "name='out'" in text
+        assert "\n" not in text
+
+
+# ---------------------------------------------------------------- result kinds
+
+class TestResultMapping:
+    map_result = staticmethod(cvfunc._cvfunc._map_result)
+
+    @pytest.mark.parametrize("value, declared, expected", [
+        ([2.0], PY_BOOL, True), ([0.0], PY_BOOL, False),
+        ([3.0], PY_INTEGER, 3), ([2.5], PY_INTEGER, 2.5),
+        ([1.5], PY_REAL, 1.5), ([1 + 2j], PY_REAL, 1 + 2j),
+        (["a"], PY_STRING, "a"), (["a", "b"], PY_STRING_LIST, ["a", "b"]),
+        ([1.0, 2.0], PY_STRING, None),  # numbers where a str was declared: an array
+    ])
+    def test_scalars(self, value, declared, expected):
+        got = self.map_result(value, declared)
+        if expected is None:
+            assert isinstance(got, np.ndarray)
+        else:
+            assert got == expected and type(got) is type(expected)
+
+    def test_vectors(self):
+        ints = self.map_result([1.0, 2.0], PY_INTEGER_VECTOR)
+        assert ints.dtype == np.int64 and list(ints) == [1, 2]
+        assert self.map_result([1.5], PY_INTEGER_VECTOR).dtype == np.float64
+        assert list(self.map_result([0.0, 2.0], PY_BOOL_VECTOR)) == [False, True]
+        assert self.map_result([1 + 1j], PY_REAL_VECTOR).dtype == np.complex128
+        assert self.map_result(["x"], PY_REAL_VECTOR) == ["x"]
+
+    def test_declared_vector_is_a_vector_only_with_reference_or_divisions(self):
+        assert isinstance(self.map_result([1.0, 2.0], PY_VECTOR), np.ndarray)
+        assert isinstance(self.map_result(cvfunc.Vector([1.0], ref=[0.0]), PY_VECTOR), cvfunc.Vector)
+        assert isinstance(self.map_result(cvfunc.Vector([1.0, 2.0], divisions=[1, 1]), PY_VECTOR), cvfunc.Vector)
+
+    def test_robust_when_the_value_does_not_match(self):
+        for declared in (PY_BOOL, PY_INTEGER, PY_REAL, PY_STRING, PY_VECTOR, PY_NONE):
+            assert self.map_result(None, declared) is None
+        assert self.map_result([1.0, 2.0], PY_REAL).shape == (2,)
+        assert self.map_result([], PY_INTEGER).shape == (0,)
+        assert np.isnan(self.map_result([float("nan")], PY_INTEGER))
+        assert isinstance(self.map_result([1.0], PY_NONE), np.ndarray)
+        assert isinstance(self.map_result([1.0, 2.0], 1234), np.ndarray)
+
+
+# ---------------------------------------------------------------- eval, bind, lookup
+
+class TestLanguage:
+    def test_eval_returns_the_last_value_that_is_not_an_assignment(self):
+        out = cvfunc.eval("x_ev = [10, 20, 30]\n_TestRemoveItems(x_ev, 1)")
+        np.testing.assert_array_equal(out, [10.0, 30.0])
+        assert cvfunc.eval("3; 'text'") == "text"
+        assert cvfunc.eval("y_ev = 2") is None and cvfunc.lookup("Y_EV").name == "y_ev"
+
+    def test_eval_failures_carry_the_host_message(self):
+        with pytest.raises(cvfunc.Error, match="^Unknown name 'no_such_name'$"):
+            cvfunc.eval("no_such_name")
+        with pytest.raises(cvfunc.Error, match="takes 2 arguments, 1 given"):
+            cvfunc.eval("_TestRemoveItems([1])")
+
+    def test_bind_makes_python_values_visible_to_the_language(self):
+        cvfunc.bind("from_numpy", np.array([1.0, 2.0, 3.0]))
+        np.testing.assert_array_equal(cvfunc.eval("_TestRemoveItems(from_numpy, 0)"), [2.0, 3.0])
+        assert cvfunc.lookup("no_such_vector") is None
+        with pytest.raises(TypeError):
+            cvfunc.bind("nothing", None)
+
+
+# ---------------------------------------------------------------- data files
+
+class TestLoad:
+    def test_csv_written_here(self, tmp_path):
+        path = tmp_path / "run.csv"
+        path.write_text("time,out\n0,0\n1u,0.5\n2u,1\n")
+        data = cvfunc.load(path)
+        assert list(data) == ["time", "out"]
+        out = data["out"]
+        np.testing.assert_allclose(out.ref, [0, 1e-6, 2e-6])
+        np.testing.assert_array_equal(cvfunc.eval("out"), out)
+        assert isinstance(cvfunc.eval("out"), cvfunc.Vector)
+
+    def test_csv_divisions(self, data_file):
+        out = cvfunc.load(data_file("divisions.csv"))["out"]
+        assert out.divisions == [3, 2, 4] and out.labels == ["1", "2", "3"]
+        np.testing.assert_array_equal(out.division(1), [0, 0.6])
+
+    def test_raw_transient_and_ac(self, data_file):
+        tran = cvfunc.load(data_file("tran_ascii.raw"))
+        assert {"time", "in", "out", "v1#branch"} <= set(tran)
+        assert (tran["out"].phys, tran["out"].ref_phys, tran["v1#branch"].phys) == ("Voltage", "Time", "Current")
+        binary = cvfunc.load(data_file("tran_binary.raw"))
+        np.testing.assert_allclose(binary["out"], tran["out"], rtol=1e-12)
+        ac = cvfunc.load(data_file("ac_ascii.raw"))
+        assert ac["out"].kind == "complex" and ac["out"].ref_phys == "Frequency"
+
+    def test_skipped_plots_come_as_warnings(self, data_file):
+        with pytest.warns(cvfunc.Warning, match="skipped plot"):
+            cvfunc.load(data_file("mixed.raw"))
+
+    def test_unreadable_files(self, tmp_path, data_file):
+        with pytest.raises(cvfunc.Error, match="missing.csv"):
+            cvfunc.load(tmp_path / "missing.csv")
+        with pytest.raises(cvfunc.Error, match="bad_number.csv"):
+            cvfunc.load(data_file("bad_number.csv"))
+
+
+# ---------------------------------------------------------------- options
+
+class TestOptions:
+    def test_set_get_reset(self):
+        default = cvfunc.get_option("InterpPts")
+        assert default == "1024"
+        for value, text in ((2048, "2048"), (0.5, "0.5"), (True, "1"), ("64", "64")):
+            cvfunc.set_option("InterpPts", value)
+            assert cvfunc.get_option("interppts") == text
+        cvfunc.set_option("InterpPts", None)
+        assert cvfunc.get_option("InterpPts") == default
+
+    def test_unknown_and_invalid(self):
+        assert cvfunc.get_option("NoSuchOption") is None
+        with pytest.raises(TypeError):
+            cvfunc.set_option("InterpPts", [1])
+
+
+# ---------------------------------------------------------------- session and events
+
+class TestSession:
+    def test_post_cli_fires_after_every_call_failed_or_not(self):
+        before = cvfunc._cvfunc._event_counts()["PostCli"]
+        remove_items([1], [0])
+        with pytest.raises(cvfunc.Error):
+            remove_items([1])
+        cvfunc.eval("1")
+        assert cvfunc._cvfunc._event_counts()["PostCli"] == before + 3
+
+    def test_exit_events_fire_once_at_interpreter_exit(self):
+        # Registered before the import, so it runs after the package's own exit handler.
+        code = ("import atexit\n"
+                "def check():\n"
+                "    from cvfunc import _cvfunc\n"
+                "    c = _cvfunc._event_counts()\n"
+                "    print(c['ExitCli'], c['Exit'])\n"
+                "atexit.register(check)\n"
+                "import cvfunc\n"
+                "assert cvfunc._cvfunc._event_counts()['Exit'] == 0\n")
+        r = run_python(code)
+        assert r.returncode == 0, r.stderr
+        assert r.stdout.split() == ["1", "1"]
+
+    def test_module_path_override(self, tmp_path):
+        r = run_python("import cvfunc", env={"CVFUNC_MODULE": str(tmp_path / "nothing.so")})
+        assert r.returncode != 0 and "ImportError" in r.stderr and "nothing.so" in r.stderr
+
+    def test_version(self):
+        assert isinstance(cvfunc.__version__, str) and cvfunc.__version__[0].isdigit()
