@@ -312,6 +312,37 @@ bool Caller::invoke(const FuncConstruct& f, std::span<const ValuePtr> args, Valu
     return false;
 }
 
+const char* argKindWord(argType k) noexcept {
+    switch (k) {
+        case ArgNumeric: return "numeric";
+        case ArgString: return "string";
+        case ArgAnyVector: return "anyvector";
+        case ArgAny: return "any";
+        case ArgReal: return "real";
+    }
+    return "unknown";
+}
+
+const char* resultKindWord(PythonReturnType r) noexcept {
+    switch (r) {
+        case PyVector: return "vector";
+        case PyBool: return "bool";
+        case PyBoolVector: return "bool-vector";
+        case PyInteger:
+        case PyInteger2: return "integer";
+        case PyIntegerVector: return "integer-vector";
+        case PyReal:
+        case PyReal2: return "real";
+        case PyRealVector: return "real-vector";
+        case PyString:
+        case PyString2: return "string";
+        case PyStringList: return "string-list";
+        case PyInteger64: return "integer64";
+        case PyNone: return "none";
+    }
+    return "unknown";
+}
+
 // ---------------------------------------------------------------- divisions
 
 bool joinDivisions(std::span<const ValuePtr> parts, const std::vector<std::string>& labels, ValuePtr& out,

@@ -65,6 +65,10 @@ private:
     std::vector<YRef<CallMessages>> pool_;
 };
 
+// Words for registration codes, as the tool and the Python package show them.
+const char* argKindWord(argType k) noexcept;
+const char* resultKindWord(PythonReturnType r) noexcept;
+
 // Joins per-division results into one divided value; false with a message
 // when they cannot be joined.
 bool joinDivisions(std::span<const ValuePtr> parts, const std::vector<std::string>& labels, ValuePtr& out,

@@ -31,7 +31,7 @@ private:
     char message_[MessageCapacity];
 };
 
-// Thrown where a late-bound host function cannot be resolved or called (Part 1.4).
+// Thrown where a late-bound host function cannot be resolved or called.
 class DynFuncException : public CorvantaException {
 public:
     static constexpr int32_t DefaultCode = 9;

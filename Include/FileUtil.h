@@ -1,4 +1,4 @@
-// File access with UTF-8 paths and C runtime open modes (Part 1.3). On POSIX a
+// File access with UTF-8 paths and C runtime open modes. On POSIX a
 // path is UTF-8 already; what differs is the mode: the Windows-only letters
 // ('t', 'N', 'S', 'R', 'T', 'D', 'c', 'n') and a ", ccs=..." suffix are
 // dropped, so modes written for Windows work unchanged.

@@ -1,4 +1,4 @@
-// Path splitting in the manner of the Windows _splitpath (Part 1.3).
+// Path splitting in the manner of the Windows _splitpath.
 #pragma once
 #include <string_view>
 

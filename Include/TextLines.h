@@ -1,4 +1,4 @@
-// The host's line splitters and line reader (Part 1.3).
+// The host's line splitters and line reader.
 #pragma once
 #include <cstdio>
 #include <string>

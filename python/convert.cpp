@@ -394,25 +394,6 @@ py::object result(const cv::ValuePtr& v, PythonReturnType declared) {
     return natural(v);
 }
 
-const char* resultWord(PythonReturnType r) {
-    switch (r) {
-        case PyVector: return "vector";
-        case PyBool: return "bool";
-        case PyBoolVector: return "bool-vector";
-        case PyInteger:
-        case PyInteger2: return "integer";
-        case PyIntegerVector: return "integer-vector";
-        case PyReal:
-        case PyReal2: return "real";
-        case PyRealVector: return "real-vector";
-        case PyString:
-        case PyString2: return "string";
-        case PyStringList: return "string-list";
-        case PyInteger64: return "integer64";
-        case PyNone: return "none";
-    }
-    return "unknown";
-}
 
 const char* argKindWord(argType k) {
     switch (k) {

@@ -72,7 +72,6 @@ py::object wrap(cv::ValuePtr v);
 py::object natural(const cv::ValuePtr& v);
 // The result of a script function, as its registration declares.
 py::object result(const cv::ValuePtr& v, PythonReturnType declared);
-const char* resultWord(PythonReturnType r);
 const char* argKindWord(argType k);
 
 // ---- the Vector class (vector.cpp)

@@ -134,7 +134,7 @@ std::string functionDoc(const FuncConstruct& f) {
     }
     if (f.maxArgs() > shown) doc += ", ...";
     if (f.minArgs() < shown) doc += "]";
-    doc += ") -> " + std::string(resultWord(f.pythonReturn())) + "\n\nScript function, ";
+    doc += ") -> " + std::string(cv::resultKindWord(f.pythonReturn())) + "\n\nScript function, ";
     if (f.minArgs() == f.maxArgs())
         doc += std::to_string(f.minArgs()) + (f.minArgs() == 1 ? " argument." : " arguments.");
     else
@@ -184,7 +184,7 @@ py::list functions() {
     auto rows = locked(messages, [](cv::Session&) {
         std::vector<std::tuple<std::string, int, int, std::string>> r;
         for (const FuncConstruct* f : cv::FunctionTable::global().all())
-            r.emplace_back(f->name(), f->minArgs(), f->maxArgs(), resultWord(f->pythonReturn()));
+            r.emplace_back(f->name(), f->minArgs(), f->maxArgs(), cv::resultKindWord(f->pythonReturn()));
         return r;
     });
     py::list out;

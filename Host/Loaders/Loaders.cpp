@@ -12,7 +12,10 @@ template <typename Parse>
 DataSet loadWith(const std::string& path, Parse parse) {
     const detail::FileBuffer file = detail::readWholeFile(path);
     try {
-        return parse(file.view(), path);
+        DataSet data = parse(file.view(), path);
+        // Warnings reach the user beside other files' messages: name the file, as errors do.
+        for (std::string& warning : data.warnings) warning = path + ": " + warning;
+        return data;
     } catch (const std::bad_alloc&) {
         // Sizes are checked against the file before anything is reserved, so
         // this takes a file far larger than the memory left.

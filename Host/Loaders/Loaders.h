@@ -60,7 +60,7 @@ struct DataSet {
     std::vector<Signal> signals;              // the other variables in file order, same division layout
     std::vector<std::string> divisionLabels;  // one per division when there are several, else empty
     std::string title;                        // raw title (or plot name) or the CSV file name
-    std::vector<std::string> warnings;        // things the tool should tell the user (skipped plots ...)
+    std::vector<std::string> warnings;        // for the user, each "<file>: ...": skipped plots, duplicate names
 };
 
 class LoadError : public std::runtime_error {

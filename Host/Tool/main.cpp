@@ -52,43 +52,12 @@ const char* kUsage =
     "\n"
     "Exit status: 0 success, 1 a failed statement, 2 bad usage.\n";
 
-const char* kindWord(argType k) {
-    switch (k) {
-        case ArgNumeric: return "numeric";
-        case ArgString: return "string";
-        case ArgAnyVector: return "anyvector";
-        case ArgAny: return "any";
-        case ArgReal: return "real";
-    }
-    return "?";
-}
-
-const char* resultWord(PythonReturnType r) {
-    switch (r) {
-        case PyVector: return "vector";
-        case PyBool: return "bool";
-        case PyBoolVector: return "bool-vector";
-        case PyInteger:
-        case PyInteger2: return "integer";
-        case PyIntegerVector: return "integer-vector";
-        case PyReal:
-        case PyReal2: return "real";
-        case PyRealVector: return "real-vector";
-        case PyString:
-        case PyString2: return "string";
-        case PyStringList: return "string-list";
-        case PyInteger64: return "integer64";
-        case PyNone: return "none";
-    }
-    return "?";
-}
-
 void listFunctions() {
     for (const FuncConstruct* f : cv::FunctionTable::global().all()) {
         std::string kinds;
-        for (int i = 0; i < f->kinds().size(); ++i) kinds += (i ? "," : "") + std::string(kindWord(f->kinds()[i]));
+        for (int i = 0; i < f->kinds().size(); ++i) kinds += (i ? "," : "") + std::string(cv::argKindWord(f->kinds()[i]));
         std::printf("%s\t%d-%d\t%s\t%s\n", f->name(), f->minArgs(), f->maxArgs(), kinds.c_str(),
-                    resultWord(f->pythonReturn()));
+                    cv::resultKindWord(f->pythonReturn()));
     }
 }
 
