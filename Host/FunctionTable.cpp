@@ -12,12 +12,6 @@ namespace cv {
 
 namespace {
 
-std::string lowerName(std::string_view s) {
-    std::string k(s);
-    for (char& c : k) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    return k;
-}
-
 std::string format(const char* fmt, std::initializer_list<PrintfArg> args) { return sp_Format(fmt, args); }
 
 }  // namespace
@@ -30,12 +24,12 @@ FunctionTable& FunctionTable::global() {
 }
 
 void FunctionTable::add(const FuncConstruct* f) {
-    map_[lowerName(f->name())].push_back(f);
+    map_[lowerAscii(f->name())].push_back(f);
     ++generation_;
 }
 
 void FunctionTable::remove(const FuncConstruct* f) {
-    auto it = map_.find(lowerName(f->name()));
+    auto it = map_.find(lowerAscii(f->name()));
     if (it == map_.end()) return;
     auto& v = it->second;
     v.erase(std::remove(v.begin(), v.end(), f), v.end());
@@ -52,7 +46,7 @@ const FuncConstruct* FunctionTable::find(std::string_view name) const {
             buf[i] = static_cast<char>(std::tolower(static_cast<unsigned char>(name[i])));
         key = std::string_view(buf, name.size());
     } else {
-        big = lowerName(name);
+        big = lowerAscii(name);
         key = big;
     }
     auto it = map_.find(std::string(key));

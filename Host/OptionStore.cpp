@@ -8,16 +8,10 @@
 
 #include "FuncContract.h"
 #include "Options.h"
+#include "Value.h"
 
 namespace cv {
 
-namespace {
-std::string key(std::string_view name) {
-    std::string k(name);
-    for (char& c : k) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    return k;
-}
-}  // namespace
 
 OptionStore& OptionStore::global() {
     static OptionStore* store = new OptionStore;  // outlives the module's static objects
@@ -25,7 +19,7 @@ OptionStore& OptionStore::global() {
 }
 
 void OptionStore::declare(std::string_view name, std::string defaultValue, bool isInteger, std::string source) {
-    OptionInfo& o = options_[key(name)];
+    OptionInfo& o = options_[lowerAscii(name)];
     o.name = std::string(name);
     o.defaultValue = std::move(defaultValue);
     o.isInteger = isInteger;
@@ -33,7 +27,7 @@ void OptionStore::declare(std::string_view name, std::string defaultValue, bool 
 }
 
 void OptionStore::undeclare(std::string_view name) {
-    auto it = options_.find(key(name));
+    auto it = options_.find(lowerAscii(name));
     if (it == options_.end()) return;
     if (it->second.value) {
         it->second.defaultValue.clear();  // a user's setting outlives the declaration
@@ -44,18 +38,18 @@ void OptionStore::undeclare(std::string_view name) {
 }
 
 void OptionStore::set(std::string_view name, std::string value) {
-    OptionInfo& o = options_[key(name)];
+    OptionInfo& o = options_[lowerAscii(name)];
     if (o.name.empty()) o.name = std::string(name);
     o.value = std::move(value);
 }
 
 void OptionStore::reset(std::string_view name) {
-    auto it = options_.find(key(name));
+    auto it = options_.find(lowerAscii(name));
     if (it != options_.end()) it->second.value.reset();
 }
 
 std::optional<std::string> OptionStore::get(std::string_view name) const {
-    auto it = options_.find(key(name));
+    auto it = options_.find(lowerAscii(name));
     if (it == options_.end()) return std::nullopt;
     return it->second.value ? *it->second.value : it->second.defaultValue;
 }

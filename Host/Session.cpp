@@ -13,13 +13,7 @@ namespace cv {
 
 namespace {
 
-std::string lower(std::string_view s) {
-    std::string k(s);
-    for (char& c : k) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    return k;
-}
-
-bool equalNoCase(std::string_view a, std::string_view b) { return a.size() == b.size() && lower(a) == lower(b); }
+bool equalNoCase(std::string_view a, std::string_view b) { return a.size() == b.size() && lowerAscii(a) == lowerAscii(b); }
 
 // The elements of a vector literal, joined: numbers stay numbers (complex when
 // any is complex), and strings stay strings when all are strings.
@@ -106,10 +100,10 @@ bool Session::loadModule(std::string& error, const std::string& path) {
 
 void Session::unloadModule() { module_.reset(); }
 
-void Session::bind(std::string_view name, ValuePtr v) { vars_[lower(name)] = {std::string(name), std::move(v)}; }
+void Session::bind(std::string_view name, ValuePtr v) { vars_[lowerAscii(name)] = {std::string(name), std::move(v)}; }
 
 ValuePtr Session::lookup(std::string_view name) const {
-    auto it = vars_.find(lower(name));
+    auto it = vars_.find(lowerAscii(name));
     return it == vars_.end() ? nullptr : it->second.second;
 }
 

@@ -275,12 +275,7 @@ MutableValuePtr Value::shallowCopy() const {
         }
     }
     v->starts_ = starts_;
-    v->ref_ = ref_;
-    v->phys_ = phys_;
-    v->refPhys_ = refPhys_;
-    v->name_ = name_;
-    v->refName_ = refName_;
-    v->labels_ = labels_;
+    v->copyMetadataFrom(*this);
     return v;
 }
 
@@ -312,13 +307,24 @@ ValuePtr Value::convertedTo(Kind k) const {
         throw std::invalid_argument("unsupported conversion");
     }
     v->starts_ = starts_;
-    v->ref_ = ref_;
-    v->phys_ = phys_;
-    v->refPhys_ = refPhys_;
-    v->name_ = name_;
-    v->refName_ = refName_;
-    v->labels_ = labels_;
+    v->copyMetadataFrom(*this);
     return v;
+}
+
+void Value::copyMetadataFrom(const Value& o) {
+    ref_ = o.ref_;
+    phys_ = o.phys_;
+    refPhys_ = o.refPhys_;
+    name_ = o.name_;
+    refName_ = o.refName_;
+    labels_ = o.labels_;
+}
+
+std::string lowerAscii(std::string_view s) {
+    std::string k(s);
+    for (char& c : k)
+        if (c >= 'A' && c <= 'Z') c = char(c - 'A' + 'a');
+    return k;
 }
 
 std::string formatReal(double v) {

@@ -133,6 +133,8 @@ public:
 private:
     static MutableValuePtr makeEmpty(Kind k);
     void allocate(int64_t n);
+    // Everything but the elements and the division layout.
+    void copyMetadataFrom(const Value& o);
 
     Kind kind_ = Kind::None;
     int64_t size_ = 0;
@@ -146,6 +148,9 @@ private:
     std::string name_, refName_;
     std::vector<std::string> labels_;
 };
+
+// ASCII lower case: names of functions, vectors and options compare ignoring case.
+std::string lowerAscii(std::string_view s);
 
 // Shortest decimal text that reads back to the same double ("nan", "inf", "-inf" for those).
 std::string formatReal(double v);
