@@ -46,7 +46,7 @@ struct ScanSpec {
 //  - at most `max` tokens are taken; the rest of the text is then ignored
 //    (max <= 0 takes none).
 int sp_ScanLine(std::string_view text, std::string_view delimiters, YArray<YString>& out, int max);
-int sp_ScanLine(std::string_view text, const ScanSpec& spec, YArray<YString>& out, int max);
+int sp_ScanLine(std::string_view text, const ScanSpec& scan, YArray<YString>& out, int max);
 
 // Cursor form: puts the field at `cursor` (up to the next separator or the end)
 // into `field` and advances the cursor past the separator. False, with the

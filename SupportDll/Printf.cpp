@@ -1,7 +1,7 @@
 // The printf engine behind every message. The format comes from scripts and
 // translations, so nothing in it is trusted: each directive is parsed here,
 // checked against the tagged argument it consumes, and rebuilt as a small
-// conversion spec that is valid for the value actually passed to snprintf.
+// conversion directive that is valid for the value actually passed to snprintf.
 #include "PrintfArg.h"
 
 #include <cctype>
@@ -144,23 +144,23 @@ Directive parseDirective(const char*& p, ArgCursor& args) {
     return d;
 }
 
-// The spec handed to snprintf: only flags valid for the conversion, and a
+// The directive handed to snprintf: only flags valid for the conversion, and a
 // length modifier that matches the C type passed.
 std::string buildSpec(const Directive& d, std::string_view allowedFlags, const char* length, char conversion) {
-    std::string spec = "%";
+    std::string directive = "%";
     for (char f : d.flags)
-        if (allowedFlags.find(f) != std::string_view::npos) spec += f;
-    if (d.width >= 0) spec += std::to_string(d.width);
-    if (d.precision >= 0) spec += "." + std::to_string(d.precision);
-    return spec + length + conversion;
+        if (allowedFlags.find(f) != std::string_view::npos) directive += f;
+    if (d.width >= 0) directive += std::to_string(d.width);
+    if (d.precision >= 0) directive += "." + std::to_string(d.precision);
+    return directive + length + conversion;
 }
 
 template <class Value>
-std::string runSnprintf(const std::string& spec, Value v) {
-    const int n = std::snprintf(nullptr, 0, spec.c_str(), v);
+std::string runSnprintf(const std::string& directive, Value v) {
+    const int n = std::snprintf(nullptr, 0, directive.c_str(), v);
     if (n <= 0) return {};
     std::string out(static_cast<size_t>(n), '\0');
-    std::snprintf(out.data(), out.size() + 1, spec.c_str(), v);
+    std::snprintf(out.data(), out.size() + 1, directive.c_str(), v);
     return out;
 }
 

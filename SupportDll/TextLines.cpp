@@ -72,24 +72,24 @@ int sp_ScanLine(std::string_view text, std::string_view delimiters, YArray<YStri
     return sp_ScanLine(text, ScanSpec{std::string(delimiters), {}, {}, {}, 0}, out, max);
 }
 
-int sp_ScanLine(std::string_view text, const ScanSpec& spec, YArray<YString>& out, int max) {
+int sp_ScanLine(std::string_view text, const ScanSpec& scan, YArray<YString>& out, int max) {
     constexpr size_t npos = std::string_view::npos;
     int added = 0;
-    size_t pos = text.find_first_not_of(spec.delimiters);
+    size_t pos = text.find_first_not_of(scan.delimiters);
     while (added < max && pos != npos) {
-        const size_t quote = spec.openQuotes.find(text[pos]);
+        const size_t quote = scan.openQuotes.find(text[pos]);
         size_t next;   // where the search for the following token starts
         if (quote != npos) {
-            const char close = quote < spec.closeQuotes.size() ? spec.closeQuotes[quote] : text[pos];
+            const char close = quote < scan.closeQuotes.size() ? scan.closeQuotes[quote] : text[pos];
             const size_t closeAt = text.find(close, pos + 1);
             out.add(YString(text.substr(pos + 1, closeAt == npos ? npos : closeAt - pos - 1)));
             next = closeAt == npos ? npos : closeAt + 1;
         } else {
-            next = text.find_first_of(spec.delimiters, pos);
+            next = text.find_first_of(scan.delimiters, pos);
             out.add(YString(text.substr(pos, next == npos ? npos : next - pos)));
         }
         ++added;
-        pos = text.find_first_not_of(spec.delimiters, next);
+        pos = text.find_first_not_of(scan.delimiters, next);
     }
     return added;
 }
