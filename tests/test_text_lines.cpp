@@ -34,9 +34,9 @@ std::vector<std::string> splitQuoted(std::string_view text, char sep, std::strin
     return texts(out);
 }
 
-std::vector<std::string> scan(std::string_view text, const ScanSpec& spec, int max = 2147483647) {
+std::vector<std::string> scan(std::string_view text, const ScanSpec& settings, int max = 2147483647) {
     YArray<YString> out;
-    const int n = sp_ScanLine(text, spec, out, max);
+    const int n = sp_ScanLine(text, settings, out, max);
     EXPECT_EQ(n, out.count());
     return texts(out);
 }
@@ -129,11 +129,11 @@ TEST(ScanLine, MaxLimitsTheTokens) {
 }
 
 TEST(ScanLine, QuotedTokensLoseTheirQuotes) {
-    const ScanSpec spec{" \t=,", "\"'", "\"'", "", 0};
-    EXPECT_EQ(scan("W=\"1 2\" L='a,b' M=\"\"", spec), (Texts{"W", "1 2", "L", "a,b", "M", ""}));
-    EXPECT_EQ(scan("x=\"unclosed value", spec), (Texts{"x", "unclosed value"}));
-    EXPECT_EQ(scan("a\"b c\"", spec), (Texts{"a\"b", "c\""}));   // quotes count only at a token's start
-    EXPECT_EQ(scan("\"ab\"cd", spec), (Texts{"ab", "cd"}));
+    const ScanSpec settings{" \t=,", "\"'", "\"'", "", 0};
+    EXPECT_EQ(scan("W=\"1 2\" L='a,b' M=\"\"", settings), (Texts{"W", "1 2", "L", "a,b", "M", ""}));
+    EXPECT_EQ(scan("x=\"unclosed value", settings), (Texts{"x", "unclosed value"}));
+    EXPECT_EQ(scan("a\"b c\"", settings), (Texts{"a\"b", "c\""}));   // quotes count only at a token's start
+    EXPECT_EQ(scan("\"ab\"cd", settings), (Texts{"ab", "cd"}));
     const ScanSpec brackets{" ", "([", ")]", "", 0};
     EXPECT_EQ(scan("(a b) [c d] (e]", brackets), (Texts{"a b", "c d", "e]"}));   // each open has its own close
 }
