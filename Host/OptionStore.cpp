@@ -14,7 +14,14 @@ namespace cv {
 
 
 OptionStore& OptionStore::global() {
-    static OptionStore* store = new OptionStore;  // outlives the module's static objects
+    static OptionStore* store = [] {
+        auto* s = new OptionStore;  // outlives the module's static objects
+        // Options of the host itself, read by script functions.
+        // Steps shorter than this fraction of the mean x step are too short to
+        // take a derivative across (repeated time points at breakpoints).
+        s->declare("DerivAcceptFactor", "0.001", false, "host");
+        return s;
+    }();
     return *store;
 }
 

@@ -1,0 +1,204 @@
+// Crossing search and polynomial interpolation.
+//
+// Rules of the crossing search (support_FindYFromX):
+//  - The data is walked once. NaN points of the searched values are skipped:
+//    the points on either side of them are treated as neighbours.
+//  - A segment whose ends lie strictly on opposite sides of the target gives
+//    one crossing inside it; its index is the segment's left end (the last
+//    point before the crossing).
+//  - Points exactly at the target count once per run: a run of consecutive
+//    points at the target is one find, at the run's first point, with the
+//    returned value of that point taken as is. The run's direction comes from
+//    the sides it is entered from and left to: from below to above is rising,
+//    from above to below falling; a run at either end of the data takes the
+//    direction of its one neighbour side; a run entered and left on the same
+//    side (a touch), or data lying wholly at the target, has no direction
+//    and is found only when both directions are asked for.
+//  - Direction filter: 1 keeps rising crossings, -1 falling ones, 0 all.
+//  - Interpolation: order 1 is linear between the segment's ends. Order m >= 2
+//    uses the polynomial through m + 1 points around the segment (the segment
+//    and the points after it, shifted back at the end of the data). With the
+//    y-search flag the searched values are the dependent variable (y against
+//    x): the polynomial y(x) is solved for the target inside the segment,
+//    which always holds a root since the polynomial passes through both ends.
+//    Without it the searched values are the abscissa and the returned values
+//    are interpolated at the target. A window that is unusable (NaN, or two
+//    equal abscissae) falls back to linear.
+//  - Each find is inserted at the front of the lists.
+#include "Interp.h"
+
+#include <algorithm>
+#include <cmath>
+
+namespace {
+
+// Polynomials of higher degree through samples oscillate rather than gain
+// accuracy, and the cost grows with the square of the order.
+constexpr int kMaxOrder = 16;
+
+int effectiveOrder(int order, int64_t n) {
+    int64_t m = std::clamp<int64_t>(order, 1, kMaxOrder);
+    return int(std::max<int64_t>(1, std::min<int64_t>(m, n - 1)));
+}
+
+// First point of the order + 1 point window around segment (left, left + 1).
+int64_t windowStart(int64_t left, int order, int64_t n) {
+    int64_t w = left - (order - 1) / 2;
+    return std::clamp<int64_t>(w, 0, n - 1 - order);
+}
+
+// Newton divided differences of (x[i], y[i]), i < count, in place in c;
+// false when two abscissae are equal or a value is not finite.
+bool dividedDifferences(const double* x, const double* y, int count, double* c) {
+    for (int i = 0; i < count; ++i) {
+        if (!std::isfinite(x[i]) || !std::isfinite(y[i])) return false;
+        c[i] = y[i];
+    }
+    for (int j = 1; j < count; ++j)
+        for (int i = count - 1; i >= j; --i) {
+            double dx = x[i] - x[i - j];
+            if (dx == 0) return false;
+            c[i] = (c[i] - c[i - 1]) / dx;
+        }
+    return true;
+}
+
+// Value and derivative of the Newton-form polynomial at t.
+void newtonEval(const double* x, const double* c, int count, double t, double& p, double& dp) {
+    p = c[count - 1];
+    dp = 0;
+    for (int i = count - 2; i >= 0; --i) {
+        dp = dp * (t - x[i]) + p;
+        p = p * (t - x[i]) + c[i];
+    }
+}
+
+double linear(double s0, double s1, double r0, double r1, double target) {
+    if (s1 == s0) return r0;
+    return r0 + (target - s0) / (s1 - s0) * (r1 - r0);
+}
+
+// Solves the polynomial through the window (x, y) for y = target between
+// a = x[left] and b = x[left + 1], whose values lie on opposite sides of it.
+// Returns NaN when no root was found (the caller falls back to linear).
+double solveInSegment(const double* x, const double* y, int count, int left, double target) {
+    double c[kMaxOrder + 1];
+    if (!dividedDifferences(x, y, count, c)) return NAN;
+    c[0] -= target;
+    double a = x[left], b = x[left + 1];
+    double fa = y[left] - target;
+    if (count == 3) {
+        // Nodes in the window order: p(t) = c0 + (t - x0)(c1 + (t - x1) c2).
+        // Written in u = t - x0: c2 u^2 + (c1 - c2 h) u + c0 = 0, h = x1 - x0.
+        double h = x[1] - x[0];
+        double A = c[2], B = c[1] - c[2] * h, C = c[0];
+        double lo = std::min(a, b) - x[0], hi = std::max(a, b) - x[0];
+        double slack = 1e-12 * (hi - lo);
+        auto inside = [&](double u) { return std::isfinite(u) && u >= lo - slack && u <= hi + slack; };
+        if (A == 0 || std::fabs(A) * (hi - lo) <= 1e-15 * std::fabs(B)) {
+            double u = -C / B;
+            if (inside(u)) return x[0] + std::clamp(u, lo, hi);
+            return NAN;
+        }
+        double disc = B * B - 4 * A * C;
+        if (disc < 0) return NAN;
+        double q = -0.5 * (B + std::copysign(std::sqrt(disc), B));
+        double u1 = q / A, u2 = q != 0 ? C / q : NAN;
+        if (inside(u1)) return x[0] + std::clamp(u1, lo, hi);
+        if (inside(u2)) return x[0] + std::clamp(u2, lo, hi);
+        return NAN;
+    }
+    // Higher orders: Newton steps kept inside a shrinking bracket.
+    double lo = a, hi = b, flo = fa;
+    double t = a + (b - a) * (fa / (fa - (y[left + 1] - target)));
+    for (int it = 0; it < 100; ++it) {
+        double p, dp;
+        newtonEval(x, c, count, t, p, dp);
+        if (p == 0) return t;
+        if ((p < 0) == (flo < 0)) {
+            lo = t;
+            flo = p;
+        } else {
+            hi = t;
+        }
+        double next = dp != 0 ? t - p / dp : NAN;
+        if (!(next > std::min(lo, hi) && next < std::max(lo, hi))) next = 0.5 * (lo + hi);
+        if (std::fabs(next - t) <= 1e-15 * std::max(std::fabs(a), std::fabs(b))) return next;
+        t = next;
+    }
+    return t;
+}
+
+}  // namespace
+
+double support_Interp(const double* y, const double* x, double at, const InterpOpts& opts) {
+    int order = std::clamp(opts.order, 1, kMaxOrder);
+    if (order == 1) return linear(x[0], x[1], y[0], y[1], at);
+    // A repeated abscissa (a breakpoint) keeps its later sample; the order
+    // drops by one for each repeat.
+    double px[kMaxOrder + 1], py[kMaxOrder + 1];
+    int count = 0;
+    for (int i = 0; i <= order; ++i) {
+        int j = 0;
+        while (j < count && px[j] != x[i]) ++j;
+        px[j] = x[i];
+        py[j] = y[i];
+        if (j == count) ++count;
+    }
+    if (count == 1) return py[0];
+    double c[kMaxOrder + 1];
+    if (!dividedDifferences(px, py, count, c)) return linear(x[0], x[1], y[0], y[1], at);
+    double p, dp;
+    newtonEval(px, c, count, at, p, dp);
+    return p;
+}
+
+void support_FindYFromX(YList<double>& found, YList<int64_t>& indices, const double* returned,
+                        const double* searched, int64_t n, double target, InterpOpts opts) {
+    if (n <= 0 || !returned || !searched || std::isnan(target)) return;
+    const int order = effectiveOrder(opts.order, n);
+    const int direction = opts.direction > 0 ? 1 : opts.direction < 0 ? -1 : 0;
+
+    auto report = [&](double value, int64_t index, int dir) {
+        if (direction != 0 && dir != direction) return;
+        found.insertAtFront(value);
+        indices.insertAtFront(index);
+    };
+
+    // Interpolated returned value for a crossing inside (left, right), which
+    // are neighbours after NaN points are skipped.
+    auto atCrossing = [&](int64_t left, int64_t right) {
+        double lin = linear(searched[left], searched[right], returned[left], returned[right], target);
+        if (order == 1 || right != left + 1) return lin;
+        int64_t w = windowStart(left, order, n);
+        double v;
+        if (opts.ySearch)
+            v = solveInSegment(returned + w, searched + w, order + 1, int(left - w), target);
+        else
+            v = support_Interp(returned + w, searched + w, target, InterpOpts{false, false, false, false, order, 0, 0.0});
+        return std::isfinite(v) ? v : lin;
+    };
+
+    int prevSide = 0;       // side of the last point off the target: -1 below, 1 above, 0 none yet
+    int64_t prevIndex = -1;
+    int64_t runStart = -1;  // first point of the current run at the target
+    for (int64_t k = 0; k < n; ++k) {
+        double v = searched[k];
+        if (std::isnan(v)) continue;
+        if (v == target) {
+            if (runStart < 0) runStart = k;
+            continue;
+        }
+        int side = v > target ? 1 : -1;
+        if (runStart >= 0) {
+            int dir = prevSide == 0 ? side : prevSide == side ? 0 : side;
+            report(returned[runStart], runStart, dir);
+            runStart = -1;
+        } else if (prevSide != 0 && side != prevSide) {
+            report(atCrossing(prevIndex, k), prevIndex, side);
+        }
+        prevSide = side;
+        prevIndex = k;
+    }
+    if (runStart >= 0) report(returned[runStart], runStart, -prevSide);
+}
