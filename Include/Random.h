@@ -3,7 +3,7 @@
 #pragma once
 #include <cstdint>
 
-// Generator state. A record of {1, 0, 0, 0} is a valid start.
+// Generator state. Any record is a valid start, {1, 0, 0, 0} included.
 struct RandomSeed {
     uint32_t state[4] = {1, 0, 0, 0};
 };

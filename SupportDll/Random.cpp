@@ -1,21 +1,16 @@
 #include "Random.h"
 
-namespace {
-constexpr uint32_t rotl(uint32_t x, int k) noexcept { return (x << k) | (x >> (32 - k)); }
-}  // namespace
-
-// xoshiro128**: small state, long period, and any state that is not all zero
-// is usable, so the documented start {1, 0, 0, 0} needs no scrambling.
+// splitmix64 over the first two words of the record as one 64-bit counter:
+// every output is a full mix of the counter, so even the documented start
+// {1, 0, 0, 0} gives well-spread first values, and the period is 2^64.
 int32_t sp_Random(RandomSeed& seed) noexcept {
-    uint32_t* s = seed.state;
-    if ((s[0] | s[1] | s[2] | s[3]) == 0) s[0] = 1;  // an all-zero state would stay zero forever
-    uint32_t result = rotl(s[1] * 5u, 7) * 9u;
-    uint32_t t = s[1] << 9;
-    s[2] ^= s[0];
-    s[3] ^= s[1];
-    s[1] ^= s[2];
-    s[0] ^= s[3];
-    s[2] ^= t;
-    s[3] = rotl(s[3], 11);
-    return int32_t(result >> 1);
+    uint64_t counter = uint64_t(seed.state[0]) | uint64_t(seed.state[1]) << 32;
+    counter += 0x9E3779B97F4A7C15ull;
+    seed.state[0] = uint32_t(counter);
+    seed.state[1] = uint32_t(counter >> 32);
+    uint64_t z = counter;
+    z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ull;
+    z = (z ^ (z >> 27)) * 0x94D049BB133111EBull;
+    z ^= z >> 31;
+    return int32_t(z >> 33);
 }

@@ -4,6 +4,7 @@
 #include <map>
 #include <stdexcept>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "Expr/Substitute.h"
@@ -173,12 +174,12 @@ public:
     const YString& context() const { return context_; }
 };
 
-// Installs an evaluator for one test and removes it after.
+// Installs an evaluator for one test and puts the previous one back after.
 struct EvaluatorScope {
-    explicit EvaluatorScope(std::function<bool(const YString&, YString&, YString&)> f) {
-        TemplateObject::expressionEvaluator = std::move(f);
-    }
-    ~EvaluatorScope() { TemplateObject::expressionEvaluator = nullptr; }
+    explicit EvaluatorScope(std::function<bool(const YString&, YString&, YString&)> f)
+        : saved(std::exchange(TemplateObject::expressionEvaluator, std::move(f))) {}
+    ~EvaluatorScope() { TemplateObject::expressionEvaluator = std::move(saved); }
+    std::function<bool(const YString&, YString&, YString&)> saved;
 };
 
 std::string resolve(TemplateObject& t, const char* text, bool expectFailed = false) {
@@ -243,6 +244,7 @@ TEST(ExprTemplate, ExpressionsGoToTheInstalledEvaluator) {
         EXPECT_EQ(resolve(t, "{1+2}", true), "{1+2}");
         EXPECT_EQ(t.lastError().str(), "cannot evaluate");
     }
+    EvaluatorScope none(nullptr);
     EXPECT_EQ(resolve(t, "{1+1}", true), "{1+1}") << "no evaluator: not resolved";
     EXPECT_EQ(t.lastError().str(), "no expression evaluator is installed");
 }

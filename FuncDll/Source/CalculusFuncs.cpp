@@ -1,0 +1,388 @@
+// Vector construction (zero, unit and index vectors of a given count, divided
+// zero vectors, joins, plain copies), the element-wise extremes of several
+// vectors, and the calculus of waveforms: running integral, running average,
+// derivative and the area between two x-values.
+#include <algorithm>
+#include <cmath>
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+#include <limits>
+#include <new>
+#include <vector>
+
+#include "FuncArgs.h"
+#include "FuncContract.h"
+#include "Interp.h"
+#include "Options.h"
+
+namespace {
+
+using Worker = FUNC_ERROR (*)(const FuncArgs&, FuncResult&, MessageHandler&);
+
+// Every handler is the same shell: run the worker, finish the result on every
+// path, pass the worker's code on.
+template <Worker work>
+FUNC_ERROR handle(const FuncArgsMinimal& args, FuncResultMinimal* result, YRef<MessageHandler> messages,
+                  const ScpParseContext&, const FunctionRunTime&) {
+    FUNC_ERROR rc = work(args.funcArgs(), result->funcResult(), *messages);
+    result->finish();
+    return rc;
+}
+
+FUNC_ERROR countOutOfRange(const FuncArgs& a, MessageHandler& m) {
+    m.error("Count out of range in function '%s'", a.functionName());
+    return FuncFailed;
+}
+
+// The first value of argument i, sign dropped, truncated toward zero. Values
+// at or past 2^31 (and NaN) cannot be a 32-bit count, and converting them
+// would be undefined, so they are refused before any conversion. Returns -1
+// when there is no count to use; rc then says whether that is a failure.
+int64_t countOf(const FuncArgs& a, int i, MessageHandler& m, FUNC_ERROR& rc) {
+    rc = FuncOk;
+    const double* v = a.realData(i);
+    if (!v || a.totalLength(i) < 1) return -1;
+    const double magnitude = std::fabs(v[0]);
+    if (!(magnitude < 2147483648.0)) {
+        rc = countOutOfRange(a, m);
+        return -1;
+    }
+    return static_cast<int32_t>(magnitude);
+}
+
+// x-values of argument i when it has a real reference with a value for every
+// element; null otherwise.
+const double* realReference(const FuncArgs& a, int i) {
+    if (a.refType(i) != VD_Real) return nullptr;
+    const double* x = a.refData(i);
+    return x && a.refLength(i) >= a.length(i) ? x : nullptr;
+}
+
+// ---------------------------------------------------------------- construction
+
+FUNC_ERROR makeVec(const FuncArgs& a, FuncResult& r, MessageHandler& m) {
+    const int64_t k = a.totalLength(0);
+    const double* v = a.realData(0);
+    FUNC_ERROR rc = FuncOk;
+    if (k < 2) {
+        const int64_t n = countOf(a, 0, m, rc);
+        if (n >= 0) r.makeRealVector(n);
+        return rc;
+    }
+    // One division per element. Each length must fit 64 bits before it is
+    // converted, and so must their sum, or the layout itself would overflow.
+    std::vector<int64_t> lengths(static_cast<size_t>(k));
+    int64_t total = 0;
+    for (int64_t d = 0; d < k; ++d) {
+        const double magnitude = std::fabs(v[d]);
+        if (!(magnitude < 9223372036854775808.0)) return countOutOfRange(a, m);
+        const int64_t n = static_cast<int64_t>(magnitude);
+        if (n > std::numeric_limits<int64_t>::max() - total) return countOutOfRange(a, m);
+        total += n;
+        lengths[static_cast<size_t>(d)] = n;
+    }
+    r.makeRealDivisions(lengths);  // the host hands the divisions out zero-filled
+    return FuncOk;
+}
+
+FUNC_ERROR makeComplexVec(const FuncArgs& a, FuncResult& r, MessageHandler& m) {
+    FUNC_ERROR rc;
+    const int64_t n = countOf(a, 0, m, rc);
+    if (n > 0) r.makeComplexVector(n);
+    return rc;
+}
+
+FUNC_ERROR unitVec(const FuncArgs& a, FuncResult& r, MessageHandler& m) {
+    FUNC_ERROR rc;
+    const int64_t n = countOf(a, 0, m, rc);
+    if (n > 0) std::fill_n(r.makeIntegerVector(n), n, 1);
+    return rc;
+}
+
+FUNC_ERROR indexVector(const FuncArgs& a, FuncResult& r, MessageHandler& m) {
+    FUNC_ERROR rc;
+    const int64_t n = countOf(a, 0, m, rc);
+    if (n < 0) return rc;
+    if (n == 0) {
+        r.makeIntegerVector(1);  // [0]: a zero count still names the first index
+        return FuncOk;
+    }
+    int32_t* out = r.makeIntegerVector(n);
+    const int32_t count = static_cast<int32_t>(n);
+    for (int32_t i = 0; i < count; ++i) out[i] = i;
+    return FuncOk;
+}
+
+FUNC_ERROR floorOf(const FuncArgs& a, FuncResult& r, MessageHandler&) {
+    const double* v = a.realData(0);
+    if (v && a.totalLength(0) > 0) *r.makeRealScalar() = std::floor(v[0]);
+    return FuncOk;
+}
+
+// A copy of the values with the reference and physical types, but not the
+// name or anything else of the argument's identity.
+FUNC_ERROR valueCopy(const FuncArgs& a, FuncResult& r, MessageHandler&) {
+    const int64_t n = a.length(0), total = a.totalLength(0);
+    // The host hands this function one division at a time; should it ever see
+    // several, the result is laid out as divisions of n and never over-read.
+    const int64_t divisions = a.numDivisions(0);
+    const int64_t laidOut = divisions > 1 ? n * divisions : n;
+    const int64_t copied = std::min(total, laidOut);
+    if (a.type(0) == VD_Complex) {
+        r.setType(VD_Complex, a.refType(0));
+        r.allocate(n, AllocLikeArg, total);
+        const cplx* in = a.complexData(0);
+        if (in && copied > 0) std::copy_n(in, copied, r.complexData());
+    } else {
+        r.setType(VD_Real, a.refType(0));
+        double* out = r.makeReal(n, AllocLikeArg, total);
+        const double* in = a.realData(0);
+        if (in && copied > 0) std::copy_n(in, copied, out);
+    }
+    r.copyRefFromArgs(a, AllocLikeArg, 0);
+    r.setPhysType(a.physType(0));
+    r.setRefPhysType(a.refPhysType(0));
+    return FuncOk;
+}
+
+char* copyString(const char* s) {
+    const size_t len = s ? std::strlen(s) : 0;
+    char* d = static_cast<char*>(std::malloc(len + 1));
+    if (!d) throw std::bad_alloc();
+    if (len) std::memcpy(d, s, len);
+    d[len] = '\0';
+    return d;
+}
+
+template <class T>
+void copyElements(const T* in, int64_t n, T* out) {
+    if (in && n > 0) std::copy_n(in, n, out);
+}
+
+FUNC_ERROR joinVectors(const FuncArgs& a, FuncResult& r, MessageHandler&) {
+    const cv::ValuePtr& first = a.vector(0);
+    const cv::ValuePtr& second = a.vector(1);
+    if (!first || !second) return FuncOk;
+    const int64_t la = first->size(), lb = second->size();
+    cv::Kind kind = first->kind();
+    if (second->kind() != kind) {
+        if (la > 0 && lb > 0) return FuncOk;
+        if (la == 0) kind = second->kind();
+    }
+    // When the kinds differ one side is empty, so its (null) data is never read.
+    switch (kind) {
+        case cv::Kind::Real: {
+            double* out = r.makeRealVector(la + lb);
+            copyElements(first->reals(), la, out);
+            copyElements(second->reals(), lb, out + la);
+            break;
+        }
+        case cv::Kind::Complex: {
+            cplx* out = r.makeComplexVector(la + lb);
+            copyElements(first->complexes(), la, out);
+            copyElements(second->complexes(), lb, out + la);
+            break;
+        }
+        case cv::Kind::String: {
+            char** out = r.makeStringVector(la + lb);
+            const char* const* sa = first->strings();
+            const char* const* sb = second->strings();
+            for (int64_t i = 0; sa && i < la; ++i) out[i] = copyString(sa[i]);
+            for (int64_t i = 0; sb && i < lb; ++i) out[la + i] = copyString(sb[i]);
+            break;
+        }
+        default: break;
+    }
+    return FuncOk;
+}
+
+// Element-wise maximum (or minimum) of equally long vectors. The strict
+// comparison keeps the earliest argument on a tie.
+template <bool largest>
+FUNC_ERROR extremeOfEach(const FuncArgs& a, FuncResult& r, MessageHandler&) {
+    const int k = a.numArgs();
+    const int64_t n = a.length(0);
+    PhysType phys = a.physType(0);
+    for (int i = 0; i < k; ++i) {
+        if (a.length(i) != n || (n > 0 && !a.realData(i))) return FuncOk;
+        if (a.physType(i) != phys) phys = PhysType(PhysType::Unknown);
+    }
+    r.setPhysType(phys);
+    double* out = r.makeRealVector(n);
+    copyElements(a.realData(0), n, out);
+    for (int i = 1; i < k; ++i) {
+        const double* v = a.realData(i);
+        if (largest)
+            for (int64_t j = 0; j < n; ++j) out[j] = v[j] > out[j] ? v[j] : out[j];
+        else
+            for (int64_t j = 0; j < n; ++j) out[j] = v[j] < out[j] ? v[j] : out[j];
+    }
+    return FuncOk;
+}
+
+// ---------------------------------------------------------------- calculus
+
+FUNC_ERROR outOfRange(const FuncArgs& a, MessageHandler& m) {
+    m.error("Argument out of range for function '%s'", a.functionName());
+    return FuncFailed;
+}
+
+FUNC_ERROR noReference(const FuncArgs& a, MessageHandler& m) {
+    m.error("Argument %d in function '%s' has no reference (xvalues)", 1, a.functionName());
+    return FuncFailed;
+}
+
+// Cumulative trapezoid rule in x order as stored; with `average`, each
+// partial integral is divided by the x-span it covers.
+template <bool average>
+FUNC_ERROR runningIntegral(const FuncArgs& a, FuncResult& r, MessageHandler& m) {
+    r.setPhysType(average ? a.physType(0) : PhysType::mult(a.physType(0), a.refPhysType(0)));
+    r.setType(VD_Real, VD_Real);
+    const int64_t n = a.length(0);
+    if (n < 1) return outOfRange(a, m);
+    const double* x = realReference(a, 0);
+    const double* y = a.realData(0);
+    if (!x || !y) return noReference(a, m);
+    r.allocate(n, AllocLikeArg, a.totalLength(0));
+    double* out = r.data();
+    out[0] = 0.0;
+    double sum = 0.0;
+    const double x0 = x[0];
+    for (int64_t k = 1; k < n; ++k) {
+        sum += 0.5 * (y[k - 1] + y[k]) * (x[k] - x[k - 1]);
+        out[k] = average ? sum / (x[k] - x0) : sum;
+    }
+    r.copyRefFromArgs(a, AllocLikeArg, 0);
+    return FuncOk;
+}
+
+FUNC_ERROR derivative(const FuncArgs& a, FuncResult& r, MessageHandler& m) {
+    const double* x = realReference(a, 0);
+    r.setPhysType(x ? PhysType::div(a.physType(0), a.refPhysType(0)) : a.physType(0));
+    r.setType(VD_Real, VD_Real);
+    const int64_t n = a.length(0);
+    const double* y = a.realData(0);
+    if (n < 2 || !y) return outOfRange(a, m);
+    r.allocate(n, AllocLikeArg, a.totalLength(0));
+    double* out = r.data();
+
+    if (!x) {
+        for (int64_t k = 1; k < n; ++k) out[k] = y[k] - y[k - 1];
+        out[0] = out[1];
+        return FuncOk;
+    }
+
+    // Steps much shorter than the mean step (repeated or nearly repeated
+    // x-values) are not differenced on their own: the slope is taken across
+    // them and the derivative is interpolated linearly over the points between.
+    const double accept = sp_GetDoubleOption("DerivAcceptFactor");
+    const double threshold = std::fabs(x[n - 1] - x[0]) / static_cast<double>(n - 1) * accept;
+    int64_t i = 0;
+    while (i < n - 1) {
+        int64_t j = i + 1;
+        while (j < n - 1 && !(std::fabs(x[j] - x[i]) > threshold)) ++j;
+        const double span = x[j] - x[i];
+        if (span == 0.0) {
+            // The last points share one x-value: there is nothing to take a
+            // slope across, so the slope so far carries on (undefined only when
+            // every x is the same).
+            const double s = i == 0 ? std::numeric_limits<double>::quiet_NaN() : out[i];
+            for (int64_t k = i; k <= j; ++k) out[k] = s;
+        } else {
+            const double s = (y[j] - y[i]) / span;
+            if (i == 0) out[0] = s;
+            const double from = out[i];
+            for (int64_t k = i + 1; k < j; ++k) out[k] = from + (s - from) * (x[k] - x[i]) / span;
+            out[j] = s;
+        }
+        i = j;
+    }
+    r.copyRefFromArgs(a, AllocLikeArg, 0);
+    return FuncOk;
+}
+
+// Where the host's crossing search puts x = target: the y-value there, and the
+// first sample at or past the target in the direction x runs (so that
+// x[index - 1] < target <= x[index]). The search may report either sample of
+// the bracket; normalising it keeps both end segments of the area exact.
+bool locate(const double* x, const double* y, int64_t n, double target, bool decreasing, double& yAt,
+            int64_t& index) {
+    const double xMin = decreasing ? x[n - 1] : x[0], xMax = decreasing ? x[0] : x[n - 1];
+    if (!(target >= xMin && target <= xMax)) return false;
+    YList<double> found;
+    YList<int64_t> indices;
+    InterpOpts opts;
+    opts.ySearch = opts.flag1 = opts.flag2 = opts.flag3 = false;
+    opts.order = 1;  // linear, so the end segments are integrated exactly
+    opts.direction = 0;
+    opts.reserved = 0.0;
+    support_FindYFromX(found, indices, y, x, n, target, opts);
+    if (found.empty() || indices.empty()) return false;
+    yAt = found.last();  // finds are inserted at the front: the first one is last
+    int64_t k = std::clamp<int64_t>(indices.last(), 0, n - 1);
+    auto before = [&](double v) { return decreasing ? v > target : v < target; };
+    while (k < n - 1 && before(x[k])) ++k;
+    while (k > 0 && !before(x[k - 1])) --k;
+    index = k;
+    return true;
+}
+
+FUNC_ERROR area(const FuncArgs& a, FuncResult& r, MessageHandler&) {
+    const int64_t n = a.length(0);
+    const double* x = realReference(a, 0);
+    const double* y = a.realData(0);
+    if (n < 1 || !x || !y) return FuncOk;
+    auto limit = [&](int i, double fallback) {
+        const double* v = a.numArgs() > i ? a.realData(i) : nullptr;
+        return v && a.totalLength(i) > 0 ? v[0] : fallback;
+    };
+    const double start = limit(1, x[0]), end = limit(2, x[n - 1]);
+
+    const bool decreasing = n > 1 && x[0] > x[1];
+    for (int64_t k = 1; k < n; ++k)
+        if (decreasing ? !(x[k] < x[k - 1]) : !(x[k] > x[k - 1])) return FuncOk;
+
+    // Integrate in the direction x runs; limits given against it flip the sign.
+    const bool swapped = decreasing ? start < end : start > end;
+    const double lo = swapped ? end : start, hi = swapped ? start : end;
+    double yLo = 0, yHi = 0;
+    int64_t i0 = 0, i1 = 0;
+    if (!locate(x, y, n, lo, decreasing, yLo, i0) || !locate(x, y, n, hi, decreasing, yHi, i1)) return FuncOk;
+
+    double sum;
+    if (i0 >= i1) {
+        sum = 0.5 * (yHi + yLo) * (hi - lo);
+    } else {
+        sum = 0.5 * (y[i0] + yLo) * (x[i0] - lo);
+        for (int64_t k = i0 + 1; k < i1; ++k) sum += 0.5 * (y[k] + y[k - 1]) * (x[k] - x[k - 1]);
+        sum += 0.5 * (yHi + y[i1 - 1]) * (hi - x[i1 - 1]);
+    }
+    *r.makeRealScalar() = swapped ? -sum : sum;
+    return FuncOk;
+}
+
+const FunctionOption kNoOptions{};
+const FunctionOption kArrayArgs{false, false, true, false};
+
+// clang-format off
+FuncConstruct registrations[] = {
+    {"area",           {4, 4, 4}, {},  1, 3,  handle<area>,                   "", PyReal2,         kNoOptions},
+    {"avg",            {4},       {1}, 1, 1,  handle<runningIntegral<true>>,  "", PyVector,        kNoOptions},
+    {"diff",           {4},       {1}, 1, 1,  handle<derivative>,             "", PyVector,        kNoOptions},
+    {"integ",          {4},       {1}, 1, 1,  handle<runningIntegral<false>>, "", PyVector,        kNoOptions},
+    {"makecomplexvec", {4},       {},  1, 1,  handle<makeComplexVec>,         "", PyVector,        kNoOptions},
+    {"makevec",        {4},       {},  1, 1,  handle<makeVec>,                "", PyRealVector,    kNoOptions},
+    {"unitvec",        {4},       {},  1, 1,  handle<unitVec>,                "", PyIntegerVector, kNoOptions},
+    {"vector",         {4},       {},  1, 1,  handle<indexVector>,            "", PyIntegerVector, kNoOptions},
+    {"Floor",          {4},       {},  1, 1,  handle<floorOf>,                "", PyReal,          kNoOptions},
+    {"MaxN",           {4, 4, 4, 4, 4, 4, 4, 4, 4, 4, 4, 4, 4, 4, 4, 4, 4, 4, 4, 4, 4, 4, 4, 4, 4, 4, 4, 4, 4, 4, 4, 4},
+                                  {},  1, 32, handle<extremeOfEach<true>>,    "", PyRealVector,    kNoOptions},
+    {"MinN",           {4, 4, 4, 4, 4, 4, 4, 4, 4, 4, 4, 4, 4, 4, 4, 4, 4, 4, 4, 4, 4, 4, 4, 4, 4, 4, 4, 4, 4, 4, 4, 4},
+                                  {},  1, 32, handle<extremeOfEach<false>>,   "", PyRealVector,    kNoOptions},
+    {"JoinVectors",    {3, 3},    {},  2, 2,  handle<joinVectors>,            "", PyVector,        kArrayArgs},
+    {"Val",            {0},       {1}, 1, 1,  handle<valueCopy>,              "", PyVector,        kNoOptions},
+};
+// clang-format on
+
+}  // namespace

@@ -1,0 +1,998 @@
+// Elementary functions of the script language on one numeric vector (abs,
+// sin, db, phase, ...), the unary operators "-" and "!", element access, the
+// measures of a vector and its group delay.
+//
+// Every elementary function is one row of a table of element kernels; a single
+// dispatcher picks the kernel by the argument's kind, sizes the result, runs
+// the kernel over the whole value array in one call and turns the kernel's
+// status into the function's message.
+#include <cfloat>
+#include <cmath>
+#include <cstdlib>
+#include <cstring>
+#include <new>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
+#include "FuncArgs.h"
+#include "FuncContract.h"
+#include "Random.h"
+
+namespace {
+
+// ---------------------------------------------------------------- constants
+
+constexpr double kDegPerRad = 57.29577951308232;
+constexpr double kRadPerDeg = 0.017453292519943295;
+constexpr double kInvLn10 = 0.4342944819032518;
+constexpr double kPi = 3.141592653589793;
+constexpr double kTwoPi = 6.283185307179586;
+// Arguments of exp, sinh and cosh beyond this count as an overflow; it sits a
+// little below the true limit of a double so that products such as e^a*cos b
+// stay finite.
+constexpr double kOverflowLimit = 709.016;
+// Stands for minus infinity where a script must still get a finite number.
+constexpr double kMinusInfinity = -1e100;
+constexpr double kDbOfZero = -6160.0;
+
+// ---------------------------------------------------------------- kernels
+
+enum KernelStatus : int32_t { KernelOk = 0, KernelOutOfRange = 3, KernelOverflow = 4, KernelReported = 5 };
+
+using RealToReal = int32_t (*)(double* out, const double* in, int64_t n);
+using ComplexToReal = int32_t (*)(double* out, const cplx* in, int64_t n);
+using RealToComplex = int32_t (*)(cplx* out, const double* in, int64_t n);
+using ComplexToComplex = int32_t (*)(cplx* out, const cplx* in, int64_t n);
+
+// The message handler of the call in progress, for kernels that word their own
+// failure. Set by the dispatcher around each kernel run; the host calls one
+// function at a time, so no lock.
+MessageHandler* gCurrentMessages = nullptr;
+
+class CurrentMessagesScope {
+public:
+    explicit CurrentMessagesScope(MessageHandler* m) noexcept : saved_(gCurrentMessages) { gCurrentMessages = m; }
+    ~CurrentMessagesScope() { gCurrentMessages = saved_; }
+    CurrentMessagesScope(const CurrentMessagesScope&) = delete;
+    CurrentMessagesScope& operator=(const CurrentMessagesScope&) = delete;
+
+private:
+    MessageHandler* saved_;
+};
+
+// The sequence of rnd goes on from call to call for the module's lifetime.
+RandomSeed gRndSeed{{1, 0, 0, 0}};
+
+// Complex arrays are read and written as interleaved re/im doubles: the
+// compiler keeps the loops plain, with no complex operator in between.
+inline const double* parts(const cplx* z) noexcept { return reinterpret_cast<const double*>(z); }
+inline double* parts(cplx* z) noexcept { return reinterpret_cast<double*>(z); }
+
+// At -O2 GCC vectorises only loops whose trip count is a multiple of the
+// vector width; running fixed-size blocks first makes every simple element
+// loop qualify, the tail goes one by one.
+template <class F>
+inline void forEachElement(int64_t n, F f) {
+    constexpr int64_t kBlock = 8;
+    int64_t i = 0;
+    for (; i + kBlock <= n; i += kBlock)
+        for (int64_t j = 0; j < kBlock; ++j) f(i + j);
+    for (; i < n; ++i) f(i);
+}
+
+// Four running sums instead of one: the additions overlap in the pipeline and
+// the rounding error grows more slowly than with a single running sum.
+inline double sumOf(const double* __restrict x, int64_t n, int64_t stride) {
+    double s0 = 0, s1 = 0, s2 = 0, s3 = 0;
+    int64_t i = 0;
+    for (; i + 4 <= n; i += 4) {
+        s0 += x[i * stride];
+        s1 += x[(i + 1) * stride];
+        s2 += x[(i + 2) * stride];
+        s3 += x[(i + 3) * stride];
+    }
+    for (; i < n; ++i) s0 += x[i * stride];
+    return (s0 + s1) + (s2 + s3);
+}
+
+// |z| as sqrt(a^2 + b^2). The square root is done in vector registers where
+// the compiler would not (it keeps a scalar call for errno's sake).
+void magnitudes(double* __restrict out, const cplx* in, int64_t n) {
+    const double* __restrict z = parts(in);
+    int64_t i = 0;
+#if defined(__SSE2__)
+    for (; i + 2 <= n; i += 2) {
+        __m128d z0 = _mm_loadu_pd(z + 2 * i), z1 = _mm_loadu_pd(z + 2 * i + 2);
+        __m128d re = _mm_unpacklo_pd(z0, z1), im = _mm_unpackhi_pd(z0, z1);
+        _mm_storeu_pd(out + i, _mm_sqrt_pd(_mm_add_pd(_mm_mul_pd(re, re), _mm_mul_pd(im, im))));
+    }
+#endif
+    for (; i < n; ++i) out[i] = std::sqrt(z[2 * i] * z[2 * i] + z[2 * i + 1] * z[2 * i + 1]);
+}
+
+// Unwrapped phase: each step between neighbouring raw angles larger than pi
+// is taken as a wrap and compensated by a whole turn. Shared with GroupDelay.
+void unwrappedPhase(double* __restrict out, const cplx* in, int64_t n, double scale) {
+    const double* __restrict z = parts(in);
+    for (int64_t i = 0; i < n; ++i) out[i] = std::atan2(z[2 * i + 1], z[2 * i]);
+    if (n == 0) return;
+    double previous = out[0], offset = 0;
+    out[0] *= scale;
+    for (int64_t i = 1; i < n; ++i) {
+        double raw = out[i];
+        double d = raw - previous;
+        if (d > kPi) offset -= kTwoPi;
+        else if (d < -kPi) offset += kTwoPi;
+        previous = raw;
+        out[i] = (raw + offset) * scale;
+    }
+}
+
+// Small complex helpers for the inverse functions, on plain pairs.
+struct Pair {
+    double re, im;
+};
+
+inline double argOf(Pair w) noexcept { return w.re == 0 && w.im == 0 ? 0.0 : std::atan2(w.im, w.re); }
+inline double lnAbs(Pair w) noexcept { return std::log(std::sqrt(w.re * w.re + w.im * w.im)); }
+
+// Principal square root in polar form.
+inline Pair polarSqrt(Pair z) noexcept {
+    double r = std::sqrt(z.re * z.re + z.im * z.im);
+    double phi = argOf(z);
+    double s = std::sqrt(r);
+    return {s * std::cos(phi / 2), s * std::sin(phi / 2)};
+}
+
+// ---- real -> real
+
+int32_t rrAbs(double* __restrict out, const double* __restrict in, int64_t n) {
+    forEachElement(n, [=](int64_t i) { out[i] = std::fabs(in[i]); });
+    return KernelOk;
+}
+
+int32_t rrCopy(double* __restrict out, const double* __restrict in, int64_t n) {
+    if (n > 0) std::memcpy(out, in, size_t(n) * sizeof(double));
+    return KernelOk;
+}
+
+// The phase and imaginary part of a real number are 0 whatever its sign.
+int32_t rrZero(double* __restrict out, const double*, int64_t n) {
+    if (n > 0) std::memset(out, 0, size_t(n) * sizeof(double));
+    return KernelOk;
+}
+
+// Negative numbers give 0, not -1: scripts use sign() as a "positive" test.
+int32_t rrSign(double* __restrict out, const double* __restrict in, int64_t n) {
+    forEachElement(n, [=](int64_t i) { out[i] = in[i] > 0 ? 1.0 : 0.0; });
+    return KernelOk;
+}
+
+int32_t rrNot(double* __restrict out, const double* __restrict in, int64_t n) {
+    forEachElement(n, [=](int64_t i) { out[i] = in[i] == 0 ? 1.0 : 0.0; });
+    return KernelOk;
+}
+
+int32_t rrNeg(double* __restrict out, const double* __restrict in, int64_t n) {
+    forEachElement(n, [=](int64_t i) { out[i] = -in[i]; });
+    return KernelOk;
+}
+
+int32_t rrFloor(double* __restrict out, const double* __restrict in, int64_t n) {
+    forEachElement(n, [=](int64_t i) { out[i] = std::floor(in[i]); });
+    return KernelOk;
+}
+
+int32_t rrDb(double* __restrict out, const double* __restrict in, int64_t n) {
+    for (int64_t i = 0; i < n; ++i) out[i] = in[i] == 0 ? kDbOfZero : 20.0 * std::log10(std::fabs(in[i]));
+    return KernelOk;
+}
+
+template <double (*Log)(double), double Scale>
+int32_t rrLogarithm(double* __restrict out, const double* __restrict in, int64_t n) {
+    int32_t status = KernelOk;
+    for (int64_t i = 0; i < n; ++i) {
+        if (in[i] <= 0) {
+            out[i] = kMinusInfinity;
+            status = KernelOutOfRange;
+        } else {
+            out[i] = Log(in[i]) * Scale;
+        }
+    }
+    return status;
+}
+
+inline double libLog10(double x) { return std::log10(x); }
+inline double libLn(double x) { return std::log(x); }
+
+int32_t rrExp(double* __restrict out, const double* __restrict in, int64_t n) {
+    for (int64_t i = 0; i < n; ++i) {
+        if (in[i] > kOverflowLimit) return KernelOverflow;
+        out[i] = std::exp(in[i]);
+    }
+    return KernelOk;
+}
+
+// Library functions with no failure of their own.
+template <double (*F)(double)>
+int32_t rrPlain(double* __restrict out, const double* __restrict in, int64_t n) {
+    for (int64_t i = 0; i < n; ++i) out[i] = F(in[i]);
+    return KernelOk;
+}
+
+inline double libSin(double x) { return std::sin(x); }
+inline double libCos(double x) { return std::cos(x); }
+inline double libAtan(double x) { return std::atan(x); }
+inline double libTanh(double x) { return std::tanh(x); }
+inline double libAsinh(double x) { return std::asinh(x); }
+inline double sinDeg(double x) { return std::sin(x * kRadPerDeg); }
+inline double cosDeg(double x) { return std::cos(x * kRadPerDeg); }
+inline double atanDeg(double x) { return std::atan(x) * kDegPerRad; }
+
+// A tangent overflows where the cosine is exactly 0. That can only happen
+// where the tangent itself is enormous (or not a number), so the cosine is
+// evaluated only there.
+template <double Scale>
+int32_t rrTangent(double* __restrict out, const double* __restrict in, int64_t n) {
+    for (int64_t i = 0; i < n; ++i) {
+        double x = in[i] * Scale;
+        double t = std::tan(x);
+        if (!(std::fabs(t) < 1e15) && std::cos(x) == 0) return KernelOverflow;
+        out[i] = t;
+    }
+    return KernelOk;
+}
+
+// sinh and cosh test only the upper side: sinh of a large negative number is
+// a (finite or infinite) negative value, cosh of it never reached here.
+template <double (*F)(double)>
+int32_t rrHyperbolic(double* __restrict out, const double* __restrict in, int64_t n) {
+    for (int64_t i = 0; i < n; ++i) {
+        if (in[i] >= kOverflowLimit) return KernelOverflow;
+        out[i] = F(in[i]);
+    }
+    return KernelOk;
+}
+
+inline double libSinh(double x) { return std::sinh(x); }
+inline double libCosh(double x) { return std::cosh(x); }
+
+int32_t rrSqrt(double* __restrict out, const double* __restrict in, int64_t n) {
+    int32_t status = KernelOk;
+    for (int64_t i = 0; i < n; ++i) {
+        if (in[i] < 0) {
+            out[i] = 0.0;
+            status = KernelOutOfRange;
+        } else {
+            out[i] = std::sqrt(in[i]);
+        }
+    }
+    return status;
+}
+
+template <double (*F)(double)>
+int32_t rrUnitDomain(double* __restrict out, const double* __restrict in, int64_t n) {
+    int32_t status = KernelOk;
+    for (int64_t i = 0; i < n; ++i) {
+        if (std::fabs(in[i]) > 1) {
+            out[i] = 0.0;
+            status = KernelOutOfRange;
+        } else {
+            out[i] = F(in[i]);
+        }
+    }
+    return status;
+}
+
+inline double libAsin(double x) { return std::asin(x); }
+inline double libAcos(double x) { return std::acos(x); }
+
+// Anything not strictly inside (-1, 1), a NaN included, is out of range.
+int32_t rrAtanh(double* __restrict out, const double* __restrict in, int64_t n) {
+    int32_t status = KernelOk;
+    for (int64_t i = 0; i < n; ++i) {
+        if (!(in[i] > -1 && in[i] < 1)) {
+            out[i] = 0.0;
+            status = KernelOutOfRange;
+        } else {
+            out[i] = std::atanh(in[i]);
+        }
+    }
+    return status;
+}
+
+// Only negative arguments count as out of range. For 0 <= x < 1, where no real
+// acosh exists either, the math library's NaN is stored without a status: the
+// element says plainly that it has no value, and the rest of the vector stands.
+int32_t rrAcosh(double* __restrict out, const double* __restrict in, int64_t n) {
+    int32_t status = KernelOk;
+    for (int64_t i = 0; i < n; ++i) {
+        if (in[i] < 0) {
+            out[i] = 0.0;
+            status = KernelOutOfRange;
+        } else {
+            out[i] = std::acosh(in[i]);
+        }
+    }
+    return status;
+}
+
+int32_t rrRnd(double* __restrict out, const double* __restrict in, int64_t n) {
+    for (int64_t i = 0; i < n; ++i) out[i] = double(sp_Random(gRndSeed)) * in[i] / 2147483647.0;
+    return KernelOk;
+}
+
+int32_t reportZeroVector() {
+    if (gCurrentMessages) gCurrentMessages->error("Cannot normalise zero vector");
+    return KernelReported;
+}
+
+int32_t rrNorm(double* __restrict out, const double* __restrict in, int64_t n) {
+    double m = 0;
+    for (int64_t i = 0; i < n; ++i)
+        if (std::fabs(in[i]) > m) m = std::fabs(in[i]);
+    if (m == 0) return reportZeroVector();
+    forEachElement(n, [=](int64_t i) { out[i] = in[i] / m; });
+    return KernelOk;
+}
+
+int32_t rrSum(double* __restrict out, const double* __restrict in, int64_t n) {
+    out[0] = sumOf(in, n, 1);
+    return KernelOk;
+}
+
+// The mean of no values is 0/0, NaN: there is no number that would be right.
+int32_t rrMean(double* __restrict out, const double* __restrict in, int64_t n) {
+    out[0] = sumOf(in, n, 1) / double(n);
+    return KernelOk;
+}
+
+// The first of equal extremes wins. When no element beats the start value
+// (an empty vector, or nothing but NaN) the result keeps its allocated 0.
+int32_t rrMaxIdx(double* __restrict out, const double* __restrict in, int64_t n) {
+    double best = -DBL_MAX;
+    for (int64_t i = 0; i < n; ++i)
+        if (in[i] > best) {
+            best = in[i];
+            out[0] = double(i);
+        }
+    return KernelOk;
+}
+
+int32_t rrMinIdx(double* __restrict out, const double* __restrict in, int64_t n) {
+    double best = DBL_MAX;
+    for (int64_t i = 0; i < n; ++i)
+        if (in[i] < best) {
+            best = in[i];
+            out[0] = double(i);
+        }
+    return KernelOk;
+}
+
+// ---- complex -> real
+
+int32_t crMag(double* __restrict out, const cplx* in, int64_t n) {
+    magnitudes(out, in, n);
+    return KernelOk;
+}
+
+int32_t crReal(double* __restrict out, const cplx* in, int64_t n) {
+    const double* __restrict z = parts(in);
+    forEachElement(n, [=](int64_t i) { out[i] = z[2 * i]; });
+    return KernelOk;
+}
+
+int32_t crImag(double* __restrict out, const cplx* in, int64_t n) {
+    const double* __restrict z = parts(in);
+    forEachElement(n, [=](int64_t i) { out[i] = z[2 * i + 1]; });
+    return KernelOk;
+}
+
+int32_t crPhaseDeg(double* __restrict out, const cplx* in, int64_t n) {
+    unwrappedPhase(out, in, n, kDegPerRad);
+    return KernelOk;
+}
+
+int32_t crPhaseRad(double* __restrict out, const cplx* in, int64_t n) {
+    unwrappedPhase(out, in, n, 1.0);
+    return KernelOk;
+}
+
+// The angle of 0 is 0, also for negative zeros (atan2 would give +-pi).
+template <double Scale>
+int32_t crArg(double* __restrict out, const cplx* in, int64_t n) {
+    const double* __restrict z = parts(in);
+    for (int64_t i = 0; i < n; ++i) {
+        double a = z[2 * i], b = z[2 * i + 1];
+        out[i] = a == 0 && b == 0 ? 0.0 : std::atan2(b, a) * Scale;
+    }
+    return KernelOk;
+}
+
+int32_t crDb(double* __restrict out, const cplx* in, int64_t n) {
+    magnitudes(out, in, n);
+    for (int64_t i = 0; i < n; ++i) out[i] = out[i] == 0 ? kDbOfZero : 20.0 * std::log10(out[i]);
+    return KernelOk;
+}
+
+// By magnitude; ties as in the real kernels.
+int32_t crMaxIdx(double* __restrict out, const cplx* in, int64_t n) {
+    const double* __restrict z = parts(in);
+    double best = -DBL_MAX;
+    for (int64_t i = 0; i < n; ++i) {
+        double m = std::sqrt(z[2 * i] * z[2 * i] + z[2 * i + 1] * z[2 * i + 1]);
+        if (m > best) {
+            best = m;
+            out[0] = double(i);
+        }
+    }
+    return KernelOk;
+}
+
+int32_t crMinIdx(double* __restrict out, const cplx* in, int64_t n) {
+    const double* __restrict z = parts(in);
+    double best = DBL_MAX;
+    for (int64_t i = 0; i < n; ++i) {
+        double m = std::sqrt(z[2 * i] * z[2 * i] + z[2 * i + 1] * z[2 * i + 1]);
+        if (m < best) {
+            best = m;
+            out[0] = double(i);
+        }
+    }
+    return KernelOk;
+}
+
+// ---- complex -> complex
+//
+// Each kernel reads a = Re z, b = Im z and writes the two parts of its result.
+
+template <class F>
+inline int32_t eachComplex(cplx* out, const cplx* in, int64_t n, F f) {
+    double* __restrict y = parts(out);
+    const double* __restrict z = parts(in);
+    for (int64_t i = 0; i < n; ++i) {
+        Pair r = f(z[2 * i], z[2 * i + 1]);
+        y[2 * i] = r.re;
+        y[2 * i + 1] = r.im;
+    }
+    return KernelOk;
+}
+
+int32_t ccNeg(cplx* out, const cplx* in, int64_t n) {
+    double* __restrict y = parts(out);
+    const double* __restrict z = parts(in);
+    forEachElement(2 * n, [=](int64_t i) { y[i] = -z[i]; });
+    return KernelOk;
+}
+
+template <double Scale>
+int32_t ccLogarithm(cplx* out, const cplx* in, int64_t n) {
+    double* __restrict y = parts(out);
+    const double* __restrict z = parts(in);
+    int32_t status = KernelOk;
+    for (int64_t i = 0; i < n; ++i) {
+        double a = z[2 * i], b = z[2 * i + 1];
+        if (a == 0 && b == 0) {
+            y[2 * i] = kMinusInfinity;
+            y[2 * i + 1] = 0.0;
+            status = KernelOutOfRange;
+        } else {
+            y[2 * i] = std::log(std::sqrt(a * a + b * b)) * Scale;
+            y[2 * i + 1] = std::atan2(b, a) * Scale;
+        }
+    }
+    return status;
+}
+
+int32_t ccExp(cplx* out, const cplx* in, int64_t n) {
+    double* __restrict y = parts(out);
+    const double* __restrict z = parts(in);
+    for (int64_t i = 0; i < n; ++i) {
+        double a = z[2 * i], b = z[2 * i + 1];
+        if (a > kOverflowLimit) return KernelOverflow;
+        double e = std::exp(a);
+        y[2 * i] = e * std::cos(b);
+        y[2 * i + 1] = e * std::sin(b);
+    }
+    return KernelOk;
+}
+
+int32_t ccSqrt(cplx* out, const cplx* in, int64_t n) {
+    return eachComplex(out, in, n, [](double a, double b) { return polarSqrt({a, b}); });
+}
+
+// sin and cos build cosh b and sinh b from one exponential; the overflow test
+// is on that exponential.
+template <bool Cosine>
+int32_t ccSinCos(cplx* out, const cplx* in, int64_t n) {
+    double* __restrict y = parts(out);
+    const double* __restrict z = parts(in);
+    for (int64_t i = 0; i < n; ++i) {
+        double a = z[2 * i], b = z[2 * i + 1];
+        if (b >= kOverflowLimit) return KernelOverflow;
+        double e = std::exp(b);
+        if (e == 0) return KernelOverflow;
+        double ch = (1 / e + e) / 2, sh = (1 / e - e) / 2;
+        if (Cosine) {
+            y[2 * i] = std::cos(a) * ch;
+            y[2 * i + 1] = std::sin(a) * sh;
+        } else {
+            y[2 * i] = std::sin(a) * ch;
+            y[2 * i + 1] = -std::cos(a) * sh;
+        }
+    }
+    return KernelOk;
+}
+
+template <bool Cosh>
+int32_t ccSinhCosh(cplx* out, const cplx* in, int64_t n) {
+    double* __restrict y = parts(out);
+    const double* __restrict z = parts(in);
+    for (int64_t i = 0; i < n; ++i) {
+        double a = z[2 * i], b = z[2 * i + 1];
+        if (a >= kOverflowLimit) return KernelOverflow;
+        double e = std::exp(a);
+        if (e == 0) return KernelOverflow;
+        double sh = (e - 1 / e) / 2, ch = (e + 1 / e) / 2;
+        if (Cosh) {
+            y[2 * i] = std::cos(b) * ch;
+            y[2 * i + 1] = std::sin(b) * sh;
+        } else {
+            y[2 * i] = std::cos(b) * sh;
+            y[2 * i + 1] = std::sin(b) * ch;
+        }
+    }
+    return KernelOk;
+}
+
+int32_t ccTan(cplx* out, const cplx* in, int64_t n) {
+    double* __restrict y = parts(out);
+    const double* __restrict z = parts(in);
+    for (int64_t i = 0; i < n; ++i) {
+        double a = z[2 * i], b = z[2 * i + 1];
+        double c = std::cos(a);
+        if (c == 0 && b == 0) return KernelOverflow;
+        double t = std::tanh(b);
+        double d = (1 - c * c) * t * t + c * c;
+        y[2 * i] = std::sin(a) * c * (1 - t * t) / d;
+        y[2 * i + 1] = t / d;
+    }
+    return KernelOk;
+}
+
+// Far from the imaginary axis tanh is +-1 to within a double; the imaginary
+// part is then taken from its asymptote and dropped once that underflows.
+Pair complexTanh(double a, double b) {
+    if (b == 0) return {std::tanh(a), 0.0};
+    if (a > 19) return {1.0, a < 354.508 ? 4 * std::sin(b) * std::cos(b) / std::exp(2 * a) : 0.0};
+    if (a < -19) return {-1.0, -a < 354.508 ? 4 * std::sin(b) * std::cos(b) / std::exp(-2 * a) : 0.0};
+    double e = std::exp(a);
+    double em = e - 1 / e, ep = e + 1 / e;
+    double s = em * std::sin(b), c = ep * std::cos(b);
+    double d = s * s + c * c;
+    return {em * ep / d, 4 * std::sin(b) * std::cos(b) / d};
+}
+
+int32_t ccTanh(cplx* out, const cplx* in, int64_t n) { return eachComplex(out, in, n, complexTanh); }
+
+int32_t ccAtan(cplx* out, const cplx* in, int64_t n) {
+    double* __restrict y = parts(out);
+    const double* __restrict z = parts(in);
+    for (int64_t i = 0; i < n; ++i) {
+        double a = z[2 * i], b = z[2 * i + 1];
+        if (a == 0 && (b == 1 || b == -1)) return KernelOverflow;
+        double q = (1 + b) * (1 + b) + a * a;
+        Pair w{((1 - b) * (1 + b) - a * a) / q, 2 * a / q};
+        y[2 * i] = 0.5 * argOf(w);
+        y[2 * i + 1] = -0.5 * lnAbs(w);
+    }
+    return KernelOk;
+}
+
+// The two branch points give 0 and a range error; the other elements are
+// still computed.
+int32_t ccAtanh(cplx* out, const cplx* in, int64_t n) {
+    double* __restrict y = parts(out);
+    const double* __restrict z = parts(in);
+    int32_t status = KernelOk;
+    for (int64_t i = 0; i < n; ++i) {
+        double a = z[2 * i], b = z[2 * i + 1];
+        if (b == 0 && (a == 1 || a == -1)) {
+            y[2 * i] = 0.0;
+            y[2 * i + 1] = 0.0;
+            status = KernelOutOfRange;
+            continue;
+        }
+        // w = (1 + z) / (1 - z)
+        double den = (1 - a) * (1 - a) + b * b;
+        Pair w{(1 - a * a - b * b) / den, 2 * b / den};
+        y[2 * i] = 0.5 * lnAbs(w);
+        y[2 * i + 1] = 0.5 * argOf(w);
+    }
+    return status;
+}
+
+// asin z = -i ln(iz + sqrt(1 - z^2)), acos z = -i ln(z + i sqrt(1 - z^2)).
+int32_t ccAsin(cplx* out, const cplx* in, int64_t n) {
+    return eachComplex(out, in, n, [](double a, double b) {
+        Pair s = polarSqrt({1 - (a * a - b * b), -2 * a * b});
+        Pair w{-b + s.re, a + s.im};
+        return Pair{argOf(w), -lnAbs(w)};
+    });
+}
+
+int32_t ccAcos(cplx* out, const cplx* in, int64_t n) {
+    return eachComplex(out, in, n, [](double a, double b) {
+        Pair s = polarSqrt({1 - (a * a - b * b), -2 * a * b});
+        Pair w{a - s.im, b + s.re};
+        return Pair{argOf(w), -lnAbs(w)};
+    });
+}
+
+// asinh z = ln(z + sqrt(z^2 + 1)), acosh z = ln(z + sqrt(z^2 - 1)).
+template <int One>
+int32_t ccAreaHyperbolic(cplx* out, const cplx* in, int64_t n) {
+    return eachComplex(out, in, n, [](double a, double b) {
+        Pair s = polarSqrt({a * a - b * b + One, 2 * a * b});
+        Pair w{a + s.re, b + s.im};
+        return Pair{lnAbs(w), argOf(w)};
+    });
+}
+
+int32_t ccNorm(cplx* out, const cplx* in, int64_t n) {
+    const double* __restrict z = parts(in);
+    double m = 0;
+    for (int64_t i = 0; i < n; ++i) {
+        double r = std::sqrt(z[2 * i] * z[2 * i] + z[2 * i + 1] * z[2 * i + 1]);
+        if (r > m) m = r;
+    }
+    if (m == 0) return reportZeroVector();
+    double* __restrict y = parts(out);
+    forEachElement(2 * n, [=](int64_t i) { y[i] = z[i] / m; });
+    return KernelOk;
+}
+
+int32_t ccSum(cplx* out, const cplx* in, int64_t n) {
+    const double* z = parts(in);
+    out[0] = cplx(sumOf(z, n, 2), sumOf(z + 1, n, 2));
+    return KernelOk;
+}
+
+int32_t ccMean(cplx* out, const cplx* in, int64_t n) {
+    const double* z = parts(in);
+    out[0] = cplx(sumOf(z, n, 2) / double(n), sumOf(z + 1, n, 2) / double(n));
+    return KernelOk;
+}
+
+// ---------------------------------------------------------------- table
+
+struct UnaryOp {
+    const char* name;  // as messages name it
+    RealToReal realToReal;
+    ComplexToReal complexToReal;
+    RealToComplex realToComplex;
+    ComplexToComplex complexToComplex;
+    PhysTypeRule physTypeRule;
+    int32_t reduce;  // 1: one value per division, no reference
+};
+
+constexpr PhysTypeRule kSame = static_cast<PhysTypeRule>(&PhysType::same);
+constexpr PhysTypeRule kNone = static_cast<PhysTypeRule>(&PhysType::none);
+constexpr PhysTypeRule kDb = &PhysType::db;
+constexpr PhysTypeRule kSqrt = static_cast<PhysTypeRule>(&PhysType::sqrt);
+
+enum OpIndex : int {
+    OpMag, OpPhase, OpReal, OpImag, OpSign, OpDb, OpLog, OpLn, OpExp, OpSin, OpCos, OpSqrt, OpTan, OpAtan, OpNorm,
+    OpNeg, OpRnd, OpNot, OpMean, OpMaxIdx, OpMinIdx, OpPhaseRad, OpSinDeg, OpCosDeg, OpTanDeg, OpAtanDeg, OpArg,
+    OpArgRad, OpFloor, OpSum, OpSinh, OpCosh, OpTanh, OpAsin, OpAcos, OpAsinh, OpAcosh, OpAtanh, OpCount
+};
+
+// clang-format off
+const UnaryOp kUnaryOps[OpCount] = {
+    //  name           realToReal                      complexToReal          rc       complexToComplex             rule   reduce
+    {"mag",         rrAbs,                             crMag,                 nullptr, nullptr,                     kSame, 0},
+    {"phase",       rrZero,                            crPhaseDeg,            nullptr, nullptr,                     kNone, 0},
+    {"real",        rrCopy,                            crReal,                nullptr, nullptr,                     kSame, 0},
+    {"imag",        rrZero,                            crImag,                nullptr, nullptr,                     kSame, 0},
+    {"sign",        rrSign,                            nullptr,               nullptr, nullptr,                     kNone, 0},
+    {"db",          rrDb,                              crDb,                  nullptr, nullptr,                     kDb,   0},
+    {"log",         rrLogarithm<libLog10, 1.0>,        nullptr,               nullptr, ccLogarithm<kInvLn10>,       kDb,   0},
+    {"ln",          rrLogarithm<libLn, 1.0>,           nullptr,               nullptr, ccLogarithm<1.0>,            kDb,   0},
+    {"exp",         rrExp,                             nullptr,               nullptr, ccExp,                       kDb,   0},
+    {"sin",         rrPlain<libSin>,                   nullptr,               nullptr, ccSinCos<false>,             kDb,   0},
+    {"cos",         rrPlain<libCos>,                   nullptr,               nullptr, ccSinCos<true>,              kDb,   0},
+    {"sqrt",        rrSqrt,                            nullptr,               nullptr, ccSqrt,                      kSqrt, 0},
+    {"tan",         rrTangent<1.0>,                    nullptr,               nullptr, ccTan,                       kDb,   0},
+    {"atan",        rrPlain<libAtan>,                  nullptr,               nullptr, ccAtan,                      kDb,   0},
+    {"norm",        rrNorm,                            nullptr,               nullptr, ccNorm,                      kNone, 0},
+    {"-",           rrNeg,                             nullptr,               nullptr, ccNeg,                       kSame, 0},
+    {"rnd",         rrRnd,                             nullptr,               nullptr, nullptr,                     kSame, 0},
+    {"!",           rrNot,                             nullptr,               nullptr, nullptr,                     kNone, 0},
+    {"mean",        rrMean,                            nullptr,               nullptr, ccMean,                      kSame, 1},
+    {"maxidx",      rrMaxIdx,                          crMaxIdx,              nullptr, nullptr,                     kNone, 1},
+    {"minidx",      rrMinIdx,                          crMinIdx,              nullptr, nullptr,                     kNone, 1},
+    {"phase_rad",   rrZero,                            crPhaseRad,            nullptr, nullptr,                     kNone, 0},
+    {"sin_deg",     rrPlain<sinDeg>,                   nullptr,               nullptr, ccSinCos<false>,             kDb,   0},
+    {"cos_deg",     rrPlain<cosDeg>,                   nullptr,               nullptr, ccSinCos<true>,              kDb,   0},
+    {"tan_deg",     rrTangent<kRadPerDeg>,             nullptr,               nullptr, ccTan,                       kDb,   0},
+    {"atan_deg",    rrPlain<atanDeg>,                  nullptr,               nullptr, ccAtan,                      kDb,   0},
+    {"phase_b",     rrZero,                            crArg<kDegPerRad>,     nullptr, nullptr,                     kNone, 0},
+    {"phase_b_rad", rrZero,                            crArg<1.0>,            nullptr, nullptr,                     kNone, 0},
+    {"floorv",      rrFloor,                           nullptr,               nullptr, nullptr,                     kSame, 0},
+    {"sum",         rrSum,                             nullptr,               nullptr, ccSum,                       kSame, 1},
+    {"sinh",        rrHyperbolic<libSinh>,             nullptr,               nullptr, ccSinhCosh<false>,           kDb,   0},
+    {"cosh",        rrHyperbolic<libCosh>,             nullptr,               nullptr, ccSinhCosh<true>,            kDb,   0},
+    {"tanh",        rrPlain<libTanh>,                  nullptr,               nullptr, ccTanh,                      kDb,   0},
+    {"asin",        rrUnitDomain<libAsin>,             nullptr,               nullptr, ccAsin,                      kDb,   0},
+    {"acos",        rrUnitDomain<libAcos>,             nullptr,               nullptr, ccAcos,                      kDb,   0},
+    {"asinh",       rrPlain<libAsinh>,                 nullptr,               nullptr, ccAreaHyperbolic<1>,         kDb,   0},
+    {"acosh",       rrAcosh,                           nullptr,               nullptr, ccAreaHyperbolic<-1>,        kDb,   0},
+    {"atanh",       rrAtanh,                           nullptr,               nullptr, ccAtanh,                     kDb,   0},
+};
+// clang-format on
+
+// ---------------------------------------------------------------- dispatcher
+
+FUNC_ERROR runUnary(const UnaryOp& op, const FuncArgs& args, FuncResult& result, MessageHandler& messages) {
+    const double* realIn = args.realData(0);
+    const cplx* complexIn = args.complexData(0);
+    const int64_t n = args.length(0);
+    const VD_type kind = args.type(0);
+    CurrentMessagesScope scope(&messages);
+
+    const int64_t count = op.reduce ? 1 : n;
+    const PhysType phys = op.physTypeRule(args.physType(0));
+    result.setPhysType(phys);
+    result.setRefPhysType(phys);
+
+    auto requiresReal = [&] {
+        messages.error("The function '%s' requires a real argument", op.name);
+        return FuncFailed;
+    };
+    int32_t status = KernelOk;
+    if (kind != VD_Real) {
+        if (!complexIn && n > 0) return requiresReal();  // not numeric at all
+        if (op.complexToReal) {
+            result.setType(VD_Real, VD_Real);
+            result.allocate(count, AllocLikeArg, args.totalLength(0));
+            status = op.complexToReal(result.data(), complexIn, n);
+        } else if (op.complexToComplex) {
+            result.setType(VD_Complex, args.refType(0));
+            result.allocate(count, AllocLikeArg, args.totalLength(0));
+            status = op.complexToComplex(result.complexData(), complexIn, n);
+        } else {
+            return requiresReal();
+        }
+    } else {
+        if (op.realToReal) {
+            result.setType(VD_Real, VD_Real);
+            result.allocate(count, AllocLikeArg, args.totalLength(0));
+            status = op.realToReal(result.data(), realIn, n);
+        } else if (op.realToComplex) {
+            result.setType(VD_Complex, args.refType(0));
+            result.allocate(count, AllocLikeArg, args.totalLength(0));
+            status = op.realToComplex(result.complexData(), realIn, n);
+        } else {
+            return FuncOk;
+        }
+    }
+    // Also after a failing kernel: what was computed keeps its x-values.
+    if (!op.reduce) result.copyRefFromArgs(args, AllocLikeArg, 0);
+
+    switch (status) {
+        case KernelOk: return FuncOk;
+        case KernelReported: return FuncFailed;
+        case KernelOutOfRange: messages.error("Argument out of range for function '%s'", op.name); return FuncFailed;
+        default: messages.error("Overflow in function '%s'", op.name); return FuncFailed;
+    }
+}
+
+template <int K>
+FUNC_ERROR unaryFunction(const FuncArgsMinimal& args, FuncResultMinimal* result, YRef<MessageHandler> messages,
+                         const ScpParseContext&, const FunctionRunTime&) {
+    FUNC_ERROR rc = runUnary(kUnaryOps[K], args.funcArgs(), result->funcResult(), *messages);
+    result->finish();
+    return rc;
+}
+
+// ---------------------------------------------------------------- group delay
+
+// -d(phase)/d(omega) from the unwrapped phase in radians: the slope of the
+// parabola through each point and its neighbours inside, the straight slope of
+// the first and last pair at the ends.
+FUNC_ERROR computeGroupDelay(const FuncArgs& args, FuncResult& result, MessageHandler& messages) {
+    const int64_t n = args.length(0);
+    if (n < 2) {
+        messages.error("Need at least two points to find group delay");
+        return FuncFailed;
+    }
+    double* out = result.makeReal(n, AllocLikeArg, args.totalLength(0));
+    const cplx* z = args.complexData(0);
+    if (z) {
+        const double* xr = args.refData(0);
+        const cplx* xc = args.complexRefData(0);
+        if ((!xr && !xc) || args.refLength(0) < n) {
+            messages.error("Argument %d in function '%s' has no reference (xvalues)", 1, args.functionName());
+            return FuncFailed;
+        }
+        unwrappedPhase(out, z, n, 1.0);
+        auto xAt = [=](int64_t k) { return xr ? xr[k] : xc[k].real(); };
+
+        bool infinite = false;
+        double x0 = xAt(0), p0 = out[0], x1 = xAt(1), p1 = out[1];
+        if (x1 != x0) out[0] = -(p1 - p0) / (x1 - x0) / kTwoPi;
+        else infinite = true;
+        for (int64_t k = 2; k < n && !infinite; ++k) {
+            double x2 = xAt(k), p2 = out[k];  // phase k is overwritten only in the next step
+            if (x0 == x1 || x1 == x2 || x0 == x2) {
+                infinite = true;
+                break;
+            }
+            double a = (p0 - p1) / (x0 - x1);
+            double c = ((p1 - p2) / (x1 - x2) - a) / (x2 - x0);
+            double b = a - (x1 + x0) * c;
+            out[k - 1] = -(2 * c * x1 + b) / kTwoPi;
+            x0 = x1, p0 = p1, x1 = x2, p1 = p2;
+        }
+        if (x1 != x0) out[n - 1] = -(p1 - p0) / (x1 - x0) / kTwoPi;
+        if (infinite || x1 == x0) {
+            messages.error("Cannot find group delay. Argument has infinite slope");
+            return FuncFailed;
+        }
+    }
+    // A real response has no phase to change, hence zero delay.
+    result.setType(VD_Real, VD_Real);
+    result.setPhysType(PhysType::div(PhysType(PhysType::None), args.refPhysType(0)));
+    result.copyRefFromArgs(args, AllocLikeArg, 0);
+    return FuncOk;
+}
+
+FUNC_ERROR groupDelay(const FuncArgsMinimal& args, FuncResultMinimal* result, YRef<MessageHandler> messages,
+                      const ScpParseContext&, const FunctionRunTime&) {
+    FUNC_ERROR rc = computeGroupDelay(args.funcArgs(), result->funcResult(), *messages);
+    result->finish();
+    return rc;
+}
+
+// ---------------------------------------------------------------- element access
+
+FUNC_ERROR elementAt(const FuncArgs& args, FuncResult& result, MessageHandler& messages) {
+    result.setPhysType(args.physType(0));
+    if (args.type(1) != VD_Real || !args.realData(1)) {
+        messages.error("Complex index");
+        return FuncFailed;
+    }
+    if (args.length(1) != 1) {
+        messages.error("Index must be scalar");
+        return FuncFailed;
+    }
+    const double j = args.realData(1)[0];
+    if (j != std::floor(j)) {  // NaN too
+        messages.error("Index must be an integer");
+        return FuncFailed;
+    }
+    if (j < 0 || j >= double(args.length(0))) {
+        messages.error("Index out of range");
+        return FuncFailed;
+    }
+    const int64_t i = int64_t(j);
+    switch (args.type(0)) {
+        case VD_Real: *result.makeRealVector(1) = args.realData(0)[i]; break;
+        case VD_Complex: *result.makeComplexVector(1) = args.complexData(0)[i]; break;
+        case VD_String: {
+            const char* s = args.stringData(0)[i];
+            char* copy = strdup(s ? s : "");
+            if (!copy) throw std::bad_alloc();
+            *result.makeStringVector(1) = copy;
+            break;
+        }
+    }
+    return FuncOk;
+}
+
+FUNC_ERROR indexFunction(const FuncArgsMinimal& args, FuncResultMinimal* result, YRef<MessageHandler> messages,
+                         const ScpParseContext&, const FunctionRunTime&) {
+    FUNC_ERROR rc = elementAt(args.funcArgs(), result->funcResult(), *messages);
+    result->finish();
+    return rc;
+}
+
+// ---------------------------------------------------------------- measures
+
+FUNC_ERROR lengthFunction(const FuncArgsMinimal& args, FuncResultMinimal* result, YRef<MessageHandler>,
+                          const ScpParseContext&, const FunctionRunTime&) {
+    *result->makeInteger64Scalar() = args.length(0);
+    result->finish();
+    return FuncOk;
+}
+
+FUNC_ERROR numDivisionsFunction(const FuncArgsMinimal& args, FuncResultMinimal* result, YRef<MessageHandler>,
+                                const ScpParseContext&, const FunctionRunTime&) {
+    *result->makeInteger64Scalar() = args.numDivisions(0);
+    result->finish();
+    return FuncOk;
+}
+
+// The number of runs of a divided vector, the number of points of a plain one.
+FUNC_ERROR vecLengthFunction(const FuncArgsMinimal& args, FuncResultMinimal* result, YRef<MessageHandler>,
+                             const ScpParseContext&, const FunctionRunTime&) {
+    const int64_t d = args.numDivisions(0);
+    *result->makeInteger64Scalar() = d == 1 ? args.length(0) : d;
+    result->finish();
+    return FuncOk;
+}
+
+FUNC_ERROR numElemsFunction(const FuncArgsMinimal& args, FuncResultMinimal* result, YRef<MessageHandler>,
+                            const ScpParseContext&, const FunctionRunTime&) {
+    FuncResult& r = result->funcResult();
+    double* out = r.makeReal(1, AllocSingle, args.numDivisions(0));
+    if (out) out[0] = double(args.length(0));
+    result->finish();
+    return FuncOk;
+}
+
+// ---------------------------------------------------------------- registration
+
+const FunctionOption kPlain{};
+const FunctionOption kElementWise{false, true, false, false};
+const FunctionOption kOperator{false, true, false, true};
+const FunctionOption kArrayArgs{false, false, true, false};
+
+// clang-format off
+FuncConstruct registrations[] = {
+    {"abs",          {0},    {1}, 1, 1, unaryFunction<OpMag>,      "", PyVector,    kElementWise},
+    {"mag",          {0},    {1}, 1, 1, unaryFunction<OpMag>,      "", PyVector,    kElementWise},
+    {"magnitude",    {0},    {1}, 1, 1, unaryFunction<OpMag>,      "", PyVector,    kElementWise},
+    {"ph",           {0},    {1}, 1, 1, unaryFunction<OpPhase>,    "", PyVector,    kPlain},
+    {"phase",        {0},    {1}, 1, 1, unaryFunction<OpPhase>,    "", PyVector,    kPlain},
+    {"re",           {0},    {1}, 1, 1, unaryFunction<OpReal>,     "", PyVector,    kElementWise},
+    {"real",         {0},    {1}, 1, 1, unaryFunction<OpReal>,     "", PyVector,    kElementWise},
+    {"im",           {0},    {1}, 1, 1, unaryFunction<OpImag>,     "", PyVector,    kElementWise},
+    {"imag",         {0},    {1}, 1, 1, unaryFunction<OpImag>,     "", PyVector,    kElementWise},
+    {"sign",         {4},    {1}, 1, 1, unaryFunction<OpSign>,     "", PyVector,    kElementWise},
+    {"db",           {0},    {1}, 1, 1, unaryFunction<OpDb>,       "", PyVector,    kElementWise},
+    {"log",          {0},    {1}, 1, 1, unaryFunction<OpLog>,      "", PyVector,    kElementWise},
+    {"log10",        {0},    {1}, 1, 1, unaryFunction<OpLog>,      "", PyVector,    kElementWise},
+    {"ln",           {0},    {1}, 1, 1, unaryFunction<OpLn>,       "", PyVector,    kElementWise},
+    {"exp",          {0},    {1}, 1, 1, unaryFunction<OpExp>,      "", PyVector,    kElementWise},
+    {"sin",          {0},    {1}, 1, 1, unaryFunction<OpSin>,      "", PyVector,    kElementWise},
+    {"cos",          {0},    {1}, 1, 1, unaryFunction<OpCos>,      "", PyVector,    kElementWise},
+    {"sqrt",         {0},    {1}, 1, 1, unaryFunction<OpSqrt>,     "", PyVector,    kElementWise},
+    {"tan",          {0},    {1}, 1, 1, unaryFunction<OpTan>,      "", PyVector,    kElementWise},
+    {"atan",         {0},    {1}, 1, 1, unaryFunction<OpAtan>,     "", PyVector,    kElementWise},
+    {"norm",         {0},    {1}, 1, 1, unaryFunction<OpNorm>,     "", PyVector,    kElementWise},
+    {"_UMinus",      {0},    {1}, 1, 1, unaryFunction<OpNeg>,      "", PyVector,    kOperator},
+    {"rnd",          {4},    {1}, 1, 1, unaryFunction<OpRnd>,      "", PyVector,    kElementWise},
+    {"_Not",         {0},    {1}, 1, 1, unaryFunction<OpNot>,      "", PyVector,    kOperator},
+    {"mean",         {0},    {1}, 1, 1, unaryFunction<OpMean>,     "", PyVector,    kPlain},
+    {"maxidx",       {0},    {1}, 1, 1, unaryFunction<OpMaxIdx>,   "", PyVector,    kPlain},
+    {"minidx",       {0},    {1}, 1, 1, unaryFunction<OpMinIdx>,   "", PyVector,    kPlain},
+    {"phase_rad",    {0},    {1}, 1, 1, unaryFunction<OpPhaseRad>, "", PyVector,    kPlain},
+    {"sin_deg",      {0},    {1}, 1, 1, unaryFunction<OpSinDeg>,   "", PyVector,    kElementWise},
+    {"cos_deg",      {0},    {1}, 1, 1, unaryFunction<OpCosDeg>,   "", PyVector,    kElementWise},
+    {"tan_deg",      {0},    {1}, 1, 1, unaryFunction<OpTanDeg>,   "", PyVector,    kElementWise},
+    {"atan_deg",     {0},    {1}, 1, 1, unaryFunction<OpAtanDeg>,  "", PyVector,    kElementWise},
+    {"arg",          {0},    {1}, 1, 1, unaryFunction<OpArg>,      "", PyVector,    kElementWise},
+    {"arg_rad",      {0},    {1}, 1, 1, unaryFunction<OpArgRad>,   "", PyVector,    kElementWise},
+    {"floorv",       {0},    {1}, 1, 1, unaryFunction<OpFloor>,    "", PyVector,    kElementWise},
+    {"sum",          {0},    {1}, 1, 1, unaryFunction<OpSum>,      "", PyVector,    kPlain},
+    {"sinh",         {0},    {1}, 1, 1, unaryFunction<OpSinh>,     "", PyVector,    kElementWise},
+    {"cosh",         {0},    {1}, 1, 1, unaryFunction<OpCosh>,     "", PyVector,    kElementWise},
+    {"tanh",         {0},    {1}, 1, 1, unaryFunction<OpTanh>,     "", PyVector,    kElementWise},
+    {"asin",         {0},    {1}, 1, 1, unaryFunction<OpAsin>,     "", PyVector,    kElementWise},
+    {"acos",         {0},    {1}, 1, 1, unaryFunction<OpAcos>,     "", PyVector,    kElementWise},
+    {"asinh",        {0},    {1}, 1, 1, unaryFunction<OpAsinh>,    "", PyVector,    kElementWise},
+    {"acosh",        {0},    {1}, 1, 1, unaryFunction<OpAcosh>,    "", PyVector,    kElementWise},
+    {"atanh",        {0},    {1}, 1, 1, unaryFunction<OpAtanh>,    "", PyVector,    kElementWise},
+    {"GroupDelay",   {0},    {1}, 1, 1, groupDelay,                "", PyVector,    kPlain},
+    {"_Index",       {3, 4}, {},  2, 2, indexFunction,             "", PyVector,    kPlain},
+    {"length",       {3},    {2}, 1, 1, lengthFunction,            "", PyInteger64, kArrayArgs},
+    {"veclength",    {3},    {2}, 1, 1, vecLengthFunction,         "", PyInteger64, kArrayArgs},
+    {"NumDivisions", {0},    {2}, 1, 1, numDivisionsFunction,      "", PyInteger64, kPlain},
+    {"NumElems",     {3},    {3}, 1, 1, numElemsFunction,          "", PyInteger64, kArrayArgs},
+};
+// clang-format on
+
+}  // namespace

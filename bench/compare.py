@@ -1,0 +1,186 @@
+"""Times script functions against their numpy/scipy equivalents on the same
+arrays in the same process, and writes the table as Markdown.
+
+Each row calls the function through cvfunc.call on pre-built cvfunc.Vector
+arguments (so conversion from numpy is not timed) and the peer on the numpy
+arrays, best of several repeats. For single-pass functions the table also
+gives the time of np.copyto over the bytes the function reads: the memory
+system's floor for any code that reads them once.
+
+    python3 bench/compare.py [--sizes 1e3,1e5,1e7] [--out FILE] [--only NAME,...]
+"""
+
+import argparse
+import sys
+import time
+
+import numpy as np
+
+import cvfunc
+
+RNG = np.random.default_rng(12345)
+
+
+def best_time(fn, budget=0.6, max_repeats=25):
+    """Best wall time of fn() over repeats that fit a time budget (at least 3)."""
+    fn()  # warm: page in buffers, load code
+    best, spent, repeats = float("inf"), 0.0, 0
+    while repeats < 3 or (spent < budget and repeats < max_repeats):
+        t0 = time.perf_counter()
+        fn()
+        dt = time.perf_counter() - t0
+        best, spent, repeats = min(best, dt), spent + dt, repeats + 1
+    return best
+
+
+# ----------------------------------------------------------------- inputs
+
+def waveform(n):
+    """A noisy sine on an uneven, increasing time grid."""
+    x = np.cumsum(RNG.uniform(0.5, 1.5, n)) * 1e-9
+    y = np.sin(2 * np.pi * x / (x[-1] / 20 if n > 1 else 1)) + 0.01 * RNG.standard_normal(n)
+    return y, x
+
+
+def ac_response(n):
+    """The response of a third-order low-pass over a log frequency grid."""
+    f = np.logspace(1, 9, n)
+    s = 2j * np.pi * f / 1e6
+    return 1 / (1 + s) ** 3, f
+
+
+# ----------------------------------------------------------------- rows
+
+class Row:
+    def __init__(self, name, build, call, peer, peer_name, reads=None):
+        self.name = name            # script function
+        self.build = build          # n -> dict of arrays
+        self.call = call            # dict -> tuple of cvfunc arguments
+        self.peer = peer            # dict -> callable doing the peer's work
+        self.peer_name = peer_name
+        self.reads = reads          # dict -> bytes read by one pass, for single-pass rows
+
+
+def _cumtrapz(d):
+    y, x = d["y"], d["x"]
+    out = np.empty_like(y)
+    out[0] = 0
+    np.cumsum(0.5 * (y[1:] + y[:-1]) * np.diff(x), out=out[1:])
+    return out
+
+
+def _db(d):
+    return 20 * np.log10(np.abs(d["z"]))
+
+
+def _phase(d):
+    return np.degrees(np.unwrap(np.angle(d["z"])))
+
+
+def _erf(d):
+    import scipy.special
+    return scipy.special.erf(d["a"])
+
+
+def two_reals(n):
+    return {"a": RNG.uniform(-10, 10, n), "b": RNG.uniform(0.5, 10, n)}
+
+
+def one_real(lo, hi):
+    return lambda n: {"a": RNG.uniform(lo, hi, n)}
+
+
+def wave(n):
+    y, x = waveform(n)
+    return {"y": y, "x": x}
+
+
+def ac(n):
+    z, f = ac_response(n)
+    return {"z": z, "f": f}
+
+
+WAVE = lambda d: (cvfunc.Vector(d["y"], ref=d["x"]),)  # noqa: E731
+AC = lambda d: (cvfunc.Vector(d["z"], ref=d["f"]),)  # noqa: E731
+A = lambda d: (cvfunc.Vector(d["a"]),)  # noqa: E731
+AB = lambda d: (cvfunc.Vector(d["a"]), cvfunc.Vector(d["b"]))  # noqa: E731
+
+ROWS = [
+    Row("_Plus", two_reals, AB, lambda d: (lambda: np.add(d["a"], d["b"])), "numpy.add",
+        reads=lambda d: 16 * len(d["a"])),
+    Row("_Times", two_reals, AB, lambda d: (lambda: np.multiply(d["a"], d["b"])), "numpy.multiply",
+        reads=lambda d: 16 * len(d["a"])),
+    Row("sin", one_real(-10, 10), A, lambda d: (lambda: np.sin(d["a"])), "numpy.sin"),
+    Row("exp", one_real(-50, 50), A, lambda d: (lambda: np.exp(d["a"])), "numpy.exp"),
+    Row("db", ac, AC, lambda d: (lambda: _db(d)), "20*log10(abs(z))"),
+    Row("phase", ac, AC, lambda d: (lambda: _phase(d)), "degrees(unwrap(angle(z)))"),
+    Row("erf", one_real(-4, 4), A, lambda d: (lambda: _erf(d)), "scipy.special.erf"),
+    Row("integ", wave, WAVE, lambda d: (lambda: _cumtrapz(d)), "cumsum of trapezoids",
+        reads=lambda d: 16 * len(d["y"])),
+    Row("diff", wave, WAVE, lambda d: (lambda: np.diff(d["y"]) / np.diff(d["x"])), "diff(y)/diff(x)"),
+]
+
+
+def run(sizes, only=None, out=sys.stdout):
+    registered = {r[0].lower() for r in cvfunc.functions()}
+    rows = []
+    for row in ROWS:
+        if only and row.name not in only:
+            continue
+        if row.name.lower() not in registered:
+            print(f"skipping {row.name}: not registered", file=sys.stderr)
+            continue
+        for n in sizes:
+            d = row.build(n)
+            args = row.call(d)
+            t_cv = best_time(lambda: cvfunc.call(row.name, *args))
+            t_peer = best_time(row.peer(d))
+            t_bw = None
+            if row.reads:
+                nbytes = row.reads(d)
+                src = np.ones(nbytes // 8)
+                dst = np.empty_like(src)
+                t_bw = best_time(lambda: np.copyto(dst, src))
+            rows.append((row, n, t_cv, t_peer, t_bw))
+            bw = f"{t_cv / t_bw:5.2f}" if t_bw else "    -"
+            print(f"{row.name:10s} n={n:>9d}  cvfunc {t_cv * 1e3:9.3f} ms  {row.peer_name} {t_peer * 1e3:9.3f} ms"
+                  f"  peer/cvfunc {t_peer / t_cv:6.2f}  cvfunc/copy {bw}", file=sys.stderr)
+    return rows
+
+
+def markdown(rows):
+    lines = ["| function | n | cvfunc | ns/element | peer | peer time | ns/element | peer/cvfunc | cvfunc/copy |",
+             "|---|---:|---:|---:|---|---:|---:|---:|---:|"]
+    for row, n, t_cv, t_peer, t_bw in rows:
+        bw = f"{t_cv / t_bw:.2f}" if t_bw else ""
+        lines.append(f"| `{row.name}` | {n:.0e} | {fmt(t_cv)} | {t_cv / n * 1e9:.2f} | {row.peer_name} | "
+                     f"{fmt(t_peer)} | {t_peer / n * 1e9:.2f} | {t_peer / t_cv:.2f} | {bw} |")
+    return "\n".join(lines)
+
+
+def fmt(t):
+    if t < 1e-3:
+        return f"{t * 1e6:.1f} µs"
+    if t < 1:
+        return f"{t * 1e3:.2f} ms"
+    return f"{t:.2f} s"
+
+
+def main():
+    p = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
+    p.add_argument("--sizes", default="1e3,1e5,1e7")
+    p.add_argument("--only", default="")
+    p.add_argument("--out", default="")
+    a = p.parse_args()
+    sizes = [int(float(s)) for s in a.sizes.split(",") if s]
+    only = {s for s in a.only.split(",") if s}
+    text = markdown(run(sizes, only))
+    if a.out:
+        with open(a.out, "w") as f:
+            f.write(text + "\n")
+    else:
+        print(text)
+
+
+if __name__ == "__main__":
+    main()

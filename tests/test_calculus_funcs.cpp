@@ -1,0 +1,181 @@
+// Vector construction, element-wise extremes and waveform calculus, through
+// the function table: counts (and counts that cannot be allocated), divided
+// results, references and physical types, and the calculus values.
+#include <cmath>
+#include <limits>
+
+#include "OptionStore.h"
+#include "TestHost.h"
+
+using cvtest::call;
+using cvtest::reals;
+using cvtest::realsOf;
+
+namespace {
+
+using Reals = std::vector<double>;
+
+cv::ValuePtr wave(const Reals& y, const Reals& x, PhysType py = PhysType::None, PhysType px = PhysType::None) {
+    auto v = cv::Value::make(cv::Kind::Real, int64_t(y.size()));
+    std::copy(y.begin(), y.end(), static_cast<double*>(v->mutableData()));
+    v->setRef(reals(x));
+    v->setPhysType(py);
+    v->setRefPhysType(px);
+    return v;
+}
+
+// One waveform of several divisions (runs), each with its own x-values.
+cv::ValuePtr dividedWave(const std::vector<Reals>& ys, const std::vector<Reals>& xs) {
+    std::vector<int64_t> lengths;
+    for (const auto& y : ys) lengths.push_back(int64_t(y.size()));
+    auto v = cv::Value::makeDivided(cv::Kind::Real, lengths);
+    auto r = cv::Value::makeDivided(cv::Kind::Real, lengths);
+    double *pv = static_cast<double*>(v->mutableData()), *pr = static_cast<double*>(r->mutableData());
+    for (size_t d = 0; d < ys.size(); ++d) {
+        pv = std::copy(ys[d].begin(), ys[d].end(), pv);
+        pr = std::copy(xs[d].begin(), xs[d].end(), pr);
+    }
+    v->setRef(r);
+    return v;
+}
+
+std::vector<int32_t> integersOf(const cv::Value& v) {
+    return v.integers() ? std::vector<int32_t>(v.integers(), v.integers() + v.size()) : std::vector<int32_t>{};
+}
+
+Reals call1(const std::string& name, std::vector<cv::ValuePtr> args) {
+    auto o = call(name, std::move(args));
+    EXPECT_TRUE(o.ok) << name << ": " << o.error;
+    return o.ok ? realsOf(*o.value) : Reals{};
+}
+
+bool noResult(const cvtest::Outcome& o) { return o.ok && o.value->kind() == cv::Kind::None; }
+
+TEST(VectorCounts, CountsAreAbsoluteTruncatedAndZeroHasItsOwnMeaning) {
+    EXPECT_EQ(integersOf(*call("vector", {reals({0})}).value), (std::vector<int32_t>{0}));
+    EXPECT_EQ(integersOf(*call("vector", {reals({3.9})}).value), (std::vector<int32_t>{0, 1, 2}));
+    EXPECT_EQ(integersOf(*call("unitvec", {reals({-2.7})}).value), (std::vector<int32_t>{1, 1}));
+    EXPECT_TRUE(noResult(call("unitvec", {reals({0.5})})));
+    EXPECT_TRUE(noResult(call("makecomplexvec", {reals({0})})));
+    auto z = call("makecomplexvec", {reals({2})}).value;
+    ASSERT_EQ(z->kind(), cv::Kind::Complex);
+    EXPECT_EQ(z->size(), 2);
+    EXPECT_EQ(call1("makevec", {reals({3})}), (Reals{0, 0, 0}));
+    EXPECT_TRUE(noResult(call("vector", {reals({})})));
+}
+
+TEST(VectorCounts, CountsThatCannotBeAllocatedEndInOneMessage) {
+    const double inf = std::numeric_limits<double>::infinity(), nan = std::nan("");
+    for (const char* f : {"makevec", "vector", "unitvec", "makecomplexvec"})
+        for (double n : {1e15, -1e15, 2147483648.0, inf, nan}) {
+            auto o = call(f, {reals({n})});
+            EXPECT_FALSE(o.ok) << f << "(" << n << ")";
+            EXPECT_EQ(o.error, std::string("Count out of range in function '") + f + "'");
+        }
+    // Division lengths: each must fit 64 bits, and so must their sum.
+    for (Reals lengths : {Reals{9e18, 9e18}, Reals{1e300, 1}, Reals{2, nan}})
+        EXPECT_EQ(call("makevec", {reals(lengths)}).error, "Count out of range in function 'makevec'");
+    EXPECT_EQ(call("makevec", {reals({1e15, 1e15})}).error, "Not enough memory to complete function 'makevec'");
+}
+
+TEST(VectorDivisions, MakevecLaysOutOneDivisionPerLength) {
+    auto v = call("makevec", {reals({2, -3.5})}).value;
+    EXPECT_EQ(v->divisionLengths(), (std::vector<int64_t>{2, 3}));
+    EXPECT_EQ(realsOf(*v), (Reals(5, 0.0)));
+}
+
+TEST(VectorDivisions, CalculusRunsOnEachDivisionOnItsOwn) {
+    auto w = dividedWave({{1, 1, 1}, {2, 2}, {0, 4, 8, 8}}, {{0, 1, 2}, {0, 3}, {10, 11, 12, 14}});
+    auto out = call("integ", {w}).value;
+    EXPECT_EQ(out->divisionLengths(), (std::vector<int64_t>{3, 2, 4}));
+    EXPECT_EQ(realsOf(*out), (Reals{0, 1, 2, 0, 6, 0, 2, 8, 24}));
+    EXPECT_EQ(realsOf(*call("diff", {w}).value), (Reals{0, 0, 0, 0, 0, 4, 4, 4, 0}));
+    auto copy = call("Val", {w}).value;
+    EXPECT_EQ(copy->divisionLengths(), (std::vector<int64_t>{3, 2, 4}));
+    EXPECT_EQ(realsOf(*copy->ref()), realsOf(*w->ref()));
+}
+
+TEST(CalculusTypes, ResultsTakeTheRulesOfTheirPhysicalTypes) {
+    auto v = wave({1, 2}, {0, 1}, PhysType::Voltage, PhysType::Time);
+    auto integ = call("integ", {v}).value;
+    EXPECT_EQ(integ->physType(), PhysType::mult(PhysType::Voltage, PhysType::Time));
+    EXPECT_EQ(integ->refPhysType(), PhysType::Time);
+    EXPECT_EQ(realsOf(*integ->ref()), (Reals{0, 1}));
+    EXPECT_EQ(call("avg", {v}).value->physType(), PhysType::Voltage);
+    EXPECT_EQ(call("diff", {v}).value->physType(), PhysType::div(PhysType::Voltage, PhysType::Time));
+    auto plain = cv::Value::make(cv::Kind::Real, 2);
+    plain->setPhysType(PhysType::Voltage);
+    auto d = call("diff", {plain}).value;
+    EXPECT_EQ(d->physType(), PhysType::Voltage);
+    EXPECT_FALSE(d->ref());
+
+    auto named = wave({1, 2}, {5, 6}, PhysType::Current, PhysType::Time);
+    std::const_pointer_cast<cv::Value>(named)->setName("i1");
+    auto copy = call("Val", {named}).value;
+    EXPECT_EQ(copy->physType(), PhysType::Current);
+    EXPECT_EQ(copy->refPhysType(), PhysType::Time);
+    EXPECT_EQ(copy->name(), "");
+    EXPECT_EQ(realsOf(*copy->ref()), (Reals{5, 6}));
+
+    EXPECT_EQ(call("MaxN", {wave({1}, {0}, PhysType::Voltage), wave({2}, {0}, PhysType::Voltage)}).value->physType(),
+              PhysType::Voltage);
+    EXPECT_EQ(call("MinN", {wave({1}, {0}, PhysType::Voltage), wave({2}, {0}, PhysType::Current)}).value->physType(),
+              PhysType::Unknown);
+}
+
+TEST(CalculusValues, IntegralAndAverageFollowTheTrapezoidRule) {
+    EXPECT_EQ(call1("integ", {wave({1, 1, 1}, {0, 1, 2})}), (Reals{0, 1, 2}));
+    EXPECT_EQ(call1("avg", {wave({1, 1, 1}, {0, 1, 2})}), (Reals{0, 1, 1}));
+    EXPECT_EQ(call1("integ", {wave({0, 1, 3}, {0, 0.5, 2})}), (Reals{0, 0.25, 3.25}));
+    EXPECT_EQ(call1("integ", {wave({2, 2}, {1, 0})}), (Reals{0, -2}));  // x in stored order, falling
+    EXPECT_EQ(call("integ", {reals({})}).error, "Argument out of range for function 'integ'");
+    EXPECT_EQ(call("avg", {reals({1, 2})}).error, "Argument 1 in function 'avg' has no reference (xvalues)");
+}
+
+TEST(CalculusValues, DerivativeHandlesUnevenAndRepeatedSteps) {
+    EXPECT_EQ(call1("diff", {reals({1, 4, 9})}), (Reals{3, 3, 5}));
+    EXPECT_EQ(call1("diff", {wave({0, 2, 3}, {0, 1, 3})}), (Reals{2, 2, 0.5}));
+    // A repeated x is crossed, the derivative interpolated over it.
+    EXPECT_EQ(call1("diff", {wave({0, 1, 5, 3}, {0, 1, 1, 2})}), (Reals{1, 1, 1, 2}));
+    EXPECT_EQ(call1("diff", {wave({0, 1, 1, 3}, {0, 1, 1.5, 2})}), (Reals{1, 1, 0, 4}));
+    // Repeated x at the end: the last slope carries on rather than 0/0.
+    EXPECT_EQ(call1("diff", {wave({0, 1, 3, 7}, {0, 1, 2, 2})}), (Reals{1, 1, 2, 2}));
+    EXPECT_TRUE(std::isnan(call1("diff", {wave({0, 1}, {3, 3})})[1]));
+    // Steps far below the mean step are taken together.
+    cv::OptionStore::global().set("DerivAcceptFactor", "0.5");
+    auto wide = call1("diff", {wave({0, 0.1, 4, 6}, {0, 0.01, 2, 3})});
+    cv::OptionStore::global().reset("DerivAcceptFactor");
+    EXPECT_EQ(wide, (Reals{2, 2, 2, 2}));
+    EXPECT_EQ(call("diff", {wave({1}, {0})}).error, "Argument out of range for function 'diff'");
+}
+
+TEST(CalculusValues, AreaBetweenLimitsWithSign) {
+    auto ramp = wave({0, 1, 2, 3, 4}, {0, 1, 2, 3, 4});
+    EXPECT_DOUBLE_EQ(call1("area", {ramp})[0], 8);
+    EXPECT_DOUBLE_EQ(call1("area", {ramp, reals({0.5}), reals({2.5})})[0], 3);
+    EXPECT_DOUBLE_EQ(call1("area", {ramp, reals({2.5}), reals({0.5})})[0], -3);
+    EXPECT_DOUBLE_EQ(call1("area", {ramp, reals({1.2}), reals({1.7})})[0], 0.5 * (1.2 + 1.7) * 0.5);
+    auto bent = wave({0, 4, 0}, {0, 1, 2});  // the kink at x = 1 lies inside the limits
+    EXPECT_DOUBLE_EQ(call1("area", {bent, reals({0.5}), reals({1.5})})[0], 3);
+    auto falling = wave({4, 3, 2, 1, 0}, {4, 3, 2, 1, 0});
+    EXPECT_DOUBLE_EQ(call1("area", {falling})[0], -8);
+    EXPECT_DOUBLE_EQ(call1("area", {falling, reals({1}), reals({3})})[0], 4);
+    EXPECT_TRUE(noResult(call("area", {ramp, reals({-1}), reals({2})})));
+    EXPECT_TRUE(noResult(call("area", {wave({1, 2, 3}, {0, 2, 1})})));
+    EXPECT_TRUE(noResult(call("area", {reals({1, 2})})));
+}
+
+TEST(VectorJoins, KindsDecideAndExtremesNeedEqualLengths) {
+    EXPECT_EQ(call1("JoinVectors", {reals({1}), reals({2, 3})}), (Reals{1, 2, 3}));
+    std::vector<std::string> words{"a", "bc"};
+    auto s = call("JoinVectors", {reals({}), cv::Value::strings(words)}).value;
+    ASSERT_EQ(s->kind(), cv::Kind::String);
+    EXPECT_EQ(s->stringAt(1), "bc");
+    EXPECT_TRUE(noResult(call("JoinVectors", {reals({1}), cv::Value::strings(words)})));
+    EXPECT_EQ(call1("MaxN", {reals({1, 5}), reals({3, 2})}), (Reals{3, 5}));
+    EXPECT_EQ(call1("MinN", {reals({1, 5}), reals({3, 2}), reals({0, 9})}), (Reals{0, 2}));
+    EXPECT_TRUE(noResult(call("MaxN", {reals({1, 5}), reals({3})})));
+    EXPECT_EQ(call1("Floor", {reals({-2.5, 7})}), (Reals{-3}));
+}
+
+}  // namespace
