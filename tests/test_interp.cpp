@@ -99,3 +99,38 @@ TEST(Interpolation, PolynomialThroughTheWindow) {
 }
 
 }  // namespace
+
+#include "Search.h"
+
+namespace {
+
+TEST(Search, BinarySearchBracketsInEitherOrder) {
+    double up[] = {0, 1, 2, 3}, down[] = {3, 2, 1, 0};
+    int64_t lo = -1, hi = -1;
+    EXPECT_TRUE(sp_BinarySearch(up, 4, 1.5, lo, hi, true));
+    EXPECT_EQ(lo, 1);
+    EXPECT_EQ(hi, 2);
+    EXPECT_TRUE(sp_BinarySearch(up, 4, 2, lo, hi, true));
+    EXPECT_EQ(lo, 2);
+    EXPECT_EQ(hi, 2);
+    EXPECT_TRUE(sp_BinarySearch(down, 4, 1.5, lo, hi, false));
+    EXPECT_EQ(lo, 1);
+    EXPECT_EQ(hi, 2);
+    EXPECT_FALSE(sp_BinarySearch(up, 4, 7, lo, hi, true));
+    EXPECT_EQ(lo, 3);
+    EXPECT_FALSE(sp_BinarySearch(up, 4, -1, lo, hi, true));
+    EXPECT_EQ(hi, 0);
+    EXPECT_FALSE(sp_BinarySearch(up, 4, NAN, lo, hi, true));
+    EXPECT_FALSE(sp_BinarySearch(up, 0, 1, lo, hi, true));
+}
+
+TEST(Search, SortMapIsStableWithNaNLast) {
+    YVector<double> v;
+    for (double d : {3.0, NAN, 1.0, 3.0, -2.0}) v.add(d);
+    YVector<int64_t> map;
+    sp_GetSortMap(v, map);
+    std::vector<int64_t> got(map.data(), map.data() + map.size());
+    EXPECT_EQ(got, (std::vector<int64_t>{4, 2, 0, 3, 1}));
+}
+
+}  // namespace
