@@ -126,7 +126,7 @@ TEST(Search, BinarySearchBracketsInEitherOrder) {
 
 TEST(Search, SortMapIsStableWithNaNLast) {
     YVector<double> v;
-    for (double d : {3.0, NAN, 1.0, 3.0, -2.0}) v.add(d);
+    for (double d : {3.0, double(NAN), 1.0, 3.0, -2.0}) v.add(d);
     YVector<int64_t> map;
     sp_GetSortMap(v, map);
     std::vector<int64_t> got(map.data(), map.data() + map.size());
