@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cctype>
 #include <charconv>
+#include <cmath>
 #include <cstring>
 #include <new>
 
@@ -248,8 +249,11 @@ bool Caller::callDivided(const FuncConstruct& f, std::span<const ValuePtr> args,
         if (!invoke(f, one, part, error)) return false;
         parts.push_back(std::move(part));
     }
-    bool scalars = std::all_of(parts.begin(), parts.end(),
-                               [](const ValuePtr& p) { return p->size() == 1 && p->isNumeric(); });
+    // A statistic collects one value per division; a division that measured
+    // nothing (no result) takes NaN in its place.
+    bool scalars = std::all_of(parts.begin(), parts.end(), [](const ValuePtr& p) {
+        return (p->size() == 1 && p->isNumeric()) || p->kind() == Kind::None;
+    }) && std::any_of(parts.begin(), parts.end(), [](const ValuePtr& p) { return p->kind() != Kind::None; });
     if (statistic && scalars) {
         out = collectStatistic(parts, labels);
         return true;
@@ -339,15 +343,20 @@ const char* resultKindWord(PythonReturnType r) noexcept {
 
 // ---------------------------------------------------------------- divisions
 
+// A division that built no result joins as an empty division, so one run
+// that never crosses a level does not cost the other runs their results.
 bool joinDivisions(std::span<const ValuePtr> parts, const std::vector<std::string>& labels, ValuePtr& out,
                    std::string& error) {
-    if (std::all_of(parts.begin(), parts.end(), [](const ValuePtr& p) { return p->kind() == Kind::None; })) {
+    auto isNone = [](const ValuePtr& p) { return p->kind() == Kind::None; };
+    auto firstBuilt = std::find_if_not(parts.begin(), parts.end(), isNone);
+    if (firstBuilt == parts.end()) {
         out = Value::none();
         return true;
     }
     Kind kind = Kind::None;
     for (const auto& p : parts) {
         Kind k = p->kind();
+        if (k == Kind::None) continue;
         if (k == Kind::Integer || k == Kind::Integer64 || k == Kind::Bool) k = Kind::Real;
         if (kind == Kind::None) kind = k;
         else if (k != kind) {
@@ -360,12 +369,15 @@ bool joinDivisions(std::span<const ValuePtr> parts, const std::vector<std::strin
         }
     }
     std::vector<int64_t> lengths;
-    for (const auto& p : parts)
-        for (int64_t d = 0; d < p->numDivisions(); ++d) lengths.push_back(p->divisionLength(d));
+    for (const auto& p : parts) {
+        if (isNone(p)) lengths.push_back(0);
+        for (int64_t d = 0; !isNone(p) && d < p->numDivisions(); ++d) lengths.push_back(p->divisionLength(d));
+    }
     auto joined = Value::makeDivided(kind, lengths);
     size_t es = elementSize(kind);
     auto* dst = static_cast<unsigned char*>(joined->mutableData());
     for (const auto& p : parts) {
+        if (isNone(p)) continue;
         ValuePtr c = p->kind() == kind ? p : p->convertedTo(kind);
         if (kind == Kind::String) {
             char** s = reinterpret_cast<char**>(dst);
@@ -378,11 +390,13 @@ bool joinDivisions(std::span<const ValuePtr> parts, const std::vector<std::strin
         }
         dst += size_t(c->size()) * es;
     }
-    bool allRefs = std::all_of(parts.begin(), parts.end(), [](const ValuePtr& p) { return bool(p->ref()); });
+    bool allRefs = std::all_of(parts.begin(), parts.end(), [&](const ValuePtr& p) { return isNone(p) || p->ref(); });
     if (allRefs) {
         std::vector<ValuePtr> refs;
-        for (const auto& p : parts)
-            refs.push_back(p->ref()->size() == p->size() ? p->ref() : nullptr);
+        for (const auto& p : parts) {
+            if (isNone(p)) refs.push_back(Value::make((*firstBuilt)->ref()->kind(), 0));
+            else refs.push_back(p->ref()->size() == p->size() ? p->ref() : nullptr);
+        }
         if (std::all_of(refs.begin(), refs.end(), [](const ValuePtr& r) { return bool(r); })) {
             std::vector<std::string> none;
             ValuePtr ref;
@@ -390,7 +404,7 @@ bool joinDivisions(std::span<const ValuePtr> parts, const std::vector<std::strin
             if (joinDivisions(refs, none, ref, ignored)) joined->setRef(ref);
         }
     }
-    const Value& first = *parts.front();
+    const Value& first = **firstBuilt;
     joined->setPhysType(first.physType());
     if (joined->ref()) {
         joined->setRefPhysType(first.refPhysType());
@@ -407,8 +421,10 @@ ValuePtr collectStatistic(std::span<const ValuePtr> parts, const std::vector<std
     int64_t n = int64_t(parts.size());
     auto v = Value::make(complex ? Kind::Complex : Kind::Real, n);
     for (int64_t d = 0; d < n; ++d) {
-        if (complex) static_cast<cplx*>(v->mutableData())[d] = parts[size_t(d)]->complexAt(0);
-        else static_cast<double*>(v->mutableData())[d] = parts[size_t(d)]->realAt(0);
+        // A division that gave no value reads as NaN: it has no measurement.
+        const Value& p = *parts[size_t(d)];
+        if (complex) static_cast<cplx*>(v->mutableData())[d] = p.size() ? p.complexAt(0) : cplx(NAN, NAN);
+        else static_cast<double*>(v->mutableData())[d] = p.size() ? p.realAt(0) : NAN;
     }
     auto ref = Value::make(Kind::Real, n);
     double* x = static_cast<double*>(ref->mutableData());
@@ -421,7 +437,8 @@ ValuePtr collectStatistic(std::span<const ValuePtr> parts, const std::vector<std
     if (!numeric)
         for (int64_t d = 0; d < n; ++d) x[d] = double(d);
     v->setRef(ref);
-    v->setPhysType(parts.front()->physType());
+    auto built = std::find_if(parts.begin(), parts.end(), [](const ValuePtr& p) { return p->kind() != Kind::None; });
+    v->setPhysType(built != parts.end() ? (*built)->physType() : parts.front()->physType());
     return v;
 }
 

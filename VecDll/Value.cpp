@@ -1,3 +1,4 @@
+#include <atomic>
 #include "Value.h"
 
 #include <sys/mman.h>
@@ -60,10 +61,23 @@ size_t checkedBytes(int64_t count, size_t esize) {
     return std::max<size_t>(size_t(count) * esize, 1);
 }
 
+// Bytes of the large buffers alive now. A result often needs two of them
+// (values and reference): each may fit the machine alone while both do not,
+// so the limit applies to what is held in total.
+std::atomic<size_t> gLargeBytes{0};
+
 void* zeroedAlloc(size_t bytes) {
     if (bytes >= kMapThreshold) {
+        size_t held = gLargeBytes.fetch_add(bytes) + bytes;
+        if (held > maxAllocationBytes()) {
+            gLargeBytes.fetch_sub(bytes);
+            throw std::bad_alloc();
+        }
         void* p = mmap(nullptr, bytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
-        if (p == MAP_FAILED) throw std::bad_alloc();
+        if (p == MAP_FAILED) {
+            gLargeBytes.fetch_sub(bytes);
+            throw std::bad_alloc();
+        }
         madvise(p, bytes, MADV_HUGEPAGE);
         return p;
     }
@@ -73,8 +87,12 @@ void* zeroedAlloc(size_t bytes) {
 }
 
 void zeroedFree(void* p, size_t bytes) {
-    if (bytes >= kMapThreshold) munmap(p, bytes);
-    else std::free(p);
+    if (bytes >= kMapThreshold) {
+        munmap(p, bytes);
+        gLargeBytes.fetch_sub(bytes);
+    } else {
+        std::free(p);
+    }
 }
 
 void freeStrings(void* data, int64_t n) {

@@ -35,6 +35,10 @@ FUNC_ERROR twiceHandler(const FuncArgsMinimal& args, FuncResultMinimal* result, 
                         const ScpParseContext&, const FunctionRunTime&) {
     FuncResult& r = result->funcResult();
     const FuncArgs& a = args.funcArgs();
+    if (a.length(0) > 0 && a.realData(0)[0] < 0) {  // a measurement that found nothing
+        r.finish();
+        return FuncOk;
+    }
     r.setType(VD_Real, VD_Real);
     r.allocate(a.length(0), AllocLikeArg, a.totalLength(0));
     const double* in = a.realData(0);
@@ -152,6 +156,16 @@ TEST(Calling, PerDivisionArgumentsAreCalledOnceADivision) {
     EXPECT_TRUE(call("_cvtest_twice", {v, reals({1})}).ok);
     EXPECT_EQ(call("_cvtest_twice", {v, divided({1, 2}, {1, 1})}).error,
               "Arguments of function '_cvtest_twice' have different numbers of divisions (3 and 2)");
+}
+
+TEST(Calling, DivisionsThatBuildNothingJoinAsEmptyOnes) {
+    auto o = call("_cvtest_twice", {divided({1, 2, -3, 4, 5, 6}, {2, 2, 2})});
+    ASSERT_TRUE(o.ok) << o.error;
+    EXPECT_EQ(o.value->divisionLengths(), (std::vector<int64_t>{2, 0, 2}));
+    EXPECT_EQ(realsOf(*o.value), (std::vector<double>{2, 4, 10, 12}));
+    ASSERT_TRUE(o.value->ref());
+    EXPECT_EQ(o.value->ref()->divisionLengths(), (std::vector<int64_t>{2, 0, 2}));
+    EXPECT_FALSE(call("_cvtest_twice", {divided({-1, 2, -3, 4}, {2, 2})}).value->isNumeric());
 }
 
 TEST(Calling, StatisticArgumentsGiveOneValuePerDivisionAgainstTheLabels) {
