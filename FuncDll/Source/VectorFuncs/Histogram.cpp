@@ -1,0 +1,207 @@
+// Histogram of a vector (typically one measurement per Monte Carlo run) in
+// equal-width bins, as one point per bin or as a stepped curve.
+#include <algorithm>
+#include <cfloat>
+#include <cmath>
+#include <cstdint>
+#include <vector>
+
+#include "FuncArgs.h"
+#include "FuncContract.h"
+#include "Options.h"
+
+namespace {
+
+// Beyond this the result (up to four doubles per bin for a stepped curve)
+// would take gigabytes for a plot nobody can read; more likely the bin count
+// or width was given in the wrong unit.
+constexpr double kMaxBins = 1e8;
+
+struct DataRange {
+    double lo = DBL_MAX;
+    double hi = -DBL_MAX;
+    int64_t count = 0;  // finite values: the ones that are counted
+};
+
+// NaN and infinite values have no place in equal-width bins over a finite
+// range; they are left out of the range and out of the counts.
+DataRange scan(const double* v, int64_t n) {
+    DataRange r;
+    double lo = r.lo, hi = r.hi;
+    int64_t count = 0;
+    for (int64_t k = 0; k < n; ++k) {
+        const double x = v[k];
+        const bool finite = std::fabs(x) <= DBL_MAX;
+        lo = finite && x < lo ? x : lo;
+        hi = finite && x > hi ? x : hi;
+        count += finite;
+    }
+    r.lo = lo;
+    r.hi = hi;
+    r.count = count;
+    return r;
+}
+
+// hi - lo can overflow for finite data (-1e308 ... 1e308); the histogram is
+// then computed on halved values, which keeps every quantity finite.
+double scaleFor(const DataRange& r) { return std::isfinite(r.hi - r.lo) ? 1.0 : 0.5; }
+
+struct Bins {
+    int64_t count = 0;
+    double width = 0;
+};
+
+FUNC_ERROR chooseBins(const FuncArgs& a, const DataRange& range, bool fixedWidth, Bins& bins,
+                      MessageHandler& messages) {
+    const double b = a.realData(1)[0];
+    const double s = scaleFor(range);
+    const double span = range.hi * s - range.lo * s;  // finite, scaled by s
+    double count;
+    if (b > 0 && fixedWidth) {
+        if (!std::isfinite(b)) {
+            messages.error("Bin width must be finite in function '%s'", a.functionName());
+            return FuncFailed;
+        }
+        count = std::floor(span / (b * s) + 1.0);
+    } else if (b > 0) {
+        count = std::trunc(b);
+    } else {
+        const int option = sp_GetIntOption("MCNumberOfBins");
+        count = option >= 1 ? double(option) : std::trunc(std::floor(std::sqrt(double(range.count))) * 0.5);
+    }
+    if (!(count >= 2)) count = 2;
+    if (count > kMaxBins) {
+        messages.error("Too many bins (%g) for a histogram in function '%s'", count, a.functionName());
+        return FuncFailed;
+    }
+    bins.count = int64_t(count);
+    bins.width = fixedWidth && b > 0 ? b : span / count / s;
+    return FuncOk;
+}
+
+// The bin of each finite value: O(1) from the bin width, then a one-step
+// correction against the bin edges exactly as reported (lo + i * width), so
+// a value on an edge always lands in the bin that the edge opens, and the
+// maximum in the last bin.
+class BinLookup {
+public:
+    BinLookup(const DataRange& range, const Bins& bins)
+        : s_(scaleFor(range)), lo_(range.lo), w_(bins.width), los_(range.lo * s_), inverse_(1.0 / (bins.width * s_)),
+          last_(bins.count - 1), lastAsDouble_(double(bins.count - 1)) {}
+    // -1 for NaN and infinite values.
+    int64_t operator()(double x) const {
+        if (!(std::fabs(x) <= DBL_MAX)) return -1;
+        // Written without branches: in random data they would be mispredicted.
+        double t = (x * s_ - los_) * inverse_;
+        t = t > 0 ? t : 0;  // also NaN (0 * inf for a subnormal width)
+        t = t < lastAsDouble_ ? t : lastAsDouble_;
+        int64_t i = int64_t(t);
+        const double lower = lo_ + double(i) * w_, upper = lo_ + double(i + 1) * w_;
+        i -= int64_t((x < lower) & (i > 0));
+        i += int64_t((x >= upper) & (i < last_));
+        return i;
+    }
+
+private:
+    double s_, lo_, w_, los_, inverse_;
+    int64_t last_;
+    double lastAsDouble_;
+};
+
+// Runs of values in one bin (sorted or slowly varying data) would chain every
+// increment on the one before; four interleaved sets of counters break the
+// chain. Beyond this many bins the extra memory is not worth it: values then
+// rarely hit the same bin twice in a row.
+constexpr int64_t kInterleavedBins = 1 << 16;
+
+void countInto(double* counts, const double* v, int64_t n, const DataRange& range, const Bins& bins) {
+    const BinLookup binOf(range, bins);
+    const int64_t B = bins.count;
+    if (B > kInterleavedBins) {
+        for (int64_t k = 0; k < n; ++k)
+            if (const int64_t i = binOf(v[k]); i >= 0) counts[i] += 1.0;
+        return;
+    }
+    std::vector<uint64_t> lanes(size_t(4 * B));
+    uint64_t* c0 = lanes.data();
+    uint64_t *c1 = c0 + B, *c2 = c1 + B, *c3 = c2 + B;
+    int64_t k = 0;
+    for (; k + 4 <= n; k += 4) {
+        const int64_t i0 = binOf(v[k]), i1 = binOf(v[k + 1]), i2 = binOf(v[k + 2]), i3 = binOf(v[k + 3]);
+        if (i0 >= 0) ++c0[i0];
+        if (i1 >= 0) ++c1[i1];
+        if (i2 >= 0) ++c2[i2];
+        if (i3 >= 0) ++c3[i3];
+    }
+    for (; k < n; ++k)
+        if (const int64_t i = binOf(v[k]); i >= 0) ++c0[i];
+    for (int64_t i = 0; i < B; ++i) counts[i] = double(c0[i] + c1[i] + c2[i] + c3[i]);
+}
+
+FUNC_ERROR histogram(const FuncArgs& a, FuncResult& r, MessageHandler& messages) {
+    if (a.length(1) < 1) {
+        messages.error("Argument %d in function '%s' is empty", 2, a.functionName());
+        return FuncFailed;
+    }
+    bool stepped = false, fixedWidth = false;
+    if (a.numArgs() > 2) {
+        const char* const* words = a.stringData(2);
+        for (int64_t i = 0; words && i < a.length(2); ++i) {
+            const YString word(words[i] ? words[i] : "");
+            stepped = stepped || word.compareNoCase("step") == 0;
+            fixedWidth = fixedWidth || word.compareNoCase("fixedBin") == 0;
+        }
+    }
+    const double* v = a.realData(0);
+    const int64_t n = v ? a.length(0) : 0;
+    const DataRange range = scan(v, n);
+    if (range.count == 0) {
+        messages.error("No finite values. Cannot build histogram");
+        return FuncFailed;
+    }
+    if (range.hi == range.lo) {
+        messages.error("Constant values. Cannot build histogram");
+        return FuncFailed;
+    }
+    Bins bins;
+    if (chooseBins(a, range, fixedWidth, bins, messages) != FuncOk) return FuncFailed;
+
+    const int64_t B = bins.count, points = stepped ? 2 * B : B;
+    double* y = r.makeRealVector(points);
+    double* x = r.makeRealRefVector(points);
+    countInto(y, v, n, range, bins);
+    const double lo = range.lo, w = bins.width;
+    if (stepped) {
+        // Spread the counts from the front half backwards, so none is
+        // overwritten before it is read. Each upper edge is the next bin's
+        // lower edge as computed for the counts (lower + w can differ from
+        // it in the last bit), and the last one holds the maximum.
+        for (int64_t i = B - 1; i >= 0; --i) {
+            y[2 * i] = y[2 * i + 1] = y[i];
+            x[2 * i] = lo + double(i) * w;
+            x[2 * i + 1] = i == B - 1 ? std::max(lo + double(B) * w, range.hi) : lo + double(i + 1) * w;
+        }
+    } else {
+        for (int64_t i = 0; i < B; ++i) x[i] = lo + double(i) * w + w / 2;
+    }
+    r.setPhysType(PhysType(PhysType::None));
+    r.setRefPhysType(a.physType(0));
+    return FuncOk;
+}
+
+FUNC_ERROR histogramHandler(const FuncArgsMinimal& args, FuncResultMinimal* result, YRef<MessageHandler> messages,
+                            const ScpParseContext&, const FunctionRunTime&) {
+    FUNC_ERROR rc = histogram(args.funcArgs(), result->funcResult(), *messages);
+    result->finish();
+    return rc;
+}
+
+const FunctionOption kNoOptions{};
+
+// clang-format off
+FuncConstruct registrations[] = {
+    {"Histogram", {4, 4, 1}, {1}, 2, 3, histogramHandler, "", PyVector, kNoOptions},
+};
+// clang-format on
+
+}  // namespace

@@ -1,0 +1,210 @@
+// Timing measurements on waveforms: cycle periods, propagation delays and
+// jitter, all built from the level crossings the host's crossing search
+// finds, paired and differenced here.
+#include <algorithm>
+#include <cmath>
+#include <iterator>
+#include <vector>
+
+#include "FuncArgs.h"
+#include "FuncContract.h"
+#include "Interp.h"
+
+namespace {
+
+const char* const kNoReference = "Argument %d in function '%s' has no reference (xvalues)";
+const char* const kEmptyArgument = "Argument %d in function '%s' is empty";
+
+// First value of an optional real argument; `fallback` when it is absent or empty.
+double optionalScalar(const FuncArgs& a, int i, double fallback) {
+    if (a.numArgs() <= i || a.length(i) < 1) return fallback;
+    const double* v = a.realData(i);
+    return v ? v[0] : fallback;
+}
+
+// One waveform as the crossing search wants it: x and y of equal length.
+struct Waveform {
+    const double* x = nullptr;
+    const double* y = nullptr;
+    int64_t n = 0;
+};
+
+bool waveformOf(const FuncArgs& a, int i, Waveform& w) {
+    const cv::ValuePtr& v = a.vector(i);
+    if (!v || !v->ref()) return false;
+    w.x = a.refData(i);
+    w.y = a.realData(i);
+    // A reference shorter than the values (or the reverse) must not be read past.
+    w.n = w.x && w.y ? std::min(a.length(i), a.refLength(i)) : 0;
+    return true;
+}
+
+// The x-values where the waveform reaches `level`, in the order the search
+// found them. The search puts each find at the front of its list, so the list
+// is read backwards.
+std::vector<double> crossings(const Waveform& w, double level, int order, int direction) {
+    YList<double> found;
+    YList<int64_t> indices;
+    InterpOpts opts;
+    opts.ySearch = true;
+    opts.flag1 = opts.flag2 = opts.flag3 = false;
+    opts.order = order;
+    opts.direction = direction;
+    opts.reserved = 0.0;
+    support_FindYFromX(found, indices, w.x, w.y, w.n, level, opts);
+    return std::vector<double>(std::make_reverse_iterator(found.end()), std::make_reverse_iterator(found.begin()));
+}
+
+// A crossing whose x is NaN (a NaN in the reference) has no place in time;
+// where crossings are paired or fitted, one of them would poison every value
+// after it, so it is left out there.
+void dropUntimed(std::vector<double>& t) {
+    t.erase(std::remove_if(t.begin(), t.end(), [](double v) { return std::isnan(v); }), t.end());
+}
+
+// A zero-length waveform rather than no value at all: the host joins the
+// results of per-division calls, and a division with too few crossings must
+// not make that join fail.
+void emptyWaveform(FuncResult& r) {
+    r.makeReal(0, AllocSingle, 0);
+    r.makeRealRef(0, AllocSingle, 0);
+}
+
+FUNC_ERROR cyclePeriod(const FuncArgs& a, FuncResult& r, MessageHandler& messages) {
+    const double modeArg = optionalScalar(a, 3, 0.0);
+    const int mode = modeArg == 1.0 ? 1 : modeArg == 2.0 ? 2 : 0;
+    Waveform w;
+    if (!waveformOf(a, 0, w)) {
+        messages.error(kNoReference, 1, a.functionName());
+        return FuncFailed;
+    }
+    if (a.length(1) < 1) {
+        messages.error(kEmptyArgument, 2, a.functionName());
+        return FuncFailed;
+    }
+    const double level = a.realData(1)[0];
+    // Compared as a double first: a huge or NaN order must not reach the
+    // integer conversion.
+    const double orderArg = optionalScalar(a, 2, 0.0);
+    const double maxOrder = std::clamp(double(w.n - 1), 1.0, 64.0);
+    const int order = int(std::clamp(orderArg > 0 ? std::trunc(orderArg) : 2.0, 1.0, maxOrder));
+
+    const std::vector<double> t = crossings(w, level, order, 0);
+    r.setPhysType(a.refPhysType(0));
+    r.setRefPhysType(a.refPhysType(0));
+    const int64_t m = int64_t(t.size());
+    if (m <= 2) {
+        emptyWaveform(r);
+        return FuncOk;
+    }
+    // Crossings alternate between rising and falling, so a whole cycle spans
+    // two of them.
+    double* period = r.makeReal(m - 2, AllocSingle, -1);
+    double* at = r.makeRealRef(m - 2, AllocSingle, -1);
+    for (int64_t k = 0; k + 2 < m; ++k) {
+        period[k] = t[size_t(k + 2)] - t[size_t(k)];
+        at[k] = t[size_t(k + 2 - mode)];
+    }
+    return FuncOk;
+}
+
+FUNC_ERROR propagationDelay(const FuncArgs& a, FuncResult& r, MessageHandler& messages) {
+    const int edge = optionalScalar(a, 4, 1.0) > 0 ? 1 : -1;
+    Waveform ref, sig;
+    // Name the argument that actually lacks its x-values.
+    if (!waveformOf(a, 0, ref) || !waveformOf(a, 1, sig)) {
+        messages.error(kNoReference, a.vector(0) && a.vector(0)->ref() ? 2 : 1, a.functionName());
+        return FuncFailed;
+    }
+    for (int i : {2, 3})
+        if (a.length(i) < 1) {
+            messages.error(kEmptyArgument, i + 1, a.functionName());
+            return FuncFailed;
+        }
+    const double refLevel = a.realData(2)[0], sigLevel = a.realData(3)[0];
+
+    std::vector<double> s = crossings(sig, sigLevel, 1, edge);
+    std::vector<double> t = crossings(ref, refLevel, 1, edge);
+    dropUntimed(s);
+    dropUntimed(t);
+
+    // Each reference crossing is closed by the first signal crossing after
+    // it; one signal crossing may close several reference crossings.
+    std::vector<double> delay, at;
+    delay.reserve(t.size());
+    at.reserve(t.size());
+    size_t j = 0;
+    for (double tr : t) {
+        while (j < s.size() && s[j] <= tr) ++j;
+        if (j == s.size()) break;
+        delay.push_back(s[j] - tr);
+        at.push_back(tr);
+    }
+    double* out = r.makeRealVector(int64_t(delay.size()));
+    double* x = r.makeRealRefVector(int64_t(at.size()));
+    std::copy(delay.begin(), delay.end(), out);
+    std::copy(at.begin(), at.end(), x);
+    return FuncOk;
+}
+
+FUNC_ERROR jitter(const FuncArgs& a, FuncResult& r, MessageHandler& messages) {
+    Waveform w;
+    if (!waveformOf(a, 0, w)) {
+        messages.error(kNoReference, 1, a.functionName());
+        return FuncFailed;
+    }
+    if (a.length(1) < 1) {
+        messages.error(kEmptyArgument, 2, a.functionName());
+        return FuncFailed;
+    }
+    const double level = a.realData(1)[0];
+    std::vector<double> t = crossings(w, level, 1, 1);
+    dropUntimed(t);
+    const int64_t m = int64_t(t.size());
+    // The ideal grid runs from the first rising crossing to the last: it
+    // needs two of them to exist.
+    if (m < 2) {
+        messages.error(m == 0 ? "No rising crossing of level %g in function '%s': jitter needs at least two"
+                              : "Only one rising crossing of level %g in function '%s': jitter needs at least two",
+                       level, a.functionName());
+        return FuncFailed;
+    }
+    r.setType(VD_Real, VD_Real);
+    r.allocate(m, AllocSingle, 0);
+    r.allocateRef(m, AllocSingle, 0);
+    double* dev = r.data();
+    double* ideal = r.refData();
+    const double first = t.front(), last = t.back();
+    for (int64_t k = 0; k < m; ++k) {
+        // Exact at both ends and for evenly spaced integers, so a periodic
+        // wave reads zero.
+        ideal[k] = k == m - 1 ? last : first + (last - first) * double(k) / double(m - 1);
+        dev[k] = t[size_t(k)] - ideal[k];
+    }
+    r.setPhysType(a.refPhysType(0));
+    r.setRefPhysType(a.refPhysType(0));
+    r.setRefName(a.refName(0));
+    return FuncOk;
+}
+
+using Worker = FUNC_ERROR (*)(const FuncArgs&, FuncResult&, MessageHandler&);
+
+template <Worker work>
+FUNC_ERROR handler(const FuncArgsMinimal& args, FuncResultMinimal* result, YRef<MessageHandler> messages,
+                   const ScpParseContext&, const FunctionRunTime&) {
+    FUNC_ERROR rc = work(args.funcArgs(), result->funcResult(), *messages);
+    result->finish();
+    return rc;
+}
+
+const FunctionOption kNoOptions{};
+
+// clang-format off
+FuncConstruct registrations[] = {
+    {"CyclePeriod",      {4, 4, 4, 4},       {1, 1}, 2, 4, handler<cyclePeriod>,      "", PyVector, kNoOptions},
+    {"Jitter",           {4, 4},             {1},    2, 2, handler<jitter>,           "", PyVector, kNoOptions},
+    {"PropagationDelay", {4, 4, 4, 4, 4, 4}, {},     4, 6, handler<propagationDelay>, "", PyVector, kNoOptions},
+};
+// clang-format on
+
+}  // namespace

@@ -1,0 +1,125 @@
+// Resampling and truncation of waveforms; see Waveform.h.
+#include "Waveform.h"
+
+#include <algorithm>
+#include <cmath>
+#include <limits>
+
+#include "Interp.h"
+
+namespace cv::wave {
+
+namespace {
+
+// The host interpolator ignores window points beyond this order; the window
+// must be chosen with the order it will really use, or it would not end at
+// the sample that brackets the grid point.
+constexpr int64_t kMaxInterpOrder = 16;
+
+// Position of x against the interval: 1 below (or NaN), 2 on lo, 3 inside,
+// 4 on hi, 5 above.
+enum Where : int { kNone = 0, kBelow = 1, kAtLo = 2, kInside = 3, kAtHi = 4, kAbove = 5 };
+
+inline int classify(double x, double lo, double hi) {
+    if (!(x >= lo)) return kBelow;
+    if (x == lo) return kAtLo;
+    if (x < hi) return kInside;
+    if (x == hi) return kAtHi;
+    return kAbove;
+}
+
+// One pass of the cut. The counting pass and the writing pass must take
+// exactly the same decisions, hence one body for both.
+template <bool Write>
+int64_t truncatePass(double lo, double hi, const double* y, const double* x, int64_t n, double* outY,
+                     double* outX) {
+    int64_t k = 0;
+    int prev = kNone;
+    double x0 = 0.0, y0 = 0.0;
+    auto emit = [&](double xv, double yv) {
+        if constexpr (Write) {
+            outX[k] = xv;
+            outY[k] = yv;
+        }
+        ++k;
+    };
+    // The point on `level` of the segment from the previous sample to (x1, y1).
+    auto onBound = [&](double level, double x1, double y1) {
+        if constexpr (Write)
+            emit(level, ((level - x0) * y1 - (level - x1) * y0) / (x1 - x0));
+        else
+            emit(level, 0.0);
+    };
+    for (int64_t i = 0; i < n; ++i) {
+        const double xi = x[i], yi = y[i];
+        const int s = classify(xi, lo, hi);
+        // Entering (or jumping across) the interval: the bound crossed first.
+        if (prev == kBelow && s >= kInside)
+            onBound(lo, xi, yi);
+        else if (prev == kAbove && s <= kInside)
+            onBound(hi, xi, yi);
+        // Then the sample itself, or the bound through which the data leaves.
+        if (s == kBelow) {
+            if (prev >= kInside) onBound(lo, xi, yi);
+        } else if (s == kAbove) {
+            if (prev >= kBelow && prev <= kInside) onBound(hi, xi, yi);
+        } else {
+            emit(xi, yi);
+        }
+        prev = s;
+        x0 = xi;
+        y0 = yi;
+    }
+    return k;
+}
+
+}  // namespace
+
+void resample(const ResampleSource& source, ResampleDest& dest, int order, bool includeEnd) {
+    if (dest.step == 0.0) {
+        const double intervals = includeEnd && dest.count >= 2 ? double(dest.count - 1) : double(dest.count);
+        dest.step = (source.stop - source.start) / intervals;
+    }
+    const int64_t count = dest.count;
+    if (count < 1) return;
+    double* const out = dest.out;
+    const double* const y = source.y;
+    const double* const x = source.x;
+    const int64_t n = source.n;
+    if (n < 1 || !y || !x) {
+        std::fill(out, out + count, std::numeric_limits<double>::quiet_NaN());
+        return;
+    }
+    // A single sample defines no polynomial: the waveform is that constant.
+    if (n == 1) {
+        std::fill(out, out + count, y[0]);
+        return;
+    }
+    const int64_t m = std::max<int64_t>(1, std::min<int64_t>({int64_t(order), n - 1, kMaxInterpOrder}));
+    const InterpOpts opts{false, false, false, false, int32_t(m), 0, 0.0};
+    const double start = source.start, step = dest.step;
+    // Grid points ascend, so the bracketing sample only moves forward: one
+    // pass over the data for the whole grid.
+    int64_t j = 0;
+    for (int64_t i = 0; i < count; ++i) {
+        const double t = double(i) * step + start;
+        while (j < n && x[j] < t) ++j;
+        if (j == n) j = n - 1;
+        const int64_t w = j > m ? j - m : 0;
+        out[i] = support_Interp(y + w, x + w, t, opts);
+    }
+}
+
+bool truncateWaveform(double lo, double hi, const double* y, const double* x, int64_t n,
+                      TruncateOutData<double>& out) {
+    if (n <= 0 || !y || !x) return false;
+    const int64_t count = truncatePass<false>(lo, hi, y, x, n, nullptr, nullptr);
+    if (count == 0) return false;
+    double* outY = out.allocateY(count);
+    double* outX = out.allocateX(count);
+    if (!outY || !outX) return false;
+    truncatePass<true>(lo, hi, y, x, n, outY, outX);
+    return true;
+}
+
+}  // namespace cv::wave

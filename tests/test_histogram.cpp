@@ -1,0 +1,113 @@
+// Histogram through the function table: bin counts and widths (given, fixed
+// or from the default rule), values on bin edges, point and stepped curves,
+// unusable data and bin requests, and divided data.
+#include <cmath>
+
+#include "OptionStore.h"
+#include "TestHost.h"
+
+using cvtest::call;
+using cvtest::reals;
+using cvtest::realsOf;
+
+namespace {
+
+using Reals = std::vector<double>;
+
+struct Histo {
+    Reals counts, x;
+};
+
+Histo histo(std::vector<cv::ValuePtr> args) {
+    auto o = call("Histogram", std::move(args));
+    EXPECT_TRUE(o.ok) << o.error;
+    if (!o.ok || !o.value->ref()) return {};
+    return {realsOf(*o.value), realsOf(*o.value->ref())};
+}
+
+cv::ValuePtr words(const std::string& w) { return cv::Value::string(w); }
+
+TEST(HistogramBins, CountOrWidthOrDefaultRuleChooseTheBins) {
+    Histo h = histo({reals({1, 2, 3, 4}), reals({2})});
+    EXPECT_EQ(h.counts, (Reals{2, 2}));
+    EXPECT_EQ(h.x, (Reals{1.75, 3.25}));
+    // Not positive: the option, then floor(sqrt(n)) / 2, at least two bins.
+    EXPECT_EQ(histo({reals({1, 2, 3, 4}), reals({0})}).counts.size(), 2u);
+    Reals hundred;
+    for (int i = 0; i < 100; ++i) hundred.push_back(i);
+    EXPECT_EQ(histo({reals(hundred), reals({-1})}).counts, Reals(5, 20));
+    cv::OptionStore::global().set("MCNumberOfBins", "4");
+    EXPECT_EQ(histo({reals(hundred), reals({0})}).counts, Reals(4, 25));
+    cv::OptionStore::global().reset("MCNumberOfBins");
+    // A fixed width: floor(range / width + 1) bins from the minimum.
+    h = histo({reals({0, 0.4, 0.5, 1.2, 2}), reals({0.5}), words("FixedBin")});
+    EXPECT_EQ(h.counts, (Reals{2, 1, 1, 0, 1}));
+    EXPECT_EQ(h.x, (Reals{0.25, 0.75, 1.25, 1.75, 2.25}));
+}
+
+TEST(HistogramBins, ValuesOnAnEdgeLandInTheBinWhoseReportedEdgesHoldThem) {
+    // Edges 0, 0.1, ..., 1 are not exact in binary, and k / 10 and 0.1 * k
+    // fall on either side of them: each count must agree with the edges the
+    // stepped curve reports (the last bin closed).
+    Reals v;
+    for (int k = 0; k <= 10; ++k) {
+        v.push_back(k / 10.0);
+        v.push_back(0.1 * k);
+        v.push_back(std::nextafter(k / 10.0, 0.0));
+    }
+    Histo h = histo({reals(v), reals({10}), words("step")});
+    ASSERT_EQ(h.x.size(), 20u);
+    for (size_t i = 0; i < 10; ++i) {
+        double inside = 0;
+        for (double x : v) inside += x >= h.x[2 * i] && (x < h.x[2 * i + 1] || (i == 9 && x <= h.x[19]));
+        EXPECT_EQ(h.counts[2 * i], inside) << "bin " << i;
+    }
+}
+
+TEST(HistogramCurves, SteppedCurveDrawsEachBinFromItsLowerToItsUpperEdge) {
+    Histo h = histo({reals({1, 2, 3, 4}), reals({2}), cv::Value::strings(std::vector<std::string>{"x", "STEP"})});
+    EXPECT_EQ(h.counts, (Reals{2, 2, 2, 2}));
+    EXPECT_EQ(h.x, (Reals{1, 2.5, 2.5, 4}));
+    auto v = cv::Value::make(cv::Kind::Real, 3);
+    std::copy_n(Reals{1, 2, 3}.begin(), 3, static_cast<double*>(v->mutableData()));
+    v->setPhysType(PhysType::Voltage);
+    auto o = call("Histogram", {v, reals({2})});
+    EXPECT_EQ(o.value->physType(), PhysType::None);
+    EXPECT_EQ(o.value->refPhysType(), PhysType::Voltage);
+}
+
+TEST(HistogramInput, UnusableDataAndBinRequestsEndInOneMessage) {
+    EXPECT_EQ(call("Histogram", {reals({3, 3, 3}), reals({5})}).error, "Constant values. Cannot build histogram");
+    EXPECT_EQ(call("Histogram", {reals({}), reals({5})}).error, "No finite values. Cannot build histogram");
+    EXPECT_EQ(call("Histogram", {reals({NAN, INFINITY}), reals({5})}).error, "No finite values. Cannot build histogram");
+    for (double b : {1e300, double(INFINITY), 2e8})
+        EXPECT_EQ(call("Histogram", {reals({0, 1}), reals({b})}).error.rfind("Too many bins", 0), 0u) << b;
+    EXPECT_EQ(call("Histogram", {reals({0, 1}), reals({1e-300}), words("fixedbin")}).error.rfind("Too many bins", 0), 0u);
+    EXPECT_EQ(call("Histogram", {reals({0, 1}), reals({INFINITY}), words("fixedbin")}).error,
+              "Bin width must be finite in function 'Histogram'");
+    cv::OptionStore::global().set("MCNumberOfBins", "2000000000");
+    EXPECT_FALSE(call("Histogram", {reals({0, 1}), reals({0})}).ok);
+    cv::OptionStore::global().reset("MCNumberOfBins");
+    EXPECT_EQ(call("Histogram", {reals({0, 1}), reals({})}).error, "Argument 2 in function 'Histogram' is empty");
+}
+
+TEST(HistogramInput, NonFiniteValuesAreLeftOutAndExtremeRangesStayFinite) {
+    EXPECT_EQ(histo({reals({NAN, 0, -INFINITY, 1, INFINITY, 1}), reals({2})}).counts, (Reals{1, 2}));
+    Histo h = histo({reals({-1e308, 0, 1e308, 1.5e308}), reals({2})});
+    EXPECT_EQ(h.counts, (Reals{2, 2}));
+    for (double x : h.x) EXPECT_TRUE(std::isfinite(x));
+    h = histo({reals({0, 5e-324, 1e-323}), reals({2})});  // subnormal range
+    EXPECT_EQ(h.counts[0] + h.counts[1], 3);
+}
+
+TEST(HistogramDivisions, EachRunGetsItsOwnBins) {
+    auto v = cv::Value::makeDivided(cv::Kind::Real, std::vector<int64_t>{4, 3});
+    std::copy_n(Reals{1, 2, 3, 4, 10, 10, 20}.begin(), 7, static_cast<double*>(v->mutableData()));
+    auto o = call("Histogram", {v, reals({2})});
+    ASSERT_TRUE(o.ok) << o.error;
+    EXPECT_EQ(o.value->numDivisions(), 2);
+    EXPECT_EQ(realsOf(*o.value), (Reals{2, 2, 2, 1}));
+    EXPECT_EQ(realsOf(*o.value->ref()), (Reals{1.75, 3.25, 12.5, 17.5}));
+}
+
+}  // namespace
