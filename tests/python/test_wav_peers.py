@@ -1,0 +1,181 @@
+"""WAV files against other readers and writers: files written by WAV_WriteFile read back by Python's wave
+module and by sox, files made by sox read by WAV_OpenFile / WAV_ReadData, and the real files of
+tests/data/wav decoded independently with numpy."""
+
+import shutil
+import struct
+import subprocess
+import wave
+
+import numpy as np
+import pytest
+
+import cvfunc
+
+FULL = 2147483647.0
+SOX = shutil.which("sox")
+needs_sox = pytest.mark.skipif(SOX is None, reason="sox is not installed")
+
+FORMATS = [(bits, channels) for bits in (8, 16, 24, 32) for channels in (1, 2)]
+
+
+def quantised(x, bits):
+    """The integer samples WAV_WriteFile stores for values x at scale 1."""
+    q = np.round(np.asarray(x) * FULL / 2.0 ** (32 - bits))
+    return np.clip(q, -(2 ** (bits - 1)), 2 ** (bits - 1) - 1).astype(np.int64)
+
+
+def decode_pcm(raw, width, big_endian=False):
+    """Little- (or big-) endian integer PCM of `width` bytes per sample; 8-bit data is unsigned."""
+    b = np.frombuffer(raw, np.uint8)[: len(raw) // width * width].reshape(-1, width).astype(np.int64)
+    if big_endian:
+        b = b[:, ::-1]
+    v = sum(b[:, k] << (8 * k) for k in range(width))
+    if width == 1:
+        return v - 128
+    return np.where(v >= 1 << (8 * width - 1), v - (1 << (8 * width)), v)
+
+
+def open_wav(path, option=None):
+    args = [str(path)] if option is None else [str(path), option]
+    handle, status = (int(v) for v in cvfunc.WAV_OpenFile(*args))
+    return handle, status
+
+
+def read_channels(path):
+    handle, status = open_wav(path)
+    assert status == 0, status
+    try:
+        left = cvfunc.WAV_ReadData(handle, [0])
+        right = cvfunc.WAV_ReadData(handle, [1])
+        return np.asarray(left), np.asarray(right), np.asarray(left.ref)
+    finally:
+        assert cvfunc.WAV_CloseFile(handle) == 1
+
+
+def signals(channels, n=300, seed=0):
+    rng = np.random.default_rng(seed)
+    data = [rng.uniform(-1.05, 1.05, n) for _ in range(channels)]
+    data[0][:3] = [1.0, -1.0, 0.0]
+    return data
+
+
+def write(path, bits, data, rate=22050):
+    status = cvfunc.WAV_WriteFile(str(path), [bits, 1.0, rate], *data)
+    assert status == 0
+    return np.stack([quantised(d, bits) for d in data], axis=1)
+
+
+# ------------------------------------------------------------ written here, read elsewhere
+
+
+@pytest.mark.parametrize("bits,channels", FORMATS)
+def test_python_wave_reads_what_we_write(tmp_path, bits, channels):
+    path = tmp_path / "out.wav"
+    expected = write(path, bits, signals(channels), rate=22050)
+    with wave.open(str(path), "rb") as w:
+        assert (w.getnchannels(), w.getsampwidth(), w.getframerate(), w.getnframes()) == (
+            channels, bits // 8, 22050, 300)
+        got = decode_pcm(w.readframes(w.getnframes()), bits // 8).reshape(-1, channels)
+    np.testing.assert_array_equal(got, expected)
+
+
+def sox_info(path, flag):
+    return subprocess.run([SOX, "--i", flag, str(path)], check=True, capture_output=True, text=True).stdout.strip()
+
+
+def sox_samples(path, kind):
+    """Interleaved samples as sox decodes them: 's32' integers or 'f64' doubles."""
+    raw = subprocess.run([SOX, str(path), "-t", kind, "-"], check=True, capture_output=True).stdout
+    return np.frombuffer(raw, np.int32 if kind == "s32" else np.float64)
+
+
+@needs_sox
+@pytest.mark.parametrize("bits,channels", FORMATS)
+def test_sox_reads_what_we_write(tmp_path, bits, channels):
+    path = tmp_path / "out.wav"
+    expected = write(path, bits, signals(channels, seed=bits), rate=8000)
+    assert sox_info(path, "-r") == "8000"
+    assert sox_info(path, "-b") == str(bits)
+    assert sox_info(path, "-c") == str(channels)
+    assert sox_info(path, "-s") == "300"
+    np.testing.assert_array_equal(sox_samples(path, "s32"), (expected << (32 - bits)).ravel())
+
+
+# ------------------------------------------------------------ written by sox, read here
+
+
+SOX_MADE = [(enc, bits, channels) for enc, bits in [("signed-integer", 16), ("signed-integer", 24),
+                                                     ("signed-integer", 32), ("unsigned-integer", 8),
+                                                     ("floating-point", 32), ("floating-point", 64)]
+            for channels in (1, 2)]
+
+
+@needs_sox
+@pytest.mark.parametrize("encoding,bits,channels", SOX_MADE)
+def test_we_read_what_sox_writes(tmp_path, encoding, bits, channels):
+    path = tmp_path / "sox.wav"
+    subprocess.run([SOX, "-n", "-r", "11025", "-e", encoding, "-b", str(bits), "-c", str(channels), str(path),
+                    "synth", "0.02", "sine", "440", "sine", "1000", "vol", "0.9"], check=True)
+    left, right, x = read_channels(path)
+    n = int(sox_info(path, "-s"))
+    assert len(left) == n == round(0.02 * 11025)
+    np.testing.assert_allclose(np.diff(x), 1 / 11025, rtol=1e-9)
+    if encoding == "floating-point":
+        ref = np.clip(np.round(sox_samples(path, "f64") * FULL), -FULL - 1, FULL).reshape(-1, channels)
+    else:
+        ref = sox_samples(path, "s32").astype(np.float64).reshape(-1, channels)
+    np.testing.assert_array_equal(np.round(left * FULL), ref[:, 0])
+    np.testing.assert_array_equal(np.round(right * FULL), ref[:, min(1, channels - 1)])
+
+
+# ------------------------------------------------------------ real files, decoded with numpy
+
+
+def riff_chunks(data):
+    """(fmt fields, data bytes, big-endian) of a RIFF/RIFX WAVE file."""
+    big = data[:4] == b"RIFX"
+    e = ">" if big else "<"
+    pos, fmt = 12, None
+    while pos + 8 <= len(data):
+        cid, size = data[pos:pos + 4], struct.unpack(e + "I", data[pos + 4:pos + 8])[0]
+        body = data[pos + 8:pos + 8 + size]
+        if cid == b"fmt ":
+            tag, ch, rate, _, align, bits = struct.unpack(e + "HHIIHH", body[:16])
+            if tag == 0xFFFE:
+                tag = struct.unpack(e + "H", body[24:26])[0]
+            fmt = (tag, ch, rate, align, bits)
+        elif cid == b"data":
+            return fmt, body, big
+        pos += 8 + size + (size & 1)
+    raise ValueError("no data chunk")
+
+
+USABLE = [
+    "mono.wav", "waveformatex-16bit-44100Hz-stereo.wav", "pcmwaveformat-16bit-44100Hz-mono-extra.wav",
+    "pcmwaveformat-8bit-44100Hz-mono.wav", "test-8000Hz-le-2ch-1byteu.wav", "waveformatex-8bit-11025Hz-mono.wav",
+    "test-8000Hz-le-3ch-5S-24bit.wav", "waveformatextensible-24bit-192kHz-mono.wav",
+    "waveformatextensible-24bit-4byte-48kHz-stereo.wav", "test-44100Hz-le-1ch-4bytes.wav",
+    "test-1234Hz-le-1ch-10S-20bit-extra.wav", "nonstandard-01.wav", "waveformatex-ieeefloat-44100Hz-mono.wav",
+    "waveformatextensible-ieeefloat-44100Hz-mono.wav", "test-44100Hz-2ch-32bit-float-le.wav",
+    "test-44100Hz-2ch-32bit-float-be.wav", "test-48000Hz-2ch-64bit-float-le-wavex.wav",
+]
+
+
+@pytest.mark.parametrize("name", USABLE)
+def test_real_files_match_an_independent_decoding(data_file, name):
+    path = data_file("wav/" + name)
+    (tag, ch, rate, align, bits), body, big = riff_chunks(path.read_bytes())
+    width = align // ch
+    frames = len(body) // align
+    body = body[: frames * align]
+    if tag == 3:
+        v = np.frombuffer(body, (">" if big else "<") + ("f4" if width == 4 else "f8")).astype(np.float64)
+        full = np.clip(np.round(v * FULL), -FULL - 1, FULL)
+    else:
+        full = decode_pcm(body, width, big).astype(np.float64) * 2.0 ** (32 - 8 * width)
+    full = full.reshape(frames, ch)
+    left, right, x = read_channels(path)
+    np.testing.assert_array_equal(np.round(left * FULL), full[:, 0])
+    np.testing.assert_array_equal(np.round(right * FULL), full[:, min(1, ch - 1)])
+    np.testing.assert_allclose(x, np.arange(frames) / rate, rtol=1e-12, atol=1e-15)

@@ -1,0 +1,431 @@
+// WAV files: header values and sample scaling of real files written by other
+// programs, the table of open files and its handles, status codes of broken
+// files, write/read round trips, and failures while writing.
+#include <signal.h>
+#include <sys/resource.h>
+#include <unistd.h>
+
+#include <cmath>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <limits>
+#include <optional>
+
+#include "TestHost.h"
+#include "WavFile.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using cvtest::call;
+using cvtest::reals;
+
+constexpr double kFull = 2147483647.0;
+constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
+constexpr double kInf = std::numeric_limits<double>::infinity();
+
+std::string wavPath(const std::string& name) { return cvtest::dataPath("wav/" + name); }
+
+struct Opened {
+    int32_t handle = 0, status = 0;
+};
+
+Opened openWav(const std::string& path, std::optional<double> option = std::nullopt) {
+    std::vector<cv::ValuePtr> args{cv::Value::string(path)};
+    if (option) args.push_back(cv::Value::real(*option));
+    auto r = call("WAV_OpenFile", args);
+    EXPECT_TRUE(r.ok) << r.error;
+    if (!r.ok || !r.value->integers() || r.value->size() != 2) return {-99, -99};
+    return {r.value->integers()[0], r.value->integers()[1]};
+}
+
+int32_t intResult(const cvtest::Outcome& r) {
+    EXPECT_TRUE(r.ok) << r.error;
+    return r.ok && r.value->integers() && r.value->size() == 1 ? r.value->integers()[0] : -99;
+}
+
+int32_t closeWav(int32_t handle) { return intResult(call("WAV_CloseFile", {cv::Value::real(handle)})); }
+
+cv::ValuePtr readWav(int32_t handle, std::vector<double> channelAndScale) {
+    auto r = call("WAV_ReadData", {cv::Value::real(handle), reals(channelAndScale)});
+    EXPECT_TRUE(r.ok) << r.error;
+    return r.value;
+}
+
+// Samples of one channel back at full scale 2147483647.
+std::vector<int64_t> fullScale(const cv::Value& v) {
+    std::vector<int64_t> out;
+    for (int64_t i = 0; i < v.size(); ++i) out.push_back(std::llround(v.realAt(i) * kFull));
+    return out;
+}
+
+// Opens, reads one channel at full scale, closes.
+std::vector<int64_t> channelOf(const std::string& path, int channel, std::optional<double> option = std::nullopt) {
+    Opened o = openWav(path, option);
+    EXPECT_EQ(o.status, 0) << path;
+    auto v = readWav(o.handle, {double(channel)});
+    closeWav(o.handle);
+    return fullScale(*v);
+}
+
+int32_t writeWav(const std::string& path, std::vector<double> format, std::vector<double> left,
+                 std::optional<std::vector<double>> right = std::nullopt) {
+    std::vector<cv::ValuePtr> args{cv::Value::string(path), reals(format), reals(left)};
+    if (right) args.push_back(reals(*right));
+    return intResult(call("WAV_WriteFile", args));
+}
+
+std::vector<unsigned char> bytesOf(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+class TempDir {
+public:
+    TempDir() {
+        char tmpl[] = "/tmp/wavtest.XXXXXX";
+        dir_ = mkdtemp(tmpl);
+    }
+    ~TempDir() { fs::remove_all(dir_); }
+    std::string operator/(const std::string& name) const { return dir_ + "/" + name; }
+    size_t entries() const { return size_t(std::distance(fs::directory_iterator(dir_), fs::directory_iterator())); }
+
+private:
+    std::string dir_;
+};
+
+// ---------------------------------------------------------------- header values
+
+struct HeaderCase {
+    const char* file;
+    int tag, channels;
+    uint32_t rate;
+    int bits, frames;
+};
+
+const HeaderCase kUsable[] = {
+    {"mono.wav",                                          1, 1, 44100,  16, 5},
+    {"waveformatex-16bit-44100Hz-stereo.wav",             1, 2, 44100,  16, 4},
+    {"pcmwaveformat-16bit-44100Hz-mono-extra.wav",        1, 1, 44100,  16, 4},
+    {"pcmwaveformat-8bit-44100Hz-mono.wav",               1, 1, 44100,  8,  4},
+    {"test-8000Hz-le-2ch-1byteu.wav",                     1, 2, 8000,   8,  800},
+    {"waveformatex-8bit-11025Hz-mono.wav",                1, 1, 11025,  8,  4},
+    {"test-8000Hz-le-3ch-5S-24bit.wav",                   1, 3, 8000,   24, 5},
+    {"waveformatextensible-24bit-192kHz-mono.wav",        1, 1, 192000, 24, 4},
+    {"waveformatextensible-24bit-4byte-48kHz-stereo.wav", 1, 2, 48000,  32, 2},
+    {"test-44100Hz-le-1ch-4bytes.wav",                    1, 1, 44100,  32, 4410},
+    {"test-1234Hz-le-1ch-10S-20bit-extra.wav",            1, 1, 1234,   20, 10},
+    {"nonstandard-01.wav",                                1, 2, 48000,  24, 1},
+    {"waveformatex-ieeefloat-44100Hz-mono.wav",           3, 1, 44100,  32, 4},
+    {"waveformatextensible-ieeefloat-44100Hz-mono.wav",   3, 1, 44100,  32, 4},
+    {"test-44100Hz-2ch-32bit-float-le.wav",               3, 2, 44100,  32, 441},
+    {"test-44100Hz-2ch-32bit-float-be.wav",               3, 2, 44100,  32, 441},
+    {"test-48000Hz-2ch-64bit-float-le-wavex.wav",         3, 2, 48000,  64, 480},
+};
+
+TEST(WavHeader, UsableFilesGiveTheirOwnFieldsAndPassTheCheck) {
+    for (const HeaderCase& c : kUsable) {
+        SCOPED_TRACE(c.file);
+        FILE* f = fopen(wavPath(c.file).c_str(), "rb");
+        ASSERT_NE(f, nullptr);
+        WavHeader h;
+        ASSERT_TRUE(Wav_LoadHeader(f, h));
+        EXPECT_EQ(h.formatTag, c.tag);
+        EXPECT_EQ(h.channels, c.channels);
+        EXPECT_EQ(h.sampleRate, c.rate);
+        EXPECT_EQ(h.bitsPerSample, c.bits);
+        EXPECT_EQ(h.blockAlign, c.channels * ((c.bits + 7) / 8));
+        EXPECT_EQ(h.dataSize / h.blockAlign, uint32_t(c.frames));
+        EXPECT_EQ(Wav_CheckHeader(h), WavOk);
+        YVector<WavSample> samples;
+        EXPECT_TRUE(Wav_LoadSamples(f, h, samples, 0));
+        EXPECT_EQ(samples.count(), c.frames);
+        fclose(f);
+    }
+}
+
+TEST(WavHeader, ReadDataGivesOneValuePerFrameAgainstTimeAtTheFileRate) {
+    for (const HeaderCase& c : kUsable) {
+        SCOPED_TRACE(c.file);
+        Opened o = openWav(wavPath(c.file));
+        ASSERT_EQ(o.status, 0);
+        auto v = readWav(o.handle, {0});
+        ASSERT_EQ(v->size(), c.frames);
+        ASSERT_TRUE(v->ref());
+        EXPECT_EQ(int(v->physType()), 2);
+        EXPECT_EQ(int(v->refPhysType()), 4);
+        double t = 0;
+        for (int64_t i = 0; i < v->size(); ++i, t += 1.0 / c.rate) ASSERT_EQ(v->ref()->realAt(i), t);
+        EXPECT_EQ(closeWav(o.handle), 1);
+    }
+}
+
+// ---------------------------------------------------------------- sample scaling
+
+TEST(WavScaling, IntegerPcmIsLeftJustifiedToThirtyTwoBits) {
+    // Expected values: the files' integer samples shifted to the top of 32 bits.
+    using V = std::vector<int64_t>;
+    EXPECT_EQ(channelOf(wavPath("mono.wav"), 0), (V{0, 65536, 131072, -131072, -65536}));
+    // 8-bit data is unsigned: 0x00 is the most negative value.
+    EXPECT_EQ(channelOf(wavPath("pcmwaveformat-8bit-44100Hz-mono.wav"), 0),
+              (V{318767104, -889192448, 1493172224, -2130706432}));
+    EXPECT_EQ(channelOf(wavPath("waveformatex-8bit-11025Hz-mono.wav"), 0), V(4, -2147483648LL));
+    EXPECT_EQ(channelOf(wavPath("waveformatextensible-24bit-192kHz-mono.wav"), 0),
+              (V{-4352, 1073745664, -1610607872, 2139089152}));
+    auto s32 = channelOf(wavPath("test-44100Hz-le-1ch-4bytes.wav"), 0);
+    ASSERT_EQ(s32.size(), 4410u);
+    EXPECT_EQ(V(s32.begin(), s32.begin() + 3), (V{9538171, 211394107, 428130516}));
+    // 20 bits in 3 bytes: the first sample is the 20-bit maximum.
+    EXPECT_EQ(channelOf(wavPath("test-1234Hz-le-1ch-10S-20bit-extra.wav"), 0)[0], 0x7FFFF000);
+}
+
+TEST(WavScaling, StereoChannelsAndTheScaleArgument) {
+    Opened o = openWav(wavPath("waveformatex-16bit-44100Hz-stereo.wav"));
+    ASSERT_EQ(o.status, 0);
+    EXPECT_EQ(fullScale(*readWav(o.handle, {0}))[0], 2 << 16);
+    EXPECT_EQ(fullScale(*readWav(o.handle, {1}))[0], -3 << 16);
+    auto scaled = readWav(o.handle, {0, 2.0});
+    EXPECT_DOUBLE_EQ(scaled->realAt(0), 2.0 * (2 << 16) / kFull);
+    closeWav(o.handle);
+}
+
+TEST(WavScaling, FloatDataIsScaledByFullScaleAndClipped) {
+    // The file holds 2.0, 3.0, -16411.0, 1019.0: all beyond full scale.
+    using V = std::vector<int64_t>;
+    EXPECT_EQ(channelOf(wavPath("waveformatex-ieeefloat-44100Hz-mono.wav"), 0),
+              (V{2147483647, 2147483647, -2147483648LL, 2147483647}));
+    // Frame 1 of these files is 0.05011868476867676 in both channels; the
+    // big-endian file holds the same sine as the little-endian one, rounded
+    // slightly differently.
+    auto le = channelOf(wavPath("test-44100Hz-2ch-32bit-float-le.wav"), 1);
+    auto be = channelOf(wavPath("test-44100Hz-2ch-32bit-float-be.wav"), 1);
+    ASSERT_EQ(le.size(), 441u);
+    ASSERT_EQ(be.size(), 441u);
+    EXPECT_EQ(le[1], std::llround(0.05011868476867676 * kFull));
+    for (size_t i = 0; i < le.size(); ++i) ASSERT_NEAR(double(le[i]), double(be[i]), 1000.0) << i;
+    auto f64 = channelOf(wavPath("test-48000Hz-2ch-64bit-float-le-wavex.wav"), 0);
+    EXPECT_EQ(f64[1], std::llround(0.04605122283101082 * kFull));
+}
+
+TEST(WavScaling, LoadingOptionChoosesTheFirstChannelOfWideFiles) {
+    // Frame 0 of the three-channel file: -2147483648, -2147483392, -512 at 32 bits.
+    const std::string three = wavPath("test-8000Hz-le-3ch-5S-24bit.wav");
+    EXPECT_EQ(channelOf(three, 0)[0], -2147483648LL);
+    EXPECT_EQ(channelOf(three, 1)[0], -2147483392LL);
+    EXPECT_EQ(channelOf(three, 0, 1.0)[0], -2147483392LL);
+    EXPECT_EQ(channelOf(three, 1, 1.0)[0], -512);
+    // The last channel has no partner: right repeats it, as for a mono file.
+    EXPECT_EQ(channelOf(three, 1, 2.0)[0], -512);
+    EXPECT_EQ(channelOf(wavPath("mono.wav"), 1), channelOf(wavPath("mono.wav"), 0));
+}
+
+// ---------------------------------------------------------------- handles and table
+
+TEST(WavTable, HandlesCountUpAndAreNeverReused) {
+    Opened missing = openWav("/nonexistent/none.wav");
+    EXPECT_EQ(missing.handle, -1);
+    EXPECT_EQ(missing.status, 10);
+    Opened a = openWav(wavPath("mono.wav"));
+    Opened b = openWav(wavPath("mono.wav"));
+    ASSERT_EQ(a.status, 0);
+    EXPECT_GE(a.handle, 1);
+    EXPECT_EQ(b.handle, a.handle + 1);  // the failed open did not take a handle
+    EXPECT_EQ(closeWav(a.handle), 1);
+    EXPECT_EQ(closeWav(a.handle), 0);
+    EXPECT_EQ(readWav(a.handle, {0})->size(), 0);
+    EXPECT_EQ(readWav(b.handle, {0})->size(), 5);
+
+    // A header that passes but samples that fail still use up a handle.
+    Opened badOption = openWav(wavPath("mono.wav"), 1.0);
+    EXPECT_EQ(badOption.handle, -1);
+    EXPECT_EQ(badOption.status, 8);
+    Opened c = openWav(wavPath("mono.wav"));
+    EXPECT_EQ(c.handle, b.handle + 2);
+    EXPECT_EQ(closeWav(b.handle), 1);
+    EXPECT_EQ(closeWav(c.handle), 1);
+}
+
+TEST(WavTable, BadHandlesAndChannelsGiveEmptyResults) {
+    Opened o = openWav(wavPath("mono.wav"));
+    for (double ch : {2.0, -1.0, kNaN, 1e300}) EXPECT_EQ(readWav(o.handle, {ch})->size(), 0) << ch;
+    EXPECT_EQ(readWav(o.handle, {0.9})->size(), 5);  // truncated to channel 0
+    for (double h : {0.0, -1.0, kNaN, kInf, 1e12})
+        EXPECT_EQ(intResult(call("WAV_CloseFile", {cv::Value::real(h)})), 0) << h;
+    EXPECT_EQ(intResult(call("WAV_CloseFile", {reals({})})), 0);
+    EXPECT_EQ(call("WAV_ReadData", {reals({}), reals({0})}).value->size(), 0);
+    EXPECT_EQ(call("WAV_ReadData", {cv::Value::real(o.handle), reals({})}).value->size(), 0);
+    closeWav(o.handle);
+}
+
+// ---------------------------------------------------------------- broken files
+
+TEST(WavBrokenFiles, EachGivesAStatusAndNoHandle) {
+    struct Case {
+        const char* file;
+        int32_t status;
+    } cases[] = {
+        {"test-44100Hz-le-1ch-4bytes-incomplete-chunk.wav", 7},       // no fmt chunk
+        {"test-44100Hz-le-1ch-4bytes-early-eof-no-data.wav", 7},      // no data chunk
+        {"oom-48ae4cd061ff8578ad3f23dc87624bd365cf5216.wav", 7},      // chunk claims 2.9 GB
+        {"test-44100Hz-le-1ch-4bytes-early-eof.wav", 8},              // data ends early
+        {"test-8000Hz-le-1ch-1byte-ulaw.wav", WavUnsupportedFormat},
+        {"crash-e5471f5b58397287b509db7d026e95f1724454f5.wav", WavBadBitsPerSample},
+        {"test-8000Hz-le-3ch-5S-24bit-inconsistent.wav", WavBadBlockAlign},
+        // 24-bit samples in 4-byte containers under a plain PCM header: block
+        // align and bit depth disagree, so the layout is a guess.
+        {"pcmwaveformat-24bit-4byte-48kHz-stereo.wav", WavBadBlockAlign},
+    };
+    for (const Case& c : cases) {
+        Opened o = openWav(wavPath(c.file));
+        EXPECT_EQ(o.handle, -1) << c.file;
+        EXPECT_EQ(o.status, c.status) << c.file;
+    }
+    // Not a WAVE file at all, an empty file, a directory.
+    TempDir dir;
+    std::ofstream(dir / "text.wav") << "RIFF but not really";
+    std::ofstream(dir / "empty.wav");
+    EXPECT_EQ(openWav(dir / "text.wav").status, 7);
+    EXPECT_EQ(openWav(dir / "empty.wav").status, 7);
+    EXPECT_EQ(openWav(dir / "").status, 7);
+    EXPECT_EQ(openWav("").status, 10);
+}
+
+TEST(WavBrokenFiles, EveryTruncationOfAGoodFileIsRefusedOrLoadsWhatItDeclares) {
+    TempDir dir;
+    for (const char* name : {"nonstandard-01.wav", "waveformatextensible-ieeefloat-44100Hz-mono.wav",
+                             "test-8000Hz-le-3ch-5S-24bit.wav"}) {
+        const auto whole = bytesOf(wavPath(name));
+        for (size_t n = 0; n < whole.size(); ++n) {
+            // A new name for each cut: rewriting one file is slow on some file systems.
+            const std::string cut = dir / (std::to_string(n) + name);
+            std::ofstream(cut, std::ios::binary).write(reinterpret_cast<const char*>(whole.data()), std::streamsize(n));
+            Opened o = openWav(cut);
+            ASSERT_EQ(o.handle == -1, o.status != 0) << name << " cut at " << n;
+            if (o.status == 0) closeWav(o.handle);
+            else EXPECT_TRUE(o.status == 7 || o.status == 8) << name << " cut at " << n << ": " << o.status;
+        }
+    }
+}
+
+// ---------------------------------------------------------------- round trips
+
+TEST(WavRoundTrip, EveryBitDepthMonoAndStereo) {
+    TempDir dir;
+    std::vector<double> left, right;
+    for (int i = 0; i < 257; ++i) {
+        left.push_back(std::sin(i * 0.1) * 0.9);
+        right.push_back(-1.0 + 2.0 * i / 256);  // reaches both full-scale ends
+    }
+    for (int bits : {8, 16, 24, 32}) {
+        for (bool stereo : {false, true}) {
+            SCOPED_TRACE(testing::Message() << bits << " bits, stereo " << stereo);
+            const std::string path = dir / "rt.wav";
+            ASSERT_EQ(writeWav(path, {double(bits), 1.0, 22050}, left,
+                               stereo ? std::optional(std::vector<double>(right.begin(), right.end() - 7))
+                                      : std::nullopt),
+                      0);
+            const int64_t frames = stereo ? 250 : 257;
+            const int block = (stereo ? 2 : 1) * bits / 8;
+            EXPECT_EQ(fs::file_size(path), uint64_t(44 + frames * block));
+            const double step = std::ldexp(1.0, 1 - bits);  // one least significant bit
+            Opened o = openWav(path);
+            ASSERT_EQ(o.status, 0);
+            auto l = readWav(o.handle, {0});
+            auto r = readWav(o.handle, {1});
+            ASSERT_EQ(l->size(), frames);
+            EXPECT_DOUBLE_EQ(l->ref()->realAt(1), 1.0 / 22050);
+            for (int64_t i = 0; i < frames; ++i) {
+                ASSERT_NEAR(l->realAt(i), left[size_t(i)], step * 0.5 + 1e-9) << i;
+                ASSERT_NEAR(r->realAt(i), stereo ? right[size_t(i)] : left[size_t(i)], step + 1e-9) << i;
+            }
+            closeWav(o.handle);
+        }
+    }
+}
+
+TEST(WavRoundTrip, CanonicalHeaderBytesAndClippedSamples) {
+    TempDir dir;
+    const std::string path = dir / "h.wav";
+    ASSERT_EQ(writeWav(path, {16}, {0.5, 2.0, -2.0, kNaN}, std::vector<double>{-0.5, 1.0, -1.0, 0.0, 9.0}), 0);
+    const std::vector<unsigned char> expected = {
+        'R', 'I', 'F', 'F', 52, 0, 0, 0, 'W', 'A', 'V', 'E', 'f', 'm', 't', ' ', 16, 0, 0, 0,
+        1, 0, 2, 0, 0x44, 0xAC, 0, 0,           // PCM, 2 channels, 44100 Hz
+        0x10, 0xB1, 2, 0, 4, 0, 16, 0,          // byte rate 176400, block align 4, 16 bits
+        'd', 'a', 't', 'a', 16, 0, 0, 0,
+        0x00, 0x40, 0x00, 0xC0,                 // 16384, -16384
+        0xFF, 0x7F, 0xFF, 0x7F,                 // clipped 32767, full scale 32767
+        0x00, 0x80, 0x00, 0x80,                 // clipped -32768, -1.0 -> -32768
+        0x00, 0x00, 0x00, 0x00,                 // NaN -> 0
+    };
+    EXPECT_EQ(bytesOf(path), expected);
+    // Eight-bit data is unsigned; scale s maps s to full scale.
+    ASSERT_EQ(writeWav(path, {8, 2.0, 8000}, {1.0, 0.0, -2.0}), 0);
+    auto b = bytesOf(path);
+    ASSERT_EQ(b.size(), 47u);
+    EXPECT_EQ(std::vector<unsigned char>(b.begin() + 44, b.end()), (std::vector<unsigned char>{192, 128, 0}));
+    EXPECT_EQ(b[24] | b[25] << 8, 8000);
+    // Bits are truncated: 16.9 is 16.
+    ASSERT_EQ(writeWav(path, {16.9}, {0.0}), 0);
+    EXPECT_EQ(bytesOf(path)[34], 16);
+}
+
+// ---------------------------------------------------------------- write failures
+
+TEST(WavWriteFailures, BadFormatsWriteNothing) {
+    TempDir dir;
+    const std::string path = dir / "x.wav";
+    for (double bits : {12.0, 0.0, -16.0, 65552.0, kNaN, kInf}) EXPECT_EQ(writeWav(path, {bits}, {0.1}), 2) << bits;
+    EXPECT_EQ(writeWav(path, {}, {0.1}), 2);
+    for (double rate : {0.0, -8000.0, kNaN, 3e9}) EXPECT_EQ(writeWav(path, {16, 1, rate}, {0.1}), 12) << rate;
+    EXPECT_EQ(dir.entries(), 0u);
+}
+
+TEST(WavWriteFailures, SizesBeyondThirtyTwoBitsAreRefusedNotWrapped) {
+    TempDir dir;
+    const std::string path = dir / "big.wav";
+    // 32-bit stereo at 2^29 rate: byte rate 2^32.
+    EXPECT_EQ(writeWav(path, {32, 1, 536870912.0}, {0.0}, std::vector<double>{0.0}), 11);
+    EXPECT_EQ(writeWav(path, {32, 1, 536870911.0}, {0.0}, std::vector<double>{0.0}), 0);
+    // 2^29 frames of 8 bytes: a 4 GiB data chunk does not fit in its size field.
+    // The value is mapped, not touched, so this costs no memory.
+    auto huge = cv::Value::make(cv::Kind::Real, int64_t(1) << 29);
+    auto r = call("WAV_WriteFile", {cv::Value::string(dir / "huge.wav"), reals({32}), huge, huge});
+    EXPECT_EQ(intResult(r), 11);
+    EXPECT_FALSE(fs::exists(dir / "huge.wav"));
+}
+
+TEST(WavWriteFailures, UnwritableTargetsLeaveNoTemporaryFiles) {
+    TempDir dir;
+    fs::create_directory(dir / "sub");
+    EXPECT_EQ(writeWav(dir / "sub", {16}, {0.1}), 4);             // a directory cannot be replaced
+    EXPECT_EQ(writeWav(dir / "missing/x.wav", {16}, {0.1}), 4);
+    EXPECT_EQ(writeWav("", {16}, {0.1}), 4);
+    EXPECT_EQ(dir.entries(), 1u);
+    EXPECT_TRUE(fs::is_empty(dir / "sub"));
+}
+
+TEST(WavWriteFailures, AFailureMidwayKeepsTheOldFileAndRemovesTheTemporary) {
+    TempDir dir;
+    const std::string path = dir / "keep.wav";
+    ASSERT_EQ(writeWav(path, {16}, {0.25, -0.25}), 0);
+    const auto before = bytesOf(path);
+
+    // Writes past 4 KiB fail with EFBIG while the limit holds.
+    rlimit old{};
+    getrlimit(RLIMIT_FSIZE, &old);
+    auto oldHandler = signal(SIGXFSZ, SIG_IGN);
+    rlimit small = old;
+    small.rlim_cur = 4096;
+    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
+    const int32_t status = writeWav(path, {16}, std::vector<double>(100000, 0.5));
+    setrlimit(RLIMIT_FSIZE, &old);
+    signal(SIGXFSZ, oldHandler);
+
+    EXPECT_EQ(status, WavWriteFailed);
+    EXPECT_EQ(bytesOf(path), before);
+    EXPECT_EQ(dir.entries(), 1u);
+}
+
+}  // namespace
