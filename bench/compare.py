@@ -100,10 +100,50 @@ def ac(n):
     return {"z": z, "f": f}
 
 
+def _crossings(s, r, level):
+    """All crossings of s through level, r interpolated linearly: the numpy way."""
+    d = s - level
+    i = np.nonzero(np.signbit(d[:-1]) != np.signbit(d[1:]))[0]
+    return r[i] + (level - s[i]) * (r[i + 1] - r[i]) / (s[i + 1] - s[i])
+
+
+def _find_peaks(d):
+    import scipy.signal
+    return scipy.signal.find_peaks(d["y"])
+
+
+def _lfilter(d):
+    import scipy.signal
+    return scipy.signal.lfilter([0.5], [1, -0.3, -0.2], d["a"])
+
+
+def _lowpass(d):
+    import scipy.signal
+    a = 1e-9 / (1e-9 + 5e-9)
+    return scipy.signal.lfilter([a], [1, a - 1], d["y"])
+
+
+def _trapz(y, x):
+    return np.trapz(y, x)
+
+
+def _truncate(d):
+    x, y = d["x"], d["y"]
+    lo, hi = x[len(x) // 4], x[3 * len(x) // 4]
+    m = (x >= lo) & (x <= hi)
+    return y[m], x[m]
+
+
+def wave_grid(n):
+    y, x = waveform(n)
+    return {"y": y, "x": x, "grid": np.linspace(x[0], x[-1], n)}
+
+
 WAVE = lambda d: (cvfunc.Vector(d["y"], ref=d["x"]),)  # noqa: E731
 AC = lambda d: (cvfunc.Vector(d["z"], ref=d["f"]),)  # noqa: E731
 A = lambda d: (cvfunc.Vector(d["a"]),)  # noqa: E731
 AB = lambda d: (cvfunc.Vector(d["a"]), cvfunc.Vector(d["b"]))  # noqa: E731
+TAPS8, TAPS64 = RNG.uniform(-1, 1, 8), RNG.uniform(-1, 1, 64)
 
 ROWS = [
     Row("_Plus", two_reals, AB, lambda d: (lambda: np.add(d["a"], d["b"])), "numpy.add",
@@ -118,6 +158,30 @@ ROWS = [
     Row("integ", wave, WAVE, lambda d: (lambda: _cumtrapz(d)), "cumsum of trapezoids",
         reads=lambda d: 16 * len(d["y"])),
     Row("diff", wave, WAVE, lambda d: (lambda: np.diff(d["y"]) / np.diff(d["x"])), "diff(y)/diff(x)"),
+    Row("XFromY", wave, lambda d: WAVE(d) + (0.0, 1), lambda d: (lambda: _crossings(d["y"], d["x"], 0.0)),
+        "sign changes + linear", reads=lambda d: 8 * len(d["y"])),
+    Row("YFromX", wave, lambda d: WAVE(d) + (d["x"][len(d["x"]) // 2 + 1] * 0.5 + d["x"][len(d["x"]) // 2] * 0.5,),
+        lambda d: (lambda: _crossings(d["x"], d["y"], d["x"][len(d["x"]) // 2])), "sign changes + linear"),
+    Row("Interp", wave_grid, lambda d: WAVE(d) + (len(d["y"]), 1),
+        lambda d: (lambda: np.interp(d["grid"], d["x"], d["y"])), "numpy.interp (order 1)"),
+    Row("Maxima", wave, lambda d: WAVE(d) + ([], ["xsort", "nointerp"]), lambda d: (lambda: _find_peaks(d)),
+        "scipy.signal.find_peaks"),
+    Row("Maximum", wave, WAVE, lambda d: (lambda: (d["x"][np.argmax(d["y"])], np.max(d["y"]))), "argmax + max",
+        reads=lambda d: 8 * len(d["y"])),
+    Row("Mean1", wave, WAVE, lambda d: (lambda: _trapz(d["y"], d["x"]) / (d["x"][-1] - d["x"][0])),
+        "numpy.trapz / span", reads=lambda d: 16 * len(d["y"])),
+    Row("RMS1", wave, WAVE, lambda d: (lambda: np.sqrt(_trapz(d["y"] ** 2, d["x"]) / (d["x"][-1] - d["x"][0]))),
+        "sqrt(trapz(y^2) / span)", reads=lambda d: 16 * len(d["y"])),
+    Row("Histogram", one_real(0, 1), lambda d: A(d) + (100,), lambda d: (lambda: np.histogram(d["a"], 100)),
+        "numpy.histogram", reads=lambda d: 8 * len(d["a"])),
+    Row("Truncate", wave, lambda d: WAVE(d) + (d["x"][len(d["x"]) // 4], d["x"][3 * len(d["x"]) // 4]),
+        lambda d: (lambda: _truncate(d)), "boolean mask", reads=lambda d: 16 * len(d["y"])),
+    Row("FIR", one_real(-1, 1), lambda d: A(d) + (cvfunc.Vector(TAPS8),),
+        lambda d: (lambda: np.convolve(d["a"], TAPS8)[: len(d["a"])]), "numpy.convolve, 8 taps"),
+    Row("IIR", one_real(-1, 1), lambda d: A(d) + (cvfunc.Vector([0.5, 0.3, 0.2]),), lambda d: (lambda: _lfilter(d)),
+        "scipy.signal.lfilter, order 2"),
+    Row("LPF", wave, lambda d: WAVE(d) + (5e-9,), lambda d: (lambda: _lowpass(d)),
+        "scipy.signal.lfilter, order 1"),
 ]
 
 
