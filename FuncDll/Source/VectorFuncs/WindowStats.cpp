@@ -1,0 +1,327 @@
+// Integral statistics of waveforms over an x-window: the mean (Mean1), the
+// RMS about zero (RMS1) and about the mean (RMS1_AC), the root of the
+// integral of the square (RootSumOfSquares, SumNoise), and the running RMS
+// from the first point (Rms).
+#include <algorithm>
+#include <cmath>
+
+#include "FuncArgs.h"
+#include "FuncContract.h"
+#include "Interp.h"
+
+namespace {
+
+bool hasValue(const FuncArgsMinimal& args, int i) {
+    return args.numArgs() > i && args.length(i) > 0 && args.realData(i) != nullptr;
+}
+
+// A reference shorter than its values would be read past its end: only the
+// points that have both an x and a y take part.
+int64_t pointsWithX(const FuncArgsMinimal& args, int i) {
+    return std::min(args.length(i), args.refLength(i));
+}
+
+const InterpOpts kEdgeSearch{false, false, false, false, 2, 0, 0.0};
+
+// ---------------------------------------------------------------- segment sums
+
+// The integrand of one linear segment from (xa, ya) to (xb, yb), without its
+// constant factor (applied once to the whole sum).
+struct TrapezoidTerm {  // times 1/2: the integral of y
+    double operator()(double xa, double ya, double xb, double yb) const { return (ya + yb) * (xb - xa); }
+    static constexpr double kFactor = 0.5;
+};
+struct SquareTerm {  // times 1/3: the integral of (y - level)^2
+    double level;
+    double operator()(double xa, double ya, double xb, double yb) const {
+        const double u = ya - level, w = yb - level;
+        return (u * u + u * w + w * w) * (xb - xa);
+    }
+    static constexpr double kFactor = 1.0 / 3.0;
+};
+
+// Sum of term over the segments (k, k + 1), k in [a, b). Four partial sums
+// break the dependency chain of one running sum, so the loop runs at the
+// speed of memory; `falling` collects whether any step of x is negative or NaN.
+template <class Term>
+double sumSegments(const double* x, const double* y, int64_t a, int64_t b, Term term, bool& falling) {
+    double s0 = 0, s1 = 0, s2 = 0, s3 = 0;
+    int bad = 0;
+    int64_t k = a;
+    for (; k + 4 <= b; k += 4) {
+        s0 += term(x[k], y[k], x[k + 1], y[k + 1]);
+        s1 += term(x[k + 1], y[k + 1], x[k + 2], y[k + 2]);
+        s2 += term(x[k + 2], y[k + 2], x[k + 3], y[k + 3]);
+        s3 += term(x[k + 3], y[k + 3], x[k + 4], y[k + 4]);
+        bad |= !(x[k + 4] >= x[k]) | !(x[k + 1] >= x[k]) | !(x[k + 2] >= x[k + 1]) | !(x[k + 3] >= x[k + 2]);
+    }
+    for (; k < b; ++k) {
+        s0 += term(x[k], y[k], x[k + 1], y[k + 1]);
+        bad |= !(x[k + 1] >= x[k]);
+    }
+    falling = falling || bad;
+    return (s0 + s1) + (s2 + s3);
+}
+
+// True when x[a ... b] never falls (and holds no NaN).
+bool risesThrough(const double* x, int64_t a, int64_t b) {
+    int bad = 0;
+    for (int64_t k = a; k < b; ++k) bad |= !(x[k + 1] >= x[k]);
+    return !bad;
+}
+
+// ---------------------------------------------------------------- the window
+
+enum WindowCode { WindowOk = 0, WindowOutOfRange = 1, WindowFailed = 2, WindowNotMonotonic = 3 };
+
+// The window as integrated: from the left edge through the samples
+// first ... last to the right edge.
+struct Window {
+    double leftX, leftY, rightX, rightY;
+    int64_t first, last;
+};
+
+class WindowLocator {
+public:
+    WindowLocator(const double* x, const double* y, int64_t n) : x_(x), y_(y), n_(n) {}
+
+    // Locates the window [start, end] (NaN: absent) with the host's crossing
+    // search: the sum begins at the sample after the index of the start's
+    // find and stops at the index of the end's find. `rising` takes the
+    // shortcut that is exact for x that never falls: bisection, and the search
+    // run on the few points around the edge only.
+    WindowCode locate(double start, double end, bool rising, Window& w) const {
+        w = {x_[0], y_[0], x_[n_ - 1], y_[n_ - 1], 1, n_ - 2};
+        int64_t index;
+        if (!std::isnan(start)) {
+            const double xs = std::max(x_[0], start);
+            if (WindowCode rc = edge(xs, rising, w.leftY, index)) return rc;
+            w.leftX = xs;
+            w.first = index + 1;
+        }
+        if (!std::isnan(end)) {
+            if (WindowCode rc = edge(end, rising, w.rightY, index)) return rc;
+            w.rightX = end;
+            w.last = index;
+        }
+        return WindowOk;
+    }
+
+private:
+    WindowCode edge(double target, bool rising, double& value, int64_t& index) const {
+        YList<double> found;
+        YList<int64_t> indices;
+        if (!rising) {
+            support_FindYFromX(found, indices, y_, x_, n_, target, kEdgeSearch);
+        } else if (target >= x_[0] && target <= x_[n_ - 1]) {
+            // First sample at or beyond the target; an exact hit (the first of
+            // a run of equal x) is the find itself, with its own value.
+            int64_t lo = 0, hi = n_ - 1;
+            while (lo < hi) {
+                int64_t mid = lo + (hi - lo) / 2;
+                if (x_[mid] < target)
+                    lo = mid + 1;
+                else
+                    hi = mid;
+            }
+            if (x_[lo] == target) {
+                found.insertAtFront(y_[lo]);
+                indices.insertAtFront(lo);
+            } else {
+                // Inside segment (lo - 1, lo). The order-2 window of the full
+                // search is that segment and the point after it, shifted back
+                // at the end of the data: searching just those points gives
+                // the same value.
+                const int64_t left = lo - 1;
+                const int64_t from = n_ >= 3 ? std::min(left, n_ - 3) : 0;
+                support_FindYFromX(found, indices, y_ + from, x_ + from, std::min<int64_t>(3, n_), target,
+                                   kEdgeSearch);
+                if (!indices.empty()) indices.first() = left;
+            }
+        }
+        if (found.empty()) return WindowOutOfRange;
+        if (found.size() > 1) return WindowNotMonotonic;
+        value = found.first();
+        index = indices.first();
+        return WindowOk;
+    }
+
+    const double* x_;
+    const double* y_;
+    int64_t n_;
+};
+
+// The integral of the term over the window. Steps of x inside the sum that
+// fall (or are NaN) are reported through `falling`.
+template <class Term>
+double integrate(const double* x, const double* y, const Window& w, Term term, bool& falling) {
+    if (w.first > w.last) return Term::kFactor * term(w.leftX, w.leftY, w.rightX, w.rightY);
+    double sum = term(w.leftX, w.leftY, x[w.first], y[w.first]);
+    sum += sumSegments(x, y, w.first, w.last, term, falling);
+    sum += term(x[w.last], y[w.last], w.rightX, w.rightY);
+    return Term::kFactor * sum;
+}
+
+enum class Measure { Square, Mean, SquareAboutMean };
+
+struct WindowResult {
+    double integral = 0, span = 0;
+    double edgeMean = 0;  // the mean of a window of no width: its one value
+};
+
+WindowCode measureWindow(const double* x, const double* y, int64_t n, double start, double end, Measure measure,
+                         bool rising, WindowResult& out, bool& falling) {
+    Window w;
+    WindowLocator locator(x, y, n);
+    if (WindowCode rc = locator.locate(start, end, rising, w)) {
+        if (rising && !risesThrough(x, 0, n - 1)) falling = true;
+        return rc;
+    }
+    if (rising) {
+        // The sum checks its own steps; the rest of the data is checked here.
+        if (w.first <= w.last)
+            falling = !risesThrough(x, 0, w.first) || !risesThrough(x, w.last, n - 1);
+        else
+            falling = !risesThrough(x, 0, n - 1);
+    }
+    out.span = w.rightX - w.leftX;
+    out.edgeMean = 0.5 * (w.leftY + w.rightY);
+    if (measure == Measure::Square) {
+        out.integral = integrate(x, y, w, SquareTerm{0.0}, falling);
+        return WindowOk;
+    }
+    out.integral = integrate(x, y, w, TrapezoidTerm{}, falling);
+    if (measure == Measure::SquareAboutMean) {
+        bool ignored = false;
+        const double level = out.span != 0 ? out.integral / out.span : 0.0;
+        out.integral = integrate(x, y, w, SquareTerm{level}, ignored);
+    }
+    return WindowOk;
+}
+
+WindowCode windowIntegral(const FuncArgs& args, Measure measure, MessageHandler& messages, WindowResult& out) {
+    const YString name = args.functionName();
+    const double* x = args.refData(0);
+    const double* y = args.realData(0);
+    if (!x) {
+        messages.error("Argument %d in function '%s' has no reference (xvalues)", 1, name);
+        return WindowFailed;
+    }
+    const bool hasStart = hasValue(args, 1), hasEnd = hasValue(args, 2);
+    const double start = hasStart ? args.realData(1)[0] : NAN;
+    double end = hasEnd ? args.realData(2)[0] : NAN;
+    if (hasStart && hasEnd) {
+        if (start > end) {
+            messages.error("Start is after end in '%s' function", name);
+            return WindowFailed;
+        }
+        if (start == end) {
+            messages.error("Start and end are identical in '%s' function", name);
+            return WindowFailed;
+        }
+    }
+    const int64_t n = pointsWithX(args, 0);
+    // No point to measure, or a limit given as NaN, which is no position.
+    if (n == 0 || !y || (hasStart && std::isnan(start)) || (hasEnd && std::isnan(end))) {
+        messages.error("The x value specified for the '%s' function is out of range", name);
+        return WindowOutOfRange;
+    }
+    if (end >= x[n - 1]) end = NAN;
+
+    // Simulated time never falls, so that is tried first; data that does fall
+    // (or has NaN x) is measured again with the search over every point.
+    bool falling = false;
+    WindowCode rc = measureWindow(x, y, n, start, end, measure, true, out, falling);
+    if (falling) rc = measureWindow(x, y, n, start, end, measure, false, out, falling);
+    switch (rc) {
+        case WindowOk: return WindowOk;
+        case WindowOutOfRange:
+            messages.error("The x value specified for the '%s' function is out of range", name);
+            return WindowOutOfRange;
+        default:
+            messages.error("Argument to '%s' function is non-monotonic", name);
+            return WindowFailed;
+    }
+}
+
+enum class Output { Mean, Rms, RootOfIntegral };
+
+template <Measure M, Output O>
+FUNC_ERROR windowHandler(const FuncArgsMinimal& args, FuncResultMinimal* result, YRef<MessageHandler> messages,
+                         const ScpParseContext&, const FunctionRunTime&) {
+    const FuncArgs& a = args.funcArgs();
+    FuncResult& r = result->funcResult();
+    WindowResult w;
+    const WindowCode rc = windowIntegral(a, M, *messages, w);
+    if (rc == WindowOk) {
+        double value;
+        PhysType type = a.physType(0);
+        if constexpr (O == Output::Mean) {
+            value = w.span != 0 ? w.integral / w.span : w.edgeMean;
+        } else if constexpr (O == Output::Rms) {
+            value = w.span != 0 ? std::sqrt(w.integral / w.span) : 0.0;
+        } else {
+            value = std::sqrt(w.integral);
+            type = PhysType::sqrt(PhysType::mult(PhysType::mult(type, type), a.refPhysType(0)));
+        }
+        *r.makeReal(1, AllocSingle, -1) = value;
+        r.setPhysType(type);
+    }
+    result->finish();
+    return rc == WindowOk || rc == WindowOutOfRange ? FuncOk : FuncError;
+}
+
+// ---------------------------------------------------------------- Rms
+
+// The RMS from the first point to each point in turn. At a repeated x the
+// span does not grow: the first point's x keeps its own value, later ones the
+// RMS reached before the step.
+FUNC_ERROR runningRms(const FuncArgsMinimal& args, FuncResultMinimal* result, YRef<MessageHandler> messages,
+                      const ScpParseContext&, const FunctionRunTime&) {
+    const FuncArgs& a = args.funcArgs();
+    FuncResult& r = result->funcResult();
+    const double* x = a.refData(0);
+    const double* y = a.realData(0);
+    if (!x) {
+        messages->error("Argument %d in function '%s' has no reference (xvalues)", 1, a.functionName());
+        result->finish();
+        return FuncFailed;
+    }
+    const int64_t n = y ? pointsWithX(a, 0) : 0;
+    r.setType(VD_Real, VD_Real);
+    double* out = r.makeReal(n, AllocLikeArg, a.totalLength(0));
+    if (n > 0) {
+        out[0] = std::fabs(y[0]);
+        double sum = 0;
+        for (int64_t i = 1; i < n; ++i) {
+            const double dx = x[i] - x[i - 1];
+            if (dx == 0) {
+                out[i] = x[i] == x[0] ? std::fabs(y[i]) : out[i - 1];
+                continue;
+            }
+            sum += (y[i] * y[i] + y[i - 1] * y[i - 1] + y[i] * y[i - 1]) * dx;
+            const double span = x[i] - x[0];
+            // Data that comes back to its first x has no span to divide by.
+            out[i] = span != 0 ? std::sqrt(sum / (3 * span)) : std::fabs(y[i]);
+        }
+    }
+    r.setPhysType(a.physType(0));
+    r.copyRefFromArgs(a, AllocLikeArg, 0);
+    result->finish();
+    return FuncOk;
+}
+
+const FunctionOption kNoOptions{};
+
+// clang-format off
+FuncConstruct registrations[] = {
+    {"Mean1",            {4, 4, 4}, {4, 1, 1}, 1, 3, windowHandler<Measure::Mean,            Output::Mean>,           "", PyReal,   kNoOptions},
+    {"RMS1",             {4, 4, 4}, {4, 1, 1}, 1, 3, windowHandler<Measure::Square,          Output::Rms>,            "", PyReal,   kNoOptions},
+    {"RMS1_AC",          {4, 4, 4}, {4, 1, 1}, 1, 3, windowHandler<Measure::SquareAboutMean, Output::Rms>,            "", PyReal,   kNoOptions},
+    {"RootSumOfSquares", {4, 4, 4}, {4, 1, 1}, 1, 3, windowHandler<Measure::Square,          Output::RootOfIntegral>, "", PyReal,   kNoOptions},
+    {"SumNoise",         {4, 4, 4}, {4, 1, 1}, 1, 3, windowHandler<Measure::Square,          Output::RootOfIntegral>, "", PyReal,   kNoOptions},
+    {"Rms",              {4},       {1},       1, 1, runningRms,                                                      "", PyVector, kNoOptions},
+};
+// clang-format on
+
+}  // namespace

@@ -1,0 +1,268 @@
+// Peaks and troughs, windowed extremes, Locate, Ones and Zeros through the
+// function table.
+#include <cfloat>
+#include <cmath>
+#include <random>
+
+#include "TestHost.h"
+
+using cvtest::call;
+using cvtest::reals;
+using cvtest::realsOf;
+
+namespace {
+
+using Reals = std::vector<double>;
+
+cv::ValuePtr wave(const Reals& y, const Reals& x, PhysType py = PhysType::None, PhysType px = PhysType::None) {
+    auto v = cv::Value::make(cv::Kind::Real, int64_t(y.size()));
+    std::copy(y.begin(), y.end(), static_cast<double*>(v->mutableData()));
+    v->setRef(reals(x));
+    v->setPhysType(py);
+    v->setRefPhysType(px);
+    return v;
+}
+
+Reals steps(size_t n, double dx = 1.0) {
+    Reals x(n);
+    for (size_t i = 0; i < n; ++i) x[i] = double(i) * dx;
+    return x;
+}
+
+struct Points {
+    Reals x, y;
+};
+
+Points peaksOf(const std::string& name, std::vector<cv::ValuePtr> args) {
+    auto o = call(name, std::move(args));
+    EXPECT_TRUE(o.ok) << o.error;
+    if (!o.ok || o.value->kind() == cv::Kind::None) return {};
+    EXPECT_TRUE(o.value->ref());
+    return {realsOf(*o.value->ref()), realsOf(*o.value)};
+}
+
+// The definition the streaming search must reproduce: samples with NaN y
+// dropped, runs of equal y collapsed to their middle (never interpolated),
+// sentinels at both ends, every three consecutive records tested.
+Points bruteForcePeaks(const Reals& x, const Reals& y, bool lower, bool endpoints) {
+    struct Rec {
+        double x, y;
+        bool plain, sentinel;
+    };
+    std::vector<Rec> r;
+    const double outside = lower ? DBL_MAX : -DBL_MAX;
+    if (endpoints) r.push_back({-DBL_MAX, outside, false, true});
+    for (size_t i = 0; i < y.size(); ++i) {
+        if (std::isnan(y[i])) continue;
+        size_t j = i;
+        while (j + 1 < y.size() && (y[j + 1] == y[i] || std::isnan(y[j + 1]))) ++j;
+        while (std::isnan(y[j])) --j;
+        r.push_back({0.5 * x[i] + 0.5 * x[j], y[i], j == i, false});
+        i = j;
+    }
+    if (endpoints) r.push_back({DBL_MAX, outside, false, true});
+    auto beats = [lower](double a, double b) { return lower ? a < b : a > b; };
+    Points p;
+    for (size_t k = 1; k + 1 < r.size(); ++k) {
+        const Rec &f = r[k - 1], &m = r[k], &t = r[k + 1];
+        if ((f.sentinel && t.sentinel) || !beats(m.y, f.y) || !beats(m.y, t.y)) continue;
+        double vx = m.x, vy = m.y;
+        if (f.plain && m.plain && t.plain) {
+            double s = (f.y - m.y) / (f.x - m.x), q = ((m.y - t.y) / (m.x - t.x) - s) / (t.x - f.x);
+            vx = ((f.x + m.x) * q - s) / (2 * q);
+            vy = f.y + (vx - f.x) * (s + q * (vx - m.x));
+        }
+        p.x.push_back(vx);
+        p.y.push_back(vy);
+    }
+    return p;
+}
+
+void expectNear(const Reals& got, const Reals& want, double tol = 1e-12) {
+    ASSERT_EQ(got.size(), want.size());
+    for (size_t i = 0; i < got.size(); ++i) EXPECT_NEAR(got[i], want[i], tol) << "at " << i;
+}
+
+TEST(PeakSearch, SampledSinePeaksAtTheParabolaVertexSortedByValue) {
+    Reals x = steps(40, 0.1), y;
+    for (double t : x) y.push_back(std::sin(2 * M_PI * t + 0.3) * (1 + 0.1 * t));
+    Points p = peaksOf("Maxima", {wave(y, x), reals({}), cv::Value::string("noendpts")});
+    ASSERT_EQ(p.x.size(), 4u);
+    for (size_t i = 0; i + 1 < p.y.size(); ++i) EXPECT_GT(p.y[i], p.y[i + 1]);
+    for (double px : p.x) EXPECT_GT(std::fabs(px * 10 - std::round(px * 10)), 1e-3);  // not on a sample
+    Points inOrder = peaksOf("Maxima", {wave(y, x), reals({}), cv::Value::string("XSORT")});
+    for (size_t i = 0; i + 1 < inOrder.x.size(); ++i) EXPECT_LT(inOrder.x[i], inOrder.x[i + 1]);
+    Points onSamples = peaksOf("Maxima", {wave(y, x), reals({}), cv::Value::string("nointerp")});
+    for (double px : onSamples.x) EXPECT_NEAR(px * 10, std::round(px * 10), 1e-9);
+}
+
+TEST(PeakSearch, EndPointsFlatsAndConstantData) {
+    Points p = peaksOf("Maxima", {wave({3, 2, 1}, {0, 1, 2})});
+    EXPECT_EQ(p.x, Reals{0});
+    EXPECT_EQ(p.y, Reals{3});
+    EXPECT_TRUE(peaksOf("Maxima", {wave({3, 2, 1}, {0, 1, 2}), reals({}), cv::Value::string("noendpts")}).x.empty());
+    EXPECT_EQ(peaksOf("Minima", {wave({3, 2, 1}, {0, 1, 2})}).x, Reals{2});
+    // A flat top is reported once, at its middle, with its own value.
+    p = peaksOf("Maxima", {wave({0, 1, 2, 2, 2, 1}, steps(6))});
+    EXPECT_EQ(p.x, Reals{3});
+    EXPECT_EQ(p.y, Reals{2});
+    // ... also when it is two samples long and ends the data.
+    EXPECT_EQ(peaksOf("Maxima", {wave({0, 1, 2, 2}, steps(4))}).x, Reals{2.5});
+    // Constant data has no peak; fewer than two points have none.
+    EXPECT_TRUE(peaksOf("Maxima", {wave({5, 5, 5}, steps(3))}).x.empty());
+    EXPECT_TRUE(peaksOf("Minima", {wave({5}, {0})}).x.empty());
+    EXPECT_TRUE(peaksOf("Maxima", {wave({}, {})}).x.empty());
+}
+
+TEST(PeakSearch, LimitsSpacingAndFallingX) {
+    auto w = wave({0, 0.4, 0, 0.9, 0, -0.3, 0, -1, 0}, steps(9));
+    auto noEnds = cv::Value::string("noendpts");
+    EXPECT_EQ(peaksOf("Maxima", {w, reals({0.5}), noEnds}).x, Reals{3});
+    EXPECT_EQ(peaksOf("Maxima", {w, reals({0, 0.5}), noEnds}).x, Reals{1});
+    EXPECT_EQ(peaksOf("Minima", {w, reals({0}), noEnds}).y, (Reals{-1, -0.3}));
+    EXPECT_EQ(peaksOf("Minima", {w, reals({0, -0.5}), noEnds}).y, Reals{-0.3});
+    // The spacing is tested against the neighbouring records, in either
+    // direction of x.
+    auto sparse = wave({0, 1, 0, 0.5, 0}, {0, 1, 2, 2.5, 3});
+    EXPECT_EQ(peaksOf("Maxima", {sparse, reals({}), noEnds, reals({1})}).x.size(), 1u);
+    EXPECT_EQ(peaksOf("Maxima", {sparse, reals({}), noEnds, reals({0.4})}).x.size(), 2u);
+    auto falling = wave({0, 0.5, 0, 1, 0}, {3, 2.5, 2, 1, 0});
+    EXPECT_EQ(peaksOf("Maxima", {falling, reals({}), noEnds, reals({1})}).x.size(), 1u);
+    EXPECT_EQ(peaksOf("Maxima", {falling, reals({}), noEnds, reals({-1})}).x.size(), 1u);
+}
+
+TEST(PeakSearch, NaNSamplesAreSkippedAndMatchTheDefinitionOnRandomData) {
+    Points p = peaksOf("Maxima", {wave({0, 1, NAN, 0.5, 0}, steps(5)), reals({}), cv::Value::string("nointerp")});
+    EXPECT_EQ(p.x, Reals{1});
+    EXPECT_TRUE(peaksOf("Maxima", {wave({NAN, NAN}, steps(2))}).x.empty());
+
+    std::mt19937 rng(7);
+    for (int trial = 0; trial < 200; ++trial) {
+        // Long slopes, quantised noise (flats), NaN holes.
+        const size_t n = 1 + rng() % 400;
+        Reals x = steps(n, 0.5), y(n);
+        double level = 0, slope = 0;
+        for (size_t i = 0; i < n; ++i) {
+            if (rng() % 50 == 0) slope = double(int(rng() % 5) - 2);
+            level += slope;
+            y[i] = level + double(rng() % 3) * (trial % 3 == 0);
+            if (rng() % 97 == 0) y[i] = NAN;
+        }
+        for (bool lower : {false, true}) {
+            for (bool ends : {true, false}) {
+                Points want = bruteForcePeaks(x, y, lower, ends);
+                std::vector<std::string> words{"xsort"};
+                if (!ends) words.push_back("NoEndPts");
+                Points got = peaksOf(lower ? "Minima" : "Maxima", {wave(y, x), reals({}), cv::Value::strings(words)});
+                SCOPED_TRACE(testing::Message() << "trial " << trial << " lower " << lower << " ends " << ends);
+                expectNear(got.x, want.x, 1e-9);
+                expectNear(got.y, want.y, 1e-9);
+            }
+        }
+    }
+}
+
+TEST(PeakSearch, ReferenceTypesDivisionsAndMissingReference) {
+    auto o = call("Maxima", {wave({0, 2, 0}, {0, 1, 2}, PhysType::Voltage, PhysType::Time)});
+    EXPECT_EQ(o.value->physType(), PhysType::Voltage);
+    EXPECT_EQ(o.value->refPhysType(), PhysType::Time);
+
+    auto divided = cv::Value::makeDivided(cv::Kind::Real, std::vector<int64_t>{3, 4});
+    auto ref = cv::Value::makeDivided(cv::Kind::Real, std::vector<int64_t>{3, 4});
+    Reals ys{0, 1, 0, 0, 2, 3, 0}, xs{0, 1, 2, 0, 1, 2, 3};
+    std::copy(ys.begin(), ys.end(), static_cast<double*>(divided->mutableData()));
+    std::copy(xs.begin(), xs.end(), static_cast<double*>(ref->mutableData()));
+    divided->setRef(ref);
+    o = call("Maxima", {divided, reals({}), cv::Value::string("nointerp")});
+    ASSERT_TRUE(o.ok) << o.error;
+    EXPECT_EQ(o.value->numDivisions(), 2);
+    EXPECT_EQ(realsOf(*o.value), (Reals{1, 3}));
+
+    o = call("Minima", {reals({1, 0, 1})});
+    EXPECT_FALSE(o.ok);
+    EXPECT_EQ(o.error, "Argument 1 in function 'Minima' has no reference (xvalues)");
+}
+
+TEST(WindowExtreme, FirstOfEqualExtremesInsideTheWindow) {
+    auto w = wave({1, 3, 3, 2, 0, 5}, {0, 1, 2, 3, 4, 5}, PhysType::Voltage, PhysType::Time);
+    auto o = call("Maximum", {w});
+    EXPECT_EQ(realsOf(*o.value), Reals{5});
+    o = call("Maximum", {w, reals({0.5}), reals({4.5})});
+    EXPECT_EQ(realsOf(*o.value), Reals{3});
+    EXPECT_EQ(realsOf(*o.value->ref()), Reals{1});
+    EXPECT_EQ(o.value->physType(), PhysType::Voltage);
+    EXPECT_EQ(o.value->refPhysType(), PhysType::Time);
+    EXPECT_EQ(realsOf(*call("Minimum", {w, reals({1}), reals({3})}).value->ref()), Reals{3});
+    // Repeated time points and a falling reference.
+    EXPECT_EQ(realsOf(*call("Minimum", {wave({4, 2, 1, 3}, {0, 1, 1, 2}), reals({1}), reals({1})}).value), Reals{1});
+    EXPECT_EQ(realsOf(*call("Maximum", {wave({9, 1, 4, 2}, {3, 2, 1, 0}), reals({0.5}), reals({2.5})}).value),
+              Reals{4});
+    // Nothing inside the window, or nothing but NaN: no result.
+    EXPECT_EQ(call("Maximum", {w, reals({10})}).value->kind(), cv::Kind::None);
+    EXPECT_EQ(call("Maximum", {wave({NAN, NAN}, {0, 1})}).value->kind(), cv::Kind::None);
+    // Without a reference the window is not applied and no x is reported.
+    o = call("Minimum", {reals({NAN, -INFINITY, 2}), reals({5})});
+    EXPECT_EQ(realsOf(*o.value), Reals{-INFINITY});
+    EXPECT_FALSE(o.value->ref());
+}
+
+TEST(WindowExtreme, ComplexDataUsesMagnitudesAndEitherReference) {
+    auto z = cv::Value::complexes(std::vector<cv::cplx>{{3, 4}, {0, 6}, {1, 0}, {0, -10}});
+    auto withReal = z->shallowCopy();
+    withReal->setRef(reals({0, 1, 2, 3}));
+    auto o = call("Maximum", {withReal, reals({0.5}), reals({2.5})});
+    EXPECT_EQ(realsOf(*o.value), Reals{6});
+    EXPECT_EQ(realsOf(*o.value->ref()), Reals{1});
+    auto withComplex = z->shallowCopy();
+    withComplex->setRef(cv::Value::complexes(std::vector<cv::cplx>{{0, 1}, {0, 2}, {3, 4}, {6, 8}}));
+    o = call("Minimum", {withComplex, reals({1.5})});
+    EXPECT_EQ(realsOf(*o.value), Reals{1});
+    EXPECT_EQ(realsOf(*o.value->ref()), Reals{5});
+}
+
+TEST(WindowExtreme, LongDataAndOneValuePerDivision) {
+    std::mt19937 rng(3);
+    std::uniform_real_distribution<double> u(-1, 1);
+    Reals y(5000), x = steps(5000);
+    for (double& v : y) v = std::round(u(rng) * 50);
+    y[1234] = NAN;
+    auto w = wave(y, x);
+    for (auto [lo, hi] : {std::pair{0, 4999}, {17, 2048}, {1025, 1030}, {3000, 3000}}) {
+        size_t best = size_t(lo);
+        for (size_t i = size_t(lo); i <= size_t(hi); ++i)
+            if (std::isnan(y[best]) || y[i] > y[best]) best = i;
+        auto o = call("Maximum", {w, reals({double(lo)}), reals({double(hi)})});
+        EXPECT_EQ(realsOf(*o.value->ref()), Reals{double(best)});
+    }
+    auto divided = cv::Value::makeDivided(cv::Kind::Real, std::vector<int64_t>{2, 2, 2});
+    Reals vals{1, 2, 7, 3, -1, 0};
+    std::copy(vals.begin(), vals.end(), static_cast<double*>(divided->mutableData()));
+    EXPECT_EQ(realsOf(*call("Maximum", {divided}).value), (Reals{2, 7, 0}));
+}
+
+TEST(LocateAndWholeVectorTests, PositionsAndTruthValues) {
+    auto locate = [](const Reals& v, double value) {
+        auto o = call("Locate", {reals(v), reals({value})});
+        EXPECT_TRUE(o.ok);
+        return o.value->kind() == cv::Kind::None ? Reals{} : realsOf(*o.value);
+    };
+    EXPECT_EQ(locate({1, 2, 3, 4}, 2.5), Reals{1});
+    EXPECT_EQ(locate({1, 2, 3, 4}, 0.5), Reals{-1});
+    EXPECT_EQ(locate({1, 2, 3, 4}, 4), Reals{3});
+    EXPECT_EQ(locate({1, 2, 2, 3}, 2), Reals{2});
+    EXPECT_EQ(locate({4, 3, 2, 1}, 2.5), Reals{1});
+    EXPECT_EQ(locate({4, 3, 2, 1}, 0), Reals{3});
+    EXPECT_EQ(locate({7}, 100), Reals{0});
+    EXPECT_EQ(locate({}, 1), Reals{});
+    EXPECT_EQ(locate({1, 2}, NAN), Reals{});
+
+    auto truth = [](const char* f, const Reals& v) { return call(f, {reals(v)}).value->bools()[0]; };
+    EXPECT_TRUE(truth("Zeros", {}));
+    EXPECT_TRUE(truth("Ones", {}));
+    EXPECT_TRUE(truth("Zeros", {0, -0.0}));
+    EXPECT_FALSE(truth("Zeros", {0, NAN}));
+    EXPECT_TRUE(truth("Ones", Reals(1000, 1.0)));
+    EXPECT_FALSE(truth("Ones", {1, 1, 1.0000001}));
+}
+
+}  // namespace
