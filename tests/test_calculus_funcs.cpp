@@ -10,34 +10,12 @@
 using cvtest::call;
 using cvtest::reals;
 using cvtest::realsOf;
+using cvtest::wave;
+using cvtest::dividedWave;
 
 namespace {
 
 using Reals = std::vector<double>;
-
-cv::ValuePtr wave(const Reals& y, const Reals& x, PhysType py = PhysType::None, PhysType px = PhysType::None) {
-    auto v = cv::Value::make(cv::Kind::Real, int64_t(y.size()));
-    std::copy(y.begin(), y.end(), static_cast<double*>(v->mutableData()));
-    v->setRef(reals(x));
-    v->setPhysType(py);
-    v->setRefPhysType(px);
-    return v;
-}
-
-// One waveform of several divisions (runs), each with its own x-values.
-cv::ValuePtr dividedWave(const std::vector<Reals>& ys, const std::vector<Reals>& xs) {
-    std::vector<int64_t> lengths;
-    for (const auto& y : ys) lengths.push_back(int64_t(y.size()));
-    auto v = cv::Value::makeDivided(cv::Kind::Real, lengths);
-    auto r = cv::Value::makeDivided(cv::Kind::Real, lengths);
-    double *pv = static_cast<double*>(v->mutableData()), *pr = static_cast<double*>(r->mutableData());
-    for (size_t d = 0; d < ys.size(); ++d) {
-        pv = std::copy(ys[d].begin(), ys[d].end(), pv);
-        pr = std::copy(xs[d].begin(), xs[d].end(), pr);
-    }
-    v->setRef(r);
-    return v;
-}
 
 std::vector<int32_t> integersOf(const cv::Value& v) {
     return v.integers() ? std::vector<int32_t>(v.integers(), v.integers() + v.size()) : std::vector<int32_t>{};

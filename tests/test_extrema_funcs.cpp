@@ -9,19 +9,11 @@
 using cvtest::call;
 using cvtest::reals;
 using cvtest::realsOf;
+using cvtest::wave;
 
 namespace {
 
 using Reals = std::vector<double>;
-
-cv::ValuePtr wave(const Reals& y, const Reals& x, PhysType py = PhysType::None, PhysType px = PhysType::None) {
-    auto v = cv::Value::make(cv::Kind::Real, int64_t(y.size()));
-    std::copy(y.begin(), y.end(), static_cast<double*>(v->mutableData()));
-    v->setRef(reals(x));
-    v->setPhysType(py);
-    v->setRefPhysType(px);
-    return v;
-}
 
 Reals steps(size_t n, double dx = 1.0) {
     Reals x(n);

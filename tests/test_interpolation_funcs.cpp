@@ -11,6 +11,7 @@
 using cvtest::call;
 using cvtest::reals;
 using cvtest::realsOf;
+using cvtest::dividedWave;
 
 namespace {
 
@@ -18,26 +19,8 @@ using Reals = std::vector<double>;
 const double kNaN = std::numeric_limits<double>::quiet_NaN();
 
 cv::ValuePtr wave(const Reals& y, const Reals& x, PhysType py = PhysType::None, PhysType px = PhysType::None) {
-    auto v = cv::Value::make(cv::Kind::Real, int64_t(y.size()));
-    std::copy(y.begin(), y.end(), static_cast<double*>(v->mutableData()));
-    v->setRef(reals(x));
-    v->setPhysType(py);
-    v->setRefPhysType(px);
+    auto v = cvtest::wave(y, x, py, px)->shallowCopy();
     v->setRefName("time");
-    return v;
-}
-
-cv::ValuePtr dividedWave(const std::vector<Reals>& ys, const std::vector<Reals>& xs) {
-    std::vector<int64_t> lengths;
-    for (const auto& y : ys) lengths.push_back(int64_t(y.size()));
-    auto v = cv::Value::makeDivided(cv::Kind::Real, lengths);
-    auto r = cv::Value::makeDivided(cv::Kind::Real, lengths);
-    double *pv = static_cast<double*>(v->mutableData()), *pr = static_cast<double*>(r->mutableData());
-    for (size_t d = 0; d < ys.size(); ++d) {
-        pv = std::copy(ys[d].begin(), ys[d].end(), pv);
-        pr = std::copy(xs[d].begin(), xs[d].end(), pr);
-    }
-    v->setRef(r);
     return v;
 }
 
