@@ -1,5 +1,5 @@
 #!/usr/bin/env python3
-"""Prints the coefficient table of the log-gamma core in FuncDll/Source/SpecialFuncs.cpp.
+"""Prints the coefficient table of the log-gamma core in FuncDll/Source/GammaFuncs.cpp.
 
 lnGamma(2 + r) on -0.5 <= r < 0.5 is cut into eight slices of width 1/8. Each
 slice gets the Taylor polynomial of degree 15 about a centre c, in t = r - c:
