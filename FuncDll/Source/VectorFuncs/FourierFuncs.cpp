@@ -1,0 +1,735 @@
+// Spectra of waveforms: the FFT of the samples as they are (fft), after
+// resampling onto an even grid (Spectrum), the configurable analyser
+// (SpectrumUniv), Fourier coefficients at harmonics of a fundamental by exact
+// integration of the interpolated waveform (Fourier), and the time windows
+// (FourierWindow).
+//
+// Every transform here uses the positive exponent, X[m] = sum x[k] e^{+2 pi i mk/N},
+// and scales bins by 1/(N/2) so that a sine of amplitude A reads A at its bin;
+// the DC bin is halved so that it reads the mean.
+#include <algorithm>
+#include <chrono>
+#include <cmath>
+#include <complex>
+#include <cstdint>
+#include <string_view>
+#include <vector>
+
+#include "Fft.h"
+#include "FuncArgs.h"
+#include "FuncContract.h"
+#include "Waveform.h"
+
+namespace {
+
+using cv::fftcore::RealFft;
+using cv::fftcore::v2;
+using cv::fftcore::load2;
+using cv::fftcore::splat2;
+using cv::fftcore::store2;
+using cv::fftcore::WorkSpace;
+using Clock = std::chrono::steady_clock;
+
+constexpr double kTwoPi = 6.283185307179586;
+constexpr double kDegreesPerRadian = 57.29577951308232;
+
+// ---------------------------------------------------------------- arguments
+
+struct Wave {
+    const double* y = nullptr;
+    const double* x = nullptr;  // null when the waveform has no real reference
+    int64_t n = 0;
+};
+
+Wave waveOf(const FuncArgs& a) {
+    Wave w;
+    w.y = a.realData(0);
+    w.x = a.refData(0);
+    w.n = w.y ? a.length(0) : 0;
+    if (w.x) w.n = std::min(w.n, a.refLength(0));
+    return w;
+}
+
+bool optionalReal(const FuncArgs& a, int i, double& v) {
+    if (a.numArgs() <= i || a.length(i) < 1 || !a.realData(i)) return false;
+    v = a.realData(i)[0];
+    return true;
+}
+
+std::string_view optionalWord(const FuncArgs& a, int i, std::string_view fallback) {
+    if (a.numArgs() <= i || a.length(i) < 1 || !a.stringData(i)) return fallback;
+    const char* s = a.stringData(i)[0];
+    return s ? std::string_view(s) : std::string_view();
+}
+
+bool sameWord(std::string_view a, const char* b) { return YString(a).compareNoCase(b) == 0; }
+
+// Truncation toward zero that cannot overflow: counts and indices read from
+// doubles saturate far beyond any size that could be allocated.
+int64_t truncSaturated(double v) {
+    constexpr double kLimit = 0x1p62;
+    if (std::isnan(v)) return 0;
+    if (v >= kLimit) return int64_t(1) << 62;
+    if (v <= -kLimit) return -(int64_t(1) << 62);
+    return int64_t(v);
+}
+
+// Values keep the waveform's quantity; the reference is 1 / its x quantity
+// (time gives frequency), named after that quantity.
+void setSpectrumTypes(const FuncArgs& a, FuncResult& r) {
+    r.setPhysType(a.physType(0));
+    const PhysType f = PhysType::div(PhysType(PhysType::None), a.refPhysType(0));
+    r.setRefPhysType(f);
+    const char* name = sp_GetPhysTypeName(f);
+    if (name && *name) r.setRefName(YString(name));
+}
+
+// ---------------------------------------------------------------- windows
+
+enum class Window { None, Hanning, Hamming, Blackman };
+
+// a0 + a1 cos(2 pi u) + a2 cos(4 pi u); each window has a mean of about 1, so
+// windowing keeps the amplitude read at a bin.
+struct WindowTerms {
+    double a0, a1, a2;
+};
+
+WindowTerms termsOf(Window w) {
+    switch (w) {
+        case Window::Hanning: return {1.0, -1.0, 0.0};
+        case Window::Hamming: return {1.0, -0.8518518518518519, 0.0};
+        case Window::Blackman: return {1.0, -1.1904761904761905, 0.1904761904761905};
+        default: return {1.0, 0.0, 0.0};
+    }
+}
+
+// out[i] = w((x[i] - x[0]) / period) * y[i], for samples at any x.
+void timeWindow(const double* y, const double* x, double* out, int64_t n, Window w, double period) {
+    const WindowTerms t = termsOf(w);
+    if (w == Window::None || n < 1) {
+        std::copy(y, y + n, out);
+        return;
+    }
+    const double x0 = x[0], scale = kTwoPi / period;
+    for (int64_t i = 0; i < n; ++i) {
+        const double c = std::cos((x[i] - x0) * scale);
+        out[i] = (t.a0 + t.a1 * c + t.a2 * (2.0 * c * c - 1.0)) * y[i];
+    }
+}
+
+// The same windows on an even grid of the plan's size: u = i / N, with the
+// cosines read from the plan's table.
+void gridWindow(const RealFft& plan, double* buf, Window w) {
+    const int64_t N = plan.size();
+    const WindowTerms t = termsOf(w);
+    if (w == Window::None) return;
+    if (t.a2 == 0.0) {
+        plan.applyWindow(buf, N, t.a0, t.a1);
+        return;
+    }
+    for (int64_t i = 0; i < N; ++i) buf[i] *= t.a0 + t.a1 * plan.cosTurn(i) + t.a2 * plan.cosTurn(2 * i);
+}
+
+// A plan borrowed for one call and handed back for the next one.
+struct PlanLease {
+    explicit PlanLease(int64_t n) : plan(RealFft::acquire(n)) {}
+    ~PlanLease() { RealFft::release(std::move(plan)); }
+    RealFft* operator->() const { return plan.get(); }
+    RealFft& operator*() const { return *plan; }
+    std::unique_ptr<RealFft> plan;
+};
+
+// out[i] = X[i] / (N/2) for i < N/2, with the DC bin halved.
+void scaledSpectrum(RealFft& plan, const double* samples, cplx* out) {
+    plan.halfSpectrum(samples, out, 2.0 / double(plan.size()));
+    out[0] = {out[0].real() * 0.5, out[0].imag()};
+}
+
+FUNC_ERROR tooManyPoints(const FuncArgs& a, MessageHandler& messages, double count) {
+    messages.error("Too many points (%g) for FFT in function '%s'", count, a.functionName());
+    return FuncFailed;
+}
+
+// ---------------------------------------------------------------- fft
+
+FUNC_ERROR fftWorker(const FuncArgs& a, FuncResult& r, MessageHandler& messages) {
+    if (a.type(0) != VD_Real) {
+        messages.error("FFT function for complex data not yet implemented.");
+        return FuncFailed;
+    }
+    const Wave w = waveOf(a);
+    if (a.length(0) < 2) {
+        messages.error("Need at least two points for FFT");
+        return FuncFailed;
+    }
+    if (!w.x) {
+        messages.error("Argument %d in function '%s' has no reference (xvalues)", 1, a.functionName());
+        return FuncFailed;
+    }
+    // The bin spacing comes from the first two x-values alone; a zero or
+    // undefined spacing would give infinite or NaN frequencies.
+    const double spacing = w.n >= 2 ? w.x[1] - w.x[0] : 0.0;
+    if (w.n < 2 || !std::isfinite(spacing) || spacing == 0.0) {
+        messages.error("The first two x-values of argument %d in function '%s' give no sample spacing", 1,
+                       a.functionName());
+        return FuncFailed;
+    }
+    const int64_t N = cv::fftcore::nextPowerOfTwo(w.n);
+    if (N == 0) return tooManyPoints(a, messages, double(w.n));
+
+    const std::string_view name = optionalWord(a, 1, "");
+    r.setType(VD_Complex, VD_Complex);
+    r.allocate(N / 2, AllocSingle, 0);
+    r.allocateRef(N / 2, AllocSingle, 0);
+    cplx* out = r.complexData();
+    cplx* freq = r.complexRefData();
+
+    PlanLease plan(N);
+    WorkSpace buf(N);
+    std::copy(w.y, w.y + w.n, buf.get());
+    std::fill(buf.get() + w.n, buf.get() + N, 0.0);
+    if (sameWord(name, "hamming")) plan->applyWindow(buf.get(), w.n, 1.08, -0.92);
+    else if (!sameWord(name, "none")) plan->applyWindow(buf.get(), w.n, 1.0, -1.0);
+    scaledSpectrum(*plan, buf.get(), out);
+
+    for (int64_t i = 0; i < N / 2; ++i) freq[i] = {double(i) * (1.0 / spacing) / double(N), 0.0};
+    setSpectrumTypes(a, r);
+    return FuncOk;
+}
+
+// ---------------------------------------------------------------- Spectrum
+
+FUNC_ERROR spectrumWorker(const FuncArgs& a, FuncResult& r, MessageHandler& messages) {
+    const Wave w = waveOf(a);
+    if (!w.x || w.n < 1) return FuncOk;
+    // Without a count the spectrum takes as many points as the waveform has.
+    double count = double(w.n);
+    optionalReal(a, 1, count);
+    count = std::trunc(count);
+    if (!(count >= 2)) return FuncOk;
+    if (count > double(cv::fftcore::kMaxPoints)) return tooManyPoints(a, messages, count);
+    const int64_t N = cv::fftcore::nextPowerOfTwo(int64_t(count));
+
+    double start = w.x[0], stop = w.x[w.n - 1];
+    optionalReal(a, 2, start);
+    optionalReal(a, 3, stop);
+    const double step = (stop - start) / double(N);
+    // A reversed, empty or unbounded interval has no frequency scale.
+    if (!(stop > start) || !std::isfinite(step) || step == 0.0) return FuncOk;
+
+    r.setType(VD_Complex, VD_Complex);
+    r.allocate(N / 2, AllocSingle, 0);
+    r.allocateRef(N / 2, AllocSingle, 0);
+    cplx* out = r.complexData();
+    cplx* freq = r.complexRefData();
+
+    PlanLease plan(N);
+    WorkSpace buf(N);
+    cv::wave::ResampleSource src{w.y, w.x, w.n, start, stop};
+    cv::wave::ResampleDest dst{buf.get(), step, N};
+    cv::wave::resample(src, dst, a.physType(0) == PhysType::LogicLevel ? 1 : 2, false);
+    plan->applyWindow(buf.get(), N, 1.0, -1.0);
+    scaledSpectrum(*plan, buf.get(), out);
+
+    for (int64_t i = 0; i < N / 2; ++i) freq[i] = {double(i) * (1.0 / step) / double(N), 0.0};
+    setSpectrumTypes(a, r);
+    return FuncOk;
+}
+
+// ---------------------------------------------------------------- Fourier integration
+
+// The waveform with every point dropped that lies within 1e-10 (relative to
+// its x) of the last point kept: repeated time points (breakpoints) would
+// make zero-length segments. A point whose x does not exceed the last one
+// kept, or is not a number, is dropped too, so the kept x strictly ascend.
+struct KeptPoints {
+    const double* y = nullptr;
+    const double* x = nullptr;
+    int64_t n = 0;
+    WorkSpace storage;  // y then x, when something was dropped
+};
+
+void dropCrowded(const double* y, const double* x, int64_t n, KeptPoints& k) {
+    auto keep = [](double xi, double last) { return xi - last > std::fabs(xi) * 1e-10 && std::isfinite(xi); };
+    int64_t first = 0;
+    while (first < n && !std::isfinite(x[first])) ++first;
+    if (first == n) return;
+    // Count first: the copy is made only when needed, and at its final size.
+    int64_t count = 1;
+    double last = x[first];
+    for (int64_t i = first + 1; i < n; ++i) {
+        if (!keep(x[i], last)) continue;
+        last = x[i];
+        ++count;
+    }
+    if (count == n) {
+        k.y = y;
+        k.x = x;
+        k.n = n;
+        return;
+    }
+    k.storage = WorkSpace(2 * count);
+    double* ky = k.storage.get();
+    double* kx = ky + count;
+    int64_t m = 0;
+    ky[m] = y[first];
+    kx[m++] = last = x[first];
+    for (int64_t i = first + 1; i < n; ++i) {
+        if (!keep(x[i], last)) continue;
+        ky[m] = y[i];
+        kx[m++] = last = x[i];
+    }
+    k.y = ky;
+    k.x = kx;
+    k.n = m;
+}
+
+struct FourierJob {
+    const double* y = nullptr;  // kept points, x strictly ascending, n >= 2
+    const double* x = nullptr;
+    int64_t n = 0;
+    int64_t firstHarmonic = 0;
+    int order = 2;
+    double f0 = 0;
+    int64_t harmonics = 0;
+    double timeLimit = 0;  // seconds; 0 or less: none
+    Clock::time_point start;
+};
+
+// Harmonics are handled eight at a time in the phase recurrence.
+constexpr int64_t kLanes = 8;
+
+// cos and sin of (k0 + h) w0 t for h < count (a multiple of kLanes): the
+// first directly, the next seven by adding w0 t, the rest by adding 8 w0 t
+// to the phase eight harmonics back (four independent chains, so the
+// recurrence runs at the speed of the multiplier, not of its latency).
+void phasesAt(double t, int64_t k0, double wFirst, double w0, int64_t count, double* c, double* s) {
+    double c0 = 1.0, s0 = 0.0, ct, st;
+    sincos(w0 * t, &st, &ct);
+    // The usual first harmonics 0 and 1 need no sine of their own.
+    if (k0 == 1) {
+        c0 = ct;
+        s0 = st;
+    } else if (k0 != 0) {
+        sincos(wFirst * t, &s0, &c0);
+    }
+    c[0] = c0;
+    s[0] = s0;
+    for (int h = 1; h < kLanes; ++h) {
+        c[h] = c[h - 1] * ct - s[h - 1] * st;
+        s[h] = c[h - 1] * st + s[h - 1] * ct;
+    }
+    double c2 = ct * ct - st * st, s2 = 2.0 * ct * st;
+    double c4 = c2 * c2 - s2 * s2, s4 = 2.0 * c2 * s2;
+    const v2 c8 = splat2(c4 * c4 - s4 * s4), s8 = splat2(2.0 * c4 * s4);
+    v2 ac = load2(c), as = load2(s), bc = load2(c + 2), bs = load2(s + 2);
+    v2 cc = load2(c + 4), cs = load2(s + 4), dc = load2(c + 6), ds = load2(s + 6);
+    for (int64_t h = kLanes; h < count; h += kLanes) {
+        v2 tc = ac * c8 - as * s8;
+        as = ac * s8 + as * c8;
+        ac = tc;
+        tc = bc * c8 - bs * s8;
+        bs = bc * s8 + bs * c8;
+        bc = tc;
+        tc = cc * c8 - cs * s8;
+        cs = cc * s8 + cs * c8;
+        cc = tc;
+        tc = dc * c8 - ds * s8;
+        ds = dc * s8 + ds * c8;
+        dc = tc;
+        store2(c + h, ac);
+        store2(s + h, as);
+        store2(c + h + 2, bc);
+        store2(s + h + 2, bs);
+        store2(c + h + 4, cc);
+        store2(s + h + 4, cs);
+        store2(c + h + 6, dc);
+        store2(s + h + 6, ds);
+    }
+}
+
+// Two segments belong to one parabola when they are within a factor of 10 of
+// each other in length and in slope; otherwise the parabola would invent an
+// overshoot the data does not have.
+bool alike(double lenA, double lenB, double slopeA, double slopeB) {
+    const double a = std::fabs(slopeA), b = std::fabs(slopeB);
+    return lenA > 0.1 * lenB && 10.0 * lenB > lenA && a > 0.1 * b && 10.0 * b > a;
+}
+
+// Integral of y(t) e^{+i w t} over the waveform, y linear or parabolic on each
+// segment, for the harmonics k0 ... k0 + H - 1 of f0. With the antiderivative
+//   e^{iwt} (Q + iR),  Q = y'(t) / w^2,  R = (y''/w^2 - y(t)) / w,
+// each segment adds its value at x1 minus its value at x0. The parabola is
+// kept in its local form (end values, slope, curvature) rather than as
+// coefficients of powers of t: those cancel catastrophically when the
+// segments are short against their distance from t = 0.
+// Returns false when the time limit ran out.
+bool fourierIntegrate(const FourierJob& job, double* outRe, double* outIm) {
+    const int64_t H = job.harmonics;
+    const int64_t Hp = (H + kLanes - 1) / kLanes * kLanes;
+    WorkSpace space(8 * Hp);
+    double* invW = space.get();
+    double* invW2 = invW + Hp;
+    double* c0 = invW2 + Hp;
+    double* s0 = c0 + Hp;
+    double* c1 = s0 + Hp;
+    double* s1 = c1 + Hp;
+    double* accRe = s1 + Hp;
+    double* accIm = accRe + Hp;
+    const double w0 = kTwoPi * job.f0;
+    const double wFirst = kTwoPi * double(job.firstHarmonic) * job.f0;
+    int64_t dcIndex = -1;
+    for (int64_t h = 0; h < Hp; ++h) {
+        const int64_t k = job.firstHarmonic + h;
+        const double w = kTwoPi * double(k) * job.f0;
+        // The DC term and the padding lanes contribute nothing here.
+        invW[h] = h < H && k != 0 ? 1.0 / w : 0.0;
+        invW2[h] = invW[h] * invW[h];
+        accRe[h] = accIm[h] = 0.0;
+        if (h < H && k == 0) dcIndex = h;
+    }
+    const double* x = job.x;
+    const double* y = job.y;
+    const int64_t n = job.n;
+    phasesAt(x[0], job.firstHarmonic, wFirst, w0, Hp, c0, s0);
+    double dc = 0.0;
+    const int64_t checkEvery = std::max<int64_t>(1, n / 100);
+    int64_t untilCheck = checkEvery;
+    for (int64_t i = 0; i + 1 < n; ++i) {
+        const double xa = x[i], xb = x[i + 1], ya = y[i], yb = y[i + 1];
+        const double len = xb - xa, slope = (yb - ya) / len;
+        double d = 0.0;  // y = ya + slope (t - xa) + d (t - xa)(t - xb)
+        if (job.order >= 2 && i + 2 < n) {
+            const double lenNext = x[i + 2] - xb, slopeNext = (y[i + 2] - yb) / lenNext;
+            if (alike(len, lenNext, slope, slopeNext)) {
+                d = (slopeNext - slope) / (x[i + 2] - xa);
+            } else if (i >= 1) {
+                const double lenPrev = xa - x[i - 1], slopePrev = (ya - y[i - 1]) / lenPrev;
+                if (alike(lenPrev, len, slopePrev, slope)) d = (slope - slopePrev) / (xb - x[i - 1]);
+            }
+        }
+        dc += len * (ya + yb) * 0.5 - d * len * len * len / 6.0;
+        phasesAt(xb, job.firstHarmonic, wFirst, w0, Hp, c1, s1);
+        const v2 Ya = splat2(ya), Yb = splat2(yb), Da = splat2(slope - d * len), Db = splat2(slope + d * len);
+        const v2 D2 = splat2(2.0 * d);
+        for (int64_t h = 0; h < Hp; h += 2) {
+            const v2 iw = load2(invW + h), iw2 = load2(invW2 + h);
+            const v2 p = D2 * iw2;
+            const v2 qa = Da * iw2, qb = Db * iw2, ra = (p - Ya) * iw, rb = (p - Yb) * iw;
+            const v2 ca = load2(c0 + h), sa = load2(s0 + h), cb = load2(c1 + h), sb = load2(s1 + h);
+            store2(accRe + h, load2(accRe + h) + ((qb * cb - rb * sb) - (qa * ca - ra * sa)));
+            store2(accIm + h, load2(accIm + h) + ((qb * sb + rb * cb) - (qa * sa + ra * ca)));
+        }
+        std::swap(c0, c1);
+        std::swap(s0, s1);
+        if (--untilCheck == 0) {
+            untilCheck = checkEvery;
+            if (job.timeLimit > 0 &&
+                std::chrono::duration<double>(Clock::now() - job.start).count() > job.timeLimit)
+                return false;
+        }
+    }
+    std::copy(accRe, accRe + H, outRe);
+    std::copy(accIm, accIm + H, outIm);
+    if (dcIndex >= 0) outRe[dcIndex] += dc;
+    return true;
+}
+
+// Coefficients F[h] = (k != 0 ? 2 : 1) / T * integral, k = k0 + h, into out.
+bool fourierCoefficients(const FourierJob& job, cplx* out) {
+    std::vector<double> re(size_t(job.harmonics)), im(size_t(job.harmonics));
+    if (!fourierIntegrate(job, re.data(), im.data())) return false;
+    const double T = job.x[job.n - 1] - job.x[0];
+    for (int64_t h = 0; h < job.harmonics; ++h) {
+        const double scale = (job.firstHarmonic + h != 0 ? 2.0 : 1.0) / T;
+        out[h] = {re[size_t(h)] * scale, im[size_t(h)] * scale};
+    }
+    return true;
+}
+
+// ---------------------------------------------------------------- Fourier
+
+FUNC_ERROR fourierWorker(const FuncArgs& a, FuncResult& r, MessageHandler& messages) {
+    const Wave w = waveOf(a);
+    double f0 = 0, hArg = 0, k0 = 0, order = 2;
+    optionalReal(a, 1, f0);
+    optionalReal(a, 2, hArg);
+    if (a.numArgs() > 3 && a.realData(3)) {
+        if (a.length(3) >= 1) k0 = a.realData(3)[0];
+        if (a.length(3) >= 2) order = a.realData(3)[1];
+    }
+    const int64_t H = truncSaturated(hArg);
+    if (!w.x || !(f0 > 0) || !std::isfinite(f0) || H <= 0) return FuncOk;
+    if (H > cv::fftcore::kMaxPoints) {
+        messages.error("Too many harmonics (%g) in function '%s'", double(H), a.functionName());
+        return FuncFailed;
+    }
+    KeptPoints kept;
+    dropCrowded(w.y, w.x, w.n, kept);
+    if (kept.n < 3) return FuncOk;
+
+    FourierJob job;
+    job.y = kept.y;
+    job.x = kept.x;
+    job.n = kept.n;
+    job.firstHarmonic = truncSaturated(k0);
+    job.order = std::min<int64_t>(truncSaturated(order), 2) >= 2 ? 2 : 1;
+    job.f0 = f0;
+    job.harmonics = H;
+    job.start = Clock::now();
+
+    cplx* out = r.makeComplex(H, AllocSingle, -1);
+    cplx* freq = r.makeComplexRef(H, AllocSingle, -1);
+    fourierCoefficients(job, out);
+    for (int64_t h = 0; h < H; ++h) freq[h] = {double(job.firstHarmonic + h) * f0, 0.0};
+    setSpectrumTypes(a, r);
+    return FuncOk;
+}
+
+// ---------------------------------------------------------------- FourierWindow
+
+FUNC_ERROR fourierWindowWorker(const FuncArgs& a, FuncResult& r, MessageHandler&) {
+    const Wave w = waveOf(a);
+    if (!w.x || w.n < 1) return FuncOk;
+    const std::string_view name = optionalWord(a, 1, "hanning");
+    double period = w.x[w.n - 1] - w.x[0];
+    optionalReal(a, 2, period);
+    // A period that is not a positive number (given so, or from a single
+    // point or a waveform running backwards) leaves nothing to window by.
+    if (!(period > 0) || !std::isfinite(period)) return FuncOk;
+    Window kind;
+    if (sameWord(name, "hanning")) kind = Window::Hanning;
+    else if (sameWord(name, "hamming")) kind = Window::Hamming;
+    else if (sameWord(name, "blackman")) kind = Window::Blackman;
+    else if (sameWord(name, "rectangular")) kind = Window::None;
+    else return FuncOk;  // an unknown window, like other unusable input, gives an empty result
+
+    double* out = r.makeReal(w.n, AllocLikeArg, a.totalLength(0));
+    double* ref = r.makeRealRef(w.n, AllocLikeArg, a.totalLength(0));
+    timeWindow(w.y, w.x, out, w.n, kind, period);
+    std::copy(w.x, w.x + w.n, ref);
+    r.setPhysType(a.physType(0));
+    r.setRefPhysType(a.refPhysType(0));
+    r.setRefName(a.refName(0));
+    return FuncOk;
+}
+
+// ---------------------------------------------------------------- SpectrumUniv
+
+enum class Method { Fft, Integration };
+enum class Form { Complex = 0, Magnitude = 1, Db = 2, PhaseDegrees = 3, DbPlus120 = 4 };
+
+struct UnivOptions {
+    Method method = Method::Fft;
+    Form form = Form::Complex;
+    bool stepFlag = false;
+    double fStep = 0, fStart = 0, fStop = 0;
+    bool wholeCycles = false;
+    double fundamental = 0;
+    double points = 1024;
+    int order = 1;
+    bool wholeRange = true;
+    double xStart = 0, xStop = 0;
+    Window window = Window::Hanning;
+    double timeLimit = 0;
+};
+
+// False for an option that is not a finite number: no field means anything
+// as NaN or infinity, and some would reach integer conversions.
+bool readOptions(const FuncArgs& a, UnivOptions& o) {
+    const double* v = a.realData(1);
+    const int64_t m = v ? std::min<int64_t>(a.length(1), 15) : 0;
+    for (int64_t i = 0; i < m; ++i)
+        if (!std::isfinite(v[i])) return false;
+    auto at = [&](int64_t i, double fallback) { return i < m ? v[i] : fallback; };
+    o.method = at(0, 0) == 1.0 ? Method::Integration : Method::Fft;
+    const double form = at(1, 0);
+    o.form = form == 1.0 || form == 2.0 || form == 3.0 || form == 4.0 ? Form(int(form)) : Form::Complex;
+    o.stepFlag = at(2, 0) != 0;
+    o.fStep = at(3, 0);
+    o.fStart = at(4, 0);
+    o.fStop = at(5, 0);
+    o.wholeCycles = at(6, 0) != 0;
+    o.fundamental = at(7, 0);
+    o.points = std::trunc(at(8, 1024));
+    o.order = int(std::clamp(std::trunc(at(9, 1)), -2147483648.0, 2147483647.0));
+    o.wholeRange = at(10, 1) != 0;
+    o.xStart = at(11, 0);
+    o.xStop = at(12, 0);
+    const double win = at(13, 1);
+    o.window = win == 1.0 ? Window::Hanning : win == 2.0 ? Window::Hamming : win == 3.0 ? Window::Blackman
+                                                                                         : Window::None;
+    o.timeLimit = at(14, 0);
+    return true;
+}
+
+// Completes the option set against the waveform; false for a set that
+// describes no spectrum.
+bool completeOptions(UnivOptions& o, const Wave& w) {
+    if (!o.wholeRange && !(o.xStart < o.xStop && o.xStart >= 0 && o.xStop >= 0)) return false;
+    if (o.wholeCycles && !(o.fundamental > 0)) return false;
+    if (o.method == Method::Integration) {
+        if (o.fStart < 0) o.fStart = 0;
+        if (!(o.fStop > 0 && o.fStart < o.fStop)) return false;
+    }
+    if (o.wholeRange) {
+        o.xStart = w.x[0];
+        o.xStop = w.x[w.n - 1];
+    }
+    if (o.wholeCycles) {
+        const double k = std::floor((o.xStop - o.xStart) * o.fundamental);
+        if (!(k >= 1)) return false;
+        o.xStart = o.xStop - k / o.fundamental;
+        if (o.fStep <= 0 || o.stepFlag) o.fStep = o.fundamental / k;
+    } else {
+        if (!(o.xStop > o.xStart)) return false;
+        if (o.fStep <= 0 || o.stepFlag) o.fStep = 1.0 / (o.xStop - o.xStart);
+    }
+    if (o.method == Method::Fft) {
+        // The largest power of two in the count asked for, doubled past the
+        // count that samples up to the stop frequency (any count below one
+        // leaves the choice to that rule). Saturating arithmetic: the caller
+        // refuses anything beyond the transform's limit with a message.
+        double points = double(cv::fftcore::powerOfTwoBelow(o.points));
+        const double needed = 2.0 * o.xStop * o.fStop + 1.0;
+        if (points < needed) points = 2.0 * double(cv::fftcore::powerOfTwoBelow(needed));
+        o.points = std::max(points, 2.0);
+        if (!std::isfinite(o.fStep)) return false;
+    } else if (!(o.fStep > 0) || !std::isfinite(o.fStep)) {
+        return false;
+    }
+    return true;
+}
+
+// The spectrum v[0 .. count) at first + i * df, in the form asked for.
+void emitSpectrum(const FuncArgs& a, FuncResult& r, const cplx* v, int64_t count, double first, double df,
+                  Form form) {
+    if (form == Form::Complex) {
+        r.setType(VD_Complex, VD_Real);
+        r.allocate(count, AllocSingle, 0);
+        r.allocateRef(count, AllocSingle, 0);
+        std::copy(v, v + count, r.complexData());
+    } else {
+        r.setType(VD_Real, VD_Real);
+        r.allocate(count, AllocSingle, 0);
+        r.allocateRef(count, AllocSingle, 0);
+        double* out = r.data();
+        for (int64_t i = 0; i < count; ++i) {
+            const double re = v[i].real(), im = v[i].imag();
+            switch (form) {
+                case Form::Magnitude: out[i] = std::sqrt(re * re + im * im); break;
+                case Form::Db: out[i] = 20.0 * std::log10(std::sqrt(re * re + im * im)); break;
+                case Form::DbPlus120: out[i] = 20.0 * std::log10(std::sqrt(re * re + im * im)) + 120.0; break;
+                default: out[i] = re == 0.0 && im == 0.0 ? 0.0 : std::atan2(im, re) * kDegreesPerRadian; break;
+            }
+        }
+    }
+    double* freq = r.refData();
+    for (int64_t i = 0; i < count; ++i) freq[i] = first + double(i) * df;
+    setSpectrumTypes(a, r);
+}
+
+FUNC_ERROR univByFft(const FuncArgs& a, FuncResult& r, MessageHandler& messages, const UnivOptions& o,
+                     const Wave& w) {
+    if (o.points > double(cv::fftcore::kMaxPoints)) return tooManyPoints(a, messages, o.points);
+    const int64_t N = int64_t(o.points);
+    const double span = o.xStop - o.xStart;
+    PlanLease plan(N);
+    WorkSpace buf(N);
+    cv::wave::ResampleSource src{w.y, w.x, w.n, o.xStart, o.xStop};
+    cv::wave::ResampleDest dst{buf.get(), span / double(N), N};
+    cv::wave::resample(src, dst, o.order, false);
+    gridWindow(*plan, buf.get(), o.window);
+    WorkSpace bins(N);  // N/2 complex values
+    cplx* spectrum = reinterpret_cast<cplx*>(bins.get());
+    scaledSpectrum(*plan, buf.get(), spectrum);
+
+    const double df = 1.0 / span;
+    const int64_t half = N / 2;
+    int64_t first = 0, end = half;
+    if (o.fStop > 0 && o.fStop < double(half - 1) * df) {
+        first = std::max<int64_t>(0, truncSaturated(o.fStart / df + 1e-08));
+        end = std::min(half, truncSaturated(o.fStop / df + 1.0));
+    }
+    const int64_t count = std::max<int64_t>(0, end - first);
+    emitSpectrum(a, r, spectrum + std::min(first, half), count, double(first) * df, df, o.form);
+    return FuncOk;
+}
+
+FUNC_ERROR univByIntegration(const FuncArgs& a, FuncResult& r, MessageHandler& messages, const UnivOptions& o,
+                             const Wave& w, Clock::time_point start) {
+    const double k0 = std::trunc(o.fStart / o.fStep + 1e-12);
+    const double harmonics = std::trunc(o.fStop / o.fStep - 1e-12) - k0 + 2;
+    if (harmonics > double(cv::fftcore::kMaxPoints)) {
+        messages.error("Too many frequencies (%g) in function '%s'", harmonics, a.functionName());
+        return FuncFailed;
+    }
+    const double* y = w.y;
+    const double* x = w.x;
+    int64_t n = w.n;
+    cv::wave::TruncateOutData_YVector cut;
+    if (o.xStart != x[0] || o.xStop != x[n - 1]) {
+        if (!cv::wave::truncateWaveform(o.xStart, o.xStop, y, x, n, cut)) return FuncOk;
+        y = cut.y.data();
+        x = cut.x.data();
+        n = cut.x.count();
+    }
+    std::vector<double> windowed;
+    if (o.window != Window::None) {
+        windowed.resize(size_t(n));
+        timeWindow(y, x, windowed.data(), n, o.window, o.xStop - o.xStart);
+        y = windowed.data();
+    }
+    KeptPoints kept;
+    dropCrowded(y, x, n, kept);
+    if (kept.n < 2 || harmonics < 1) return FuncOk;
+
+    FourierJob job;
+    job.y = kept.y;
+    job.x = kept.x;
+    job.n = kept.n;
+    job.firstHarmonic = int64_t(k0);
+    job.order = 1;
+    job.f0 = o.fStep;
+    job.harmonics = int64_t(harmonics);
+    job.timeLimit = o.timeLimit;
+    job.start = start;
+    std::vector<cplx> values(size_t(job.harmonics));
+    if (!fourierCoefficients(job, values.data())) return FuncOk;  // out of time: an empty spectrum
+    emitSpectrum(a, r, values.data(), job.harmonics, k0 * o.fStep, o.fStep, o.form);
+    return FuncOk;
+}
+
+FUNC_ERROR spectrumUnivWorker(const FuncArgs& a, FuncResult& r, MessageHandler& messages) {
+    const Clock::time_point start = Clock::now();
+    const Wave w = waveOf(a);
+    if (!w.x || w.n < 2) return FuncError;
+    UnivOptions o;
+    if (!readOptions(a, o) || !completeOptions(o, w)) return FuncError;
+    return o.method == Method::Fft ? univByFft(a, r, messages, o, w)
+                                   : univByIntegration(a, r, messages, o, w, start);
+}
+
+// ---------------------------------------------------------------- registration
+
+template <FUNC_ERROR (*Worker)(const FuncArgs&, FuncResult&, MessageHandler&)>
+FUNC_ERROR handler(const FuncArgsMinimal& args, FuncResultMinimal* result, YRef<MessageHandler> messages,
+                   const ScpParseContext&, const FunctionRunTime&) {
+    const FUNC_ERROR rc = Worker(args.funcArgs(), result->funcResult(), *messages);
+    result->finish();
+    return rc;
+}
+
+const FunctionOption kNoOptions{};
+
+// clang-format off
+FuncConstruct registrations[] = {
+    {"FourierWindow", {4, 1, 4},    {1}, 1, 3, handler<fourierWindowWorker>, "", PyVector, kNoOptions},
+    {"Fourier",       {4, 4, 4, 4}, {1}, 3, 4, handler<fourierWorker>,       "", PyVector, kNoOptions},
+    {"Spectrum",      {4, 4, 4, 4}, {1}, 1, 4, handler<spectrumWorker>,      "", PyVector, kNoOptions},
+    {"SpectrumUniv",  {4, 4},       {1}, 2, 2, handler<spectrumUnivWorker>,  "", PyVector, kNoOptions},
+    {"fft",           {4, 1},       {1}, 1, 2, handler<fftWorker>,           "", PyVector, kNoOptions},
+};
+// clang-format on
+
+}  // namespace

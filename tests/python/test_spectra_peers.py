@@ -1,0 +1,159 @@
+"""Spectra against independent peers: numpy.fft for fft and Spectrum, closed
+forms for Fourier on even and uneven grids, and ngspice's own Fourier
+analysis of a transient it simulated (skipped when ngspice is missing).
+
+The module's transforms use the positive exponent, X[m] = sum x[k] e^{+2 pi i mk/N};
+numpy uses the negative one, so its bins are compared as conjugates. Bins
+are scaled by 2/N with the DC bin halved."""
+
+import math
+import re
+import shutil
+import subprocess
+
+import numpy as np
+import pytest
+
+import cvfunc
+
+
+def scaled_conjugate_rfft(samples):
+    n = len(samples)
+    want = np.conj(np.fft.fft(samples))[: n // 2] * (2.0 / n)
+    want[0] *= 0.5
+    return want
+
+
+@pytest.mark.parametrize("n", [2, 8, 1000, 4096, 2**16 + 3])
+def test_fft_matches_numpy_conjugate(n):
+    rng = np.random.default_rng(n)
+    y = rng.standard_normal(n)
+    dt = 1e-6
+    v = cvfunc.Vector(y, ref=np.arange(n) * dt, phys="Voltage", ref_phys="Time")
+    N = 1 << (n - 1).bit_length()
+    padded = np.zeros(N)
+    padded[:n] = y
+    got = cvfunc.fft(v, "none")
+    want = scaled_conjugate_rfft(padded)
+    assert np.max(np.abs(np.asarray(got.values) - want)) < 1e-13 * max(1.0, np.max(np.abs(want)))
+    assert np.allclose(np.real(got.ref), np.arange(N // 2) / (N * dt), rtol=1e-15)
+    # The default window is 1 - cos(2 pi i / N) over the padded length.
+    hann = padded * (1 - np.cos(2 * np.pi * np.arange(N) / N))
+    got = np.asarray(cvfunc.fft(v).values)
+    assert np.max(np.abs(got - scaled_conjugate_rfft(hann))) < 1e-13 * max(1.0, np.max(np.abs(got)))
+
+
+def test_sine_with_whole_periods_reads_its_amplitude_at_its_bin():
+    N, k, A = 1024, 37, 1.7
+    t = np.arange(N) * 1e-4
+    y = A * np.sin(2 * np.pi * k * np.arange(N) / N)
+    spectrum = np.asarray(cvfunc.fft(cvfunc.Vector(y, ref=t), "none").values)
+    assert abs(abs(spectrum[k]) - A) < 1e-12
+    assert abs(spectrum[k].imag - A) < 1e-12  # positive exponent: +i A
+    others = np.delete(np.abs(spectrum), k)
+    assert np.max(others) < 1e-12
+
+
+def test_spectrum_on_its_own_grid_matches_numpy():
+    N, dt = 256, 2e-6
+    rng = np.random.default_rng(5)
+    y = rng.standard_normal(N)
+    v = cvfunc.Vector(y, ref=np.arange(N) * dt)
+    got = cvfunc.Spectrum(v, N, 0.0, N * dt)  # grid on the samples
+    windowed = y * (1 - np.cos(2 * np.pi * np.arange(N) / N))
+    assert np.max(np.abs(np.asarray(got.values) - scaled_conjugate_rfft(windowed))) < 1e-12
+    assert np.allclose(np.real(got.ref), np.arange(N // 2) / (N * dt))
+
+
+def cosine_wave(n, uneven, periods=3, f=1e3):
+    u = np.linspace(0.0, 1.0, n)
+    if uneven:
+        u = u + 0.25 * np.sin(2 * np.pi * u) / (2 * np.pi)  # spacing varies about 1:1.7
+    t = u * periods / f
+    y = 0.25 + 1.5 * np.cos(2 * np.pi * f * t + 0.3) + 0.4 * np.cos(2 * np.pi * 2 * f * t - 1.0)
+    return t, y
+
+
+@pytest.mark.parametrize("uneven", [False, True])
+def test_fourier_of_cosines_over_whole_periods(uneven):
+    t, y = cosine_wave(6001, uneven)
+    F = np.asarray(cvfunc.Fourier(cvfunc.Vector(y, ref=t), 1e3, 3, [0, 2]).values)
+    # (2/T) integral of A cos(w t + p) e^{+i w t} dt = A e^{-i p}
+    want = np.array([0.25, 1.5 * np.exp(-0.3j), 0.0])
+    err = np.max(np.abs(F[:2] - want[:2]))
+    assert err < 1e-8, err
+    # harmonic 2 of the fundamental 1 kHz is the 2 kHz term
+    assert abs(F[2] - 0.4 * np.exp(1.0j)) < 1e-8
+
+
+def test_fourier_matches_numpy_trapezoid_with_linear_segments():
+    # Order 1 integrates the piecewise-linear waveform exactly; numpy's
+    # trapezoid rule on a much finer linear interpolation converges to it.
+    rng = np.random.default_rng(11)
+    t = np.sort(np.concatenate([[0.0, 1.0], rng.random(200)]))
+    y = rng.standard_normal(t.size)
+    F = np.asarray(cvfunc.Fourier(cvfunc.Vector(y, ref=t), 1.0, 4, [0, 1]).values)
+    fine = np.linspace(0, 1, 400001)
+    yf = np.interp(fine, t, y)
+    for k in range(4):
+        want = (2 if k else 1) * np.trapz(yf * np.exp(2j * np.pi * k * fine), fine)
+        assert abs(F[k] - want) < 1e-6
+
+
+def parse_ngspice_fourier(text):
+    rows = {}
+    for line in text.splitlines():
+        m = re.match(r"\s*(\d+)\s+([-+0-9.eE]+)\s+([-+0-9.eE]+)\s+([-+0-9.eE]+)\s+[-+0-9.eE]+\s+[-+0-9.eE]+\s*$", line)
+        if m:
+            rows[int(m.group(1))] = (float(m.group(2)), float(m.group(3)), float(m.group(4)))
+    return rows
+
+
+@pytest.mark.skipif(shutil.which("ngspice") is None, reason="ngspice not installed")
+def test_fourier_of_an_ngspice_transient_matches_its_fourier_analysis(tmp_path):
+    deck = tmp_path / "deck.cir"
+    deck.write_text(
+        "diode clipper\n"
+        "V1 in 0 SIN(0 2 1k)\n"
+        "R1 in out 1k\n"
+        "D1 out 0 dmod\n"
+        "D2 0 out dmod\n"
+        ".model dmod D(IS=1e-14)\n"
+        ".control\n"
+        "tran 1u 5m 0 1u\n"
+        "fourier 1k v(out)\n"
+        "write out.raw v(out)\n"
+        ".endc\n"
+        ".end\n"
+    )
+    run = subprocess.run(["ngspice", "-b", "deck.cir"], cwd=tmp_path, capture_output=True, text=True, timeout=20)
+    table = parse_ngspice_fourier(run.stdout)
+    assert len(table) >= 6, run.stdout[-2000:]
+    data = cvfunc.load(str(tmp_path / "out.raw"))
+    # the loader names node voltages by their node: v(out) is "out"
+    v = next(vec for name, vec in data.items() if name.lower() in ("out", "v(out)"))
+    t, y = np.asarray(v.ref, dtype=float), np.asarray(v.values, dtype=float)
+    # ngspice analyses the last period: cut there, with the point on the cut
+    # interpolated linearly.
+    t0 = t[-1] - 1e-3
+    keep = t > t0
+    tt = np.concatenate([[t0], t[keep]])
+    yy = np.concatenate([[np.interp(t0, t, y)], y[keep]])
+    F = np.asarray(cvfunc.Fourier(cvfunc.Vector(yy, ref=tt), 1e3, 10).values)
+    # ngspice reports a sine reference: y = M sin(w t + p) reads F = M (sin p + i cos p)
+    # here, with t counted from 0; the window starts at 4 ms, a whole number of periods.
+    worst_mag = worst_phase = 0.0
+    for k in (1, 3, 5, 7, 9):
+        _, mag, phase = table[k]
+        got_mag = abs(F[k])
+        got_phase = math.degrees(math.atan2(F[k].real, F[k].imag))
+        worst_mag = max(worst_mag, abs(got_mag - mag) / table[1][1])
+        worst_phase = max(worst_phase, abs(got_phase - phase) if mag > 1e-3 * table[1][1] else 0)
+    # ngspice resamples the last period onto 200 points and interpolates
+    # linearly (degree 1) before a discrete transform; here the integral is
+    # exact on the parabolic interpolation of the simulator's own points.
+    # Both approximate one waveform: the difference is that of the methods.
+    assert worst_mag < 1e-4, worst_mag
+    assert worst_phase < 0.01, worst_phase
+    print(f"ngspice fourier: largest magnitude difference {worst_mag:.2e} of the fundamental, "
+          f"largest phase difference {worst_phase:.2e} degrees")

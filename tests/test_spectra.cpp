@@ -1,0 +1,383 @@
+// Spectra through the function table: the transform's sign and scaling at
+// every size class of the FFT, the windows, the option checks of the
+// spectrum analyser, Fourier integrals against closed forms on even and
+// uneven grids, the time limit, unusable input, and divided waveforms.
+#include <cmath>
+#include <complex>
+#include <limits>
+#include <random>
+
+#include "TestHost.h"
+
+using cvtest::call;
+using cvtest::reals;
+using cvtest::wave;
+
+namespace {
+
+using Reals = std::vector<double>;
+using C = std::complex<double>;
+constexpr double kPi = 3.141592653589793;
+
+std::vector<C> complexOf(const cv::Value& v) {
+    std::vector<C> out;
+    for (int64_t i = 0; i < v.size(); ++i) out.push_back(v.complexAt(i));
+    return out;
+}
+
+cv::ValuePtr str(const char* s) { return cv::Value::string(s); }
+
+bool empty(const cvtest::Outcome& o) { return o.ok && o.value->kind() == cv::Kind::None; }
+
+Reals grid(int64_t n, double dx, double x0 = 0) {
+    Reals x(size_t(n), 0.0);
+    for (int64_t i = 0; i < n; ++i) x[size_t(i)] = x0 + double(i) * dx;
+    return x;
+}
+
+// Bins 0, stride, 2 stride ... below N/2 of sum x[k] e^{+2 pi i m k / N},
+// scaled by 2/N, DC halved.
+std::vector<C> referenceSpectrum(const Reals& x, size_t stride = 1) {
+    const size_t N = x.size();
+    std::vector<C> out((N / 2 + stride - 1) / stride);
+    for (size_t m = 0; m < N / 2; m += stride) {
+        long double re = 0, im = 0;
+        for (size_t k = 0; k < N; ++k) {
+            const long double a = 2.0L * 3.14159265358979323846264338L * (long double)((m * k) % N) / N;
+            re += x[k] * cosl(a);
+            im += x[k] * sinl(a);
+        }
+        out[m / stride] = C(double(re), double(im)) * (2.0 / double(N));
+    }
+    out[0] = {out[0].real() * 0.5, out[0].imag()};
+    return out;
+}
+
+double maxError(const std::vector<C>& a, const std::vector<C>& b) {
+    EXPECT_EQ(a.size(), b.size());
+    double e = 0;
+    for (size_t i = 0; i < std::min(a.size(), b.size()); ++i) e = std::max(e, std::abs(a[i] - b[i]));
+    return e;
+}
+
+Reals randomSamples(size_t n, unsigned seed) {
+    std::mt19937_64 g(seed);
+    std::uniform_real_distribution<double> u(-1, 1);
+    Reals x(n);
+    for (auto& v : x) v = u(g);
+    return x;
+}
+
+// ---------------------------------------------------------------- fft
+
+TEST(FftTransform, MatchesThePositiveExponentSumAtEverySizeClass) {
+    // Sizes cover the tiny path, the gathered first stages, the blocked
+    // stages and the long stages outside the blocks.
+    for (size_t N : {2u, 4u, 8u, 16u, 64u, 1024u, 16384u, 32768u}) {
+        const Reals x = randomSamples(N, unsigned(N));
+        auto o = call("fft", {wave(x, grid(int64_t(N), 1.0)), str("none")});
+        ASSERT_TRUE(o.ok) << o.error;
+        // Large sizes: a stride of bins against the slow sum.
+        const size_t stride = N > 4096 ? 1021 : 1;
+        std::vector<C> got;
+        for (size_t m = 0; m < N / 2; m += stride) got.push_back(o.value->complexAt(int64_t(m)));
+        EXPECT_LT(maxError(got, referenceSpectrum(x, stride)), 1e-14) << "N=" << N;
+    }
+}
+
+TEST(FftTransform, PadsToAPowerOfTwoAndScalesFrequenciesByTheFirstSpacing) {
+    auto o = call("fft", {wave({1, 2, 3, 4, 5}, {0, 0.5, 1.5, 2, 9}, PhysType::Voltage, PhysType::Time)});
+    ASSERT_TRUE(o.ok) << o.error;
+    const cv::Value& v = *o.value;
+    ASSERT_EQ(v.size(), 4);
+    ASSERT_EQ(v.ref()->kind(), cv::Kind::Complex);
+    for (int i = 0; i < 4; ++i) EXPECT_DOUBLE_EQ(v.ref()->complexAt(i).real(), i / (8 * 0.5));
+    EXPECT_EQ(v.physType(), PhysType::Voltage);
+    EXPECT_EQ(v.refPhysType(), PhysType::Frequency);
+    EXPECT_EQ(v.refName(), "Frequency");
+}
+
+TEST(FftTransform, ConstantReadsItsValueAndASineItsAmplitudeWithPositiveSign) {
+    auto c = complexOf(*call("fft", {wave(Reals(8, 2.5), grid(8, 1)), str("NONE")}).value);
+    EXPECT_NEAR(c[0].real(), 2.5, 1e-15);
+    for (size_t i = 1; i < c.size(); ++i) EXPECT_LT(std::abs(c[i]), 1e-15);
+
+    Reals s(64);
+    for (size_t k = 0; k < 64; ++k) s[k] = 3.0 * std::sin(2 * kPi * 5 * double(k) / 64);
+    auto f = complexOf(*call("fft", {wave(s, grid(64, 1e-3)), str("none")}).value);
+    EXPECT_NEAR(std::abs(f[5]), 3.0, 1e-13);
+    EXPECT_NEAR(f[5].imag(), +3.0, 1e-13);  // e^{+i...}: a sine reads +i A
+}
+
+TEST(FftWindows, DefaultHammingAndNoneFollowTheirFormulasOverThePaddedLength) {
+    const Reals y = randomSamples(13, 7);  // padded to 16
+    Reals hann(16, 0.0), hamm(16, 0.0);
+    for (size_t i = 0; i < 13; ++i) {
+        hann[i] = y[i] * (1 - std::cos(2 * kPi * double(i) / 16));
+        hamm[i] = y[i] * (1.08 - 0.92 * std::cos(2 * kPi * double(i) / 16));
+    }
+    const auto v = wave(y, grid(13, 1));
+    EXPECT_LT(maxError(complexOf(*call("fft", {v}).value), referenceSpectrum(hann)), 1e-14);
+    EXPECT_LT(maxError(complexOf(*call("fft", {v, str("whatever")}).value), referenceSpectrum(hann)), 1e-14);
+    EXPECT_LT(maxError(complexOf(*call("fft", {v, str("Hamming")}).value), referenceSpectrum(hamm)), 1e-14);
+}
+
+TEST(FftMessages, ShortDataMissingReferenceAndNoSpacing) {
+    EXPECT_EQ(call("fft", {wave({1}, {0})}).error, "Need at least two points for FFT");
+    EXPECT_EQ(call("fft", {reals({})}).error, "Need at least two points for FFT");
+    EXPECT_EQ(call("fft", {reals({1, 2, 3})}).error, "Argument 1 in function 'fft' has no reference (xvalues)");
+    EXPECT_EQ(call("fft", {wave({1, 2, 3}, {1, 1, 2})}).error,
+              "The first two x-values of argument 1 in function 'fft' give no sample spacing");
+    EXPECT_FALSE(call("fft", {wave({1, 2, 3}, {0, std::nan(""), 2})}).ok);
+    // NaN samples are data: they spread to every bin instead of failing.
+    auto o = call("fft", {wave({1, std::nan(""), 3, 4}, grid(4, 1)), str("none")});
+    ASSERT_TRUE(o.ok);
+    EXPECT_TRUE(std::isnan(o.value->complexAt(1).real()));
+}
+
+// ---------------------------------------------------------------- Spectrum
+
+TEST(SpectrumResampled, OnItsOwnGridEqualsTheWindowedTransform) {
+    const Reals y = randomSamples(32, 3);
+    Reals w(32);
+    for (size_t i = 0; i < 32; ++i) w[i] = y[i] * (1 - std::cos(2 * kPi * double(i) / 32));
+    // Start 0 and stop 32 dx put the resampling grid on the samples.
+    auto o = call("Spectrum", {wave(y, grid(32, 0.25)), reals({32}), reals({0}), reals({8})});
+    ASSERT_TRUE(o.ok) << o.error;
+    EXPECT_LT(maxError(complexOf(*o.value), referenceSpectrum(w)), 1e-13);
+    EXPECT_DOUBLE_EQ(o.value->ref()->complexAt(3).real(), 3.0 / 8);
+    // A count of 20 is raised to 32 bins' worth; without a count the
+    // waveform's own point count is used.
+    EXPECT_EQ(call("Spectrum", {wave(y, grid(32, 0.25)), reals({20})}).value->size(), 16);
+    EXPECT_EQ(call("Spectrum", {wave(y, grid(32, 0.25))}).value->size(), 16);
+}
+
+TEST(SpectrumResampled, UnusableInputGivesNothingAndHugeCountsAMessage) {
+    const auto v = wave({1, 2, 3, 4}, {0, 1, 2, 3});
+    EXPECT_TRUE(empty(call("Spectrum", {reals({1, 2, 3}), reals({8})})));
+    EXPECT_TRUE(empty(call("Spectrum", {v, reals({1})})));
+    EXPECT_TRUE(empty(call("Spectrum", {v, reals({std::nan("")})})));
+    EXPECT_TRUE(empty(call("Spectrum", {v, reals({8}), reals({2}), reals({2})})));
+    EXPECT_TRUE(empty(call("Spectrum", {v, reals({8}), reals({3}), reals({1})})));
+    EXPECT_EQ(call("Spectrum", {v, reals({1e300})}).error, "Too many points (1e+300) for FFT in function 'Spectrum'");
+}
+
+// ---------------------------------------------------------------- Fourier
+
+struct Waveform {
+    Reals y, x;
+};
+
+// a0 + a1 cos(2 pi f t) + b1 sin(2 pi f t) over [0, periods / f] on a grid
+// that is uneven when `uneven`.
+Waveform cosineWave(double f, int periods, int n, bool uneven) {
+    Waveform w;
+    const double T = periods / f;
+    for (int i = 0; i < n; ++i) {
+        double u = double(i) / (n - 1);
+        if (uneven) u = u + 0.27 * std::sin(2 * kPi * u) / (2 * kPi);  // monotonic, spacing varies 1:1.7
+        const double t = u * T;
+        w.x.push_back(t);
+        w.y.push_back(0.5 + 2.0 * std::cos(2 * kPi * f * t) - 1.0 * std::sin(2 * kPi * 3 * f * t));
+    }
+    return w;
+}
+
+TEST(FourierIntegral, CosineOverWholePeriodsOnEvenAndUnevenGrids) {
+    for (bool uneven : {false, true})
+        for (double order : {1.0, 2.0}) {
+            const Waveform w = cosineWave(1e3, 2, 4001, uneven);
+            auto o = call("Fourier", {wave(w.y, w.x), reals({1e3}), reals({5}), reals({0, order})});
+            ASSERT_TRUE(o.ok) << o.error;
+            const auto F = complexOf(*o.value);
+            ASSERT_EQ(F.size(), 5u);
+            const double tol = order == 2 ? 1e-7 : 1e-4;
+            // e^{+i w t}: cos reads (A, 0), sin reads (0, +B).
+            EXPECT_NEAR(F[0].real(), 0.5, tol) << uneven << order;
+            EXPECT_NEAR(std::abs(F[1] - C(2.0, 0)), 0, tol) << uneven << order;
+            EXPECT_NEAR(std::abs(F[2]), 0, tol) << uneven << order;
+            EXPECT_NEAR(std::abs(F[3] - C(0, -1.0)), 0, 3 * tol) << uneven << order;
+            EXPECT_DOUBLE_EQ(o.value->ref()->complexAt(4).real(), 4e3);
+        }
+}
+
+TEST(FourierIntegral, FirstHarmonicShiftsTheSetAndMayStartBelowZero) {
+    const Waveform w = cosineWave(50, 1, 2001, true);
+    auto o = call("Fourier", {wave(w.y, w.x), reals({50}), reals({3}), reals({-1})});
+    ASSERT_TRUE(o.ok) << o.error;
+    const auto F = complexOf(*o.value);
+    EXPECT_NEAR(std::abs(F[0] - C(2.0, 0)), 0, 1e-6);  // k = -1: conjugate of k = 1
+    EXPECT_NEAR(F[1].real(), 0.5, 1e-6);
+    EXPECT_NEAR(std::abs(F[2] - C(2.0, 0)), 0, 1e-6);
+    EXPECT_DOUBLE_EQ(o.value->ref()->complexAt(0).real(), -50);
+}
+
+TEST(FourierIntegral, PiecewiseLinearDataIsIntegratedExactly) {
+    // A triangle over one period: exact coefficients 8/(pi^2 k^2) for odd k
+    // (peak 1, mean 0), and linear segments represent it without error.
+    const Reals x{0, 0.25, 0.5, 0.75, 1.0}, y{0, 1, 0, -1, 0};
+    auto F = complexOf(*call("Fourier", {wave(y, x), reals({1}), reals({4}), reals({0, 1})}).value);
+    EXPECT_NEAR(F[0].real(), 0, 1e-15);
+    EXPECT_NEAR(F[1].imag(), 8 / (kPi * kPi), 1e-14);
+    EXPECT_NEAR(std::abs(F[2]), 0, 1e-14);
+    EXPECT_NEAR(F[3].imag(), -8 / (9 * kPi * kPi), 1e-14);
+}
+
+TEST(FourierIntegral, CrowdedAndRepeatedPointsAreDropped) {
+    // A breakpoint repeated at t = 0 and t = 0.5 (where x * 1e-10 is zero or
+    // tiny) must not produce a zero-length segment.
+    const Reals x{0, 0, 0.25, 0.5, 0.5 + 1e-13, 0.75, 1.0}, y{0, 5, 1, 0, 7, -1, 0};
+    auto o = call("Fourier", {wave(y, x), reals({1}), reals({2}), reals({0, 1})});
+    ASSERT_TRUE(o.ok);
+    const auto F = complexOf(*o.value);
+    EXPECT_NEAR(F[1].imag(), 8 / (kPi * kPi), 1e-12);
+    EXPECT_TRUE(std::isfinite(F[0].real()));
+}
+
+TEST(FourierIntegral, UnusableInputGivesAnEmptyResult) {
+    const auto v = wave({0, 1, 0, 1}, {0, 1, 2, 3});
+    EXPECT_TRUE(empty(call("Fourier", {v, reals({0}), reals({3})})));
+    EXPECT_TRUE(empty(call("Fourier", {v, reals({-1}), reals({3})})));
+    EXPECT_TRUE(empty(call("Fourier", {v, reals({std::nan("")}), reals({3})})));
+    EXPECT_TRUE(empty(call("Fourier", {v, reals({1}), reals({0.9})})));
+    EXPECT_TRUE(empty(call("Fourier", {reals({0, 1, 0}), reals({1}), reals({3})})));
+    EXPECT_TRUE(empty(call("Fourier", {wave({0, 1, 2}, {0, 0, 0}), reals({1}), reals({3})})));
+    EXPECT_EQ(call("Fourier", {v, reals({1}), reals({1e12})}).error,
+              "Too many harmonics (1e+12) in function 'Fourier'");
+}
+
+// ---------------------------------------------------------------- FourierWindow
+
+TEST(FourierWindows, FormulasNamesAndPeriods) {
+    const Reals x{0, 1, 2, 3}, y{2, 2, 2, 2};
+    auto values = [&](const char* name) {
+        return cvtest::realsOf(*call("FourierWindow", {wave(y, x), str(name)}).value);
+    };
+    const double u = 1.0 / 3;  // T = 3
+    EXPECT_NEAR(values("HANNING")[1], 2 * (1 - std::cos(2 * kPi * u)), 1e-15);
+    EXPECT_NEAR(values("hamming")[1], 2 * (1 - 0.8518518518518519 * std::cos(2 * kPi * u)), 1e-15);
+    EXPECT_NEAR(values("blackman")[2],
+                2 * (1 - 1.1904761904761905 * std::cos(4 * kPi * u) + 0.1904761904761905 * std::cos(8 * kPi * u)),
+                1e-14);
+    EXPECT_EQ(values("rectangular"), y);
+    auto o = call("FourierWindow", {wave(y, x, PhysType::Voltage, PhysType::Time)});
+    EXPECT_EQ(cvtest::realsOf(*o.value->ref()), x);
+    EXPECT_EQ(o.value->physType(), PhysType::Voltage);
+    EXPECT_NEAR(cvtest::realsOf(*call("FourierWindow", {wave(y, x), str("hanning"), reals({6})}).value)[3], 2 * 2,
+                1e-15);
+    EXPECT_TRUE(empty(call("FourierWindow", {wave(y, x), str("hanning"), reals({0})})));
+    EXPECT_TRUE(empty(call("FourierWindow", {wave({1}, {5})})));  // one point: no period
+    EXPECT_TRUE(empty(call("FourierWindow", {wave(y, x), str("kaiser")})));
+    EXPECT_TRUE(empty(call("FourierWindow", {reals(y)})));
+}
+
+// ---------------------------------------------------------------- SpectrumUniv
+
+// 1.5 ms of a 1 kHz cosine of amplitude 2 plus 0.5; 1537 points put every
+// point of a 64-point grid over the last millisecond on a sample.
+cv::ValuePtr univWave(double span = 1.5e-3, int n = 1537) {
+    Reals x, y;
+    for (int i = 0; i < n; ++i) {
+        const double t = span * i / (n - 1);
+        x.push_back(t);
+        y.push_back(0.5 + 2 * std::cos(2 * kPi * 1e3 * t));
+    }
+    return wave(y, x, PhysType::Voltage, PhysType::Time);
+}
+
+TEST(SpectrumAnalyser, BadOptionSetsFailWithoutAMessage) {
+    const auto v = univWave();
+    const double nan = std::nan("");
+    for (Reals opts : {Reals{0, 0, 0, 0, 0, 0, 0, 0, 1024, 1, 0, 2e-3, 1e-3},  // start >= stop
+                       Reals{0, 0, 0, 0, 0, 0, 0, 0, 1024, 1, 0, -1e-3, 1e-3},  // negative start
+                       Reals{0, 0, 0, 0, 0, 0, 1, 0},                           // whole cycles, no fundamental
+                       Reals{0, 0, 0, 0, 0, 0, 1, 100},                         // not one whole cycle
+                       Reals{1, 0, 0, 0, 0, 0},                                 // integration, no stop frequency
+                       Reals{1, 0, 0, 0, 5e3, 1e3},                             // start above stop
+                       Reals{0, 0, 0, nan},                                     // NaN anywhere
+                       Reals{0, 0, 0, 0, 0, 0, 0, 0, std::numeric_limits<double>::infinity()}}) {
+        auto o = call("SpectrumUniv", {v, reals(opts)});
+        EXPECT_FALSE(o.ok);
+        EXPECT_EQ(o.error, "Function 'SpectrumUniv' failed");
+    }
+    EXPECT_FALSE(call("SpectrumUniv", {reals({1, 2, 3}), reals({0})}).ok);
+    EXPECT_FALSE(call("SpectrumUniv", {wave({1}, {0}), reals({0})}).ok);
+}
+
+TEST(SpectrumAnalyser, HugePointCountsEndInAMessage) {
+    EXPECT_EQ(call("SpectrumUniv", {univWave(), reals({0, 0, 0, 0, 0, 0, 0, 0, 1e300})}).error,
+              "Too many points (4.61169e+18) for FFT in function 'SpectrumUniv'");
+    // The sampling rule can ask for more than the count given.
+    EXPECT_FALSE(call("SpectrumUniv", {univWave(), reals({0, 0, 0, 0, 0, 1e300})}).ok);
+    EXPECT_EQ(call("SpectrumUniv", {univWave(), reals({1, 0, 0, 1e-300, 0, 1e3})}).error,
+              "Too many frequencies (1e+303) in function 'SpectrumUniv'");
+}
+
+TEST(SpectrumAnalyser, FftMethodPointsBinsAndForms) {
+    const auto v = univWave();
+    // Whole cycles of 1 kHz over 1.5 ms keep the last 1 ms: bins 1 kHz apart,
+    // no window: DC 0.5, 1 kHz amplitude 2.
+    auto o = call("SpectrumUniv", {v, reals({0, 1, 0, 0, 0, 0, 1, 1e3, 64, 1, 1, 0, 0, 0})});
+    ASSERT_TRUE(o.ok) << o.error;
+    auto m = cvtest::realsOf(*o.value);
+    ASSERT_EQ(m.size(), 32u);
+    EXPECT_NEAR(m[0], 0.5, 1e-12);
+    EXPECT_NEAR(m[1], 2.0, 1e-12);
+    EXPECT_NEAR(m[2], 0.0, 1e-12);
+    EXPECT_DOUBLE_EQ(o.value->ref()->realAt(1), 1e3);
+    EXPECT_EQ(o.value->ref()->kind(), cv::Kind::Real);
+    // Stop frequency 3 kHz from 1 kHz: bins 1 ... 3, the first at 1 kHz.
+    o = call("SpectrumUniv", {v, reals({0, 2, 0, 0, 1e3, 3e3, 1, 1e3, 64, 1, 1, 0, 0, 0})});
+    m = cvtest::realsOf(*o.value);
+    ASSERT_EQ(m.size(), 3u);
+    EXPECT_NEAR(m[0], 20 * std::log10(2.0), 1e-10);
+    EXPECT_DOUBLE_EQ(o.value->ref()->realAt(0), 1e3);
+    // Phase of an exactly zero bin is 0; a complex form keeps the values.
+    auto z = call("SpectrumUniv", {wave(Reals(16, 0.0), grid(16, 1)), reals({0, 3, 0, 0, 0, 0, 0, 0, 16})});
+    for (double p : cvtest::realsOf(*z.value)) EXPECT_EQ(p, 0.0);
+    auto c = call("SpectrumUniv", {v, reals({0, 0, 0, 0, 0, 0, 1, 1e3, 64, 1, 1, 0, 0, 0})});
+    EXPECT_EQ(c.value->kind(), cv::Kind::Complex);
+    EXPECT_NEAR(std::abs(c.value->complexAt(1) - C(-2, 0)), 0, 1e-12);  // the window starts at phase pi
+    // The sampling rule raises 16 points to 2^(floor(log2(2 * 1.5e-3 * 1.9e4 + 1)) + 1) = 64,
+    // of which bins 0 ... int(1.9e4 * 1.5e-3 + 1) - 1 are kept.
+    EXPECT_EQ(call("SpectrumUniv", {v, reals({0, 1, 0, 0, 0, 1.9e4, 0, 0, 16})}).value->size(), 29);
+}
+
+TEST(SpectrumAnalyser, IntegrationMethodAgreesWithFourierOnTheCutWaveform) {
+    const auto v = univWave();
+    // Integration over the last whole millisecond, harmonics 0 ... 3 kHz.
+    auto o = call("SpectrumUniv", {v, reals({1, 1, 0, 0, 0, 3e3, 1, 1e3, 0, 1, 1, 0, 0, 0})});
+    ASSERT_TRUE(o.ok) << o.error;
+    auto m = cvtest::realsOf(*o.value);
+    ASSERT_EQ(m.size(), 4u);
+    EXPECT_NEAR(m[0], 0.5, 2e-5);
+    EXPECT_NEAR(m[1], 2.0, 2e-5);
+    EXPECT_NEAR(m[2], 0.0, 2e-5);
+    EXPECT_DOUBLE_EQ(o.value->ref()->realAt(3), 3e3);
+}
+
+TEST(SpectrumAnalyser, TimeLimitEmptiesTheIntegrationSpectrum) {
+    const auto v = univWave(1.0, 400000);
+    auto o = call("SpectrumUniv", {v, reals({1, 1, 0, 1, 0, 2e3, 0, 0, 0, 1, 1, 0, 0, 0, 1e-9})});
+    EXPECT_TRUE(empty(o)) << o.error;
+    o = call("SpectrumUniv", {v, reals({1, 1, 0, 1, 0, 2, 0, 0, 0, 1, 1, 0, 0, 0, 100})});
+    ASSERT_TRUE(o.ok);
+    EXPECT_EQ(o.value->size(), 3);
+}
+
+// ---------------------------------------------------------------- divisions
+
+TEST(SpectraDivisions, EachRunIsTransformedOnItsOwn) {
+    auto v = cvtest::dividedWave({{1, 1, 1, 1}, {2, 0, 2, 0}}, {{0, 1, 2, 3}, {0, 2, 4, 6}});
+    auto o = call("fft", {v, str("none")});
+    ASSERT_TRUE(o.ok) << o.error;
+    ASSERT_EQ(o.value->numDivisions(), 2);
+    EXPECT_NEAR(o.value->complexAt(0).real(), 1.0, 1e-15);
+    EXPECT_NEAR(o.value->complexAt(2).real(), 1.0, 1e-15);
+    EXPECT_NEAR(o.value->complexAt(3).real(), 0.0, 1e-15);
+    auto f = call("Fourier", {v, reals({0.25}), reals({2}), reals({0, 1})});
+    ASSERT_TRUE(f.ok) << f.error;
+    EXPECT_EQ(f.value->numDivisions(), 2);
+}
+
+}  // namespace
