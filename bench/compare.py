@@ -52,8 +52,10 @@ def ac_response(n):
 # ----------------------------------------------------------------- rows
 
 class Row:
-    def __init__(self, name, build, call, peer, peer_name, reads=None):
+    def __init__(self, name, build, call, peer, peer_name, reads=None, sizes=None, label=None):
         self.name = name            # script function
+        self.label = label or name  # as shown in the table
+        self.sizes = sizes          # sizes of its own, instead of the run's
         self.build = build          # n -> dict of arrays
         self.call = call            # dict -> tuple of cvfunc arguments
         self.peer = peer            # dict -> callable doing the peer's work
@@ -134,6 +136,21 @@ def _truncate(d):
     return y[m], x[m]
 
 
+FFT_SIZES = [2**10, 2**16, 2**20]
+
+
+def even_wave(n):
+    x = np.arange(n) * 1e-9
+    return {"y": np.sin(2 * np.pi * 50 * np.arange(n) / n) + 0.01 * RNG.standard_normal(n), "x": x}
+
+
+def _fourier(d, harmonics):
+    """Coefficients of the first harmonics by the trapezoid rule: one pass per harmonic."""
+    y, x = d["y"], d["x"]
+    w = 2 * np.pi * 20 / (x[-1] - x[0])
+    return [np.trapz(y * np.exp(-1j * k * w * x), x) for k in range(harmonics)]
+
+
 def wave_grid(n):
     y, x = waveform(n)
     return {"y": y, "x": x, "grid": np.linspace(x[0], x[-1], n)}
@@ -177,11 +194,24 @@ ROWS = [
     Row("Truncate", wave, lambda d: WAVE(d) + (d["x"][len(d["x"]) // 4], d["x"][3 * len(d["x"]) // 4]),
         lambda d: (lambda: _truncate(d)), "boolean mask", reads=lambda d: 16 * len(d["y"])),
     Row("FIR", one_real(-1, 1), lambda d: A(d) + (cvfunc.Vector(TAPS8),),
-        lambda d: (lambda: np.convolve(d["a"], TAPS8)[: len(d["a"])]), "numpy.convolve, 8 taps"),
+        lambda d: (lambda: np.convolve(d["a"], TAPS8)[: len(d["a"])]), "numpy.convolve, 8 taps", label="FIR 8"),
     Row("IIR", one_real(-1, 1), lambda d: A(d) + (cvfunc.Vector([0.5, 0.3, 0.2]),), lambda d: (lambda: _lfilter(d)),
         "scipy.signal.lfilter, order 2"),
     Row("LPF", wave, lambda d: WAVE(d) + (5e-9,), lambda d: (lambda: _lowpass(d)),
         "scipy.signal.lfilter, order 1"),
+    Row("fft", even_wave, WAVE, lambda d: (lambda: np.fft.fft(d["y"])), "numpy.fft.fft", sizes=FFT_SIZES),
+    Row("fft", even_wave, WAVE, lambda d: (lambda: np.fft.rfft(d["y"])), "numpy.fft.rfft", sizes=FFT_SIZES,
+        label="fft (rfft)"),
+    Row("Spectrum", wave, lambda d: WAVE(d) + (len(d["y"]),),
+        lambda d: (lambda: np.fft.rfft(np.interp(np.linspace(d["x"][0], d["x"][-1], len(d["y"]), endpoint=False),
+                                                  d["x"], d["y"]))),
+        "numpy.interp + rfft", sizes=FFT_SIZES),
+    Row("Fourier", wave, lambda d: WAVE(d) + (20 / (d["x"][-1] - d["x"][0]), 10),
+        lambda d: (lambda: _fourier(d, 10)), "trapezoid per harmonic", sizes=[10**4, 10**6], label="Fourier 10"),
+    Row("Fourier", wave, lambda d: WAVE(d) + (20 / (d["x"][-1] - d["x"][0]), 100),
+        lambda d: (lambda: _fourier(d, 100)), "trapezoid per harmonic", sizes=[10**4, 10**6], label="Fourier 100"),
+    Row("FIR", one_real(-1, 1), lambda d: A(d) + (cvfunc.Vector(TAPS64),),
+        lambda d: (lambda: np.convolve(d["a"], TAPS64)[: len(d["a"])]), "numpy.convolve, 64 taps", label="FIR 64"),
 ]
 
 
@@ -189,12 +219,12 @@ def run(sizes, only=None, out=sys.stdout):
     registered = {r[0].lower() for r in cvfunc.functions()}
     rows = []
     for row in ROWS:
-        if only and row.name not in only:
+        if only and row.name not in only and row.label not in only:
             continue
         if row.name.lower() not in registered:
             print(f"skipping {row.name}: not registered", file=sys.stderr)
             continue
-        for n in sizes:
+        for n in row.sizes or sizes:
             d = row.build(n)
             args = row.call(d)
             t_cv = best_time(lambda: cvfunc.call(row.name, *args))
@@ -207,7 +237,7 @@ def run(sizes, only=None, out=sys.stdout):
                 t_bw = best_time(lambda: np.copyto(dst, src))
             rows.append((row, n, t_cv, t_peer, t_bw))
             bw = f"{t_cv / t_bw:5.2f}" if t_bw else "    -"
-            print(f"{row.name:10s} n={n:>9d}  cvfunc {t_cv * 1e3:9.3f} ms  {row.peer_name} {t_peer * 1e3:9.3f} ms"
+            print(f"{row.label:10s} n={n:>9d}  cvfunc {t_cv * 1e3:9.3f} ms  {row.peer_name} {t_peer * 1e3:9.3f} ms"
                   f"  peer/cvfunc {t_peer / t_cv:6.2f}  cvfunc/copy {bw}", file=sys.stderr)
     return rows
 
@@ -217,7 +247,7 @@ def markdown(rows):
              "|---|---:|---:|---:|---|---:|---:|---:|---:|"]
     for row, n, t_cv, t_peer, t_bw in rows:
         bw = f"{t_cv / t_bw:.2f}" if t_bw else ""
-        lines.append(f"| `{row.name}` | {n:.0e} | {fmt(t_cv)} | {t_cv / n * 1e9:.2f} | {row.peer_name} | "
+        lines.append(f"| `{row.label}` | {n:.0e} | {fmt(t_cv)} | {t_cv / n * 1e9:.2f} | {row.peer_name} | "
                      f"{fmt(t_peer)} | {t_peer / n * 1e9:.2f} | {t_peer / t_cv:.2f} | {bw} |")
     return "\n".join(lines)
 
