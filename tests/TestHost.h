@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <complex>
 #include <string>
 #include <vector>
 
@@ -30,6 +31,8 @@ inline Outcome call(const std::string& name, std::vector<cv::ValuePtr> args) {
 }
 
 inline cv::ValuePtr reals(std::vector<double> v) { return cv::Value::reals(v); }
+inline cv::ValuePtr complexes(std::vector<cv::cplx> v) { return cv::Value::complexes(v); }
+inline cv::ValuePtr strings(std::vector<std::string> v) { return cv::Value::strings(v); }
 
 // A waveform: values y against the x-values of its reference.
 inline cv::ValuePtr wave(const std::vector<double>& y, const std::vector<double>& x,
@@ -44,7 +47,8 @@ inline cv::ValuePtr wave(const std::vector<double>& y, const std::vector<double>
 
 // One waveform of several divisions (runs), each with its own x-values.
 inline cv::ValuePtr dividedWave(const std::vector<std::vector<double>>& ys,
-                                const std::vector<std::vector<double>>& xs) {
+                                const std::vector<std::vector<double>>& xs, PhysType py = PhysType::None,
+                                PhysType px = PhysType::None) {
     std::vector<int64_t> lengths;
     for (const auto& y : ys) lengths.push_back(int64_t(y.size()));
     auto v = cv::Value::makeDivided(cv::Kind::Real, lengths);
@@ -55,6 +59,8 @@ inline cv::ValuePtr dividedWave(const std::vector<std::vector<double>>& ys,
         pr = std::copy(xs[d].begin(), xs[d].end(), pr);
     }
     v->setRef(r);
+    v->setPhysType(py);
+    v->setRefPhysType(px);
     return v;
 }
 
@@ -62,6 +68,36 @@ inline std::vector<double> realsOf(const cv::Value& v) {
     std::vector<double> out;
     for (int64_t i = 0; i < v.size(); ++i) out.push_back(v.realAt(i));
     return out;
+}
+inline std::vector<cv::cplx> complexesOf(const cv::Value& v) {
+    std::vector<cv::cplx> out;
+    for (int64_t i = 0; i < v.size(); ++i) out.push_back(v.complexAt(i));
+    return out;
+}
+inline std::vector<std::string> stringsOf(const cv::Value& v) {
+    std::vector<std::string> out;
+    for (int64_t i = 0; i < v.size(); ++i) out.emplace_back(v.stringAt(i));
+    return out;
+}
+
+// The x-values of a result (empty when it failed or has none).
+inline std::vector<double> refOf(const Outcome& o) {
+    return o.ok && o.value->ref() ? realsOf(*o.value->ref()) : std::vector<double>{};
+}
+
+// A measurement that succeeded but found nothing.
+inline bool noResult(const Outcome& o) { return o.ok && o.value->kind() == cv::Kind::None; }
+
+// The real values of a call that must succeed.
+inline std::vector<double> values(const std::string& name, std::vector<cv::ValuePtr> args) {
+    auto o = call(name, std::move(args));
+    EXPECT_TRUE(o.ok) << name << ": " << o.error;
+    return o.ok ? realsOf(*o.value) : std::vector<double>{};
+}
+
+inline void expectNear(const std::vector<double>& got, const std::vector<double>& want, double tol = 1e-12) {
+    ASSERT_EQ(got.size(), want.size());
+    for (size_t i = 0; i < got.size(); ++i) EXPECT_NEAR(got[i], want[i], tol) << "at " << i;
 }
 
 }  // namespace cvtest

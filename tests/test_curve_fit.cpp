@@ -14,12 +14,7 @@ namespace {
 using Reals = std::vector<double>;
 
 cv::ValuePtr curve(const Reals& y, const Reals& x, PhysType py = PhysType::None) {
-    auto v = cv::Value::make(cv::Kind::Real, int64_t(y.size()));
-    std::copy(y.begin(), y.end(), static_cast<double*>(v->mutableData()));
-    v->setRef(reals(x));
-    v->setPhysType(py);
-    v->setRefPhysType(PhysType::Frequency);
-    return v;
+    return cvtest::wave(y, x, py, PhysType::Frequency);
 }
 
 double measure(const std::string& name, std::vector<cv::ValuePtr> args) {
@@ -30,8 +25,7 @@ double measure(const std::string& name, std::vector<cv::ValuePtr> args) {
 }
 
 bool noResult(const std::string& name, std::vector<cv::ValuePtr> args) {
-    auto o = call(name, std::move(args));
-    return o.ok && o.value->kind() == cv::Kind::None;
+    return cvtest::noResult(call(name, std::move(args)));
 }
 
 const Reals kX{1, 2, 4, 8, 16};

@@ -36,39 +36,6 @@ public:
     }
 };
 
-// The probe rewriting of ParseProbeExpression: V(n) -> (n), V(p, q) -> (p-q),
-// I(x) -> x#p, collecting the names without repeats.
-class ProbeRewriter : public VecSubstExpressionObject {
-public:
-    std::vector<std::string> nodes, currents;
-
-    bool substituteFunction(const YString& name, const std::vector<YString>& args, YString& replacement) override {
-        if (name == "V" && args.size() == 1) {
-            add(nodes, args[0]);
-            replacement = "(" + args[0].str() + ")";
-        } else if (name == "V" && args.size() == 2) {
-            add(nodes, args[0]);
-            add(nodes, args[1]);
-            replacement = "(" + args[0].str() + "-" + args[1].str() + ")";
-        } else if (name == "I" && args.size() == 1) {
-            add(currents, args[0]);
-            replacement = args[0].str() + "#p";
-        } else {
-            std::string s = name.str() + "(";
-            for (size_t i = 0; i < args.size(); ++i) s += (i ? ", " : "") + args[i].str();
-            replacement = s + ")";
-        }
-        return true;
-    }
-
-private:
-    static void add(std::vector<std::string>& list, const YString& name) {
-        for (const std::string& n : list)
-            if (n == name.str()) return;
-        list.push_back(name.str());
-    }
-};
-
 std::string substituted(const char* expression, VecSubstExpressionObject& hooks) {
     YString result, error;
     EXPECT_TRUE(vec_SubstituteExpression(expression, hooks, result, &error)) << error.c_str();
@@ -80,44 +47,22 @@ std::string substituted(const char* expression, VecSubstExpressionObject& hooks)
 
 // --- names -----------------------------------------------------------------
 
-TEST(ExprSubstNames, TableNamesAreReplacedOthersKept) {
+TEST(ExprSubstNames, OnlyNamesInTheTableAreReplacedVerbatim) {
     NameTable hooks;
-    hooks.table = {{"a", "1"}, {"gain", "(2*k)"}};
+    hooks.table = {{"a", "1"}, {"gain", "(2*k)"}, {"y", "Y"}, {"s", "p+q"}};
     EXPECT_EQ(substituted("a + b*A", hooks), "1+b*1");
     EXPECT_EQ(substituted("Gain^2 & 'a'", hooks), "(2*k)^2&'a'") << "strings are not names";
-    EXPECT_EQ(substituted("x", hooks), "x");
-}
-
-TEST(ExprSubstNames, OnlyNamesAreOffered) {
-    NameTable hooks;
-    hooks.table = {{"y", "Y"}};
+    EXPECT_EQ(substituted("s*2", hooks), "p+q*2") << "the hook parenthesises, not the substituter";
+    hooks.namesOffered.clear();
     EXPECT_EQ(substituted("x = f(y, v[i]) + 3", hooks), "x = f(Y, v[i])+3");
     // Neither the assignment target nor the called function is a name here.
     EXPECT_EQ(hooks.namesOffered, (std::vector<std::string>{"y", "v", "i"}));
 }
 
-TEST(ExprSubstNames, ReplacementIsVerbatim) {
-    NameTable hooks;
-    hooks.table = {{"a", "p+q"}};
-    EXPECT_EQ(substituted("a*2", hooks), "p+q*2") << "the hook parenthesises, not the substituter";
-}
-
 // --- functions ---------------------------------------------------------------
 
-TEST(ExprSubstFunctions, ProbeCallsAreRewritten) {
-    ProbeRewriter hooks;
-    EXPECT_EQ(substituted("V(a)+V(b,c)*V(a)-I(R1)", hooks), "(a)+(b-c)*(a)-R1#p");
-    EXPECT_EQ(hooks.nodes, (std::vector<std::string>{"a", "b", "c"}));
-    EXPECT_EQ(hooks.currents, (std::vector<std::string>{"R1"}));
-}
-
-TEST(ExprSubstFunctions, OtherCallsAreRebuiltWithTheirSubstitutedArguments) {
-    ProbeRewriter hooks;
-    EXPECT_EQ(substituted("max(V(out), V(a, b, c), I())", hooks), "max((out), V(a, b, c), I())");
-    EXPECT_EQ(substituted("db(V(X1.out)/V(in))", hooks), "db((X1.out)/(in))");
-    EXPECT_EQ(hooks.nodes, (std::vector<std::string>{"out", "X1.out", "in"}));
-}
-
+// The probe rewriting built on these hooks is tested through
+// ParseProbeExpression and SubstProbeExpression.
 TEST(ExprSubstFunctions, ArgumentsBeforeTheirCallOperatorsNever) {
     NameTable hooks;
     hooks.table = {{"n", "N1"}};
@@ -139,14 +84,10 @@ TEST(ExprSubstFunctions, ReplacedCallsReachTheOuterCall) {
     EXPECT_EQ(hooks.seen, (std::vector<std::string>{"g:1", "f:G", "f:2"}));
 }
 
-TEST(ExprSubstFunctions, DefaultHooksOnlyReprint) {
+TEST(ExprSubstFunctions, DefaultHooksReprintAndSyntaxErrorsLeaveTheExpression) {
     VecSubstExpressionObject hooks;
     EXPECT_EQ(substituted("  a+( b ) ;\n x=[1,2]", hooks), "a+b; x = [1, 2]");
     EXPECT_EQ(substituted("", hooks), "");
-}
-
-TEST(ExprSubstFunctions, SyntaxErrorLeavesTheExpression) {
-    VecSubstExpressionObject hooks;
     YString result = "stale", error;
     EXPECT_FALSE(vec_SubstituteExpression("V(a) +", hooks, result, &error));
     EXPECT_EQ(result.str(), "V(a) +");
@@ -191,44 +132,28 @@ std::string resolve(TemplateObject& t, const char* text, bool expectFailed = fal
 
 }  // namespace
 
-TEST(ExprTemplate, KeywordsAreReplaced) {
+TEST(ExprTemplate, KeywordsNestedInnerFirstAndEscapedBraces) {
     Keywords t;
-    t.table = {{"name", "R1"}, {"value", "1k"}};
-    EXPECT_EQ(resolve(t, "{name} = {value}"), "R1 = 1k");
-    EXPECT_EQ(resolve(t, "{ name }"), "R1") << "the keyword is trimmed";
-    EXPECT_EQ(resolve(t, "no braces"), "no braces");
-    EXPECT_EQ(resolve(t, ""), "");
-    EXPECT_EQ(t.context().str(), "ctx");
-}
-
-TEST(ExprTemplate, NestedBracesResolveInnerFirst) {
-    Keywords t;
-    t.table = {{"n", "1"}, {"V1", "out"}, {"k", "n"}};
-    EXPECT_EQ(resolve(t, "x{V{n}}y"), "xouty");
-    EXPECT_EQ(resolve(t, "{V{{k}}}"), "out");
+    t.table = {{"name", "R1"}, {"value", "1k"}, {"n", "1"}, {"V1", "out"}, {"k", "n"}, {"a", "A"}, {"{a}", "braced"}};
+    const std::pair<const char*, const char*> cases[] = {
+        {"{name} = {value}", "R1 = 1k"}, {"{ name }", "R1"}, {"no braces", "no braces"}, {"", ""},
+        {"x{V{n}}y", "xouty"}, {"\\{a\\} {a}", "{a} A"}, {"C:\\dir\\{a\\}", "C:\\dir{a}"},
+        // Escapes inside a braced text reach the lookup; other backslashes are copied.
+        {"{\\{a\\}}", "braced"}, {"C:\\dir\\ {a}", "C:\\dir\\ A"}, {"{V{{k}}}", "out"}};
+    for (auto [text, expected] : cases) EXPECT_EQ(resolve(t, text), expected) << text;
     EXPECT_EQ(t.looked.back(), "V1");
-}
-
-TEST(ExprTemplate, EscapedBracesAreLiteral) {
-    Keywords t;
-    t.table = {{"a", "A"}, {"{a}", "braced"}};
-    EXPECT_EQ(resolve(t, "\\{a\\} {a}"), "{a} A");
-    EXPECT_EQ(resolve(t, "{\\{a\\}}"), "braced") << "escapes inside a braced text reach the lookup";
-    EXPECT_EQ(resolve(t, "C:\\dir\\{a\\}"), "C:\\dir{a}");
-    EXPECT_EQ(resolve(t, "C:\\dir\\ {a}"), "C:\\dir\\ A") << "other backslashes are copied";
+    EXPECT_EQ(t.context().str(), "ctx");
 }
 
 TEST(ExprTemplate, FailuresKeepTheTextAndResolveTheRest) {
     Keywords t;
     t.table = {{"a", "A"}, {"n", "1"}};
-    EXPECT_EQ(resolve(t, "{unknown} {a}", true), "{unknown} A");
-    EXPECT_EQ(resolve(t, "{foo{n}} {a}", true), "{foo{n}} A") << "kept exactly as written";
-    EXPECT_EQ(resolve(t, "{a", true), "{a");
-    EXPECT_EQ(resolve(t, "a}", true), "a}");
-    EXPECT_EQ(resolve(t, "{x{a}", true), "{xA") << "only the brace without partner is literal";
-    EXPECT_EQ(resolve(t, "}{a}{", true), "}A{");
-    EXPECT_EQ(resolve(t, "{}", true), "{}");
-    EXPECT_EQ(resolve(t, "{\\}", true), "{}") << "an escaped brace is no partner";
+    // Kept exactly as written; only a brace without partner is literal, and
+    // an escaped brace is no partner.
+    const std::pair<const char*, const char*> cases[] = {
+        {"{unknown} {a}", "{unknown} A"}, {"{foo{n}} {a}", "{foo{n}} A"}, {"{a", "{a"}, {"a}", "a}"},
+        {"{x{a}", "{xA"}, {"}{a}{", "}A{"}, {"{}", "{}"}, {"{\\}", "{}"}};
+    for (auto [text, expected] : cases) EXPECT_EQ(resolve(t, text, true), expected) << text;
 }
 
 TEST(ExprTemplate, ExpressionsGoToTheInstalledEvaluator) {
@@ -249,28 +174,23 @@ TEST(ExprTemplate, ExpressionsGoToTheInstalledEvaluator) {
     EXPECT_EQ(t.lastError().str(), "no expression evaluator is installed");
 }
 
-TEST(ExprTemplate, KeywordsWinOverExpressions) {
+TEST(ExprTemplate, KeywordsWinOverExpressionsAndAThrowingEvaluatorIsAFailure) {
     Keywords t;
     t.table = {{"x", "keyword"}};
-    EvaluatorScope scope([](const YString&, YString& value, YString&) { value = "expression"; return true; });
-    EXPECT_EQ(resolve(t, "{x} {y}"), "keyword expression");
-}
-
-TEST(ExprTemplate, ThrowingEvaluatorIsAFailure) {
+    {
+        EvaluatorScope scope([](const YString& e, YString& value, YString&) {
+            value = "<" + e.str() + ">";
+            return true;
+        });
+        EXPECT_EQ(resolve(t, "{x} {y}"), "keyword <y>");
+        // ee(e) resolves "{" + e + "}" with a plain TemplateObject.
+        TemplateObject plain;
+        EXPECT_EQ(resolve(plain, "{sin(0)}"), "<sin(0)>");
+    }
     TemplateObject plain;
     EvaluatorScope scope([](const YString&, YString&, YString&) -> bool { throw std::runtime_error("boom"); });
     EXPECT_EQ(resolve(plain, "[{1/0}]", true), "[{1/0}]");
     EXPECT_EQ(plain.lastError().str(), "boom");
-}
-
-TEST(ExprTemplate, PlainObjectEvaluatesLikeEe) {
-    // ee(e) resolves "{" + e + "}" with a plain TemplateObject.
-    TemplateObject plain;
-    EvaluatorScope scope([](const YString& e, YString& value, YString&) {
-        value = "<" + e.str() + ">";
-        return true;
-    });
-    EXPECT_EQ(resolve(plain, "{sin(0)}"), "<sin(0)>");
 }
 
 TEST(ExprTemplate, DeepNestingNeedsNoStack) {

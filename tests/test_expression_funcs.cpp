@@ -5,28 +5,22 @@
 using cvtest::call;
 using cvtest::reals;
 using cvtest::realsOf;
+using cvtest::stringsOf;
 
 namespace {
 
+using Texts = std::vector<std::string>;
+
 cv::ValuePtr strs(std::vector<std::string> v) { return cv::Value::strings(v); }
 
-std::vector<std::string> stringsOf(const cv::Value& v) {
-    std::vector<std::string> out;
-    for (int64_t i = 0; i < v.size(); ++i) out.emplace_back(v.stringAt(i));
-    return out;
-}
-
 cv::ValuePtr waveform(std::vector<double> y, std::vector<double> x) {
-    auto v = cv::Value::reals(y)->shallowCopy();
-    auto r = cv::Value::reals(x)->shallowCopy();
-    v->setRef(r);
-    v->setRefPhysType(PhysType::Time);
+    auto v = cvtest::wave(y, x, PhysType::None, PhysType::Time)->shallowCopy();
     v->setRefName("time");
     return v;
 }
 
 TEST(Conditional, IffPicksOneElementOfTheChosenArgument) {
-    EXPECT_EQ(stringsOf(*call("Iff", {reals({0}), strs({"a"}), strs({"b"})}).value), std::vector<std::string>{"b"});
+    EXPECT_EQ(stringsOf(*call("Iff", {reals({0}), strs({"a"}), strs({"b"})}).value), Texts{"b"});
     EXPECT_EQ(realsOf(*call("Iff", {reals({2}), reals({1, 2}), reals({3})}).value), std::vector<double>{1});
     auto c = call("Iff", {reals({1}), cv::Value::complex({1, 2}), cv::Value::complex({3, 4})});
     ASSERT_TRUE(c.ok);
@@ -46,7 +40,7 @@ TEST(Conditional, IffVSelectsElementwiseAndKeepsTheFirstChoicesReference) {
     EXPECT_EQ(r.value->refName(), "time");
     // A single condition applies to all elements.
     EXPECT_EQ(stringsOf(*call("IffV", {reals({0}), strs({"a", "b"}), strs({"c", "d"})}).value),
-              (std::vector<std::string>{"c", "d"}));
+              (Texts{"c", "d"}));
 }
 
 TEST(Conditional, MismatchedKindsAndLengthsAreRefused) {
@@ -61,27 +55,17 @@ TEST(Conditional, MismatchedKindsAndLengthsAreRefused) {
     EXPECT_EQ(call("IffV", {reals({}), reals({1}), reals({2})}).error, lengths);
 }
 
-TEST(BitFields, FieldTakesBitsInEitherOrder) {
-    auto field = [](double v, double p, double q) {
-        auto r = call("Field", {reals({v}), reals({p}), reals({q})});
-        EXPECT_TRUE(r.ok);
-        return r.value->integers()[0];
-    };
-    EXPECT_EQ(field(240, 7, 4), 15);
-    EXPECT_EQ(field(240, 4, 7), 15);
-    EXPECT_EQ(field(240.9, 7, 0), 240);
-    EXPECT_EQ(field(-1, 31, 0), -1);  // all 32 bits of a negative word
-    EXPECT_EQ(field(-1, 31, 31), 1);
-}
-
-TEST(BitFields, PositionsOutsideTheWordReadAsZeroBits) {
-    auto field = [](double v, double p, double q) { return call("Field", {reals({v}), reals({p}), reals({q})}).value->integers()[0]; };
-    EXPECT_EQ(field(255, 40, 32), 0);
-    EXPECT_EQ(field(255, -1, -8), 0);
-    EXPECT_EQ(field(255, 40, 4), 15);   // bits 4..7 set, 8..40 clear
-    EXPECT_EQ(field(255, 2, -3), 56);   // bits 0..2 moved up past three zero bits
-    EXPECT_EQ(field(NAN, 7, 0), 0);
-    EXPECT_EQ(field(1e300, 1e300, -1e300), 0);
+TEST(BitFields, FieldTakesBitsInEitherOrderAndPositionsOutsideTheWordReadAsZero) {
+    // -1 from bit 31 to 0: all 32 bits of a negative word; 255 from 40 to 4:
+    // bits 4..7 set, 8..40 clear; from 2 to -3: bits 0..2 moved up past three zero bits.
+    const double cases[][4] = {{240, 7, 4, 15},   {240, 4, 7, 15},   {240.9, 7, 0, 240}, {-1, 31, 0, -1},
+                               {-1, 31, 31, 1},   {255, 40, 32, 0},  {255, -1, -8, 0},   {255, 40, 4, 15},
+                               {255, 2, -3, 56},  {NAN, 7, 0, 0},    {1e300, 1e300, -1e300, 0}};
+    for (const auto& c : cases) {
+        auto r = call("Field", {reals({c[0]}), reals({c[1]}), reals({c[2]})});
+        ASSERT_TRUE(r.ok) << r.error;
+        EXPECT_EQ(r.value->integers()[0], c[3]) << c[0] << " from " << c[1] << " to " << c[2];
+    }
 }
 
 TEST(BitFields, FieldVIsElementwiseAndNeverReadsPastShortBitVectors) {
@@ -102,42 +86,42 @@ TEST(Sequences, EvGivesTheLastArgumentWithItsReference) {
     auto r = call("ev", {reals({1}), waveform({5, 6}, {0, 1})});
     ASSERT_TRUE(r.value->ref());
     EXPECT_EQ(r.value->refName(), "time");
-    EXPECT_EQ(stringsOf(*call("ev", {strs({"a"}), strs({"b"})}).value), std::vector<std::string>{"b"});
+    EXPECT_EQ(stringsOf(*call("ev", {strs({"a"}), strs({"b"})}).value), Texts{"b"});
 }
 
 TEST(Templates, EeEvaluatesOrFallsBack) {
-    EXPECT_EQ(stringsOf(*call("ee", {strs({"ev(1, 2)"})}).value), std::vector<std::string>{"2"});
+    EXPECT_EQ(stringsOf(*call("ee", {strs({"ev(1, 2)"})}).value), Texts{"2"});
     EXPECT_EQ(stringsOf(*call("ee", {strs({"1+"}), strs({"fallback"})}).value),
-              std::vector<std::string>{"fallback"});
+              Texts{"fallback"});
     auto noFallback = call("ee", {strs({"1+"})});
     EXPECT_TRUE(noFallback.ok);
-    EXPECT_EQ(stringsOf(*noFallback.value), std::vector<std::string>{"{1+}"});
+    EXPECT_EQ(stringsOf(*noFallback.value), Texts{"{1+}"});
 }
 
 TEST(Templates, ResolveTemplateLooksKeywordsUpIgnoringCase) {
     for (const char* f : {"ResolveTemplate", "rt"}) {
         EXPECT_EQ(stringsOf(*call(f, {strs({"x={a}, y={B}"}), strs({"A", "b", "extra"}), strs({"1", "2"})}).value),
-                  std::vector<std::string>{"x=1, y=2"});
+                  Texts{"x=1, y=2"});
         EXPECT_EQ(stringsOf(*call(f, {strs({"{extra}"}), strs({"A", "extra"}), strs({"1"}), strs({"fb"})}).value),
-                  std::vector<std::string>{"fb"});
+                  Texts{"fb"});
     }
 }
 
 TEST(ProbeExpressions, SubstitutionReplacesKnownNamesOnly) {
     EXPECT_EQ(stringsOf(*call("SubstProbeExpression", {strs({"a+b*2"}), strs({"A"}), strs({"q"})}).value),
-              std::vector<std::string>{"q+b*2"});
+              Texts{"q+b*2"});
     // An expression that does not parse comes back unchanged.
     EXPECT_EQ(stringsOf(*call("SubstProbeExpression", {strs({"a+"}), strs({"a"}), strs({"q"})}).value),
-              std::vector<std::string>{"a+"});
+              Texts{"a+"});
 }
 
 TEST(ProbeExpressions, ParseRewritesProbesAndListsNamesOnce) {
     auto r = call("ParseProbeExpression", {strs({"V(a) + V(b,c) * v(A) - I(R1) + max(V(c), 2)"})});
     ASSERT_TRUE(r.ok);
-    EXPECT_EQ(stringsOf(*r.value), (std::vector<std::string>{"(a)+(b-c)*(A)-R1#p+max((c), 2)", "3", "1", "a", "b",
+    EXPECT_EQ(stringsOf(*r.value), (Texts{"(a)+(b-c)*(A)-R1#p+max((c), 2)", "3", "1", "a", "b",
                                                                "c", "R1"}));
     EXPECT_EQ(stringsOf(*call("ParseProbeExpression", {strs({"V(a,b,c)"})}).value),
-              (std::vector<std::string>{"V(a, b, c)", "0", "0"}));
+              (Texts{"V(a, b, c)", "0", "0"}));
 }
 
 }  // namespace

@@ -3,6 +3,7 @@
 #include <cfloat>
 #include <cmath>
 #include <random>
+#include <tuple>
 
 #include "TestHost.h"
 
@@ -10,6 +11,7 @@ using cvtest::call;
 using cvtest::reals;
 using cvtest::realsOf;
 using cvtest::wave;
+using cvtest::expectNear;
 
 namespace {
 
@@ -70,22 +72,17 @@ Points bruteForcePeaks(const Reals& x, const Reals& y, bool lower, bool endpoint
     return p;
 }
 
-void expectNear(const Reals& got, const Reals& want, double tol = 1e-12) {
-    ASSERT_EQ(got.size(), want.size());
-    for (size_t i = 0; i < got.size(); ++i) EXPECT_NEAR(got[i], want[i], tol) << "at " << i;
-}
-
-TEST(PeakSearch, SampledSinePeaksAtTheParabolaVertexSortedByValue) {
+// Vertices of sampled sines and the orders of the results are checked against
+// the analytic peaks in the Python peer tests.
+TEST(PeakSearch, NoInterpKeepsThePeaksOnTheirSamples) {
     Reals x = steps(40, 0.1), y;
     for (double t : x) y.push_back(std::sin(2 * M_PI * t + 0.3) * (1 + 0.1 * t));
-    Points p = peaksOf("Maxima", {wave(y, x), reals({}), cv::Value::string("noendpts")});
-    ASSERT_EQ(p.x.size(), 4u);
-    for (size_t i = 0; i + 1 < p.y.size(); ++i) EXPECT_GT(p.y[i], p.y[i + 1]);
-    for (double px : p.x) EXPECT_GT(std::fabs(px * 10 - std::round(px * 10)), 1e-3);  // not on a sample
-    Points inOrder = peaksOf("Maxima", {wave(y, x), reals({}), cv::Value::string("XSORT")});
-    for (size_t i = 0; i + 1 < inOrder.x.size(); ++i) EXPECT_LT(inOrder.x[i], inOrder.x[i + 1]);
-    Points onSamples = peaksOf("Maxima", {wave(y, x), reals({}), cv::Value::string("nointerp")});
-    for (double px : onSamples.x) EXPECT_NEAR(px * 10, std::round(px * 10), 1e-9);
+    Points p = peaksOf("Maxima", {wave(y, x), reals({}), cv::Value::string("NoInterp")});
+    ASSERT_EQ(p.x.size(), 5u);  // four inside, one at the end
+    for (size_t i = 0; i < p.x.size(); ++i) {
+        EXPECT_NEAR(p.x[i] * 10, std::round(p.x[i] * 10), 1e-9);
+        EXPECT_EQ(p.y[i], y[size_t(std::lround(p.x[i] * 10))]);
+    }
 }
 
 TEST(PeakSearch, EndPointsFlatsAndConstantData) {
@@ -94,16 +91,15 @@ TEST(PeakSearch, EndPointsFlatsAndConstantData) {
     EXPECT_EQ(p.y, Reals{3});
     EXPECT_TRUE(peaksOf("Maxima", {wave({3, 2, 1}, {0, 1, 2}), reals({}), cv::Value::string("noendpts")}).x.empty());
     EXPECT_EQ(peaksOf("Minima", {wave({3, 2, 1}, {0, 1, 2})}).x, Reals{2});
-    // A flat top is reported once, at its middle, with its own value.
+    // A flat top is reported once, at its middle, with its own value, also
+    // when it is two samples long and ends the data.
     p = peaksOf("Maxima", {wave({0, 1, 2, 2, 2, 1}, steps(6))});
     EXPECT_EQ(p.x, Reals{3});
     EXPECT_EQ(p.y, Reals{2});
-    // ... also when it is two samples long and ends the data.
     EXPECT_EQ(peaksOf("Maxima", {wave({0, 1, 2, 2}, steps(4))}).x, Reals{2.5});
     // Constant data has no peak; fewer than two points have none.
-    EXPECT_TRUE(peaksOf("Maxima", {wave({5, 5, 5}, steps(3))}).x.empty());
-    EXPECT_TRUE(peaksOf("Minima", {wave({5}, {0})}).x.empty());
-    EXPECT_TRUE(peaksOf("Maxima", {wave({}, {})}).x.empty());
+    for (auto w : {wave({5, 5, 5}, steps(3)), wave({5}, {0}), wave({}, {})})
+        EXPECT_TRUE(peaksOf("Maxima", {w}).x.empty());
 }
 
 TEST(PeakSearch, LimitsSpacingAndFallingX) {
@@ -159,12 +155,7 @@ TEST(PeakSearch, ReferenceTypesDivisionsAndMissingReference) {
     EXPECT_EQ(o.value->physType(), PhysType::Voltage);
     EXPECT_EQ(o.value->refPhysType(), PhysType::Time);
 
-    auto divided = cv::Value::makeDivided(cv::Kind::Real, std::vector<int64_t>{3, 4});
-    auto ref = cv::Value::makeDivided(cv::Kind::Real, std::vector<int64_t>{3, 4});
-    Reals ys{0, 1, 0, 0, 2, 3, 0}, xs{0, 1, 2, 0, 1, 2, 3};
-    std::copy(ys.begin(), ys.end(), static_cast<double*>(divided->mutableData()));
-    std::copy(xs.begin(), xs.end(), static_cast<double*>(ref->mutableData()));
-    divided->setRef(ref);
+    auto divided = cvtest::dividedWave({{0, 1, 0}, {0, 2, 3, 0}}, {{0, 1, 2}, {0, 1, 2, 3}});
     o = call("Maxima", {divided, reals({}), cv::Value::string("nointerp")});
     ASSERT_TRUE(o.ok) << o.error;
     EXPECT_EQ(o.value->numDivisions(), 2);
@@ -226,9 +217,7 @@ TEST(WindowExtreme, LongDataAndOneValuePerDivision) {
         auto o = call("Maximum", {w, reals({double(lo)}), reals({double(hi)})});
         EXPECT_EQ(realsOf(*o.value->ref()), Reals{double(best)});
     }
-    auto divided = cv::Value::makeDivided(cv::Kind::Real, std::vector<int64_t>{2, 2, 2});
-    Reals vals{1, 2, 7, 3, -1, 0};
-    std::copy(vals.begin(), vals.end(), static_cast<double*>(divided->mutableData()));
+    auto divided = cvtest::dividedWave({{1, 2}, {7, 3}, {-1, 0}}, {{0, 1}, {0, 1}, {0, 1}});
     EXPECT_EQ(realsOf(*call("Maximum", {divided}).value), (Reals{2, 7, 0}));
 }
 
@@ -238,22 +227,16 @@ TEST(LocateAndWholeVectorTests, PositionsAndTruthValues) {
         EXPECT_TRUE(o.ok);
         return o.value->kind() == cv::Kind::None ? Reals{} : realsOf(*o.value);
     };
-    EXPECT_EQ(locate({1, 2, 3, 4}, 2.5), Reals{1});
-    EXPECT_EQ(locate({1, 2, 3, 4}, 0.5), Reals{-1});
-    EXPECT_EQ(locate({1, 2, 3, 4}, 4), Reals{3});
-    EXPECT_EQ(locate({1, 2, 2, 3}, 2), Reals{2});
-    EXPECT_EQ(locate({4, 3, 2, 1}, 2.5), Reals{1});
-    EXPECT_EQ(locate({4, 3, 2, 1}, 0), Reals{3});
-    EXPECT_EQ(locate({7}, 100), Reals{0});
-    EXPECT_EQ(locate({}, 1), Reals{});
-    EXPECT_EQ(locate({1, 2}, NAN), Reals{});
+    const std::tuple<Reals, double, Reals> cases[] = {
+        {{1, 2, 3, 4}, 2.5, {1}}, {{1, 2, 3, 4}, 0.5, {-1}}, {{1, 2, 3, 4}, 4, {3}}, {{1, 2, 2, 3}, 2, {2}},
+        {{4, 3, 2, 1}, 2.5, {1}}, {{4, 3, 2, 1}, 0, {3}},    {{7}, 100, {0}},         {Reals{}, 1, Reals{}},
+        {{1, 2}, NAN, {}}};
+    for (const auto& [v, value, want] : cases) EXPECT_EQ(locate(v, value), want) << value;
 
     auto truth = [](const char* f, const Reals& v) { return call(f, {reals(v)}).value->bools()[0]; };
-    EXPECT_TRUE(truth("Zeros", {}));
-    EXPECT_TRUE(truth("Ones", {}));
-    EXPECT_TRUE(truth("Zeros", {0, -0.0}));
+    EXPECT_TRUE(truth("Zeros", {}) && truth("Ones", {}));
+    EXPECT_TRUE(truth("Zeros", {0, -0.0}) && truth("Ones", Reals(1000, 1.0)));
     EXPECT_FALSE(truth("Zeros", {0, NAN}));
-    EXPECT_TRUE(truth("Ones", Reals(1000, 1.0)));
     EXPECT_FALSE(truth("Ones", {1, 1, 1.0000001}));
 }
 

@@ -26,60 +26,33 @@ Finds search(const std::vector<double>& returned, const std::vector<double>& sea
     return f;
 }
 
-TEST(CrossingSearch, LinearCrossingsInOrderFoundWithLeftIndices) {
+// What the script functions make of the finds is tested through XFromY and
+// YFromX; here, the indices and the search on uneven, falling data.
+TEST(CrossingSearch, FindsInOrderWithLeftIndicesAndSkipsNaN) {
     std::vector<double> x{0, 1, 2, 3, 4}, y{0, 2, 0, 2, 0};
     Finds f = search(x, y, 1.0, true);
     EXPECT_EQ(f.values, (std::vector<double>{0.5, 1.5, 2.5, 3.5}));
     EXPECT_EQ(f.indices, (std::vector<int64_t>{0, 1, 2, 3}));
-    EXPECT_EQ(search(x, y, 1.0, true, 1, 1).values, (std::vector<double>{0.5, 2.5}));
-    EXPECT_EQ(search(x, y, 1.0, true, 1, -1).values, (std::vector<double>{1.5, 3.5}));
-    EXPECT_TRUE(search(x, y, 5.0, true).values.empty());
-}
-
-TEST(CrossingSearch, ExactHitsAndFlatRunsCountOnce) {
-    std::vector<double> x{0, 1, 2, 3, 4, 5, 6};
+    EXPECT_EQ(search(x, y, 1.0, true, 1, -1).indices, (std::vector<int64_t>{1, 3}));
     // Through the level on a sample, then a flat run at the level, then a touch.
-    std::vector<double> y{0, 1, 2, 1, 1, 0, 1};
-    Finds all = search(x, y, 1.0, true);
-    EXPECT_EQ(all.values, (std::vector<double>{1, 3, 6}));
-    EXPECT_EQ(all.indices, (std::vector<int64_t>{1, 3, 6}));
-    EXPECT_EQ(search(x, y, 1.0, true, 1, 1).values, (std::vector<double>{1, 6}));
-    EXPECT_EQ(search(x, y, 1.0, true, 1, -1).values, (std::vector<double>{3}));
-    // A touch from below has no direction: found only when both are asked for.
-    std::vector<double> touch{0, 1, 0};
-    EXPECT_EQ(search({0, 1, 2}, touch, 1.0, true).values, (std::vector<double>{1}));
-    EXPECT_TRUE(search({0, 1, 2}, touch, 1.0, true, 1, 1).values.empty());
-    // Data wholly at the level: one find at its start.
-    EXPECT_EQ(search({0, 1, 2}, {1, 1, 1}, 1.0, true).values, (std::vector<double>{0}));
-}
-
-TEST(CrossingSearch, NaNPointsAreSkippedAndNeverReturned) {
-    std::vector<double> x{0, 1, 2, 3}, y{0, NAN, NAN, 3};
-    Finds f = search(x, y, 1.5, true, 2);
-    ASSERT_EQ(f.values.size(), 1u);
-    EXPECT_DOUBLE_EQ(f.values[0], 1.5);  // linear across the gap
-    EXPECT_TRUE(search(x, y, NAN, true).values.empty());
+    Finds hits = search({0, 1, 2, 3, 4, 5, 6}, {0, 1, 2, 1, 1, 0, 1}, 1.0, true);
+    EXPECT_EQ(hits.values, (std::vector<double>{1, 3, 6}));
+    EXPECT_EQ(hits.indices, (std::vector<int64_t>{1, 3, 6}));
+    EXPECT_EQ(search({0, 1, 2}, {1, 1, 1}, 1.0, true).values, (std::vector<double>{0}));  // wholly at the level
+    // NaN points are skipped: an order-2 window across them falls back to linear.
+    EXPECT_EQ(search({0, 1, 2, 3}, {0, NAN, NAN, 3}, 1.5, true, 2).values, (std::vector<double>{1.5}));
+    EXPECT_TRUE(search({0, 1}, {0, 1}, NAN, true).values.empty());
     EXPECT_TRUE(search({}, {}, 0.0, true).values.empty());
     EXPECT_TRUE(search({1}, {0}, 0.5, true).values.empty());
 }
 
-TEST(CrossingSearch, ParabolaSolvesTheCrossingOfAQuadraticExactly) {
-    // y = x^2 sampled coarsely: the order-2 crossing of 2 is sqrt(2), the
-    // linear one is not.
-    std::vector<double> x{0, 1, 2, 3}, y{0, 1, 4, 9};
-    EXPECT_NEAR(search(x, y, 2.0, true, 2).values.at(0), std::sqrt(2.0), 1e-15);
-    EXPECT_NEAR(search(x, y, 2.0, true, 1).values.at(0), 1 + 1.0 / 3, 1e-15);
-    // Order 3 on a cubic, and falling data, and uneven steps.
+TEST(CrossingSearch, PolynomialOrderOnUnevenFallingDataAndTheAbscissaSearch) {
     std::vector<double> xc{-1, 0.2, 0.5, 1.7, 2}, yc;
     for (double t : xc) yc.push_back(-(t * t * t));
     EXPECT_NEAR(search(xc, yc, -1.0, true, 3).values.at(0), 1.0, 1e-13);
     EXPECT_LT(std::fabs(search(xc, yc, -1.0, true, 2).values.at(0) - 1),
               std::fabs(search(xc, yc, -1.0, true, 1).values.at(0) - 1));
-}
-
-TEST(CrossingSearch, AbscissaSearchInterpolatesTheReturnedValues) {
-    std::vector<double> x{0, 1, 2, 3}, y{0, 1, 4, 9};
-    Finds f = search(y, x, 1.5, false, 2);
+    Finds f = search({0, 1, 4, 9}, {0, 1, 2, 3}, 1.5, false, 2);
     ASSERT_EQ(f.values.size(), 1u);
     EXPECT_NEAR(f.values[0], 2.25, 1e-15);
     EXPECT_EQ(f.indices[0], 1);

@@ -12,6 +12,10 @@ using cvtest::call;
 using cvtest::reals;
 using cvtest::realsOf;
 using cvtest::dividedWave;
+using cvtest::expectNear;
+using cvtest::noResult;
+using cvtest::refOf;
+using cvtest::values;
 
 namespace {
 
@@ -24,21 +28,6 @@ cv::ValuePtr wave(const Reals& y, const Reals& x, PhysType py = PhysType::None, 
     return v;
 }
 
-Reals values(const std::string& name, std::vector<cv::ValuePtr> args) {
-    auto o = call(name, std::move(args));
-    EXPECT_TRUE(o.ok) << name << ": " << o.error;
-    return o.ok ? realsOf(*o.value) : Reals{};
-}
-
-Reals refOf(const cvtest::Outcome& o) { return o.ok && o.value->ref() ? realsOf(*o.value->ref()) : Reals{}; }
-
-bool noResult(const cvtest::Outcome& o) { return o.ok && o.value->kind() == cv::Kind::None; }
-
-void expectNear(const Reals& got, const Reals& want, double tol = 1e-12) {
-    ASSERT_EQ(got.size(), want.size());
-    for (size_t i = 0; i < got.size(); ++i) EXPECT_NEAR(got[i], want[i], tol) << "at " << i;
-}
-
 // A sine-like zigzag over x = 0 ... 8 crossing 0.5 rising at 0.5 and 4.5,
 // falling at 1.5 and 5.5.
 cv::ValuePtr zigzag() { return wave({0, 1, 0, -1, 0, 1, 0, -1, 0}, {0, 1, 2, 3, 4, 5, 6, 7, 8}); }
@@ -46,11 +35,10 @@ cv::ValuePtr zigzag() { return wave({0, 1, 0, -1, 0, 1, 0, -1, 0}, {0, 1, 2, 3, 
 // ---------------------------------------------------------------- crossings
 
 TEST(LevelCrossings, ComeInDataOrderAndFilterByDirection) {
-    auto v = zigzag();
-    EXPECT_EQ(values("XFromY", {v, reals({0.5}), reals({1})}), (Reals{0.5, 1.5, 4.5, 5.5}));
-    EXPECT_EQ(values("XFromY", {v, reals({0.5}), reals({1}), reals({0})}), (Reals{0.5, 1.5, 4.5, 5.5}));
-    EXPECT_EQ(values("XFromY", {v, reals({0.5}), reals({1}), reals({2.5})}), (Reals{0.5, 4.5}));
-    EXPECT_EQ(values("XFromY", {v, reals({0.5}), reals({1}), reals({-0.1})}), (Reals{1.5, 5.5}));
+    // Direction 0 is both; only the sign of others counts.
+    for (auto [direction, want] : {std::pair{0.0, Reals{0.5, 1.5, 4.5, 5.5}}, {2.5, {0.5, 4.5}}, {-0.1, {1.5, 5.5}}})
+        EXPECT_EQ(values("XFromY", {zigzag(), reals({0.5}), reals({1}), reals({direction})}), want);
+    EXPECT_EQ(values("XFromY", {zigzag(), reals({0.5}), reals({1})}), (Reals{0.5, 1.5, 4.5, 5.5}));
     // Uneven steps.
     EXPECT_EQ(values("XFromY", {wave({0, 2, 0, 2, 0}, {0, 1, 3, 4, 10}), reals({1}), reals({1})}),
               (Reals{0.5, 2, 3.5, 7}));
@@ -76,9 +64,7 @@ TEST(LevelCrossings, OrderDefaultsToQuadraticAndIsLimitedByTheData) {
     auto parabola = wave({0, 1, 4}, {0, 1, 2});
     const double root2 = std::sqrt(2.0);
     expectNear(values("XFromY", {parabola, reals({2})}), {root2});
-    expectNear(values("XFromY", {parabola, reals({2}), reals({0})}), {root2});
-    expectNear(values("XFromY", {parabola, reals({2}), reals({-3})}), {root2});
-    expectNear(values("XFromY", {parabola, reals({2}), reals({5})}), {root2});
+    for (double order : {0.0, -3.0, 5.0}) expectNear(values("XFromY", {parabola, reals({2}), reals({order})}), {root2});
     expectNear(values("XFromY", {parabola, reals({2}), reals({1})}), {4.0 / 3});
     // A cubic is found exactly with order 3 on enough points.
     auto cubic = wave({-8, -1, 0, 1, 8}, {-2, -1, 0, 1, 2});
@@ -95,9 +81,8 @@ TEST(LevelCrossings, MessagesTypesAndEmptyResults) {
     ASSERT_TRUE(x.ok);
     EXPECT_EQ(x.value->physType(), PhysType::Time);
     EXPECT_FALSE(x.value->ref());
-    EXPECT_TRUE(noResult(call("XFromY", {v, reals({5})})));
-    EXPECT_TRUE(noResult(call("XFromY", {v, reals({kNaN})})));
-    EXPECT_TRUE(noResult(call("XFromY", {wave({}, {}), reals({0})})));
+    for (auto args : {std::vector{v, reals({5})}, {v, reals({kNaN})}, {wave({}, {}), reals({0})}})
+        EXPECT_TRUE(noResult(call("XFromY", args)));
     auto y = call("YFromX", {v, reals({0.5e-6})});
     ASSERT_TRUE(y.ok);
     EXPECT_EQ(y.value->physType(), PhysType::Voltage);
@@ -121,28 +106,29 @@ TEST(LevelCrossings, AreFoundPerDivision) {
     EXPECT_EQ(realsOf(*o.value), (Reals{0.5, 0.5, 1.5, 1.375}));
     EXPECT_EQ(o.value->divisionLengths(), (std::vector<int64_t>{1, 2, 1}));
     // One level per division, matched with the waveform's divisions.
-    auto levels = cv::Value::makeDivided(cv::Kind::Real, std::vector<int64_t>{1, 1, 1});
-    std::copy_n(Reals{0.25, 0.75, 0.6}.begin(), 3, static_cast<double*>(levels->mutableData()));
+    auto levels = dividedWave({{0.25}, {0.75}, {0.6}}, {{0}, {0}, {0}});
     EXPECT_EQ(values("XFromY", {v, levels, reals({1}), reals({1})}), (Reals{0.25, 0.75, 1.5}));
 }
 
 // ---------------------------------------------------------------- Interp
 
 TEST(Resampling, GridFollowsCountFlagsAndInterval) {
-    auto ramp = wave({0, 1}, {0, 1});
-    auto plain = call("Interp", {ramp, reals({4})});
-    expectNear(refOf(plain), {0, 0.25, 0.5, 0.75});
-    expectNear(realsOf(*plain.value), {0, 0.25, 0.5, 0.75});
-    expectNear(refOf(call("Interp", {ramp, reals({4}), reals({2}), reals({1})})), {0, 1.0 / 3, 2.0 / 3, 1});
-    expectNear(refOf(call("Interp", {ramp, reals({0.5}), reals({2}), reals({0, 1})})), {0, 0.5, 1.0});
-    // The interval gives the count from the whole span, even with a start.
-    auto interval = call("Interp", {ramp, reals({0.25, 0.5}), reals({1}), reals({0, 1})});
-    expectNear(refOf(interval), {0.5, 0.75, 1, 1.25, 1.5});
-    expectNear(realsOf(*interval.value), {0.5, 0.75, 1, 1.25, 1.5});
-    // Start and stop of the grid; outside the data the end windows extrapolate.
-    auto span = call("Interp", {ramp, reals({4, -1, 2}), reals({1}), reals({1})});
-    expectNear(refOf(span), {-1, 0, 1, 2});
-    expectNear(realsOf(*span.value), {-1, 0, 1, 2});
+    // On the ramp y = x the values are the grid. The interval gives the count
+    // from the whole span, even with a start; outside the data the end windows
+    // extrapolate.
+    const std::pair<std::vector<cv::ValuePtr>, Reals> cases[] = {
+        {{reals({4})}, {0, 0.25, 0.5, 0.75}},
+        {{reals({4}), reals({2}), reals({1})}, {0, 1.0 / 3, 2.0 / 3, 1}},
+        {{reals({0.5}), reals({2}), reals({0, 1})}, {0, 0.5, 1.0}},
+        {{reals({0.25, 0.5}), reals({1}), reals({0, 1})}, {0.5, 0.75, 1, 1.25, 1.5}},
+        {{reals({4, -1, 2}), reals({1}), reals({1})}, {-1, 0, 1, 2}}};
+    for (const auto& [args, grid] : cases) {
+        std::vector<cv::ValuePtr> all{wave({0, 1}, {0, 1})};
+        all.insert(all.end(), args.begin(), args.end());
+        auto o = call("Interp", all);
+        expectNear(refOf(o), grid);
+        expectNear(realsOf(*o.value), grid);
+    }
 }
 
 TEST(Resampling, OrderSelectsThePolynomial) {
@@ -168,14 +154,15 @@ TEST(Resampling, OrderSelectsThePolynomial) {
 TEST(Resampling, MessagesAndSmallInputs) {
     auto ramp = wave({0, 1}, {0, 1});
     const std::string tooFew = "Need at least 2 points for interpolation in function 'Interp'";
-    EXPECT_EQ(call("Interp", {ramp, reals({1})}).error, tooFew);
-    EXPECT_EQ(call("Interp", {ramp, reals({kNaN})}).error, tooFew);
-    EXPECT_EQ(call("Interp", {wave({}, {}), reals({4})}).error, tooFew);
     const std::string invalid = "Invalid data for 'Interp'. Data has no reference or interval<=0";
-    EXPECT_EQ(call("Interp", {ramp, reals({0}), reals({1}), reals({0, 1})}).error, invalid);
-    EXPECT_EQ(call("Interp", {reals({0, 1}), reals({0.5}), reals({1}), reals({0, 1})}).error, invalid);
-    EXPECT_EQ(call("Interp", {ramp, reals({1e-300}), reals({1}), reals({0, 1})}).error,
-              "Not enough memory to complete function 'Interp'");
+    const std::pair<std::vector<cv::ValuePtr>, std::string> cases[] = {
+        {{ramp, reals({1})}, tooFew},
+        {{ramp, reals({kNaN})}, tooFew},
+        {{wave({}, {}), reals({4})}, tooFew},
+        {{ramp, reals({0}), reals({1}), reals({0, 1})}, invalid},
+        {{reals({0, 1}), reals({0.5}), reals({1}), reals({0, 1})}, invalid},
+        {{ramp, reals({1e-300}), reals({1}), reals({0, 1})}, "Not enough memory to complete function 'Interp'"}};
+    for (const auto& [args, message] : cases) EXPECT_EQ(call("Interp", args).error, message);
     // One sample: kept as it is on request, otherwise a constant.
     auto one = wave({3}, {2}, PhysType::Voltage, PhysType::Time);
     auto kept = call("Interp", {one, reals({5}), reals({1}), reals({0, 0, 1})});
@@ -227,7 +214,7 @@ TEST(Truncation, EveryPassThroughTheWindowIsKept) {
     EXPECT_EQ(realsOf(*back.value), (Reals{6, 8}));
 }
 
-TEST(Truncation, SamplesOnTheBoundsAreNeverDuplicated) {
+TEST(Truncation, SamplesOnTheBoundsAreNeverDuplicatedAndXValuesAreNeeded) {
     auto o = call("Truncate", {wave({0, 1, 2, 3, 2, 1, 0}, {0, 1, 2, 3, 2, 1, 0}), reals({1}), reals({3})});
     EXPECT_EQ(refOf(o), (Reals{1, 2, 3, 2, 1}));
     // Leaving through a bound sample and coming back through the other.
@@ -236,9 +223,6 @@ TEST(Truncation, SamplesOnTheBoundsAreNeverDuplicated) {
     // A NaN x counts as below the window.
     auto gap = call("Truncate", {wave({0, 1, 2}, {2, kNaN, 2}), reals({1}), reals({3})});
     EXPECT_EQ(refOf(gap).size(), 4u);
-}
-
-TEST(Truncation, Messages) {
     EXPECT_EQ(call("Truncate", {reals({1, 2})}).error, "Argument 1 in function 'Truncate' has no reference (xvalues)");
 }
 
@@ -256,12 +240,10 @@ TEST(IndexRange, CopiesEveryKindWithItsReference) {
     EXPECT_EQ(refOf(mid), (Reals{1, 2}));
     EXPECT_EQ(mid.value->physType(), PhysType::Voltage);
 
-    std::vector<cv::cplx> z{{1, 2}, {3, 4}, {5, 6}};
-    auto c = call("Range", {cv::Value::complexes(z), reals({1})});
+    auto c = call("Range", {cvtest::complexes({{1, 2}, {3, 4}, {5, 6}}), reals({1})});
     ASSERT_EQ(c.value->kind(), cv::Kind::Complex);
     EXPECT_EQ(c.value->complexAt(1), cv::cplx(5, 6));
-    std::vector<std::string> words{"a", "b", "c"};
-    auto s = call("Range", {cv::Value::strings(words), reals({0}), reals({1})});
+    auto s = call("Range", {cvtest::strings({"a", "b", "c"}), reals({0}), reals({1})});
     ASSERT_EQ(s.value->kind(), cv::Kind::String);
     EXPECT_EQ(s.value->size(), 2);
     EXPECT_EQ(s.value->stringAt(1), "b");
@@ -281,12 +263,9 @@ TEST(IndexRange, RefusesRangesOutsideTheVector) {
 
 // ---------------------------------------------------------------- XY, XYOrdered
 
-TEST(Pairing, TakesTheShorterLengthAndTheTypesOfBoth) {
-    auto y = cv::Value::make(cv::Kind::Real, 3);
-    std::copy_n(Reals{1, 2, 3}.begin(), 3, static_cast<double*>(y->mutableData()));
+TEST(Pairing, TakesTheShorterLengthAndOrderedPairsSortByXStably) {
+    auto y = reals({1, 2, 3})->shallowCopy(), x = reals({10, 20})->shallowCopy();
     y->setPhysType(PhysType::Voltage);
-    auto x = cv::Value::make(cv::Kind::Real, 2);
-    std::copy_n(Reals{10, 20}.begin(), 2, static_cast<double*>(x->mutableData()));
     x->setPhysType(PhysType::Time);
     x->setName("t");
     for (auto args : {std::vector<cv::ValuePtr>{y, x}, std::vector<cv::ValuePtr>{x, y}}) {
@@ -301,14 +280,12 @@ TEST(Pairing, TakesTheShorterLengthAndTheTypesOfBoth) {
     EXPECT_EQ(o.value->physType(), PhysType::Voltage);
     EXPECT_EQ(o.value->refPhysType(), PhysType::Time);
     EXPECT_EQ(o.value->refName(), "t");
-}
 
-TEST(Pairing, OrderedPairsSortByXStably) {
-    auto o = call("XYOrdered", {reals({1, 2, 3, 4, 5}), reals({3, 1, kNaN, 2, 1})});
+    o = call("XYOrdered", {reals({1, 2, 3, 4, 5}), reals({3, 1, kNaN, 2, 1})});
     EXPECT_EQ(realsOf(*o.value), (Reals{2, 5, 4, 1, 3}));
-    auto x = refOf(o);
-    EXPECT_EQ(Reals(x.begin(), x.end() - 1), (Reals{1, 1, 2, 3}));
-    EXPECT_TRUE(std::isnan(x.back()));
+    auto sorted = refOf(o);
+    EXPECT_EQ(Reals(sorted.begin(), sorted.end() - 1), (Reals{1, 1, 2, 3}));
+    EXPECT_TRUE(std::isnan(sorted.back()));
     EXPECT_TRUE(noResult(call("XYOrdered", {reals({1, 2, 3}), reals({1, 2})})));
 }
 

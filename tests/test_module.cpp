@@ -104,16 +104,15 @@ TEST(Module, UnloadingRemovesEveryRegistrationAndReloadingRestoresThem) {
 
 TEST(Module, DeclaresItsOptionsWithDefaultsThatUsersCanOverride) {
     cvtest::session();
-    EXPECT_EQ(sp_GetIntOption("InterpPts"), 1024);
-    EXPECT_EQ(sp_GetIntOption("interporder"), 2);
-    EXPECT_EQ(sp_GetIntOption("MCNumberOfBins"), 0);
+    for (auto [name, value] :
+         {std::pair{"InterpPts", 1024}, {"interporder", 2}, {"MCNumberOfBins", 0}, {"NoSuchOption", 0}})
+        EXPECT_EQ(sp_GetIntOption(name), value) << name;
     EXPECT_TRUE(sp_GetStringOption("WorstCaseCss") == "%SHAREPATH%/html/css/msw.css");
     cv::OptionStore::global().set("InterpOrder", "3");
     EXPECT_EQ(sp_GetIntOption("InterpOrder"), 3);
     EXPECT_DOUBLE_EQ(sp_GetDoubleOption("InterpOrder"), 3.0);
     cv::OptionStore::global().reset("InterpOrder");
     EXPECT_EQ(sp_GetIntOption("InterpOrder"), 2);
-    EXPECT_EQ(sp_GetIntOption("NoSuchOption"), 0);
 }
 
 TEST(Module, LateBoundFunctionsAreListedAndUnresolvedOnesThrow) {
@@ -145,22 +144,6 @@ TEST(Module, LateBoundFunctionsAreListedAndUnresolvedOnesThrow) {
     o = call("_ListUnresolvedDynamicFunctions", {});
     ASSERT_TRUE(o.ok);
     EXPECT_EQ(o.value->size(), 0);
-}
-
-TEST(Module, DiagnosticFunctions) {
-    auto o = call("_TestRemoveItems", {cvtest::reals({10, 20, 30, 40}), cvtest::reals({2, 0})});
-    ASSERT_TRUE(o.ok) << o.error;
-    EXPECT_EQ(cvtest::realsOf(*o.value), (std::vector<double>{20, 40}));
-    // Positions out of range or repeated are passed over.
-    o = call("_TestRemoveItems", {cvtest::reals({1, 2, 3}), cvtest::reals({2, 2, -1, 7, 1e300})});
-    EXPECT_EQ(cvtest::realsOf(*o.value), (std::vector<double>{1, 2}));
-
-    for (int i = 0; i < 3; ++i) {
-        o = call("_TestAccessViolation", {});
-        EXPECT_FALSE(o.ok);
-        EXPECT_EQ(o.error, "Access violation in function '_TestAccessViolation'");
-    }
-    EXPECT_TRUE(call("_TestRemoveItems", {cvtest::reals({1}), cvtest::reals({0})}).ok);
 }
 
 namespace {

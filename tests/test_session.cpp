@@ -56,12 +56,12 @@ TEST(Evaluator, ErrorsNameTheProblem) {
     std::string error;
     runAll("1 +", &error);
     EXPECT_EQ(error.rfind("Syntax error at line 1, column", 0), 0u) << error;
-    runAll("nosuchname", &error);
-    EXPECT_EQ(error, "Unknown name 'nosuchname'");
-    runAll("Vec('nosuch')", &error);
-    EXPECT_EQ(error, "Unknown vector 'nosuch'");
-    runAll("['a', 1]", &error);
-    EXPECT_EQ(error, "A vector cannot mix strings and numbers");
+    for (auto [text, message] : {std::pair{"nosuchname", "Unknown name 'nosuchname'"},
+                                 {"Vec('nosuch')", "Unknown vector 'nosuch'"},
+                                 {"['a', 1]", "A vector cannot mix strings and numbers"}}) {
+        runAll(text, &error);
+        EXPECT_EQ(error, message);
+    }
 }
 
 TEST(Evaluator, TemplatesEvaluateBracedExpressions) {
@@ -86,24 +86,24 @@ TEST(Tool, EvaluatesExpressionsAndPrintsJson) {
 }
 
 TEST(Tool, FailuresPrintOneErrorLineAndExitWithStatusOne) {
-    ToolRun r = tool("-e 'nosuch(1)'");
-    EXPECT_EQ(r.status, 1);
-    EXPECT_EQ(r.out, "Error: Unknown function 'nosuch'\n");
-    r = tool("-e '_TestRemoveItems([1])'");
-    EXPECT_EQ(r.status, 1);
-    EXPECT_EQ(r.out, "Error: Function '_TestRemoveItems' takes 2 arguments, 1 given\n");
-    r = tool("-e \"_TestRemoveItems('a', [1])\"");
-    EXPECT_EQ(r.status, 1);
-    EXPECT_EQ(r.out, "Error: Argument 1 in function '_TestRemoveItems' must be numeric, not a string\n");
-    r = tool("-e '_TestAccessViolation()' -e '_TestRemoveItems([1],[0])'");
-    EXPECT_EQ(r.status, 1);
-    EXPECT_EQ(r.out, "Error: Access violation in function '_TestAccessViolation'\n");
+    const std::pair<const char*, const char*> cases[] = {
+        {"-e 'nosuch(1)'", "Unknown function 'nosuch'"},
+        {"-e '_TestRemoveItems([1])'", "Function '_TestRemoveItems' takes 2 arguments, 1 given"},
+        {"-e \"_TestRemoveItems('a', [1])\"",
+         "Argument 1 in function '_TestRemoveItems' must be numeric, not a string"},
+        // The first error ends the run.
+        {"-e '_TestAccessViolation()' -e '_TestRemoveItems([1],[0])'",
+         "Access violation in function '_TestAccessViolation'"}};
+    for (auto [args, message] : cases) {
+        ToolRun r = tool(args);
+        EXPECT_EQ(r.status, 1);
+        EXPECT_EQ(r.out, "Error: " + std::string(message) + "\n");
+    }
 }
 
 TEST(Tool, BadUsageExitsWithStatusTwo) {
-    EXPECT_EQ(tool("--format xml -e 1").status, 2);
-    EXPECT_EQ(tool("--no-such-flag").status, 2);
-    EXPECT_EQ(tool("--option novalue -e 1").status, 2);
+    for (const char* args : {"--format xml -e 1", "--no-such-flag", "--option novalue -e 1"})
+        EXPECT_EQ(tool(args).status, 2) << args;
     ToolRun r = tool("--help");
     EXPECT_EQ(r.status, 0);
     EXPECT_NE(r.out.find("--load FILE"), std::string::npos);
@@ -129,7 +129,7 @@ TEST(Loading, RawTransientsBindVectorsAgainstTime) {
     }
 }
 
-TEST(Loading, SteppedRunsBecomeDivisionsThatFunctionsSeeOneByOne) {
+TEST(Loading, SteppedAndAcRunsAndBrokenFiles) {
     cv::Session s;
     std::string error;
     ASSERT_TRUE(s.loadData(cvtest::dataPath("step.raw"), error)) << error;
@@ -138,14 +138,8 @@ TEST(Loading, SteppedRunsBecomeDivisionsThatFunctionsSeeOneByOne) {
     EXPECT_GT(out->numDivisions(), 1);
     EXPECT_EQ(out->ref()->numDivisions(), out->numDivisions());
     EXPECT_EQ(out->divisionLabels().size(), size_t(out->numDivisions()));
-}
-
-TEST(Loading, ComplexAcRunsAndBrokenFiles) {
-    cv::Session s;
-    std::string error;
     ASSERT_TRUE(s.loadData(cvtest::dataPath("ac_binary.raw"), error)) << error;
-    cv::ValuePtr out = s.lookup("out");
-    ASSERT_TRUE(out);
+    ASSERT_TRUE(out = s.lookup("out"));
     EXPECT_EQ(out->kind(), cv::Kind::Complex);
     EXPECT_EQ(out->ref()->kind(), cv::Kind::Real);
     EXPECT_EQ(out->refPhysType(), PhysType::Frequency);

@@ -4,6 +4,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <fstream>
 #include <string>
 #include <unistd.h>
 #include <vector>
@@ -42,21 +43,15 @@ std::vector<std::string> scan(std::string_view text, const ScanSpec& settings, i
 }
 
 // A temporary file that removes itself.
-class TempFile {
-public:
+struct TempFile {
     explicit TempFile(const std::string& content) {
-        char name[] = "/tmp/cvfunc_textlines_XXXXXX";
-        const int fd = mkstemp(name);
-        EXPECT_GE(fd, 0);
-        path_ = name;
-        EXPECT_EQ(write(fd, content.data(), content.size()), static_cast<ssize_t>(content.size()));
-        close(fd);
+        static int counter = 0;
+        name = "/tmp/cvfunc_textlines_" + std::to_string(getpid()) + "_" + std::to_string(counter++);
+        std::ofstream(name, std::ios::binary) << content;
     }
-    ~TempFile() { unlink(path_.c_str()); }
-    const char* path() const { return path_.c_str(); }
-
-private:
-    std::string path_;
+    ~TempFile() { unlink(name.c_str()); }
+    const char* path() const { return name.c_str(); }
+    std::string name;
 };
 
 std::vector<std::string> readAllNonBlank(const char* path, long long* counter) {
@@ -74,35 +69,27 @@ std::vector<std::string> readAllNonBlank(const char* path, long long* counter) {
 
 // --- sp_SplitLine -----------------------------------------------------------
 
-TEST(SplitLine, FieldsAtTheSeparator) {
-    EXPECT_EQ(split("a;b;c", ';'), (Texts{"a", "b", "c"}));
-    EXPECT_EQ(split(";a;;b", ';'), (Texts{"", "a", "", "b"}));
-    EXPECT_EQ(split("a;b;", ';'), (Texts{"a", "b"}));   // a final separator opens no field
-    EXPECT_EQ(split(";", ';'), (Texts{""}));
-    EXPECT_EQ(split(";;", ';'), (Texts{"", ""}));
-    EXPECT_EQ(split("", ';'), Texts{});
-    EXPECT_EQ(split("no separator", ';'), (Texts{"no separator"}));
+TEST(SplitLine, FieldsAtTheSeparatorAppendedToWhatIsThere) {
+    // A final separator opens no field.
+    const std::pair<const char*, Texts> cases[] = {
+        {"a;b;c", {"a", "b", "c"}}, {";a;;b", {"", "a", "", "b"}}, {"a;b;", {"a", "b"}}, {";", {""}},
+        {";;", {"", ""}}, {"", {}}, {"no separator", {"no separator"}}};
+    for (const auto& [text, fields] : cases) EXPECT_EQ(split(text, ';'), fields) << text;
     EXPECT_EQ(split("2024-01-05", '-'), (Texts{"2024", "01", "05"}));
-}
-
-TEST(SplitLine, AppendsToWhatIsThere) {
     YArray<YString> out;
     out.add("kept");
     sp_SplitLine("x;y", ';', out);
     EXPECT_EQ(texts(out), (Texts{"kept", "x", "y"}));
 }
 
-TEST(SplitLine, QuotePairProtectsTheSeparator) {
+TEST(SplitLine, QuotePairProtectsTheSeparatorAndAnUnclosedOneRunsToTheEnd) {
     EXPECT_EQ(splitQuoted("k;<a;b>;c", ';', "<>"), (Texts{"k", "<a;b>", "c"}));
     EXPECT_EQ(splitQuoted("k;<a;b>;c", ';', "<>", SplitLineStripQuotes), (Texts{"k", "a;b", "c"}));
-    EXPECT_EQ(splitQuoted("<a<b>;c>;d", ';', "<>", SplitLineStripQuotes), (Texts{"a<b>;c", "d"}));   // nesting
-    EXPECT_EQ(splitQuoted("x;\"p;q\";y", ';', "\"\""), (Texts{"x", "\"p;q\"", "y"}));             // equal: toggles
-    EXPECT_EQ(splitQuoted("a>;b", ';', "<>"), (Texts{"a>", "b"}));   // a stray close is ordinary
+    EXPECT_EQ(splitQuoted("<a<b>;c>;d", ';', "<>", SplitLineStripQuotes), (Texts{"a<b>;c", "d"}));  // nesting
+    EXPECT_EQ(splitQuoted("x;\"p;q\";y", ';', "\"\""), (Texts{"x", "\"p;q\"", "y"}));            // equal: toggles
+    EXPECT_EQ(splitQuoted("a>;b", ';', "<>"), (Texts{"a>", "b"}));  // a stray close is ordinary
     EXPECT_EQ(splitQuoted("<>;x", ';', "<>", SplitLineStripQuotes), (Texts{"", "x"}));
     EXPECT_EQ(splitQuoted("a;b", ';', ""), (Texts{"a", "b"}));
-}
-
-TEST(SplitLine, UnclosedQuoteRunsToTheEnd) {
     YArray<YString> out;
     EXPECT_FALSE(sp_SplitLine("a;<b;c", ';', "<>", out));
     EXPECT_EQ(texts(out), (Texts{"a", "<b;c"}));
@@ -110,22 +97,19 @@ TEST(SplitLine, UnclosedQuoteRunsToTheEnd) {
 
 // --- sp_ScanLine ------------------------------------------------------------
 
-TEST(ScanLine, RunsOfDelimitersSeparateTokens) {
+TEST(ScanLine, RunsOfDelimitersSeparateTokensUpToTheMax) {
     YArray<YString> out;
     EXPECT_EQ(sp_ScanLine("  1k 2\t\tTC=1 ,W=10u  ", " \t=,", out, 2147483647), 6);
     EXPECT_EQ(texts(out), (Texts{"1k", "2", "TC", "1", "W", "10u"}));
     YArray<YString> none;
     EXPECT_EQ(sp_ScanLine("  ,, ", " ,", none, 100), 0);
     EXPECT_EQ(sp_ScanLine("", " ", none, 100), 0);
-    EXPECT_EQ(sp_ScanLine("abc", "", none, 100), 1);   // no delimiters: one token
-}
-
-TEST(ScanLine, MaxLimitsTheTokens) {
-    YArray<YString> out;
-    EXPECT_EQ(sp_ScanLine("a b c d", " ", out, 2), 2);
-    EXPECT_EQ(texts(out), (Texts{"a", "b"}));
-    EXPECT_EQ(sp_ScanLine("a b", " ", out, 0), 0);
-    EXPECT_EQ(sp_ScanLine("a b", " ", out, -5), 0);
+    EXPECT_EQ(sp_ScanLine("abc", "", none, 100), 1);  // no delimiters: one token
+    YArray<YString> two;
+    EXPECT_EQ(sp_ScanLine("a b c d", " ", two, 2), 2);
+    EXPECT_EQ(texts(two), (Texts{"a", "b"}));
+    EXPECT_EQ(sp_ScanLine("a b", " ", two, 0), 0);
+    EXPECT_EQ(sp_ScanLine("a b", " ", two, -5), 0);
 }
 
 TEST(ScanLine, QuotedTokensLoseTheirQuotes) {
@@ -147,48 +131,34 @@ TEST(ScanLine, CursorFormGivesEveryField) {
     EXPECT_EQ(fields, (Texts{"a", "", "b"}));
     EXPECT_EQ(field, "b");
     EXPECT_EQ(*cursor, '\0');
-    const char* empty = "";
-    EXPECT_FALSE(sp_ScanLine(empty, ';', field));
-    const char* null = nullptr;
-    EXPECT_FALSE(sp_ScanLine(null, ';', field));
-    const char* lead = ";x";
-    ASSERT_TRUE(sp_ScanLine(lead, ';', field));
-    EXPECT_EQ(field, "");
-    ASSERT_TRUE(sp_ScanLine(lead, ';', field));
-    EXPECT_EQ(field, "x");
-    EXPECT_FALSE(sp_ScanLine(lead, ';', field));
+    const char *empty = "", *null = nullptr;
+    EXPECT_FALSE(sp_ScanLine(empty, ';', field) || sp_ScanLine(null, ';', field));
+    fields.clear();
+    for (const char* lead = ";x"; sp_ScanLine(lead, ';', field);) fields.push_back(field.str());
+    EXPECT_EQ(fields, (Texts{"", "x"}));
 }
 
 // --- sp_ReadNextNonBlankLine ------------------------------------------------
 
-TEST(ReadNonBlank, SkipsBlankLinesAndStripsLineEnds) {
+TEST(ReadNonBlank, SkipsBlankLinesStripsLineEndsAndCountsEveryLine) {
     TempFile file("first\r\n\r\n   \t\n second \nthird\r\n\n");
     long long counter = 0;
     EXPECT_EQ(readAllNonBlank(file.path(), &counter), (Texts{"first", " second ", "third"}));
-    EXPECT_EQ(counter, 6);   // every physical line, blank ones included
-}
-
-TEST(ReadNonBlank, LastLineWithoutNewlineAndNoCounter) {
-    TempFile file("\n\nonly line");
-    EXPECT_EQ(readAllNonBlank(file.path(), nullptr), (Texts{"only line"}));
-}
-
-TEST(ReadNonBlank, VeryLongLine) {
-    const std::string longLine(1 << 20, 'x');
-    TempFile file("short\n" + longLine + "\r\nend");
-    long long counter = 10;   // counting adds to what is there
-    const Texts lines = readAllNonBlank(file.path(), &counter);
-    ASSERT_EQ(lines.size(), 3u);
-    EXPECT_EQ(lines[1], longLine);
-    EXPECT_EQ(counter, 13);
-}
-
-TEST(ReadNonBlank, EmptyFileAndNullFile) {
-    TempFile file("");
-    EXPECT_TRUE(readAllNonBlank(file.path(), nullptr).empty());
+    EXPECT_EQ(counter, 6);  // every physical line, blank ones included
+    TempFile last("\n\nonly line");  // no newline at the end, no counter
+    EXPECT_EQ(readAllNonBlank(last.path(), nullptr), (Texts{"only line"}));
+    TempFile empty("");
+    EXPECT_TRUE(readAllNonBlank(empty.path(), nullptr).empty());
     YString line("old");
     EXPECT_FALSE(sp_ReadNextNonBlankLine(nullptr, line, nullptr));
     EXPECT_TRUE(line.empty());
+    const std::string longLine(1 << 20, 'x');
+    TempFile longFile("short\n" + longLine + "\r\nend");
+    counter = 10;  // counting adds to what is there
+    const Texts lines = readAllNonBlank(longFile.path(), &counter);
+    ASSERT_EQ(lines.size(), 3u);
+    EXPECT_EQ(lines[1], longLine);
+    EXPECT_EQ(counter, 13);
 }
 
 // --- sp_FillString ----------------------------------------------------------
@@ -209,7 +179,7 @@ TEST(FillString, SlotsReceiveMallocedCopies) {
 
 // --- files ------------------------------------------------------------------
 
-TEST(FileUtf8, WindowsModesAndErrors) {
+TEST(FileUtf8, WindowsModesErrorsAndUnlink) {
     TempFile file("data");
     FILE* f = nullptr;
     EXPECT_EQ(fopen_s_utf8(&f, file.path(), "rtN, ccs=UTF-8"), 0);
@@ -221,14 +191,11 @@ TEST(FileUtf8, WindowsModesAndErrors) {
     EXPECT_NE(fopen_s_utf8(&f, "/nonexistent/dir/file", "r"), 0);
     EXPECT_EQ(f, nullptr);
     EXPECT_EQ(fopen_utf8(nullptr, "r"), nullptr);
-    EXPECT_EQ(fopen_utf8(file.path(), "t"), nullptr);   // no r, w or a
+    EXPECT_EQ(fopen_utf8(file.path(), "t"), nullptr);  // no r, w or a
     EXPECT_EQ(fopen_s_utf8(nullptr, file.path(), "r"), EINVAL);
-}
 
-TEST(FileUtf8, UnlinkRemovesTheFile) {
-    const std::string path = std::string(::testing::TempDir()) + "cvfunc_unlink_\xC3\xA9.txt";   // UTF-8 name
-    FILE* f = fopen_utf8(path.c_str(), "wb");
-    ASSERT_NE(f, nullptr);
+    const std::string path = std::string(::testing::TempDir()) + "cvfunc_unlink_\xC3\xA9.txt";  // UTF-8 name
+    ASSERT_NE(f = fopen_utf8(path.c_str(), "wb"), nullptr);
     std::fclose(f);
     EXPECT_EQ(unlink_utf8(path.c_str()), 0);
     EXPECT_EQ(fopen_utf8(path.c_str(), "r"), nullptr);
@@ -238,28 +205,17 @@ TEST(FileUtf8, UnlinkRemovesTheFile) {
 
 // --- sp_SplitPath -----------------------------------------------------------
 
-namespace {
-Texts parts(std::string_view path) {
-    const PathName p = sp_SplitPath(path);
-    return {p.drive.str(), p.dir.str(), p.fname.str(), p.ext.str()};
-}
-}  // namespace
-
-TEST(SplitPath, WindowsAndPosixPaths) {
-    EXPECT_EQ(parts("C:\\a\\b.txt"), (Texts{"C:", "\\a\\", "b", ".txt"}));
-    EXPECT_EQ(parts("/usr/lib/x.so.1"), (Texts{"", "/usr/lib/", "x.so", ".1"}));
-    EXPECT_EQ(parts("d:/mixed\\seps/f"), (Texts{"d:", "/mixed\\seps/", "f", ""}));
-    EXPECT_EQ(parts("C:file.cir"), (Texts{"C:", "", "file", ".cir"}));
-    EXPECT_EQ(parts("name"), (Texts{"", "", "name", ""}));
-    EXPECT_EQ(parts("/dir/"), (Texts{"", "/dir/", "", ""}));
-    EXPECT_EQ(parts(""), (Texts{"", "", "", ""}));
-}
-
-TEST(SplitPath, DotsThatBeginANameAreNotExtensions) {
-    EXPECT_EQ(parts("/home/u/.bashrc"), (Texts{"", "/home/u/", ".bashrc", ""}));
-    EXPECT_EQ(parts(".bashrc.bak"), (Texts{"", "", ".bashrc", ".bak"}));
-    EXPECT_EQ(parts("a/.."), (Texts{"", "a/", "..", ""}));
-    EXPECT_EQ(parts("."), (Texts{"", "", ".", ""}));
-    EXPECT_EQ(parts("file."), (Texts{"", "", "file", "."}));
-    EXPECT_EQ(parts("dir.d/file"), (Texts{"", "dir.d/", "file", ""}));   // a dot in the directory is not the extension
+TEST(SplitPath, WindowsAndPosixPathsWhereLeadingDotsAreNoExtensions) {
+    // A dot in the directory is not the extension.
+    const std::pair<const char*, Texts> cases[] = {
+        {"C:\\a\\b.txt", {"C:", "\\a\\", "b", ".txt"}}, {"/usr/lib/x.so.1", {"", "/usr/lib/", "x.so", ".1"}},
+        {"d:/mixed\\seps/f", {"d:", "/mixed\\seps/", "f", ""}}, {"C:file.cir", {"C:", "", "file", ".cir"}},
+        {"name", {"", "", "name", ""}}, {"/dir/", {"", "/dir/", "", ""}}, {"", {"", "", "", ""}},
+        {"/home/u/.bashrc", {"", "/home/u/", ".bashrc", ""}}, {".bashrc.bak", {"", "", ".bashrc", ".bak"}},
+        {"a/..", {"", "a/", "..", ""}}, {".", {"", "", ".", ""}}, {"file.", {"", "", "file", "."}},
+        {"dir.d/file", {"", "dir.d/", "file", ""}}};
+    for (const auto& [path, want] : cases) {
+        const PathName p = sp_SplitPath(path);
+        EXPECT_EQ((Texts{p.drive.str(), p.dir.str(), p.fname.str(), p.ext.str()}), want) << path;
+    }
 }

@@ -8,17 +8,15 @@
 using cvtest::call;
 using cvtest::reals;
 using cvtest::realsOf;
+using cvtest::refOf;
+using cvtest::expectNear;
 
 namespace {
 
 using Reals = std::vector<double>;
 
 cv::ValuePtr wave(const Reals& y, const Reals& x, PhysType px = PhysType::None) {
-    auto v = cv::Value::make(cv::Kind::Real, int64_t(y.size()));
-    std::copy(y.begin(), y.end(), static_cast<double*>(v->mutableData()));
-    v->setRef(reals(x));
-    v->setRefPhysType(px);
-    return v;
+    return cvtest::wave(y, x, PhysType::None, px);
 }
 
 // sin(2 pi f (t - delay)) sampled every dt over [0, end].
@@ -31,12 +29,6 @@ cv::ValuePtr sine(double f, double end, double dt, double delay = 0, double phas
     return wave(y, x, PhysType::Time);
 }
 
-Reals refOf(const cvtest::Outcome& o) { return o.value->ref() ? realsOf(*o.value->ref()) : Reals{}; }
-
-void expectNear(const Reals& got, const Reals& want, double tol) {
-    ASSERT_EQ(got.size(), want.size());
-    for (size_t i = 0; i < got.size(); ++i) EXPECT_NEAR(got[i], want[i], tol) << "at " << i;
-}
 
 TEST(TimingPairing, CyclePeriodSpansTwoCrossingsAndPlacesThemByMode) {
     auto v = sine(1000, 3e-3, 1e-6);
@@ -114,18 +106,11 @@ TEST(TimingMessages, MissingReferencesAndTooFewCrossingsAreReportedClearly) {
 
 TEST(TimingDivisions, EachRunOfAMonteCarloWaveformIsMeasuredOnItsOwn) {
     // 100 runs, run d a square wave of period 4 + d / 100, one with too few crossings.
-    std::vector<int64_t> lengths(100, 41);
-    lengths[7] = 3;
-    auto v = cv::Value::makeDivided(cv::Kind::Real, lengths);
-    auto r = cv::Value::makeDivided(cv::Kind::Real, lengths);
-    double *y = static_cast<double*>(v->mutableData()), *x = static_cast<double*>(r->mutableData());
+    std::vector<Reals> ys(100), xs(100);
     for (int d = 0; d < 100; ++d)
-        for (int64_t k = 0; k < lengths[size_t(d)]; ++k) {
-            *x++ = double(k) * (1 + d / 400.0);
-            *y++ = k % 4 < 2 ? 0.0 : 1.0;
-        }
-    v->setRef(r);
-    auto o = call("CyclePeriod", {v, reals({0.5}), reals({1})});
+        for (int k = 0; k < (d == 7 ? 3 : 41); ++k)
+            xs[d].push_back(k * (1 + d / 400.0)), ys[d].push_back(k % 4 < 2 ? 0 : 1);
+    auto o = call("CyclePeriod", {cvtest::dividedWave(ys, xs), reals({0.5}), reals({1})});
     ASSERT_TRUE(o.ok) << o.error;
     ASSERT_EQ(o.value->numDivisions(), 100);
     EXPECT_EQ(o.value->divisionLength(7), 0);

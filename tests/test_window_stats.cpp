@@ -163,17 +163,10 @@ TEST(WindowIntegral, DegenerateDataNaNAndDivisions) {
     EXPECT_TRUE(std::isnan(value("RMS1", {wave({1, 2, 3}, {0, NAN, 2}), reals({0.5})})));
 
     // One mean per division, against the division numbers.
-    std::vector<int64_t> lengths(100, 11);
-    auto v = cv::Value::makeDivided(cv::Kind::Real, lengths);
-    auto r = cv::Value::makeDivided(cv::Kind::Real, lengths);
-    double *pv = static_cast<double*>(v->mutableData()), *pr = static_cast<double*>(r->mutableData());
+    std::vector<Reals> ys(100), xs(100);
     for (int d = 0; d < 100; ++d)
-        for (int i = 0; i <= 10; ++i) {
-            *pv++ = d + 0.1 * i;
-            *pr++ = 0.1 * i;
-        }
-    v->setRef(r);
-    auto o = call("Mean1", {v, reals({0.2}), reals({0.6})});
+        for (int i = 0; i <= 10; ++i) ys[d].push_back(d + 0.1 * i), xs[d].push_back(0.1 * i);
+    auto o = call("Mean1", {cvtest::dividedWave(ys, xs), reals({0.2}), reals({0.6})});
     ASSERT_TRUE(o.ok) << o.error;
     ASSERT_EQ(o.value->size(), 100);
     for (int d = 0; d < 100; d += 33) EXPECT_NEAR(o.value->realAt(d), d + 0.4, 1e-12);

@@ -2,7 +2,6 @@ import os
 import subprocess
 import sys
 import threading
-import warnings
 
 import numpy as np
 import pytest
@@ -26,11 +25,18 @@ def run_python(code, env=None):
 # ---------------------------------------------------------------- calling
 
 class TestCalling:
-    def test_attribute_and_call_by_name_agree(self):
+    def test_attribute_call_by_name_listing_and_dir_agree(self):
         expected = np.array([20.0, 40.0])
         np.testing.assert_array_equal(remove_items([10, 20, 30, 40], [2, 0]), expected)
         np.testing.assert_array_equal(cvfunc.call("_TestRemoveItems", [10, 20, 30, 40], [2, 0]), expected)
         np.testing.assert_array_equal(cvfunc._testremoveitems((10, 20, 30, 40), (2, 0)), expected)
+        table = {row[0]: row[1:] for row in cvfunc.functions()}
+        assert table["_TestRemoveItems"] == (2, 2, "real-vector")
+        assert table["_ListDynamicFunctions"] == (0, 0, "string-list")
+        assert "_TestAccessViolation" in dir(cvfunc) and "Vector" in dir(cvfunc)
+        assert remove_items.__name__ == "_TestRemoveItems" and "2 arguments" in remove_items.__doc__
+        rows = cvfunc._ListDynamicFunctions()
+        assert isinstance(rows, list) and rows and all(isinstance(r, str) for r in rows)
 
     @pytest.mark.parametrize("values", [
         np.array([1.0, 2.0, 3.0, 4.0]),
@@ -45,36 +51,16 @@ class TestCalling:
     def test_argument_forms(self, values):
         np.testing.assert_array_equal(remove_items(values, np.int64(1)), [1.0, 3.0, 4.0])
 
-    def test_result_is_a_read_only_float_array(self):
+    def test_results_are_read_only_float_arrays_of_any_length(self):
         out = remove_items([1, 2, 3], [])
         assert out.dtype == np.float64 and not out.flags.writeable
         with pytest.raises(ValueError):
             out[0] = 5
-
-    def test_empty_and_out_of_range_indices(self):
         assert remove_items([], []).shape == (0,)
-        np.testing.assert_array_equal(remove_items([1, 2], [5, -1, float("nan")]), [1.0, 2.0])
-
-    def test_string_list_results(self):
-        rows = cvfunc._ListDynamicFunctions()
-        assert isinstance(rows, list) and rows and all(isinstance(r, str) for r in rows)
-        assert isinstance(cvfunc._ListUnresolvedDynamicFunctions("criticalOnly"), list)
-
-    def test_functions_listing_and_dir(self):
-        table = {row[0]: row[1:] for row in cvfunc.functions()}
-        assert table["_TestRemoveItems"] == (2, 2, "real-vector")
-        assert table["_ListDynamicFunctions"] == (0, 0, "string-list")
-        assert "_TestAccessViolation" in dir(cvfunc) and "Vector" in dir(cvfunc)
-
-    def test_function_wrappers_are_documented(self):
-        assert remove_items.__name__ == "_TestRemoveItems"
-        assert "real-vector" in remove_items.__doc__ and "2 arguments" in remove_items.__doc__
-        assert "Vector" in cvfunc.Vector.__doc__ and "numpy" in cvfunc.__doc__
-
-    def test_large_arrays_pass_without_loss(self):
+        # Positions out of range or repeated are passed over.
+        np.testing.assert_array_equal(remove_items([1, 2, 3], [2, 2, -1, 7, 1e300, float("nan")]), [1.0, 2.0])
         x = np.random.default_rng(1).standard_normal(1_000_000)
-        out = remove_items(x, [0])
-        np.testing.assert_array_equal(out, x[1:])
+        np.testing.assert_array_equal(remove_items(x, [0]), x[1:])
 
     def test_calls_from_several_threads(self):
         x = np.arange(200_000, dtype=float)
@@ -98,25 +84,21 @@ class TestCalling:
 # ---------------------------------------------------------------- errors
 
 class TestErrors:
-    def test_error_is_an_exception_with_the_host_message(self):
+    def test_host_messages_become_errors(self):
         assert issubclass(cvfunc.Error, Exception)
-        with pytest.raises(cvfunc.Error) as e:
-            remove_items([1, 2])
-        assert str(e.value) == "Function '_TestRemoveItems' takes 2 arguments, 1 given"
-
-    def test_host_refuses_strings_and_missing_values(self):
-        with pytest.raises(cvfunc.Error, match=r"^Argument 1 in function '_TestRemoveItems' must be numeric, not a string$"):
-            remove_items(["a", "b"], [0])
-        with pytest.raises(cvfunc.Error, match=r"^Argument 2 in function '_TestRemoveItems' must be numeric"):
-            remove_items([1.0], "0")
-        with pytest.raises(cvfunc.Error, match=r"^Argument 1 in function '_TestRemoveItems' has no value$"):
-            remove_items(None, [0])
+        prefix = "Argument 1 in function '_TestRemoveItems'"
+        for args, message in [(([1, 2],), "Function '_TestRemoveItems' takes 2 arguments, 1 given"),
+                              ((["a", "b"], [0]), prefix + " must be numeric, not a string"),
+                              (([1.0], "0"), prefix.replace("1", "2") + " must be numeric, not a string"),
+                              ((None, [0]), prefix + " has no value")]:
+            with pytest.raises(cvfunc.Error) as e:
+                remove_items(*args)
+            assert str(e.value) == message
 
     def test_access_violation_is_an_error_and_the_interpreter_goes_on(self):
         for _ in range(2):
-            with pytest.raises(cvfunc.Error) as e:
+            with pytest.raises(cvfunc.Error, match=r"^Access violation in function '_TestAccessViolation'$"):
                 cvfunc._TestAccessViolation()
-            assert str(e.value) == "Access violation in function '_TestAccessViolation'"
         np.testing.assert_array_equal(remove_items([1, 2], [0]), [2.0])
 
     def test_unknown_functions(self):
@@ -128,15 +110,10 @@ class TestErrors:
             cvfunc.__no_such_dunder__
 
     @pytest.mark.parametrize("arg, error, text", [
-        ({"a": 1}, TypeError, "dict"),
-        ({1, 2}, TypeError, "set"),
-        (b"abc", TypeError, "bytes"),
-        (np.zeros((2, 2)), ValueError, "one-dimensional"),
-        ([1, "a"], TypeError, "cannot mix strings and numbers"),
-        ([1, None], TypeError, "NoneType"),
-        ([[1, 2], [3]], TypeError, "list"),
+        ({"a": 1}, TypeError, "dict"), ({1, 2}, TypeError, "set"), (b"abc", TypeError, "bytes"),
+        (np.zeros((2, 2)), ValueError, "one-dimensional"), ([1, "a"], TypeError, "cannot mix strings and numbers"),
+        ([1, None], TypeError, "NoneType"), ([[1, 2], [3]], TypeError, "list"), (object(), TypeError, "object"),
         (np.array(["2024-01-01"], dtype="datetime64[D]"), TypeError, "datetime64"),
-        (object(), TypeError, "object"),
     ])
     def test_python_objects_that_cannot_be_arguments(self, arg, error, text):
         with pytest.raises(error, match=text) as e:
@@ -161,6 +138,8 @@ class TestVector:
         d = v.division(-1)
         np.testing.assert_array_equal(d.ref, [0, 1, 2])
         assert (list(d), d.divisions, d.labels, d.phys) == ([3.0, 4.0, 5.0], [3], ["R=2k"], "Voltage")
+        # A shared reference serves divisions of one length.
+        np.testing.assert_array_equal(cvfunc.Vector([1, 2, 3, 4], ref=[0, 1], divisions=[2, 2]).division(1).ref, [0, 1])
 
     @pytest.mark.parametrize("values, kind", [
         ([1, 2.5], "real"), ([True, False], "real"), (np.array([1 + 2j, 3]), "complex"),
@@ -169,12 +148,16 @@ class TestVector:
     def test_kinds(self, values, kind):
         assert cvfunc.Vector(values).kind == kind
 
-    def test_strings_and_complex_values(self):
+    def test_strings_complex_values_none_and_bad_division_index(self):
         s = cvfunc.Vector(np.array(["x", "yz"]))
         assert s.values == ["x", "yz"] and np.asarray(s).dtype == object
         z = cvfunc.Vector([1 + 2j, 3], ref=[1.0, 2.0])
         np.testing.assert_array_equal(np.asarray(z), [1 + 2j, 3 + 0j])
         assert cvfunc.Vector([1.0], ref=[1j]).ref.dtype == np.complex128
+        with pytest.raises(TypeError, match="None"):
+            cvfunc.Vector(None)
+        with pytest.raises(IndexError):
+            cvfunc.Vector([1, 2]).division(1)
 
     def test_array_view_is_zero_copy_read_only_and_keeps_the_value_alive(self):
         v = cvfunc.Vector(np.arange(1000.0))
@@ -184,63 +167,45 @@ class TestVector:
         np.testing.assert_array_equal(a, np.arange(1000.0))
         c = np.array(cvfunc.Vector([1.0, 2.0]), dtype=np.float32)
         assert c.dtype == np.float32 and c.flags.writeable
-
-    def test_array_does_not_see_later_changes_of_the_source(self):
+        # The vector does not see later changes of its source.
         x = np.arange(5.0)
         v = cvfunc.Vector(x)
         x[0] = 99
         assert np.asarray(v)[0] == 0
 
-    def test_physical_types_by_name_unit_and_code(self):
+    def test_physical_types_by_name_unit_and_code_and_copies_keep_metadata(self):
         for given in ("Voltage", "voltage", "V", 2):
             assert cvfunc.Vector([1], phys=given).phys == "Voltage"
         assert cvfunc.Vector([1]).phys == "" and cvfunc.Vector([1], phys="").phys == ""
-
-    def test_a_shared_reference_serves_divisions_of_one_length(self):
-        v = cvfunc.Vector([1, 2, 3, 4], ref=[0, 1], divisions=[2, 2])
-        np.testing.assert_array_equal(v.division(1).ref, [0, 1])
-
-    def test_copy_with_new_divisions_keeps_reference_and_metadata(self):
         v = cvfunc.Vector([1, 2, 3, 4], ref=[5, 6, 7, 8], phys="V", ref_phys="Time", name="w")
         w = cvfunc.Vector(v, divisions=[1, 3])
         assert (w.divisions, w.phys, w.ref_phys, w.name) == ([1, 3], "Voltage", "Time", "w")
         np.testing.assert_array_equal(w.division(1).ref, [6, 7, 8])
         assert cvfunc.Vector(v, name="x").name == "x" and v.name == "w"
-        r = cvfunc.Vector([0, 1, 2, 3], phys="Time", name="t")
-        u = cvfunc.Vector([1, 2, 3, 4], ref=r)
+        u = cvfunc.Vector([1, 2, 3, 4], ref=cvfunc.Vector([0, 1, 2, 3], phys="Time", name="t"))
         assert (u.ref_phys, u.ref_name) == ("Time", "t")
 
     @pytest.mark.parametrize("kwargs, error, text", [
         (dict(divisions=[2, 2]), ValueError, "add up to 4, but there are 3"),
-        (dict(divisions=[4, -1]), ValueError, "negative"),
-        (dict(divisions=[1.5, 1.5]), TypeError, "int"),
+        (dict(divisions=[4, -1]), ValueError, "negative"), (dict(divisions=[1.5, 1.5]), TypeError, "int"),
         (dict(ref=[1, 2]), ValueError, "ref has 2 values, but values has 3"),
-        (dict(ref=["a", "b", "c"]), TypeError, "numeric"),
+        (dict(ref=["a", "b", "c"]), TypeError, "numeric"), (dict(phys=99), ValueError, "code 99"),
         (dict(phys="furlongs"), ValueError, "unknown physical type 'furlongs'"),
-        (dict(phys=99), ValueError, "code 99"),
         (dict(ref_phys="Time"), ValueError, "ref_phys needs a ref"),
-        (dict(labels=["a", "b"]), ValueError, "2 labels for 1 division"),
-        (dict(name=3), TypeError, "name"),
+        (dict(labels=["a", "b"]), ValueError, "2 labels for 1 division"), (dict(name=3), TypeError, "name"),
     ])
     def test_invalid_construction(self, kwargs, error, text):
         with pytest.raises(error, match=text):
             cvfunc.Vector([1, 2, 3], **kwargs)
 
-    def test_none_values_and_bad_division_index(self):
-        with pytest.raises(TypeError, match="None"):
-            cvfunc.Vector(None)
-        with pytest.raises(IndexError):
-            cvfunc.Vector([1, 2]).division(1)
 
-    def test_vector_arguments_keep_their_reference_through_the_host(self):
-        cvfunc.bind("vec_arg", cvfunc.Vector([1.0, 2.0], ref=[0.0, 1.0], phys="Current"))
-        v = cvfunc.lookup("vec_arg")
-        assert (v.phys, v.name, list(v.ref)) == ("Current", "vec_arg", [0.0, 1.0])
-
-    def test_repr_names_what_is_set(self):
+    def test_repr_names_what_is_set_and_bound_vectors_keep_it(self):
         text = repr(cvfunc.Vector(np.arange(100.0), ref=np.arange(100.0), phys="V", name="out"))
         assert text.startswith("Vector([") and "..." in text and "phys='Voltage'" in text and "name='out'" in text
         assert "\n" not in text
+        cvfunc.bind("vec_arg", cvfunc.Vector([1.0, 2.0], ref=[0.0, 1.0], phys="Current"))
+        v = cvfunc.lookup("vec_arg")
+        assert (v.phys, v.name, list(v.ref)) == ("Current", "vec_arg", [0.0, 1.0])
 
 
 # ---------------------------------------------------------------- result kinds
@@ -269,8 +234,7 @@ class TestResultMapping:
         assert list(self.map_result([0.0, 2.0], PY_BOOL_VECTOR)) == [False, True]
         assert self.map_result([1 + 1j], PY_REAL_VECTOR).dtype == np.complex128
         assert self.map_result(["x"], PY_REAL_VECTOR) == ["x"]
-
-    def test_declared_vector_is_a_vector_only_with_reference_or_divisions(self):
+        # A declared vector is a Vector only with a reference or divisions.
         assert isinstance(self.map_result([1.0, 2.0], PY_VECTOR), np.ndarray)
         assert isinstance(self.map_result(cvfunc.Vector([1.0], ref=[0.0]), PY_VECTOR), cvfunc.Vector)
         assert isinstance(self.map_result(cvfunc.Vector([1.0, 2.0], divisions=[1, 1]), PY_VECTOR), cvfunc.Vector)
@@ -288,19 +252,16 @@ class TestResultMapping:
 # ---------------------------------------------------------------- eval, bind, lookup
 
 class TestLanguage:
-    def test_eval_returns_the_last_value_that_is_not_an_assignment(self):
+    def test_eval_returns_the_last_value_that_is_not_an_assignment_and_sees_bound_values(self):
         out = cvfunc.eval("x_ev = [10, 20, 30]\n_TestRemoveItems(x_ev, 1)")
         np.testing.assert_array_equal(out, [10.0, 30.0])
         assert cvfunc.eval("3; 'text'") == "text"
         assert cvfunc.eval("y_ev = 2") is None and cvfunc.lookup("Y_EV").name == "y_ev"
-
-    def test_eval_failures_carry_the_host_message(self):
         with pytest.raises(cvfunc.Error, match="^Unknown name 'no_such_name'$"):
             cvfunc.eval("no_such_name")
         with pytest.raises(cvfunc.Error, match="takes 2 arguments, 1 given"):
             cvfunc.eval("_TestRemoveItems([1])")
 
-    def test_bind_makes_python_values_visible_to_the_language(self):
         cvfunc.bind("from_numpy", np.array([1.0, 2.0, 3.0]))
         np.testing.assert_array_equal(cvfunc.eval("_TestRemoveItems(from_numpy, 0)"), [2.0, 3.0])
         assert cvfunc.lookup("no_such_vector") is None
@@ -311,17 +272,14 @@ class TestLanguage:
 # ---------------------------------------------------------------- data files
 
 class TestLoad:
-    def test_csv_written_here(self, tmp_path):
+    def test_csv_written_here_and_with_divisions(self, tmp_path, data_file):
         path = tmp_path / "run.csv"
         path.write_text("time,out\n0,0\n1u,0.5\n2u,1\n")
         data = cvfunc.load(path)
         assert list(data) == ["time", "out"]
-        out = data["out"]
-        np.testing.assert_allclose(out.ref, [0, 1e-6, 2e-6])
-        np.testing.assert_array_equal(cvfunc.eval("out"), out)
+        np.testing.assert_allclose(data["out"].ref, [0, 1e-6, 2e-6])
+        np.testing.assert_array_equal(cvfunc.eval("out"), data["out"])
         assert isinstance(cvfunc.eval("out"), cvfunc.Vector)
-
-    def test_csv_divisions(self, data_file):
         out = cvfunc.load(data_file("divisions.csv"))["out"]
         assert out.divisions == [3, 2, 4] and out.labels == ["1", "2", "3"]
         np.testing.assert_array_equal(out.division(1), [0, 0.6])
@@ -335,36 +293,29 @@ class TestLoad:
         ac = cvfunc.load(data_file("ac_ascii.raw"))
         assert ac["out"].kind == "complex" and ac["out"].ref_phys == "Frequency"
 
-    def test_skipped_plots_come_as_warnings(self, data_file):
+    def test_skipped_plots_warn_and_unreadable_files_fail(self, tmp_path, data_file):
         with pytest.warns(cvfunc.Warning, match="skipped plot"):
             cvfunc.load(data_file("mixed.raw"))
-
-    def test_unreadable_files(self, tmp_path, data_file):
         with pytest.raises(cvfunc.Error, match="missing.csv"):
             cvfunc.load(tmp_path / "missing.csv")
         with pytest.raises(cvfunc.Error, match="bad_number.csv"):
             cvfunc.load(data_file("bad_number.csv"))
 
 
-# ---------------------------------------------------------------- options
+# ---------------------------------------------------------------- options, session and events
 
-class TestOptions:
-    def test_set_get_reset(self):
-        default = cvfunc.get_option("InterpPts")
-        assert default == "1024"
-        for value, text in ((2048, "2048"), (0.5, "0.5"), (True, "1"), ("64", "64")):
-            cvfunc.set_option("InterpPts", value)
-            assert cvfunc.get_option("interppts") == text
-        cvfunc.set_option("InterpPts", None)
-        assert cvfunc.get_option("InterpPts") == default
+def test_options_set_get_reset_unknown_and_invalid():
+    default = cvfunc.get_option("InterpPts")
+    assert default == "1024"
+    for value, text in ((2048, "2048"), (0.5, "0.5"), (True, "1"), ("64", "64")):
+        cvfunc.set_option("InterpPts", value)
+        assert cvfunc.get_option("interppts") == text
+    cvfunc.set_option("InterpPts", None)
+    assert cvfunc.get_option("InterpPts") == default
+    assert cvfunc.get_option("NoSuchOption") is None
+    with pytest.raises(TypeError):
+        cvfunc.set_option("InterpPts", [1])
 
-    def test_unknown_and_invalid(self):
-        assert cvfunc.get_option("NoSuchOption") is None
-        with pytest.raises(TypeError):
-            cvfunc.set_option("InterpPts", [1])
-
-
-# ---------------------------------------------------------------- session and events
 
 class TestSession:
     def test_post_cli_fires_after_every_call_failed_or_not(self):
@@ -392,6 +343,3 @@ class TestSession:
     def test_module_path_override(self, tmp_path):
         r = run_python("import cvfunc", env={"CVFUNC_MODULE": str(tmp_path / "nothing.so")})
         assert r.returncode != 0 and "ImportError" in r.stderr and "nothing.so" in r.stderr
-
-    def test_version(self):
-        assert isinstance(cvfunc.__version__, str) and cvfunc.__version__[0].isdigit()

@@ -9,17 +9,15 @@ from scipy import signal
 import cvfunc
 
 
-def fir(x, c, history=None):
-    args = [x, c] if history is None else [x, c, history]
-    return np.asarray(cvfunc.call("FIR", *args))
+def fir(x, c, *history):
+    return np.asarray(cvfunc.call("FIR", x, c, *history))
 
 
-def iir(x, c, history=None):
-    args = [x, c] if history is None else [x, c, history]
-    return np.asarray(cvfunc.call("IIR", *args))
+def iir(x, c, *history):
+    return np.asarray(cvfunc.call("IIR", x, c, *history))
 
 
-@pytest.mark.parametrize("m", [1, 2, 8, 64])
+@pytest.mark.parametrize("m", [1, 2, 3, 8, 17, 64])
 @pytest.mark.parametrize("n", [1, 7, 1000, 12345])
 def test_fir_is_the_convolution_over_the_history_and_the_signal(m, n):
     rng = np.random.default_rng(m * 100003 + n)

@@ -61,23 +61,17 @@ class TestErrorFunctions:
 
 
 class TestGamma:
-    def test_gamma_moderate_arguments(self, rng):
-        x = np.concatenate([rng.uniform(-20, 20, N), log_uniform(rng, -10, 1.3)])
+    # gamma is exp(ln|Gamma|): for tiny and large arguments ln|Gamma| is of
+    # size up to 709, and its absolute error becomes the relative error of the result.
+    @pytest.mark.parametrize("sample, bound", [
+        (lambda rng: np.concatenate([rng.uniform(-20, 20, N), log_uniform(rng, -10, 1.3)]), 3e-14),
+        (lambda rng: log_uniform(rng, -300, -10), 1.5e-13),
+        (lambda rng: np.concatenate([rng.uniform(-170, -20, N), rng.uniform(20, 171.4, N)]), 4e-13),
+    ], ids=["moderate", "tiny", "large"])
+    def test_gamma(self, rng, sample, bound):
+        x = sample(rng)
         x = x[x != np.round(x)]
-        assert max_rel(cvfunc.gamma(x), sc.gamma(x)) < 3e-14
-
-    def test_gamma_of_tiny_arguments(self, rng):
-        # gamma is exp(ln|Gamma|) and ln|Gamma| is up to 690 here: its last
-        # bit is worth about 1e-13 of the result.
-        x = log_uniform(rng, -300, -10)
-        assert max_rel(cvfunc.gamma(x), sc.gamma(x)) < 1.5e-13
-
-    def test_gamma_large_arguments(self, rng):
-        # gamma is exp(ln|Gamma|): the absolute error of a logarithm of size
-        # up to 709 becomes the relative error of the result.
-        x = np.concatenate([rng.uniform(-170, -20, N), rng.uniform(20, 171.4, N)])
-        x = x[x != np.round(x)]
-        assert max_rel(cvfunc.gamma(x), sc.gamma(x)) < 4e-13
+        assert max_rel(cvfunc.gamma(x), sc.gamma(x)) < bound
 
     def test_lgamma_real_and_imaginary_parts(self, rng):
         x = np.concatenate([rng.uniform(-300, 300, N), log_uniform(rng, -300, 300),
