@@ -6,6 +6,7 @@
 // dispatcher picks the kernel by the argument's kind, sizes the result, runs
 // the kernel over the whole value array in one call and turns the kernel's
 // status into the function's message.
+#include <algorithm>
 #include <cfloat>
 #include <cmath>
 #include <cstdlib>
@@ -19,6 +20,7 @@
 #include "FuncArgs.h"
 #include "FuncContract.h"
 #include "Random.h"
+#include "VecMath.h"
 
 namespace {
 
@@ -185,79 +187,110 @@ int32_t rrFloor(double* __restrict out, const double* __restrict in, int64_t n) 
     return KernelOk;
 }
 
+// Kernels that make several passes make them over pieces that stay in the
+// cache, so that the data comes from memory once.
+template <class F>
+void inChunks(int64_t n, F f) {
+    constexpr int64_t kChunk = 2048;
+    for (int64_t c = 0; c < n; c += kChunk) f(c, std::min(kChunk, n - c));
+}
+
+// Decibels of magnitudes already in out[], in place.
+void decibelsInPlace(double* __restrict out, int64_t n) {
+    sp_VecMath(VecFn::Log10, out, out, n);
+    forEachElement(n, [=](int64_t i) { out[i] = std::isinf(out[i]) && out[i] < 0 ? kDbOfZero : 20.0 * out[i]; });
+}
+
 int32_t rrDb(double* __restrict out, const double* __restrict in, int64_t n) {
-    for (int64_t i = 0; i < n; ++i) out[i] = in[i] == 0 ? kDbOfZero : 20.0 * std::log10(std::fabs(in[i]));
+    inChunks(n, [=](int64_t c, int64_t len) {
+        forEachElement(len, [=](int64_t i) { out[c + i] = std::fabs(in[c + i]); });
+        decibelsInPlace(out + c, len);
+    });
     return KernelOk;
 }
 
-template <double (*Log)(double), double Scale>
+// The elementary functions run over the whole array through the host's
+// vector math; domain errors are then marked element by element, and an
+// overflow limit is found first so that nothing past it is computed.
+
+// Out-of-range elements (where Bad holds) get `mark`; the rest keep out[i].
+template <class Bad>
+int32_t markOutOfRange(double* __restrict out, const double* __restrict in, int64_t n, double mark, Bad bad) {
+    int64_t count = 0;
+    forEachElement(n, [&](int64_t i) {
+        bool b = bad(in[i]);
+        count += b;
+        out[i] = b ? mark : out[i];
+    });
+    return count ? KernelOutOfRange : KernelOk;
+}
+
+// The first element for which Over holds, or n. Blocks are tested whole
+// (a loop the compiler vectorises), the hit is then found inside its block.
+template <class Over>
+int64_t firstOverflow(const double* in, int64_t n, Over over) {
+    constexpr int64_t kBlock = 16;
+    int64_t i = 0;
+    for (; i + kBlock <= n; i += kBlock) {
+        bool any = false;
+        for (int64_t j = 0; j < kBlock; ++j) any |= over(in[i + j]);
+        if (any) break;
+    }
+    for (; i < n; ++i)
+        if (over(in[i])) return i;
+    return n;
+}
+
+template <VecFn F>
 int32_t rrLogarithm(double* __restrict out, const double* __restrict in, int64_t n) {
     int32_t status = KernelOk;
-    for (int64_t i = 0; i < n; ++i) {
-        if (in[i] <= 0) {
-            out[i] = kMinusInfinity;
-            status = KernelOutOfRange;
-        } else {
-            out[i] = Log(in[i]) * Scale;
-        }
-    }
+    inChunks(n, [&](int64_t c, int64_t len) {
+        sp_VecMath(F, in + c, out + c, len);
+        status |= markOutOfRange(out + c, in + c, len, kMinusInfinity, [](double x) { return x <= 0; });
+    });
     return status;
 }
 
-inline double libLog10(double x) { return std::log10(x); }
-inline double libLn(double x) { return std::log(x); }
-
-int32_t rrExp(double* __restrict out, const double* __restrict in, int64_t n) {
-    for (int64_t i = 0; i < n; ++i) {
-        if (in[i] > kOverflowLimit) return KernelOverflow;
-        out[i] = std::exp(in[i]);
+// Stops before the first argument beyond the limit (status 4).
+template <VecFn F, bool OrEqual>
+int32_t rrOverflowing(double* __restrict out, const double* __restrict in, int64_t n) {
+    auto over = [](double x) { return OrEqual ? x >= kOverflowLimit : x > kOverflowLimit; };
+    constexpr int64_t kChunk = 2048;
+    for (int64_t c = 0; c < n; c += kChunk) {
+        int64_t len = std::min(kChunk, n - c), k = firstOverflow(in + c, len, over);
+        sp_VecMath(F, in + c, out + c, k);
+        if (k < len) return KernelOverflow;
     }
     return KernelOk;
 }
 
-// Library functions with no failure of their own.
-template <double (*F)(double)>
+// Library functions with no failure of their own; the degree variants scale
+// the argument before or the result after.
+template <VecFn F, double ArgScale = 1.0, double ResultScale = 1.0>
 int32_t rrPlain(double* __restrict out, const double* __restrict in, int64_t n) {
-    for (int64_t i = 0; i < n; ++i) out[i] = F(in[i]);
+    if (ArgScale != 1.0) {
+        forEachElement(n, [=](int64_t i) { out[i] = in[i] * ArgScale; });
+        sp_VecMath(F, out, out, n);
+    } else {
+        sp_VecMath(F, in, out, n);
+    }
+    if (ResultScale != 1.0) forEachElement(n, [=](int64_t i) { out[i] *= ResultScale; });
     return KernelOk;
 }
-
-inline double libSin(double x) { return std::sin(x); }
-inline double libCos(double x) { return std::cos(x); }
-inline double libAtan(double x) { return std::atan(x); }
-inline double libTanh(double x) { return std::tanh(x); }
-inline double libAsinh(double x) { return std::asinh(x); }
-inline double sinDeg(double x) { return std::sin(x * kRadPerDeg); }
-inline double cosDeg(double x) { return std::cos(x * kRadPerDeg); }
-inline double atanDeg(double x) { return std::atan(x) * kDegPerRad; }
 
 // A tangent overflows where the cosine is exactly 0. That can only happen
 // where the tangent itself is enormous (or not a number), so the cosine is
-// evaluated only there.
+// evaluated only there; elements from the failing one on are left unwritten.
 template <double Scale>
 int32_t rrTangent(double* __restrict out, const double* __restrict in, int64_t n) {
-    for (int64_t i = 0; i < n; ++i) {
-        double x = in[i] * Scale;
-        double t = std::tan(x);
-        if (!(std::fabs(t) < 1e15) && std::cos(x) == 0) return KernelOverflow;
-        out[i] = t;
-    }
+    rrPlain<VecFn::Tan, Scale>(out, in, n);
+    for (int64_t i = 0; i < n; ++i)
+        if (!(std::fabs(out[i]) < 1e15) && std::cos(in[i] * Scale) == 0) {
+            std::fill(out + i, out + n, 0.0);
+            return KernelOverflow;
+        }
     return KernelOk;
 }
-
-// sinh and cosh test only the upper side: sinh of a large negative number is
-// a (finite or infinite) negative value, cosh of it never reached here.
-template <double (*F)(double)>
-int32_t rrHyperbolic(double* __restrict out, const double* __restrict in, int64_t n) {
-    for (int64_t i = 0; i < n; ++i) {
-        if (in[i] >= kOverflowLimit) return KernelOverflow;
-        out[i] = F(in[i]);
-    }
-    return KernelOk;
-}
-
-inline double libSinh(double x) { return std::sinh(x); }
-inline double libCosh(double x) { return std::cosh(x); }
 
 int32_t rrSqrt(double* __restrict out, const double* __restrict in, int64_t n) {
     int32_t status = KernelOk;
@@ -272,51 +305,24 @@ int32_t rrSqrt(double* __restrict out, const double* __restrict in, int64_t n) {
     return status;
 }
 
-template <double (*F)(double)>
+template <VecFn F>
 int32_t rrUnitDomain(double* __restrict out, const double* __restrict in, int64_t n) {
-    int32_t status = KernelOk;
-    for (int64_t i = 0; i < n; ++i) {
-        if (std::fabs(in[i]) > 1) {
-            out[i] = 0.0;
-            status = KernelOutOfRange;
-        } else {
-            out[i] = F(in[i]);
-        }
-    }
-    return status;
+    sp_VecMath(F, in, out, n);
+    return markOutOfRange(out, in, n, 0.0, [](double x) { return std::fabs(x) > 1; });
 }
-
-inline double libAsin(double x) { return std::asin(x); }
-inline double libAcos(double x) { return std::acos(x); }
 
 // Anything not strictly inside (-1, 1), a NaN included, is out of range.
 int32_t rrAtanh(double* __restrict out, const double* __restrict in, int64_t n) {
-    int32_t status = KernelOk;
-    for (int64_t i = 0; i < n; ++i) {
-        if (!(in[i] > -1 && in[i] < 1)) {
-            out[i] = 0.0;
-            status = KernelOutOfRange;
-        } else {
-            out[i] = std::atanh(in[i]);
-        }
-    }
-    return status;
+    sp_VecMath(VecFn::Atanh, in, out, n);
+    return markOutOfRange(out, in, n, 0.0, [](double x) { return !(x > -1 && x < 1); });
 }
 
 // Only negative arguments count as out of range. For 0 <= x < 1, where no real
 // acosh exists either, the math library's NaN is stored without a status: the
 // element says plainly that it has no value, and the rest of the vector stands.
 int32_t rrAcosh(double* __restrict out, const double* __restrict in, int64_t n) {
-    int32_t status = KernelOk;
-    for (int64_t i = 0; i < n; ++i) {
-        if (in[i] < 0) {
-            out[i] = 0.0;
-            status = KernelOutOfRange;
-        } else {
-            out[i] = std::acosh(in[i]);
-        }
-    }
-    return status;
+    sp_VecMath(VecFn::Acosh, in, out, n);
+    return markOutOfRange(out, in, n, 0.0, [](double x) { return x < 0; });
 }
 
 int32_t rrRnd(double* __restrict out, const double* __restrict in, int64_t n) {
@@ -413,7 +419,7 @@ int32_t crArg(double* __restrict out, const cplx* in, int64_t n) {
 
 int32_t crDb(double* __restrict out, const cplx* in, int64_t n) {
     magnitudes(out, in, n);
-    for (int64_t i = 0; i < n; ++i) out[i] = out[i] == 0 ? kDbOfZero : 20.0 * std::log10(out[i]);
+    decibelsInPlace(out, n);
     return KernelOk;
 }
 
@@ -698,14 +704,14 @@ const UnaryOp kUnaryOps[OpCount] = {
     {"imag",        rrZero,                            crImag,                nullptr, nullptr,                     kSame, 0},
     {"sign",        rrSign,                            nullptr,               nullptr, nullptr,                     kNone, 0},
     {"db",          rrDb,                              crDb,                  nullptr, nullptr,                     kDb,   0},
-    {"log",         rrLogarithm<libLog10, 1.0>,        nullptr,               nullptr, ccLogarithm<kInvLn10>,       kDb,   0},
-    {"ln",          rrLogarithm<libLn, 1.0>,           nullptr,               nullptr, ccLogarithm<1.0>,            kDb,   0},
-    {"exp",         rrExp,                             nullptr,               nullptr, ccExp,                       kDb,   0},
-    {"sin",         rrPlain<libSin>,                   nullptr,               nullptr, ccSinCos<false>,             kDb,   0},
-    {"cos",         rrPlain<libCos>,                   nullptr,               nullptr, ccSinCos<true>,              kDb,   0},
+    {"log",         rrLogarithm<VecFn::Log10>,        nullptr,               nullptr, ccLogarithm<kInvLn10>,       kDb,   0},
+    {"ln",          rrLogarithm<VecFn::Log>,           nullptr,               nullptr, ccLogarithm<1.0>,            kDb,   0},
+    {"exp",         rrOverflowing<VecFn::Exp, false>,         nullptr,               nullptr, ccExp,                       kDb,   0},
+    {"sin",         rrPlain<VecFn::Sin>,               nullptr,               nullptr, ccSinCos<false>,             kDb,   0},
+    {"cos",         rrPlain<VecFn::Cos>,               nullptr,               nullptr, ccSinCos<true>,              kDb,   0},
     {"sqrt",        rrSqrt,                            nullptr,               nullptr, ccSqrt,                      kSqrt, 0},
     {"tan",         rrTangent<1.0>,                    nullptr,               nullptr, ccTan,                       kDb,   0},
-    {"atan",        rrPlain<libAtan>,                  nullptr,               nullptr, ccAtan,                      kDb,   0},
+    {"atan",        rrPlain<VecFn::Atan>,              nullptr,               nullptr, ccAtan,                      kDb,   0},
     {"norm",        rrNorm,                            nullptr,               nullptr, ccNorm,                      kNone, 0},
     {"-",           rrNeg,                             nullptr,               nullptr, ccNeg,                       kSame, 0},
     {"rnd",         rrRnd,                             nullptr,               nullptr, nullptr,                     kSame, 0},
@@ -714,20 +720,20 @@ const UnaryOp kUnaryOps[OpCount] = {
     {"maxidx",      rrMaxIdx,                          crMaxIdx,              nullptr, nullptr,                     kNone, 1},
     {"minidx",      rrMinIdx,                          crMinIdx,              nullptr, nullptr,                     kNone, 1},
     {"phase_rad",   rrZero,                            crPhaseRad,            nullptr, nullptr,                     kNone, 0},
-    {"sin_deg",     rrPlain<sinDeg>,                   nullptr,               nullptr, ccSinCos<false>,             kDb,   0},
-    {"cos_deg",     rrPlain<cosDeg>,                   nullptr,               nullptr, ccSinCos<true>,              kDb,   0},
+    {"sin_deg",     rrPlain<VecFn::Sin, kRadPerDeg>,   nullptr,               nullptr, ccSinCos<false>,             kDb,   0},
+    {"cos_deg",     rrPlain<VecFn::Cos, kRadPerDeg>,   nullptr,               nullptr, ccSinCos<true>,              kDb,   0},
     {"tan_deg",     rrTangent<kRadPerDeg>,             nullptr,               nullptr, ccTan,                       kDb,   0},
-    {"atan_deg",    rrPlain<atanDeg>,                  nullptr,               nullptr, ccAtan,                      kDb,   0},
+    {"atan_deg",    rrPlain<VecFn::Atan, 1.0, kDegPerRad>, nullptr,               nullptr, ccAtan,                      kDb,   0},
     {"phase_b",     rrZero,                            crArg<kDegPerRad>,     nullptr, nullptr,                     kNone, 0},
     {"phase_b_rad", rrZero,                            crArg<1.0>,            nullptr, nullptr,                     kNone, 0},
     {"floorv",      rrFloor,                           nullptr,               nullptr, nullptr,                     kSame, 0},
     {"sum",         rrSum,                             nullptr,               nullptr, ccSum,                       kSame, 1},
-    {"sinh",        rrHyperbolic<libSinh>,             nullptr,               nullptr, ccSinhCosh<false>,           kDb,   0},
-    {"cosh",        rrHyperbolic<libCosh>,             nullptr,               nullptr, ccSinhCosh<true>,            kDb,   0},
-    {"tanh",        rrPlain<libTanh>,                  nullptr,               nullptr, ccTanh,                      kDb,   0},
-    {"asin",        rrUnitDomain<libAsin>,             nullptr,               nullptr, ccAsin,                      kDb,   0},
-    {"acos",        rrUnitDomain<libAcos>,             nullptr,               nullptr, ccAcos,                      kDb,   0},
-    {"asinh",       rrPlain<libAsinh>,                 nullptr,               nullptr, ccAreaHyperbolic<1>,         kDb,   0},
+    {"sinh",        rrOverflowing<VecFn::Sinh, true>,  nullptr,               nullptr, ccSinhCosh<false>,           kDb,   0},
+    {"cosh",        rrOverflowing<VecFn::Cosh, true>,  nullptr,               nullptr, ccSinhCosh<true>,            kDb,   0},
+    {"tanh",        rrPlain<VecFn::Tanh>,              nullptr,               nullptr, ccTanh,                      kDb,   0},
+    {"asin",        rrUnitDomain<VecFn::Asin>,             nullptr,               nullptr, ccAsin,                      kDb,   0},
+    {"acos",        rrUnitDomain<VecFn::Acos>,             nullptr,               nullptr, ccAcos,                      kDb,   0},
+    {"asinh",       rrPlain<VecFn::Asinh>,             nullptr,               nullptr, ccAreaHyperbolic<1>,         kDb,   0},
     {"acosh",       rrAcosh,                           nullptr,               nullptr, ccAreaHyperbolic<-1>,        kDb,   0},
     {"atanh",       rrAtanh,                           nullptr,               nullptr, ccAtanh,                     kDb,   0},
 };

@@ -1,0 +1,142 @@
+#include "VecMath.h"
+
+#include <immintrin.h>
+
+#include <cmath>
+
+namespace {
+
+using Kernel = void (*)(const double*, double*, int64_t);
+
+double libSin(double x) { return std::sin(x); }
+double libCos(double x) { return std::cos(x); }
+double libTan(double x) { return std::tan(x); }
+double libAtan(double x) { return std::atan(x); }
+double libExp(double x) { return std::exp(x); }
+double libLog(double x) { return std::log(x); }
+double libLog10(double x) { return std::log10(x); }
+double libSinh(double x) { return std::sinh(x); }
+double libCosh(double x) { return std::cosh(x); }
+double libTanh(double x) { return std::tanh(x); }
+double libAsin(double x) { return std::asin(x); }
+double libAcos(double x) { return std::acos(x); }
+double libAsinh(double x) { return std::asinh(x); }
+double libAcosh(double x) { return std::acosh(x); }
+double libAtanh(double x) { return std::atanh(x); }
+double libErf(double x) { return std::erf(x); }
+double libErfc(double x) { return std::erfc(x); }
+
+template <double (*F)(double)>
+void scalar(const double* in, double* out, int64_t n) {
+    for (int64_t i = 0; i < n; ++i) out[i] = F(in[i]);
+}
+
+}  // namespace
+
+// The vector variants take and return vector registers, so their
+// declarations and callers are compiled for the instruction set they need;
+// they run only on processors that have it.
+#pragma GCC push_options
+#pragma GCC target("avx2,fma")
+extern "C" {
+__m256d _ZGVdN4v_sin(__m256d);
+__m256d _ZGVdN4v_cos(__m256d);
+__m256d _ZGVdN4v_tan(__m256d);
+__m256d _ZGVdN4v_atan(__m256d);
+__m256d _ZGVdN4v_exp(__m256d);
+__m256d _ZGVdN4v_log(__m256d);
+__m256d _ZGVdN4v_log10(__m256d);
+__m256d _ZGVdN4v_sinh(__m256d);
+__m256d _ZGVdN4v_cosh(__m256d);
+__m256d _ZGVdN4v_tanh(__m256d);
+__m256d _ZGVdN4v_asin(__m256d);
+__m256d _ZGVdN4v_acos(__m256d);
+__m256d _ZGVdN4v_asinh(__m256d);
+__m256d _ZGVdN4v_acosh(__m256d);
+__m256d _ZGVdN4v_atanh(__m256d);
+__m256d _ZGVdN4v_erf(__m256d);
+__m256d _ZGVdN4v_erfc(__m256d);
+}
+namespace {
+template <__m256d (*F)(__m256d)>
+void avx2(const double* in, double* out, int64_t n) {
+    int64_t i = 0;
+    for (; i + 4 <= n; i += 4) _mm256_storeu_pd(out + i, F(_mm256_loadu_pd(in + i)));
+    if (i < n) {
+        double a[4] = {0, 0, 0, 0}, b[4];
+        for (int64_t k = i; k < n; ++k) a[k - i] = in[k];
+        _mm256_storeu_pd(b, F(_mm256_loadu_pd(a)));
+        for (int64_t k = i; k < n; ++k) out[k] = b[k - i];
+    }
+}
+constexpr Kernel kAvx2[] = {avx2<_ZGVdN4v_sin>, avx2<_ZGVdN4v_cos>, avx2<_ZGVdN4v_tan>, avx2<_ZGVdN4v_atan>, avx2<_ZGVdN4v_exp>, avx2<_ZGVdN4v_log>, avx2<_ZGVdN4v_log10>, avx2<_ZGVdN4v_sinh>, avx2<_ZGVdN4v_cosh>, avx2<_ZGVdN4v_tanh>, avx2<_ZGVdN4v_asin>, avx2<_ZGVdN4v_acos>, avx2<_ZGVdN4v_asinh>, avx2<_ZGVdN4v_acosh>, avx2<_ZGVdN4v_atanh>, avx2<_ZGVdN4v_erf>, avx2<_ZGVdN4v_erfc>};
+}  // namespace
+#pragma GCC pop_options
+
+#pragma GCC push_options
+#pragma GCC target("avx512f")
+extern "C" {
+__m512d _ZGVeN8v_sin(__m512d);
+__m512d _ZGVeN8v_cos(__m512d);
+__m512d _ZGVeN8v_tan(__m512d);
+__m512d _ZGVeN8v_atan(__m512d);
+__m512d _ZGVeN8v_exp(__m512d);
+__m512d _ZGVeN8v_log(__m512d);
+__m512d _ZGVeN8v_log10(__m512d);
+__m512d _ZGVeN8v_sinh(__m512d);
+__m512d _ZGVeN8v_cosh(__m512d);
+__m512d _ZGVeN8v_tanh(__m512d);
+__m512d _ZGVeN8v_asin(__m512d);
+__m512d _ZGVeN8v_acos(__m512d);
+__m512d _ZGVeN8v_asinh(__m512d);
+__m512d _ZGVeN8v_acosh(__m512d);
+__m512d _ZGVeN8v_atanh(__m512d);
+__m512d _ZGVeN8v_erf(__m512d);
+__m512d _ZGVeN8v_erfc(__m512d);
+}
+namespace {
+template <__m512d (*F)(__m512d)>
+void avx512(const double* in, double* out, int64_t n) {
+    int64_t i = 0;
+    for (; i + 8 <= n; i += 8) _mm512_storeu_pd(out + i, F(_mm512_loadu_pd(in + i)));
+    if (i < n) {
+        __mmask8 m = __mmask8((1u << (n - i)) - 1);
+        _mm512_mask_storeu_pd(out + i, m, F(_mm512_maskz_loadu_pd(m, in + i)));
+    }
+}
+constexpr Kernel kAvx512[] = {avx512<_ZGVeN8v_sin>, avx512<_ZGVeN8v_cos>, avx512<_ZGVeN8v_tan>, avx512<_ZGVeN8v_atan>, avx512<_ZGVeN8v_exp>, avx512<_ZGVeN8v_log>, avx512<_ZGVeN8v_log10>, avx512<_ZGVeN8v_sinh>, avx512<_ZGVeN8v_cosh>, avx512<_ZGVeN8v_tanh>, avx512<_ZGVeN8v_asin>, avx512<_ZGVeN8v_acos>, avx512<_ZGVeN8v_asinh>, avx512<_ZGVeN8v_acosh>, avx512<_ZGVeN8v_atanh>, avx512<_ZGVeN8v_erf>, avx512<_ZGVeN8v_erfc>};
+}  // namespace
+#pragma GCC pop_options
+
+namespace {
+
+constexpr Kernel kScalar[] = {scalar<libSin>, scalar<libCos>, scalar<libTan>, scalar<libAtan>, scalar<libExp>, scalar<libLog>, scalar<libLog10>, scalar<libSinh>, scalar<libCosh>, scalar<libTanh>, scalar<libAsin>, scalar<libAcos>, scalar<libAsinh>, scalar<libAcosh>, scalar<libAtanh>, scalar<libErf>, scalar<libErfc>};
+static_assert(sizeof kScalar / sizeof *kScalar == size_t(VecFn::Count));
+static_assert(sizeof kAvx2 / sizeof *kAvx2 == size_t(VecFn::Count));
+static_assert(sizeof kAvx512 / sizeof *kAvx512 == size_t(VecFn::Count));
+
+struct Choice {
+    const Kernel* table;
+    int width;
+};
+
+Choice choose() {
+    __builtin_cpu_init();
+    if (__builtin_cpu_supports("avx512f")) return {kAvx512, 8};
+    if (__builtin_cpu_supports("avx2") && __builtin_cpu_supports("fma")) return {kAvx2, 4};
+    return {kScalar, 1};
+}
+
+const Choice& chosen() {
+    static const Choice c = choose();
+    return c;
+}
+
+}  // namespace
+
+void sp_VecMath(VecFn f, const double* in, double* out, int64_t n) noexcept {
+    if (n <= 0 || int(f) < 0 || f >= VecFn::Count) return;
+    chosen().table[int(f)](in, out, n);
+}
+
+int sp_VecMathWidth() noexcept { return chosen().width; }
