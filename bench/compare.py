@@ -242,6 +242,43 @@ def run(sizes, only=None, out=sys.stdout):
     return rows
 
 
+def overhead(tool, statements=10**6):
+    """Cost of one scalar operation: through cvfunc.call, through the evaluator
+    (the cvfunc tool running a script of `statements` lines) and, for the
+    same work, CPython running the same lines as a Python file."""
+    import os
+    import subprocess
+    import tempfile
+
+    rows = []
+    a, b = cvfunc.Vector(1.0), cvfunc.Vector(2.0)
+    calls = 20000
+    t = best_time(lambda: [cvfunc.call("_Plus", a, b) for _ in range(calls)], budget=1.0, max_repeats=5)
+    rows.append(("cvfunc.call('_Plus', a, b) from Python", t / calls, "a + b on Python floats",
+                 best_time(lambda: [1.0 + 2.0 for _ in range(calls)], budget=0.3) / calls))
+    if tool:
+        with tempfile.TemporaryDirectory() as d:
+            text = "x = 0\n" + "x = x + 1.5\n" * statements
+            cvf, py = os.path.join(d, "s.cvf"), os.path.join(d, "s.py")
+            with open(cvf, "w") as f:
+                f.write(text + "x\n")
+            with open(py, "w") as f:
+                f.write(text + "print(x)\n")
+            run = lambda *cmd: subprocess.run(cmd, check=True, capture_output=True)  # noqa: E731
+            t_cv = best_time(lambda: run(tool, cvf), budget=0, max_repeats=3)
+            t_py = best_time(lambda: run(sys.executable, "-B", py), budget=0, max_repeats=3)
+            rows.append((f"cvfunc tool, script of {statements:.0e} statements x = x + 1.5", t_cv / statements,
+                         "python3 on the same lines", t_py / statements))
+    return rows
+
+
+def overhead_markdown(rows):
+    lines = ["| what | cvfunc per operation | peer | peer per operation | peer/cvfunc |", "|---|---:|---|---:|---:|"]
+    for what, t, peer, tp in rows:
+        lines.append(f"| {what} | {t * 1e9:.0f} ns | {peer} | {tp * 1e9:.0f} ns | {tp / t:.2f} |")
+    return "\n".join(lines)
+
+
 def markdown(rows):
     lines = ["| function | n | cvfunc | ns/element | peer | peer time | ns/element | peer/cvfunc | cvfunc/copy |",
              "|---|---:|---:|---:|---|---:|---:|---:|---:|"]
@@ -265,10 +302,13 @@ def main():
     p.add_argument("--sizes", default="1e3,1e5,1e7")
     p.add_argument("--only", default="")
     p.add_argument("--out", default="")
+    p.add_argument("--tool", default="", help="the cvfunc tool, for the evaluator's overhead")
     a = p.parse_args()
     sizes = [int(float(s)) for s in a.sizes.split(",") if s]
     only = {s for s in a.only.split(",") if s}
     text = markdown(run(sizes, only))
+    if not only:
+        text += "\n\n### Cost of one scalar operation\n\n" + overhead_markdown(overhead(a.tool))
     if a.out:
         with open(a.out, "w") as f:
             f.write(text + "\n")

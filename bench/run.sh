@@ -15,7 +15,7 @@ echo "bench: call overhead" >&2
 "$build/cvfunc_bench" --benchmark_repetitions=3 --benchmark_report_aggregates_only=true \
     --benchmark_format=json --benchmark_out="$work/calls.json" --benchmark_out_format=json >/dev/null
 echo "bench: functions against numpy/scipy (sizes $sizes)" >&2
-PYTHONPATH="$build/python" /usr/bin/python3 "$here/bench/compare.py" --sizes "$sizes" --out "$work/compare.md"
+PYTHONPATH="$build/python" /usr/bin/python3 "$here/bench/compare.py" --sizes "$sizes" --tool "$build/cvfunc" --out "$work/compare.md"
 
 /usr/bin/python3 - "$work/calls.json" "$work/compare.md" "$out" <<'PY'
 import json, sys, platform, datetime, subprocess
