@@ -29,6 +29,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 
 namespace {
 
@@ -129,6 +130,26 @@ double solveInSegment(const double* x, const double* y, int count, int left, dou
     return t;
 }
 
+// Whether all kSkipBlock values lie strictly on one side of the target
+// (side 1 above, -1 below); a NaN or a value at the target fails the test.
+// Written with vector types: the compiler does not vectorise this reduction
+// by itself at the optimisation level of the release build.
+constexpr int64_t kSkipBlock = 16;
+
+using Pair = double __attribute__((vector_size(16)));
+using PairMask = long long __attribute__((vector_size(16)));
+
+bool staysOnSide(const double* v, double target, int side) {
+    const Pair t = {target, target};
+    PairMask all = {-1, -1};
+    for (int64_t j = 0; j < kSkipBlock; j += 2) {
+        Pair p;
+        std::memcpy(&p, v + j, sizeof p);
+        all &= side > 0 ? p > t : p < t;
+    }
+    return (all[0] & all[1]) != 0;
+}
+
 }  // namespace
 
 double support_Interp(const double* y, const double* x, double at, const InterpOpts& opts) {
@@ -182,23 +203,35 @@ void support_FindYFromX(YList<double>& found, YList<int64_t>& indices, const dou
     int prevSide = 0;       // side of the last point off the target: -1 below, 1 above, 0 none yet
     int64_t prevIndex = -1;
     int64_t runStart = -1;  // first point of the current run at the target
-    for (int64_t k = 0; k < n; ++k) {
-        double v = searched[k];
-        if (std::isnan(v)) continue;
-        if (v == target) {
-            if (runStart < 0) runStart = k;
+    int64_t k = 0;
+    while (k < n) {
+        // Most blocks lie wholly on the side already reached: no crossing, no
+        // hit, no NaN. Such a block only moves the last point off the target,
+        // so it is tested whole and skipped; a block holding anything else is
+        // walked point by point.
+        if (runStart < 0 && prevSide != 0 && k + kSkipBlock <= n && staysOnSide(searched + k, target, prevSide)) {
+            k += kSkipBlock;
+            prevIndex = k - 1;
             continue;
         }
-        int side = v > target ? 1 : -1;
-        if (runStart >= 0) {
-            int dir = prevSide == 0 ? side : prevSide == side ? 0 : side;
-            report(returned[runStart], runStart, dir);
-            runStart = -1;
-        } else if (prevSide != 0 && side != prevSide) {
-            report(atCrossing(prevIndex, k), prevIndex, side);
+        for (const int64_t end = std::min(n, k + kSkipBlock); k < end; ++k) {
+            double v = searched[k];
+            if (std::isnan(v)) continue;
+            if (v == target) {
+                if (runStart < 0) runStart = k;
+                continue;
+            }
+            int side = v > target ? 1 : -1;
+            if (runStart >= 0) {
+                int dir = prevSide == 0 ? side : prevSide == side ? 0 : side;
+                report(returned[runStart], runStart, dir);
+                runStart = -1;
+            } else if (prevSide != 0 && side != prevSide) {
+                report(atCrossing(prevIndex, k), prevIndex, side);
+            }
+            prevSide = side;
+            prevIndex = k;
         }
-        prevSide = side;
-        prevIndex = k;
     }
     if (runStart >= 0) report(returned[runStart], runStart, -prevSide);
 }

@@ -1,7 +1,11 @@
 // The host's crossing search and polynomial interpolation.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <bit>
 #include <cmath>
+#include <cstdint>
+#include <random>
 #include <vector>
 
 #include "Interp.h"
@@ -58,6 +62,77 @@ TEST(CrossingSearch, PolynomialOrderOnUnevenFallingDataAndTheAbscissaSearch) {
     EXPECT_EQ(f.indices[0], 1);
     // A repeated abscissa (breakpoint) hit exactly gives the first sample.
     EXPECT_EQ(search({5, 6, 7, 8}, {0, 1, 1, 2}, 1.0, false, 2).values, (std::vector<double>{6}));
+}
+
+// The walk skips long stretches on one side of the target in blocks; it must
+// find exactly what a point-by-point walk finds, wherever the events fall
+// relative to the blocks.
+Finds pointByPoint(const std::vector<double>& r, const std::vector<double>& s, double target, int direction) {
+    Finds f;
+    auto report = [&](double v, int64_t i, int dir) {
+        if (direction != 0 && dir != direction) return;
+        f.values.push_back(v);
+        f.indices.push_back(i);
+    };
+    int prevSide = 0;
+    int64_t prev = -1, run = -1, n = int64_t(s.size());
+    for (int64_t k = 0; k < n; ++k) {
+        if (std::isnan(s[k])) continue;
+        if (s[k] == target) {
+            if (run < 0) run = k;
+            continue;
+        }
+        int side = s[k] > target ? 1 : -1;
+        if (run >= 0) {
+            report(r[run], run, prevSide == 0 ? side : prevSide == side ? 0 : side);
+            run = -1;
+        } else if (prevSide != 0 && side != prevSide) {
+            double lin = s[k] == s[prev] ? r[prev] : r[prev] + (target - s[prev]) / (s[k] - s[prev]) * (r[k] - r[prev]);
+            report(lin, prev, side);
+        }
+        prevSide = side;
+        prev = k;
+    }
+    if (run >= 0) report(r[run], run, -prevSide);
+    return f;
+}
+
+TEST(CrossingSearch, BlockwiseWalkFindsWhatThePointwiseWalkFinds) {
+    std::mt19937_64 gen(7);
+    std::uniform_real_distribution<double> u(0, 1);
+    for (int trial = 0; trial < 400; ++trial) {
+        int64_t n = trial < 300 ? int64_t(u(gen) * 120) : int64_t(u(gen) * 5000);
+        double rate = trial % 3 == 0 ? 0.002 : trial % 3 == 1 ? 0.03 : 0.3;  // events per point
+        std::vector<double> r(n), s(n);
+        double side = u(gen) < 0.5 ? -1 : 1;
+        for (int64_t k = 0; k < n; ++k) {
+            r[k] = double(k) + u(gen);
+            s[k] = side * (0.5 + u(gen));
+            if (u(gen) < rate) {
+                double e = u(gen);
+                if (e < 0.3) side = -side;  // a crossing
+                else if (e < 0.5) s[k] = NAN;
+                else if (e < 0.6) s[k] = side * INFINITY;
+                else {
+                    int64_t len = 1 + int64_t(u(gen) * 20);  // a flat run at the target
+                    for (int64_t j = k; j < std::min(n, k + len); ++j) s[j] = 0.0;
+                    k += len - 1;
+                    if (u(gen) < 0.5) side = -side;
+                }
+            }
+        }
+        for (int direction : {0, 1, -1}) {
+            Finds want = pointByPoint(r, s, 0.0, direction), got = search(r, s, 0.0, true, 1, direction);
+            // Bit patterns, so that NaN finds (a step from -inf to +inf) compare too.
+            auto bits = [](const std::vector<double>& v) {
+                std::vector<uint64_t> b;
+                for (double d : v) b.push_back(std::bit_cast<uint64_t>(d));
+                return b;
+            };
+            ASSERT_EQ(bits(got.values), bits(want.values)) << "trial " << trial << " direction " << direction;
+            ASSERT_EQ(got.indices, want.indices) << "trial " << trial << " direction " << direction;
+        }
+    }
 }
 
 TEST(Interpolation, PolynomialThroughTheWindow) {
