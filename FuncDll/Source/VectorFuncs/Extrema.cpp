@@ -3,10 +3,20 @@
 // (Maximum, Minimum), the position of a value in a monotonic vector (Locate),
 // and two whole-vector tests (Ones, Zeros).
 #include <strings.h>
+#ifdef __linux__
+#include <sys/mman.h>
+#endif
+#ifdef __SSE2__
+#include <emmintrin.h>
+#endif
 
 #include <algorithm>
+#include <bit>
 #include <cfloat>
 #include <cmath>
+#include <cstring>
+#include <memory>
+#include <utility>
 #include <vector>
 
 #include "FuncArgs.h"
@@ -53,9 +63,85 @@ struct PeakOptions {
     double spacing = 0;
 };
 
-struct FoundPeak {
-    double x, y;
+// Value at `at` of the parabola through three points with distinct x. For
+// finite points this is the host interpolator's own arithmetic (divided
+// differences, then the Newton form), operation for operation, so the result
+// is the same to the bit without the cost of a call per peak; anything else
+// goes to the host.
+double parabolaAt(const double (&xs)[3], const double (&ys)[3], double at) {
+    bool finite = std::isfinite(at);
+    for (int i = 0; i < 3; ++i) finite = finite && std::isfinite(xs[i]) && std::isfinite(ys[i]);
+    if (!finite) return support_Interp(ys, xs, at, InterpOpts{false, false, false, false, 2, 0, 0.0});
+    const double c1 = (ys[1] - ys[0]) / (xs[1] - xs[0]);
+    const double c2 = ((ys[2] - ys[1]) / (xs[2] - xs[1]) - c1) / (xs[2] - xs[0]);
+    return (c2 * (at - xs[1]) + c1) * (at - xs[0]) + ys[0];
+}
+
+// Where found peaks go. Counting first and writing second lets the peaks go
+// straight into the result, sized once.
+struct PeakCounter {
+    static constexpr bool kNeedsPosition = false;
+    int64_t count = 0;
+    void add(double, double) { ++count; }
 };
+
+struct PeakWriter {
+    static constexpr bool kNeedsPosition = true;
+    double* outX;
+    double* outY;
+    int64_t capacity;
+    int64_t count = 0;
+    void add(double x, double y) {
+        // Both passes take the same decisions; the guard only keeps a slip
+        // from writing past the result.
+        if (count < capacity) {
+            outX[count] = x;
+            outY[count] = y;
+        }
+        ++count;
+    }
+};
+
+// Samples are taken in chunks. A chunk whose samples (and the four before
+// it) hold no NaN and no two equal neighbours consists of plain records
+// only, so its peaks are simply the samples that beat both neighbours; such
+// chunks are scanned without the record machinery.
+constexpr int64_t kPeakChunk = 1024;
+
+// Whether y[lo, hi] has no NaN and no two equal neighbours.
+bool plainStretch(const double* y, int64_t lo, int64_t hi) {
+    bool anyBad = std::isnan(y[hi]);
+    int64_t k = lo;
+#ifdef __SSE2__
+    __m128d bad = _mm_setzero_pd();
+    for (; k + 2 <= hi; k += 2) {
+        const __m128d a = _mm_loadu_pd(y + k), b = _mm_loadu_pd(y + k + 1);
+        bad = _mm_or_pd(bad, _mm_or_pd(_mm_cmpeq_pd(a, b), _mm_cmpunord_pd(a, a)));
+    }
+    anyBad |= _mm_movemask_pd(bad) != 0;
+#endif
+    for (; k < hi; ++k) anyBad |= (y[k] == y[k + 1]) | std::isnan(y[k]);
+    return !anyBad;
+}
+
+// Bit j set when y[from + j] beats both its neighbours, j < 64.
+template <bool Lower>
+inline uint64_t beatsNeighbours(const double* y, int64_t from) {
+    uint64_t bits = 0;
+    const double* p = y + from;
+#ifdef __SSE2__
+    for (int j = 0; j < 64; j += 2) {
+        const __m128d before = _mm_loadu_pd(p + j - 1), at = _mm_loadu_pd(p + j), after = _mm_loadu_pd(p + j + 1);
+        const __m128d m = Lower ? _mm_and_pd(_mm_cmplt_pd(at, before), _mm_cmplt_pd(at, after))
+                                : _mm_and_pd(_mm_cmpgt_pd(at, before), _mm_cmpgt_pd(at, after));
+        bits |= uint64_t(_mm_movemask_pd(m)) << j;
+    }
+#else
+    for (int j = 0; j < 64; ++j)
+        bits |= uint64_t(beats<Lower>(p[j], p[j - 1]) & beats<Lower>(p[j], p[j + 1])) << j;
+#endif
+    return bits;
+}
 
 // Walks the waveform once. The window of the classic formulation (records
 // entering at the back, a flat kept as its first and latest sample until a
@@ -64,10 +150,10 @@ struct FoundPeak {
 // three-record shift register plus the open run, so memory stays constant
 // whatever the data. Samples whose y is NaN are skipped: the samples on
 // either side of them are neighbours, as in the host's crossing search.
-template <bool Lower>
+template <bool Lower, class Sink>
 class PeakFinder {
 public:
-    PeakFinder(const PeakOptions& o, std::vector<FoundPeak>& found) : opt_(o), found_(found) {}
+    PeakFinder(const PeakOptions& o, Sink& sink) : opt_(o), sink_(sink) {}
 
     void run(const double* x, const double* y, int64_t n) {
         int64_t first = 0, last = n - 1;
@@ -78,71 +164,76 @@ public:
         const double outside = Lower ? DBL_MAX : -DBL_MAX;
         if (!opt_.noEndPoints) push({rising ? -DBL_MAX : DBL_MAX, outside, true, true});
 
-        double runY = y[first], runFirstX = x[first], runLastX = x[first];
-        bool runIsFlat = false;
-        for (int64_t i = first + 1; i <= last; ++i) {
-            const double yi = y[i];
-            if (std::isnan(yi)) continue;
-            if (yi == runY) {
-                runLastX = x[i];
-                runIsFlat = true;
-                continue;
-            }
-            push(closeRun(runFirstX, runLastX, runY, runIsFlat));
-            runY = yi;
-            runFirstX = runLastX = x[i];
-            runIsFlat = false;
-            // Most samples lie on a slope: strictly between their neighbours.
-            // Such a sample is never a peak, never part of a flat, and its
-            // record is the plain sample, so a stretch of them only shifts the
-            // register; it is skipped in one tight scan.
-            if (i >= first + 2 && y[i - 1] == m_.y && !m_.noInterp) {
-                const int64_t t = firstTurn(y, i - 1, last);
-                if (t > i) {
-                    f_ = {x[t - 2], y[t - 2], false, false};
-                    m_ = {x[t - 1], y[t - 1], false, false};
-                    count_ += t - i;
-                    i = t;
-                    runY = y[t];
-                    runFirstX = runLastX = x[t];
-                }
+        runY_ = y[first];
+        runFirstX_ = runLastX_ = x[first];
+        runIsFlat_ = false;
+        int64_t i = first + 1;
+        // Before a chunk at a, sample a - 1 is the open run and a - 2, a - 3
+        // are the last two records; after it, the same holds at its end.
+        while (i + kPeakChunk - 1 <= last) {
+            const int64_t end = i + kPeakChunk;
+            if (i >= first + 4 && plainStretch(y, i - 4, end - 1)) {
+                plainChunk(x, y, i, end);
+                i = end;
+            } else {
+                for (; i < end; ++i) step(x, y, i);
             }
         }
+        for (; i <= last; ++i) step(x, y, i);
         // A flat that reaches the last sample is collapsed whatever its length.
-        push(closeRun(runFirstX, runLastX, runY, runIsFlat));
+        push(closeRun());
         if (!opt_.noEndPoints) push({rising ? DBL_MAX : -DBL_MAX, outside, true, true});
     }
 
 private:
-    // First t >= from (and < last) at which y does not run strictly up or
-    // strictly down through t; last when there is none. NaN and equal
-    // neighbours end a slope, since every comparison with NaN is false.
-    static int64_t firstTurn(const double* y, int64_t from, int64_t last) {
-        auto turns = [y](int64_t k) {
-            const double a = y[k - 1], b = y[k], c = y[k + 1];
-            return !((a < b && b < c) || (a > b && b > c));
-        };
-        // Noisy data turns within a few samples: look there first, and scan
-        // whole blocks only along a long slope.
-        constexpr int64_t kNear = 8, kBlock = 64;
-        int64_t t = from;
-        for (const int64_t near = std::min(last, from + kNear); t < near; ++t)
-            if (turns(t)) return t;
-        while (t + kBlock < last) {
-            int count = 0;
-            for (int64_t k = t; k < t + kBlock; ++k) count += turns(k);
-            if (count) break;
-            t += kBlock;
+    void step(const double* x, const double* y, int64_t i) {
+        const double yi = y[i];
+        if (std::isnan(yi)) return;
+        if (yi == runY_) {
+            runLastX_ = x[i];
+            runIsFlat_ = true;
+            return;
         }
-        for (; t < last; ++t)
-            if (turns(t)) return t;
-        return last;
+        push(closeRun());
+        runY_ = yi;
+        runFirstX_ = runLastX_ = x[i];
+        runIsFlat_ = false;
     }
 
-    static PeakRecord closeRun(double firstX, double lastX, double y, bool flat) {
-        if (!flat) return {firstX, y, false, false};
+    // Samples a .. end - 1 close the runs of a - 1 .. end - 2, which
+    // evaluates the records a - 2 .. end - 3 between their plain neighbours.
+    void plainChunk(const double* x, const double* y, int64_t a, int64_t end) {
+        static_assert(kPeakChunk % 64 == 0);
+        const bool bare = opt_.numLimits == 0 && opt_.spacing == 0;
+        for (int64_t from = a - 2; from < end - 2; from += 64) {
+            uint64_t bits = beatsNeighbours<Lower>(y, from);
+            if constexpr (!Sink::kNeedsPosition) {
+                if (bare) {
+                    sink_.count += std::popcount(bits);
+                    continue;
+                }
+            }
+            for (; bits; bits &= bits - 1) {
+                const int64_t k = from + std::countr_zero(bits);
+                if (bare && opt_.noInterp)
+                    sink_.add(x[k], y[k]);
+                else
+                    evaluate({x[k - 1], y[k - 1], false, false}, {x[k], y[k], false, false},
+                             {x[k + 1], y[k + 1], false, false});
+            }
+        }
+        f_ = {x[end - 3], y[end - 3], false, false};
+        m_ = {x[end - 2], y[end - 2], false, false};
+        count_ += end - a;
+        runY_ = y[end - 1];
+        runFirstX_ = runLastX_ = x[end - 1];
+        runIsFlat_ = false;
+    }
+
+    PeakRecord closeRun() const {
+        if (!runIsFlat_) return {runFirstX_, runY_, false, false};
         // Halves first: the ends may be near the limits of the doubles.
-        return {0.5 * firstX + 0.5 * lastX, y, true, false};
+        return {0.5 * runFirstX_ + 0.5 * runLastX_, runY_, true, false};
     }
 
     void push(const PeakRecord& r) {
@@ -176,29 +267,122 @@ private:
         if (f.sentinel && t.sentinel) return;
         if (!beats<Lower>(m.y, f.y) || !beats<Lower>(m.y, t.y)) return;
         if (!withinLimits(m.y) || !spaced(f, m, t)) return;
-        found_.push_back(locate(f, m, t));
+        if constexpr (Sink::kNeedsPosition)
+            locate(f, m, t);
+        else
+            sink_.add(0.0, 0.0);
     }
 
-    FoundPeak locate(const PeakRecord& f, const PeakRecord& m, const PeakRecord& t) const {
+    void locate(const PeakRecord& f, const PeakRecord& m, const PeakRecord& t) {
         if (opt_.noInterp || f.noInterp || m.noInterp || t.noInterp || f.x == m.x || m.x == t.x || f.x == t.x)
-            return {m.x, m.y};
+            return sink_.add(m.x, m.y);
         // Vertex of the parabola through the three points (Newton form).
         const double s = (f.y - m.y) / (f.x - m.x);
         const double q = ((m.y - t.y) / (m.x - t.x) - s) / (t.x - f.x);
         const double v = ((f.x + m.x) * q - s) / (2 * q);
-        const double ys[3] = {f.y, m.y, t.y}, xs[3] = {f.x, m.x, t.x};
-        const double vy = support_Interp(ys, xs, v, InterpOpts{false, false, false, false, 2, 0, 0.0});
+        const double vy = parabolaAt({f.x, m.x, t.x}, {f.y, m.y, t.y}, v);
         // Values near the limits of the doubles can overflow the divided
         // differences; the sample itself is then the best answer.
-        if (!std::isfinite(v) || !std::isfinite(vy)) return {m.x, m.y};
-        return {v, vy};
+        if (!std::isfinite(v) || !std::isfinite(vy)) return sink_.add(m.x, m.y);
+        sink_.add(v, vy);
     }
 
     const PeakOptions& opt_;
-    std::vector<FoundPeak>& found_;
+    Sink& sink_;
     PeakRecord f_{}, m_{};
     int64_t count_ = 0;
+    double runY_ = 0, runFirstX_ = 0, runLastX_ = 0;
+    bool runIsFlat_ = false;
 };
+
+// Scattered writes over tens of megabytes miss the address translation
+// caches on every page; large pages (where the system offers them) make
+// that, and the faults of fresh memory, several hundred times rarer. Only
+// a hint: nothing changes when it is refused.
+void preferLargePages(void* p, size_t bytes) {
+#ifdef MADV_HUGEPAGE
+    constexpr uintptr_t kLarge = uintptr_t(1) << 21;
+    const uintptr_t from = (reinterpret_cast<uintptr_t>(p) + kLarge - 1) & ~(kLarge - 1);
+    const uintptr_t to = (reinterpret_cast<uintptr_t>(p) + bytes) & ~(kLarge - 1);
+    if (to > from) madvise(reinterpret_cast<void*>(from), to - from, MADV_HUGEPAGE);
+#else
+    (void)p;
+    (void)bytes;
+#endif
+}
+
+// Puts the peaks (in the order found) in order of value, equal values in
+// the order found, in place. The values become unsigned keys that order as
+// the values do, sorted by a stable radix sort: a handful of linear passes
+// where comparison sorting would take twenty-odd over millions of peaks. The
+// keys live in the value array itself while they are sorted, so the sort
+// needs one scratch copy only. Only -0 and +0, equal as values but not as
+// keys, need the comparison sort.
+template <bool Lower>
+void sortByValue(double* outX, double* outY, int64_t k) {
+    auto comparisonSort = [&] {
+        struct Peak {
+            double x, y;
+        };
+        std::vector<Peak> p(static_cast<size_t>(k));
+        for (int64_t i = 0; i < k; ++i) p[size_t(i)] = {outX[i], outY[i]};
+        std::stable_sort(p.begin(), p.end(), [](const Peak& a, const Peak& b) { return beats<Lower>(a.y, b.y); });
+        for (int64_t i = 0; i < k; ++i) {
+            outX[i] = p[size_t(i)].x;
+            outY[i] = p[size_t(i)].y;
+        }
+    };
+    if (k < 64 || k > INT32_MAX) return comparisonSort();
+    for (int64_t i = 0; i < k; ++i)
+        if (outY[i] == 0 && std::signbit(outY[i])) return comparisonSort();
+
+    // Rising keys put the smallest first, inverted ones the largest.
+    auto keyOf = [](double y) {
+        const uint64_t bits = std::bit_cast<uint64_t>(y);
+        const uint64_t ordered = bits >> 63 ? ~bits : bits | (uint64_t(1) << 63);
+        return Lower ? ordered : ~ordered;
+    };
+    auto valueOf = [](uint64_t key) {
+        const uint64_t ordered = Lower ? key : ~key;
+        return std::bit_cast<double>(ordered >> 63 ? ordered & ~(uint64_t(1) << 63) : ~ordered);
+    };
+    // Byte digits keep the scatter to a few hundred write streams, which the
+    // caches and the address translation keep up with.
+    constexpr int kBits = 8, kPasses = 64 / kBits;
+    constexpr size_t kBuckets = size_t(1) << kBits;
+    std::vector<uint32_t> counts(kPasses * kBuckets, 0);
+    for (int64_t i = 0; i < k; ++i) {
+        const uint64_t key = keyOf(outY[i]);
+        std::memcpy(outY + i, &key, sizeof key);
+        for (int p = 0; p < kPasses; ++p) ++counts[p * kBuckets + ((key >> (p * kBits)) & (kBuckets - 1))];
+    }
+    std::unique_ptr<double[]> scratch(new double[2 * size_t(k)]);
+    preferLargePages(scratch.get(), 2 * size_t(k) * sizeof(double));
+    double *keys = outY, *xs = outX, *otherKeys = scratch.get(), *otherX = scratch.get() + k;
+    for (int p = 0; p < kPasses; ++p) {
+        uint32_t* c = &counts[p * kBuckets];
+        // A digit that is the same in every key leaves the order as it is.
+        if (*std::max_element(c, c + kBuckets) == uint32_t(k)) continue;
+        uint32_t sum = 0;
+        for (size_t d = 0; d < kBuckets; ++d) sum += std::exchange(c[d], sum);
+        const int shift = p * kBits;
+        for (int64_t i = 0; i < k; ++i) {
+            uint64_t key;
+            std::memcpy(&key, keys + i, sizeof key);
+            const uint32_t at = c[(key >> shift) & (kBuckets - 1)]++;
+            std::memcpy(otherKeys + at, &key, sizeof key);
+            otherX[at] = xs[i];
+        }
+        std::swap(keys, otherKeys);
+        std::swap(xs, otherX);
+    }
+    if (xs != outX) std::memcpy(outX, xs, size_t(k) * sizeof(double));
+    for (int64_t i = 0; i < k; ++i) {
+        uint64_t key;
+        std::memcpy(&key, keys + i, sizeof key);
+        outY[i] = valueOf(key);
+    }
+}
 
 bool isWord(const char* s, const char* word) { return s && strcasecmp(s, word) == 0; }
 
@@ -227,25 +411,15 @@ FUNC_ERROR peaks(const FuncArgs& args, FuncResult& result, MessageHandler& messa
             }
     if (hasValue(args, 3) && !std::isnan(args.realData(3)[0])) opt.spacing = args.realData(3)[0];
 
-    // At most every other sample is a peak. Reserving (up to a bound) costs
-    // only address space until written, and spares noisy data the copies of
-    // a growing vector.
-    std::vector<FoundPeak> found;
-    found.reserve(size_t(std::min<int64_t>(n / 2 + 2, int64_t(1) << 22)));
-    PeakFinder<Lower>(opt, found).run(x, y, n);
-    if (found.empty()) return FuncOk;
-    if (!opt.keepFoundOrder)
-        // Stable, so equal values stay in the order found.
-        std::stable_sort(found.begin(), found.end(),
-                         [](const FoundPeak& a, const FoundPeak& b) { return beats<Lower>(a.y, b.y); });
-
-    const int64_t k = int64_t(found.size());
+    PeakCounter counter;
+    PeakFinder<Lower, PeakCounter>(opt, counter).run(x, y, n);
+    const int64_t k = counter.count;
+    if (k == 0) return FuncOk;
     double* outY = result.makeReal(k, AllocSingle, -1);
     double* outX = result.makeRealRef(k, AllocSingle, -1);
-    for (int64_t i = 0; i < k; ++i) {
-        outY[i] = found[size_t(i)].y;
-        outX[i] = found[size_t(i)].x;
-    }
+    PeakWriter writer{outX, outY, k};
+    PeakFinder<Lower, PeakWriter>(opt, writer).run(x, y, n);
+    if (!opt.keepFoundOrder) sortByValue<Lower>(outX, outY, k);
     result.setPhysType(args.physType(0));
     result.setRefPhysType(args.refPhysType(0));
     result.setRefName(args.refName(0));

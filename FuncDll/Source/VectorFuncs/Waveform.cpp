@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 #include <limits>
 
 #include "Interp.h"
@@ -73,6 +74,91 @@ int64_t truncatePass(double lo, double hi, const double* y, const double* x, int
     return k;
 }
 
+// Whether pred holds for every x[lo, hi). The test is branch-free within a
+// block, so that it runs at the speed of memory; a failure ends the scan at
+// the end of its block.
+template <class Pred>
+bool holdsThroughout(const double* x, int64_t lo, int64_t hi, Pred pred) {
+    constexpr int64_t kBlock = 512;
+    for (int64_t b = lo; b < hi; b += kBlock) {
+        const int64_t e = std::min(hi, b + kBlock);
+        bool all = true;
+        for (int64_t k = b; k < e; ++k) all &= pred(x[k]);
+        if (!all) return false;
+    }
+    return true;
+}
+
+// First index of x[0, n) at which pred fails, for data on which pred holds on
+// a prefix; on other data some index, which the caller must check.
+template <class Pred>
+int64_t firstFailure(const double* x, int64_t n, Pred pred) {
+    int64_t lo = 0, hi = n;
+    while (lo < hi) {
+        const int64_t mid = lo + (hi - lo) / 2;
+        if (pred(x[mid]))
+            lo = mid + 1;
+        else
+            hi = mid;
+    }
+    return lo;
+}
+
+// The common case: samples below the interval, then samples in it, then
+// samples above it (each part possibly empty), as rising x crossing the
+// interval once gives. The walk would keep the middle part as it is and add
+// at most one point on each bound, so the cut is found by bisection, checked
+// by one pass, and copied as a block. Returns false, having written nothing,
+// when the data has another shape.
+bool truncateSpan(double lo, double hi, const double* y, const double* x, int64_t n,
+                  TruncateOutData<double>& out, bool& wrote) {
+    if (!(lo <= hi)) return false;
+    auto below = [lo](double v) { return !(v >= lo); };
+    auto within = [lo, hi](double v) { return (v >= lo) & (v <= hi); };
+    auto above = [hi](double v) { return v > hi; };
+    const int64_t begin = firstFailure(x, n, below);
+    const int64_t end = begin + firstFailure(x + begin, n - begin, [hi](double v) { return !(v > hi); });
+    if (!holdsThroughout(x, 0, begin, below) || !holdsThroughout(x, begin, end, within) ||
+        !holdsThroughout(x, end, n, above))
+        return false;
+    const int64_t kept = end - begin;
+    const bool before = begin > 0, after = end < n;
+    // The walk adds a bound point where a segment enters the interval other
+    // than on lo, or leaves it other than on hi; a jump over the whole
+    // interval gives both.
+    const bool loPoint = before && (kept > 0 ? classify(x[begin], lo, hi) >= kInside : after);
+    const bool hiPoint = after && (kept > 0 ? classify(x[end - 1], lo, hi) <= kInside : before);
+    const int64_t count = kept + loPoint + hiPoint;
+    wrote = count > 0;
+    if (!wrote) return true;
+    double* outY = out.allocateY(count);
+    double* outX = out.allocateX(count);
+    if (!outY || !outX) {
+        wrote = false;
+        return true;
+    }
+    // The same arithmetic as the walk's, for the same bits.
+    auto onBound = [&](double level, int64_t right) {
+        const double x0 = x[right - 1], y0 = y[right - 1], x1 = x[right], y1 = y[right];
+        return ((level - x0) * y1 - (level - x1) * y0) / (x1 - x0);
+    };
+    int64_t k = 0;
+    if (loPoint) {
+        outX[k] = lo;
+        outY[k++] = onBound(lo, begin);
+    }
+    if (kept > 0) {
+        std::memcpy(outX + k, x + begin, size_t(kept) * sizeof(double));
+        std::memcpy(outY + k, y + begin, size_t(kept) * sizeof(double));
+        k += kept;
+    }
+    if (hiPoint) {
+        outX[k] = hi;
+        outY[k] = onBound(hi, end);
+    }
+    return true;
+}
+
 }  // namespace
 
 void resample(const ResampleSource& source, ResampleDest& dest, int order, bool includeEnd) {
@@ -113,6 +199,8 @@ void resample(const ResampleSource& source, ResampleDest& dest, int order, bool 
 bool truncateWaveform(double lo, double hi, const double* y, const double* x, int64_t n,
                       TruncateOutData<double>& out) {
     if (n <= 0 || !y || !x) return false;
+    bool wrote = false;
+    if (truncateSpan(lo, hi, y, x, n, out, wrote)) return wrote;
     const int64_t count = truncatePass<false>(lo, hi, y, x, n, nullptr, nullptr);
     if (count == 0) return false;
     double* outY = out.allocateY(count);
