@@ -161,6 +161,26 @@ bool truncateSpan(double lo, double hi, const double* y, const double* x, int64_
 
 }  // namespace
 
+// The host interpolator's order-2 value for the common window (three
+// distinct, finite points), with its arithmetic step for step, so the result
+// is the same to the bit; any other window goes to the host. Inline, it
+// spares the resampling loop a call and the host's general bookkeeping.
+inline double parabolaAt(const double* y, const double* x, double t, const InterpOpts& opts) {
+    const double x0 = x[0], x1 = x[1], x2 = x[2];
+    if (!(x0 != x1 && x1 != x2 && x0 != x2) ||
+        !(std::isfinite(x0) && std::isfinite(x1) && std::isfinite(x2) && std::isfinite(y[0]) && std::isfinite(y[1]) &&
+          std::isfinite(y[2])))
+        return support_Interp(y, x, t, opts);
+    double c0 = y[0], c1 = y[1], c2 = y[2];
+    c2 = (c2 - c1) / (x2 - x1);
+    c1 = (c1 - c0) / (x1 - x0);
+    c2 = (c2 - c1) / (x2 - x0);
+    double p = c2;
+    p = p * (t - x1) + c1;
+    p = p * (t - x0) + c0;
+    return p;
+}
+
 void resample(const ResampleSource& source, ResampleDest& dest, int order, bool includeEnd) {
     if (dest.step == 0.0) {
         const double intervals = includeEnd && dest.count >= 2 ? double(dest.count - 1) : double(dest.count);
@@ -192,7 +212,12 @@ void resample(const ResampleSource& source, ResampleDest& dest, int order, bool 
         while (j < n && x[j] < t) ++j;
         if (j == n) j = n - 1;
         const int64_t w = j > m ? j - m : 0;
-        out[i] = support_Interp(y + w, x + w, t, opts);
+        if (m == 1)  // the host's linear rule, inline
+            out[i] = x[w + 1] == x[w] ? y[w] : y[w] + (t - x[w]) / (x[w + 1] - x[w]) * (y[w + 1] - y[w]);
+        else if (m == 2)
+            out[i] = parabolaAt(y + w, x + w, t, opts);
+        else
+            out[i] = support_Interp(y + w, x + w, t, opts);
     }
 }
 
