@@ -1,4 +1,5 @@
 #include <atomic>
+#include <mutex>
 #include "Value.h"
 
 #include <sys/mman.h>
@@ -66,12 +67,77 @@ size_t checkedBytes(int64_t count, size_t esize) {
 // so the limit applies to what is held in total.
 std::atomic<size_t> gLargeBytes{0};
 
+// A few freed large buffers are kept for the next request of the same size:
+// results of a loop over runs or of repeated calls come in equal sizes, and
+// clearing a mapped buffer costs less than faulting in a fresh one.
+class LargeBufferCache {
+    static constexpr size_t kMaxKeptBytes = size_t(512) << 20;
+
+public:
+    void* take(size_t bytes) {
+        std::lock_guard<std::mutex> lock(mutex_);
+        for (auto& e : entries_)
+            if (e.p && e.bytes == bytes) {
+                void* p = e.p;
+                e.p = nullptr;
+                held_ -= bytes;
+                return p;
+            }
+        return nullptr;
+    }
+    bool keep(void* p, size_t bytes) {
+        std::lock_guard<std::mutex> lock(mutex_);
+        if (held_ + bytes > std::min(kMaxKeptBytes, maxAllocationBytes() / 16)) return false;
+        for (auto& e : entries_)
+            if (!e.p) {
+                e = {p, bytes};
+                held_ += bytes;
+                return true;
+            }
+        return false;
+    }
+    // Gives every kept buffer back to the system.
+    void release() {
+        std::lock_guard<std::mutex> lock(mutex_);
+        for (auto& e : entries_)
+            if (e.p) {
+                munmap(e.p, e.bytes);
+                gLargeBytes.fetch_sub(e.bytes);
+                e.p = nullptr;
+            }
+        held_ = 0;
+    }
+
+private:
+    struct Entry {
+        void* p = nullptr;
+        size_t bytes = 0;
+    };
+    std::mutex mutex_;
+    Entry entries_[4];
+    size_t held_ = 0;
+};
+
+LargeBufferCache& largeCache() {
+    static LargeBufferCache* cache = new LargeBufferCache;  // outlives every value
+    return *cache;
+}
+
 void* zeroedAlloc(size_t bytes) {
     if (bytes >= kMapThreshold) {
+        if (void* p = largeCache().take(bytes)) {
+            std::memset(p, 0, bytes);
+            return p;
+        }
         size_t held = gLargeBytes.fetch_add(bytes) + bytes;
         if (held > maxAllocationBytes()) {
-            gLargeBytes.fetch_sub(bytes);
-            throw std::bad_alloc();
+            // Kept buffers count as held: give them back before refusing.
+            largeCache().release();
+            held = gLargeBytes.load();
+            if (held > maxAllocationBytes()) {
+                gLargeBytes.fetch_sub(bytes);
+                throw std::bad_alloc();
+            }
         }
         void* p = mmap(nullptr, bytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
         if (p == MAP_FAILED) {
@@ -88,6 +154,7 @@ void* zeroedAlloc(size_t bytes) {
 
 void zeroedFree(void* p, size_t bytes) {
     if (bytes >= kMapThreshold) {
+        if (largeCache().keep(p, bytes)) return;
         munmap(p, bytes);
         gLargeBytes.fetch_sub(bytes);
     } else {

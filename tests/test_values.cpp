@@ -2,6 +2,8 @@
 // are laid out like their arguments, and quantities combine by their units.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include "FuncArgs.h"
 #include "Value.h"
 
@@ -81,4 +83,19 @@ TEST(Values, ResultsAreLaidOutLikeTheArgumentOfTheGivenTotal) {
     FuncResult single("f", &fa);
     single.makeReal(3, AllocSingle, fa.totalLength(0));
     EXPECT_EQ(single.take()->numDivisions(), 1);
+}
+
+TEST(Values, LargeBuffersComeBackZeroedWhenReused) {
+    const int64_t n = int64_t(8) << 20;  // 64 MB: a mapped buffer, kept for reuse when freed
+    const double* first = nullptr;
+    {
+        auto v = Value::make(Kind::Real, n);
+        double* d = static_cast<double*>(v->mutableData());
+        std::fill(d, d + n, 3.5);
+        first = d;
+    }
+    auto again = Value::make(Kind::Real, n);
+    const double* d = static_cast<const double*>(again->rawData());
+    EXPECT_EQ(d, first) << "a freed buffer of the same size is reused";
+    EXPECT_TRUE(std::all_of(d, d + n, [](double x) { return x == 0; }));
 }
