@@ -13,22 +13,13 @@
 
 #include "FuncArgs.h"
 #include "FuncContract.h"
+#include "ThinHandler.h"
 #include "Interp.h"
 #include "Options.h"
 
 namespace {
 
-using Worker = FUNC_ERROR (*)(const FuncArgs&, FuncResult&, MessageHandler&);
-
-// Every handler is the same shell: run the worker, finish the result on every
-// path, pass the worker's code on.
-template <Worker work>
-FUNC_ERROR handle(const FuncArgsMinimal& args, FuncResultMinimal* result, YRef<MessageHandler> messages,
-                  const ScpParseContext&, const FunctionRunTime&) {
-    FUNC_ERROR rc = work(args.funcArgs(), result->funcResult(), *messages);
-    result->finish();
-    return rc;
-}
+using cvmod::handler;
 
 FUNC_ERROR countOutOfRange(const FuncArgs& a, MessageHandler& m) {
     m.error("Count out of range in function '%s'", a.functionName());
@@ -367,21 +358,21 @@ const FunctionOption kArrayArgs{false, false, true, false};
 
 // clang-format off
 FuncConstruct registrations[] = {
-    {"area",           {4, 4, 4}, {},  1, 3,  handle<area>,                   "", PyReal2,         kNoOptions},
-    {"avg",            {4},       {1}, 1, 1,  handle<runningIntegral<true>>,  "", PyVector,        kNoOptions},
-    {"diff",           {4},       {1}, 1, 1,  handle<derivative>,             "", PyVector,        kNoOptions},
-    {"integ",          {4},       {1}, 1, 1,  handle<runningIntegral<false>>, "", PyVector,        kNoOptions},
-    {"makecomplexvec", {4},       {},  1, 1,  handle<makeComplexVec>,         "", PyVector,        kNoOptions},
-    {"makevec",        {4},       {},  1, 1,  handle<makeVec>,                "", PyRealVector,    kNoOptions},
-    {"unitvec",        {4},       {},  1, 1,  handle<unitVec>,                "", PyIntegerVector, kNoOptions},
-    {"vector",         {4},       {},  1, 1,  handle<indexVector>,            "", PyIntegerVector, kNoOptions},
-    {"Floor",          {4},       {},  1, 1,  handle<floorOf>,                "", PyReal,          kNoOptions},
+    {"area",           {4, 4, 4}, {},  1, 3,  handler<area>,                   "", PyReal2,         kNoOptions},
+    {"avg",            {4},       {1}, 1, 1,  handler<runningIntegral<true>>,  "", PyVector,        kNoOptions},
+    {"diff",           {4},       {1}, 1, 1,  handler<derivative>,             "", PyVector,        kNoOptions},
+    {"integ",          {4},       {1}, 1, 1,  handler<runningIntegral<false>>, "", PyVector,        kNoOptions},
+    {"makecomplexvec", {4},       {},  1, 1,  handler<makeComplexVec>,         "", PyVector,        kNoOptions},
+    {"makevec",        {4},       {},  1, 1,  handler<makeVec>,                "", PyRealVector,    kNoOptions},
+    {"unitvec",        {4},       {},  1, 1,  handler<unitVec>,                "", PyIntegerVector, kNoOptions},
+    {"vector",         {4},       {},  1, 1,  handler<indexVector>,            "", PyIntegerVector, kNoOptions},
+    {"Floor",          {4},       {},  1, 1,  handler<floorOf>,                "", PyReal,          kNoOptions},
     {"MaxN",           {4, 4, 4, 4, 4, 4, 4, 4, 4, 4, 4, 4, 4, 4, 4, 4, 4, 4, 4, 4, 4, 4, 4, 4, 4, 4, 4, 4, 4, 4, 4, 4},
-                                  {},  1, 32, handle<extremeOfEach<true>>,    "", PyRealVector,    kNoOptions},
+                                  {},  1, 32, handler<extremeOfEach<true>>,    "", PyRealVector,    kNoOptions},
     {"MinN",           {4, 4, 4, 4, 4, 4, 4, 4, 4, 4, 4, 4, 4, 4, 4, 4, 4, 4, 4, 4, 4, 4, 4, 4, 4, 4, 4, 4, 4, 4, 4, 4},
-                                  {},  1, 32, handle<extremeOfEach<false>>,   "", PyRealVector,    kNoOptions},
-    {"JoinVectors",    {3, 3},    {},  2, 2,  handle<joinVectors>,            "", PyVector,        kArrayArgs},
-    {"Val",            {0},       {1}, 1, 1,  handle<valueCopy>,              "", PyVector,        kNoOptions},
+                                  {},  1, 32, handler<extremeOfEach<false>>,   "", PyRealVector,    kNoOptions},
+    {"JoinVectors",    {3, 3},    {},  2, 2,  handler<joinVectors>,            "", PyVector,        kArrayArgs},
+    {"Val",            {0},       {1}, 1, 1,  handler<valueCopy>,              "", PyVector,        kNoOptions},
 };
 // clang-format on
 

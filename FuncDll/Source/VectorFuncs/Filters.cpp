@@ -19,6 +19,7 @@
 
 #include "FuncArgs.h"
 #include "FuncContract.h"
+#include "../ThinHandler.h"
 
 namespace {
 
@@ -290,13 +291,7 @@ FUNC_ERROR lowPassFilter(const FuncArgs& a, FuncResult& r, MessageHandler& messa
     return FuncOk;
 }
 
-template <FUNC_ERROR (*work)(const FuncArgs&, FuncResult&, MessageHandler&)>
-FUNC_ERROR handler(const FuncArgsMinimal& args, FuncResultMinimal* result, YRef<MessageHandler> messages,
-                   const ScpParseContext&, const FunctionRunTime&) {
-    FUNC_ERROR rc = work(args.funcArgs(), result->funcResult(), *messages);
-    result->finish();
-    return rc;
-}
+using cvmod::handler;
 
 const FunctionOption kNoOptions{};
 

@@ -8,6 +8,7 @@
 
 #include "FuncArgs.h"
 #include "FuncContract.h"
+#include "../ThinHandler.h"
 #include "Interp.h"
 
 namespace {
@@ -187,15 +188,7 @@ FUNC_ERROR jitter(const FuncArgs& a, FuncResult& r, MessageHandler& messages) {
     return FuncOk;
 }
 
-using Worker = FUNC_ERROR (*)(const FuncArgs&, FuncResult&, MessageHandler&);
-
-template <Worker work>
-FUNC_ERROR handler(const FuncArgsMinimal& args, FuncResultMinimal* result, YRef<MessageHandler> messages,
-                   const ScpParseContext&, const FunctionRunTime&) {
-    FUNC_ERROR rc = work(args.funcArgs(), result->funcResult(), *messages);
-    result->finish();
-    return rc;
-}
+using cvmod::handler;
 
 const FunctionOption kNoOptions{};
 
