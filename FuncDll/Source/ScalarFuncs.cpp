@@ -518,45 +518,28 @@ int32_t ccSqrt(cplx* out, const cplx* in, int64_t n) {
     return eachComplex(out, in, n, [](double a, double b) { return polarSqrt({a, b}); });
 }
 
-// sin and cos build cosh b and sinh b from one exponential; the overflow test
-// is on that exponential.
-template <bool Cosine>
-int32_t ccSinCos(cplx* out, const cplx* in, int64_t n) {
+// sin, cos, sinh and cosh of a + ib all build a hyperbolic cosine and sine
+// from one exponential: of b for sin and cos, of a for sinh and cosh. The
+// overflow test is on that exponential.
+template <bool Hyperbolic, bool Cosine>
+int32_t ccSinCosFamily(cplx* out, const cplx* in, int64_t n) {
     double* __restrict y = parts(out);
     const double* __restrict z = parts(in);
     for (int64_t i = 0; i < n; ++i) {
-        double a = z[2 * i], b = z[2 * i + 1];
-        if (b >= kOverflowLimit) return KernelOverflow;
-        double e = std::exp(b);
+        const double a = z[2 * i], b = z[2 * i + 1];
+        const double u = Hyperbolic ? b : a, v = Hyperbolic ? a : b;  // circular part, exponent
+        if (v >= kOverflowLimit) return KernelOverflow;
+        const double e = std::exp(v);
         if (e == 0) return KernelOverflow;
-        double ch = (1 / e + e) / 2, sh = (1 / e - e) / 2;
-        if (Cosine) {
-            y[2 * i] = std::cos(a) * ch;
-            y[2 * i + 1] = std::sin(a) * sh;
+        const double ch = (1 / e + e) / 2;
+        if (Hyperbolic) {
+            const double sh = (e - 1 / e) / 2;
+            y[2 * i] = std::cos(u) * (Cosine ? ch : sh);
+            y[2 * i + 1] = std::sin(u) * (Cosine ? sh : ch);
         } else {
-            y[2 * i] = std::sin(a) * ch;
-            y[2 * i + 1] = -std::cos(a) * sh;
-        }
-    }
-    return KernelOk;
-}
-
-template <bool Cosh>
-int32_t ccSinhCosh(cplx* out, const cplx* in, int64_t n) {
-    double* __restrict y = parts(out);
-    const double* __restrict z = parts(in);
-    for (int64_t i = 0; i < n; ++i) {
-        double a = z[2 * i], b = z[2 * i + 1];
-        if (a >= kOverflowLimit) return KernelOverflow;
-        double e = std::exp(a);
-        if (e == 0) return KernelOverflow;
-        double sh = (e - 1 / e) / 2, ch = (e + 1 / e) / 2;
-        if (Cosh) {
-            y[2 * i] = std::cos(b) * ch;
-            y[2 * i + 1] = std::sin(b) * sh;
-        } else {
-            y[2 * i] = std::cos(b) * sh;
-            y[2 * i + 1] = std::sin(b) * ch;
+            const double shb = (1 / e - e) / 2;  // -sinh b, so that zeros keep their signs
+            y[2 * i] = (Cosine ? std::cos(u) : std::sin(u)) * ch;
+            y[2 * i + 1] = Cosine ? std::sin(u) * shb : -std::cos(u) * shb;
         }
     }
     return KernelOk;
@@ -716,8 +699,8 @@ const UnaryOp kUnaryOps[OpCount] = {
     {"log",         rrLogarithm<VecFn::Log10>,        nullptr,               nullptr, ccLogarithm<kInvLn10>,       kDb,   0},
     {"ln",          rrLogarithm<VecFn::Log>,           nullptr,               nullptr, ccLogarithm<1.0>,            kDb,   0},
     {"exp",         rrOverflowing<VecFn::Exp, false>,         nullptr,               nullptr, ccExp,                       kDb,   0},
-    {"sin",         rrPlain<VecFn::Sin>,               nullptr,               nullptr, ccSinCos<false>,             kDb,   0},
-    {"cos",         rrPlain<VecFn::Cos>,               nullptr,               nullptr, ccSinCos<true>,              kDb,   0},
+    {"sin",         rrPlain<VecFn::Sin>,               nullptr,               nullptr, ccSinCosFamily<false, false>, kDb,   0},
+    {"cos",         rrPlain<VecFn::Cos>,               nullptr,               nullptr, ccSinCosFamily<false, true>, kDb,   0},
     {"sqrt",        rrSqrt,                            nullptr,               nullptr, ccSqrt,                      kSqrt, 0},
     {"tan",         rrTangent<1.0>,                    nullptr,               nullptr, ccTan,                       kDb,   0},
     {"atan",        rrPlain<VecFn::Atan>,              nullptr,               nullptr, ccAtan,                      kDb,   0},
@@ -729,16 +712,16 @@ const UnaryOp kUnaryOps[OpCount] = {
     {"maxidx",      rrMaxIdx,                          crMaxIdx,              nullptr, nullptr,                     kNone, 1},
     {"minidx",      rrMinIdx,                          crMinIdx,              nullptr, nullptr,                     kNone, 1},
     {"phase_rad",   rrZero,                            crPhaseRad,            nullptr, nullptr,                     kNone, 0},
-    {"sin_deg",     rrPlain<VecFn::Sin, kRadPerDeg>,   nullptr,               nullptr, ccSinCos<false>,             kDb,   0},
-    {"cos_deg",     rrPlain<VecFn::Cos, kRadPerDeg>,   nullptr,               nullptr, ccSinCos<true>,              kDb,   0},
+    {"sin_deg",     rrPlain<VecFn::Sin, kRadPerDeg>,   nullptr,               nullptr, ccSinCosFamily<false, false>, kDb,   0},
+    {"cos_deg",     rrPlain<VecFn::Cos, kRadPerDeg>,   nullptr,               nullptr, ccSinCosFamily<false, true>, kDb,   0},
     {"tan_deg",     rrTangent<kRadPerDeg>,             nullptr,               nullptr, ccTan,                       kDb,   0},
     {"atan_deg",    rrPlain<VecFn::Atan, 1.0, kDegPerRad>, nullptr,               nullptr, ccAtan,                      kDb,   0},
     {"phase_b",     rrZero,                            crArg<kDegPerRad>,     nullptr, nullptr,                     kNone, 0},
     {"phase_b_rad", rrZero,                            crArg<1.0>,            nullptr, nullptr,                     kNone, 0},
     {"floorv",      rrFloor,                           nullptr,               nullptr, nullptr,                     kSame, 0},
     {"sum",         rrSum,                             nullptr,               nullptr, ccSum,                       kSame, 1},
-    {"sinh",        rrOverflowing<VecFn::Sinh, true>,  nullptr,               nullptr, ccSinhCosh<false>,           kDb,   0},
-    {"cosh",        rrOverflowing<VecFn::Cosh, true>,  nullptr,               nullptr, ccSinhCosh<true>,            kDb,   0},
+    {"sinh",        rrOverflowing<VecFn::Sinh, true>,  nullptr,               nullptr, ccSinCosFamily<true, false>, kDb,   0},
+    {"cosh",        rrOverflowing<VecFn::Cosh, true>,  nullptr,               nullptr, ccSinCosFamily<true, true>, kDb,   0},
     {"tanh",        rrPlain<VecFn::Tanh>,              nullptr,               nullptr, ccTanh,                      kDb,   0},
     {"asin",        rrUnitDomain<VecFn::Asin>,             nullptr,               nullptr, ccAsin,                      kDb,   0},
     {"acos",        rrUnitDomain<VecFn::Acos>,             nullptr,               nullptr, ccAcos,                      kDb,   0},

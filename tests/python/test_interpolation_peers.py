@@ -4,12 +4,13 @@ search and against the WHEN measurements of ngspice on transients it simulates."
 import pathlib
 import re
 import shutil
-import subprocess
 
 import numpy as np
 import pytest
 
 import cvfunc
+
+from ngspice_run import run_ngspice
 
 
 def uneven_wave(rng, n):
@@ -62,15 +63,14 @@ DECKS = {
 }
 
 
-def run_ngspice(tmp_path, circuit, tran, whens, level):
+def measured_crossings(tmp_path, circuit, tran, whens, level):
     names = [f"m{k}" for k in range(len(whens))]
     meas = "\n".join(f"meas tran {n} WHEN v(out)={level} {w}" for n, w in zip(names, whens))
     deck = f"* RC transient\n{circuit}.control\n{tran}\n{meas}\nwrite out.raw v(out)\n.endc\n.end\n"
-    (tmp_path / "deck.cir").write_text(deck)
-    run = subprocess.run(["ngspice", "-b", "deck.cir"], cwd=tmp_path, capture_output=True, text=True, timeout=30)
-    found = dict(re.findall(r"^(m\d+)\s*=\s*(\S+)", run.stdout, re.M))
-    assert set(found) == set(names), run.stdout + run.stderr
-    return [float(found[n]) for n in names], cvfunc.load(str(tmp_path / "out.raw"))["out"]
+    stdout, data = run_ngspice(tmp_path, deck)
+    found = dict(re.findall(r"^(m\d+)\s*=\s*(\S+)", stdout, re.M))
+    assert set(found) == set(names), stdout
+    return [float(found[n]) for n in names], data["out"]
 
 
 def nth(crossings, rising, when):
@@ -86,7 +86,7 @@ def nth(crossings, rising, when):
 def test_linear_crossings_agree_with_ngspice_measurements(tmp_path, deck):
     circuit, tran, whens = DECKS[deck]
     level = 0.5
-    measured, out = run_ngspice(tmp_path, circuit, tran, whens, level)
+    measured, out = measured_crossings(tmp_path, circuit, tran, whens, level)
     both = cvfunc.XFromY(out, level, 1)
     rises = cvfunc.XFromY(out, level, 1, 1)
     falls = cvfunc.XFromY(out, level, 1, -1)

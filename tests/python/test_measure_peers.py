@@ -3,13 +3,13 @@ maximum and minimum against ngspice's `meas tran` on a transient it computes."""
 
 import pathlib
 import re
-import shutil
-import subprocess
 
 import numpy as np
 import pytest
 
 import cvfunc
+
+from ngspice_run import run_ngspice
 
 
 @pytest.mark.parametrize("points_per_period", [7, 10, 16, 40])
@@ -75,18 +75,11 @@ write out.raw v(out)
 
 @pytest.fixture(scope="module")
 def clipper(tmp_path_factory):
-    if shutil.which("ngspice") is None:
-        pytest.skip("ngspice is not installed")
-    work = tmp_path_factory.mktemp("clipper")
     a, b = 0.25e-3, 2.6e-3
-    deck = DECK.format(a=a, a2=a + 1e-5, b=b, b2=b + 1e-5)
-    (work / "deck.cir").write_text(deck)
-    run = subprocess.run(["ngspice", "-b", "deck.cir"], cwd=work, capture_output=True, text=True, timeout=30)
-    meas = dict(re.findall(r"^(v\w+)\s*=\s*([-+0-9.eE]+)", run.stdout, re.MULTILINE))
-    if set(meas) != {"vavg", "vrms", "vmax", "vmin"} or not (work / "out.raw").exists():
-        pytest.fail("ngspice did not measure:\n" + run.stdout + run.stderr)
-    wave = cvfunc.load(str(work / "out.raw"))["out"]
-    return wave, a, b, {k: float(v) for k, v in meas.items()}
+    stdout, data = run_ngspice(tmp_path_factory.mktemp("clipper"), DECK.format(a=a, a2=a + 1e-5, b=b, b2=b + 1e-5))
+    meas = dict(re.findall(r"^(v\w+)\s*=\s*([-+0-9.eE]+)", stdout, re.MULTILINE))
+    assert set(meas) == {"vavg", "vrms", "vmax", "vmin"}, "ngspice did not measure:\n" + stdout
+    return data["out"], a, b, {k: float(v) for k, v in meas.items()}
 
 
 def test_mean_against_ngspice(clipper):

@@ -9,12 +9,13 @@ ln(z + sqrt(z^2 - 1)), the negative of numpy's principal value.
 
 import pathlib
 import shutil
-import subprocess
 
 import numpy as np
 import pytest
 
 import cvfunc
+
+from ngspice_run import run_ngspice
 
 
 def relative_error(got, expected):
@@ -128,13 +129,7 @@ write out.raw v(out)
 
 @pytest.mark.skipif(shutil.which("ngspice") is None, reason="ngspice is not installed")
 def test_group_delay_of_a_simulated_rc_lowpass(tmp_path: pathlib.Path):
-    (tmp_path / "rc.cir").write_text(NETLIST)
-    run = subprocess.run(["ngspice", "-b", "rc.cir"], cwd=tmp_path, capture_output=True, text=True, timeout=120)
-    # In batch mode ngspice exits with 1 when the netlist has no .print or
-    # .plot line, even though the .control block ran: the raw file tells.
-    raw = tmp_path / "out.raw"
-    assert raw.exists(), run.stdout + run.stderr
-    out = cvfunc.load(raw)["out"]
+    out = run_ngspice(tmp_path, NETLIST, timeout=120)[1]["out"]
     f = np.asarray(out.ref)
     assert len(f) == 251 and f[0] == pytest.approx(10) and f[-1] == pytest.approx(1e6)
     got = cvfunc.GroupDelay(out)

@@ -9,12 +9,13 @@ are scaled by 2/N with the DC bin halved."""
 import math
 import re
 import shutil
-import subprocess
 
 import numpy as np
 import pytest
 
 import cvfunc
+
+from ngspice_run import run_ngspice
 
 
 def scaled_conjugate_rfft(samples):
@@ -111,8 +112,8 @@ def parse_ngspice_fourier(text):
 
 @pytest.mark.skipif(shutil.which("ngspice") is None, reason="ngspice not installed")
 def test_fourier_of_an_ngspice_transient_matches_its_fourier_analysis(tmp_path):
-    deck = tmp_path / "deck.cir"
-    deck.write_text(
+    stdout, data = run_ngspice(
+        tmp_path,
         "diode clipper\n"
         "V1 in 0 SIN(0 2 1k)\n"
         "R1 in out 1k\n"
@@ -124,12 +125,10 @@ def test_fourier_of_an_ngspice_transient_matches_its_fourier_analysis(tmp_path):
         "fourier 1k v(out)\n"
         "write out.raw v(out)\n"
         ".endc\n"
-        ".end\n"
+        ".end\n",
     )
-    run = subprocess.run(["ngspice", "-b", "deck.cir"], cwd=tmp_path, capture_output=True, text=True, timeout=20)
-    table = parse_ngspice_fourier(run.stdout)
-    assert len(table) >= 6, run.stdout[-2000:]
-    data = cvfunc.load(str(tmp_path / "out.raw"))
+    table = parse_ngspice_fourier(stdout)
+    assert len(table) >= 6, stdout[-2000:]
     # the loader names node voltages by their node: v(out) is "out"
     v = next(vec for name, vec in data.items() if name.lower() in ("out", "v(out)"))
     t, y = np.asarray(v.ref, dtype=float), np.asarray(v.values, dtype=float)

@@ -4,13 +4,13 @@ own `meas` on an RC transient that ngspice simulates inside the test, and
 CyclePeriod of the PULSE source against its period."""
 
 import re
-import shutil
-import subprocess
 
 import numpy as np
 import pytest
 
 import cvfunc
+
+from ngspice_run import run_ngspice
 
 
 def edges_of(stepped):
@@ -64,16 +64,9 @@ write out.raw v(in) v(out)
 
 @pytest.fixture(scope="module")
 def rc_run(tmp_path_factory):
-    if shutil.which("ngspice") is None:
-        pytest.skip("ngspice is not installed")
-    work = tmp_path_factory.mktemp("rc")
-    (work / "deck.cir").write_text(DECK)
-    run = subprocess.run(["ngspice", "-b", "deck.cir"], cwd=work, capture_output=True, text=True, timeout=30)
-    # In batch mode with only a .control block ngspice exits with 1 ("no
-    # simulations run") although the run succeeded: judge by its output.
-    meas = {m.group(1): float(m.group(2)) for m in re.finditer(r"^(\w+)\s*=\s*(\S+)", run.stdout, re.M)}
-    assert {"tpd", "tpdf"} <= meas.keys() and (work / "out.raw").exists(), run.stdout + run.stderr
-    data = cvfunc.load(str(work / "out.raw"))
+    stdout, data = run_ngspice(tmp_path_factory.mktemp("rc"), DECK)
+    meas = {m.group(1): float(m.group(2)) for m in re.finditer(r"^(\w+)\s*=\s*(\S+)", stdout, re.M)}
+    assert {"tpd", "tpdf"} <= meas.keys(), stdout
     return meas, data["in"], data["out"]
 
 

@@ -145,6 +145,18 @@ void scaledSpectrum(RealFft& plan, const double* samples, cplx* out) {
     out[0] = {out[0].real() * 0.5, out[0].imag()};
 }
 
+// The result of fft and Spectrum: the N/2 bins of N samples taken `spacing`
+// apart, against their frequencies.
+void writeSpectrum(const FuncArgs& a, FuncResult& r, RealFft& plan, const double* samples, int64_t N, double spacing) {
+    r.setType(VD_Complex, VD_Complex);
+    r.allocate(N / 2, AllocSingle, 0);
+    r.allocateRef(N / 2, AllocSingle, 0);
+    scaledSpectrum(plan, samples, r.complexData());
+    cplx* freq = r.complexRefData();
+    for (int64_t i = 0; i < N / 2; ++i) freq[i] = {double(i) * (1.0 / spacing) / double(N), 0.0};
+    setSpectrumTypes(a, r);
+}
+
 FUNC_ERROR tooManyPoints(const FuncArgs& a, MessageHandler& messages, double count) {
     messages.error("Too many points (%g) for FFT in function '%s'", count, a.functionName());
     return FuncFailed;
@@ -178,22 +190,13 @@ FUNC_ERROR fftWorker(const FuncArgs& a, FuncResult& r, MessageHandler& messages)
     if (N == 0) return tooManyPoints(a, messages, double(w.n));
 
     const std::string_view name = optionalWord(a, 1, "");
-    r.setType(VD_Complex, VD_Complex);
-    r.allocate(N / 2, AllocSingle, 0);
-    r.allocateRef(N / 2, AllocSingle, 0);
-    cplx* out = r.complexData();
-    cplx* freq = r.complexRefData();
-
     PlanLease plan(N);
     WorkSpace buf(N);
     std::copy(w.y, w.y + w.n, buf.get());
     std::fill(buf.get() + w.n, buf.get() + N, 0.0);
     if (sameWord(name, "hamming")) plan->applyWindow(buf.get(), w.n, 1.08, -0.92);
     else if (!sameWord(name, "none")) plan->applyWindow(buf.get(), w.n, 1.0, -1.0);
-    scaledSpectrum(*plan, buf.get(), out);
-
-    for (int64_t i = 0; i < N / 2; ++i) freq[i] = {double(i) * (1.0 / spacing) / double(N), 0.0};
-    setSpectrumTypes(a, r);
+    writeSpectrum(a, r, *plan, buf.get(), N, spacing);
     return FuncOk;
 }
 
@@ -217,22 +220,13 @@ FUNC_ERROR spectrumWorker(const FuncArgs& a, FuncResult& r, MessageHandler& mess
     // A reversed, empty or unbounded interval has no frequency scale.
     if (!(stop > start) || !std::isfinite(step) || step == 0.0) return FuncOk;
 
-    r.setType(VD_Complex, VD_Complex);
-    r.allocate(N / 2, AllocSingle, 0);
-    r.allocateRef(N / 2, AllocSingle, 0);
-    cplx* out = r.complexData();
-    cplx* freq = r.complexRefData();
-
     PlanLease plan(N);
     WorkSpace buf(N);
     cv::wave::ResampleSource src{w.y, w.x, w.n, start, stop};
     cv::wave::ResampleDest dst{buf.get(), step, N};
     cv::wave::resample(src, dst, a.physType(0) == PhysType::LogicLevel ? 1 : 2, false);
     plan->applyWindow(buf.get(), N, 1.0, -1.0);
-    scaledSpectrum(*plan, buf.get(), out);
-
-    for (int64_t i = 0; i < N / 2; ++i) freq[i] = {double(i) * (1.0 / step) / double(N), 0.0};
-    setSpectrumTypes(a, r);
+    writeSpectrum(a, r, *plan, buf.get(), N, step);
     return FuncOk;
 }
 

@@ -71,19 +71,27 @@ void emptyWaveform(FuncResult& r) {
     r.makeRealRef(0, AllocSingle, 0);
 }
 
+// The waveform (argument 1) and the level (argument 2) of a measurement on
+// one signal; false after the message when either is missing.
+bool waveformAndLevel(const FuncArgs& a, MessageHandler& messages, Waveform& w, double& level) {
+    if (!waveformOf(a, 0, w)) {
+        messages.error(kNoReference, 1, a.functionName());
+        return false;
+    }
+    if (a.length(1) < 1) {
+        messages.error(kEmptyArgument, 2, a.functionName());
+        return false;
+    }
+    level = a.realData(1)[0];
+    return true;
+}
+
 FUNC_ERROR cyclePeriod(const FuncArgs& a, FuncResult& r, MessageHandler& messages) {
     const double modeArg = optionalScalar(a, 3, 0.0);
     const int mode = modeArg == 1.0 ? 1 : modeArg == 2.0 ? 2 : 0;
     Waveform w;
-    if (!waveformOf(a, 0, w)) {
-        messages.error(kNoReference, 1, a.functionName());
-        return FuncFailed;
-    }
-    if (a.length(1) < 1) {
-        messages.error(kEmptyArgument, 2, a.functionName());
-        return FuncFailed;
-    }
-    const double level = a.realData(1)[0];
+    double level;
+    if (!waveformAndLevel(a, messages, w, level)) return FuncFailed;
     // Compared as a double first: a huge or NaN order must not reach the
     // integer conversion.
     const double orderArg = optionalScalar(a, 2, 0.0);
@@ -150,15 +158,8 @@ FUNC_ERROR propagationDelay(const FuncArgs& a, FuncResult& r, MessageHandler& me
 
 FUNC_ERROR jitter(const FuncArgs& a, FuncResult& r, MessageHandler& messages) {
     Waveform w;
-    if (!waveformOf(a, 0, w)) {
-        messages.error(kNoReference, 1, a.functionName());
-        return FuncFailed;
-    }
-    if (a.length(1) < 1) {
-        messages.error(kEmptyArgument, 2, a.functionName());
-        return FuncFailed;
-    }
-    const double level = a.realData(1)[0];
+    double level;
+    if (!waveformAndLevel(a, messages, w, level)) return FuncFailed;
     std::vector<double> t = crossings(w, level, 1, 1);
     dropUntimed(t);
     const int64_t m = int64_t(t.size());
