@@ -749,32 +749,28 @@ FUNC_ERROR runUnary(const UnaryOp& op, const FuncArgs& args, FuncResult& result,
         messages.error("The function '%s' requires a real argument", op.name);
         return FuncFailed;
     };
+    // The result is real or complex by the kernel chosen, one division of
+    // output per division of the argument.
+    auto realOut = [&] {
+        result.setType(VD_Real, VD_Real);
+        result.allocate(count, AllocLikeArg, args.totalLength(0));
+        return result.data();
+    };
+    auto complexOut = [&] {
+        result.setType(VD_Complex, args.refType(0));
+        result.allocate(count, AllocLikeArg, args.totalLength(0));
+        return result.complexData();
+    };
     int32_t status = KernelOk;
     if (kind != VD_Real) {
         if (!complexIn && n > 0) return requiresReal();  // not numeric at all
-        if (op.complexToReal) {
-            result.setType(VD_Real, VD_Real);
-            result.allocate(count, AllocLikeArg, args.totalLength(0));
-            status = op.complexToReal(result.data(), complexIn, n);
-        } else if (op.complexToComplex) {
-            result.setType(VD_Complex, args.refType(0));
-            result.allocate(count, AllocLikeArg, args.totalLength(0));
-            status = op.complexToComplex(result.complexData(), complexIn, n);
-        } else {
-            return requiresReal();
-        }
+        if (op.complexToReal) status = op.complexToReal(realOut(), complexIn, n);
+        else if (op.complexToComplex) status = op.complexToComplex(complexOut(), complexIn, n);
+        else return requiresReal();
     } else {
-        if (op.realToReal) {
-            result.setType(VD_Real, VD_Real);
-            result.allocate(count, AllocLikeArg, args.totalLength(0));
-            status = op.realToReal(result.data(), realIn, n);
-        } else if (op.realToComplex) {
-            result.setType(VD_Complex, args.refType(0));
-            result.allocate(count, AllocLikeArg, args.totalLength(0));
-            status = op.realToComplex(result.complexData(), realIn, n);
-        } else {
-            return FuncOk;
-        }
+        if (op.realToReal) status = op.realToReal(realOut(), realIn, n);
+        else if (op.realToComplex) status = op.realToComplex(complexOut(), realIn, n);
+        else return FuncOk;
     }
     // Also after a failing kernel: what was computed keeps its x-values.
     if (!op.reduce) result.copyRefFromArgs(args, AllocLikeArg, 0);
