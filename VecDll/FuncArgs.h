@@ -40,6 +40,11 @@ public:
 
     int64_t totalLength(int i) const;
     int64_t numXDivisions(int i) const;  // divisions of the reference
+    // Whether argument i carries a reference (x-values), of any kind.
+    bool hasRef(int i) const noexcept {
+        const cv::Value* v = arg(i);
+        return v && v->ref();
+    }
     YString yName(int i) const;
     // Labels of argument i's divisions; false when it has none.
     bool getYDivisionLabelArray(int i, std::vector<YString>& labels) const;

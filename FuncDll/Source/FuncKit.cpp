@@ -1,0 +1,188 @@
+// The module kit's readers, messages and result helpers (see FuncKit.h).
+#include "FuncKit.h"
+
+#include <algorithm>
+#include <cstdlib>
+#include <cstring>
+#include <new>
+
+namespace cvmod {
+
+// ---------------------------------------------------------------- argument readers
+
+bool given(const FuncArgs& a, int i) { return i >= 0 && i < a.numArgs() && a.length(i) > 0; }
+
+bool givenReal(const FuncArgs& a, int i) { return given(a, i) && a.realData(i); }
+
+double realOr(const FuncArgs& a, int i, double fallback) { return givenReal(a, i) ? a.realData(i)[0] : fallback; }
+
+std::optional<double> optionalReal(const FuncArgs& a, int i) {
+    if (!givenReal(a, i)) return std::nullopt;
+    return a.realData(i)[0];
+}
+
+std::optional<double> realAt(const FuncArgs& a, int i, int64_t k) {
+    if (k < 0 || !givenReal(a, i) || a.length(i) <= k) return std::nullopt;
+    return a.realData(i)[k];
+}
+
+int32_t toInt32(double v) noexcept {
+    if (std::isnan(v)) return 0;
+    if (v >= 2147483647.0) return std::numeric_limits<int32_t>::max();
+    if (v <= -2147483648.0) return std::numeric_limits<int32_t>::min();
+    return static_cast<int32_t>(v);
+}
+
+int64_t toInt64(double v) noexcept {
+    constexpr double kLimit = 0x1p62;
+    if (std::isnan(v)) return 0;
+    if (v >= kLimit) return int64_t(1) << 62;
+    if (v <= -kLimit) return -(int64_t(1) << 62);
+    return int64_t(v);
+}
+
+int32_t intOr(const FuncArgs& a, int i, int32_t fallback) {
+    return givenReal(a, i) ? toInt32(a.realData(i)[0]) : fallback;
+}
+
+const char* stringOr(const FuncArgs& a, int i, const char* fallback) {
+    if (!given(a, i)) return fallback;
+    const char* const* s = a.stringData(i);
+    if (!s) return fallback;
+    return s[0] ? s[0] : "";
+}
+
+bool sameWord(std::string_view a, std::string_view b) noexcept {
+    if (a.size() != b.size()) return false;
+    for (size_t k = 0; k < a.size(); ++k) {
+        unsigned char x = a[k], y = b[k];
+        if (x >= 'A' && x <= 'Z') x += 'a' - 'A';
+        if (y >= 'A' && y <= 'Z') y += 'a' - 'A';
+        if (x != y) return false;
+    }
+    return true;
+}
+
+int wordOf(const FuncArgs& a, int i, std::initializer_list<const char*> words, int fallback, int unknown) {
+    const char* s = stringOr(a, i, nullptr);
+    if (!s) return fallback;
+    int k = 0;
+    for (const char* w : words) {
+        if (sameWord(s, w)) return k;
+        ++k;
+    }
+    return unknown;
+}
+
+bool hasReference(const FuncArgs& a, int i) { return a.hasRef(i); }
+
+Wave waveOf(const FuncArgs& a, int i) {
+    Wave w;
+    w.y = a.realData(i);
+    w.x = a.refData(i);
+    w.n = w.y ? a.length(i) : 0;
+    if (w.x) w.n = std::min(w.n, a.refLength(i));
+    return w;
+}
+
+// ---------------------------------------------------------------- messages
+
+FUNC_ERROR noReference(MessageHandler& m, const FuncArgs& a, int argNumber) {
+    m.error("Argument %d in function '%s' has no reference (xvalues)", argNumber, a.functionName());
+    return FuncFailed;
+}
+
+FUNC_ERROR emptyArgument(MessageHandler& m, const FuncArgs& a, int argNumber) {
+    m.error("Argument %d in function '%s' is empty", argNumber, a.functionName());
+    return FuncFailed;
+}
+
+FUNC_ERROR requiresReal(MessageHandler& m, const char* function) {
+    m.error("The function '%s' requires a real argument", function);
+    return FuncFailed;
+}
+
+FUNC_ERROR outOfRange(MessageHandler& m, const char* function) {
+    m.error("Argument out of range for function '%s'", function);
+    return FuncFailed;
+}
+
+FUNC_ERROR overflow(MessageHandler& m, const char* function) {
+    m.error("Overflow in function '%s'", function);
+    return FuncFailed;
+}
+
+FUNC_ERROR lengthsDiffer(MessageHandler& m, const char* function) {
+    m.error("Argument vectors must be of the same length in function '%s'", function);
+    return FuncFailed;
+}
+
+FUNC_ERROR countOutOfRange(MessageHandler& m, const char* function) {
+    m.error("Count out of range in function '%s'", function);
+    return FuncFailed;
+}
+
+FUNC_ERROR xOutOfRange(MessageHandler& m, const char* function) {
+    m.error("The x value specified for the '%s' function is out of range", function);
+    return FuncFailed;
+}
+
+// ---------------------------------------------------------------- results
+
+char* copyString(std::string_view s) {
+    char* p = static_cast<char*>(std::malloc(s.size() + 1));
+    if (!p) throw std::bad_alloc();
+    if (!s.empty()) std::memcpy(p, s.data(), s.size());
+    p[s.size()] = '\0';
+    return p;
+}
+
+char* copyString(const char* s) { return copyString(std::string_view(s ? s : "")); }
+
+void setReal(FuncResult& r, double v) { *r.makeRealScalar() = v; }
+void setInteger(FuncResult& r, int32_t v) { *r.makeIntegerScalar() = v; }
+void setBool(FuncResult& r, bool v) { *r.makeBoolScalar() = v; }
+void setString(FuncResult& r, std::string_view s) { *r.makeStringScalar() = copyString(s); }
+
+void setStrings(FuncResult& r, const std::vector<YString>& list) {
+    char** out = r.makeStringVector(int64_t(list.size()));
+    for (size_t k = 0; k < list.size(); ++k) out[k] = list[k].copy();
+}
+
+void setStrings(FuncResult& r, const std::vector<std::string>& list) {
+    char** out = r.makeStringVector(int64_t(list.size()));
+    for (size_t k = 0; k < list.size(); ++k) out[k] = copyString(list[k]);
+}
+
+double* setReals(FuncResult& r, const double* v, int64_t n) {
+    double* out = r.makeRealVector(n);
+    if (n > 0) std::copy(v, v + n, out);
+    return out;
+}
+
+void allocateLike(const FuncArgs& a, FuncResult& r, int i, VD_type kind) {
+    r.setType(kind, a.refType(i));
+    const int64_t total = a.totalLength(i), perDivision = a.length(i);
+    if (perDivision * a.numDivisions(i) == total)
+        r.allocate(perDivision, AllocLikeArg, total);
+    else
+        r.allocate(total, AllocSingle, total);
+    r.copyRefFromArgs(a, AllocLikeArg, i);
+}
+
+double* realLike(const FuncArgs& a, FuncResult& r, int i) {
+    allocateLike(a, r, i, VD_Real);
+    return r.data();
+}
+
+cplx* complexLike(const FuncArgs& a, FuncResult& r, int i) {
+    allocateLike(a, r, i, VD_Complex);
+    return r.complexData();
+}
+
+void emptyWaveform(FuncResult& r) {
+    r.makeReal(0, AllocSingle, 0);
+    r.makeRealRef(0, AllocSingle, 0);
+}
+
+}  // namespace cvmod
