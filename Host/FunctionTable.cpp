@@ -26,7 +26,6 @@ FunctionTable& FunctionTable::global() {
 
 void FunctionTable::add(const FuncConstruct* f) {
     map_[lowerAscii(f->name())].push_back(f);
-    ++generation_;
 }
 
 void FunctionTable::remove(const FuncConstruct* f) {
@@ -35,22 +34,10 @@ void FunctionTable::remove(const FuncConstruct* f) {
     auto& v = it->second;
     v.erase(std::remove(v.begin(), v.end(), f), v.end());
     if (v.empty()) map_.erase(it);
-    ++generation_;
 }
 
 const FuncConstruct* FunctionTable::find(std::string_view name) const {
-    char buf[64];
-    std::string_view key;
-    std::string big;
-    if (name.size() <= sizeof buf) {
-        for (size_t i = 0; i < name.size(); ++i)
-            buf[i] = static_cast<char>(std::tolower(static_cast<unsigned char>(name[i])));
-        key = std::string_view(buf, name.size());
-    } else {
-        big = lowerAscii(name);
-        key = big;
-    }
-    auto it = map_.find(std::string(key));
+    auto it = map_.find(lowerAscii(name));
     return it == map_.end() ? nullptr : it->second.back();
 }
 
@@ -280,8 +267,8 @@ bool Caller::invoke(const FuncConstruct& f, std::span<const ValuePtr> args, Valu
     FUNC_ERROR rc;
     try {
         static const ScpParseContext parseContext;
-        static const FunctionRunTime runTime;
-        rc = f.handler()(fa, &fr, YRef<MessageHandler>(msgs.get()), parseContext, runTime);
+        static const FunctionRunTime noRunTime;
+        rc = f.handler()(fa, &fr, YRef<MessageHandler>(msgs.get()), parseContext, runTime_ ? *runTime_ : noRunTime);
     } catch (const CorvantaException& e) {
         error = e.what();
         return false;

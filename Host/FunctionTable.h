@@ -27,12 +27,9 @@ public:
     // Sorted by name, case-insensitively.
     std::vector<const FuncConstruct*> all() const;
     size_t size() const noexcept { return map_.size(); }
-    // Changes whenever a function is added or removed, so callers can cache look-ups.
-    uint64_t generation() const noexcept { return generation_; }
 
 private:
     std::unordered_map<std::string, std::vector<const FuncConstruct*>> map_;
-    uint64_t generation_ = 1;
 };
 
 using MessageSink = std::function<void(MessageHandler::Severity, const std::string&)>;
@@ -54,6 +51,9 @@ public:
 
     // Receives warnings and informational messages sent by handlers.
     void setSink(MessageSink sink) { sink_ = std::move(sink); }
+    // Passed to every handler: how it reaches the session that called it.
+    // Without one, handlers get a run-time that evaluates nothing.
+    void setRunTime(const FunctionRunTime* runTime) { runTime_ = runTime; }
 
 private:
     bool invoke(const FuncConstruct& f, std::span<const ValuePtr> args, ValuePtr& out, std::string& error);
@@ -62,6 +62,7 @@ private:
     YRef<CallMessages> messages();
 
     MessageSink sink_;
+    const FunctionRunTime* runTime_ = nullptr;
     std::vector<YRef<CallMessages>> pool_;
 };
 

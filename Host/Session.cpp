@@ -6,14 +6,12 @@
 
 #include "Events.h"
 #include "Expr/Parser.h"
-#include "Expr/Template.h"
+#include "TemplateResolver.h"
 #include "Loaders/Loaders.h"
 
 namespace cv {
 
 namespace {
-
-bool equalNoCase(std::string_view a, std::string_view b) { return a.size() == b.size() && lowerAscii(a) == lowerAscii(b); }
 
 // The elements of a vector literal, joined: numbers stay numbers (complex when
 // any is complex), and strings stay strings when all are strings.
@@ -48,7 +46,7 @@ bool joinElements(const std::vector<ValuePtr>& parts, ValuePtr& out, std::string
     return true;
 }
 
-std::string valueText(const Value& v) {
+std::string textOf(const Value& v) {
     std::string s;
     for (int64_t i = 0; i < v.size(); ++i) {
         if (i) s += ' ';
@@ -62,35 +60,20 @@ std::string valueText(const Value& v) {
 
 }  // namespace
 
-namespace {
-// Sessions alive, oldest first: braced template expressions see the bindings
-// of the latest one.
-std::vector<Session*>& liveSessions() {
-    static std::vector<Session*> live;
-    return live;
-}
-}  // namespace
+Session::Session() { caller_.setRunTime(&runTime_); }
 
-Session::Session() {
-    liveSessions().push_back(this);
-    TemplateObject::expressionEvaluator = [](const YString& e, YString& value, YString& error) {
-        ValuePtr v;
-        std::string err;
-        Session* active = liveSessions().empty() ? nullptr : liveSessions().back();
-        if (!active || !active->evaluate(e.view(), v, err)) {
-            error = active ? err : "No session to evaluate the expression";
-            return false;
-        }
-        value = valueText(*v);
-        return true;
-    };
+bool Session::RunTime::evaluate(const YString& expression, YString& valueText, YString& error) const {
+    ValuePtr v;
+    std::string message;
+    if (!session_.evaluate(expression.view(), v, message)) {
+        error = message;
+        return false;
+    }
+    valueText = textOf(*v);
+    return true;
 }
 
-Session::~Session() {
-    auto& live = liveSessions();
-    live.erase(std::remove(live.begin(), live.end(), this), live.end());
-    unloadModule();
-}
+Session::~Session() { unloadModule(); }
 
 bool Session::loadModule(std::string& error, const std::string& path) {
     if (module_) return true;

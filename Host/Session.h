@@ -34,9 +34,10 @@ public:
     bool loadModule(std::string& error, const std::string& path = "");
     // Unloads it: every function it registered leaves the table.
     void unloadModule();
-    bool moduleLoaded() const noexcept { return bool(module_); }
 
     Caller& caller() noexcept { return caller_; }
+    // What handlers called from this session evaluate expressions with.
+    const FunctionRunTime& runTime() const noexcept { return runTime_; }
 
     // Vectors by name; names compare case-insensitively.
     void bind(std::string_view name, ValuePtr v);
@@ -64,7 +65,18 @@ public:
 private:
     bool eval(const expr::Node& n, ValuePtr& out, std::string& error);
 
+    // Evaluates in this session, for handlers (ee, templates).
+    class RunTime : public FunctionRunTime {
+    public:
+        explicit RunTime(Session& s) : session_(s) {}
+        bool evaluate(const YString& expression, YString& valueText, YString& error) const override;
+
+    private:
+        Session& session_;
+    };
+
     std::unique_ptr<Module> module_;
+    RunTime runTime_{*this};
     Caller caller_;
     std::map<std::string, std::pair<std::string, ValuePtr>> vars_;  // lower-case name -> (name as bound, value)
 };

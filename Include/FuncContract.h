@@ -67,9 +67,20 @@ private:
     std::vector<T> items_;
 };
 
-// Passed to every handler; no function of the module reads them.
+// Passed to every handler; no function of the module reads it.
 class ScpParseContext {};
-class FunctionRunTime {};
+
+// What a handler may ask of the host that runs it: the evaluation of an
+// expression of the script language in the calling session (its bound
+// vectors, its functions). The host passes its own; this default evaluates
+// nothing.
+class FunctionRunTime {
+public:
+    virtual ~FunctionRunTime() = default;
+    // The value of `expression` as text (elements separated by blanks), or
+    // false with the message that explains why there is none.
+    virtual bool evaluate(const YString& expression, YString& valueText, YString& error) const;
+};
 
 using FuncHandler = FUNC_ERROR (*)(const FuncArgsMinimal& args, FuncResultMinimal* result,
                                    YRef<MessageHandler> messages, const ScpParseContext& parseContext,

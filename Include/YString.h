@@ -126,3 +126,8 @@ struct YStringHashNoCase {
 struct YStringEqualNoCase {
     bool operator()(const YString& a, const YString& b) const noexcept { return a.compareNoCase(b.view()) == 0; }
 };
+
+// ASCII case folding: names of functions, vectors and options, option words
+// and keys compare ignoring ASCII case, whatever the locale.
+std::string lowerAscii(std::string_view s);
+bool equalNoCase(std::string_view a, std::string_view b) noexcept;

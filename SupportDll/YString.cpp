@@ -253,3 +253,21 @@ YString& YString::sprintf(const char* format, std::initializer_list<PrintfArg> a
 YString YString::substr(size_t pos, size_t n) const {
     return pos >= len_ ? YString() : YString(view().substr(pos, n));
 }
+
+std::string lowerAscii(std::string_view s) {
+    std::string k(s);
+    for (char& c : k)
+        if (c >= 'A' && c <= 'Z') c = char(c - 'A' + 'a');
+    return k;
+}
+
+bool equalNoCase(std::string_view a, std::string_view b) noexcept {
+    if (a.size() != b.size()) return false;
+    for (size_t k = 0; k < a.size(); ++k) {
+        char x = a[k], y = b[k];
+        if (x >= 'A' && x <= 'Z') x = char(x - 'A' + 'a');
+        if (y >= 'A' && y <= 'Z') y = char(y - 'A' + 'a');
+        if (x != y) return false;
+    }
+    return true;
+}

@@ -405,13 +405,6 @@ void Value::copyMetadataFrom(const Value& o) {
     labels_ = o.labels_;
 }
 
-std::string lowerAscii(std::string_view s) {
-    std::string k(s);
-    for (char& c : k)
-        if (c >= 'A' && c <= 'Z') c = char(c - 'A' + 'a');
-    return k;
-}
-
 std::string formatReal(double v) {
     if (std::isnan(v)) return "nan";
     if (std::isinf(v)) return v > 0 ? "inf" : "-inf";

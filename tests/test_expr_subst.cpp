@@ -1,14 +1,16 @@
 // The expression substituter and the template resolver of the host.
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <map>
 #include <stdexcept>
 #include <string>
 #include <utility>
 #include <vector>
 
-#include "Expr/Substitute.h"
-#include "Expr/Template.h"
+#include "ExprSubstitute.h"
+#include "FuncContract.h"
+#include "TemplateResolver.h"
 
 namespace {
 
@@ -102,6 +104,7 @@ namespace {
 
 class Keywords : public TemplateObject {
 public:
+    explicit Keywords(const FunctionRunTime* runTime = nullptr) : TemplateObject(runTime) {}
     std::map<std::string, std::string> table;
     std::vector<std::string> looked;
 
@@ -115,12 +118,11 @@ public:
     const YString& context() const { return context_; }
 };
 
-// Installs an evaluator for one test and puts the previous one back after.
-struct EvaluatorScope {
-    explicit EvaluatorScope(std::function<bool(const YString&, YString&, YString&)> f)
-        : saved(std::exchange(TemplateObject::expressionEvaluator, std::move(f))) {}
-    ~EvaluatorScope() { TemplateObject::expressionEvaluator = std::move(saved); }
-    std::function<bool(const YString&, YString&, YString&)> saved;
+// A run-time whose evaluator is the given function.
+struct TestRunTime : FunctionRunTime {
+    explicit TestRunTime(std::function<bool(const YString&, YString&, YString&)> f) : evaluator(std::move(f)) {}
+    bool evaluate(const YString& e, YString& value, YString& error) const override { return evaluator(e, value, error); }
+    std::function<bool(const YString&, YString&, YString&)> evaluator;
 };
 
 std::string resolve(TemplateObject& t, const char* text, bool expectFailed = false) {
@@ -156,39 +158,32 @@ TEST(ExprTemplate, FailuresKeepTheTextAndResolveTheRest) {
     for (auto [text, expected] : cases) EXPECT_EQ(resolve(t, text, true), expected) << text;
 }
 
-TEST(ExprTemplate, ExpressionsGoToTheInstalledEvaluator) {
-    Keywords t;
+TEST(ExprTemplate, ExpressionsGoToTheRunTimesEvaluator) {
+    TestRunTime runTime([](const YString& e, YString& value, YString& error) {
+        if (e == "1+1") { value = "2"; return true; }
+        error = "cannot evaluate";
+        return false;
+    });
+    Keywords t(&runTime);
     t.table = {{"a", "A"}};
-    {
-        EvaluatorScope scope([](const YString& e, YString& value, YString& error) {
-            if (e == "1+1") { value = "2"; return true; }
-            error = "cannot evaluate";
-            return false;
-        });
-        EXPECT_EQ(resolve(t, "{a}:{ 1+1 }"), "A:2");
-        EXPECT_EQ(resolve(t, "{1+2}", true), "{1+2}");
-        EXPECT_EQ(t.lastError().str(), "cannot evaluate");
-    }
-    EvaluatorScope none(nullptr);
-    EXPECT_EQ(resolve(t, "{1+1}", true), "{1+1}") << "no evaluator: not resolved";
-    EXPECT_EQ(t.lastError().str(), "no expression evaluator is installed");
+    EXPECT_EQ(resolve(t, "{a}:{ 1+1 }"), "A:2");
+    EXPECT_EQ(resolve(t, "{1+2}", true), "{1+2}");
+    EXPECT_EQ(t.lastError().str(), "cannot evaluate");
+    Keywords none;
+    EXPECT_EQ(resolve(none, "{1+1}", true), "{1+1}") << "no run-time: not resolved";
+    EXPECT_EQ(none.lastError().str(), "no expression evaluator is installed");
 }
 
 TEST(ExprTemplate, KeywordsWinOverExpressionsAndAThrowingEvaluatorIsAFailure) {
-    Keywords t;
+    TestRunTime echo([](const YString& e, YString& value, YString&) {
+        value = "<" + e.str() + ">";
+        return true;
+    });
+    Keywords t(&echo);
     t.table = {{"x", "keyword"}};
-    {
-        EvaluatorScope scope([](const YString& e, YString& value, YString&) {
-            value = "<" + e.str() + ">";
-            return true;
-        });
-        EXPECT_EQ(resolve(t, "{x} {y}"), "keyword <y>");
-        // ee(e) resolves "{" + e + "}" with a plain TemplateObject.
-        TemplateObject plain;
-        EXPECT_EQ(resolve(plain, "{sin(0)}"), "<sin(0)>");
-    }
-    TemplateObject plain;
-    EvaluatorScope scope([](const YString&, YString&, YString&) -> bool { throw std::runtime_error("boom"); });
+    EXPECT_EQ(resolve(t, "{x} {y}"), "keyword <y>");
+    TestRunTime throwing([](const YString&, YString&, YString&) -> bool { throw std::runtime_error("boom"); });
+    TemplateObject plain(&throwing);
     EXPECT_EQ(resolve(plain, "[{1/0}]", true), "[{1/0}]");
     EXPECT_EQ(plain.lastError().str(), "boom");
 }

@@ -6,7 +6,7 @@
 #include <cstdio>
 #include <memory>
 
-#include "Expr/Template.h"
+#include "TemplateResolver.h"
 #include "TestHost.h"
 #include "ValueFormat.h"
 
@@ -65,9 +65,9 @@ TEST(Evaluator, ErrorsNameTheProblem) {
 }
 
 TEST(Evaluator, TemplatesEvaluateBracedExpressions) {
-    cv::Session s;  // the latest session evaluates braced expressions
+    cv::Session s;
     s.bind("w", cvtest::reals({5, 6}));
-    TemplateObject t;
+    TemplateObject t(&s.runTime());
     bool failed = false;
     EXPECT_EQ(t.resolveTemplate("a{_TestRemoveItems(w, 0)}b", "", failed).str(), "a6b");
     EXPECT_FALSE(failed);

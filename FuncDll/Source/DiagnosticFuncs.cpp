@@ -8,12 +8,13 @@
 #include <list>
 
 #include "FaultGuard.h"
-#include "FuncArgs.h"
-#include "FuncContract.h"
+#include "FuncKit.h"
 #include "PathUtil.h"
 #include "common_dynexport.h"
 
 namespace {
+
+using namespace cvmod;
 
 YString joinFields(std::initializer_list<std::string_view> parts) {
     YString s;
@@ -26,51 +27,37 @@ YString joinFields(std::initializer_list<std::string_view> parts) {
     return s;
 }
 
-FUNC_ERROR listDynamicFunctions(const FuncArgsMinimal&, FuncResultMinimal* result, YRef<MessageHandler>,
-                                const ScpParseContext&, const FunctionRunTime&) {
+FUNC_ERROR listDynamicFunctions(const FuncArgs&, FuncResult& r, MessageHandler&) {
     std::vector<DynamicFunctionInfo> table;
     sp_GetDynamicFunctionInfo(table, false);
-    char** out = result->makeStringVector(int64_t(table.size()));
-    for (size_t k = 0; k < table.size(); ++k) {
-        const DynamicFunctionInfo& e = table[k];
-        YString line = joinFields({e.name.view(), sp_SplitPath(e.headerPath.view()).fname.view(), e.module.view(),
-                                   YString(e.line).view(), sp_SplitPath(e.providerPath.view()).fname.view(),
-                                   e.status.view(), YString(e.slots).view(), e.critical ? "CRITICAL" : ""});
-        out[k] = line.detach();
-    }
-    result->finish();
+    std::vector<YString> lines;
+    for (const DynamicFunctionInfo& e : table)
+        lines.push_back(joinFields({e.name.view(), sp_SplitPath(e.headerPath.view()).fname.view(), e.module.view(),
+                                    YString(e.line).view(), sp_SplitPath(e.providerPath.view()).fname.view(),
+                                    e.status.view(), YString(e.slots).view(), e.critical ? "CRITICAL" : ""}));
+    setStrings(r, lines);
     return FuncOk;
 }
 
-FUNC_ERROR listUnresolvedDynamicFunctions(const FuncArgsMinimal& args, FuncResultMinimal* result,
-                                          YRef<MessageHandler>, const ScpParseContext&, const FunctionRunTime&) {
-    bool criticalOnly = args.numArgs() > 0 && args.stringData(0) && args.length(0) > 0 && args.stringData(0)[0] &&
-                        YString(args.stringData(0)[0]).compareNoCase("criticalOnly") == 0;
+FUNC_ERROR listUnresolvedDynamicFunctions(const FuncArgs& a, FuncResult& r, MessageHandler&) {
     std::vector<DynamicFunctionInfo> list;
-    sp_GetUnresolvedDynamicFunctions(list, criticalOnly);
-    char** out = result->makeStringVector(int64_t(list.size()));
-    for (size_t k = 0; k < list.size(); ++k) {
-        const DynamicFunctionInfo& e = list[k];
-        out[k] = joinFields({e.name.view(), e.headerPath.view(), e.module.view(), YString(e.line).view()}).detach();
-    }
-    result->finish();
+    sp_GetUnresolvedDynamicFunctions(list, sameWord(stringOr(a, 0), "criticalOnly"));
+    std::vector<YString> lines;
+    for (const DynamicFunctionInfo& e : list)
+        lines.push_back(joinFields({e.name.view(), e.headerPath.view(), e.module.view(), YString(e.line).view()}));
+    setStrings(r, lines);
     return FuncOk;
 }
 
 // Raises a real access violation, caught before it reaches the host: nothing
 // is held while it happens, so nothing can be left corrupted.
-FUNC_ERROR testAccessViolation(const FuncArgsMinimal& args, FuncResultMinimal* result, YRef<MessageHandler> messages,
-                               const ScpParseContext&, const FunctionRunTime&) {
-    bool survived = sp_RunFaultGuarded([](void*) { sp_RaiseAccessViolation(); }, nullptr);
-    result->finish();
-    if (survived) return FuncOk;
-    messages->error("Access violation in function '%s'", args.functionName());
+FUNC_ERROR testAccessViolation(const FuncArgs& a, FuncResult&, MessageHandler& m) {
+    if (sp_RunFaultGuarded([](void*) { sp_RaiseAccessViolation(); }, nullptr)) return FuncOk;
+    m.error("Access violation in function '%s'", a.functionName());
     return FuncFailed;
 }
 
-FUNC_ERROR testRemoveItems(const FuncArgsMinimal& args, FuncResultMinimal* result, YRef<MessageHandler>,
-                           const ScpParseContext&, const FunctionRunTime&) {
-    const FuncArgs& a = args.funcArgs();
+FUNC_ERROR testRemoveItems(const FuncArgs& a, FuncResult& r, MessageHandler&) {
     const cv::Value& values = *a.vector(0);
     const cv::Value& indices = *a.vector(1);
     std::list<double> items;
@@ -86,20 +73,16 @@ FUNC_ERROR testRemoveItems(const FuncArgsMinimal& args, FuncResultMinimal* resul
     positions.erase(std::unique(positions.begin(), positions.end()), positions.end());
     for (auto p = positions.rbegin(); p != positions.rend(); ++p) items.erase(std::next(items.begin(), *p));
 
-    double* out = result->makeRealVector(int64_t(items.size()));
-    std::copy(items.begin(), items.end(), out);
-    result->finish();
+    std::copy(items.begin(), items.end(), r.makeRealVector(int64_t(items.size())));
     return FuncOk;
 }
 
-const FunctionOption kNoOptions{};
-
 // clang-format off
 FuncConstruct registrations[] = {
-    {"_ListDynamicFunctions",           {3},    {}, 0, 0, listDynamicFunctions,           "", PyStringList, kNoOptions},
-    {"_ListUnresolvedDynamicFunctions", {1},    {}, 0, 1, listUnresolvedDynamicFunctions, "", PyStringList, kNoOptions},
-    {"_TestAccessViolation",            {3},    {}, 0, 0, testAccessViolation,            "", PyNone,       kNoOptions},
-    {"_TestRemoveItems",                {0, 0}, {}, 2, 2, testRemoveItems,                "", PyRealVector, kNoOptions},
+    {"_ListDynamicFunctions",           {Any},              {}, 0, 0, handler<listDynamicFunctions>,           "", PyStringList, Plain},
+    {"_ListUnresolvedDynamicFunctions", {String},           {}, 0, 1, handler<listUnresolvedDynamicFunctions>, "", PyStringList, Plain},
+    {"_TestAccessViolation",            {Any},              {}, 0, 0, handler<testAccessViolation>,            "", PyNone,       Plain},
+    {"_TestRemoveItems",                {Numeric, Numeric}, {}, 2, 2, handler<testRemoveItems>,                "", PyRealVector, Plain},
 };
 // clang-format on
 

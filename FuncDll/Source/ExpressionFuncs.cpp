@@ -1,36 +1,29 @@
 // Conditional selection, bit fields, sequences of expressions, and the
 // template and expression-rewriting functions built on the host's template
 // resolver and expression substituter.
+#include <algorithm>
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
 #include <string>
 #include <vector>
 
-#include "Expr/Substitute.h"
-#include "Expr/Template.h"
-#include "FuncArgs.h"
-#include "FuncContract.h"
+#include "ExprSubstitute.h"
+#include "FuncKit.h"
+#include "TemplateResolver.h"
 #include "YContainers.h"
 
 namespace {
 
-using Messages = YRef<MessageHandler>;
+using namespace cvmod;
 
-char* copyOf(const char* s) { return strdup(s ? s : ""); }
-
-const char* firstString(const FuncArgsMinimal& args, int i) {
-    const char* const* s = args.stringData(i);
-    return s && args.length(i) > 0 && s[0] ? s[0] : "";
-}
+const char* const kDifferentTypes = "Arguments 2 and 3 must be of the same type in function '%s'";
 
 // --- Iff, IffV
 
-FUNC_ERROR iff(const FuncArgsMinimal& args, FuncResultMinimal* result, Messages messages, const ScpParseContext&,
-               const FunctionRunTime&) {
+FUNC_ERROR iff(const FuncArgs& args, FuncResult& out, MessageHandler& m) {
     if (args.type(1) != args.type(2)) {
-        result->finish();
-        messages->error("Arguments 2 and 3 must be of the same type in function '%s'", result->resultName());
+        m.error(kDifferentTypes, args.functionName());
         return FuncFailed;
     }
     // An empty condition is false; an empty pick gives an empty result.
@@ -38,33 +31,25 @@ FUNC_ERROR iff(const FuncArgsMinimal& args, FuncResultMinimal* result, Messages 
     int pick = condition ? 1 : 2;
     if (args.length(pick) > 0) {
         switch (args.type(pick)) {
-        case VD_Real: *result->makeRealVector(1) = args.realData(pick)[0]; break;
-        case VD_Complex: *result->makeComplexVector(1) = args.complexData(pick)[0]; break;
-        case VD_String: *result->makeStringVector(1) = copyOf(args.stringData(pick)[0]); break;
+        case VD_Real: *out.makeRealVector(1) = args.realData(pick)[0]; break;
+        case VD_Complex: *out.makeComplexVector(1) = args.complexData(pick)[0]; break;
+        case VD_String: *out.makeStringVector(1) = copyString(args.stringData(pick)[0]); break;
         }
     }
-    result->finish();
     return FuncOk;
 }
 
-FUNC_ERROR iffV(const FuncArgsMinimal& args, FuncResultMinimal* result, Messages messages, const ScpParseContext&,
-                const FunctionRunTime&) {
-    FuncResult& out = result->funcResult();
-    const FuncArgs& in = args.funcArgs();
-    out.finish();
+FUNC_ERROR iffV(const FuncArgs& args, FuncResult& out, MessageHandler& m) {
     if (args.type(1) != args.type(2)) {
-        messages->error("Arguments 2 and 3 must be of the same type in function '%s'", result->resultName());
+        m.error(kDifferentTypes, args.functionName());
         return FuncFailed;
     }
     const int64_t n = args.length(1), nc = args.length(0);
     // A single condition applies to every element; an empty one to none.
-    if ((nc != 1 && nc != n) || args.length(2) != n) {
-        messages->error("Argument vectors must be of the same length in function '%s'", result->resultName());
-        return FuncFailed;
-    }
+    if ((nc != 1 && nc != n) || args.length(2) != n) return lengthsDiffer(m, args.functionName());
     out.setType(args.type(1), args.refType(1));
-    out.allocate(n, AllocLikeArg, in.totalLength(1));
-    out.copyRefFromArgs(in, AllocLikeArg, 1);
+    out.allocate(n, AllocLikeArg, args.totalLength(1));
+    out.copyRefFromArgs(args, AllocLikeArg, 1);
     const double* c = args.realData(0);
     auto take = [&](int64_t k) { return c[nc == 1 ? 0 : k] != 0; };
     switch (args.type(1)) {
@@ -83,7 +68,7 @@ FUNC_ERROR iffV(const FuncArgsMinimal& args, FuncResultMinimal* result, Messages
     case VD_String: {
         const char *const *a = args.stringData(1), *const *b = args.stringData(2);
         char** d = out.stringData();
-        for (int64_t k = 0; k < n; ++k) d[k] = copyOf(take(k) ? a[k] : b[k]);
+        for (int64_t k = 0; k < n; ++k) d[k] = copyString(take(k) ? a[k] : b[k]);
         break;
     }
     }
@@ -118,26 +103,20 @@ uint32_t fieldBits(uint32_t w, int64_t hi, int64_t lo) {
     return uint32_t(v);
 }
 
-FUNC_ERROR field(const FuncArgsMinimal& args, FuncResultMinimal* result, Messages, const ScpParseContext&,
-                 const FunctionRunTime&) {
+FUNC_ERROR field(const FuncArgs& args, FuncResult& out, MessageHandler&) {
     if (args.length(0) > 0 && args.length(1) > 0 && args.length(2) > 0) {
         int64_t p = bitOf(args.realData(1)[0]), q = bitOf(args.realData(2)[0]);
-        uint32_t bits = fieldBits(wordOf(args.realData(0)[0]), std::max(p, q), std::min(p, q));
-        *result->makeIntegerScalar() = int32_t(bits);
+        setInteger(out, int32_t(fieldBits(wordOf(args.realData(0)[0]), std::max(p, q), std::min(p, q))));
     }
-    result->finish();
     return FuncOk;
 }
 
-FUNC_ERROR fieldV(const FuncArgsMinimal& args, FuncResultMinimal* result, Messages, const ScpParseContext&,
-                  const FunctionRunTime&) {
-    FuncResult& out = result->funcResult();
-    const FuncArgs& in = args.funcArgs();
+FUNC_ERROR fieldV(const FuncArgs& args, FuncResult& out, MessageHandler&) {
     const int64_t nh = args.length(1), nl = args.length(2);
     const int64_t n = std::min(std::max(nh, nl), args.length(0));
     out.setType(VD_Real, VD_Real);
-    out.allocate(n, AllocLikeArg, in.totalLength(0));
-    out.copyRefFromArgs(in, AllocLikeArg, 0);
+    out.allocate(n, AllocLikeArg, args.totalLength(0));
+    out.copyRefFromArgs(args, AllocLikeArg, 0);
     const double *v = args.realData(0), *ph = args.realData(1), *pl = args.realData(2);
     double* d = out.data();
     // A shorter bit vector repeats its last position; an empty one leaves no
@@ -150,42 +129,38 @@ FUNC_ERROR fieldV(const FuncArgsMinimal& args, FuncResultMinimal* result, Messag
         int64_t hi = bitOf(ph[std::min(k, nh - 1)]), lo = bitOf(pl[std::min(k, nl - 1)]);
         d[k] = hi >= lo ? double(fieldBits(wordOf(v[k]), hi, lo)) : -1.0;
     }
-    out.finish();
     return FuncOk;
 }
 
 // --- ev
 
-FUNC_ERROR ev(const FuncArgsMinimal& args, FuncResultMinimal* result, Messages, const ScpParseContext&,
-              const FunctionRunTime&) {
-    FuncResult& out = result->funcResult();
-    const cv::ValuePtr& last = args.funcArgs().vector(args.numArgs() - 1);
+// The script has already evaluated every argument, in order: the value of
+// the sequence is the last one, passed on as it is.
+FUNC_ERROR ev(const FuncArgs& args, FuncResult& out, MessageHandler&) {
+    const cv::ValuePtr& last = args.vector(args.numArgs() - 1);
     if (last) {
         if (args.refLength(args.numArgs() - 1) != 0)
             out.copyVector(last, last);
         else
             out.copyVector(last);
     }
-    out.finish();
     return FuncOk;
 }
 
 // --- ee, ResolveTemplate, rt
 
-FUNC_ERROR ee(const FuncArgsMinimal& args, FuncResultMinimal* result, Messages, const ScpParseContext&,
-              const FunctionRunTime&) {
-    TemplateObject resolver;
+FUNC_ERROR ee(const FuncArgs& args, FuncResult& out, MessageHandler&, const FunctionRunTime& runTime) {
+    TemplateObject resolver(&runTime);
     bool failed = false;
-    YString text(std::string("{") + firstString(args, 0) + "}");
+    YString text(std::string("{") + stringOr(args, 0) + "}");
     YString value = resolver.resolveTemplate(text, "", failed);
-    if (failed && args.numArgs() > 1) value = firstString(args, 1);
-    *result->makeStringScalar() = value.copy();
-    result->finish();
+    if (failed && args.numArgs() > 1) value = stringOr(args, 1);
+    setString(out, value.view());
     return FuncOk;
 }
 
 // Case-insensitive names -> values from the first pairs of two string lists.
-YHashTable<YString> nameTable(const FuncArgsMinimal& args, int namesArg, int valuesArg) {
+YHashTable<YString> nameTable(const FuncArgs& args, int namesArg, int valuesArg) {
     YHashTable<YString> table(true);
     const int32_t n = std::min(args.size(namesArg), args.size(valuesArg));
     const char *const *names = args.stringData(namesArg), *const *values = args.stringData(valuesArg);
@@ -195,7 +170,8 @@ YHashTable<YString> nameTable(const FuncArgsMinimal& args, int namesArg, int val
 
 class GenTemplateObject : public TemplateObject {
 public:
-    explicit GenTemplateObject(const YHashTable<YString>& table) : table_(table) {}
+    GenTemplateObject(const YHashTable<YString>& table, const FunctionRunTime& runTime)
+        : TemplateObject(&runTime), table_(table) {}
     bool lookupKeyword(const YString& keyword, YString& value) override {
         const YString* v = table_.find(keyword);
         if (!v) return false;
@@ -207,15 +183,13 @@ private:
     const YHashTable<YString>& table_;
 };
 
-FUNC_ERROR resolveTemplate(const FuncArgsMinimal& args, FuncResultMinimal* result, Messages,
-                           const ScpParseContext&, const FunctionRunTime&) {
+FUNC_ERROR resolveTemplate(const FuncArgs& args, FuncResult& out, MessageHandler&, const FunctionRunTime& runTime) {
     YHashTable<YString> table = nameTable(args, 1, 2);
-    GenTemplateObject resolver(table);
+    GenTemplateObject resolver(table, runTime);
     bool failed = false;
-    YString value = resolver.resolveTemplate(firstString(args, 0), "", failed);
-    if (failed && args.numArgs() > 3) value = firstString(args, 3);
-    *result->makeStringScalar() = value.copy();
-    result->finish();
+    YString value = resolver.resolveTemplate(stringOr(args, 0), "", failed);
+    if (failed && args.numArgs() > 3) value = stringOr(args, 3);
+    setString(out, value.view());
     return FuncOk;
 }
 
@@ -235,14 +209,12 @@ private:
     const YHashTable<YString>& table_;
 };
 
-FUNC_ERROR substProbeExpression(const FuncArgsMinimal& args, FuncResultMinimal* result, Messages,
-                                const ScpParseContext&, const FunctionRunTime&) {
+FUNC_ERROR substProbeExpression(const FuncArgs& args, FuncResult& out, MessageHandler&) {
     YHashTable<YString> table = nameTable(args, 1, 2);
     MapProbeSubstExpressionObject hooks(table);
     YString rewritten;
-    vec_SubstituteExpression(firstString(args, 0), hooks, rewritten);
-    *result->makeStringScalar() = rewritten.copy();
-    result->finish();
+    vec_SubstituteExpression(stringOr(args, 0), hooks, rewritten);
+    setString(out, rewritten.view());
     return FuncOk;
 }
 
@@ -280,37 +252,31 @@ private:
     }
 };
 
-FUNC_ERROR parseProbeExpression(const FuncArgsMinimal& args, FuncResultMinimal* result, Messages,
-                                const ScpParseContext&, const FunctionRunTime&) {
+FUNC_ERROR parseProbeExpression(const FuncArgs& args, FuncResult& out, MessageHandler&) {
     ParseProbeSubstExpressionObject hooks;
     YString rewritten;
-    vec_SubstituteExpression(firstString(args, 0), hooks, rewritten);
-    const size_t n = 3 + hooks.nodes.size() + hooks.currents.size();
-    char** out = result->makeStringVector(int64_t(n));
-    size_t k = 0;
-    out[k++] = rewritten.copy();
-    out[k++] = YString((long long)hooks.nodes.size()).copy();
-    out[k++] = YString((long long)hooks.currents.size()).copy();
-    for (const YString& s : hooks.nodes) out[k++] = s.copy();
-    for (const YString& s : hooks.currents) out[k++] = s.copy();
-    result->finish();
+    vec_SubstituteExpression(stringOr(args, 0), hooks, rewritten);
+    std::vector<YString> list{rewritten, YString((long long)hooks.nodes.size()),
+                              YString((long long)hooks.currents.size())};
+    list.insert(list.end(), hooks.nodes.begin(), hooks.nodes.end());
+    list.insert(list.end(), hooks.currents.begin(), hooks.currents.end());
+    setStrings(out, list);
     return FuncOk;
 }
 
-const FunctionOption kNoOptions{};
-
 // clang-format off
 FuncConstruct registrations[] = {
-    {"Iff",                  {4, 3, 3},                  {},        3, 3, iff,                  "", PyVector,     kNoOptions},
-    {"IffV",                 {4, 3, 3},                  {1},       3, 3, iffV,                 "", PyVector,     kNoOptions},
-    {"Field",                {4, 4, 4},                  {},        3, 3, field,                "", PyInteger,    kNoOptions},
-    {"FieldV",               {4, 4, 4},                  {1, 1, 1}, 3, 3, fieldV,               "", PyRealVector, kNoOptions},
-    {"ev",                   {2, 2, 2, 2, 2, 2, 2, 2},   {},        1, 8, ev,                   "", PyVector,     kNoOptions},
-    {"ee",                   {1, 1},                     {},        1, 2, ee,                   "", PyString,     kNoOptions},
-    {"ResolveTemplate",      {1, 1, 1, 1},               {},        3, 4, resolveTemplate,      "", PyString,     kNoOptions},
-    {"rt",                   {1, 1, 1, 1},               {},        3, 4, resolveTemplate,      "", PyString,     kNoOptions},
-    {"SubstProbeExpression", {1, 1, 1},                  {},        3, 3, substProbeExpression, "", PyString,     kNoOptions},
-    {"ParseProbeExpression", {1},                        {},        1, 1, parseProbeExpression, "", PyStringList, kNoOptions},
+    {"Iff",                  {Real, Any, Any},               {},                                   3, 3, handler<iff>,                  "", PyVector,     Plain},
+    {"IffV",                 {Real, Any, Any},               {PerDivision},                        3, 3, handler<iffV>,                 "", PyVector,     Plain},
+    {"Field",                {Real, Real, Real},             {},                                   3, 3, handler<field>,                "", PyInteger,    Plain},
+    {"FieldV",               {Real, Real, Real},             {PerDivision, PerDivision, PerDivision}, 3, 3, handler<fieldV>,             "", PyRealVector, Plain},
+    {"ev",                   {AnyVector, AnyVector, AnyVector, AnyVector, AnyVector, AnyVector, AnyVector, AnyVector},
+                                                             {},                                   1, 8, handler<ev>,                   "", PyVector,     Plain},
+    {"ee",                   {String, String},               {},                                   1, 2, handler<ee>,                   "", PyString,     Plain},
+    {"ResolveTemplate",      {String, String, String, String}, {},                                 3, 4, handler<resolveTemplate>,      "", PyString,     Plain},
+    {"rt",                   {String, String, String, String}, {},                                 3, 4, handler<resolveTemplate>,      "", PyString,     Plain},
+    {"SubstProbeExpression", {String, String, String},       {},                                   3, 3, handler<substProbeExpression>, "", PyString,     Plain},
+    {"ParseProbeExpression", {String},                       {},                                   1, 1, handler<parseProbeExpression>, "", PyStringList, Plain},
 };
 // clang-format on
 

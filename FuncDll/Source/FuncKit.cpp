@@ -52,16 +52,7 @@ const char* stringOr(const FuncArgs& a, int i, const char* fallback) {
     return s[0] ? s[0] : "";
 }
 
-bool sameWord(std::string_view a, std::string_view b) noexcept {
-    if (a.size() != b.size()) return false;
-    for (size_t k = 0; k < a.size(); ++k) {
-        unsigned char x = a[k], y = b[k];
-        if (x >= 'A' && x <= 'Z') x += 'a' - 'A';
-        if (y >= 'A' && y <= 'Z') y += 'a' - 'A';
-        if (x != y) return false;
-    }
-    return true;
-}
+bool sameWord(std::string_view a, std::string_view b) noexcept { return equalNoCase(a, b); }
 
 int wordOf(const FuncArgs& a, int i, std::initializer_list<const char*> words, int fallback, int unknown) {
     const char* s = stringOr(a, i, nullptr);

@@ -1,4 +1,4 @@
-#include "Substitute.h"
+#include "ExprSubstitute.h"
 
 #include "Parser.h"
 

@@ -1,4 +1,6 @@
-#include "Template.h"
+#include "TemplateResolver.h"
+
+#include "FuncContract.h"
 
 #include <algorithm>
 #include <exception>
@@ -6,21 +8,22 @@
 #include <string_view>
 #include <vector>
 
-std::function<bool(const YString&, YString&, YString&)> TemplateObject::expressionEvaluator;
+bool FunctionRunTime::evaluate(const YString&, YString&, YString& error) const {
+    error = "no expression evaluator is installed";
+    return false;
+}
 
 TemplateObject::~TemplateObject() = default;
 
 bool TemplateObject::lookupKeyword(const YString&, YString&) { return false; }
 
 bool TemplateObject::evaluateExpression(const YString& expression, YString& value) {
-    if (!expressionEvaluator) {
-        lastError_ = "no expression evaluator is installed";
-        return false;
-    }
+    static const FunctionRunTime kNoEvaluator;
+    const FunctionRunTime& runTime = runTime_ ? *runTime_ : kNoEvaluator;
     YString error;
     bool ok = false;
     try {
-        ok = expressionEvaluator(expression, value, error);
+        ok = runTime.evaluate(expression, value, error);
     } catch (const std::exception& e) {
         // A template is text from anywhere: its failure is the resolver's
         // "not resolved", not the caller's exception.

@@ -149,9 +149,6 @@ private:
     std::vector<std::string> labels_;
 };
 
-// ASCII lower case: names of functions, vectors and options compare ignoring case.
-std::string lowerAscii(std::string_view s);
-
 // Shortest decimal text that reads back to the same double ("nan", "inf", "-inf" for those).
 std::string formatReal(double v);
 

@@ -2,20 +2,22 @@
 // keywords or by evaluating them. The module's ee, ResolveTemplate and rt are
 // built on it.
 #pragma once
-#include <functional>
-
 #include "YString.h"
+
+class FunctionRunTime;
 
 class TemplateObject {
 public:
+    // Braced expressions are evaluated by `runTime` (the one a handler was
+    // called with); without one, none resolves.
+    explicit TemplateObject(const FunctionRunTime* runTime = nullptr) noexcept : runTime_(runTime) {}
     virtual ~TemplateObject();
 
     // The value of a braced keyword (its text trimmed of blanks). Default: not found.
     virtual bool lookupKeyword(const YString& keyword, YString& value);
 
-    // The value of a braced text that is no keyword. Default: the installed
-    // expressionEvaluator; fails when none is installed, and keeps the
-    // evaluator's message in lastError().
+    // The value of a braced text that is no keyword. Default: evaluated by the
+    // run-time; on failure the evaluator's message is kept in lastError().
     virtual bool evaluateExpression(const YString& expression, YString& value);
 
     // Copies `text`, replacing each {...} by the value of its keyword, or else
@@ -31,12 +33,10 @@ public:
     // The message of the last failed evaluation by the default evaluateExpression.
     const YString& lastError() const noexcept { return lastError_; }
 
-    // Installed by the host: evaluates an expression to its value's text, or
-    // returns false with a message.
-    static std::function<bool(const YString& expression, YString& valueText, YString& error)>
-        expressionEvaluator;
-
 protected:
     YString context_;
     YString lastError_;
+
+private:
+    const FunctionRunTime* runTime_;
 };
