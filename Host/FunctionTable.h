@@ -70,12 +70,5 @@ private:
 const char* argKindWord(argType k) noexcept;
 const char* resultKindWord(PythonReturnType r) noexcept;
 
-// Joins per-division results into one divided value; false with a message
-// when they cannot be joined.
-bool joinDivisions(std::span<const ValuePtr> parts, const std::vector<std::string>& labels, ValuePtr& out,
-                   std::string& error);
-// One value per division of one-element results, against the labels (numeric
-// labels as they read, else 0 ... d-1).
-ValuePtr collectStatistic(std::span<const ValuePtr> parts, const std::vector<std::string>& labels);
 
 }  // namespace cv

@@ -2,6 +2,8 @@
 
 #include <climits>
 
+#include "Divisions.h"
+
 using cv::Kind;
 using cv::Value;
 using cv::ValuePtr;
@@ -193,13 +195,7 @@ void FuncResult::setType(VD_type values, VD_type reference) {
 }
 
 std::vector<int64_t> FuncResult::layout(int64_t n, ResultAllocType how, int64_t total) const {
-    if (how == AllocLikeArg && args_) {
-        for (int i = 0; i < args_->numArgs(); ++i) {
-            int64_t d = args_->numDivisions(i);
-            if (d > 1 && args_->totalLength(i) == total) return std::vector<int64_t>(size_t(d), n);
-        }
-    }
-    return {n};
+    return how == AllocLikeArg ? cv::divisionsLike(args_, n, total) : std::vector<int64_t>{n};
 }
 
 bool FuncResult::allocate(int64_t n, ResultAllocType how, int64_t total) {
