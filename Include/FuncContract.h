@@ -31,14 +31,32 @@ enum argType : int32_t {
 //    division labels (or 0 ... d-1).
 enum MultiDef : int32_t { MultiNone = 0, MultiPerDivision = 1, MultiWhole = 2, MultiCount = 3, MultiStatistic = 4 };
 
-// The result kind a function declares for the Python binding.
+// The result kind a function declares for the Python binding. The codes
+// ending in 2 build the same result as their plain twins (an integer, a real,
+// a string scalar); the host tells the few functions registered with them
+// apart, this library does not.
 enum PythonReturnType : int32_t {
-    PyVector = 0, PyBool = 1, PyBoolVector = 3, PyInteger2 = 4, PyInteger = 5, PyIntegerVector = 6,
-    PyReal = 7, PyReal2 = 8, PyRealVector = 9, PyString = 10, PyString2 = 11, PyStringList = 12,
-    PyInteger64 = 13, PyNone = 16,
+    PyVector = 0,         // numeric vector, usually with a reference
+    PyBool = 1,
+    PyBoolVector = 3,
+    PyInteger2 = 4,
+    PyInteger = 5,
+    PyIntegerVector = 6,
+    PyReal = 7,
+    PyReal2 = 8,
+    PyRealVector = 9,     // real vector without a reference
+    PyString = 10,
+    PyString2 = 11,
+    PyStringList = 12,
+    PyInteger64 = 13,
+    PyNone = 16,
 };
 
-// Four one-byte flags, in this order.
+// Four one-byte flags, in this order. `flag0` has no meaning this library
+// knows of: it is passed through for the host, which alone reads it.
+// `elementWise`: the function maps elements independently; `arrayArgs`: its
+// arguments are taken as whole arrays; `isOperator`: it implements an
+// operator of the language.
 struct FunctionOption {
     bool flag0 = false;
     bool elementWise = false;
