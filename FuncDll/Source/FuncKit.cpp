@@ -78,45 +78,29 @@ Wave waveOf(const FuncArgs& a, int i) {
 
 // ---------------------------------------------------------------- messages
 
+namespace {
+
+FUNC_ERROR send(MessageHandler& m, const char* format, const PrintfArg& a1, const PrintfArg& a2 = PrintfArg()) {
+    m.error(format, a1, a2);
+    return FuncFailed;
+}
+
+}  // namespace
+
+// clang-format off
 FUNC_ERROR noReference(MessageHandler& m, const FuncArgs& a, int argNumber) {
-    m.error("Argument %d in function '%s' has no reference (xvalues)", argNumber, a.functionName());
-    return FuncFailed;
+    return send(m, "Argument %d in function '%s' has no reference (xvalues)", argNumber, a.functionName());
 }
-
 FUNC_ERROR emptyArgument(MessageHandler& m, const FuncArgs& a, int argNumber) {
-    m.error("Argument %d in function '%s' is empty", argNumber, a.functionName());
-    return FuncFailed;
+    return send(m, "Argument %d in function '%s' is empty", argNumber, a.functionName());
 }
-
-FUNC_ERROR requiresReal(MessageHandler& m, const char* function) {
-    m.error("The function '%s' requires a real argument", function);
-    return FuncFailed;
-}
-
-FUNC_ERROR outOfRange(MessageHandler& m, const char* function) {
-    m.error("Argument out of range for function '%s'", function);
-    return FuncFailed;
-}
-
-FUNC_ERROR overflow(MessageHandler& m, const char* function) {
-    m.error("Overflow in function '%s'", function);
-    return FuncFailed;
-}
-
-FUNC_ERROR lengthsDiffer(MessageHandler& m, const char* function) {
-    m.error("Argument vectors must be of the same length in function '%s'", function);
-    return FuncFailed;
-}
-
-FUNC_ERROR countOutOfRange(MessageHandler& m, const char* function) {
-    m.error("Count out of range in function '%s'", function);
-    return FuncFailed;
-}
-
-FUNC_ERROR xOutOfRange(MessageHandler& m, const char* function) {
-    m.error("The x value specified for the '%s' function is out of range", function);
-    return FuncFailed;
-}
+FUNC_ERROR requiresReal(MessageHandler& m, const char* f)    { return send(m, "The function '%s' requires a real argument", f); }
+FUNC_ERROR outOfRange(MessageHandler& m, const char* f)      { return send(m, "Argument out of range for function '%s'", f); }
+FUNC_ERROR overflow(MessageHandler& m, const char* f)        { return send(m, "Overflow in function '%s'", f); }
+FUNC_ERROR lengthsDiffer(MessageHandler& m, const char* f)   { return send(m, "Argument vectors must be of the same length in function '%s'", f); }
+FUNC_ERROR countOutOfRange(MessageHandler& m, const char* f) { return send(m, "Count out of range in function '%s'", f); }
+FUNC_ERROR xOutOfRange(MessageHandler& m, const char* f)     { return send(m, "The x value specified for the '%s' function is out of range", f); }
+// clang-format on
 
 // ---------------------------------------------------------------- results
 
