@@ -6,6 +6,7 @@
 #include <cmath>
 #include <cstdint>
 #include <limits>
+#include <optional>
 #include <vector>
 
 #include "FuncKit.h"
@@ -16,16 +17,29 @@ namespace {
 
 using namespace cvmod;
 
+// ---------------------------------------------------------------- kit candidate
+
+// The first value of argument i, looked for in all its divisions. The kit's
+// readers look in the first division only, so an argument passed whole whose
+// first division is empty would read as not given although it has values.
+std::optional<double> firstReal(const FuncArgs& a, int i) {
+    const double* v = i < a.numArgs() ? a.realData(i) : nullptr;
+    if (!v || a.totalLength(i) < 1) return std::nullopt;
+    return v[0];
+}
+
+// ---------------------------------------------------------------- construction
+
 // The count in argument 0: its first value, sign dropped, truncated toward
 // zero. Values at or past 2^31 (and NaN) cannot be a 32-bit count and are
 // refused. Returns -1 when there is no count to use; rc then says whether that
 // is a failure.
 int64_t countOf(const FuncArgs& a, MessageHandler& m, FUNC_ERROR& rc) {
     rc = FuncOk;
-    const double* v = a.realData(0);
-    if (!v || a.totalLength(0) < 1) return -1;
+    const std::optional<double> v = firstReal(a, 0);
+    if (!v) return -1;
     int32_t n;
-    if (!exactInt(std::fabs(v[0]), n)) {
+    if (!exactInt(std::fabs(*v), n)) {
         rc = countOutOfRange(m, a.functionName());
         return -1;
     }
@@ -38,8 +52,6 @@ const double* everyX(const FuncArgs& a) {
     const Wave w = waveOf(a, 0);
     return w.x && w.n == a.length(0) ? w.x : nullptr;
 }
-
-// ---------------------------------------------------------------- construction
 
 FUNC_ERROR makeVec(const FuncArgs& a, FuncResult& r, MessageHandler& m) {
     const int64_t k = a.totalLength(0);
@@ -94,7 +106,7 @@ FUNC_ERROR indexVector(const FuncArgs& a, FuncResult& r, MessageHandler& m) {
 }
 
 FUNC_ERROR floorOf(const FuncArgs& a, FuncResult& r, MessageHandler&) {
-    if (const auto v = optionalReal(a, 0)) setReal(r, std::floor(*v));
+    if (const auto v = firstReal(a, 0)) setReal(r, std::floor(*v));
     return FuncOk;
 }
 
@@ -292,7 +304,7 @@ FUNC_ERROR area(const FuncArgs& a, FuncResult& r, MessageHandler&) {
     const double* x = everyX(a);
     const double* y = a.realData(0);
     if (n < 1 || !x || !y) return FuncOk;
-    const double start = realOr(a, 1, x[0]), end = realOr(a, 2, x[n - 1]);
+    const double start = firstReal(a, 1).value_or(x[0]), end = firstReal(a, 2).value_or(x[n - 1]);
 
     const bool decreasing = n > 1 && x[0] > x[1];
     for (int64_t k = 1; k < n; ++k)

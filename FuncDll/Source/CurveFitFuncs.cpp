@@ -14,6 +14,19 @@ namespace {
 
 using namespace cvmod;
 
+// ---------------------------------------------------------------- kit candidate
+
+// The first string of argument i ("" for a null one), looked for in all its
+// divisions; null when it has none. The kit's readers look in the first
+// division only, so an argument passed whole whose first division is empty
+// would read as not given although it has strings.
+const char* firstString(const FuncArgs& a, int i) {
+    const char* const* s = i < a.numArgs() && a.totalLength(i) > 0 ? a.stringData(i) : nullptr;
+    return s ? (s[0] ? s[0] : "") : nullptr;
+}
+
+// ---------------------------------------------------------------- curves
+
 // Four one-byte flags, in this order.
 struct CurveFitOptions {
     bool logY;
@@ -83,9 +96,12 @@ FUNC_ERROR curveFit(const FuncArgs& a, FuncResult& r, MessageHandler&) {
     spanRange(ca, lo, hi);
     spanRange(cb, lo, hi);
 
-    enum Grid { Automatic = -1, GridA, GridB };
-    const int choice = wordOf(a, 2, {"arg1", "arg2"}, Automatic, Automatic);
-    const bool gridIsB = choice == Automatic ? cb.last - cb.first < ca.last - ca.first : choice == GridB;
+    // The grid is the curve named by the third argument, or the one with fewer
+    // points in the shared range.
+    const char* const choice = firstString(a, 2);
+    bool gridIsB = cb.last - cb.first < ca.last - ca.first;
+    if (choice && sameWord(choice, "arg2")) gridIsB = true;
+    else if (choice && sameWord(choice, "arg1")) gridIsB = false;
     const Curve& grid = gridIsB ? cb : ca;
     const Curve& other = gridIsB ? ca : cb;
 
