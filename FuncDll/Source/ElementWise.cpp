@@ -10,8 +10,8 @@ namespace {
 constexpr double kPi = 3.141592653589793;
 constexpr double kTwoPi = 6.283185307179586;
 
-// Sets the physical type of the result and of its reference; a result that
-// shares the argument's reference takes that one's type when it does.
+// The rule's type serves the values and, for a result that gets no reference
+// of the argument's, the reference; sharing the argument's brings its type.
 void setPhysTypes(FuncResult& r, PhysType t) {
     r.setPhysType(t);
     r.setRefPhysType(t);

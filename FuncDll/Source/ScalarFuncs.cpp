@@ -611,6 +611,7 @@ int32_t ccMean(cplx* out, const cplx* in, int64_t n) {
     out[0] = cplx(sumOf(z, n, 2) / double(n), sumOf(z + 1, n, 2) / double(n));
     return KernelOk;
 }
+
 // ---------------------------------------------------------------- table
 
 constexpr PhysTypeRule kSame = static_cast<PhysTypeRule>(&PhysType::same);
