@@ -40,8 +40,9 @@ FUNC_ERROR runUnary(const UnaryRow& row, const FuncArgs& a, FuncResult& r, Messa
     setPhysTypes(r, row.physTypeRule(a.physType(0)));
     const int64_t n = a.totalLength(0);
     const bool reduce = row.shape == OnePerDivision;
-    // A failing kernel leaves what it computed in place, with the reference:
-    // the host does not use a failed result, but nothing in it is left undefined.
+    // The result is laid out, with its reference, before the kernel runs: a
+    // failing kernel leaves what it computed in place (zeros past an
+    // overflow), and the host discards it.
     auto realOut = [&] { return reduce ? (allocateOne(r, VD_Real), r.data()) : realLike(a, r, 0); };
     auto complexOut = [&] { return reduce ? (allocateOne(r, VD_Complex), r.complexData()) : complexLike(a, r, 0); };
 
