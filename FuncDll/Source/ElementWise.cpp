@@ -77,7 +77,7 @@ FUNC_ERROR runPair(const PairRow& row, const FuncArgs& a, FuncResult& r, Message
 }
 
 void unwrappedPhase(double* __restrict out, const cplx* in, int64_t n, double scale) {
-    const double* __restrict z = parts(in);
+    const double* __restrict z = reIm(in);
     for (int64_t i = 0; i < n; ++i) out[i] = std::atan2(z[2 * i + 1], z[2 * i]);
     if (n == 0) return;
     double previous = out[0], offset = 0;

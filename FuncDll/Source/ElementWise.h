@@ -39,7 +39,7 @@ using ComplexToComplex = int32_t (*)(cplx* out, const cplx* in, int64_t n);
 // The second operand is read at bStride * i: a stride of 0 repeats one value.
 using RealPairToReal = int32_t (*)(double* out, const double* a, const double* b, int64_t n, int64_t bStride);
 
-enum Shape : bool {
+enum ResultShape : bool {
     PerElement = false,      // one value per element, with the argument's reference
     OnePerDivision = true,   // one value per division, no reference
 };
@@ -51,7 +51,7 @@ struct UnaryRow {
     RealToComplex realToComplex;
     ComplexToComplex complexToComplex;
     PhysTypeRule physTypeRule;
-    Shape shape;
+    ResultShape shape;
     const char* failure = nullptr;  // sent when a kernel returns KernelFailed
 };
 
@@ -67,8 +67,8 @@ FUNC_ERROR runPair(const PairRow& row, const FuncArgs& a, FuncResult& r, Message
 
 // Complex arrays read and written as interleaved re/im doubles, so that the
 // compiler keeps the element loops plain.
-inline const double* parts(const cplx* z) noexcept { return reinterpret_cast<const double*>(z); }
-inline double* parts(cplx* z) noexcept { return reinterpret_cast<double*>(z); }
+inline const double* reIm(const cplx* z) noexcept { return reinterpret_cast<const double*>(z); }
+inline double* reIm(cplx* z) noexcept { return reinterpret_cast<double*>(z); }
 
 // Unwrapped phase, times `scale`: each step between neighbouring raw angles
 // larger than pi is taken as a wrap and compensated by a whole turn. The phase

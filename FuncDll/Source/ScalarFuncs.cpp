@@ -73,7 +73,7 @@ inline double sumOf(const double* __restrict x, int64_t n, int64_t stride) {
 // |z| as sqrt(a^2 + b^2). The square root is done in vector registers where
 // the compiler would not (it keeps a scalar call for errno's sake).
 void magnitudes(double* __restrict out, const cplx* in, int64_t n) {
-    const double* __restrict z = parts(in);
+    const double* __restrict z = reIm(in);
     int64_t i = 0;
 #if defined(__SSE2__)
     for (; i + 2 <= n; i += 2) {
@@ -342,13 +342,13 @@ int32_t crMag(double* __restrict out, const cplx* in, int64_t n) {
 }
 
 int32_t crReal(double* __restrict out, const cplx* in, int64_t n) {
-    const double* __restrict z = parts(in);
+    const double* __restrict z = reIm(in);
     forEachElement(n, [=](int64_t i) { out[i] = z[2 * i]; });
     return KernelOk;
 }
 
 int32_t crImag(double* __restrict out, const cplx* in, int64_t n) {
-    const double* __restrict z = parts(in);
+    const double* __restrict z = reIm(in);
     forEachElement(n, [=](int64_t i) { out[i] = z[2 * i + 1]; });
     return KernelOk;
 }
@@ -366,7 +366,7 @@ int32_t crPhaseRad(double* __restrict out, const cplx* in, int64_t n) {
 // The angle of 0 is 0, also for negative zeros (atan2 would give +-pi).
 template <double Scale>
 int32_t crArg(double* __restrict out, const cplx* in, int64_t n) {
-    const double* __restrict z = parts(in);
+    const double* __restrict z = reIm(in);
     for (int64_t i = 0; i < n; ++i) {
         double a = z[2 * i], b = z[2 * i + 1];
         out[i] = a == 0 && b == 0 ? 0.0 : std::atan2(b, a) * Scale;
@@ -382,7 +382,7 @@ int32_t crDb(double* __restrict out, const cplx* in, int64_t n) {
 
 // By magnitude; ties as in the real kernels.
 int32_t crMaxIdx(double* __restrict out, const cplx* in, int64_t n) {
-    const double* __restrict z = parts(in);
+    const double* __restrict z = reIm(in);
     double best = -DBL_MAX;
     for (int64_t i = 0; i < n; ++i) {
         double m = std::sqrt(z[2 * i] * z[2 * i] + z[2 * i + 1] * z[2 * i + 1]);
@@ -395,7 +395,7 @@ int32_t crMaxIdx(double* __restrict out, const cplx* in, int64_t n) {
 }
 
 int32_t crMinIdx(double* __restrict out, const cplx* in, int64_t n) {
-    const double* __restrict z = parts(in);
+    const double* __restrict z = reIm(in);
     double best = DBL_MAX;
     for (int64_t i = 0; i < n; ++i) {
         double m = std::sqrt(z[2 * i] * z[2 * i] + z[2 * i + 1] * z[2 * i + 1]);
@@ -413,8 +413,8 @@ int32_t crMinIdx(double* __restrict out, const cplx* in, int64_t n) {
 
 template <class F>
 inline int32_t eachComplex(cplx* out, const cplx* in, int64_t n, F f) {
-    double* __restrict y = parts(out);
-    const double* __restrict z = parts(in);
+    double* __restrict y = reIm(out);
+    const double* __restrict z = reIm(in);
     for (int64_t i = 0; i < n; ++i) {
         Pair r = f(z[2 * i], z[2 * i + 1]);
         y[2 * i] = r.re;
@@ -424,16 +424,16 @@ inline int32_t eachComplex(cplx* out, const cplx* in, int64_t n, F f) {
 }
 
 int32_t ccNeg(cplx* out, const cplx* in, int64_t n) {
-    double* __restrict y = parts(out);
-    const double* __restrict z = parts(in);
+    double* __restrict y = reIm(out);
+    const double* __restrict z = reIm(in);
     forEachElement(2 * n, [=](int64_t i) { y[i] = -z[i]; });
     return KernelOk;
 }
 
 template <double Scale>
 int32_t ccLogarithm(cplx* out, const cplx* in, int64_t n) {
-    double* __restrict y = parts(out);
-    const double* __restrict z = parts(in);
+    double* __restrict y = reIm(out);
+    const double* __restrict z = reIm(in);
     int32_t status = KernelOk;
     for (int64_t i = 0; i < n; ++i) {
         double a = z[2 * i], b = z[2 * i + 1];
@@ -450,8 +450,8 @@ int32_t ccLogarithm(cplx* out, const cplx* in, int64_t n) {
 }
 
 int32_t ccExp(cplx* out, const cplx* in, int64_t n) {
-    double* __restrict y = parts(out);
-    const double* __restrict z = parts(in);
+    double* __restrict y = reIm(out);
+    const double* __restrict z = reIm(in);
     for (int64_t i = 0; i < n; ++i) {
         double a = z[2 * i], b = z[2 * i + 1];
         if (a > kOverflowLimit) return KernelOverflow;
@@ -471,8 +471,8 @@ int32_t ccSqrt(cplx* out, const cplx* in, int64_t n) {
 // overflow test is on that exponential.
 template <bool Hyperbolic, bool Cosine>
 int32_t ccSinCosFamily(cplx* out, const cplx* in, int64_t n) {
-    double* __restrict y = parts(out);
-    const double* __restrict z = parts(in);
+    double* __restrict y = reIm(out);
+    const double* __restrict z = reIm(in);
     for (int64_t i = 0; i < n; ++i) {
         const double a = z[2 * i], b = z[2 * i + 1];
         const double u = Hyperbolic ? b : a, v = Hyperbolic ? a : b;  // circular part, exponent
@@ -494,8 +494,8 @@ int32_t ccSinCosFamily(cplx* out, const cplx* in, int64_t n) {
 }
 
 int32_t ccTan(cplx* out, const cplx* in, int64_t n) {
-    double* __restrict y = parts(out);
-    const double* __restrict z = parts(in);
+    double* __restrict y = reIm(out);
+    const double* __restrict z = reIm(in);
     for (int64_t i = 0; i < n; ++i) {
         double a = z[2 * i], b = z[2 * i + 1];
         double c = std::cos(a);
@@ -524,8 +524,8 @@ Pair complexTanh(double a, double b) {
 int32_t ccTanh(cplx* out, const cplx* in, int64_t n) { return eachComplex(out, in, n, complexTanh); }
 
 int32_t ccAtan(cplx* out, const cplx* in, int64_t n) {
-    double* __restrict y = parts(out);
-    const double* __restrict z = parts(in);
+    double* __restrict y = reIm(out);
+    const double* __restrict z = reIm(in);
     for (int64_t i = 0; i < n; ++i) {
         double a = z[2 * i], b = z[2 * i + 1];
         if (a == 0 && (b == 1 || b == -1)) return KernelOverflow;
@@ -540,8 +540,8 @@ int32_t ccAtan(cplx* out, const cplx* in, int64_t n) {
 // The two branch points give 0 and a range error; the other elements are
 // still computed.
 int32_t ccAtanh(cplx* out, const cplx* in, int64_t n) {
-    double* __restrict y = parts(out);
-    const double* __restrict z = parts(in);
+    double* __restrict y = reIm(out);
+    const double* __restrict z = reIm(in);
     int32_t status = KernelOk;
     for (int64_t i = 0; i < n; ++i) {
         double a = z[2 * i], b = z[2 * i + 1];
@@ -588,26 +588,26 @@ int32_t ccAreaHyperbolic(cplx* out, const cplx* in, int64_t n) {
 }
 
 int32_t ccNorm(cplx* out, const cplx* in, int64_t n) {
-    const double* __restrict z = parts(in);
+    const double* __restrict z = reIm(in);
     double m = 0;
     for (int64_t i = 0; i < n; ++i) {
         double r = std::sqrt(z[2 * i] * z[2 * i] + z[2 * i + 1] * z[2 * i + 1]);
         if (r > m) m = r;
     }
     if (m == 0) return KernelFailed;
-    double* __restrict y = parts(out);
+    double* __restrict y = reIm(out);
     forEachElement(2 * n, [=](int64_t i) { y[i] = z[i] / m; });
     return KernelOk;
 }
 
 int32_t ccSum(cplx* out, const cplx* in, int64_t n) {
-    const double* z = parts(in);
+    const double* z = reIm(in);
     out[0] = cplx(sumOf(z, n, 2), sumOf(z + 1, n, 2));
     return KernelOk;
 }
 
 int32_t ccMean(cplx* out, const cplx* in, int64_t n) {
-    const double* z = parts(in);
+    const double* z = reIm(in);
     out[0] = cplx(sumOf(z, n, 2) / double(n), sumOf(z + 1, n, 2) / double(n));
     return KernelOk;
 }
@@ -625,7 +625,7 @@ enum OpIndex : int {
     OpArgRad, OpFloor, OpSum, OpSinh, OpCosh, OpTanh, OpAsin, OpAcos, OpAsinh, OpAcosh, OpAtanh, OpCount
 };
 
-constexpr Shape Each = PerElement, Reduce = OnePerDivision;
+constexpr ResultShape Each = PerElement, Reduce = OnePerDivision;
 
 // clang-format off
 const UnaryRow kUnaryOps[OpCount] = {
