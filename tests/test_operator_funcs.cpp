@@ -1,6 +1,6 @@
 // Binary operators, comparisons and the two-argument element functions:
 // how operands of every kind pair line up, the element arithmetic, messages,
-// references and physical types, string comparisons and divided operands.
+// references, string comparisons and divided operands.
 #include <cmath>
 #include <limits>
 #include <string>
@@ -136,7 +136,7 @@ TEST(OperatorMessages, DivisionByZeroOutOfRangeAndComplexOperands) {
     }
 }
 
-// ---------------------------------------------------------------- references and physical types
+// ---------------------------------------------------------------- references
 
 TEST(OperatorReferences, ResultTakesTheLongerOperandsReference) {
     const ValuePtr v = waveform({1, 2, 3});
@@ -156,18 +156,6 @@ TEST(OperatorReferences, ResultTakesTheLongerOperandsReference) {
     ASSERT_TRUE(m.ok);
     EXPECT_FALSE(m.value->ref());
     EXPECT_FALSE(call("min", {real(0), v}).value->ref());
-}
-
-TEST(OperatorReferences, PhysicalTypesOfResults) {
-    const ValuePtr volts = cvtest::wave({1, 2}, {0, 1}, PhysType::Voltage);
-    const ValuePtr amps = cvtest::wave({2, 4}, {0, 1}, PhysType::Current);
-    const std::tuple<const char*, ValuePtr, ValuePtr, PhysType> cases[] = {
-        {"_Times", volts, amps, PhysType::Power},    {"_Divide", volts, amps, PhysType::Resistance},
-        {"_Plus", volts, volts, PhysType::Voltage},  {"max", volts, volts, PhysType::Voltage},
-        {"_Power", volts, real(2), PhysType::Unknown}, {"_Gt", volts, volts, PhysType::None},
-        {"atan2", volts, amps, PhysType::None},
-    };
-    for (const auto& [name, x, y, type] : cases) EXPECT_EQ(call(name, {x, y}).value->physType(), type) << name;
 }
 
 // ---------------------------------------------------------------- strings
