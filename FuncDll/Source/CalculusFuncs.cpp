@@ -228,27 +228,10 @@ FUNC_ERROR runningIntegral(const FuncArgs& a, FuncResult& r, MessageHandler& m) 
     return FuncOk;
 }
 
-FUNC_ERROR derivative(const FuncArgs& a, FuncResult& r, MessageHandler& m) {
-    const double* x = everyX(a);
-    r.setPhysType(x ? PhysType::div(a.physType(0), a.refPhysType(0)) : a.physType(0));
-    r.setType(VD_Real, VD_Real);
-    const int64_t n = a.length(0);
-    const double* y = a.realData(0);
-    if (n < 2 || !y) return outOfRange(m, a.functionName());
-    r.allocate(n, AllocLikeArg, a.totalLength(0));
-    double* out = r.data();
-
-    if (!x) {
-        for (int64_t k = 1; k < n; ++k) out[k] = y[k] - y[k - 1];
-        out[0] = out[1];
-        return FuncOk;
-    }
-
-    // Steps much shorter than the mean step (repeated or nearly repeated
-    // x-values) are not differenced on their own: the slope is taken across
-    // them and the derivative is interpolated linearly over the points between.
-    const double accept = sp_GetDoubleOption("DerivAcceptFactor");
-    const double threshold = std::fabs(x[n - 1] - x[0]) / static_cast<double>(n - 1) * accept;
+// Steps much shorter than the mean step (repeated or nearly repeated x-values)
+// are not differenced on their own: the slope is taken across them and the
+// derivative is interpolated linearly over the points between.
+void slopesAlong(const double* x, const double* y, int64_t n, double threshold, double* out) {
     int64_t i = 0;
     while (i < n - 1) {
         int64_t j = i + 1;
@@ -269,6 +252,25 @@ FUNC_ERROR derivative(const FuncArgs& a, FuncResult& r, MessageHandler& m) {
         }
         i = j;
     }
+}
+
+FUNC_ERROR derivative(const FuncArgs& a, FuncResult& r, MessageHandler& m) {
+    const double* x = everyX(a);
+    r.setPhysType(x ? PhysType::div(a.physType(0), a.refPhysType(0)) : a.physType(0));
+    r.setType(VD_Real, VD_Real);
+    const int64_t n = a.length(0);
+    const double* y = a.realData(0);
+    if (n < 2 || !y) return outOfRange(m, a.functionName());
+    r.allocate(n, AllocLikeArg, a.totalLength(0));
+    double* out = r.data();
+
+    if (!x) {
+        for (int64_t k = 1; k < n; ++k) out[k] = y[k] - y[k - 1];
+        out[0] = out[1];
+        return FuncOk;
+    }
+    const double accept = sp_GetDoubleOption("DerivAcceptFactor");
+    slopesAlong(x, y, n, std::fabs(x[n - 1] - x[0]) / static_cast<double>(n - 1) * accept, out);
     r.copyRefFromArgs(a, AllocLikeArg, 0);
     return FuncOk;
 }

@@ -3,8 +3,9 @@
 // gammq (the regularized incomplete gamma functions P and Q) and chisquare
 // (the chi-square distribution function) two. They share one log-gamma with
 // sign, and one incomplete-gamma core (power series below x = a + 1, modified
-// Lentz continued fraction above); the error functions are P and Q at a = 1/2.
-// The shared element-wise dispatcher (ElementWise.h) runs them.
+// Lentz continued fraction above); the error functions, P and Q at a = 1/2,
+// come from the library's vector math. The shared element-wise dispatcher
+// (ElementWise.h) runs them.
 #include <cmath>
 #include <cstdint>
 #include <limits>
