@@ -68,11 +68,12 @@ TEST(VectorDivisions, CalculusRunsOnEachDivisionOnItsOwn) {
 TEST(CalculusTypes, ResultsTakeTheRulesOfTheirPhysicalTypes) {
     auto v = wave({1, 2}, {0, 1}, PhysType::Voltage, PhysType::Time);
     auto integ = call("integ", {v}).value;
-    EXPECT_EQ(integ->physType(), PhysType::mult(PhysType::Voltage, PhysType::Time));
     EXPECT_EQ(integ->refPhysType(), PhysType::Time);
     EXPECT_EQ(realsOf(*integ->ref()), (Reals{0, 1}));
-    EXPECT_EQ(call("avg", {v}).value->physType(), PhysType::Voltage);
-    EXPECT_EQ(call("diff", {v}).value->physType(), PhysType::div(PhysType::Voltage, PhysType::Time));
+    const std::pair<const char*, PhysType> types[] = {
+        {"integ", PhysType::mult(PhysType::Voltage, PhysType::Time)}, {"avg", PhysType::Voltage},
+        {"diff", PhysType::div(PhysType::Voltage, PhysType::Time)}};
+    for (const auto& [name, type] : types) EXPECT_EQ(call(name, {v}).value->physType(), type) << name;
     auto plain = cv::Value::make(cv::Kind::Real, 2);
     plain->setPhysType(PhysType::Voltage);
     auto d = call("diff", {plain}).value;
@@ -119,11 +120,16 @@ TEST(CalculusValues, DerivativeHandlesUnevenAndRepeatedSteps) {
     EXPECT_EQ(call("diff", {wave({1}, {0})}).error, "Argument out of range for function 'diff'");
 }
 
+// Values are checked against numpy in the Python peer tests.
 TEST(CalculusValues, AreaNeedsLimitsInsideAndMonotonicXValues) {
-    // Values are checked against numpy in the Python peer tests.
-    EXPECT_TRUE(noResult(call("area", {wave({0, 1, 2}, {0, 1, 2}), reals({-1}), reals({2})})));
-    EXPECT_TRUE(noResult(call("area", {wave({1, 2, 3}, {0, 2, 1})})));
-    EXPECT_TRUE(noResult(call("area", {reals({1, 2})})));
+    for (auto args : {std::vector<cv::ValuePtr>{wave({0, 1, 2}, {0, 1, 2}), reals({-1}), reals({2})},
+                      {wave({1, 2, 3}, {0, 2, 1})}, {reals({1, 2})}})
+        EXPECT_TRUE(noResult(call("area", args)));
+    // Arguments passed whole are read from all their divisions, also past an
+    // empty first one.
+    const auto late = dividedWave({{}, {2.5, 9}}, {{}, {0, 1}});
+    EXPECT_EQ(call1("area", {wave({0, 1, 2, 3}, {0, 1, 2, 3}), late}), Reals{1.375});
+    EXPECT_EQ(call1("Floor", {late}), Reals{2});
 }
 
 TEST(VectorJoins, KindsDecideAndExtremesNeedEqualLengths) {

@@ -1,6 +1,6 @@
 // Binary operators, comparisons and the two-argument element functions:
 // how operands of every kind pair line up, the element arithmetic, messages,
-// references and physical types, string comparisons and divided operands.
+// references, string comparisons and divided operands.
 #include <cmath>
 #include <limits>
 #include <string>
@@ -39,58 +39,44 @@ ValuePtr threeRuns(Reals y) {
 
 // Values of every kind pair, and single values spread over the other operand,
 // are checked against numpy in the Python peer tests.
-TEST(OperatorLengths, MismatchedLengthsGiveNothingForEveryKindPair) {
+TEST(OperatorLengths, MismatchedEmptyAndSingleOperands) {
     const std::pair<ValuePtr, ValuePtr> all[] = {{reals({1, 2, 3}), reals({1, 2})},
                                                  {complexes({{1, 1}, {2, -1}, {0, 3}}), complexes({{1, 1}, {2, 2}})}};
-    for (const auto& [lthree, ltwo] : all) {
+    // Lengths 3 and 2 in either order, of every kind pair: nothing, and no
+    // message; a shorter right operand is never read past its end.
+    for (const auto& [lthree, ltwo] : all)
         for (const auto& [rthree, rtwo] : all) {
-            // Lengths 3 and 2 in either order: nothing, and no message; a
-            // shorter right operand is never read past its end.
             EXPECT_TRUE(noResult(call("_Times", {lthree, rtwo})));
             EXPECT_TRUE(noResult(call("_Times", {ltwo, rthree})));
         }
-    }
-}
 
-TEST(OperatorLengths, EmptyOperandsAndScalarExpansionOnALongVector) {
     auto o = call("_Plus", {reals({}), reals({})});
     ASSERT_TRUE(o.ok);
     EXPECT_EQ(o.value->kind(), Kind::Real);
     EXPECT_EQ(o.value->size(), 0);
     EXPECT_TRUE(noResult(call("_Plus", {reals({}), real(1)})));
     EXPECT_TRUE(noResult(call("_Minus", {complexes({}), reals({1, 2})})));
-
-    Reals v(100001), want(v.size());
-    for (size_t i = 0; i < v.size(); ++i) v[i] = double(i), want[i] = 10.0 - v[i];
-    EXPECT_EQ(values("_Minus", {real(10), reals(v)}), want);
     // Lengths that are not a multiple of the unrolled step.
     for (size_t n : {1, 2, 3, 5, 7}) EXPECT_EQ(values("max", {reals(Reals(n, 2.0)), real(3)}), Reals(n, 3.0));
 }
 
 // ---------------------------------------------------------------- arithmetic
 
-TEST(OperatorKernels, CommaMakesComplexNumbersOfEveryKindPair) {
+TEST(OperatorKernels, CommasAndPowersInEveryForm) {
     EXPECT_EQ(cvtest::complexesOf(*call("_Comma", {reals({1.5, -3}), reals({2, 0})}).value),
               (std::vector<cplx>{{1.5, 2}, {-3, 0}}));
     // A complex part turns: (a, b) is a + i b.
     EXPECT_EQ(cvtest::complexesOf(*call("_Comma", {complexes({{1, 2}}), complexes({{3, 4}})}).value),
               (std::vector<cplx>{{-3, 5}}));
     EXPECT_EQ(call("_Comma", {real(1), complexes({{0, 1}})}).value->complexAt(0), cplx(0, 0));
-}
 
-TEST(OperatorKernels, PowersInEveryForm) {
+    // General powers of every kind pair are checked against numpy; these are
+    // the squares, signs, zeros and branches.
     EXPECT_EQ(values("_Power", {reals({-3, 0, 1.5, -0.5, 7}), real(2)}), (Reals{9, 0, 2.25, 0.25, 49}));
     const std::tuple<ValuePtr, ValuePtr, cplx> cases[] = {
-        {real(2), real(10), 1024},
-        {real(-2), real(3), -8},
-        {real(0), real(0), 1},
-        {real(2), Value::complex({1, 2}), std::pow(cplx(2), cplx(1, 2))},
+        {real(-2), real(3), -8}, {real(0), real(0), 1}, {Value::complex({-1, 0}), real(0.5), cplx(0, 1)},
         {real(-2), Value::complex({0.5, 0.3}), std::pow(cplx(-2), cplx(0.5, 0.3))},
-        {real(0), Value::complex({0.5, 3}), 0},
-        {Value::complex({1, 1}), real(2), cplx(0, 2)},
-        {Value::complex({-1, 0}), real(0.5), cplx(0, 1)},
-        {Value::complex({1, 1}), Value::complex({2, 0.5}), std::pow(cplx(1, 1), cplx(2, 0.5))},
-        {Value::complex({0, 0}), real(2), 0},
+        {real(0), Value::complex({0.5, 3}), 0}, {Value::complex({0, 0}), real(2), 0},
     };
     for (const auto& [x, y, want] : cases) {
         auto o = call("_Power", {x, y});
@@ -122,33 +108,23 @@ TEST(OperatorKernels, ModuloComparisonsLogicAndElementFunctions) {
 
 // ---------------------------------------------------------------- messages
 
-TEST(OperatorMessages, DivisionByZeroAndOutOfRange) {
+TEST(OperatorMessages, DivisionByZeroOutOfRangeAndComplexOperands) {
     const double inf = std::numeric_limits<double>::infinity();
     const std::string divide = "Divide by zero", power = "Arguments out of range for '^' operator",
                       mod = "Arguments out of range for '%' operator";
     const std::tuple<const char*, ValuePtr, ValuePtr, const std::string&> cases[] = {
-        {"_Divide", reals({1, 2, 3}), reals({1, 0, 1}), divide},
-        {"_Divide", reals({1, 2}), real(0), divide},
-        {"_Divide", real(1), complexes({{1, 0}, {0, 0}}), divide},
-        {"_Divide", complexes({{1, 1}}), real(0), divide},
+        {"_Divide", reals({1, 2, 3}), reals({1, 0, 1}), divide}, {"_Divide", reals({1, 2}), real(0), divide},
+        {"_Divide", real(1), complexes({{1, 0}, {0, 0}}), divide}, {"_Divide", complexes({{1, 1}}), real(0), divide},
         {"_Divide", complexes({{1, 1}, {2, 2}}), complexes({{0, 0}}), divide},
-        {"_Mod", real(5), real(0.5), divide},
-        {"_Mod", real(5), real(0), divide},
-        {"_Power", real(-8), real(1.0 / 3), power},
-        {"_Power", real(0), real(-1), power},
-        {"_Power", reals({4, 0, 1}), real(-0.5), power},
-        {"_Power", real(0), complexes({{0, 1}}), power},
-        {"_Power", complexes({{0, 0}}), complexes({{-1, 2}}), power},
-        {"_Power", complexes({{0, 0}}), real(0), power},
-        {"_Mod", real(3e9), real(7), mod},
-        {"_Mod", real(7), real(-2147483647), mod},
-        {"_Mod", real(std::nan("")), real(7), mod},
-        {"_Mod", real(inf), real(7), mod},
+        {"_Mod", real(5), real(0.5), divide},          {"_Mod", real(5), real(0), divide},
+        {"_Power", real(-8), real(1.0 / 3), power},    {"_Power", real(0), real(-1), power},
+        {"_Power", reals({4, 0, 1}), real(-0.5), power}, {"_Power", real(0), complexes({{0, 1}}), power},
+        {"_Power", complexes({{0, 0}}), complexes({{-1, 2}}), power}, {"_Power", complexes({{0, 0}}), real(0), power},
+        {"_Mod", real(3e9), real(7), mod},             {"_Mod", real(7), real(-2147483647), mod},
+        {"_Mod", real(std::nan("")), real(7), mod},    {"_Mod", real(inf), real(7), mod},
     };
     for (const auto& [name, x, y, message] : cases) EXPECT_EQ(call(name, {x, y}).error, message) << name;
-}
 
-TEST(OperatorMessages, ComplexOperandsToRealOnlyOperations) {
     const std::pair<const char*, const char*> realOnly[] = {{"_Mod", "%"}, {"_Gt", ">"},   {"_Lt", "<"},
                                                             {"_Ge", ">="}, {"_Le", "<="},  {"_And", "&&"},
                                                             {"_Or", "||"}, {"max", "max"}, {"min", "min"}};
@@ -158,11 +134,9 @@ TEST(OperatorMessages, ComplexOperandsToRealOnlyOperations) {
         EXPECT_EQ(call(f, {real(1), complexes({{3, 4}})}).error, message);
         EXPECT_EQ(call(f, {complexes({{1, 2}, {3, 4}}), real(1)}).error, message);
     }
-    // atan2 and atan2_deg declare real arguments: the host refuses complex ones before the call.
-    EXPECT_FALSE(call("atan2", {complexes({{1, 2}}), real(1)}).ok);
 }
 
-// ---------------------------------------------------------------- references and physical types
+// ---------------------------------------------------------------- references
 
 TEST(OperatorReferences, ResultTakesTheLongerOperandsReference) {
     const ValuePtr v = waveform({1, 2, 3});
@@ -182,18 +156,6 @@ TEST(OperatorReferences, ResultTakesTheLongerOperandsReference) {
     ASSERT_TRUE(m.ok);
     EXPECT_FALSE(m.value->ref());
     EXPECT_FALSE(call("min", {real(0), v}).value->ref());
-}
-
-TEST(OperatorReferences, PhysicalTypesOfResults) {
-    const ValuePtr volts = cvtest::wave({1, 2}, {0, 1}, PhysType::Voltage);
-    const ValuePtr amps = cvtest::wave({2, 4}, {0, 1}, PhysType::Current);
-    const std::tuple<const char*, ValuePtr, ValuePtr, PhysType> cases[] = {
-        {"_Times", volts, amps, PhysType::Power},    {"_Divide", volts, amps, PhysType::Resistance},
-        {"_Plus", volts, volts, PhysType::Voltage},  {"max", volts, volts, PhysType::Voltage},
-        {"_Power", volts, real(2), PhysType::Unknown}, {"_Gt", volts, volts, PhysType::None},
-        {"atan2", volts, amps, PhysType::None},
-    };
-    for (const auto& [name, x, y, type] : cases) EXPECT_EQ(call(name, {x, y}).value->physType(), type) << name;
 }
 
 // ---------------------------------------------------------------- strings
@@ -221,13 +183,10 @@ TEST(OperatorStrings, CaseInsensitiveComparisons) {
 
 TEST(OperatorDivisions, DividedOperandsKeepTheirDivisions) {
     const ValuePtr v = threeRuns({1, 2, 3, 4, 5, 6});
-    auto plus = call("_Plus", {v, real(10)});
-    ASSERT_TRUE(plus.ok) << plus.error;
-    EXPECT_EQ(plus.value->numDivisions(), 3);
-    EXPECT_EQ(realsOf(*plus.value), (Reals{11, 12, 13, 14, 15, 16}));
-    ASSERT_TRUE(plus.value->ref());
     auto minus = call("_Minus", {real(10), v});
+    ASSERT_TRUE(minus.ok) << minus.error;
     EXPECT_EQ(minus.value->numDivisions(), 3);
+    ASSERT_TRUE(minus.value->ref());
     EXPECT_EQ(realsOf(*minus.value), (Reals{9, 8, 7, 6, 5, 4}));
     auto cpx = call("_Times", {Value::complex({0, 1}), v});
     EXPECT_EQ(cpx.value->numDivisions(), 3);

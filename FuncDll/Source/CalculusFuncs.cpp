@@ -5,59 +5,60 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
-#include <cstdlib>
-#include <cstring>
 #include <limits>
-#include <new>
+#include <optional>
 #include <vector>
 
-#include "FuncArgs.h"
-#include "FuncContract.h"
-#include "ThinHandler.h"
+#include "FuncKit.h"
 #include "Interp.h"
 #include "Options.h"
 
 namespace {
 
-using cvmod::handler;
+using namespace cvmod;
 
-FUNC_ERROR countOutOfRange(const FuncArgs& a, MessageHandler& m) {
-    m.error("Count out of range in function '%s'", a.functionName());
-    return FuncFailed;
-}
+// ---------------------------------------------------------------- kit candidate
 
-// The first value of argument i, sign dropped, truncated toward zero. Values
-// at or past 2^31 (and NaN) cannot be a 32-bit count, and converting them
-// would be undefined, so they are refused before any conversion. Returns -1
-// when there is no count to use; rc then says whether that is a failure.
-int64_t countOf(const FuncArgs& a, int i, MessageHandler& m, FUNC_ERROR& rc) {
-    rc = FuncOk;
-    const double* v = a.realData(i);
-    if (!v || a.totalLength(i) < 1) return -1;
-    const double magnitude = std::fabs(v[0]);
-    if (!(magnitude < 2147483648.0)) {
-        rc = countOutOfRange(a, m);
-        return -1;
-    }
-    return static_cast<int32_t>(magnitude);
-}
-
-// x-values of argument i when it has a real reference with a value for every
-// element; null otherwise.
-const double* realReference(const FuncArgs& a, int i) {
-    if (a.refType(i) != VD_Real) return nullptr;
-    const double* x = a.refData(i);
-    return x && a.refLength(i) >= a.length(i) ? x : nullptr;
+// The first value of argument i, looked for in all its divisions. The kit's
+// readers look in the first division only, so an argument passed whole whose
+// first division is empty would read as not given although it has values.
+std::optional<double> firstReal(const FuncArgs& a, int i) {
+    const double* v = i < a.numArgs() ? a.realData(i) : nullptr;
+    if (!v || a.totalLength(i) < 1) return std::nullopt;
+    return v[0];
 }
 
 // ---------------------------------------------------------------- construction
+
+// The count in argument 0: its first value, sign dropped, truncated toward
+// zero. Values at or past 2^31 (and NaN) cannot be a 32-bit count and are
+// refused. Returns -1 when there is no count to use; rc then says whether that
+// is a failure.
+int64_t countOf(const FuncArgs& a, MessageHandler& m, FUNC_ERROR& rc) {
+    rc = FuncOk;
+    const std::optional<double> v = firstReal(a, 0);
+    if (!v) return -1;
+    int32_t n;
+    if (!exactInt(std::fabs(*v), n)) {
+        rc = countOutOfRange(m, a.functionName());
+        return -1;
+    }
+    return n;
+}
+
+// The x-values of the waveform in argument 0 when there is one for every
+// value: the calculus is not taken over part of a waveform. Null otherwise.
+const double* everyX(const FuncArgs& a) {
+    const Wave w = waveOf(a, 0);
+    return w.x && w.n == a.length(0) ? w.x : nullptr;
+}
 
 FUNC_ERROR makeVec(const FuncArgs& a, FuncResult& r, MessageHandler& m) {
     const int64_t k = a.totalLength(0);
     const double* v = a.realData(0);
     FUNC_ERROR rc = FuncOk;
     if (k < 2) {
-        const int64_t n = countOf(a, 0, m, rc);
+        const int64_t n = countOf(a, m, rc);
         if (n >= 0) r.makeRealVector(n);
         return rc;
     }
@@ -66,10 +67,9 @@ FUNC_ERROR makeVec(const FuncArgs& a, FuncResult& r, MessageHandler& m) {
     std::vector<int64_t> lengths(static_cast<size_t>(k));
     int64_t total = 0;
     for (int64_t d = 0; d < k; ++d) {
-        const double magnitude = std::fabs(v[d]);
-        if (!(magnitude < 9223372036854775808.0)) return countOutOfRange(a, m);
-        const int64_t n = static_cast<int64_t>(magnitude);
-        if (n > std::numeric_limits<int64_t>::max() - total) return countOutOfRange(a, m);
+        int64_t n;
+        if (!exactInt(std::fabs(v[d]), n) || n > std::numeric_limits<int64_t>::max() - total)
+            return countOutOfRange(m, a.functionName());
         total += n;
         lengths[static_cast<size_t>(d)] = n;
     }
@@ -79,21 +79,21 @@ FUNC_ERROR makeVec(const FuncArgs& a, FuncResult& r, MessageHandler& m) {
 
 FUNC_ERROR makeComplexVec(const FuncArgs& a, FuncResult& r, MessageHandler& m) {
     FUNC_ERROR rc;
-    const int64_t n = countOf(a, 0, m, rc);
+    const int64_t n = countOf(a, m, rc);
     if (n > 0) r.makeComplexVector(n);
     return rc;
 }
 
 FUNC_ERROR unitVec(const FuncArgs& a, FuncResult& r, MessageHandler& m) {
     FUNC_ERROR rc;
-    const int64_t n = countOf(a, 0, m, rc);
+    const int64_t n = countOf(a, m, rc);
     if (n > 0) std::fill_n(r.makeIntegerVector(n), n, 1);
     return rc;
 }
 
 FUNC_ERROR indexVector(const FuncArgs& a, FuncResult& r, MessageHandler& m) {
     FUNC_ERROR rc;
-    const int64_t n = countOf(a, 0, m, rc);
+    const int64_t n = countOf(a, m, rc);
     if (n < 0) return rc;
     if (n == 0) {
         r.makeIntegerVector(1);  // [0]: a zero count still names the first index
@@ -106,8 +106,7 @@ FUNC_ERROR indexVector(const FuncArgs& a, FuncResult& r, MessageHandler& m) {
 }
 
 FUNC_ERROR floorOf(const FuncArgs& a, FuncResult& r, MessageHandler&) {
-    const double* v = a.realData(0);
-    if (v && a.totalLength(0) > 0) *r.makeRealScalar() = std::floor(v[0]);
+    if (const auto v = firstReal(a, 0)) setReal(r, std::floor(*v));
     return FuncOk;
 }
 
@@ -135,15 +134,6 @@ FUNC_ERROR valueCopy(const FuncArgs& a, FuncResult& r, MessageHandler&) {
     r.setPhysType(a.physType(0));
     r.setRefPhysType(a.refPhysType(0));
     return FuncOk;
-}
-
-char* copyString(const char* s) {
-    const size_t len = s ? std::strlen(s) : 0;
-    char* d = static_cast<char*>(std::malloc(len + 1));
-    if (!d) throw std::bad_alloc();
-    if (len) std::memcpy(d, s, len);
-    d[len] = '\0';
-    return d;
 }
 
 template <class T>
@@ -214,16 +204,6 @@ FUNC_ERROR extremeOfEach(const FuncArgs& a, FuncResult& r, MessageHandler&) {
 
 // ---------------------------------------------------------------- calculus
 
-FUNC_ERROR outOfRange(const FuncArgs& a, MessageHandler& m) {
-    m.error("Argument out of range for function '%s'", a.functionName());
-    return FuncFailed;
-}
-
-FUNC_ERROR noReference(const FuncArgs& a, MessageHandler& m) {
-    m.error("Argument %d in function '%s' has no reference (xvalues)", 1, a.functionName());
-    return FuncFailed;
-}
-
 // Cumulative trapezoid rule in x order as stored; with `average`, each
 // partial integral is divided by the x-span it covers.
 template <bool average>
@@ -231,10 +211,10 @@ FUNC_ERROR runningIntegral(const FuncArgs& a, FuncResult& r, MessageHandler& m) 
     r.setPhysType(average ? a.physType(0) : PhysType::mult(a.physType(0), a.refPhysType(0)));
     r.setType(VD_Real, VD_Real);
     const int64_t n = a.length(0);
-    if (n < 1) return outOfRange(a, m);
-    const double* x = realReference(a, 0);
+    if (n < 1) return outOfRange(m, a.functionName());
+    const double* x = everyX(a);
     const double* y = a.realData(0);
-    if (!x || !y) return noReference(a, m);
+    if (!x || !y) return noReference(m, a, 1);
     r.allocate(n, AllocLikeArg, a.totalLength(0));
     double* out = r.data();
     out[0] = 0.0;
@@ -248,27 +228,10 @@ FUNC_ERROR runningIntegral(const FuncArgs& a, FuncResult& r, MessageHandler& m) 
     return FuncOk;
 }
 
-FUNC_ERROR derivative(const FuncArgs& a, FuncResult& r, MessageHandler& m) {
-    const double* x = realReference(a, 0);
-    r.setPhysType(x ? PhysType::div(a.physType(0), a.refPhysType(0)) : a.physType(0));
-    r.setType(VD_Real, VD_Real);
-    const int64_t n = a.length(0);
-    const double* y = a.realData(0);
-    if (n < 2 || !y) return outOfRange(a, m);
-    r.allocate(n, AllocLikeArg, a.totalLength(0));
-    double* out = r.data();
-
-    if (!x) {
-        for (int64_t k = 1; k < n; ++k) out[k] = y[k] - y[k - 1];
-        out[0] = out[1];
-        return FuncOk;
-    }
-
-    // Steps much shorter than the mean step (repeated or nearly repeated
-    // x-values) are not differenced on their own: the slope is taken across
-    // them and the derivative is interpolated linearly over the points between.
-    const double accept = sp_GetDoubleOption("DerivAcceptFactor");
-    const double threshold = std::fabs(x[n - 1] - x[0]) / static_cast<double>(n - 1) * accept;
+// Steps much shorter than the mean step (repeated or nearly repeated x-values)
+// are not differenced on their own: the slope is taken across them and the
+// derivative is interpolated linearly over the points between.
+void slopesAlong(const double* x, const double* y, int64_t n, double threshold, double* out) {
     int64_t i = 0;
     while (i < n - 1) {
         int64_t j = i + 1;
@@ -289,6 +252,25 @@ FUNC_ERROR derivative(const FuncArgs& a, FuncResult& r, MessageHandler& m) {
         }
         i = j;
     }
+}
+
+FUNC_ERROR derivative(const FuncArgs& a, FuncResult& r, MessageHandler& m) {
+    const double* x = everyX(a);
+    r.setPhysType(x ? PhysType::div(a.physType(0), a.refPhysType(0)) : a.physType(0));
+    r.setType(VD_Real, VD_Real);
+    const int64_t n = a.length(0);
+    const double* y = a.realData(0);
+    if (n < 2 || !y) return outOfRange(m, a.functionName());
+    r.allocate(n, AllocLikeArg, a.totalLength(0));
+    double* out = r.data();
+
+    if (!x) {
+        for (int64_t k = 1; k < n; ++k) out[k] = y[k] - y[k - 1];
+        out[0] = out[1];
+        return FuncOk;
+    }
+    const double accept = sp_GetDoubleOption("DerivAcceptFactor");
+    slopesAlong(x, y, n, std::fabs(x[n - 1] - x[0]) / static_cast<double>(n - 1) * accept, out);
     r.copyRefFromArgs(a, AllocLikeArg, 0);
     return FuncOk;
 }
@@ -321,14 +303,10 @@ bool locate(const double* x, const double* y, int64_t n, double target, bool dec
 
 FUNC_ERROR area(const FuncArgs& a, FuncResult& r, MessageHandler&) {
     const int64_t n = a.length(0);
-    const double* x = realReference(a, 0);
+    const double* x = everyX(a);
     const double* y = a.realData(0);
     if (n < 1 || !x || !y) return FuncOk;
-    auto limit = [&](int i, double fallback) {
-        const double* v = a.numArgs() > i ? a.realData(i) : nullptr;
-        return v && a.totalLength(i) > 0 ? v[0] : fallback;
-    };
-    const double start = limit(1, x[0]), end = limit(2, x[n - 1]);
+    const double start = firstReal(a, 1).value_or(x[0]), end = firstReal(a, 2).value_or(x[n - 1]);
 
     const bool decreasing = n > 1 && x[0] > x[1];
     for (int64_t k = 1; k < n; ++k)
@@ -349,30 +327,33 @@ FUNC_ERROR area(const FuncArgs& a, FuncResult& r, MessageHandler&) {
         for (int64_t k = i0 + 1; k < i1; ++k) sum += 0.5 * (y[k] + y[k - 1]) * (x[k] - x[k - 1]);
         sum += 0.5 * (yHi + y[i1 - 1]) * (hi - x[i1 - 1]);
     }
-    *r.makeRealScalar() = swapped ? -sum : sum;
+    setReal(r, swapped ? -sum : sum);
     return FuncOk;
 }
 
-const FunctionOption kNoOptions{};
-const FunctionOption kArrayArgs{false, false, true, false};
+// MaxN and MinN take up to 32 real vectors.
+const ArgTypeList<argType> kThirtyTwoReals{
+    Real, Real, Real, Real, Real, Real, Real, Real,
+    Real, Real, Real, Real, Real, Real, Real, Real,
+    Real, Real, Real, Real, Real, Real, Real, Real,
+    Real, Real, Real, Real, Real, Real, Real, Real
+};
 
 // clang-format off
 FuncConstruct registrations[] = {
-    {"area",           {4, 4, 4}, {},  1, 3,  handler<area>,                   "", PyReal2,         kNoOptions},
-    {"avg",            {4},       {1}, 1, 1,  handler<runningIntegral<true>>,  "", PyVector,        kNoOptions},
-    {"diff",           {4},       {1}, 1, 1,  handler<derivative>,             "", PyVector,        kNoOptions},
-    {"integ",          {4},       {1}, 1, 1,  handler<runningIntegral<false>>, "", PyVector,        kNoOptions},
-    {"makecomplexvec", {4},       {},  1, 1,  handler<makeComplexVec>,         "", PyVector,        kNoOptions},
-    {"makevec",        {4},       {},  1, 1,  handler<makeVec>,                "", PyRealVector,    kNoOptions},
-    {"unitvec",        {4},       {},  1, 1,  handler<unitVec>,                "", PyIntegerVector, kNoOptions},
-    {"vector",         {4},       {},  1, 1,  handler<indexVector>,            "", PyIntegerVector, kNoOptions},
-    {"Floor",          {4},       {},  1, 1,  handler<floorOf>,                "", PyReal,          kNoOptions},
-    {"MaxN",           {4, 4, 4, 4, 4, 4, 4, 4, 4, 4, 4, 4, 4, 4, 4, 4, 4, 4, 4, 4, 4, 4, 4, 4, 4, 4, 4, 4, 4, 4, 4, 4},
-                                  {},  1, 32, handler<extremeOfEach<true>>,    "", PyRealVector,    kNoOptions},
-    {"MinN",           {4, 4, 4, 4, 4, 4, 4, 4, 4, 4, 4, 4, 4, 4, 4, 4, 4, 4, 4, 4, 4, 4, 4, 4, 4, 4, 4, 4, 4, 4, 4, 4},
-                                  {},  1, 32, handler<extremeOfEach<false>>,   "", PyRealVector,    kNoOptions},
-    {"JoinVectors",    {3, 3},    {},  2, 2,  handler<joinVectors>,            "", PyVector,        kArrayArgs},
-    {"Val",            {0},       {1}, 1, 1,  handler<valueCopy>,              "", PyVector,        kNoOptions},
+    {"area",           {Real, Real, Real}, {},            1, 3,  handler<area>,                   "", PyReal2,         Plain},
+    {"avg",            {Real},             {PerDivision}, 1, 1,  handler<runningIntegral<true>>,  "", PyVector,        Plain},
+    {"diff",           {Real},             {PerDivision}, 1, 1,  handler<derivative>,             "", PyVector,        Plain},
+    {"integ",          {Real},             {PerDivision}, 1, 1,  handler<runningIntegral<false>>, "", PyVector,        Plain},
+    {"makecomplexvec", {Real},             {},            1, 1,  handler<makeComplexVec>,         "", PyVector,        Plain},
+    {"makevec",        {Real},             {},            1, 1,  handler<makeVec>,                "", PyRealVector,    Plain},
+    {"unitvec",        {Real},             {},            1, 1,  handler<unitVec>,                "", PyIntegerVector, Plain},
+    {"vector",         {Real},             {},            1, 1,  handler<indexVector>,            "", PyIntegerVector, Plain},
+    {"Floor",          {Real},             {},            1, 1,  handler<floorOf>,                "", PyReal,          Plain},
+    {"MaxN",           kThirtyTwoReals,    {},            1, 32, handler<extremeOfEach<true>>,    "", PyRealVector,    Plain},
+    {"MinN",           kThirtyTwoReals,    {},            1, 32, handler<extremeOfEach<false>>,   "", PyRealVector,    Plain},
+    {"JoinVectors",    {Any, Any},         {},            2, 2,  handler<joinVectors>,            "", PyVector,        ArrayArgs},
+    {"Val",            {Numeric},          {PerDivision}, 1, 1,  handler<valueCopy>,              "", PyVector,        Plain},
 };
 // clang-format on
 

@@ -8,10 +8,24 @@
 #include <cstdint>
 #include <vector>
 
-#include "FuncArgs.h"
-#include "FuncContract.h"
+#include "FuncKit.h"
 
 namespace {
+
+using namespace cvmod;
+
+// ---------------------------------------------------------------- kit candidate
+
+// The first string of argument i ("" for a null one), looked for in all its
+// divisions; null when it has none. The kit's readers look in the first
+// division only, so an argument passed whole whose first division is empty
+// would read as not given although it has strings.
+const char* firstString(const FuncArgs& a, int i) {
+    const char* const* s = i < a.numArgs() && a.totalLength(i) > 0 ? a.stringData(i) : nullptr;
+    return s ? (s[0] ? s[0] : "") : nullptr;
+}
+
+// ---------------------------------------------------------------- curves
 
 // Four one-byte flags, in this order.
 struct CurveFitOptions {
@@ -29,12 +43,13 @@ struct Curve {
     int64_t first = 0, last = 0;     // the points that span the shared range
 };
 
+// A curve needs an x-value for every value.
 bool readCurve(const FuncArgs& a, int i, Curve& c) {
-    if (a.refType(i) != VD_Real) return false;
-    c.x = a.refData(i);
-    c.y = a.realData(i);
-    c.n = a.length(i);
-    if (!c.x || !c.y || c.n < 2 || a.refLength(i) < c.n) return false;
+    const Wave w = waveOf(a, i);
+    if (!w.x || !w.y || w.n < 2 || w.n < a.length(i)) return false;
+    c.x = w.x;
+    c.y = w.y;
+    c.n = w.n;
     for (int64_t k = 1; k < c.n; ++k)
         if (!(c.x[k] > c.x[k - 1])) return false;
     return true;
@@ -64,7 +79,8 @@ void spanRange(Curve& c, double lo, double hi) {
     c.last = std::lower_bound(c.x, c.x + c.n, hi) - c.x;
 }
 
-FUNC_ERROR curveFit(const FuncArgs& a, FuncResult& r, const CurveFitOptions& opts) {
+template <CurveFitOptions opts>
+FUNC_ERROR curveFit(const FuncArgs& a, FuncResult& r, MessageHandler&) {
     Curve ca, cb;
     if (!readCurve(a, 0, ca) || !readCurve(a, 1, cb)) return FuncOk;
     if (opts.logY && !(allPositive(ca.y, ca.n) && allPositive(cb.y, cb.n))) return FuncOk;
@@ -80,12 +96,12 @@ FUNC_ERROR curveFit(const FuncArgs& a, FuncResult& r, const CurveFitOptions& opt
     spanRange(ca, lo, hi);
     spanRange(cb, lo, hi);
 
-    bool gridIsB;
-    const char* const* choice = a.numArgs() > 2 && a.totalLength(2) > 0 ? a.stringData(2) : nullptr;
-    const YString which(choice && choice[0] ? choice[0] : "");
-    if (which.compareNoCase("arg2") == 0) gridIsB = true;
-    else if (which.compareNoCase("arg1") == 0) gridIsB = false;
-    else gridIsB = cb.last - cb.first < ca.last - ca.first;
+    // The grid is the curve named by the third argument, or the one with fewer
+    // points in the shared range.
+    const char* const choice = firstString(a, 2);
+    bool gridIsB = cb.last - cb.first < ca.last - ca.first;
+    if (choice && sameWord(choice, "arg2")) gridIsB = true;
+    else if (choice && sameWord(choice, "arg1")) gridIsB = false;
     const Curve& grid = gridIsB ? cb : ca;
     const Curve& other = gridIsB ? ca : cb;
 
@@ -116,7 +132,7 @@ FUNC_ERROR curveFit(const FuncArgs& a, FuncResult& r, const CurveFitOptions& opt
     }
 
     if (opts.plot) {
-        std::copy(D.begin(), D.end(), r.makeRealVector(m));
+        setReals(r, D.data(), m);
         std::copy(X.begin(), X.end(), r.makeRealRefVector(m));
         r.setPhysType(PhysType::same(a.physType(0), a.physType(1)));
         r.setRefPhysType(PhysType::same(a.refPhysType(0), a.refPhysType(1)));
@@ -133,16 +149,8 @@ FUNC_ERROR curveFit(const FuncArgs& a, FuncResult& r, const CurveFitOptions& opt
     }
     double norm = opts.normalise ? 2.0 * (own + compared) : 1.0;
     if (norm == 0.0) norm = 1.0;
-    *r.makeRealVector(1) = e / norm;
+    setReal(r, e / norm);
     return FuncOk;
-}
-
-template <CurveFitOptions opts>
-FUNC_ERROR curveFitHandler(const FuncArgsMinimal& args, FuncResultMinimal* result, YRef<MessageHandler>,
-                           const ScpParseContext&, const FunctionRunTime&) {
-    FUNC_ERROR rc = curveFit(args.funcArgs(), result->funcResult(), opts);
-    result->finish();
-    return rc;
 }
 
 // clang-format off
@@ -153,14 +161,12 @@ constexpr CurveFitOptions kLogX{           false, true,  true,      false};
 constexpr CurveFitOptions kLogY{           true,  false, true,      false};
 constexpr CurveFitOptions kPlot{           false, false, false,     true};
 
-const FunctionOption kNoOptions{};
-
 FuncConstruct registrations[] = {
-    {"CurveFit",     {4, 4, 1}, {}, 2, 3, curveFitHandler<kLinear>,  "", PyVector, kNoOptions},
-    {"CurveFitLog",  {4, 4, 1}, {}, 2, 3, curveFitHandler<kLogBoth>, "", PyVector, kNoOptions},
-    {"CurveFitLogX", {4, 4, 1}, {}, 2, 3, curveFitHandler<kLogX>,    "", PyVector, kNoOptions},
-    {"CurveFitLogY", {4, 4, 1}, {}, 2, 3, curveFitHandler<kLogY>,    "", PyVector, kNoOptions},
-    {"CurveFitPlot", {4, 4, 1}, {}, 2, 3, curveFitHandler<kPlot>,    "", PyVector, kNoOptions},
+    {"CurveFit",     {Real, Real, String}, {}, 2, 3, handler<curveFit<kLinear>>,  "", PyVector, Plain},
+    {"CurveFitLog",  {Real, Real, String}, {}, 2, 3, handler<curveFit<kLogBoth>>, "", PyVector, Plain},
+    {"CurveFitLogX", {Real, Real, String}, {}, 2, 3, handler<curveFit<kLogX>>,    "", PyVector, Plain},
+    {"CurveFitLogY", {Real, Real, String}, {}, 2, 3, handler<curveFit<kLogY>>,    "", PyVector, Plain},
+    {"CurveFitPlot", {Real, Real, String}, {}, 2, 3, handler<curveFit<kPlot>>,    "", PyVector, Plain},
 };
 // clang-format on
 

@@ -3,16 +3,20 @@
 // gammq (the regularized incomplete gamma functions P and Q) and chisquare
 // (the chi-square distribution function) two. They share one log-gamma with
 // sign, and one incomplete-gamma core (power series below x = a + 1, modified
-// Lentz continued fraction above); the error functions are P and Q at a = 1/2.
+// Lentz continued fraction above); the error functions, P and Q at a = 1/2,
+// come from the library's vector math. The shared element-wise dispatcher
+// (ElementWise.h) runs them.
 #include <cmath>
 #include <cstdint>
 #include <limits>
 
-#include "FuncArgs.h"
-#include "FuncContract.h"
+#include "ElementWise.h"
+#include "FuncKit.h"
 #include "VecMath.h"
 
 namespace {
+
+using namespace cvmod;
 
 // Largest argument accepted by the one-argument kernels.
 constexpr double kArgLimit = 2.5326997476752568e+305;
@@ -26,9 +30,6 @@ constexpr int kMaxIterations = 10000;
 constexpr double kPi = 3.141592653589793;
 constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
 constexpr double kInf = std::numeric_limits<double>::infinity();
-
-// Kernel statuses; any non-zero status stops the evaluation at that element.
-enum Status : int { StatusOk = 0, StatusOutOfRange = 3, StatusOverflow = 4, StatusNoConvergence = 5 };
 
 // ---------------------------------------------------------------- log-gamma
 
@@ -203,7 +204,7 @@ void solveLanes(GammaLane* lane, int count) {
     for (int l = 0; l < count; ++l) {
         GammaLane& z = lane[l];
         if (!z.pending) continue;
-        z.status = StatusOk;
+        z.status = KernelOk;
         if (std::isinf(z.x) || std::isinf(z.a)) {
             const bool both = std::isinf(z.x) && std::isinf(z.a);
             z.p = both ? kNaN : std::isinf(z.x) ? 1.0 : 0.0;
@@ -264,7 +265,7 @@ void solveLanes(GammaLane* lane, int count) {
         }
     }
     for (int l = 0; l < count; ++l)
-        if (series[l] || fraction[l]) lane[l].status = StatusNoConvergence;
+        if (series[l] || fraction[l]) lane[l].status = KernelFailed;
 }
 
 // Fills a lane for P(a, x) / Q(a, x) with the argument checks; a NaN gives NaN.
@@ -272,11 +273,11 @@ void prepareLane(GammaLane& z, double a, double x) {
     z.a = a;
     z.x = x;
     z.pending = false;
-    z.status = StatusOk;
+    z.status = KernelOk;
     if (std::isnan(a) || std::isnan(x)) {
         z.p = z.q = kNaN;
     } else if (x < 0 || a <= 0) {
-        z.status = StatusOutOfRange;
+        z.status = KernelOutOfRange;
     } else {
         z.lnGammaA = std::isinf(a) ? kInf : lnGammaPositive(a);
         z.pending = true;
@@ -294,18 +295,11 @@ int overLanes(int64_t n, Prepare prepare, Store store) {
         for (int l = 0; l < count; ++l) prepare(lane[l], i0 + l);
         solveLanes(lane, count);
         for (int l = 0; l < count; ++l) {
-            if (lane[l].status != StatusOk) return lane[l].status;
+            if (lane[l].status != KernelOk) return lane[l].status;
             store(lane[l], i0 + l);
         }
     }
-    return StatusOk;
-}
-
-// Truncation toward zero to 32 bits, saturating instead of overflowing.
-int32_t truncToInt32(double v) {
-    if (!(v > -2147483649.0)) return v < 0 ? std::numeric_limits<int32_t>::min() : 0;  // NaN: 0
-    if (v >= 2147483648.0) return std::numeric_limits<int32_t>::max();
-    return int32_t(v);
+    return KernelOk;
 }
 
 // ------------------------------------------------------------------ kernels
@@ -316,25 +310,25 @@ int32_t truncToInt32(double v) {
 int lgammaKernel(cplx* out, const double* in, int64_t n) {
     for (int64_t i = 0; i < n; ++i) {
         const double x = in[i];
-        if (x > kArgLimit || isPoleOfGamma(x)) return StatusOutOfRange;
+        if (x > kArgLimit || isPoleOfGamma(x)) return KernelOutOfRange;
         int sign = 1;
         const double v = lnGammaSigned(x, sign);
         // A negative Gamma has the principal logarithm ln|Gamma| + i pi.
         out[i] = cplx(v, sign < 0 ? kPi : 0.0);
     }
-    return StatusOk;
+    return KernelOk;
 }
 
 int gammaKernel(double* out, const double* in, int64_t n) {
     for (int64_t i = 0; i < n; ++i) {
         const double x = in[i];
-        if (x > kArgLimit || isPoleOfGamma(x)) return StatusOutOfRange;
+        if (x > kArgLimit || isPoleOfGamma(x)) return KernelOutOfRange;
         int sign = 1;
         const double v = lnGammaSigned(x, sign);
-        if (v > kGammaOverflow) return StatusOverflow;
+        if (v > kGammaOverflow) return KernelOverflow;
         out[i] = sign < 0 ? -std::exp(v) : std::exp(v);
     }
-    return StatusOk;
+    return KernelOk;
 }
 
 // erf and erfc equal P and Q at a = 1/2 and x^2 (erf = P for x >= 0, erfc =
@@ -345,9 +339,9 @@ int gammaKernel(double* out, const double* in, int64_t n) {
 template <VecFn F>
 int errorFunction(double* out, const double* in, int64_t n) {
     for (int64_t i = 0; i < n; ++i)
-        if (std::fabs(in[i]) > kArgLimit) return StatusOutOfRange;
+        if (std::fabs(in[i]) > kArgLimit) return KernelOutOfRange;
     sp_VecMath(F, in, out, n);
-    return StatusOk;
+    return KernelOk;
 }
 
 int erfKernel(double* out, const double* in, int64_t n) { return errorFunction<VecFn::Erf>(out, in, n); }
@@ -370,148 +364,54 @@ int chisquareKernel(double* out, const double* x, const double* dof, int64_t n, 
         n,
         [&](GammaLane& z, int64_t i) {
             const double nu = dof[i * dofStride];
-            prepareLane(z, std::isnan(nu) ? kNaN : truncToInt32(nu) / 2.0, x[i] / 2);
+            prepareLane(z, std::isnan(nu) ? kNaN : toInt32(nu) / 2.0, x[i] / 2);
         },
         [&](const GammaLane& z, int64_t i) { out[i] = z.p; });
 }
 
-// ------------------------------------------------------------------ drivers
+// ------------------------------------------------------------------ tables
 
-using RealKernel = int (*)(double*, const double*, int64_t);
-using ComplexToRealKernel = int (*)(double*, const cplx*, int64_t);
-using RealToComplexKernel = int (*)(cplx*, const double*, int64_t);
-using ComplexKernel = int (*)(cplx*, const cplx*, int64_t);
-using RealKernel2 = int (*)(double*, const double*, const double*, int64_t, int64_t);
+enum OneArgument { Lgamma, Gamma, Erf, Erfc };
+enum TwoArguments { Gammp, Gammq, Chisquare };
 
-struct UnaryEntry {
-    const char* name;
-    RealKernel realToReal;
-    ComplexToRealKernel complexToReal;
-    RealToComplexKernel realToComplex;
-    ComplexKernel complexToComplex;
-    PhysTypeRule physRule;
-};
+constexpr PhysTypeRule kUnknown = static_cast<PhysTypeRule>(&PhysType::unknown);
+constexpr PhysTypeRule2 kUnknown2 = static_cast<PhysTypeRule2>(&PhysType::unknown);
 
-struct BinaryEntry {
-    const char* name;
-    RealKernel2 realReal;  // the only combination any of them has
-    PhysTypeRule2 physRule;
-};
-
-enum UnaryCode { UnaryLgamma, UnaryGamma, UnaryErf, UnaryErfc };
-enum BinaryCode { BinaryGammp, BinaryGammq, BinaryChisquare };
-
+// Any status other than success stops the evaluation at that element.
 // clang-format off
-const UnaryEntry kUnary[] = {
-    {"lgamma", nullptr,     nullptr, lgammaKernel, nullptr, PhysType::unknown},
-    {"gamma",  gammaKernel, nullptr, nullptr,      nullptr, PhysType::unknown},
-    {"erf",    erfKernel,   nullptr, nullptr,      nullptr, PhysType::unknown},
-    {"erfc",   erfcKernel,  nullptr, nullptr,      nullptr, PhysType::unknown},
+const UnaryRow kOneArgument[] = {
+    // name     real -> real  complex -> real  real -> complex  complex -> complex  rule      shape
+    {"lgamma", nullptr,      nullptr,         lgammaKernel,    nullptr,            kUnknown, PerElement},
+    {"gamma",  gammaKernel,  nullptr,         nullptr,         nullptr,            kUnknown, PerElement},
+    {"erf",    erfKernel,    nullptr,         nullptr,         nullptr,            kUnknown, PerElement},
+    {"erfc",   erfcKernel,   nullptr,         nullptr,         nullptr,            kUnknown, PerElement},
 };
-const BinaryEntry kBinary[] = {
-    {"gammp",     gammpKernel,     PhysType::unknown},
-    {"gammq",     gammqKernel,     PhysType::unknown},
-    {"chisquare", chisquareKernel, PhysType::unknown},
+const PairRow kTwoArguments[] = {
+    {"gammp",     gammpKernel,     kUnknown2},
+    {"gammq",     gammqKernel,     kUnknown2},
+    {"chisquare", chisquareKernel, kUnknown2},
 };
 // clang-format on
 
-// Lays the result out like argument 0: one division per division of it when
-// its divisions are even (the host normally passes one division at a time).
-void allocateLikeFirst(FuncResult& r, const FuncArgs& a, VD_type kind) {
-    r.setType(kind, a.refType(0));
-    const int64_t total = a.totalLength(0), perDivision = a.length(0);
-    if (perDivision * a.numDivisions(0) == total) r.allocate(perDivision, AllocLikeArg, total);
-    else r.allocate(total, AllocSingle, total);
+template <OneArgument k>
+FUNC_ERROR unary(const FuncArgs& a, FuncResult& r, MessageHandler& m) {
+    return runUnary(kOneArgument[k], a, r, m);
 }
 
-FUNC_ERROR failWith(FuncResult& r, MessageHandler& messages, const char* format, const char* name) {
-    r.emptyVectors();
-    if (format) messages.error(format, name);
-    return FuncFailed;
+template <TwoArguments k>
+FUNC_ERROR binary(const FuncArgs& a, FuncResult& r, MessageHandler& m) {
+    return runPair(kTwoArguments[k], a, r, m);
 }
-
-FUNC_ERROR runUnary(const UnaryEntry& e, const FuncArgs& a, FuncResult& r, MessageHandler& messages) {
-    const PhysType phys = e.physRule(a.physType(0));
-    r.setPhysType(phys);
-    r.setRefPhysType(phys);
-    const int64_t n = a.totalLength(0);
-    int status;
-    if (a.type(0) == VD_Real) {
-        const double* in = a.realData(0);
-        if (e.realToReal) {
-            allocateLikeFirst(r, a, VD_Real);
-            status = e.realToReal(r.data(), in, n);
-        } else {
-            allocateLikeFirst(r, a, VD_Complex);
-            status = e.realToComplex(r.complexData(), in, n);
-        }
-    } else if (a.type(0) == VD_Complex && (e.complexToReal || e.complexToComplex)) {
-        const cplx* in = a.complexData(0);
-        if (e.complexToReal) {
-            allocateLikeFirst(r, a, VD_Real);
-            status = e.complexToReal(r.data(), in, n);
-        } else {
-            allocateLikeFirst(r, a, VD_Complex);
-            status = e.complexToComplex(r.complexData(), in, n);
-        }
-    } else {
-        return failWith(r, messages, "The function '%s' requires a real argument", e.name);
-    }
-    r.copyRefFromArgs(a, AllocLikeArg, 0);
-    switch (status) {
-        case StatusOk: return FuncOk;
-        case StatusOutOfRange: return failWith(r, messages, "Argument out of range for function '%s'", e.name);
-        case StatusNoConvergence: return failWith(r, messages, nullptr, e.name);
-        default: return failWith(r, messages, "Overflow in function '%s'", e.name);
-    }
-}
-
-FUNC_ERROR runBinary(const BinaryEntry& e, const FuncArgs& a, FuncResult& r, MessageHandler& messages) {
-    const PhysType phys = e.physRule(a.physType(0), a.physType(1));
-    r.setPhysType(phys);
-    r.setRefPhysType(phys);
-    if (a.type(0) != VD_Real || a.type(1) != VD_Real)
-        return failWith(r, messages, "The function '%s' requires a real argument", e.name);
-    // Pairwise over the first argument; a single second value serves every
-    // element, and a second argument too short for that is refused rather
-    // than read past its end.
-    const int64_t n = a.totalLength(0), m = a.totalLength(1);
-    if (m < n && m != 1)
-        return failWith(r, messages, "Argument vectors must be of the same length in function '%s'", e.name);
-    allocateLikeFirst(r, a, VD_Real);
-    const int status = e.realReal(r.data(), a.realData(0), a.realData(1), n, m >= n ? 1 : 0);
-    r.copyRefFromArgs(a, AllocLikeArg, 0);
-    if (status == StatusOk) return FuncOk;
-    return failWith(r, messages, "Argument out of range for function '%s'", e.name);
-}
-
-template <UnaryCode code>
-FUNC_ERROR unaryHandler(const FuncArgsMinimal& args, FuncResultMinimal* result, YRef<MessageHandler> messages,
-                        const ScpParseContext&, const FunctionRunTime&) {
-    const FUNC_ERROR rc = runUnary(kUnary[code], args.funcArgs(), result->funcResult(), *messages);
-    result->finish();
-    return rc;
-}
-
-template <BinaryCode code>
-FUNC_ERROR binaryHandler(const FuncArgsMinimal& args, FuncResultMinimal* result, YRef<MessageHandler> messages,
-                         const ScpParseContext&, const FunctionRunTime&) {
-    const FUNC_ERROR rc = runBinary(kBinary[code], args.funcArgs(), result->funcResult(), *messages);
-    result->finish();
-    return rc;
-}
-
-const FunctionOption kElementWise{false, true, false, false};
 
 // clang-format off
 FuncConstruct registrations[] = {
-    {"lgamma",    {0},    {1},    1, 1, unaryHandler<UnaryLgamma>,      "", PyVector,     kElementWise},
-    {"gamma",     {0},    {1},    1, 1, unaryHandler<UnaryGamma>,       "", PyRealVector, kElementWise},
-    {"erf",       {0},    {1},    1, 1, unaryHandler<UnaryErf>,         "", PyRealVector, kElementWise},
-    {"erfc",      {0},    {1},    1, 1, unaryHandler<UnaryErfc>,        "", PyRealVector, kElementWise},
-    {"gammp",     {0, 0}, {1, 1}, 2, 2, binaryHandler<BinaryGammp>,     "", PyRealVector, kElementWise},
-    {"gammq",     {0, 0}, {1, 1}, 2, 2, binaryHandler<BinaryGammq>,     "", PyRealVector, kElementWise},
-    {"chisquare", {0, 0}, {1, 1}, 2, 2, binaryHandler<BinaryChisquare>, "", PyRealVector, kElementWise},
+    {"lgamma",    {Numeric},          {PerDivision},              1, 1, handler<unary<Lgamma>>,     "", PyVector,     ElementWise},
+    {"gamma",     {Numeric},          {PerDivision},              1, 1, handler<unary<Gamma>>,      "", PyRealVector, ElementWise},
+    {"erf",       {Numeric},          {PerDivision},              1, 1, handler<unary<Erf>>,        "", PyRealVector, ElementWise},
+    {"erfc",      {Numeric},          {PerDivision},              1, 1, handler<unary<Erfc>>,       "", PyRealVector, ElementWise},
+    {"gammp",     {Numeric, Numeric}, {PerDivision, PerDivision}, 2, 2, handler<binary<Gammp>>,     "", PyRealVector, ElementWise},
+    {"gammq",     {Numeric, Numeric}, {PerDivision, PerDivision}, 2, 2, handler<binary<Gammq>>,     "", PyRealVector, ElementWise},
+    {"chisquare", {Numeric, Numeric}, {PerDivision, PerDivision}, 2, 2, handler<binary<Chisquare>>, "", PyRealVector, ElementWise},
 };
 // clang-format on
 

@@ -10,10 +10,16 @@
 #include <numbers>
 #include <type_traits>
 
-#include "FuncArgs.h"
-#include "FuncContract.h"
+#include "FuncKit.h"
 
 namespace {
+
+using namespace cvmod;
+
+const char* const kRequiresReal = "The operator '%s' requires real arguments";
+const char* const kDivideByZero = "Divide by zero";
+const char* const kOutOfRange = "Arguments out of range for '%s' operator";
+const char* const kStringLengths = "Arguments for string comparison must be the same length";
 
 // How the operands line up: element by element, or one operand is a single
 // value that meets every element of the other. The single value is read once
@@ -427,8 +433,8 @@ Operand operandFor(const FuncArgs& args, int i, int64_t d, int64_t divisions) {
     return o;
 }
 
-FUNC_ERROR dispatchNumeric(int k, const FuncArgs& args, FuncResult& result, MessageHandler& messages) {
-    const BinaryOperation& op = kOperations[k];
+FUNC_ERROR dispatchNumeric(const BinaryOperation& op, const FuncArgs& args, FuncResult& result,
+                           MessageHandler& messages) {
     result.setPhysType(op.physTypeRule(args.physType(0), args.physType(1)));
 
     const VD_type t0 = args.type(0), t1 = args.type(1);
@@ -436,7 +442,7 @@ FUNC_ERROR dispatchNumeric(int k, const FuncArgs& args, FuncResult& result, Mess
 
     const ChosenKernel chosen = chooseKernel(op, t0 == VD_Complex, t1 == VD_Complex);
     if (chosen.slot == ChosenKernel::None) {
-        messages.error("The operator '%s' requires real arguments", op.name);
+        messages.error(kRequiresReal, op.name);
         return FuncFailed;
     }
 
@@ -477,8 +483,8 @@ FUNC_ERROR dispatchNumeric(int k, const FuncArgs& args, FuncResult& result, Mess
         if (op.takesReference) result.copyRefFromArgs(args, AllocLikeArg, refSource);
         return FuncOk;
     }
-    if (status == StatusDivideByZero) messages.error("Divide by zero");
-    else messages.error("Arguments out of range for '%s' operator", op.name);
+    if (status == StatusDivideByZero) messages.error(kDivideByZero);
+    else messages.error(kOutOfRange, op.name);
     result.emptyVectors();
     return FuncFailed;
 }
@@ -502,7 +508,7 @@ using StringPredicate = bool (*)(int order);
 FUNC_ERROR compareStrings(const FuncArgs& args, FuncResult& result, MessageHandler& messages, StringPredicate p) {
     const int64_t n = args.length(0);
     if (args.length(1) != n) {
-        messages.error("Arguments for string comparison must be the same length");
+        messages.error(kStringLengths);
         return FuncFailed;
     }
     double* out = result.makeRealVector(n);
@@ -514,23 +520,15 @@ FUNC_ERROR compareStrings(const FuncArgs& args, FuncResult& result, MessageHandl
 
 // ---------------------------------------------------------------- handlers
 
-template <int K>
-FUNC_ERROR numericOperator(const FuncArgsMinimal& args, FuncResultMinimal* result, YRef<MessageHandler> messages,
-                           const ScpParseContext&, const FunctionRunTime&) {
-    FUNC_ERROR rc = dispatchNumeric(K, args.funcArgs(), result->funcResult(), *messages);
-    result->finish();
-    return rc;
+template <OperationIndex k>
+FUNC_ERROR binary(const FuncArgs& a, FuncResult& r, MessageHandler& m) {
+    return dispatchNumeric(kOperations[k], a, r, m);
 }
 
-template <int K, StringPredicate P>
-FUNC_ERROR comparison(const FuncArgsMinimal& args, FuncResultMinimal* result, YRef<MessageHandler> messages,
-                      const ScpParseContext&, const FunctionRunTime&) {
-    const FuncArgs& a = args.funcArgs();
-    FUNC_ERROR rc = a.type(0) == VD_String && a.type(1) == VD_String
-                        ? compareStrings(a, result->funcResult(), *messages, P)
-                        : dispatchNumeric(K, a, result->funcResult(), *messages);
-    result->finish();
-    return rc;
+template <OperationIndex k, StringPredicate p>
+FUNC_ERROR comparison(const FuncArgs& a, FuncResult& r, MessageHandler& m) {
+    if (a.type(0) == VD_String && a.type(1) == VD_String) return compareStrings(a, r, m, p);
+    return dispatchNumeric(kOperations[k], a, r, m);
 }
 
 constexpr bool orderEq(int r) { return r == 0; }
@@ -540,31 +538,27 @@ constexpr bool orderGe(int r) { return r >= 0; }
 constexpr bool orderLt(int r) { return r < 0; }
 constexpr bool orderLe(int r) { return r <= 0; }
 
-const FunctionOption kElementWise{false, true, false, false};
-const FunctionOption kOperator{false, true, false, true};
-const FunctionOption kNoOptions{};
-
 // clang-format off
 FuncConstruct registrations[] = {
-    {"_Plus",     {0, 0}, {1, 1}, 2, 2, numericOperator<OpPlus>,          "", PyVector, kOperator},
-    {"_Minus",    {0, 0}, {1, 1}, 2, 2, numericOperator<OpMinus>,         "", PyVector, kOperator},
-    {"_Times",    {0, 0}, {1, 1}, 2, 2, numericOperator<OpTimes>,         "", PyVector, kOperator},
-    {"_Divide",   {0, 0}, {1, 1}, 2, 2, numericOperator<OpDivide>,        "", PyVector, kOperator},
-    {"_Power",    {0, 0}, {1, 1}, 2, 2, numericOperator<OpPower>,         "", PyVector, kOperator},
-    {"_Eq",       {3, 3}, {1, 1}, 2, 2, comparison<OpEq, orderEq>,        "", PyVector, kOperator},
-    {"_Comma",    {0, 0}, {1, 1}, 2, 2, numericOperator<OpComma>,         "", PyVector, kOperator},
-    {"_Mod",      {0, 0}, {1, 1}, 2, 2, numericOperator<OpMod>,           "", PyVector, kOperator},
-    {"_Gt",       {3, 3}, {1, 1}, 2, 2, comparison<OpGt, orderGt>,        "", PyVector, kOperator},
-    {"_Lt",       {3, 3}, {1, 1}, 2, 2, comparison<OpLt, orderLt>,        "", PyVector, kOperator},
-    {"_Ge",       {3, 3}, {1, 1}, 2, 2, comparison<OpGe, orderGe>,        "", PyVector, kOperator},
-    {"_Le",       {3, 3}, {1, 1}, 2, 2, comparison<OpLe, orderLe>,        "", PyVector, kOperator},
-    {"_Ne",       {3, 3}, {1, 1}, 2, 2, comparison<OpNe, orderNe>,        "", PyVector, kOperator},
-    {"_And",      {0, 0}, {1, 1}, 2, 2, numericOperator<OpAnd>,           "", PyVector, kOperator},
-    {"_Or",       {0, 0}, {1, 1}, 2, 2, numericOperator<OpOr>,            "", PyVector, kOperator},
-    {"max",       {0, 0}, {},     2, 2, numericOperator<OpMax>,           "", PyVector, kNoOptions},
-    {"min",       {0, 0}, {},     2, 2, numericOperator<OpMin>,           "", PyVector, kNoOptions},
-    {"atan2",     {4, 4}, {1, 1}, 2, 2, numericOperator<OpAtan2>,         "", PyVector, kElementWise},
-    {"atan2_deg", {4, 4}, {1, 1}, 2, 2, numericOperator<OpAtan2Deg>,      "", PyVector, kElementWise},
+    {"_Plus",     {Numeric, Numeric}, {PerDivision, PerDivision}, 2, 2, handler<binary<OpPlus>>,              "", PyVector, ElementWiseOperator},
+    {"_Minus",    {Numeric, Numeric}, {PerDivision, PerDivision}, 2, 2, handler<binary<OpMinus>>,             "", PyVector, ElementWiseOperator},
+    {"_Times",    {Numeric, Numeric}, {PerDivision, PerDivision}, 2, 2, handler<binary<OpTimes>>,             "", PyVector, ElementWiseOperator},
+    {"_Divide",   {Numeric, Numeric}, {PerDivision, PerDivision}, 2, 2, handler<binary<OpDivide>>,            "", PyVector, ElementWiseOperator},
+    {"_Power",    {Numeric, Numeric}, {PerDivision, PerDivision}, 2, 2, handler<binary<OpPower>>,             "", PyVector, ElementWiseOperator},
+    {"_Eq",       {Any, Any},         {PerDivision, PerDivision}, 2, 2, handler<comparison<OpEq, orderEq>>,   "", PyVector, ElementWiseOperator},
+    {"_Comma",    {Numeric, Numeric}, {PerDivision, PerDivision}, 2, 2, handler<binary<OpComma>>,             "", PyVector, ElementWiseOperator},
+    {"_Mod",      {Numeric, Numeric}, {PerDivision, PerDivision}, 2, 2, handler<binary<OpMod>>,               "", PyVector, ElementWiseOperator},
+    {"_Gt",       {Any, Any},         {PerDivision, PerDivision}, 2, 2, handler<comparison<OpGt, orderGt>>,   "", PyVector, ElementWiseOperator},
+    {"_Lt",       {Any, Any},         {PerDivision, PerDivision}, 2, 2, handler<comparison<OpLt, orderLt>>,   "", PyVector, ElementWiseOperator},
+    {"_Ge",       {Any, Any},         {PerDivision, PerDivision}, 2, 2, handler<comparison<OpGe, orderGe>>,   "", PyVector, ElementWiseOperator},
+    {"_Le",       {Any, Any},         {PerDivision, PerDivision}, 2, 2, handler<comparison<OpLe, orderLe>>,   "", PyVector, ElementWiseOperator},
+    {"_Ne",       {Any, Any},         {PerDivision, PerDivision}, 2, 2, handler<comparison<OpNe, orderNe>>,   "", PyVector, ElementWiseOperator},
+    {"_And",      {Numeric, Numeric}, {PerDivision, PerDivision}, 2, 2, handler<binary<OpAnd>>,               "", PyVector, ElementWiseOperator},
+    {"_Or",       {Numeric, Numeric}, {PerDivision, PerDivision}, 2, 2, handler<binary<OpOr>>,                "", PyVector, ElementWiseOperator},
+    {"max",       {Numeric, Numeric}, {},                         2, 2, handler<binary<OpMax>>,               "", PyVector, Plain},
+    {"min",       {Numeric, Numeric}, {},                         2, 2, handler<binary<OpMin>>,               "", PyVector, Plain},
+    {"atan2",     {Real, Real},       {PerDivision, PerDivision}, 2, 2, handler<binary<OpAtan2>>,             "", PyVector, ElementWise},
+    {"atan2_deg", {Real, Real},       {PerDivision, PerDivision}, 2, 2, handler<binary<OpAtan2Deg>>,          "", PyVector, ElementWise},
 };
 // clang-format on
 

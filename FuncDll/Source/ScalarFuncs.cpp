@@ -1,36 +1,33 @@
 // Elementary functions of the script language on one numeric vector (abs,
-// sin, db, phase, ...), the unary operators "-" and "!", element access, the
-// measures of a vector and its group delay.
+// sin, db, phase, ...) and the unary operators "-" and "!".
 //
-// Every elementary function is one row of a table of element kernels; a single
-// dispatcher picks the kernel by the argument's kind, sizes the result, runs
-// the kernel over the whole value array in one call and turns the kernel's
-// status into the function's message.
+// Every function is one row of a table of element kernels, run by the shared
+// element-wise dispatcher (ElementWise.h), which picks the kernel by the
+// argument's kind, sizes the result, runs the kernel over the whole value
+// array in one call and turns the kernel's status into the function's message.
 #include <algorithm>
 #include <cfloat>
 #include <cmath>
-#include <cstdlib>
 #include <cstring>
-#include <new>
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
 #endif
 
-#include "FuncArgs.h"
-#include "FuncContract.h"
+#include "ElementWise.h"
+#include "FuncKit.h"
 #include "Random.h"
 #include "VecMath.h"
 
 namespace {
+
+using namespace cvmod;
 
 // ---------------------------------------------------------------- constants
 
 constexpr double kDegPerRad = 57.29577951308232;
 constexpr double kRadPerDeg = 0.017453292519943295;
 constexpr double kInvLn10 = 0.4342944819032518;
-constexpr double kPi = 3.141592653589793;
-constexpr double kTwoPi = 6.283185307179586;
 // Arguments of exp, sinh and cosh beyond this count as an overflow; it sits a
 // little below the true limit of a double so that products such as e^a*cos b
 // stay finite.
@@ -39,38 +36,12 @@ constexpr double kOverflowLimit = 709.016;
 constexpr double kMinusInfinity = -1e100;
 constexpr double kDbOfZero = -6160.0;
 
+const char* const kZeroVector = "Cannot normalise zero vector";
+
 // ---------------------------------------------------------------- kernels
-
-enum KernelStatus : int32_t { KernelOk = 0, KernelOutOfRange = 3, KernelOverflow = 4, KernelReported = 5 };
-
-using RealToReal = int32_t (*)(double* out, const double* in, int64_t n);
-using ComplexToReal = int32_t (*)(double* out, const cplx* in, int64_t n);
-using RealToComplex = int32_t (*)(cplx* out, const double* in, int64_t n);
-using ComplexToComplex = int32_t (*)(cplx* out, const cplx* in, int64_t n);
-
-// The message handler of the call in progress, for kernels that word their own
-// failure. Set by the dispatcher around each kernel run; the host calls one
-// function at a time, so no lock.
-MessageHandler* gCurrentMessages = nullptr;
-
-class CurrentMessagesScope {
-public:
-    explicit CurrentMessagesScope(MessageHandler* m) noexcept : saved_(gCurrentMessages) { gCurrentMessages = m; }
-    ~CurrentMessagesScope() { gCurrentMessages = saved_; }
-    CurrentMessagesScope(const CurrentMessagesScope&) = delete;
-    CurrentMessagesScope& operator=(const CurrentMessagesScope&) = delete;
-
-private:
-    MessageHandler* saved_;
-};
 
 // The sequence of rnd goes on from call to call for the module's lifetime.
 RandomSeed gRndSeed{{1, 0, 0, 0}};
-
-// Complex arrays are read and written as interleaved re/im doubles: the
-// compiler keeps the loops plain, with no complex operator in between.
-inline const double* parts(const cplx* z) noexcept { return reinterpret_cast<const double*>(z); }
-inline double* parts(cplx* z) noexcept { return reinterpret_cast<double*>(z); }
 
 // At -O2 GCC vectorises only loops whose trip count is a multiple of the
 // vector width; running fixed-size blocks first makes every simple element
@@ -102,7 +73,7 @@ inline double sumOf(const double* __restrict x, int64_t n, int64_t stride) {
 // |z| as sqrt(a^2 + b^2). The square root is done in vector registers where
 // the compiler would not (it keeps a scalar call for errno's sake).
 void magnitudes(double* __restrict out, const cplx* in, int64_t n) {
-    const double* __restrict z = parts(in);
+    const double* __restrict z = reIm(in);
     int64_t i = 0;
 #if defined(__SSE2__)
     for (; i + 2 <= n; i += 2) {
@@ -112,24 +83,6 @@ void magnitudes(double* __restrict out, const cplx* in, int64_t n) {
     }
 #endif
     for (; i < n; ++i) out[i] = std::sqrt(z[2 * i] * z[2 * i] + z[2 * i + 1] * z[2 * i + 1]);
-}
-
-// Unwrapped phase: each step between neighbouring raw angles larger than pi
-// is taken as a wrap and compensated by a whole turn. Shared with GroupDelay.
-void unwrappedPhase(double* __restrict out, const cplx* in, int64_t n, double scale) {
-    const double* __restrict z = parts(in);
-    for (int64_t i = 0; i < n; ++i) out[i] = std::atan2(z[2 * i + 1], z[2 * i]);
-    if (n == 0) return;
-    double previous = out[0], offset = 0;
-    out[0] *= scale;
-    for (int64_t i = 1; i < n; ++i) {
-        double raw = out[i];
-        double d = raw - previous;
-        if (d > kPi) offset -= kTwoPi;
-        else if (d < -kPi) offset += kTwoPi;
-        previous = raw;
-        out[i] = (raw + offset) * scale;
-    }
 }
 
 // Small complex helpers for the inverse functions, on plain pairs.
@@ -339,16 +292,11 @@ int32_t rrRnd(double* __restrict out, const double* __restrict in, int64_t n) {
     return KernelOk;
 }
 
-int32_t reportZeroVector() {
-    if (gCurrentMessages) gCurrentMessages->error("Cannot normalise zero vector");
-    return KernelReported;
-}
-
 int32_t rrNorm(double* __restrict out, const double* __restrict in, int64_t n) {
     double m = 0;
     for (int64_t i = 0; i < n; ++i)
         if (std::fabs(in[i]) > m) m = std::fabs(in[i]);
-    if (m == 0) return reportZeroVector();
+    if (m == 0) return KernelFailed;
     forEachElement(n, [=](int64_t i) { out[i] = in[i] / m; });
     return KernelOk;
 }
@@ -394,13 +342,13 @@ int32_t crMag(double* __restrict out, const cplx* in, int64_t n) {
 }
 
 int32_t crReal(double* __restrict out, const cplx* in, int64_t n) {
-    const double* __restrict z = parts(in);
+    const double* __restrict z = reIm(in);
     forEachElement(n, [=](int64_t i) { out[i] = z[2 * i]; });
     return KernelOk;
 }
 
 int32_t crImag(double* __restrict out, const cplx* in, int64_t n) {
-    const double* __restrict z = parts(in);
+    const double* __restrict z = reIm(in);
     forEachElement(n, [=](int64_t i) { out[i] = z[2 * i + 1]; });
     return KernelOk;
 }
@@ -418,7 +366,7 @@ int32_t crPhaseRad(double* __restrict out, const cplx* in, int64_t n) {
 // The angle of 0 is 0, also for negative zeros (atan2 would give +-pi).
 template <double Scale>
 int32_t crArg(double* __restrict out, const cplx* in, int64_t n) {
-    const double* __restrict z = parts(in);
+    const double* __restrict z = reIm(in);
     for (int64_t i = 0; i < n; ++i) {
         double a = z[2 * i], b = z[2 * i + 1];
         out[i] = a == 0 && b == 0 ? 0.0 : std::atan2(b, a) * Scale;
@@ -434,7 +382,7 @@ int32_t crDb(double* __restrict out, const cplx* in, int64_t n) {
 
 // By magnitude; ties as in the real kernels.
 int32_t crMaxIdx(double* __restrict out, const cplx* in, int64_t n) {
-    const double* __restrict z = parts(in);
+    const double* __restrict z = reIm(in);
     double best = -DBL_MAX;
     for (int64_t i = 0; i < n; ++i) {
         double m = std::sqrt(z[2 * i] * z[2 * i] + z[2 * i + 1] * z[2 * i + 1]);
@@ -447,7 +395,7 @@ int32_t crMaxIdx(double* __restrict out, const cplx* in, int64_t n) {
 }
 
 int32_t crMinIdx(double* __restrict out, const cplx* in, int64_t n) {
-    const double* __restrict z = parts(in);
+    const double* __restrict z = reIm(in);
     double best = DBL_MAX;
     for (int64_t i = 0; i < n; ++i) {
         double m = std::sqrt(z[2 * i] * z[2 * i] + z[2 * i + 1] * z[2 * i + 1]);
@@ -465,8 +413,8 @@ int32_t crMinIdx(double* __restrict out, const cplx* in, int64_t n) {
 
 template <class F>
 inline int32_t eachComplex(cplx* out, const cplx* in, int64_t n, F f) {
-    double* __restrict y = parts(out);
-    const double* __restrict z = parts(in);
+    double* __restrict y = reIm(out);
+    const double* __restrict z = reIm(in);
     for (int64_t i = 0; i < n; ++i) {
         Pair r = f(z[2 * i], z[2 * i + 1]);
         y[2 * i] = r.re;
@@ -476,16 +424,16 @@ inline int32_t eachComplex(cplx* out, const cplx* in, int64_t n, F f) {
 }
 
 int32_t ccNeg(cplx* out, const cplx* in, int64_t n) {
-    double* __restrict y = parts(out);
-    const double* __restrict z = parts(in);
+    double* __restrict y = reIm(out);
+    const double* __restrict z = reIm(in);
     forEachElement(2 * n, [=](int64_t i) { y[i] = -z[i]; });
     return KernelOk;
 }
 
 template <double Scale>
 int32_t ccLogarithm(cplx* out, const cplx* in, int64_t n) {
-    double* __restrict y = parts(out);
-    const double* __restrict z = parts(in);
+    double* __restrict y = reIm(out);
+    const double* __restrict z = reIm(in);
     int32_t status = KernelOk;
     for (int64_t i = 0; i < n; ++i) {
         double a = z[2 * i], b = z[2 * i + 1];
@@ -502,8 +450,8 @@ int32_t ccLogarithm(cplx* out, const cplx* in, int64_t n) {
 }
 
 int32_t ccExp(cplx* out, const cplx* in, int64_t n) {
-    double* __restrict y = parts(out);
-    const double* __restrict z = parts(in);
+    double* __restrict y = reIm(out);
+    const double* __restrict z = reIm(in);
     for (int64_t i = 0; i < n; ++i) {
         double a = z[2 * i], b = z[2 * i + 1];
         if (a > kOverflowLimit) return KernelOverflow;
@@ -523,8 +471,8 @@ int32_t ccSqrt(cplx* out, const cplx* in, int64_t n) {
 // overflow test is on that exponential.
 template <bool Hyperbolic, bool Cosine>
 int32_t ccSinCosFamily(cplx* out, const cplx* in, int64_t n) {
-    double* __restrict y = parts(out);
-    const double* __restrict z = parts(in);
+    double* __restrict y = reIm(out);
+    const double* __restrict z = reIm(in);
     for (int64_t i = 0; i < n; ++i) {
         const double a = z[2 * i], b = z[2 * i + 1];
         const double u = Hyperbolic ? b : a, v = Hyperbolic ? a : b;  // circular part, exponent
@@ -546,8 +494,8 @@ int32_t ccSinCosFamily(cplx* out, const cplx* in, int64_t n) {
 }
 
 int32_t ccTan(cplx* out, const cplx* in, int64_t n) {
-    double* __restrict y = parts(out);
-    const double* __restrict z = parts(in);
+    double* __restrict y = reIm(out);
+    const double* __restrict z = reIm(in);
     for (int64_t i = 0; i < n; ++i) {
         double a = z[2 * i], b = z[2 * i + 1];
         double c = std::cos(a);
@@ -576,8 +524,8 @@ Pair complexTanh(double a, double b) {
 int32_t ccTanh(cplx* out, const cplx* in, int64_t n) { return eachComplex(out, in, n, complexTanh); }
 
 int32_t ccAtan(cplx* out, const cplx* in, int64_t n) {
-    double* __restrict y = parts(out);
-    const double* __restrict z = parts(in);
+    double* __restrict y = reIm(out);
+    const double* __restrict z = reIm(in);
     for (int64_t i = 0; i < n; ++i) {
         double a = z[2 * i], b = z[2 * i + 1];
         if (a == 0 && (b == 1 || b == -1)) return KernelOverflow;
@@ -592,8 +540,8 @@ int32_t ccAtan(cplx* out, const cplx* in, int64_t n) {
 // The two branch points give 0 and a range error; the other elements are
 // still computed.
 int32_t ccAtanh(cplx* out, const cplx* in, int64_t n) {
-    double* __restrict y = parts(out);
-    const double* __restrict z = parts(in);
+    double* __restrict y = reIm(out);
+    const double* __restrict z = reIm(in);
     int32_t status = KernelOk;
     for (int64_t i = 0; i < n; ++i) {
         double a = z[2 * i], b = z[2 * i + 1];
@@ -640,41 +588,31 @@ int32_t ccAreaHyperbolic(cplx* out, const cplx* in, int64_t n) {
 }
 
 int32_t ccNorm(cplx* out, const cplx* in, int64_t n) {
-    const double* __restrict z = parts(in);
+    const double* __restrict z = reIm(in);
     double m = 0;
     for (int64_t i = 0; i < n; ++i) {
         double r = std::sqrt(z[2 * i] * z[2 * i] + z[2 * i + 1] * z[2 * i + 1]);
         if (r > m) m = r;
     }
-    if (m == 0) return reportZeroVector();
-    double* __restrict y = parts(out);
+    if (m == 0) return KernelFailed;
+    double* __restrict y = reIm(out);
     forEachElement(2 * n, [=](int64_t i) { y[i] = z[i] / m; });
     return KernelOk;
 }
 
 int32_t ccSum(cplx* out, const cplx* in, int64_t n) {
-    const double* z = parts(in);
+    const double* z = reIm(in);
     out[0] = cplx(sumOf(z, n, 2), sumOf(z + 1, n, 2));
     return KernelOk;
 }
 
 int32_t ccMean(cplx* out, const cplx* in, int64_t n) {
-    const double* z = parts(in);
+    const double* z = reIm(in);
     out[0] = cplx(sumOf(z, n, 2) / double(n), sumOf(z + 1, n, 2) / double(n));
     return KernelOk;
 }
 
 // ---------------------------------------------------------------- table
-
-struct UnaryOp {
-    const char* name;  // as messages name it
-    RealToReal realToReal;
-    ComplexToReal complexToReal;
-    RealToComplex realToComplex;
-    ComplexToComplex complexToComplex;
-    PhysTypeRule physTypeRule;
-    int32_t reduce;  // 1: one value per division, no reference
-};
 
 constexpr PhysTypeRule kSame = static_cast<PhysTypeRule>(&PhysType::same);
 constexpr PhysTypeRule kNone = static_cast<PhysTypeRule>(&PhysType::none);
@@ -687,305 +625,105 @@ enum OpIndex : int {
     OpArgRad, OpFloor, OpSum, OpSinh, OpCosh, OpTanh, OpAsin, OpAcos, OpAsinh, OpAcosh, OpAtanh, OpCount
 };
 
+constexpr ResultShape Each = PerElement, Reduce = OnePerDivision;
+
 // clang-format off
-const UnaryOp kUnaryOps[OpCount] = {
-    //  name           realToReal                      complexToReal          rc       complexToComplex             rule   reduce
-    {"mag",         rrAbs,                             crMag,                 nullptr, nullptr,                     kSame, 0},
-    {"phase",       rrZero,                            crPhaseDeg,            nullptr, nullptr,                     kNone, 0},
-    {"real",        rrCopy,                            crReal,                nullptr, nullptr,                     kSame, 0},
-    {"imag",        rrZero,                            crImag,                nullptr, nullptr,                     kSame, 0},
-    {"sign",        rrSign,                            nullptr,               nullptr, nullptr,                     kNone, 0},
-    {"db",          rrDb,                              crDb,                  nullptr, nullptr,                     kDb,   0},
-    {"log",         rrLogarithm<VecFn::Log10>,        nullptr,               nullptr, ccLogarithm<kInvLn10>,       kDb,   0},
-    {"ln",          rrLogarithm<VecFn::Log>,           nullptr,               nullptr, ccLogarithm<1.0>,            kDb,   0},
-    {"exp",         rrOverflowing<VecFn::Exp, false>,         nullptr,               nullptr, ccExp,                       kDb,   0},
-    {"sin",         rrPlain<VecFn::Sin>,               nullptr,               nullptr, ccSinCosFamily<false, false>, kDb,   0},
-    {"cos",         rrPlain<VecFn::Cos>,               nullptr,               nullptr, ccSinCosFamily<false, true>, kDb,   0},
-    {"sqrt",        rrSqrt,                            nullptr,               nullptr, ccSqrt,                      kSqrt, 0},
-    {"tan",         rrTangent<1.0>,                    nullptr,               nullptr, ccTan,                       kDb,   0},
-    {"atan",        rrPlain<VecFn::Atan>,              nullptr,               nullptr, ccAtan,                      kDb,   0},
-    {"norm",        rrNorm,                            nullptr,               nullptr, ccNorm,                      kNone, 0},
-    {"-",           rrNeg,                             nullptr,               nullptr, ccNeg,                       kSame, 0},
-    {"rnd",         rrRnd,                             nullptr,               nullptr, nullptr,                     kSame, 0},
-    {"!",           rrNot,                             nullptr,               nullptr, nullptr,                     kNone, 0},
-    {"mean",        rrMean,                            nullptr,               nullptr, ccMean,                      kSame, 1},
-    {"maxidx",      rrMaxIdx,                          crMaxIdx,              nullptr, nullptr,                     kNone, 1},
-    {"minidx",      rrMinIdx,                          crMinIdx,              nullptr, nullptr,                     kNone, 1},
-    {"phase_rad",   rrZero,                            crPhaseRad,            nullptr, nullptr,                     kNone, 0},
-    {"sin_deg",     rrPlain<VecFn::Sin, kRadPerDeg>,   nullptr,               nullptr, ccSinCosFamily<false, false>, kDb,   0},
-    {"cos_deg",     rrPlain<VecFn::Cos, kRadPerDeg>,   nullptr,               nullptr, ccSinCosFamily<false, true>, kDb,   0},
-    {"tan_deg",     rrTangent<kRadPerDeg>,             nullptr,               nullptr, ccTan,                       kDb,   0},
-    {"atan_deg",    rrPlain<VecFn::Atan, 1.0, kDegPerRad>, nullptr,               nullptr, ccAtan,                      kDb,   0},
-    {"phase_b",     rrZero,                            crArg<kDegPerRad>,     nullptr, nullptr,                     kNone, 0},
-    {"phase_b_rad", rrZero,                            crArg<1.0>,            nullptr, nullptr,                     kNone, 0},
-    {"floorv",      rrFloor,                           nullptr,               nullptr, nullptr,                     kSame, 0},
-    {"sum",         rrSum,                             nullptr,               nullptr, ccSum,                       kSame, 1},
-    {"sinh",        rrOverflowing<VecFn::Sinh, true>,  nullptr,               nullptr, ccSinCosFamily<true, false>, kDb,   0},
-    {"cosh",        rrOverflowing<VecFn::Cosh, true>,  nullptr,               nullptr, ccSinCosFamily<true, true>, kDb,   0},
-    {"tanh",        rrPlain<VecFn::Tanh>,              nullptr,               nullptr, ccTanh,                      kDb,   0},
-    {"asin",        rrUnitDomain<VecFn::Asin>,             nullptr,               nullptr, ccAsin,                      kDb,   0},
-    {"acos",        rrUnitDomain<VecFn::Acos>,             nullptr,               nullptr, ccAcos,                      kDb,   0},
-    {"asinh",       rrPlain<VecFn::Asinh>,             nullptr,               nullptr, ccAreaHyperbolic<1>,         kDb,   0},
-    {"acosh",       rrAcosh,                           nullptr,               nullptr, ccAreaHyperbolic<-1>,        kDb,   0},
-    {"atanh",       rrAtanh,                           nullptr,               nullptr, ccAtanh,                     kDb,   0},
+const UnaryRow kUnaryOps[OpCount] = {
+    // name          real -> real                          complex -> real     r->c     complex -> complex            rule   shape
+    {"mag",         rrAbs,                                 crMag,              nullptr, nullptr,                      kSame, Each},
+    {"phase",       rrZero,                                crPhaseDeg,         nullptr, nullptr,                      kNone, Each},
+    {"real",        rrCopy,                                crReal,             nullptr, nullptr,                      kSame, Each},
+    {"imag",        rrZero,                                crImag,             nullptr, nullptr,                      kSame, Each},
+    {"sign",        rrSign,                                nullptr,            nullptr, nullptr,                      kNone, Each},
+    {"db",          rrDb,                                  crDb,               nullptr, nullptr,                      kDb,   Each},
+    {"log",         rrLogarithm<VecFn::Log10>,             nullptr,            nullptr, ccLogarithm<kInvLn10>,        kDb,   Each},
+    {"ln",          rrLogarithm<VecFn::Log>,               nullptr,            nullptr, ccLogarithm<1.0>,             kDb,   Each},
+    {"exp",         rrOverflowing<VecFn::Exp, false>,      nullptr,            nullptr, ccExp,                        kDb,   Each},
+    {"sin",         rrPlain<VecFn::Sin>,                   nullptr,            nullptr, ccSinCosFamily<false, false>, kDb,   Each},
+    {"cos",         rrPlain<VecFn::Cos>,                   nullptr,            nullptr, ccSinCosFamily<false, true>,  kDb,   Each},
+    {"sqrt",        rrSqrt,                                nullptr,            nullptr, ccSqrt,                       kSqrt, Each},
+    {"tan",         rrTangent<1.0>,                        nullptr,            nullptr, ccTan,                        kDb,   Each},
+    {"atan",        rrPlain<VecFn::Atan>,                  nullptr,            nullptr, ccAtan,                       kDb,   Each},
+    {"norm",        rrNorm,                                nullptr,            nullptr, ccNorm,                       kNone, Each, kZeroVector},
+    {"-",           rrNeg,                                 nullptr,            nullptr, ccNeg,                        kSame, Each},
+    {"rnd",         rrRnd,                                 nullptr,            nullptr, nullptr,                      kSame, Each},
+    {"!",           rrNot,                                 nullptr,            nullptr, nullptr,                      kNone, Each},
+    {"mean",        rrMean,                                nullptr,            nullptr, ccMean,                       kSame, Reduce},
+    {"maxidx",      rrMaxIdx,                              crMaxIdx,           nullptr, nullptr,                      kNone, Reduce},
+    {"minidx",      rrMinIdx,                              crMinIdx,           nullptr, nullptr,                      kNone, Reduce},
+    {"phase_rad",   rrZero,                                crPhaseRad,         nullptr, nullptr,                      kNone, Each},
+    {"sin_deg",     rrPlain<VecFn::Sin, kRadPerDeg>,       nullptr,            nullptr, ccSinCosFamily<false, false>, kDb,   Each},
+    {"cos_deg",     rrPlain<VecFn::Cos, kRadPerDeg>,       nullptr,            nullptr, ccSinCosFamily<false, true>,  kDb,   Each},
+    {"tan_deg",     rrTangent<kRadPerDeg>,                 nullptr,            nullptr, ccTan,                        kDb,   Each},
+    {"atan_deg",    rrPlain<VecFn::Atan, 1.0, kDegPerRad>, nullptr,            nullptr, ccAtan,                       kDb,   Each},
+    {"phase_b",     rrZero,                                crArg<kDegPerRad>,  nullptr, nullptr,                      kNone, Each},
+    {"phase_b_rad", rrZero,                                crArg<1.0>,         nullptr, nullptr,                      kNone, Each},
+    {"floorv",      rrFloor,                               nullptr,            nullptr, nullptr,                      kSame, Each},
+    {"sum",         rrSum,                                 nullptr,            nullptr, ccSum,                        kSame, Reduce},
+    {"sinh",        rrOverflowing<VecFn::Sinh, true>,      nullptr,            nullptr, ccSinCosFamily<true, false>,  kDb,   Each},
+    {"cosh",        rrOverflowing<VecFn::Cosh, true>,      nullptr,            nullptr, ccSinCosFamily<true, true>,   kDb,   Each},
+    {"tanh",        rrPlain<VecFn::Tanh>,                  nullptr,            nullptr, ccTanh,                       kDb,   Each},
+    {"asin",        rrUnitDomain<VecFn::Asin>,             nullptr,            nullptr, ccAsin,                       kDb,   Each},
+    {"acos",        rrUnitDomain<VecFn::Acos>,             nullptr,            nullptr, ccAcos,                       kDb,   Each},
+    {"asinh",       rrPlain<VecFn::Asinh>,                 nullptr,            nullptr, ccAreaHyperbolic<1>,          kDb,   Each},
+    {"acosh",       rrAcosh,                               nullptr,            nullptr, ccAreaHyperbolic<-1>,         kDb,   Each},
+    {"atanh",       rrAtanh,                               nullptr,            nullptr, ccAtanh,                      kDb,   Each},
 };
 // clang-format on
 
-// ---------------------------------------------------------------- dispatcher
-
-FUNC_ERROR runUnary(const UnaryOp& op, const FuncArgs& args, FuncResult& result, MessageHandler& messages) {
-    const double* realIn = args.realData(0);
-    const cplx* complexIn = args.complexData(0);
-    const int64_t n = args.length(0);
-    const VD_type kind = args.type(0);
-    CurrentMessagesScope scope(&messages);
-
-    const int64_t count = op.reduce ? 1 : n;
-    const PhysType phys = op.physTypeRule(args.physType(0));
-    result.setPhysType(phys);
-    result.setRefPhysType(phys);
-
-    auto requiresReal = [&] {
-        messages.error("The function '%s' requires a real argument", op.name);
-        return FuncFailed;
-    };
-    // The result is real or complex by the kernel chosen, one division of
-    // output per division of the argument.
-    auto realOut = [&] {
-        result.setType(VD_Real, VD_Real);
-        result.allocate(count, AllocLikeArg, args.totalLength(0));
-        return result.data();
-    };
-    auto complexOut = [&] {
-        result.setType(VD_Complex, args.refType(0));
-        result.allocate(count, AllocLikeArg, args.totalLength(0));
-        return result.complexData();
-    };
-    int32_t status = KernelOk;
-    if (kind != VD_Real) {
-        if (!complexIn && n > 0) return requiresReal();  // not numeric at all
-        if (op.complexToReal) status = op.complexToReal(realOut(), complexIn, n);
-        else if (op.complexToComplex) status = op.complexToComplex(complexOut(), complexIn, n);
-        else return requiresReal();
-    } else {
-        if (op.realToReal) status = op.realToReal(realOut(), realIn, n);
-        else if (op.realToComplex) status = op.realToComplex(complexOut(), realIn, n);
-        else return FuncOk;
-    }
-    // Also after a failing kernel: what was computed keeps its x-values.
-    if (!op.reduce) result.copyRefFromArgs(args, AllocLikeArg, 0);
-
-    switch (status) {
-        case KernelOk: return FuncOk;
-        case KernelReported: return FuncFailed;
-        case KernelOutOfRange: messages.error("Argument out of range for function '%s'", op.name); return FuncFailed;
-        default: messages.error("Overflow in function '%s'", op.name); return FuncFailed;
-    }
-}
-
-template <int K>
-FUNC_ERROR unaryFunction(const FuncArgsMinimal& args, FuncResultMinimal* result, YRef<MessageHandler> messages,
-                         const ScpParseContext&, const FunctionRunTime&) {
-    FUNC_ERROR rc = runUnary(kUnaryOps[K], args.funcArgs(), result->funcResult(), *messages);
-    result->finish();
-    return rc;
-}
-
-// ---------------------------------------------------------------- group delay
-
-// -d(phase)/d(omega) from the unwrapped phase in radians: the slope of the
-// parabola through each point and its neighbours inside, the straight slope of
-// the first and last pair at the ends.
-FUNC_ERROR computeGroupDelay(const FuncArgs& args, FuncResult& result, MessageHandler& messages) {
-    const int64_t n = args.length(0);
-    if (n < 2) {
-        messages.error("Need at least two points to find group delay");
-        return FuncFailed;
-    }
-    double* out = result.makeReal(n, AllocLikeArg, args.totalLength(0));
-    const cplx* z = args.complexData(0);
-    if (z) {
-        const double* xr = args.refData(0);
-        const cplx* xc = args.complexRefData(0);
-        if ((!xr && !xc) || args.refLength(0) < n) {
-            messages.error("Argument %d in function '%s' has no reference (xvalues)", 1, args.functionName());
-            return FuncFailed;
-        }
-        unwrappedPhase(out, z, n, 1.0);
-        auto xAt = [=](int64_t k) { return xr ? xr[k] : xc[k].real(); };
-
-        bool infinite = false;
-        double x0 = xAt(0), p0 = out[0], x1 = xAt(1), p1 = out[1];
-        if (x1 != x0) out[0] = -(p1 - p0) / (x1 - x0) / kTwoPi;
-        else infinite = true;
-        for (int64_t k = 2; k < n && !infinite; ++k) {
-            double x2 = xAt(k), p2 = out[k];  // phase k is overwritten only in the next step
-            if (x0 == x1 || x1 == x2 || x0 == x2) {
-                infinite = true;
-                break;
-            }
-            double a = (p0 - p1) / (x0 - x1);
-            double c = ((p1 - p2) / (x1 - x2) - a) / (x2 - x0);
-            double b = a - (x1 + x0) * c;
-            out[k - 1] = -(2 * c * x1 + b) / kTwoPi;
-            x0 = x1, p0 = p1, x1 = x2, p1 = p2;
-        }
-        if (x1 != x0) out[n - 1] = -(p1 - p0) / (x1 - x0) / kTwoPi;
-        if (infinite || x1 == x0) {
-            messages.error("Cannot find group delay. Argument has infinite slope");
-            return FuncFailed;
-        }
-    }
-    // A real response has no phase to change, hence zero delay.
-    result.setType(VD_Real, VD_Real);
-    result.setPhysType(PhysType::div(PhysType(PhysType::None), args.refPhysType(0)));
-    result.copyRefFromArgs(args, AllocLikeArg, 0);
-    return FuncOk;
-}
-
-FUNC_ERROR groupDelay(const FuncArgsMinimal& args, FuncResultMinimal* result, YRef<MessageHandler> messages,
-                      const ScpParseContext&, const FunctionRunTime&) {
-    FUNC_ERROR rc = computeGroupDelay(args.funcArgs(), result->funcResult(), *messages);
-    result->finish();
-    return rc;
-}
-
-// ---------------------------------------------------------------- element access
-
-FUNC_ERROR elementAt(const FuncArgs& args, FuncResult& result, MessageHandler& messages) {
-    result.setPhysType(args.physType(0));
-    if (args.type(1) != VD_Real || !args.realData(1)) {
-        messages.error("Complex index");
-        return FuncFailed;
-    }
-    if (args.length(1) != 1) {
-        messages.error("Index must be scalar");
-        return FuncFailed;
-    }
-    const double j = args.realData(1)[0];
-    if (j != std::floor(j)) {  // NaN too
-        messages.error("Index must be an integer");
-        return FuncFailed;
-    }
-    if (j < 0 || j >= double(args.length(0))) {
-        messages.error("Index out of range");
-        return FuncFailed;
-    }
-    const int64_t i = int64_t(j);
-    switch (args.type(0)) {
-        case VD_Real: *result.makeRealVector(1) = args.realData(0)[i]; break;
-        case VD_Complex: *result.makeComplexVector(1) = args.complexData(0)[i]; break;
-        case VD_String: {
-            const char* s = args.stringData(0)[i];
-            char* copy = strdup(s ? s : "");
-            if (!copy) throw std::bad_alloc();
-            *result.makeStringVector(1) = copy;
-            break;
-        }
-    }
-    return FuncOk;
-}
-
-FUNC_ERROR indexFunction(const FuncArgsMinimal& args, FuncResultMinimal* result, YRef<MessageHandler> messages,
-                         const ScpParseContext&, const FunctionRunTime&) {
-    FUNC_ERROR rc = elementAt(args.funcArgs(), result->funcResult(), *messages);
-    result->finish();
-    return rc;
-}
-
-// ---------------------------------------------------------------- measures
-
-FUNC_ERROR lengthFunction(const FuncArgsMinimal& args, FuncResultMinimal* result, YRef<MessageHandler>,
-                          const ScpParseContext&, const FunctionRunTime&) {
-    *result->makeInteger64Scalar() = args.length(0);
-    result->finish();
-    return FuncOk;
-}
-
-FUNC_ERROR numDivisionsFunction(const FuncArgsMinimal& args, FuncResultMinimal* result, YRef<MessageHandler>,
-                                const ScpParseContext&, const FunctionRunTime&) {
-    *result->makeInteger64Scalar() = args.numDivisions(0);
-    result->finish();
-    return FuncOk;
-}
-
-// The number of runs of a divided vector, the number of points of a plain one.
-FUNC_ERROR vecLengthFunction(const FuncArgsMinimal& args, FuncResultMinimal* result, YRef<MessageHandler>,
-                             const ScpParseContext&, const FunctionRunTime&) {
-    const int64_t d = args.numDivisions(0);
-    *result->makeInteger64Scalar() = d == 1 ? args.length(0) : d;
-    result->finish();
-    return FuncOk;
-}
-
-FUNC_ERROR numElemsFunction(const FuncArgsMinimal& args, FuncResultMinimal* result, YRef<MessageHandler>,
-                            const ScpParseContext&, const FunctionRunTime&) {
-    FuncResult& r = result->funcResult();
-    double* out = r.makeReal(1, AllocSingle, args.numDivisions(0));
-    if (out) out[0] = double(args.length(0));
-    result->finish();
-    return FuncOk;
+template <OpIndex k>
+FUNC_ERROR unary(const FuncArgs& a, FuncResult& r, MessageHandler& m) {
+    return runUnary(kUnaryOps[k], a, r, m);
 }
 
 // ---------------------------------------------------------------- registration
 
-const FunctionOption kPlain{};
-const FunctionOption kElementWise{false, true, false, false};
-const FunctionOption kOperator{false, true, false, true};
-const FunctionOption kArrayArgs{false, false, true, false};
-
 // clang-format off
 FuncConstruct registrations[] = {
-    {"abs",          {0},    {1}, 1, 1, unaryFunction<OpMag>,      "", PyVector,    kElementWise},
-    {"mag",          {0},    {1}, 1, 1, unaryFunction<OpMag>,      "", PyVector,    kElementWise},
-    {"magnitude",    {0},    {1}, 1, 1, unaryFunction<OpMag>,      "", PyVector,    kElementWise},
-    {"ph",           {0},    {1}, 1, 1, unaryFunction<OpPhase>,    "", PyVector,    kPlain},
-    {"phase",        {0},    {1}, 1, 1, unaryFunction<OpPhase>,    "", PyVector,    kPlain},
-    {"re",           {0},    {1}, 1, 1, unaryFunction<OpReal>,     "", PyVector,    kElementWise},
-    {"real",         {0},    {1}, 1, 1, unaryFunction<OpReal>,     "", PyVector,    kElementWise},
-    {"im",           {0},    {1}, 1, 1, unaryFunction<OpImag>,     "", PyVector,    kElementWise},
-    {"imag",         {0},    {1}, 1, 1, unaryFunction<OpImag>,     "", PyVector,    kElementWise},
-    {"sign",         {4},    {1}, 1, 1, unaryFunction<OpSign>,     "", PyVector,    kElementWise},
-    {"db",           {0},    {1}, 1, 1, unaryFunction<OpDb>,       "", PyVector,    kElementWise},
-    {"log",          {0},    {1}, 1, 1, unaryFunction<OpLog>,      "", PyVector,    kElementWise},
-    {"log10",        {0},    {1}, 1, 1, unaryFunction<OpLog>,      "", PyVector,    kElementWise},
-    {"ln",           {0},    {1}, 1, 1, unaryFunction<OpLn>,       "", PyVector,    kElementWise},
-    {"exp",          {0},    {1}, 1, 1, unaryFunction<OpExp>,      "", PyVector,    kElementWise},
-    {"sin",          {0},    {1}, 1, 1, unaryFunction<OpSin>,      "", PyVector,    kElementWise},
-    {"cos",          {0},    {1}, 1, 1, unaryFunction<OpCos>,      "", PyVector,    kElementWise},
-    {"sqrt",         {0},    {1}, 1, 1, unaryFunction<OpSqrt>,     "", PyVector,    kElementWise},
-    {"tan",          {0},    {1}, 1, 1, unaryFunction<OpTan>,      "", PyVector,    kElementWise},
-    {"atan",         {0},    {1}, 1, 1, unaryFunction<OpAtan>,     "", PyVector,    kElementWise},
-    {"norm",         {0},    {1}, 1, 1, unaryFunction<OpNorm>,     "", PyVector,    kElementWise},
-    {"_UMinus",      {0},    {1}, 1, 1, unaryFunction<OpNeg>,      "", PyVector,    kOperator},
-    {"rnd",          {4},    {1}, 1, 1, unaryFunction<OpRnd>,      "", PyVector,    kElementWise},
-    {"_Not",         {0},    {1}, 1, 1, unaryFunction<OpNot>,      "", PyVector,    kOperator},
-    {"mean",         {0},    {1}, 1, 1, unaryFunction<OpMean>,     "", PyVector,    kPlain},
-    {"maxidx",       {0},    {1}, 1, 1, unaryFunction<OpMaxIdx>,   "", PyVector,    kPlain},
-    {"minidx",       {0},    {1}, 1, 1, unaryFunction<OpMinIdx>,   "", PyVector,    kPlain},
-    {"phase_rad",    {0},    {1}, 1, 1, unaryFunction<OpPhaseRad>, "", PyVector,    kPlain},
-    {"sin_deg",      {0},    {1}, 1, 1, unaryFunction<OpSinDeg>,   "", PyVector,    kElementWise},
-    {"cos_deg",      {0},    {1}, 1, 1, unaryFunction<OpCosDeg>,   "", PyVector,    kElementWise},
-    {"tan_deg",      {0},    {1}, 1, 1, unaryFunction<OpTanDeg>,   "", PyVector,    kElementWise},
-    {"atan_deg",     {0},    {1}, 1, 1, unaryFunction<OpAtanDeg>,  "", PyVector,    kElementWise},
-    {"arg",          {0},    {1}, 1, 1, unaryFunction<OpArg>,      "", PyVector,    kElementWise},
-    {"arg_rad",      {0},    {1}, 1, 1, unaryFunction<OpArgRad>,   "", PyVector,    kElementWise},
-    {"floorv",       {0},    {1}, 1, 1, unaryFunction<OpFloor>,    "", PyVector,    kElementWise},
-    {"sum",          {0},    {1}, 1, 1, unaryFunction<OpSum>,      "", PyVector,    kPlain},
-    {"sinh",         {0},    {1}, 1, 1, unaryFunction<OpSinh>,     "", PyVector,    kElementWise},
-    {"cosh",         {0},    {1}, 1, 1, unaryFunction<OpCosh>,     "", PyVector,    kElementWise},
-    {"tanh",         {0},    {1}, 1, 1, unaryFunction<OpTanh>,     "", PyVector,    kElementWise},
-    {"asin",         {0},    {1}, 1, 1, unaryFunction<OpAsin>,     "", PyVector,    kElementWise},
-    {"acos",         {0},    {1}, 1, 1, unaryFunction<OpAcos>,     "", PyVector,    kElementWise},
-    {"asinh",        {0},    {1}, 1, 1, unaryFunction<OpAsinh>,    "", PyVector,    kElementWise},
-    {"acosh",        {0},    {1}, 1, 1, unaryFunction<OpAcosh>,    "", PyVector,    kElementWise},
-    {"atanh",        {0},    {1}, 1, 1, unaryFunction<OpAtanh>,    "", PyVector,    kElementWise},
-    {"GroupDelay",   {0},    {1}, 1, 1, groupDelay,                "", PyVector,    kPlain},
-    {"_Index",       {3, 4}, {},  2, 2, indexFunction,             "", PyVector,    kPlain},
-    {"length",       {3},    {2}, 1, 1, lengthFunction,            "", PyInteger64, kArrayArgs},
-    {"veclength",    {3},    {2}, 1, 1, vecLengthFunction,         "", PyInteger64, kArrayArgs},
-    {"NumDivisions", {0},    {2}, 1, 1, numDivisionsFunction,      "", PyInteger64, kPlain},
-    {"NumElems",     {3},    {3}, 1, 1, numElemsFunction,          "", PyInteger64, kArrayArgs},
+    {"abs",       {Numeric}, {PerDivision}, 1, 1, handler<unary<OpMag>>,      "", PyVector, ElementWise},
+    {"mag",       {Numeric}, {PerDivision}, 1, 1, handler<unary<OpMag>>,      "", PyVector, ElementWise},
+    {"magnitude", {Numeric}, {PerDivision}, 1, 1, handler<unary<OpMag>>,      "", PyVector, ElementWise},
+    {"ph",        {Numeric}, {PerDivision}, 1, 1, handler<unary<OpPhase>>,    "", PyVector, Plain},
+    {"phase",     {Numeric}, {PerDivision}, 1, 1, handler<unary<OpPhase>>,    "", PyVector, Plain},
+    {"re",        {Numeric}, {PerDivision}, 1, 1, handler<unary<OpReal>>,     "", PyVector, ElementWise},
+    {"real",      {Numeric}, {PerDivision}, 1, 1, handler<unary<OpReal>>,     "", PyVector, ElementWise},
+    {"im",        {Numeric}, {PerDivision}, 1, 1, handler<unary<OpImag>>,     "", PyVector, ElementWise},
+    {"imag",      {Numeric}, {PerDivision}, 1, 1, handler<unary<OpImag>>,     "", PyVector, ElementWise},
+    {"sign",      {Real},    {PerDivision}, 1, 1, handler<unary<OpSign>>,     "", PyVector, ElementWise},
+    {"db",        {Numeric}, {PerDivision}, 1, 1, handler<unary<OpDb>>,       "", PyVector, ElementWise},
+    {"log",       {Numeric}, {PerDivision}, 1, 1, handler<unary<OpLog>>,      "", PyVector, ElementWise},
+    {"log10",     {Numeric}, {PerDivision}, 1, 1, handler<unary<OpLog>>,      "", PyVector, ElementWise},
+    {"ln",        {Numeric}, {PerDivision}, 1, 1, handler<unary<OpLn>>,       "", PyVector, ElementWise},
+    {"exp",       {Numeric}, {PerDivision}, 1, 1, handler<unary<OpExp>>,      "", PyVector, ElementWise},
+    {"sin",       {Numeric}, {PerDivision}, 1, 1, handler<unary<OpSin>>,      "", PyVector, ElementWise},
+    {"cos",       {Numeric}, {PerDivision}, 1, 1, handler<unary<OpCos>>,      "", PyVector, ElementWise},
+    {"sqrt",      {Numeric}, {PerDivision}, 1, 1, handler<unary<OpSqrt>>,     "", PyVector, ElementWise},
+    {"tan",       {Numeric}, {PerDivision}, 1, 1, handler<unary<OpTan>>,      "", PyVector, ElementWise},
+    {"atan",      {Numeric}, {PerDivision}, 1, 1, handler<unary<OpAtan>>,     "", PyVector, ElementWise},
+    {"norm",      {Numeric}, {PerDivision}, 1, 1, handler<unary<OpNorm>>,     "", PyVector, ElementWise},
+    {"_UMinus",   {Numeric}, {PerDivision}, 1, 1, handler<unary<OpNeg>>,      "", PyVector, ElementWiseOperator},
+    {"rnd",       {Real},    {PerDivision}, 1, 1, handler<unary<OpRnd>>,      "", PyVector, ElementWise},
+    {"_Not",      {Numeric}, {PerDivision}, 1, 1, handler<unary<OpNot>>,      "", PyVector, ElementWiseOperator},
+    {"mean",      {Numeric}, {PerDivision}, 1, 1, handler<unary<OpMean>>,     "", PyVector, Plain},
+    {"maxidx",    {Numeric}, {PerDivision}, 1, 1, handler<unary<OpMaxIdx>>,   "", PyVector, Plain},
+    {"minidx",    {Numeric}, {PerDivision}, 1, 1, handler<unary<OpMinIdx>>,   "", PyVector, Plain},
+    {"phase_rad", {Numeric}, {PerDivision}, 1, 1, handler<unary<OpPhaseRad>>, "", PyVector, Plain},
+    {"sin_deg",   {Numeric}, {PerDivision}, 1, 1, handler<unary<OpSinDeg>>,   "", PyVector, ElementWise},
+    {"cos_deg",   {Numeric}, {PerDivision}, 1, 1, handler<unary<OpCosDeg>>,   "", PyVector, ElementWise},
+    {"tan_deg",   {Numeric}, {PerDivision}, 1, 1, handler<unary<OpTanDeg>>,   "", PyVector, ElementWise},
+    {"atan_deg",  {Numeric}, {PerDivision}, 1, 1, handler<unary<OpAtanDeg>>,  "", PyVector, ElementWise},
+    {"arg",       {Numeric}, {PerDivision}, 1, 1, handler<unary<OpArg>>,      "", PyVector, ElementWise},
+    {"arg_rad",   {Numeric}, {PerDivision}, 1, 1, handler<unary<OpArgRad>>,   "", PyVector, ElementWise},
+    {"floorv",    {Numeric}, {PerDivision}, 1, 1, handler<unary<OpFloor>>,    "", PyVector, ElementWise},
+    {"sum",       {Numeric}, {PerDivision}, 1, 1, handler<unary<OpSum>>,      "", PyVector, Plain},
+    {"sinh",      {Numeric}, {PerDivision}, 1, 1, handler<unary<OpSinh>>,     "", PyVector, ElementWise},
+    {"cosh",      {Numeric}, {PerDivision}, 1, 1, handler<unary<OpCosh>>,     "", PyVector, ElementWise},
+    {"tanh",      {Numeric}, {PerDivision}, 1, 1, handler<unary<OpTanh>>,     "", PyVector, ElementWise},
+    {"asin",      {Numeric}, {PerDivision}, 1, 1, handler<unary<OpAsin>>,     "", PyVector, ElementWise},
+    {"acos",      {Numeric}, {PerDivision}, 1, 1, handler<unary<OpAcos>>,     "", PyVector, ElementWise},
+    {"asinh",     {Numeric}, {PerDivision}, 1, 1, handler<unary<OpAsinh>>,    "", PyVector, ElementWise},
+    {"acosh",     {Numeric}, {PerDivision}, 1, 1, handler<unary<OpAcosh>>,    "", PyVector, ElementWise},
+    {"atanh",     {Numeric}, {PerDivision}, 1, 1, handler<unary<OpAtanh>>,    "", PyVector, ElementWise},
 };
 // clang-format on
 

@@ -47,30 +47,19 @@ def test_operators_match_numpy(name, kinds):
     if name == "_Power":
         # Keep magnitudes where the power is representable.
         right = right / 5
-    got = cvfunc.call(name, left, right)
-    with np.errstate(all="ignore"):
-        want = OPERATORS[name](left.astype(complex) if "c" in kinds else left, right)
-    err = relative_error(got, want)
-    # A few units in the last place: complex quotients and products round
-    # differently from numpy's; powers go through exp/log of the polar form.
-    assert err < (1e-12 if name == "_Power" else 1e-15), err
-    assert np.iscomplexobj(got) == ("c" in kinds)
-
-
-@pytest.mark.parametrize("kinds", ["cc", "rc", "cr", "rr"])
-@pytest.mark.parametrize("name", ["_Plus", "_Minus", "_Times", "_Divide"])
-def test_single_values_spread_over_the_other_operand(name, kinds):
-    left, right = operand_pair(kinds)
-    for a, b in ((left[:1], right), (left, right[:1])):
+    # Element by element, and a single value spread over the other operand.
+    for a, b in ((left, right), (left[:1], right), (left, right[:1])):
         got = cvfunc.call(name, a, b)
-        want = OPERATORS[name](a.astype(complex) if "c" in kinds else a, b)
-        assert got.shape == (N,)
-        assert relative_error(got, want) < 1e-15
+        with np.errstate(all="ignore"):
+            want = OPERATORS[name](a.astype(complex) if "c" in kinds else a, b)
+        err = relative_error(got, want)
+        # A few units in the last place: complex quotients and products round
+        # differently from numpy's; powers go through exp/log of the polar form.
+        assert err < (1e-12 if name == "_Power" else 1e-15), err
+        assert got.shape == (N,) and np.iscomplexobj(got) == ("c" in kinds)
 
 
-def test_expressions_and_mismatched_lengths():
-    assert cvfunc._Plus(random_complex(3), random_real(2)) is None
-    assert cvfunc._Times(random_real(2), random_complex(3)) is None
+def test_operators_through_the_expression_language():
     np.testing.assert_array_equal(cvfunc.eval("[1,2,3] + 10"), [11.0, 12.0, 13.0])
     np.testing.assert_array_equal(cvfunc.eval("10 - [1,2]"), [9.0, 8.0])
     np.testing.assert_array_equal(cvfunc.eval("[1,2,3] * [2,2,2] / 4"), [0.5, 1.0, 1.5])
@@ -81,14 +70,4 @@ def test_expressions_and_mismatched_lengths():
     np.testing.assert_array_equal(cvfunc.eval("'abc' == 'ABC'"), [1.0])
     with pytest.raises(cvfunc.Error, match="^Divide by zero$"):
         cvfunc.eval("[1,2] / 0")
-    with pytest.raises(cvfunc.Error, match=r"^Arguments out of range for '\^' operator$"):
-        cvfunc.eval("(0-8) ^ (1/3)")
-
-
-def test_waveform_keeps_its_reference_when_on_the_right():
-    v = cvfunc.Vector([1.0, 2.0, 3.0], ref=[0.0, 1e-3, 2e-3], phys="Voltage", ref_phys="Time")
-    out = cvfunc._Minus(10.0, v)
-    np.testing.assert_array_equal(np.asarray(out), [9.0, 8.0, 7.0])
-    np.testing.assert_array_equal(out.ref, [0.0, 1e-3, 2e-3])
-    assert out.phys == "Voltage"
 
