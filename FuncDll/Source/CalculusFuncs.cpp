@@ -17,17 +17,6 @@ namespace {
 
 using namespace cvmod;
 
-// ---------------------------------------------------------------- kit candidate
-
-// The first value of argument i, looked for in all its divisions. The kit's
-// readers look in the first division only, so an argument passed whole whose
-// first division is empty would read as not given although it has values.
-std::optional<double> firstReal(const FuncArgs& a, int i) {
-    const double* v = i < a.numArgs() ? a.realData(i) : nullptr;
-    if (!v || a.totalLength(i) < 1) return std::nullopt;
-    return v[0];
-}
-
 // ---------------------------------------------------------------- construction
 
 // The count in argument 0: its first value, sign dropped, truncated toward
@@ -36,7 +25,7 @@ std::optional<double> firstReal(const FuncArgs& a, int i) {
 // is a failure.
 int64_t countOf(const FuncArgs& a, MessageHandler& m, FUNC_ERROR& rc) {
     rc = FuncOk;
-    const std::optional<double> v = firstReal(a, 0);
+    const std::optional<double> v = optionalReal(a, 0);
     if (!v) return -1;
     int32_t n;
     if (!exactInt(std::fabs(*v), n)) {
@@ -106,7 +95,7 @@ FUNC_ERROR indexVector(const FuncArgs& a, FuncResult& r, MessageHandler& m) {
 }
 
 FUNC_ERROR floorOf(const FuncArgs& a, FuncResult& r, MessageHandler&) {
-    if (const auto v = firstReal(a, 0)) setReal(r, std::floor(*v));
+    if (const auto v = optionalReal(a, 0)) setReal(r, std::floor(*v));
     return FuncOk;
 }
 
@@ -306,7 +295,7 @@ FUNC_ERROR area(const FuncArgs& a, FuncResult& r, MessageHandler&) {
     const double* x = everyX(a);
     const double* y = a.realData(0);
     if (n < 1 || !x || !y) return FuncOk;
-    const double start = firstReal(a, 1).value_or(x[0]), end = firstReal(a, 2).value_or(x[n - 1]);
+    const double start = optionalReal(a, 1).value_or(x[0]), end = optionalReal(a, 2).value_or(x[n - 1]);
 
     const bool decreasing = n > 1 && x[0] > x[1];
     for (int64_t k = 1; k < n; ++k)

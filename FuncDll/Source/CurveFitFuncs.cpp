@@ -14,17 +14,6 @@ namespace {
 
 using namespace cvmod;
 
-// ---------------------------------------------------------------- kit candidate
-
-// The first string of argument i ("" for a null one), looked for in all its
-// divisions; null when it has none. The kit's readers look in the first
-// division only, so an argument passed whole whose first division is empty
-// would read as not given although it has strings.
-const char* firstString(const FuncArgs& a, int i) {
-    const char* const* s = i < a.numArgs() && a.totalLength(i) > 0 ? a.stringData(i) : nullptr;
-    return s ? (s[0] ? s[0] : "") : nullptr;
-}
-
 // ---------------------------------------------------------------- curves
 
 // Four one-byte flags, in this order.
@@ -98,7 +87,7 @@ FUNC_ERROR curveFit(const FuncArgs& a, FuncResult& r, MessageHandler&) {
 
     // The grid is the curve named by the third argument, or the one with fewer
     // points in the shared range.
-    const char* const choice = firstString(a, 2);
+    const char* const choice = stringOr(a, 2, nullptr);
     bool gridIsB = cb.last - cb.first < ca.last - ca.first;
     if (choice && sameWord(choice, "arg2")) gridIsB = true;
     else if (choice && sameWord(choice, "arg1")) gridIsB = false;

@@ -10,7 +10,7 @@ namespace cvmod {
 
 // ---------------------------------------------------------------- argument readers
 
-bool given(const FuncArgs& a, int i) { return i >= 0 && i < a.numArgs() && a.length(i) > 0; }
+bool given(const FuncArgs& a, int i) { return i >= 0 && i < a.numArgs() && a.totalLength(i) > 0; }
 
 bool givenReal(const FuncArgs& a, int i) { return given(a, i) && a.realData(i); }
 
@@ -22,7 +22,7 @@ std::optional<double> optionalReal(const FuncArgs& a, int i) {
 }
 
 std::optional<double> realAt(const FuncArgs& a, int i, int64_t k) {
-    if (k < 0 || !givenReal(a, i) || a.length(i) <= k) return std::nullopt;
+    if (k < 0 || !givenReal(a, i) || a.totalLength(i) <= k) return std::nullopt;
     return a.realData(i)[k];
 }
 
@@ -116,6 +116,7 @@ char* copyString(const char* s) { return copyString(std::string_view(s ? s : "")
 
 void setReal(FuncResult& r, double v) { *r.makeRealScalar() = v; }
 void setInteger(FuncResult& r, int32_t v) { *r.makeIntegerScalar() = v; }
+void setInteger64(FuncResult& r, int64_t v) { *r.makeInteger64Scalar() = v; }
 void setBool(FuncResult& r, bool v) { *r.makeBoolScalar() = v; }
 void setString(FuncResult& r, std::string_view s) { *r.makeStringScalar() = copyString(s); }
 

@@ -84,7 +84,9 @@ FUNC_ERROR handler(const FuncArgsMinimal& args, FuncResultMinimal* result, YRef<
 // ---------------------------------------------------------------- argument readers
 //
 // Argument i counts from 0; every reader takes an absent argument (i beyond
-// the count), an empty one and one of another kind alike, as not given.
+// the count), an empty one and one of another kind alike, as not given. An
+// argument the host passes whole is read across all its divisions: its first
+// value is the first of all its values, even when its first division is empty.
 
 // Whether optional argument i was given with at least one element.
 bool given(const FuncArgs& a, int i);
@@ -152,6 +154,7 @@ char* copyString(std::string_view s);
 
 void setReal(FuncResult& r, double v);
 void setInteger(FuncResult& r, int32_t v);
+void setInteger64(FuncResult& r, int64_t v);
 void setBool(FuncResult& r, bool v);
 void setString(FuncResult& r, std::string_view s);
 void setStrings(FuncResult& r, const std::vector<YString>& list);

@@ -9,11 +9,6 @@ namespace {
 
 using namespace cvmod;
 
-// ---------------------------------------------------------------- kit candidate
-
-// A 64-bit count as the whole result.
-void setInteger64(FuncResult& r, int64_t v) { *r.makeInteger64Scalar() = v; }
-
 // ---------------------------------------------------------------- group delay
 
 constexpr double kTwoPi = 6.283185307179586;
