@@ -6,11 +6,12 @@
 #include <cstdint>
 #include <vector>
 
-#include "FuncArgs.h"
-#include "FuncContract.h"
+#include "../FuncKit.h"
 #include "Options.h"
 
 namespace {
+
+using namespace cvmod;
 
 // Beyond this the result (up to four doubles per bin for a stepped curve)
 // would take gigabytes for a plot nobody can read; more likely the bin count
@@ -178,17 +179,14 @@ void countInto(double* counts, const double* v, int64_t n, const DataRange& rang
 }
 
 FUNC_ERROR histogram(const FuncArgs& a, FuncResult& r, MessageHandler& messages) {
-    if (a.length(1) < 1) {
-        messages.error("Argument %d in function '%s' is empty", 2, a.functionName());
-        return FuncFailed;
-    }
+    if (a.length(1) < 1) return emptyArgument(messages, a, 2);
     bool stepped = false, fixedWidth = false;
     if (a.numArgs() > 2) {
         const char* const* words = a.stringData(2);
         for (int64_t i = 0; words && i < a.length(2); ++i) {
-            const YString word(words[i] ? words[i] : "");
-            stepped = stepped || word.compareNoCase("step") == 0;
-            fixedWidth = fixedWidth || word.compareNoCase("fixedBin") == 0;
+            const char* word = words[i] ? words[i] : "";
+            stepped = stepped || sameWord(word, "step");
+            fixedWidth = fixedWidth || sameWord(word, "fixedBin");
         }
     }
     const double* v = a.realData(0);
@@ -228,18 +226,9 @@ FUNC_ERROR histogram(const FuncArgs& a, FuncResult& r, MessageHandler& messages)
     return FuncOk;
 }
 
-FUNC_ERROR histogramHandler(const FuncArgsMinimal& args, FuncResultMinimal* result, YRef<MessageHandler> messages,
-                            const ScpParseContext&, const FunctionRunTime&) {
-    FUNC_ERROR rc = histogram(args.funcArgs(), result->funcResult(), *messages);
-    result->finish();
-    return rc;
-}
-
-const FunctionOption kNoOptions{};
-
 // clang-format off
 FuncConstruct registrations[] = {
-    {"Histogram", {4, 4, 1}, {1}, 2, 3, histogramHandler, "", PyVector, kNoOptions},
+    {"Histogram", {Real, Real, String}, {PerDivision}, 2, 3, handler<histogram>, "", PyVector, Plain},
 };
 // clang-format on
 
