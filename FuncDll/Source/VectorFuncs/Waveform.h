@@ -3,7 +3,7 @@
 #pragma once
 #include <cstdint>
 
-#include "FuncArgs.h"
+#include "../FuncKit.h"
 #include "YContainers.h"
 
 namespace cv::wave {

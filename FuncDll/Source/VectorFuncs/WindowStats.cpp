@@ -194,9 +194,10 @@ const char* const kStartAfterEnd = "Start is after end in '%s' function";
 const char* const kEmptyWindow = "Start and end are identical in '%s' function";
 const char* const kNonMonotonic = "Argument to '%s' function is non-monotonic";
 
-// A window that lies outside the data is reported, but the call succeeds
-// without a value: one run of a Monte Carlo set that misses the window must
-// not cost the other runs theirs. Every other failure fails the call.
+// A window that lies outside the data is reported, yet the call succeeds
+// without a value: a statistic over many runs then collects NaN for the run
+// that misses the window instead of failing for all. Every other failure
+// fails the call.
 WindowCode windowIntegral(const FuncArgs& args, Measure measure, MessageHandler& messages, WindowResult& out) {
     const YString name = args.functionName();
     const Wave w = waveOf(args, 0);
