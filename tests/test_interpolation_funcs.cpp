@@ -35,20 +35,15 @@ struct Case {
     Reals y, x = {};
 };
 void expectCases(const char* function, std::initializer_list<Case> cases) {
-    int k = 0;
     for (const Case& c : cases) {
+        SCOPED_TRACE(testing::Message() << function << " case " << (&c - cases.begin()));
         auto o = call(function, c.args);
-        ASSERT_TRUE(o.ok) << function << " case " << k << ": " << o.error;
-        // Nothing found is no value at all, not an empty one.
-        if (c.y.empty()) {
-            EXPECT_TRUE(noResult(o)) << function << " case " << k;
-        } else {
-            EXPECT_EQ(realsOf(*o.value), c.y) << function << " case " << k;
-        }
+        ASSERT_TRUE(o.ok) << o.error;
+        EXPECT_EQ(realsOf(*o.value), c.y);
+        EXPECT_EQ(noResult(o), c.y.empty());  // nothing found is no value at all, not an empty one
         if (!c.x.empty()) {
-            EXPECT_EQ(refOf(o), c.x) << function << " case " << k;
+            EXPECT_EQ(refOf(o), c.x);
         }
-        ++k;
     }
 }
 

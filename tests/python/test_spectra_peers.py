@@ -159,5 +159,3 @@ def test_fourier_of_an_ngspice_transient_matches_its_fourier_analysis(tmp_path):
     # Both approximate one waveform: the difference is that of the methods.
     assert worst_mag < 1e-4, worst_mag
     assert worst_phase < 0.01, worst_phase
-    print(f"ngspice fourier: largest magnitude difference {worst_mag:.2e} of the fundamental, "
-          f"largest phase difference {worst_phase:.2e} degrees")
