@@ -10,6 +10,7 @@
 #include <cstdio>
 #include <limits>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "../FuncKit.h"
@@ -68,14 +69,17 @@ int32_t openWav(const char* name, int option, int32_t& handle) {
     YRef<OpenWav> record(new OpenWav);
     record->sampleRate = header.sampleRate;
     // The handle is taken before the samples are loaded: a file whose samples
-    // fail still uses one up, as scripts have always seen.
-    const int32_t taken = openWavs.add(record);
-    if (taken == 0) return StatusTooLarge;
-    if (!Wav_LoadSamples(file.f, header, record->samples, option)) {
-        openWavs.remove(taken);
-        return StatusSamplesRead;
-    }
-    handle = taken;
+    // fail still uses one up, as scripts have always seen. Until they are in,
+    // the entry leaves the table again on every way out.
+    struct Pending {
+        int32_t handle;
+        ~Pending() {
+            if (handle) openWavs.remove(handle);
+        }
+    } pending{openWavs.add(record)};
+    if (pending.handle == 0) return StatusTooLarge;
+    if (!Wav_LoadSamples(file.f, header, record->samples, option)) return StatusSamplesRead;
+    handle = std::exchange(pending.handle, 0);
     return StatusOk;
 }
 
