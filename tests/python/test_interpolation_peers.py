@@ -1,7 +1,6 @@
 """Resampling against numpy.interp, level crossings against a numpy sign-change
 search and against the WHEN measurements of ngspice on transients it simulates."""
 
-import pathlib
 import re
 import shutil
 
@@ -97,8 +96,4 @@ def test_linear_crossings_agree_with_ngspice_measurements(tmp_path, deck):
     # The default quadratic solves the curve through three samples instead of
     # the chord: the shift is bounded by the curvature over one time step.
     quadratic = np.array([nth(cvfunc.XFromY(out, level), rising, w) for w in whens])
-    step = np.max(np.diff(out.ref))
-    shift = np.abs(quadratic - ours)
-    print(f"\n{deck}: order 1 vs ngspice max rel {np.max(np.abs(ours / measured - 1)):.2e}; "
-          f"order 2 vs order 1 max {np.max(shift):.3e} s (max step {step:.2e} s)")
-    assert np.all(shift < step)
+    assert np.all(np.abs(quadratic - ours) < np.max(np.diff(out.ref)))

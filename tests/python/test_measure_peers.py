@@ -1,7 +1,6 @@
 """Peaks against the analytic peaks of sampled sines, and the windowed mean, RMS,
 maximum and minimum against ngspice's `meas tran` on a transient it computes."""
 
-import pathlib
 import re
 
 import numpy as np

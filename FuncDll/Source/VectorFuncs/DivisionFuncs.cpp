@@ -5,14 +5,15 @@
 #include <cmath>
 #include <vector>
 
-#include "FuncArgs.h"
-#include "FuncContract.h"
+#include "../FuncKit.h"
 #include "Interp.h"
 
 namespace {
 
+using namespace cvmod;
+
 // The x-values alone. The reference is shared with the argument, not copied.
-FUNC_ERROR ref(const FuncArgs& a, FuncResult& r) {
+FUNC_ERROR ref(const FuncArgs& a, FuncResult& r, MessageHandler&) {
     const cv::ValuePtr& v = a.vector(0);
     if (v && v->ref()) r.copyVector(v->ref());
     else r.makeRealVector(0);
@@ -21,7 +22,7 @@ FUNC_ERROR ref(const FuncArgs& a, FuncResult& r) {
 }
 
 // The values alone, sharing the argument's data.
-FUNC_ERROR stripRef(const FuncArgs& a, FuncResult& r) {
+FUNC_ERROR stripRef(const FuncArgs& a, FuncResult& r, MessageHandler&) {
     const cv::ValuePtr& v = a.vector(0);
     if (v && v->isNumeric()) r.copyVector(v);
     else r.makeRealVector(0);
@@ -31,7 +32,7 @@ FUNC_ERROR stripRef(const FuncArgs& a, FuncResult& r) {
 
 // One value per division: the first of each run, against the first x of each
 // run when the reference is divided likewise.
-FUNC_ERROR coll(const FuncArgs& a, FuncResult& r) {
+FUNC_ERROR coll(const FuncArgs& a, FuncResult& r, MessageHandler&) {
     const cv::ValuePtr& v = a.vector(0);
     if (!v || !v->isNumeric()) {
         r.makeRealVector(0);
@@ -71,7 +72,7 @@ FUNC_ERROR coll(const FuncArgs& a, FuncResult& r) {
 }
 
 // b, relabelled with a's division labels.
-FUNC_ERROR copyDivisionData(const FuncArgs& a, FuncResult& r) {
+FUNC_ERROR copyDivisionData(const FuncArgs& a, FuncResult& r, MessageHandler&) {
     const cv::ValuePtr& b = a.vector(1);
     if (!b) {
         r.makeRealVector(0);
@@ -95,20 +96,15 @@ struct Side {
     int64_t n;
     int64_t next = 0;  // first point not yet consumed
 
-    explicit Side(const FuncArgs& a, int i)
-        : x(a.refData(i)), y(a.realData(i)), n(x && y ? std::min(a.length(i), a.refLength(i)) : 0) {}
+    // Without x-values there is nothing to merge on.
+    explicit Side(const Wave& w) : x(w.x), y(w.y), n(w.x ? w.n : 0) {}
     bool done() const { return next >= n; }
     // Linear through the last consumed point and the one after it (the first
     // two while none is consumed): the caller guarantees n >= 2 and that the
     // side is not exhausted.
     double at(double where) const {
         const int64_t k = std::clamp<int64_t>(next - 1, 0, n - 2);
-        InterpOpts opts;
-        opts.ySearch = opts.flag1 = opts.flag2 = opts.flag3 = false;
-        opts.order = 1;
-        opts.direction = 0;
-        opts.reserved = 0.0;
-        return support_Interp(y + k, x + k, where, opts);
+        return support_Interp(y + k, x + k, where, InterpOpts{false, false, false, false, 1, 0, 0.0});
     }
 };
 
@@ -134,8 +130,8 @@ void mergeWalk(Side a, Side b, Emit&& emit) {
     }
 }
 
-FUNC_ERROR diffMergeVecs(const FuncArgs& a, FuncResult& r) {
-    const Side sa(a, 0), sb(a, 1);
+FUNC_ERROR diffMergeVecs(const FuncArgs& a, FuncResult& r, MessageHandler&) {
+    const Side sa(waveOf(a, 0)), sb(waveOf(a, 1));
     // Interpolating on a side needs two of its points.
     if (sa.n < 2 || sb.n < 2) {
         r.makeRealVector(0);
@@ -155,25 +151,13 @@ FUNC_ERROR diffMergeVecs(const FuncArgs& a, FuncResult& r) {
     return FuncOk;
 }
 
-using Worker = FUNC_ERROR (*)(const FuncArgs&, FuncResult&);
-
-template <Worker work>
-FUNC_ERROR handler(const FuncArgsMinimal& args, FuncResultMinimal* result, YRef<MessageHandler>,
-                   const ScpParseContext&, const FunctionRunTime&) {
-    FUNC_ERROR rc = work(args.funcArgs(), result->funcResult());
-    result->finish();
-    return rc;
-}
-
-const FunctionOption kNoOptions{};
-
 // clang-format off
 FuncConstruct registrations[] = {
-    {"Coll",             {0},    {2},    1, 1, handler<coll>,             "", PyVector, kNoOptions},
-    {"CopyDivisionData", {0, 0}, {2, 2}, 2, 2, handler<copyDivisionData>, "", PyVector, kNoOptions},
-    {"DiffMergeVecs",    {4, 4}, {},     2, 2, handler<diffMergeVecs>,    "", PyVector, kNoOptions},
-    {"Ref",              {0},    {1},    1, 1, handler<ref>,              "", PyVector, kNoOptions},
-    {"StripRef",         {0},    {1},    1, 1, handler<stripRef>,         "", PyVector, kNoOptions},
+    {"Coll",             {Numeric},          {Whole},        1, 1, handler<coll>,             "", PyVector, Plain},
+    {"CopyDivisionData", {Numeric, Numeric}, {Whole, Whole}, 2, 2, handler<copyDivisionData>, "", PyVector, Plain},
+    {"DiffMergeVecs",    {Real, Real},       {},             2, 2, handler<diffMergeVecs>,    "", PyVector, Plain},
+    {"Ref",              {Numeric},          {PerDivision},  1, 1, handler<ref>,              "", PyVector, Plain},
+    {"StripRef",         {Numeric},          {PerDivision},  1, 1, handler<stripRef>,         "", PyVector, Plain},
 };
 // clang-format on
 

@@ -2,7 +2,6 @@
 // (Maxima, Minima), the largest or smallest value inside an x-window
 // (Maximum, Minimum), the position of a value in a monotonic vector (Locate),
 // and two whole-vector tests (Ones, Zeros).
-#include <strings.h>
 #ifdef __linux__
 #include <sys/mman.h>
 #endif
@@ -19,24 +18,14 @@
 #include <utility>
 #include <vector>
 
-#include "FuncArgs.h"
-#include "FuncContract.h"
+#include "../FuncKit.h"
 #include "Interp.h"
 
 namespace {
 
+using namespace cvmod;
+
 // ---------------------------------------------------------------- shared
-
-// One argument is present when it was given with at least one value.
-bool hasValue(const FuncArgsMinimal& args, int i) {
-    return args.numArgs() > i && args.length(i) > 0 && args.realData(i) != nullptr;
-}
-
-// A reference shorter than its values would be read past its end: only the
-// points that have both an x and a y take part.
-int64_t pointsWithX(const FuncArgsMinimal& args, int i) {
-    return std::min(args.length(i), args.refLength(i));
-}
 
 // Peaks and troughs share every line; only the comparison differs.
 template <bool Lower>
@@ -384,54 +373,40 @@ void sortByValue(double* outX, double* outY, int64_t k) {
     }
 }
 
-bool isWord(const char* s, const char* word) { return s && strcasecmp(s, word) == 0; }
-
 template <bool Lower>
 FUNC_ERROR peaks(const FuncArgs& args, FuncResult& result, MessageHandler& messages) {
-    const double* y = args.realData(0);
-    const double* x = args.refData(0);
-    if (!x) {
-        messages.error("Argument %d in function '%s' has no reference (xvalues)", 1, args.functionName());
-        return FuncFailed;
-    }
-    const int64_t n = pointsWithX(args, 0);
-    if (n < 2 || !y) return FuncOk;
+    const Wave w = waveOf(args, 0);
+    if (!w.x) return noReference(messages, args, 1);
+    if (w.n < 2) return FuncOk;
 
     PeakOptions opt;
-    if (hasValue(args, 1)) {
+    if (givenReal(args, 1)) {
         opt.limits = args.realData(1);
         opt.numLimits = args.totalLength(1);
     }
     if (args.numArgs() > 2)
         if (const char* const* words = args.stringData(2))
             for (int64_t k = 0; k < args.totalLength(2); ++k) {
-                opt.keepFoundOrder |= isWord(words[k], "xsort");
-                opt.noInterp |= isWord(words[k], "nointerp");
-                opt.noEndPoints |= isWord(words[k], "noendpts");
+                const char* word = words[k] ? words[k] : "";
+                opt.keepFoundOrder |= sameWord(word, "xsort");
+                opt.noInterp |= sameWord(word, "nointerp");
+                opt.noEndPoints |= sameWord(word, "noendpts");
             }
-    if (hasValue(args, 3) && !std::isnan(args.realData(3)[0])) opt.spacing = args.realData(3)[0];
+    if (const auto spacing = optionalReal(args, 3); spacing && !std::isnan(*spacing)) opt.spacing = *spacing;
 
     PeakCounter counter;
-    PeakFinder<Lower, PeakCounter>(opt, counter).run(x, y, n);
+    PeakFinder<Lower, PeakCounter>(opt, counter).run(w.x, w.y, w.n);
     const int64_t k = counter.count;
     if (k == 0) return FuncOk;
-    double* outY = result.makeReal(k, AllocSingle, -1);
-    double* outX = result.makeRealRef(k, AllocSingle, -1);
+    double* outY = result.makeRealVector(k);
+    double* outX = result.makeRealRefVector(k);
     PeakWriter writer{outX, outY, k};
-    PeakFinder<Lower, PeakWriter>(opt, writer).run(x, y, n);
+    PeakFinder<Lower, PeakWriter>(opt, writer).run(w.x, w.y, w.n);
     if (!opt.keepFoundOrder) sortByValue<Lower>(outX, outY, k);
     result.setPhysType(args.physType(0));
     result.setRefPhysType(args.refPhysType(0));
     result.setRefName(args.refName(0));
     return FuncOk;
-}
-
-template <bool Lower>
-FUNC_ERROR peaksHandler(const FuncArgsMinimal& args, FuncResultMinimal* result, YRef<MessageHandler> messages,
-                        const ScpParseContext&, const FunctionRunTime&) {
-    FUNC_ERROR rc = peaks<Lower>(args.funcArgs(), result->funcResult(), *messages);
-    result->finish();
-    return rc;
 }
 
 // ---------------------------------------------------------------- Maximum / Minimum
@@ -505,14 +480,16 @@ void windowRange(const double* x, int64_t n, double start, double end, int64_t& 
 }
 
 template <bool Lower>
-FUNC_ERROR extreme(const FuncArgs& args, FuncResult& result) {
-    const double start = hasValue(args, 1) ? args.realData(1)[0] : NAN;
-    const double end = hasValue(args, 2) ? args.realData(2)[0] : NAN;
+FUNC_ERROR extreme(const FuncArgs& args, FuncResult& result, MessageHandler&) {
+    const double start = realOr(args, 1, NAN);
+    const double end = realOr(args, 2, NAN);
     const bool complexData = args.type(0) == VD_Complex;
     const double* realX = args.refData(0);
     const cplx* complexX = args.complexRefData(0);
     const bool hasRef = realX || complexX;
-    const int64_t n = hasRef ? pointsWithX(args, 0) : args.length(0);
+    // A reference shorter than its values would be read past its end: only
+    // the points that have both an x and a y take part.
+    const int64_t n = hasRef ? std::min(args.length(0), args.refLength(0)) : args.length(0);
 
     int64_t best = -1;
     double value = 0, at = 0;
@@ -550,9 +527,9 @@ FUNC_ERROR extreme(const FuncArgs& args, FuncResult& result) {
         if (best >= 0 && realX) at = realX[best];
     }
     if (best < 0) return FuncOk;
-    *result.makeReal(1, AllocSingle, -1) = value;
+    setReal(result, value);
     if (hasRef) {
-        *result.makeRealRef(1, AllocSingle, -1) = at;
+        *result.makeRealRefVector(1) = at;
         result.setRefPhysType(args.refPhysType(0));
         result.setRefName(args.refName(0));
     }
@@ -560,28 +537,16 @@ FUNC_ERROR extreme(const FuncArgs& args, FuncResult& result) {
     return FuncOk;
 }
 
-template <bool Lower>
-FUNC_ERROR extremeHandler(const FuncArgsMinimal& args, FuncResultMinimal* result, YRef<MessageHandler>,
-                          const ScpParseContext&, const FunctionRunTime&) {
-    FUNC_ERROR rc = extreme<Lower>(args.funcArgs(), result->funcResult());
-    result->finish();
-    return rc;
-}
-
 // ---------------------------------------------------------------- Locate
 
 // Index i with v[i] <= value < v[i + 1] in rising data (v[i] >= value >
 // v[i + 1] in falling data); -1 before the first value, n - 1 at or beyond
 // the last. An empty vector or a NaN value has no position.
-FUNC_ERROR locate(const FuncArgsMinimal& args, FuncResultMinimal* result, YRef<MessageHandler>,
-                  const ScpParseContext&, const FunctionRunTime&) {
+FUNC_ERROR locate(const FuncArgs& args, FuncResult& result, MessageHandler&) {
     const double* v = args.realData(0);
     const int64_t n = args.length(0);
-    if (!v || n == 0 || !hasValue(args, 1) || std::isnan(args.realData(1)[0])) {
-        result->finish();
-        return FuncOk;
-    }
-    const double value = args.realData(1)[0];
+    const double value = realOr(args, 1, NAN);
+    if (!v || n == 0 || std::isnan(value)) return FuncOk;
     const bool ascending = v[0] < v[n - 1];
     int64_t at;
     if (n == 1)
@@ -602,38 +567,33 @@ FUNC_ERROR locate(const FuncArgsMinimal& args, FuncResultMinimal* result, YRef<M
         }
         at = lo;
     }
-    *result->makeRealScalar() = double(at);
-    result->finish();
+    setReal(result, double(at));
     return FuncOk;
 }
 
 // ---------------------------------------------------------------- Ones / Zeros
 
 template <int Wanted>
-FUNC_ERROR allEqual(const FuncArgsMinimal& args, FuncResultMinimal* result, YRef<MessageHandler>,
-                    const ScpParseContext&, const FunctionRunTime&) {
+FUNC_ERROR allEqual(const FuncArgs& args, FuncResult& result, MessageHandler&) {
     const double* v = args.realData(0);
-    const int64_t n = v ? args.funcArgs().totalLength(0) : 0;
+    const int64_t n = v ? args.totalLength(0) : 0;
     // Counting mismatches keeps the loop free of early exits (and vectorised);
     // a NaN is never equal, so it counts as one.
     int64_t mismatches = 0;
     for (int64_t i = 0; i < n; ++i) mismatches += v[i] != double(Wanted);
-    *result->makeBoolScalar() = mismatches == 0;
-    result->finish();
+    setBool(result, mismatches == 0);
     return FuncOk;
 }
 
-const FunctionOption kNoOptions{};
-
 // clang-format off
 FuncConstruct registrations[] = {
-    {"Maxima",  {4, 4, 1, 4}, {1}, 1, 4, peaksHandler<false>,   "", PyVector, kNoOptions},
-    {"Minima",  {4, 4, 1, 4}, {1}, 1, 4, peaksHandler<true>,    "", PyVector, kNoOptions},
-    {"Locate",  {4, 4},       {},  2, 2, locate,                "", PyReal2,  kNoOptions},
-    {"Maximum", {0, 4, 4},    {4}, 1, 3, extremeHandler<false>, "", PyReal,   kNoOptions},
-    {"Minimum", {0, 4, 4},    {4}, 1, 3, extremeHandler<true>,  "", PyReal,   kNoOptions},
-    {"Ones",    {4},          {},  1, 1, allEqual<1>,           "", PyBool,   kNoOptions},
-    {"Zeros",   {4},          {},  1, 1, allEqual<0>,           "", PyBool,   kNoOptions},
+    {"Maxima",  {Real, Real, String, Real}, {PerDivision}, 1, 4, handler<peaks<false>>,   "", PyVector, Plain},
+    {"Minima",  {Real, Real, String, Real}, {PerDivision}, 1, 4, handler<peaks<true>>,    "", PyVector, Plain},
+    {"Locate",  {Real, Real},               {},            2, 2, handler<locate>,         "", PyReal2,  Plain},
+    {"Maximum", {Numeric, Real, Real},      {Statistic},   1, 3, handler<extreme<false>>, "", PyReal,   Plain},
+    {"Minimum", {Numeric, Real, Real},      {Statistic},   1, 3, handler<extreme<true>>,  "", PyReal,   Plain},
+    {"Ones",    {Real},                     {},            1, 1, handler<allEqual<1>>,    "", PyBool,   Plain},
+    {"Zeros",   {Real},                     {},            1, 1, handler<allEqual<0>>,    "", PyBool,   Plain},
 };
 // clang-format on
 

@@ -17,11 +17,11 @@
 #include <cstdint>
 #include <vector>
 
-#include "FuncArgs.h"
-#include "FuncContract.h"
-#include "../ThinHandler.h"
+#include "../FuncKit.h"
 
 namespace {
+
+using namespace cvmod;
 
 const char* const kBadTimeConstant = "Argument %d in function '%s' must be a time constant of 0 or more";
 const char* const kBadXValues =
@@ -216,18 +216,6 @@ bool lowPass(double* out, const double* x, const double* t, int64_t n, double ta
 
 // ---------------------------------------------------------------- drivers
 
-// Values of argument i as the filters read them: its first division.
-struct Operand {
-    const double* data = nullptr;
-    int64_t count = 0;
-};
-
-Operand operand(const FuncArgs& a, int i) {
-    if (a.numArgs() <= i) return {};
-    const double* p = a.realData(i);
-    return p ? Operand{p, a.length(i)} : Operand{};
-}
-
 // Sizes the result like the signal, with the signal's physical types and
 // reference; returns the output of each division.
 std::vector<double*> resultLikeSignal(const FuncArgs& a, FuncResult& r) {
@@ -249,9 +237,13 @@ double iirDefaultFill(const double*, int64_t) { return 0.0; }
 template <SampleFilter filter, double (*defaultFill)(const double*, int64_t)>
 FUNC_ERROR sampleFilter(const FuncArgs& a, FuncResult& r, MessageHandler&) {
     const cv::Value& signal = *a.vector(0);
-    const Operand taps = operand(a, 1);
-    const Operand initial = operand(a, 2);
-    const bool given = a.numArgs() > 2;  // given but empty: a history of zeros
+    // Taps and history are read from their first division. A history given
+    // empty is a history of zeros.
+    const double* taps = a.realData(1);
+    const int64_t tapCount = taps ? a.length(1) : 0;
+    const double* past = a.realData(2);
+    const int64_t pastCount = past ? a.length(2) : 0;
+    const bool historyGiven = a.numArgs() > 2;
     std::vector<double*> outs = resultLikeSignal(a, r);
     for (int64_t d = 0; d < signal.numDivisions(); ++d) {
         const int64_t n = signal.divisionLength(d);
@@ -259,8 +251,8 @@ FUNC_ERROR sampleFilter(const FuncArgs& a, FuncResult& r, MessageHandler&) {
         if (n == 0 || !x) continue;
         // Given initial values are padded with zeros, however few they are.
         const History history =
-            given ? History{initial.data, initial.count, 0.0} : History{nullptr, 0, defaultFill(x, n)};
-        filter(outs[size_t(d)], x, n, taps.data, taps.count, history);
+            historyGiven ? History{past, pastCount, 0.0} : History{nullptr, 0, defaultFill(x, n)};
+        filter(outs[size_t(d)], x, n, taps, tapCount, history);
     }
     return FuncOk;
 }
@@ -268,13 +260,13 @@ FUNC_ERROR sampleFilter(const FuncArgs& a, FuncResult& r, MessageHandler&) {
 FUNC_ERROR lowPassFilter(const FuncArgs& a, FuncResult& r, MessageHandler& messages) {
     const cv::Value& signal = *a.vector(0);
     if (!signal.ref()) return FuncOk;  // nothing to filter against: the result stays empty
-    const Operand tau = operand(a, 1);
-    if (tau.count < 1 || !(tau.data[0] >= 0.0)) {
+    const double tau = realOr(a, 1, NAN);
+    if (!(tau >= 0.0)) {
         messages.error(kBadTimeConstant, 2, a.functionName());
         return FuncFailed;
     }
-    const Operand initial = operand(a, 2);
-    const double* start = initial.count > 0 ? initial.data : nullptr;  // empty: as if not given
+    const std::optional<double> initial = optionalReal(a, 2);  // empty: as if not given
+    const double* start = initial ? &*initial : nullptr;
     std::vector<double*> outs = resultLikeSignal(a, r);
     for (int64_t d = 0; d < signal.numDivisions(); ++d) {
         const int64_t n = signal.divisionLength(d);
@@ -282,7 +274,7 @@ FUNC_ERROR lowPassFilter(const FuncArgs& a, FuncResult& r, MessageHandler& messa
         const cv::ValuePtr ref = signal.refOfDivision(d);
         const double* t = ref ? ref->reals() : nullptr;
         const double* x = a.realDivisionData(0, d);
-        if (!t || ref->size() < n || !lowPass(outs[size_t(d)], x, t, n, tau.data[0], start)) {
+        if (!t || ref->size() < n || !lowPass(outs[size_t(d)], x, t, n, tau, start)) {
             r.emptyVectors();
             messages.error(kBadXValues, 1, a.functionName());
             return FuncFailed;
@@ -291,15 +283,11 @@ FUNC_ERROR lowPassFilter(const FuncArgs& a, FuncResult& r, MessageHandler& messa
     return FuncOk;
 }
 
-using cvmod::handler;
-
-const FunctionOption kNoOptions{};
-
 // clang-format off
 FuncConstruct registrations[] = {
-    {"FIR", {4, 4, 4}, {1}, 2, 3, handler<sampleFilter<firFilter, firDefaultFill>>, "", PyVector, kNoOptions},
-    {"IIR", {4, 4, 4}, {1}, 2, 3, handler<sampleFilter<iirFilter, iirDefaultFill>>, "", PyVector, kNoOptions},
-    {"LPF", {4, 4, 4}, {1}, 2, 3, handler<lowPassFilter>,                          "", PyVector, kNoOptions},
+    {"FIR", {Real, Real, Real}, {PerDivision}, 2, 3, handler<sampleFilter<firFilter, firDefaultFill>>, "", PyVector, Plain},
+    {"IIR", {Real, Real, Real}, {PerDivision}, 2, 3, handler<sampleFilter<iirFilter, iirDefaultFill>>, "", PyVector, Plain},
+    {"LPF", {Real, Real, Real}, {PerDivision}, 2, 3, handler<lowPassFilter>,                          "", PyVector, Plain},
 };
 // clang-format on
 

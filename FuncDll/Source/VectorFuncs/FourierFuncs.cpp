@@ -12,16 +12,15 @@
 #include <cmath>
 #include <complex>
 #include <cstdint>
-#include <string_view>
 #include <vector>
 
+#include "../FuncKit.h"
 #include "Fft.h"
-#include "FuncArgs.h"
-#include "FuncContract.h"
 #include "Waveform.h"
 
 namespace {
 
+using namespace cvmod;
 using cv::fftcore::RealFft;
 using cv::fftcore::v2;
 using cv::fftcore::load2;
@@ -33,46 +32,17 @@ using Clock = std::chrono::steady_clock;
 constexpr double kTwoPi = 6.283185307179586;
 constexpr double kDegreesPerRadian = 57.29577951308232;
 
-// ---------------------------------------------------------------- arguments
+const char* const kComplexFft = "FFT function for complex data not yet implemented.";
+const char* const kTooShortForFft = "Need at least two points for FFT";
+const char* const kNoSpacing = "The first two x-values of argument %d in function '%s' give no sample spacing";
+const char* const kTooManyPoints = "Too many points (%g) for FFT in function '%s'";
+const char* const kTooManyHarmonics = "Too many harmonics (%g) in function '%s'";
+const char* const kTooManyFrequencies = "Too many frequencies (%g) in function '%s'";
 
-struct Wave {
-    const double* y = nullptr;
-    const double* x = nullptr;  // null when the waveform has no real reference
-    int64_t n = 0;
-};
-
-Wave waveOf(const FuncArgs& a) {
-    Wave w;
-    w.y = a.realData(0);
-    w.x = a.refData(0);
-    w.n = w.y ? a.length(0) : 0;
-    if (w.x) w.n = std::min(w.n, a.refLength(0));
-    return w;
-}
-
-bool optionalReal(const FuncArgs& a, int i, double& v) {
-    if (a.numArgs() <= i || a.length(i) < 1 || !a.realData(i)) return false;
-    v = a.realData(i)[0];
-    return true;
-}
-
-std::string_view optionalWord(const FuncArgs& a, int i, std::string_view fallback) {
-    if (a.numArgs() <= i || a.length(i) < 1 || !a.stringData(i)) return fallback;
-    const char* s = a.stringData(i)[0];
-    return s ? std::string_view(s) : std::string_view();
-}
-
-bool sameWord(std::string_view a, const char* b) { return YString(a).compareNoCase(b) == 0; }
-
-// Truncation toward zero that cannot overflow: counts and indices read from
-// doubles saturate far beyond any size that could be allocated.
-int64_t truncSaturated(double v) {
-    constexpr double kLimit = 0x1p62;
-    if (std::isnan(v)) return 0;
-    if (v >= kLimit) return int64_t(1) << 62;
-    if (v <= -kLimit) return -(int64_t(1) << 62);
-    return int64_t(v);
-}
+// ---------------------------------------------------------------- results
+//
+// Every result is one division of values (bins, or a windowed waveform)
+// against their frequencies or x-values.
 
 // Values keep the waveform's quantity; the reference is 1 / its x quantity
 // (time gives frequency), named after that quantity.
@@ -148,17 +118,15 @@ void scaledSpectrum(RealFft& plan, const double* samples, cplx* out) {
 // The result of fft and Spectrum: the N/2 bins of N samples taken `spacing`
 // apart, against their frequencies.
 void writeSpectrum(const FuncArgs& a, FuncResult& r, RealFft& plan, const double* samples, int64_t N, double spacing) {
-    r.setType(VD_Complex, VD_Complex);
-    r.allocate(N / 2, AllocSingle, 0);
-    r.allocateRef(N / 2, AllocSingle, 0);
-    scaledSpectrum(plan, samples, r.complexData());
-    cplx* freq = r.complexRefData();
+    cplx* bins = r.makeComplexVector(N / 2);
+    cplx* freq = r.makeComplexRefVector(N / 2);
+    scaledSpectrum(plan, samples, bins);
     for (int64_t i = 0; i < N / 2; ++i) freq[i] = {double(i) * (1.0 / spacing) / double(N), 0.0};
     setSpectrumTypes(a, r);
 }
 
 FUNC_ERROR tooManyPoints(const FuncArgs& a, MessageHandler& messages, double count) {
-    messages.error("Too many points (%g) for FFT in function '%s'", count, a.functionName());
+    messages.error(kTooManyPoints, count, a.functionName());
     return FuncFailed;
 }
 
@@ -166,30 +134,26 @@ FUNC_ERROR tooManyPoints(const FuncArgs& a, MessageHandler& messages, double cou
 
 FUNC_ERROR fftWorker(const FuncArgs& a, FuncResult& r, MessageHandler& messages) {
     if (a.type(0) != VD_Real) {
-        messages.error("FFT function for complex data not yet implemented.");
+        messages.error(kComplexFft);
         return FuncFailed;
     }
-    const Wave w = waveOf(a);
+    const Wave w = waveOf(a, 0);
     if (a.length(0) < 2) {
-        messages.error("Need at least two points for FFT");
+        messages.error(kTooShortForFft);
         return FuncFailed;
     }
-    if (!w.x) {
-        messages.error("Argument %d in function '%s' has no reference (xvalues)", 1, a.functionName());
-        return FuncFailed;
-    }
+    if (!w.x) return noReference(messages, a, 1);
     // The bin spacing comes from the first two x-values alone; a zero or
     // undefined spacing would give infinite or NaN frequencies.
     const double spacing = w.n >= 2 ? w.x[1] - w.x[0] : 0.0;
     if (w.n < 2 || !std::isfinite(spacing) || spacing == 0.0) {
-        messages.error("The first two x-values of argument %d in function '%s' give no sample spacing", 1,
-                       a.functionName());
+        messages.error(kNoSpacing, 1, a.functionName());
         return FuncFailed;
     }
     const int64_t N = cv::fftcore::nextPowerOfTwo(w.n);
     if (N == 0) return tooManyPoints(a, messages, double(w.n));
 
-    const std::string_view name = optionalWord(a, 1, "");
+    const char* name = stringOr(a, 1, "");
     PlanLease plan(N);
     WorkSpace buf(N);
     std::copy(w.y, w.y + w.n, buf.get());
@@ -203,19 +167,15 @@ FUNC_ERROR fftWorker(const FuncArgs& a, FuncResult& r, MessageHandler& messages)
 // ---------------------------------------------------------------- Spectrum
 
 FUNC_ERROR spectrumWorker(const FuncArgs& a, FuncResult& r, MessageHandler& messages) {
-    const Wave w = waveOf(a);
+    const Wave w = waveOf(a, 0);
     if (!w.x || w.n < 1) return FuncOk;
     // Without a count the spectrum takes as many points as the waveform has.
-    double count = double(w.n);
-    optionalReal(a, 1, count);
-    count = std::trunc(count);
+    const double count = std::trunc(realOr(a, 1, double(w.n)));
     if (!(count >= 2)) return FuncOk;
     if (count > double(cv::fftcore::kMaxPoints)) return tooManyPoints(a, messages, count);
     const int64_t N = cv::fftcore::nextPowerOfTwo(int64_t(count));
 
-    double start = w.x[0], stop = w.x[w.n - 1];
-    optionalReal(a, 2, start);
-    optionalReal(a, 3, stop);
+    const double start = realOr(a, 2, w.x[0]), stop = realOr(a, 3, w.x[w.n - 1]);
     const double step = (stop - start) / double(N);
     // A reversed, empty or unbounded interval has no frequency scale.
     if (!(stop > start) || !std::isfinite(step) || step == 0.0) return FuncOk;
@@ -444,18 +404,14 @@ bool fourierCoefficients(const FourierJob& job, cplx* out) {
 // ---------------------------------------------------------------- Fourier
 
 FUNC_ERROR fourierWorker(const FuncArgs& a, FuncResult& r, MessageHandler& messages) {
-    const Wave w = waveOf(a);
-    double f0 = 0, hArg = 0, k0 = 0, order = 2;
-    optionalReal(a, 1, f0);
-    optionalReal(a, 2, hArg);
-    if (a.numArgs() > 3 && a.realData(3)) {
-        if (a.length(3) >= 1) k0 = a.realData(3)[0];
-        if (a.length(3) >= 2) order = a.realData(3)[1];
-    }
-    const int64_t H = truncSaturated(hArg);
+    const Wave w = waveOf(a, 0);
+    const double f0 = realOr(a, 1, 0);
+    const int64_t H = toInt64(realOr(a, 2, 0));
+    // The first harmonic and the order share the last argument.
+    const double k0 = realAt(a, 3, 0).value_or(0), order = realAt(a, 3, 1).value_or(2);
     if (!w.x || !(f0 > 0) || !std::isfinite(f0) || H <= 0) return FuncOk;
     if (H > cv::fftcore::kMaxPoints) {
-        messages.error("Too many harmonics (%g) in function '%s'", double(H), a.functionName());
+        messages.error(kTooManyHarmonics, double(H), a.functionName());
         return FuncFailed;
     }
     KeptPoints kept;
@@ -466,14 +422,14 @@ FUNC_ERROR fourierWorker(const FuncArgs& a, FuncResult& r, MessageHandler& messa
     job.y = kept.y;
     job.x = kept.x;
     job.n = kept.n;
-    job.firstHarmonic = truncSaturated(k0);
-    job.order = std::min<int64_t>(truncSaturated(order), 2) >= 2 ? 2 : 1;
+    job.firstHarmonic = toInt64(k0);
+    job.order = std::min<int64_t>(toInt64(order), 2) >= 2 ? 2 : 1;
     job.f0 = f0;
     job.harmonics = H;
     job.start = Clock::now();
 
-    cplx* out = r.makeComplex(H, AllocSingle, -1);
-    cplx* freq = r.makeComplexRef(H, AllocSingle, -1);
+    cplx* out = r.makeComplexVector(H);
+    cplx* freq = r.makeComplexRefVector(H);
     fourierCoefficients(job, out);
     for (int64_t h = 0; h < H; ++h) freq[h] = {double(job.firstHarmonic + h) * f0, 0.0};
     setSpectrumTypes(a, r);
@@ -483,11 +439,10 @@ FUNC_ERROR fourierWorker(const FuncArgs& a, FuncResult& r, MessageHandler& messa
 // ---------------------------------------------------------------- FourierWindow
 
 FUNC_ERROR fourierWindowWorker(const FuncArgs& a, FuncResult& r, MessageHandler&) {
-    const Wave w = waveOf(a);
+    const Wave w = waveOf(a, 0);
     if (!w.x || w.n < 1) return FuncOk;
-    const std::string_view name = optionalWord(a, 1, "hanning");
-    double period = w.x[w.n - 1] - w.x[0];
-    optionalReal(a, 2, period);
+    const char* name = stringOr(a, 1, "hanning");
+    const double period = realOr(a, 2, w.x[w.n - 1] - w.x[0]);
     // A period that is not a positive number (given so, or from a single
     // point or a waveform running backwards) leaves nothing to window by.
     if (!(period > 0) || !std::isfinite(period)) return FuncOk;
@@ -498,8 +453,8 @@ FUNC_ERROR fourierWindowWorker(const FuncArgs& a, FuncResult& r, MessageHandler&
     else if (sameWord(name, "rectangular")) kind = Window::None;
     else return FuncOk;  // an unknown window, like other unusable input, gives an empty result
 
-    double* out = r.makeReal(w.n, AllocLikeArg, a.totalLength(0));
-    double* ref = r.makeRealRef(w.n, AllocLikeArg, a.totalLength(0));
+    double* out = r.makeRealVector(w.n);
+    double* ref = r.makeRealRefVector(w.n);
     timeWindow(w.y, w.x, out, w.n, kind, period);
     std::copy(w.x, w.x + w.n, ref);
     r.setPhysType(a.physType(0));
@@ -530,12 +485,11 @@ struct UnivOptions {
 
 // False for an option that is not a finite number: no field means anything
 // as NaN or infinity, and some would reach integer conversions.
+// Values beyond the fifteen fields are ignored.
 bool readOptions(const FuncArgs& a, UnivOptions& o) {
-    const double* v = a.realData(1);
-    const int64_t m = v ? std::min<int64_t>(a.length(1), 15) : 0;
-    for (int64_t i = 0; i < m; ++i)
-        if (!std::isfinite(v[i])) return false;
-    auto at = [&](int64_t i, double fallback) { return i < m ? v[i] : fallback; };
+    for (int i = 0; i < 15; ++i)
+        if (const auto v = realAt(a, 1, i); v && !std::isfinite(*v)) return false;
+    auto at = [&](int i, double fallback) { return realAt(a, 1, i).value_or(fallback); };
     o.method = at(0, 0) == 1.0 ? Method::Integration : Method::Fft;
     const double form = at(1, 0);
     o.form = form == 1.0 || form == 2.0 || form == 3.0 || form == 4.0 ? Form(int(form)) : Form::Complex;
@@ -599,15 +553,9 @@ bool completeOptions(UnivOptions& o, const Wave& w) {
 void emitSpectrum(const FuncArgs& a, FuncResult& r, const cplx* v, int64_t count, double first, double df,
                   Form form) {
     if (form == Form::Complex) {
-        r.setType(VD_Complex, VD_Real);
-        r.allocate(count, AllocSingle, 0);
-        r.allocateRef(count, AllocSingle, 0);
-        std::copy(v, v + count, r.complexData());
+        std::copy(v, v + count, r.makeComplexVector(count));
     } else {
-        r.setType(VD_Real, VD_Real);
-        r.allocate(count, AllocSingle, 0);
-        r.allocateRef(count, AllocSingle, 0);
-        double* out = r.data();
+        double* out = r.makeRealVector(count);
         for (int64_t i = 0; i < count; ++i) {
             const double re = v[i].real(), im = v[i].imag();
             switch (form) {
@@ -618,7 +566,7 @@ void emitSpectrum(const FuncArgs& a, FuncResult& r, const cplx* v, int64_t count
             }
         }
     }
-    double* freq = r.refData();
+    double* freq = r.makeRealRefVector(count);
     for (int64_t i = 0; i < count; ++i) freq[i] = first + double(i) * df;
     setSpectrumTypes(a, r);
 }
@@ -642,8 +590,8 @@ FUNC_ERROR univByFft(const FuncArgs& a, FuncResult& r, MessageHandler& messages,
     const int64_t half = N / 2;
     int64_t first = 0, end = half;
     if (o.fStop > 0 && o.fStop < double(half - 1) * df) {
-        first = std::max<int64_t>(0, truncSaturated(o.fStart / df + 1e-08));
-        end = std::min(half, truncSaturated(o.fStop / df + 1.0));
+        first = std::max<int64_t>(0, toInt64(o.fStart / df + 1e-08));
+        end = std::min(half, toInt64(o.fStop / df + 1.0));
     }
     const int64_t count = std::max<int64_t>(0, end - first);
     emitSpectrum(a, r, spectrum + std::min(first, half), count, double(first) * df, df, o.form);
@@ -655,7 +603,7 @@ FUNC_ERROR univByIntegration(const FuncArgs& a, FuncResult& r, MessageHandler& m
     const double k0 = std::trunc(o.fStart / o.fStep + 1e-12);
     const double harmonics = std::trunc(o.fStop / o.fStep - 1e-12) - k0 + 2;
     if (harmonics > double(cv::fftcore::kMaxPoints)) {
-        messages.error("Too many frequencies (%g) in function '%s'", harmonics, a.functionName());
+        messages.error(kTooManyFrequencies, harmonics, a.functionName());
         return FuncFailed;
     }
     const double* y = w.y;
@@ -696,7 +644,8 @@ FUNC_ERROR univByIntegration(const FuncArgs& a, FuncResult& r, MessageHandler& m
 
 FUNC_ERROR spectrumUnivWorker(const FuncArgs& a, FuncResult& r, MessageHandler& messages) {
     const Clock::time_point start = Clock::now();
-    const Wave w = waveOf(a);
+    const Wave w = waveOf(a, 0);
+    // Unusable input fails without a message.
     if (!w.x || w.n < 2) return FuncError;
     UnivOptions o;
     if (!readOptions(a, o) || !completeOptions(o, w)) return FuncError;
@@ -704,25 +653,13 @@ FUNC_ERROR spectrumUnivWorker(const FuncArgs& a, FuncResult& r, MessageHandler& 
                                    : univByIntegration(a, r, messages, o, w, start);
 }
 
-// ---------------------------------------------------------------- registration
-
-template <FUNC_ERROR (*Worker)(const FuncArgs&, FuncResult&, MessageHandler&)>
-FUNC_ERROR handler(const FuncArgsMinimal& args, FuncResultMinimal* result, YRef<MessageHandler> messages,
-                   const ScpParseContext&, const FunctionRunTime&) {
-    const FUNC_ERROR rc = Worker(args.funcArgs(), result->funcResult(), *messages);
-    result->finish();
-    return rc;
-}
-
-const FunctionOption kNoOptions{};
-
 // clang-format off
 FuncConstruct registrations[] = {
-    {"FourierWindow", {4, 1, 4},    {1}, 1, 3, handler<fourierWindowWorker>, "", PyVector, kNoOptions},
-    {"Fourier",       {4, 4, 4, 4}, {1}, 3, 4, handler<fourierWorker>,       "", PyVector, kNoOptions},
-    {"Spectrum",      {4, 4, 4, 4}, {1}, 1, 4, handler<spectrumWorker>,      "", PyVector, kNoOptions},
-    {"SpectrumUniv",  {4, 4},       {1}, 2, 2, handler<spectrumUnivWorker>,  "", PyVector, kNoOptions},
-    {"fft",           {4, 1},       {1}, 1, 2, handler<fftWorker>,           "", PyVector, kNoOptions},
+    {"FourierWindow", {Real, String, Real},     {PerDivision}, 1, 3, handler<fourierWindowWorker>, "", PyVector, Plain},
+    {"Fourier",       {Real, Real, Real, Real}, {PerDivision}, 3, 4, handler<fourierWorker>,       "", PyVector, Plain},
+    {"Spectrum",      {Real, Real, Real, Real}, {PerDivision}, 1, 4, handler<spectrumWorker>,      "", PyVector, Plain},
+    {"SpectrumUniv",  {Real, Real},             {PerDivision}, 2, 2, handler<spectrumUnivWorker>,  "", PyVector, Plain},
+    {"fft",           {Real, String},           {PerDivision}, 1, 2, handler<fftWorker>,           "", PyVector, Plain},
 };
 // clang-format on
 

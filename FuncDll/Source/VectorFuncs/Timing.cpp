@@ -6,52 +6,30 @@
 #include <iterator>
 #include <vector>
 
-#include "FuncArgs.h"
-#include "FuncContract.h"
-#include "../ThinHandler.h"
+#include "../FuncKit.h"
 #include "Interp.h"
 
 namespace {
 
-const char* const kNoReference = "Argument %d in function '%s' has no reference (xvalues)";
-const char* const kEmptyArgument = "Argument %d in function '%s' is empty";
-
-// First value of an optional real argument; `fallback` when it is absent or empty.
-double optionalScalar(const FuncArgs& a, int i, double fallback) {
-    if (a.numArgs() <= i || a.length(i) < 1) return fallback;
-    const double* v = a.realData(i);
-    return v ? v[0] : fallback;
-}
+using namespace cvmod;
 
 // One waveform as the crossing search wants it: x and y of equal length.
-struct Waveform {
-    const double* x = nullptr;
-    const double* y = nullptr;
-    int64_t n = 0;
-};
-
-bool waveformOf(const FuncArgs& a, int i, Waveform& w) {
-    const cv::ValuePtr& v = a.vector(i);
-    if (!v || !v->ref()) return false;
-    w.x = a.refData(i);
-    w.y = a.realData(i);
-    // A reference shorter than the values (or the reverse) must not be read past.
-    w.n = w.x && w.y ? std::min(a.length(i), a.refLength(i)) : 0;
+// Only a real reference gives it x-values; a waveform with another kind of
+// reference measures as one without samples.
+bool waveformOf(const FuncArgs& a, int i, Wave& w) {
+    if (!hasReference(a, i)) return false;
+    w = waveOf(a, i);
+    if (!w.x) w.n = 0;
     return true;
 }
 
 // The x-values where the waveform reaches `level`, in the order the search
 // found them. The search puts each find at the front of its list, so the list
 // is read backwards.
-std::vector<double> crossings(const Waveform& w, double level, int order, int direction) {
+std::vector<double> crossings(const Wave& w, double level, int order, int direction) {
     YList<double> found;
     YList<int64_t> indices;
-    InterpOpts opts;
-    opts.ySearch = true;
-    opts.flag1 = opts.flag2 = opts.flag3 = false;
-    opts.order = order;
-    opts.direction = direction;
-    opts.reserved = 0.0;
+    const InterpOpts opts{true, false, false, false, order, direction, 0.0};
     support_FindYFromX(found, indices, w.x, w.y, w.n, level, opts);
     return std::vector<double>(std::make_reverse_iterator(found.end()), std::make_reverse_iterator(found.begin()));
 }
@@ -63,23 +41,15 @@ void dropUntimed(std::vector<double>& t) {
     t.erase(std::remove_if(t.begin(), t.end(), [](double v) { return std::isnan(v); }), t.end());
 }
 
-// A zero-length waveform rather than no value at all: the host joins the
-// results of per-division calls, and a division with too few crossings must
-// not make that join fail.
-void emptyWaveform(FuncResult& r) {
-    r.makeReal(0, AllocSingle, 0);
-    r.makeRealRef(0, AllocSingle, 0);
-}
-
 // The waveform (argument 1) and the level (argument 2) of a measurement on
 // one signal; false after the message when either is missing.
-bool waveformAndLevel(const FuncArgs& a, MessageHandler& messages, Waveform& w, double& level) {
+bool waveformAndLevel(const FuncArgs& a, MessageHandler& messages, Wave& w, double& level) {
     if (!waveformOf(a, 0, w)) {
-        messages.error(kNoReference, 1, a.functionName());
+        noReference(messages, a, 1);
         return false;
     }
     if (a.length(1) < 1) {
-        messages.error(kEmptyArgument, 2, a.functionName());
+        emptyArgument(messages, a, 2);
         return false;
     }
     level = a.realData(1)[0];
@@ -87,14 +57,14 @@ bool waveformAndLevel(const FuncArgs& a, MessageHandler& messages, Waveform& w, 
 }
 
 FUNC_ERROR cyclePeriod(const FuncArgs& a, FuncResult& r, MessageHandler& messages) {
-    const double modeArg = optionalScalar(a, 3, 0.0);
+    const double modeArg = realOr(a, 3, 0.0);
     const int mode = modeArg == 1.0 ? 1 : modeArg == 2.0 ? 2 : 0;
-    Waveform w;
+    Wave w;
     double level;
     if (!waveformAndLevel(a, messages, w, level)) return FuncFailed;
     // Compared as a double first: a huge or NaN order must not reach the
     // integer conversion.
-    const double orderArg = optionalScalar(a, 2, 0.0);
+    const double orderArg = realOr(a, 2, 0.0);
     const double maxOrder = std::clamp(double(w.n - 1), 1.0, 64.0);
     const int order = int(std::clamp(orderArg > 0 ? std::trunc(orderArg) : 2.0, 1.0, maxOrder));
 
@@ -108,8 +78,8 @@ FUNC_ERROR cyclePeriod(const FuncArgs& a, FuncResult& r, MessageHandler& message
     }
     // Crossings alternate between rising and falling, so a whole cycle spans
     // two of them.
-    double* period = r.makeReal(m - 2, AllocSingle, -1);
-    double* at = r.makeRealRef(m - 2, AllocSingle, -1);
+    double* period = r.makeRealVector(m - 2);
+    double* at = r.makeRealRefVector(m - 2);
     for (int64_t k = 0; k + 2 < m; ++k) {
         period[k] = t[size_t(k + 2)] - t[size_t(k)];
         at[k] = t[size_t(k + 2 - mode)];
@@ -118,18 +88,12 @@ FUNC_ERROR cyclePeriod(const FuncArgs& a, FuncResult& r, MessageHandler& message
 }
 
 FUNC_ERROR propagationDelay(const FuncArgs& a, FuncResult& r, MessageHandler& messages) {
-    const int edge = optionalScalar(a, 4, 1.0) > 0 ? 1 : -1;
-    Waveform ref, sig;
+    const int edge = realOr(a, 4, 1.0) > 0 ? 1 : -1;
+    Wave ref, sig;
     // Name the argument that actually lacks its x-values.
-    if (!waveformOf(a, 0, ref) || !waveformOf(a, 1, sig)) {
-        messages.error(kNoReference, a.vector(0) && a.vector(0)->ref() ? 2 : 1, a.functionName());
-        return FuncFailed;
-    }
+    if (!waveformOf(a, 0, ref) || !waveformOf(a, 1, sig)) return noReference(messages, a, hasReference(a, 0) ? 2 : 1);
     for (int i : {2, 3})
-        if (a.length(i) < 1) {
-            messages.error(kEmptyArgument, i + 1, a.functionName());
-            return FuncFailed;
-        }
+        if (a.length(i) < 1) return emptyArgument(messages, a, i + 1);
     const double refLevel = a.realData(2)[0], sigLevel = a.realData(3)[0];
 
     std::vector<double> s = crossings(sig, sigLevel, 1, edge);
@@ -157,7 +121,7 @@ FUNC_ERROR propagationDelay(const FuncArgs& a, FuncResult& r, MessageHandler& me
 }
 
 FUNC_ERROR jitter(const FuncArgs& a, FuncResult& r, MessageHandler& messages) {
-    Waveform w;
+    Wave w;
     double level;
     if (!waveformAndLevel(a, messages, w, level)) return FuncFailed;
     std::vector<double> t = crossings(w, level, 1, 1);
@@ -171,11 +135,8 @@ FUNC_ERROR jitter(const FuncArgs& a, FuncResult& r, MessageHandler& messages) {
                        level, a.functionName());
         return FuncFailed;
     }
-    r.setType(VD_Real, VD_Real);
-    r.allocate(m, AllocSingle, 0);
-    r.allocateRef(m, AllocSingle, 0);
-    double* dev = r.data();
-    double* ideal = r.refData();
+    double* dev = r.makeRealVector(m);
+    double* ideal = r.makeRealRefVector(m);
     const double first = t.front(), last = t.back();
     for (int64_t k = 0; k < m; ++k) {
         // Exact at both ends and for evenly spaced integers, so a periodic
@@ -189,15 +150,11 @@ FUNC_ERROR jitter(const FuncArgs& a, FuncResult& r, MessageHandler& messages) {
     return FuncOk;
 }
 
-using cvmod::handler;
-
-const FunctionOption kNoOptions{};
-
 // clang-format off
 FuncConstruct registrations[] = {
-    {"CyclePeriod",      {4, 4, 4, 4},       {1, 1}, 2, 4, handler<cyclePeriod>,      "", PyVector, kNoOptions},
-    {"Jitter",           {4, 4},             {1},    2, 2, handler<jitter>,           "", PyVector, kNoOptions},
-    {"PropagationDelay", {4, 4, 4, 4, 4, 4}, {},     4, 6, handler<propagationDelay>, "", PyVector, kNoOptions},
+    {"CyclePeriod",      {Real, Real, Real, Real},             {PerDivision, PerDivision}, 2, 4, handler<cyclePeriod>,      "", PyVector, Plain},
+    {"Jitter",           {Real, Real},                         {PerDivision},              2, 2, handler<jitter>,           "", PyVector, Plain},
+    {"PropagationDelay", {Real, Real, Real, Real, Real, Real}, {},                         4, 6, handler<propagationDelay>, "", PyVector, Plain},
 };
 // clang-format on
 

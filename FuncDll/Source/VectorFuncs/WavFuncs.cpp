@@ -10,14 +10,16 @@
 #include <cstdio>
 #include <limits>
 #include <string>
+#include <utility>
 #include <vector>
 
+#include "../FuncKit.h"
 #include "FileUtil.h"
-#include "FuncArgs.h"
-#include "FuncContract.h"
 #include "WavFile.h"
 
 namespace {
+
+using namespace cvmod;
 
 // Status codes of the script functions; the host's WAV_Error and
 // WriteSamplesStatus values are passed through beside them.
@@ -37,47 +39,17 @@ constexpr double kFullScale = 2147483647.0;
 
 struct OpenWav : YRefCounted {
     YVector<WavSample> samples;
-    WavHeader header;
-    int32_t handle = 0;
+    uint32_t sampleRate = 0;
 };
 
-// Open files in order of opening. Holders are counted references, so a file
-// being read stays alive if it is closed meanwhile.
-struct OpenWavTable {
-    std::vector<YRef<OpenWav>> files;
-    int64_t nextHandle = 1;  // never reused; 64 bits so running out is noticed, not wrapped
-};
-OpenWavTable openWavs;
+// Open files by handle. Holders are counted references, so a file being read
+// stays alive if it is closed meanwhile.
+HandleTable<YRef<OpenWav>> openWavs;
 
-// Real arguments that stand for integers are truncated toward zero; a value
-// that does not fit (NaN, Inf, huge) is not a valid integer at all.
-template <class Int>
-bool truncateTo(double v, Int& out) {
-    if (!std::isfinite(v)) return false;
-    const double t = std::trunc(v);
-    if (t < double(std::numeric_limits<Int>::min()) || t > double(std::numeric_limits<Int>::max())) return false;
-    out = Int(t);
-    return true;
-}
-
-const char* fileNameArg(const FuncArgsMinimal& args, int i) {
-    const char* const* s = args.stringData(i);
-    return s && args.length(i) > 0 && s[0] ? s[0] : "";
-}
-
-// Value k of real argument i, when the argument has it.
-bool realArg(const FuncArgsMinimal& args, int i, int64_t k, double& out) {
-    if (i >= args.numArgs() || args.length(i) <= k) return false;
-    const double* d = args.realData(i);
-    if (!d) return false;
-    out = d[k];
-    return true;
-}
-
-YRef<OpenWav> findOpen(int32_t handle) {
-    for (const YRef<OpenWav>& f : openWavs.files)
-        if (f->handle == handle) return f;
-    return {};
+// The handle of argument i, when it is a valid integer at all.
+bool handleOf(const FuncArgs& a, int i, int32_t& handle) {
+    const auto v = realAt(a, i, 0);
+    return v && exactInt(*v, handle);
 }
 
 struct FileCloser {
@@ -94,81 +66,67 @@ int32_t openWav(const char* name, int option, int32_t& handle) {
     WavHeader header;
     if (!Wav_LoadHeader(file.f, header)) return StatusHeaderRead;
     if (WAV_Error e = Wav_CheckHeader(header); e != WavOk) return e;
-    if (openWavs.nextHandle > std::numeric_limits<int32_t>::max()) return StatusTooLarge;
     YRef<OpenWav> record(new OpenWav);
-    record->handle = int32_t(openWavs.nextHandle++);
+    record->sampleRate = header.sampleRate;
+    // The handle is taken before the samples are loaded: a file whose samples
+    // fail still uses one up, as scripts have always seen. Until they are in,
+    // the entry leaves the table again on every way out.
+    struct Pending {
+        int32_t handle;
+        ~Pending() {
+            if (handle) openWavs.remove(handle);
+        }
+    } pending{openWavs.add(record)};
+    if (pending.handle == 0) return StatusTooLarge;
     if (!Wav_LoadSamples(file.f, header, record->samples, option)) return StatusSamplesRead;
-    record->header = header;
-    openWavs.files.push_back(record);
-    handle = record->handle;
+    handle = std::exchange(pending.handle, 0);
     return StatusOk;
 }
 
-FUNC_ERROR wavOpenFile(const FuncArgsMinimal& args, FuncResultMinimal* result, YRef<MessageHandler>,
-                       const ScpParseContext&, const FunctionRunTime&) {
+FUNC_ERROR wavOpenFile(const FuncArgs& a, FuncResult& r, MessageHandler&) {
     int option = 0;
-    double v;
     // An option that is no integer names no channel, so loading fails.
-    if (realArg(args, 1, 0, v) && !truncateTo(v, option)) option = -1;
+    if (const auto v = realAt(a, 1, 0); v && !exactInt(*v, option)) option = -1;
     int32_t handle;
-    const int32_t status = openWav(fileNameArg(args, 0), option, handle);
-    int32_t* out = result->makeIntegerVector(2);
+    const int32_t status = openWav(stringOr(a, 0), option, handle);
+    int32_t* out = r.makeIntegerVector(2);
     out[0] = handle;
     out[1] = status;
-    result->finish();
     return FuncOk;
 }
 
-FUNC_ERROR wavReadData(const FuncArgsMinimal& args, FuncResultMinimal* result, YRef<MessageHandler>,
-                       const ScpParseContext&, const FunctionRunTime&) {
-    double v;
+FUNC_ERROR wavReadData(const FuncArgs& a, FuncResult& r, MessageHandler&) {
     int32_t handle = 0, channel = -1;
-    double scale = 1.0;
-    if (realArg(args, 1, 1, v)) scale = v;
-    YRef<OpenWav> file;
-    if (realArg(args, 0, 0, v) && truncateTo(v, handle) && realArg(args, 1, 0, v) && truncateTo(v, channel) &&
-        (channel == 0 || channel == 1))
-        file = findOpen(handle);
-    if (!file) {
-        result->finish();
-        return FuncOk;
-    }
+    const double scale = realAt(a, 1, 1).value_or(1.0);
+    YRef<OpenWav>* entry = nullptr;
+    if (handleOf(a, 0, handle) && handleOf(a, 1, channel) && (channel == 0 || channel == 1))
+        entry = openWavs.find(handle);
+    if (!entry) return FuncOk;
+    const OpenWav& wav = **entry;
 
-    const int64_t m = file->samples.count();
-    double* y = result->makeRealVector(m);
-    double* x = result->makeRealRefVector(m);
-    result->setPhysType(PhysType::Voltage);
-    result->setRefPhysType(PhysType::Time);
-    const WavSample* s = file->samples.data();
+    const int64_t m = wav.samples.count();
+    double* y = r.makeRealVector(m);
+    double* x = r.makeRealRefVector(m);
+    r.setPhysType(PhysType::Voltage);
+    r.setRefPhysType(PhysType::Time);
+    const WavSample* s = wav.samples.data();
     const double k = scale / kFullScale;
     if (channel == 0)
         for (int64_t i = 0; i < m; ++i) y[i] = s[i].left * k;
     else
         for (int64_t i = 0; i < m; ++i) y[i] = s[i].right * k;
-    const double dt = 1.0 / file->header.sampleRate;
+    const double dt = 1.0 / wav.sampleRate;
     double t = 0.0;
     for (int64_t i = 0; i < m; ++i) {
         x[i] = t;
         t += dt;
     }
-    result->finish();
     return FuncOk;
 }
 
-FUNC_ERROR wavCloseFile(const FuncArgsMinimal& args, FuncResultMinimal* result, YRef<MessageHandler>,
-                        const ScpParseContext&, const FunctionRunTime&) {
-    double v;
+FUNC_ERROR wavCloseFile(const FuncArgs& a, FuncResult& r, MessageHandler&) {
     int32_t handle = 0;
-    int32_t closed = 0;
-    if (realArg(args, 0, 0, v) && truncateTo(v, handle)) {
-        auto& files = openWavs.files;
-        const auto kept = std::remove_if(files.begin(), files.end(),
-                                         [handle](const YRef<OpenWav>& f) { return f->handle == handle; });
-        closed = int32_t(files.end() - kept);
-        files.erase(kept, files.end());
-    }
-    *result->makeIntegerScalar() = closed;
-    result->finish();
+    setInteger(r, handleOf(a, 0, handle) && openWavs.remove(handle) ? 1 : 0);
     return FuncOk;
 }
 
@@ -199,21 +157,18 @@ int32_t writeWavFile(const std::string& target, const WavHeader& header, double 
     return status;
 }
 
-int32_t writeWav(const FuncArgsMinimal& args) {
-    double v;
+int32_t writeWav(const FuncArgs& args) {
     int16_t bits = 0;
-    if (!realArg(args, 1, 0, v) || !truncateTo(v, bits)) return StatusBadFormat;
-    double scale = 1.0;
-    if (realArg(args, 1, 1, v)) scale = v;
-    double rateValue = 44100.0;
-    if (realArg(args, 1, 2, v)) rateValue = v;
+    if (const auto v = realAt(args, 1, 0); !v || !exactInt(*v, bits)) return StatusBadFormat;
+    const double scale = realAt(args, 1, 1).value_or(1.0);
+    const double rateValue = realAt(args, 1, 2).value_or(44100.0);
 
     const int channels = args.numArgs() >= 4 ? 2 : 1;
     int64_t count = args.length(2);
     if (channels == 2) count = std::min(count, args.length(3));
     if (bits != 8 && bits != 16 && bits != 24 && bits != 32) return StatusBadFormat;
     int32_t rate = 0;
-    if (!truncateTo(rateValue, rate) || rate <= 0) return StatusBadRate;
+    if (!exactInt(rateValue, rate) || rate <= 0) return StatusBadRate;
 
     // In 64 bits, then checked against the 32-bit fields: a header whose
     // sizes wrapped would describe another file than the one written.
@@ -234,25 +189,20 @@ int32_t writeWav(const FuncArgsMinimal& args) {
     h.dataSize = uint32_t(dataSize);
     h.riffSize = uint32_t(dataSize + 36);
     const double* data[2] = {args.realData(2), channels == 2 ? args.realData(3) : nullptr};
-    return writeWavFile(fileNameArg(args, 0), h, kFullScale / scale, data, channels, count);
+    return writeWavFile(stringOr(args, 0), h, kFullScale / scale, data, channels, count);
 }
 
-FUNC_ERROR wavWriteFile(const FuncArgsMinimal& args, FuncResultMinimal* result, YRef<MessageHandler>,
-                        const ScpParseContext&, const FunctionRunTime&) {
-    const int32_t status = writeWav(args);
-    *result->makeIntegerScalar() = status;
-    result->finish();
+FUNC_ERROR wavWriteFile(const FuncArgs& a, FuncResult& r, MessageHandler&) {
+    setInteger(r, writeWav(a));
     return FuncOk;
 }
 
-const FunctionOption kNoOptions{};
-
 // clang-format off
 FuncConstruct registrations[] = {
-    {"WAV_CloseFile", {4},          {}, 1, 1, wavCloseFile, "", PyInteger,       kNoOptions},
-    {"WAV_OpenFile",  {1, 4},       {}, 1, 2, wavOpenFile,  "", PyIntegerVector, kNoOptions},
-    {"WAV_ReadData",  {4, 4},       {}, 2, 2, wavReadData,  "", PyVector,        kNoOptions},
-    {"WAV_WriteFile", {1, 4, 4, 4}, {}, 3, 4, wavWriteFile, "", PyInteger,       kNoOptions},
+    {"WAV_CloseFile", {Real},                     {}, 1, 1, handler<wavCloseFile>, "", PyInteger,       Plain},
+    {"WAV_OpenFile",  {String, Real},             {}, 1, 2, handler<wavOpenFile>,  "", PyIntegerVector, Plain},
+    {"WAV_ReadData",  {Real, Real},               {}, 2, 2, handler<wavReadData>,  "", PyVector,        Plain},
+    {"WAV_WriteFile", {String, Real, Real, Real}, {}, 3, 4, handler<wavWriteFile>, "", PyInteger,       Plain},
 };
 // clang-format on
 

@@ -3,7 +3,7 @@
 #pragma once
 #include <cstdint>
 
-#include "FuncArgs.h"
+#include "../FuncKit.h"
 #include "YContainers.h"
 
 namespace cv::wave {
@@ -54,8 +54,8 @@ public:
 class TruncateOutData_FuncResult : public TruncateOutData<double> {
 public:
     explicit TruncateOutData_FuncResult(FuncResult& result) : result_(result) {}
-    double* allocateY(int64_t count) override { return result_.makeReal(count, AllocSingle, -1); }
-    double* allocateX(int64_t count) override { return result_.makeRealRef(count, AllocSingle, -1); }
+    double* allocateY(int64_t count) override { return result_.makeRealVector(count); }
+    double* allocateX(int64_t count) override { return result_.makeRealRefVector(count); }
 
 private:
     FuncResult& result_;

@@ -5,21 +5,12 @@
 #include <algorithm>
 #include <cmath>
 
-#include "FuncArgs.h"
-#include "FuncContract.h"
+#include "../FuncKit.h"
 #include "Interp.h"
 
 namespace {
 
-bool hasValue(const FuncArgsMinimal& args, int i) {
-    return args.numArgs() > i && args.length(i) > 0 && args.realData(i) != nullptr;
-}
-
-// A reference shorter than its values would be read past its end: only the
-// points that have both an x and a y take part.
-int64_t pointsWithX(const FuncArgsMinimal& args, int i) {
-    return std::min(args.length(i), args.refLength(i));
-}
+using namespace cvmod;
 
 const InterpOpts kEdgeSearch{false, false, false, false, 2, 0, 0.0};
 
@@ -199,76 +190,77 @@ WindowCode measureWindow(const double* x, const double* y, int64_t n, double sta
     return WindowOk;
 }
 
+const char* const kStartAfterEnd = "Start is after end in '%s' function";
+const char* const kEmptyWindow = "Start and end are identical in '%s' function";
+const char* const kNonMonotonic = "Argument to '%s' function is non-monotonic";
+
+// A window that lies outside the data is reported, yet the call succeeds
+// without a value: a statistic over many runs then collects NaN for the run
+// that misses the window instead of failing for all. Every other failure
+// fails the call.
 WindowCode windowIntegral(const FuncArgs& args, Measure measure, MessageHandler& messages, WindowResult& out) {
     const YString name = args.functionName();
-    const double* x = args.refData(0);
-    const double* y = args.realData(0);
-    if (!x) {
-        messages.error("Argument %d in function '%s' has no reference (xvalues)", 1, name);
+    const Wave w = waveOf(args, 0);
+    if (!w.x) {
+        noReference(messages, args, 1);
         return WindowFailed;
     }
-    const bool hasStart = hasValue(args, 1), hasEnd = hasValue(args, 2);
-    const double start = hasStart ? args.realData(1)[0] : NAN;
-    double end = hasEnd ? args.realData(2)[0] : NAN;
-    if (hasStart && hasEnd) {
-        if (start > end) {
-            messages.error("Start is after end in '%s' function", name);
+    const std::optional<double> start = optionalReal(args, 1), end = optionalReal(args, 2);
+    if (start && end) {
+        if (*start > *end) {
+            messages.error(kStartAfterEnd, name);
             return WindowFailed;
         }
-        if (start == end) {
-            messages.error("Start and end are identical in '%s' function", name);
+        if (*start == *end) {
+            messages.error(kEmptyWindow, name);
             return WindowFailed;
         }
     }
-    const int64_t n = pointsWithX(args, 0);
     // No point to measure, or a limit given as NaN, which is no position.
-    if (n == 0 || !y || (hasStart && std::isnan(start)) || (hasEnd && std::isnan(end))) {
-        messages.error("The x value specified for the '%s' function is out of range", name);
+    if (w.n == 0 || (start && std::isnan(*start)) || (end && std::isnan(*end))) {
+        xOutOfRange(messages, name);
         return WindowOutOfRange;
     }
-    if (end >= x[n - 1]) end = NAN;
+    const double* x = w.x;
+    const double* y = w.y;
+    const int64_t n = w.n;
+    const double from = start.value_or(NAN);
+    // An end at or past the last point is no end (kept when that point's x is NaN).
+    const double to = end && !(*end >= x[n - 1]) ? *end : NAN;
 
     // Simulated time never falls, so that is tried first; data that does fall
     // (or has NaN x) is measured again with the search over every point.
     bool falling = false;
-    WindowCode rc = measureWindow(x, y, n, start, end, measure, true, out, falling);
-    if (falling) rc = measureWindow(x, y, n, start, end, measure, false, out, falling);
+    WindowCode rc = measureWindow(x, y, n, from, to, measure, true, out, falling);
+    if (falling) rc = measureWindow(x, y, n, from, to, measure, false, out, falling);
     switch (rc) {
         case WindowOk: return WindowOk;
-        case WindowOutOfRange:
-            messages.error("The x value specified for the '%s' function is out of range", name);
-            return WindowOutOfRange;
-        default:
-            messages.error("Argument to '%s' function is non-monotonic", name);
-            return WindowFailed;
+        case WindowOutOfRange: xOutOfRange(messages, name); return WindowOutOfRange;
+        default: messages.error(kNonMonotonic, name); return WindowFailed;
     }
 }
 
 enum class Output { Mean, Rms, RootOfIntegral };
 
 template <Measure M, Output O>
-FUNC_ERROR windowHandler(const FuncArgsMinimal& args, FuncResultMinimal* result, YRef<MessageHandler> messages,
-                         const ScpParseContext&, const FunctionRunTime&) {
-    const FuncArgs& a = args.funcArgs();
-    FuncResult& r = result->funcResult();
+FUNC_ERROR windowStatistic(const FuncArgs& a, FuncResult& r, MessageHandler& m) {
     WindowResult w;
-    const WindowCode rc = windowIntegral(a, M, *messages, w);
-    if (rc == WindowOk) {
-        double value;
-        PhysType type = a.physType(0);
-        if constexpr (O == Output::Mean) {
-            value = w.span != 0 ? w.integral / w.span : w.edgeMean;
-        } else if constexpr (O == Output::Rms) {
-            value = w.span != 0 ? std::sqrt(w.integral / w.span) : 0.0;
-        } else {
-            value = std::sqrt(w.integral);
-            type = PhysType::sqrt(PhysType::mult(PhysType::mult(type, type), a.refPhysType(0)));
-        }
-        *r.makeReal(1, AllocSingle, -1) = value;
-        r.setPhysType(type);
+    const WindowCode rc = windowIntegral(a, M, m, w);
+    if (rc == WindowOutOfRange) return FuncOk;
+    if (rc != WindowOk) return FuncError;
+    double value;
+    PhysType type = a.physType(0);
+    if constexpr (O == Output::Mean) {
+        value = w.span != 0 ? w.integral / w.span : w.edgeMean;
+    } else if constexpr (O == Output::Rms) {
+        value = w.span != 0 ? std::sqrt(w.integral / w.span) : 0.0;
+    } else {
+        value = std::sqrt(w.integral);
+        type = PhysType::sqrt(PhysType::mult(PhysType::mult(type, type), a.refPhysType(0)));
     }
-    result->finish();
-    return rc == WindowOk || rc == WindowOutOfRange ? FuncOk : FuncError;
+    setReal(r, value);
+    r.setPhysType(type);
+    return FuncOk;
 }
 
 // ---------------------------------------------------------------- Rms
@@ -276,20 +268,13 @@ FUNC_ERROR windowHandler(const FuncArgsMinimal& args, FuncResultMinimal* result,
 // The RMS from the first point to each point in turn. At a repeated x the
 // span does not grow: the first point's x keeps its own value, later ones the
 // RMS reached before the step.
-FUNC_ERROR runningRms(const FuncArgsMinimal& args, FuncResultMinimal* result, YRef<MessageHandler> messages,
-                      const ScpParseContext&, const FunctionRunTime&) {
-    const FuncArgs& a = args.funcArgs();
-    FuncResult& r = result->funcResult();
-    const double* x = a.refData(0);
-    const double* y = a.realData(0);
-    if (!x) {
-        messages->error("Argument %d in function '%s' has no reference (xvalues)", 1, a.functionName());
-        result->finish();
-        return FuncFailed;
-    }
-    const int64_t n = y ? pointsWithX(a, 0) : 0;
-    r.setType(VD_Real, VD_Real);
-    double* out = r.makeReal(n, AllocLikeArg, a.totalLength(0));
+FUNC_ERROR runningRms(const FuncArgs& a, FuncResult& r, MessageHandler& m) {
+    const Wave w = waveOf(a, 0);
+    if (!w.x) return noReference(m, a, 1);
+    const double* x = w.x;
+    const double* y = w.y;
+    const int64_t n = w.n;
+    double* out = r.makeRealVector(n);
     if (n > 0) {
         out[0] = std::fabs(y[0]);
         double sum = 0;
@@ -307,20 +292,17 @@ FUNC_ERROR runningRms(const FuncArgsMinimal& args, FuncResultMinimal* result, YR
     }
     r.setPhysType(a.physType(0));
     r.copyRefFromArgs(a, AllocLikeArg, 0);
-    result->finish();
     return FuncOk;
 }
 
-const FunctionOption kNoOptions{};
-
 // clang-format off
 FuncConstruct registrations[] = {
-    {"Mean1",            {4, 4, 4}, {4, 1, 1}, 1, 3, windowHandler<Measure::Mean,            Output::Mean>,           "", PyReal,   kNoOptions},
-    {"RMS1",             {4, 4, 4}, {4, 1, 1}, 1, 3, windowHandler<Measure::Square,          Output::Rms>,            "", PyReal,   kNoOptions},
-    {"RMS1_AC",          {4, 4, 4}, {4, 1, 1}, 1, 3, windowHandler<Measure::SquareAboutMean, Output::Rms>,            "", PyReal,   kNoOptions},
-    {"RootSumOfSquares", {4, 4, 4}, {4, 1, 1}, 1, 3, windowHandler<Measure::Square,          Output::RootOfIntegral>, "", PyReal,   kNoOptions},
-    {"SumNoise",         {4, 4, 4}, {4, 1, 1}, 1, 3, windowHandler<Measure::Square,          Output::RootOfIntegral>, "", PyReal,   kNoOptions},
-    {"Rms",              {4},       {1},       1, 1, runningRms,                                                      "", PyVector, kNoOptions},
+    {"Mean1",            {Real, Real, Real}, {Statistic, PerDivision, PerDivision}, 1, 3, handler<windowStatistic<Measure::Mean,            Output::Mean>>,           "", PyReal,   Plain},
+    {"RMS1",             {Real, Real, Real}, {Statistic, PerDivision, PerDivision}, 1, 3, handler<windowStatistic<Measure::Square,          Output::Rms>>,            "", PyReal,   Plain},
+    {"RMS1_AC",          {Real, Real, Real}, {Statistic, PerDivision, PerDivision}, 1, 3, handler<windowStatistic<Measure::SquareAboutMean, Output::Rms>>,            "", PyReal,   Plain},
+    {"RootSumOfSquares", {Real, Real, Real}, {Statistic, PerDivision, PerDivision}, 1, 3, handler<windowStatistic<Measure::Square,          Output::RootOfIntegral>>, "", PyReal,   Plain},
+    {"SumNoise",         {Real, Real, Real}, {Statistic, PerDivision, PerDivision}, 1, 3, handler<windowStatistic<Measure::Square,          Output::RootOfIntegral>>, "", PyReal,   Plain},
+    {"Rms",              {Real},             {PerDivision},                         1, 1, handler<runningRms>,                                                        "", PyVector, Plain},
 };
 // clang-format on
 
