@@ -71,8 +71,6 @@ void expectRoundTrip(std::string_view text) {
 
 }  // namespace
 
-// --- precedence and associativity -------------------------------------------
-
 TEST(ExprPrecedence, GroupsAsTheTableSays) {
     const std::pair<const char*, const char*> cases[] = {
         {"1+2*3", "_Plus(1, _Times(2, 3))"}, {"1*2+3", "_Plus(_Times(1, 2), 3)"},
@@ -124,8 +122,6 @@ TEST(ExprPrecedence, OperatorTableMapsEveryOperatorToItsFunction) {
     EXPECT_EQ(serialise(p), "_Plus(1, 2)");
 }
 
-// --- numbers --------------------------------------------------------------
-
 TEST(ExprNumbers, SuffixesAndUnits) {
     // The suffix folds into the exponent: "2.5u" is exactly the double nearest
     // 2.5e-6; an 'e' without exponent digits is a unit letter.
@@ -153,9 +149,7 @@ TEST(ExprNumbers, WhatIsNotANumber) {
     EXPECT_NE(errorOf("1.2.3").reason.find("number '.3'"), std::string::npos);
 }
 
-// --- strings and names -------------------------------------------------------
-
-TEST(ExprStrings, QuotesAndEscapes) {
+TEST(ExprStrings, QuotesEscapesAndUnterminatedStrings) {
     auto value = [](std::string_view text) {
         Program p = parseProgram(text);
         return p.statements.at(0)->as<StringNode>().value;
@@ -169,9 +163,6 @@ TEST(ExprStrings, QuotesAndEscapes) {
         {R"("it's")", R"("it's")"}, {R"('say "hi"')", R"('say "hi"')"}, {R"('a\'b\\c\nd')", R"('a\'b\\c\nd')"},
         {R"('C:\data')", R"('C:\\data')"}};
     for (auto [text, expected] : printed) EXPECT_EQ(reprint(text), expected) << text;
-}
-
-TEST(ExprStrings, UnterminatedStringIsAnError) {
     for (const char* text : {"'abc", "\"abc", "x & 'abc\\'", "'abc\\"})
         EXPECT_EQ(errorOf(text).reason, "unterminated string") << text;
     EXPECT_EQ(errorOf("x & 'abc").column, 5u) << "the position of the opening quote";
@@ -183,8 +174,6 @@ TEST(ExprNames, SpecialCharactersAndCase) {
         {"MixedCase", "MixedCase"}, {"Vµ", "Vµ"}, {"a.b.c:d#e", "a.b.c:d#e"}, {"f (x)", "f(x)"}};
     for (auto [text, expected] : cases) EXPECT_EQ(shapeOf(text), expected) << text;
 }
-
-// --- statements -------------------------------------------------------------
 
 TEST(ExprStatements, SeparatorsCommentsAndAssignments) {
     // Newlines inside brackets are blanks.
@@ -202,8 +191,6 @@ TEST(ExprStatements, ParseExpressionTakesExactlyOne) {
     EXPECT_EQ(shape(*parseExpression("\n  a +\n b \n")), "_Plus(a, b)");
     for (const char* text : {"a; b", "a b", "x = 1", ""}) EXPECT_THROW(parseExpression(text), ParseError) << text;
 }
-
-// --- errors -----------------------------------------------------------------
 
 TEST(ExprErrors, NameTheirPosition) {
     struct Case {
@@ -235,8 +222,6 @@ TEST(ExprErrors, NameTheirPosition) {
     EXPECT_EQ(std::tuple(e.offset, e.line, e.column), std::tuple(7u, 2u, 5u));
     EXPECT_THROW(parseProgram("("), std::runtime_error);
 }
-
-// --- limits -------------------------------------------------------------------
 
 TEST(ExprLimits, NestingIsCapped) {
     auto nested = [](int n, const char* open, const char* middle, const char* close) {
@@ -278,8 +263,6 @@ TEST(ExprLimits, TreeDepthIsCappedForLongChains) {
     for (int i = 0; i < 50000; ++i) many += "x=1;";
     EXPECT_EQ(parseProgram(many).statements.size(), 50000u);
 }
-
-// --- printing ----------------------------------------------------------------
 
 TEST(ExprSerialise, MinimumParenthesesAndStyle) {
     const std::pair<const char*, const char*> cases[] = {
@@ -358,8 +341,6 @@ TEST(ExprSerialise, RandomTreesRoundTrip) {
         ASSERT_TRUE(sameTree(*tree, *back)) << printed << "\n" << shape(*tree) << "\n" << shape(*back);
     }
 }
-
-// --- robustness ------------------------------------------------------------------
 
 TEST(ExprFuzz, RandomBytesNeverCrash) {
     std::mt19937 rng(2024);

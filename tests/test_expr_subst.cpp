@@ -47,8 +47,6 @@ std::string substituted(const char* expression, VecSubstExpressionObject& hooks)
 
 }  // namespace
 
-// --- names -----------------------------------------------------------------
-
 TEST(ExprSubstNames, OnlyNamesInTheTableAreReplacedVerbatim) {
     NameTable hooks;
     hooks.table = {{"a", "1"}, {"gain", "(2*k)"}, {"y", "Y"}, {"s", "p+q"}};

@@ -29,8 +29,6 @@ struct TempFile {
 
 }  // namespace
 
-// --- files ------------------------------------------------------------------
-
 TEST(FileUtf8, WindowsModesErrorsAndUnlink) {
     TempFile file("data");
     FILE* f = nullptr;
@@ -54,8 +52,6 @@ TEST(FileUtf8, WindowsModesErrorsAndUnlink) {
     EXPECT_EQ(unlink_utf8(path.c_str()), -1);
     EXPECT_EQ(unlink_utf8(nullptr), -1);
 }
-
-// --- sp_SplitPath -----------------------------------------------------------
 
 TEST(SplitPath, WindowsAndPosixPathsWhereLeadingDotsAreNoExtensions) {
     // A dot in the directory is not the extension.

@@ -6,6 +6,7 @@
 #include <cmath>
 #include <cstdint>
 #include <random>
+#include <tuple>
 #include <vector>
 
 #include "Interp.h"
@@ -136,14 +137,16 @@ TEST(CrossingSearch, BlockwiseWalkFindsWhatThePointwiseWalkFinds) {
 }
 
 TEST(Interpolation, PolynomialThroughTheWindow) {
+    auto at = [](const double* y, const double* x, double where, int order) {
+        return support_Interp(y, x, where, InterpOpts{false, false, false, false, order, 0, 0});
+    };
     double x[] = {0, 1, 2, 4}, y[] = {1, 2, 5, 17};  // y = x^2 + 1
-    EXPECT_DOUBLE_EQ(support_Interp(y, x, 3, InterpOpts{false, false, false, false, 2, 0, 0}), 10);
-    EXPECT_DOUBLE_EQ(support_Interp(y, x, 0.5, InterpOpts{false, false, false, false, 1, 0, 0}), 1.5);
-    // Extrapolation beyond the window follows the same polynomial.
-    EXPECT_DOUBLE_EQ(support_Interp(y, x, -1, InterpOpts{false, false, false, false, 3, 0, 0}), 2);
+    EXPECT_DOUBLE_EQ(at(y, x, 3, 2), 10);
+    EXPECT_DOUBLE_EQ(at(y, x, 0.5, 1), 1.5);
+    EXPECT_DOUBLE_EQ(at(y, x, -1, 3), 2);  // extrapolation follows the same polynomial
     // A repeated abscissa lowers the order instead of dividing by zero.
     double xr[] = {0, 1, 1}, yr[] = {0, 1, 1};
-    EXPECT_DOUBLE_EQ(support_Interp(yr, xr, 0.5, InterpOpts{false, false, false, false, 2, 0, 0}), 0.5);
+    EXPECT_DOUBLE_EQ(at(yr, xr, 0.5, 2), 0.5);
 }
 
 }  // namespace
@@ -155,20 +158,15 @@ namespace {
 TEST(Search, BinarySearchBracketsInEitherOrder) {
     double up[] = {0, 1, 2, 3}, down[] = {3, 2, 1, 0};
     int64_t lo = -1, hi = -1;
-    EXPECT_TRUE(sp_BinarySearch(up, 4, 1.5, lo, hi, true));
-    EXPECT_EQ(lo, 1);
-    EXPECT_EQ(hi, 2);
-    EXPECT_TRUE(sp_BinarySearch(up, 4, 2, lo, hi, true));
-    EXPECT_EQ(lo, 2);
-    EXPECT_EQ(hi, 2);
-    EXPECT_TRUE(sp_BinarySearch(down, 4, 1.5, lo, hi, false));
-    EXPECT_EQ(lo, 1);
-    EXPECT_EQ(hi, 2);
-    EXPECT_FALSE(sp_BinarySearch(up, 4, 7, lo, hi, true));
-    EXPECT_EQ(lo, 3);
-    EXPECT_FALSE(sp_BinarySearch(up, 4, -1, lo, hi, true));
-    EXPECT_EQ(hi, 0);
-    EXPECT_FALSE(sp_BinarySearch(up, 4, NAN, lo, hi, true));
+    // {ascending, target, found, lo, hi}; -9: not stated for a miss.
+    const std::tuple<bool, double, bool, int64_t, int64_t> cases[] = {
+        {true, 1.5, true, 1, 2}, {true, 2, true, 2, 2}, {false, 1.5, true, 1, 2},
+        {true, 7, false, 3, -9}, {true, -1, false, -9, 0}, {true, NAN, false, -9, -9}};
+    for (auto [ascending, target, found, wantLo, wantHi] : cases) {
+        EXPECT_EQ(sp_BinarySearch(ascending ? up : down, 4, target, lo, hi, ascending), found) << target;
+        if (wantLo != -9) { EXPECT_EQ(lo, wantLo) << target; }
+        if (wantHi != -9) { EXPECT_EQ(hi, wantHi) << target; }
+    }
     EXPECT_FALSE(sp_BinarySearch(up, 0, 1, lo, hi, true));
 }
 
