@@ -33,6 +33,14 @@ inline Outcome call(const std::string& name, std::vector<cv::ValuePtr> args) {
 inline cv::ValuePtr reals(std::vector<double> v) { return cv::Value::reals(v); }
 inline cv::ValuePtr complexes(std::vector<cv::cplx> v) { return cv::Value::complexes(v); }
 inline cv::ValuePtr strings(std::vector<std::string> v) { return cv::Value::strings(v); }
+inline cv::ValuePtr str(const std::string& s) { return cv::Value::string(s); }
+
+// Evenly spaced x-values x0, x0 + dx, ... (n of them).
+inline std::vector<double> grid(size_t n, double dx = 1.0, double x0 = 0.0) {
+    std::vector<double> x(n);
+    for (size_t i = 0; i < n; ++i) x[i] = x0 + double(i) * dx;
+    return x;
+}
 
 // A waveform: values y against the x-values of its reference.
 inline cv::ValuePtr wave(const std::vector<double>& y, const std::vector<double>& x,
@@ -93,6 +101,12 @@ inline std::vector<double> values(const std::string& name, std::vector<cv::Value
     auto o = call(name, std::move(args));
     EXPECT_TRUE(o.ok) << name << ": " << o.error;
     return o.ok ? realsOf(*o.value) : std::vector<double>{};
+}
+
+// The physical types of a result's values and of its x-values.
+inline void expectTypes(const cv::Value& v, PhysType values, PhysType ref) {
+    EXPECT_EQ(v.physType(), values);
+    EXPECT_EQ(v.refPhysType(), ref);
 }
 
 inline void expectNear(const std::vector<double>& got, const std::vector<double>& want, double tol = 1e-12) {

@@ -59,8 +59,7 @@ TEST(CurveFitPlot, DifferenceOnTheGridClippedToTheOverlap) {
     ASSERT_TRUE(o.ok);
     EXPECT_EQ(realsOf(*o.value->ref()), (Reals{0.5, 2, 3.5}));
     EXPECT_EQ(realsOf(*o.value), (Reals{-0.5, 1, 2.5}));
-    EXPECT_EQ(o.value->physType(), PhysType::Voltage);
-    EXPECT_EQ(o.value->refPhysType(), PhysType::Frequency);
+    cvtest::expectTypes(*o.value, PhysType::Voltage, PhysType::Frequency);
     // Grid a, its ends moved onto the overlap and interpolated.
     o = call("CurveFitPlot", {a, b, cv::Value::string("ARG1")});
     EXPECT_EQ(realsOf(*o.value->ref()), (Reals{0.5, 1, 2, 3, 3.5}));

@@ -65,8 +65,7 @@ TEST(DivisionData, CollTakesTheFirstValueOfEachRun) {
     ASSERT_EQ(c.value->size(), 100);
     EXPECT_EQ(c.value->realAt(37), 3700);
     EXPECT_EQ(c.value->ref()->realAt(37), 37);
-    EXPECT_EQ(c.value->physType(), PhysType::Voltage);
-    EXPECT_EQ(c.value->refPhysType(), PhysType::Time);
+    cvtest::expectTypes(*c.value, PhysType::Voltage, PhysType::Time);
     // One reference for all runs: no x per run to give.
     EXPECT_FALSE(call("Coll", {runs(5, 4, false)}).value->ref());
     // An undivided vector comes back whole, with its reference.

@@ -11,7 +11,7 @@ namespace {
 
 using Texts = std::vector<std::string>;
 
-cv::ValuePtr strs(std::vector<std::string> v) { return cv::Value::strings(v); }
+constexpr auto strs = cvtest::strings;
 
 cv::ValuePtr waveform(std::vector<double> y, std::vector<double> x) {
     auto v = cvtest::wave(y, x, PhysType::None, PhysType::Time)->shallowCopy();

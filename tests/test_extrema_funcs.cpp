@@ -12,16 +12,11 @@ using cvtest::reals;
 using cvtest::realsOf;
 using cvtest::wave;
 using cvtest::expectNear;
+using cvtest::grid;
 
 namespace {
 
 using Reals = std::vector<double>;
-
-Reals steps(size_t n, double dx = 1.0) {
-    Reals x(n);
-    for (size_t i = 0; i < n; ++i) x[i] = double(i) * dx;
-    return x;
-}
 
 struct Points {
     Reals x, y;
@@ -75,7 +70,7 @@ Points bruteForcePeaks(const Reals& x, const Reals& y, bool lower, bool endpoint
 // Vertices of sampled sines and the orders of the results are checked against
 // the analytic peaks in the Python peer tests.
 TEST(PeakSearch, EndPointsFlatsLimitsSpacingAndWords) {
-    auto w = wave({0, 0.4, 0, 0.9, 0, -0.3, 0, -1, 0}, steps(9));
+    auto w = wave({0, 0.4, 0, 0.9, 0, -0.3, 0, -1, 0}, grid(9));
     auto noEnds = cv::Value::string("noendpts");
     auto onSamples = cvtest::strings({"noendpts", "nointerp"});
     auto sparse = wave({0, 1, 0, 0.5, 0}, {0, 1, 2, 2.5, 3});
@@ -91,10 +86,10 @@ TEST(PeakSearch, EndPointsFlatsLimitsSpacingAndWords) {
         {"Minima", {wave({3, 2, 1}, {0, 1, 2})}, {2}, {1}},
         // A flat top is reported once, at its middle, with its own value, also
         // when it is two samples long and ends the data.
-        {"Maxima", {wave({0, 1, 2, 2, 2, 1}, steps(6))}, {3}, {2}},
-        {"Maxima", {wave({0, 1, 2, 2}, steps(4))}, {2.5}, {2}},
+        {"Maxima", {wave({0, 1, 2, 2, 2, 1}, grid(6))}, {3}, {2}},
+        {"Maxima", {wave({0, 1, 2, 2}, grid(4))}, {2.5}, {2}},
         // Constant data has no peak; fewer than two points have none.
-        {"Maxima", {wave({5, 5, 5}, steps(3))}, {}, {}},
+        {"Maxima", {wave({5, 5, 5}, grid(3))}, {}, {}},
         {"Maxima", {wave({5}, {0})}, {}, {}},
         {"Maxima", {wave({}, {})}, {}, {}},
         // Limits: beyond the first, and short of the second.
@@ -110,8 +105,8 @@ TEST(PeakSearch, EndPointsFlatsLimitsSpacingAndWords) {
         {"Maxima", {falling, reals({}), noEnds, reals({-1})}, {1}, {1}},
         // NaN samples are skipped: their neighbours are neighbours. Without
         // interpolation peaks stay on their samples.
-        {"Maxima", {wave({0, 1, NAN, 0.5, 0}, steps(5)), reals({}), cv::Value::string("NoInterp")}, {1}, {1}},
-        {"Maxima", {wave({NAN, NAN}, steps(2))}, {}, {}},
+        {"Maxima", {wave({0, 1, NAN, 0.5, 0}, grid(5)), reals({}), cv::Value::string("NoInterp")}, {1}, {1}},
+        {"Maxima", {wave({NAN, NAN}, grid(2))}, {}, {}},
     };
     for (const auto& c : cases) {
         Points got = peaksOf(c.f, c.args);
@@ -125,7 +120,7 @@ TEST(PeakSearch, MatchesTheDefinitionOnRandomDataWithFlatsAndNaN) {
     for (int trial = 0; trial < 200; ++trial) {
         // Long slopes, quantised noise (flats), NaN holes.
         const size_t n = 1 + rng() % 400;
-        Reals x = steps(n, 0.5), y(n);
+        Reals x = grid(n, 0.5), y(n);
         double level = 0, slope = 0;
         for (size_t i = 0; i < n; ++i) {
             if (rng() % 50 == 0) slope = double(int(rng() % 5) - 2);
@@ -187,8 +182,7 @@ TEST(PeakSearch, ShortcutOnNoisyStretchesMatchesTheFullWalk) {
 
 TEST(PeakSearch, ReferenceTypesDivisionsAndMissingReference) {
     auto o = call("Maxima", {wave({0, 2, 0}, {0, 1, 2}, PhysType::Voltage, PhysType::Time)});
-    EXPECT_EQ(o.value->physType(), PhysType::Voltage);
-    EXPECT_EQ(o.value->refPhysType(), PhysType::Time);
+    cvtest::expectTypes(*o.value, PhysType::Voltage, PhysType::Time);
 
     auto divided = cvtest::dividedWave({{0, 1, 0}, {0, 2, 3, 0}}, {{0, 1, 2}, {0, 1, 2, 3}});
     o = call("Maxima", {divided, reals({}), cv::Value::string("nointerp")});
@@ -229,8 +223,7 @@ TEST(WindowExtreme, FirstOfEqualExtremesInsideTheWindowOfAnyReference) {
         EXPECT_EQ(cvtest::refOf(o), c.x) << c.f << " " << (&c - cases);
     }
     auto o = call("Maximum", {w, reals({0.5}), reals({4.5})});
-    EXPECT_EQ(o.value->physType(), PhysType::Voltage);
-    EXPECT_EQ(o.value->refPhysType(), PhysType::Time);
+    cvtest::expectTypes(*o.value, PhysType::Voltage, PhysType::Time);
     // Nothing inside the window, or nothing but NaN: no result.
     EXPECT_TRUE(cvtest::noResult(call("Maximum", {w, reals({10})})));
     EXPECT_TRUE(cvtest::noResult(call("Maximum", {wave({NAN, NAN}, {0, 1})})));
@@ -243,7 +236,7 @@ TEST(WindowExtreme, FirstOfEqualExtremesInsideTheWindowOfAnyReference) {
 TEST(WindowExtreme, LongDataAndOneValuePerDivision) {
     std::mt19937 rng(3);
     std::uniform_real_distribution<double> u(-1, 1);
-    Reals y(5000), x = steps(5000);
+    Reals y(5000), x = grid(5000);
     for (double& v : y) v = std::round(u(rng) * 50);
     y[1234] = NAN;
     auto w = wave(y, x);

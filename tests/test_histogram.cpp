@@ -66,8 +66,7 @@ TEST(HistogramCurves, SteppedCurveDrawsEachBinFromItsLowerToItsUpperEdge) {
     EXPECT_EQ(h.counts, (Reals{2, 2, 2, 2}));
     EXPECT_EQ(h.x, (Reals{1, 2.5, 2.5, 4}));
     auto o = call("Histogram", {cvtest::wave({1, 2, 3}, {0, 1, 2}, PhysType::Voltage), reals({2})});
-    EXPECT_EQ(o.value->physType(), PhysType::None);
-    EXPECT_EQ(o.value->refPhysType(), PhysType::Voltage);
+    cvtest::expectTypes(*o.value, PhysType::None, PhysType::Voltage);
 }
 
 TEST(HistogramInput, UnusableDataAndBinRequestsEndInOneMessage) {

@@ -180,8 +180,7 @@ TEST(Resampling, MessagesSmallInputsAndTheResultsShape) {
     EXPECT_FALSE(noRef.value->ref());
     expectNear(realsOf(*noRef.value), {0, 5, 10, 15, 20});
     auto v = call("Interp", {wave({0, 1}, {0, 1}, PhysType::Current, PhysType::Time), reals({2})});
-    EXPECT_EQ(v.value->physType(), PhysType::Current);
-    EXPECT_EQ(v.value->refPhysType(), PhysType::Time);
+    cvtest::expectTypes(*v.value, PhysType::Current, PhysType::Time);
     EXPECT_EQ(v.value->refName(), "time");
     // Flags given as a divided vector of empty runs once made the grid twice
     // as long as the values, padded with zeros.
@@ -214,8 +213,7 @@ TEST(Truncation, CutsWithInterpolatedEndsOncePerPassThroughTheWindow) {
         {{wave({0, 1, 2, 3, 4}, {1, 0, 3, 4, 2}), reals({1}), reals({3})}, {0, 4.0 / 3, 2, 3.5, 4}, {1, 1, 3, 3, 2}},
     });
     auto o = call("Truncate", {v, reals({2.5}), reals({4})});
-    EXPECT_EQ(o.value->physType(), PhysType::Voltage);
-    EXPECT_EQ(o.value->refPhysType(), PhysType::Time);
+    cvtest::expectTypes(*o.value, PhysType::Voltage, PhysType::Time);
     EXPECT_EQ(o.value->refName(), "time");
     // A NaN x counts as below the window.
     EXPECT_EQ(refOf(call("Truncate", {wave({0, 1, 2}, {2, kNaN, 2}), reals({1}), reals({3})})).size(), 4u);
@@ -233,8 +231,7 @@ TEST(IndexRange, CopiesEveryKindWithItsReferenceAndRefusesOutsideRanges) {
                           {{ints, reals({2})}, {7}}});
     auto whole = call("Range", {v});
     EXPECT_EQ(whole.value->refName(), "time");
-    EXPECT_EQ(whole.value->physType(), PhysType::Voltage);
-    EXPECT_EQ(whole.value->refPhysType(), PhysType::Time);
+    cvtest::expectTypes(*whole.value, PhysType::Voltage, PhysType::Time);
     auto c = call("Range", {cvtest::complexes({{1, 2}, {3, 4}, {5, 6}}), reals({1})});
     ASSERT_EQ(c.value->kind(), cv::Kind::Complex);
     EXPECT_EQ(c.value->complexAt(1), cv::cplx(5, 6));
@@ -258,8 +255,7 @@ TEST(Pairing, TakesTheShorterLengthAndOrderedPairsSortByXStably) {
     auto o = call("XY", {y, x});
     EXPECT_EQ(realsOf(*o.value), (Reals{1, 2}));
     EXPECT_EQ(refOf(o), (Reals{10, 20}));
-    EXPECT_EQ(o.value->physType(), PhysType::Voltage);
-    EXPECT_EQ(o.value->refPhysType(), PhysType::Time);
+    cvtest::expectTypes(*o.value, PhysType::Voltage, PhysType::Time);
     EXPECT_EQ(o.value->refName(), "t");
     auto swapped = call("XY", {x, y});
     EXPECT_EQ(swapped.value->size(), 2);

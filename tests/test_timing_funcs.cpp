@@ -8,6 +8,7 @@
 
 using cvtest::call;
 using cvtest::expectNear;
+using cvtest::grid;
 using cvtest::reals;
 using cvtest::realsOf;
 using cvtest::refOf;
@@ -27,12 +28,7 @@ Reals squareY(int samples) {
     for (int k = 0; k < samples; ++k) y.push_back(k % 4 < 2 ? 0.0 : 1.0);
     return y;
 }
-Reals steps(int samples) {
-    Reals x;
-    for (int k = 0; k < samples; ++k) x.push_back(k);
-    return x;
-}
-cv::ValuePtr square(int samples, PhysType px = PhysType::None) { return wave(squareY(samples), steps(samples), px); }
+cv::ValuePtr square(int samples, PhysType px = PhysType::None) { return wave(squareY(samples), grid(samples), px); }
 
 TEST(TimingPairing, CyclePeriodSpansTwoCrossingsAndPlacesThemByMode) {
     // Crossings at 1.5, 3.5, 5.5, 7.5, 9.5: a period ends at the later one
@@ -42,8 +38,7 @@ TEST(TimingPairing, CyclePeriodSpansTwoCrossingsAndPlacesThemByMode) {
         ASSERT_TRUE(o.ok) << o.error;
         EXPECT_EQ(realsOf(*o.value), Reals(3, 4.0));
         EXPECT_EQ(refOf(o), at) << mode;
-        EXPECT_EQ(o.value->physType(), PhysType::Time);
-        EXPECT_EQ(o.value->refPhysType(), PhysType::Time);
+        cvtest::expectTypes(*o.value, PhysType::Time, PhysType::Time);
     }
     // Two crossings are not a cycle: an empty waveform, not a failure.
     auto two = call("CyclePeriod", {wave({-1, 1, -1}, {0, 1, 2}), reals({0})});
@@ -73,7 +68,7 @@ TEST(TimingPairing, JitterMeasuresRisingCrossingsAgainstTheirEvenGrid) {
     EXPECT_EQ(even.value->physType(), PhysType::Time);
     Reals y = squareY(40);
     y[13] = 1.0;  // the fourth rising edge comes one sample early
-    EXPECT_DOUBLE_EQ(realsOf(*call("Jitter", {wave(y, steps(40)), reals({0.5})}).value)[3], -1.0);
+    EXPECT_DOUBLE_EQ(realsOf(*call("Jitter", {wave(y, grid(40)), reals({0.5})}).value)[3], -1.0);
 }
 
 TEST(TimingMessages, MissingReferencesAndTooFewCrossingsAreReportedClearly) {

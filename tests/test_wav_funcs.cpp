@@ -104,8 +104,7 @@ TEST(WavScaling, VoltagesAgainstTimeStereoChannelsTheScaleAndTheLoadingOption) {
     Opened o = openWav(wavPath("waveformatex-16bit-44100Hz-stereo.wav"));
     ASSERT_EQ(o.status, 0);
     auto left = readWav(o.handle, {0});
-    EXPECT_EQ(left->physType(), PhysType::Voltage);
-    EXPECT_EQ(left->refPhysType(), PhysType::Time);
+    cvtest::expectTypes(*left, PhysType::Voltage, PhysType::Time);
     EXPECT_EQ(fullScale(*left)[0], 2 << 16);
     EXPECT_EQ(fullScale(*readWav(o.handle, {1}))[0], -3 << 16);
     EXPECT_DOUBLE_EQ(readWav(o.handle, {0, 2.0})->realAt(0), 2.0 * (2 << 16) / kFull);

@@ -178,11 +178,8 @@ TEST(RunningRms, FromTheFirstPointWithRepeatedX) {
     ASSERT_TRUE(o.ok) << o.error;
     // At the first x each repeat keeps its own magnitude; later repeats keep
     // the RMS reached; between, the integral of the linear segment.
-    Reals want{3, 3, std::sqrt(3.0), std::sqrt(3.0), std::sqrt(41 / 9.0)};
-    Reals got = realsOf(*o.value);
-    for (size_t i = 0; i < want.size(); ++i) EXPECT_NEAR(got[i], want[i], 1e-14) << i;
-    EXPECT_EQ(o.value->physType(), PhysType::Current);
-    EXPECT_EQ(o.value->refPhysType(), PhysType::Time);
+    cvtest::expectNear(realsOf(*o.value), {3, 3, std::sqrt(3.0), std::sqrt(3.0), std::sqrt(41 / 9.0)}, 1e-14);
+    cvtest::expectTypes(*o.value, PhysType::Current, PhysType::Time);
     EXPECT_EQ(realsOf(*o.value->ref()), (Reals{0, 0, 1, 1, 3}));
     EXPECT_EQ(call("Rms", {wave({}, {})}).value->size(), 0);
     EXPECT_EQ(call("Rms", {reals({1})}).error, "Argument 1 in function 'Rms' has no reference (xvalues)");

@@ -95,10 +95,7 @@ def sox_samples(path, kind):
 def test_sox_reads_what_we_write(tmp_path, bits, channels):
     path = tmp_path / "out.wav"
     expected = write(path, bits, signals(channels, seed=bits), rate=8000)
-    assert sox_info(path, "-r") == "8000"
-    assert sox_info(path, "-b") == str(bits)
-    assert sox_info(path, "-c") == str(channels)
-    assert sox_info(path, "-s") == "300"
+    assert [sox_info(path, flag) for flag in ("-r", "-b", "-c", "-s")] == ["8000", str(bits), str(channels), "300"]
     np.testing.assert_array_equal(sox_samples(path, "s32"), (expected << (32 - bits)).ravel())
 
 
