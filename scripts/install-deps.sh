@@ -7,7 +7,7 @@ set -euo pipefail
 PACKAGES=(
   build-essential cmake pkg-config
   googletest libgtest-dev libgmock-dev libbenchmark-dev
-  pybind11-dev python3-dev python3-numpy python3-scipy python3-pytest
+  pybind11-dev python3-dev python3-numpy python3-scipy python3-pytest python3-matplotlib
   ngspice sox
   libedit-dev libsndfile1-dev libpcre2-dev libssl-dev uuid-dev libxml2-dev
 )
