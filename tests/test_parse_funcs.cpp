@@ -298,3 +298,39 @@ TEST(MendedFaults, CountsBeyondMemoryEndInTheNotEnoughMemoryMessage) {
         EXPECT_NE(o.error.find(kNotEnoughMemory), std::string::npos) << name << ": " << o.error;
     }
 }
+
+// ---------------------------------------------------------------- any input
+
+TEST(AnyInput, EmptyNaNAndMalformedArgumentsGiveAResultOrOneMessage) {
+    const auto none = strs({}), empty = str(""), nan = reals({NAN}), noReals = reals({});
+    const auto junk = strs({"\"", "<;>;\\", std::string("a\xff;\x01", 4), ";;;;"});
+    const std::vector<std::pair<const char*, std::vector<cv::ValuePtr>>> calls = {
+        {"Scan", {empty, empty, nan}},
+        {"Scan", {junk, str(";<"), reals({-1e300})}},
+        {"Parse", {empty, empty, empty}},
+        {"Parse", {str("\"'\"'"), str("\"'"), str("quoted")}},
+        {"SelectColumns", {none, noReals, empty}},
+        {"SelectColumns", {junk, reals({NAN, -1, 1e300}), str(";\\<")}},
+        {"SelectRows", {none, none, noReals, empty}},
+        {"SelectRows", {junk, empty, reals({1e300}), str(";")}},
+        {"QueryData", {none, none}},
+        {"QueryData", {junk, junk}},
+        {"ParseParameterString", {empty, none, none, none, none}},
+        {"ParseParameterString", {str("= = ="), junk, strs({"write", "1e300"}), junk, junk}},
+        {"ParseParameterString2", {str("'a"), junk, strs({"delete", "-9"}), none, strs({"allowquoted", "", "'", ""})}},
+        {"BuildParameterString", {none, none, empty}},
+        {"BuildParameterString", {junk, junk, empty}},
+        {"ParseSpiceLines", {junk}},
+        {"RegExp", {junk, empty}},
+        {"RegExp", {junk, str("(?")}},
+        {"Sort", {junk, str("unique")}},
+        {"SortIdx", {none, empty}},
+        {"SortIdx2", {reals({NAN, NAN, INFINITY, -INFINITY}), str("reverse")}},
+        {"MapArray", {none, noReals}},
+        {"MapArray", {junk, reals({NAN, -INFINITY, 2})}},
+    };
+    for (const auto& [name, args] : calls) {
+        auto o = call(name, args);
+        EXPECT_TRUE(o.ok || !o.error.empty()) << name;
+    }
+}

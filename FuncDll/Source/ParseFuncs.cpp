@@ -13,6 +13,7 @@
 #include <cstring>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <vector>
 
 #include "FuncKit.h"
@@ -418,18 +419,17 @@ FUNC_ERROR parseParameterString(const FuncArgs& a, FuncResult& r, MessageHandler
     const int64_t T = int64_t(t.size()), n = p.positional;
 
     if (mode == ParameterMode::Read) {
+        // The last occurrence of a name that has a token after it wins: a
+        // later setting overrides an earlier one. One pass over the tokens,
+        // so many names against a long string stay linear.
+        std::unordered_map<std::string, int64_t> lastAt;
+        for (int64_t j = 0; j < T - 1; ++j) lastAt[lowerAscii(t[size_t(j)])] = j;
         std::vector<std::string> values;
         for (std::string_view name : stringList(a, 1)) {
             std::string value;
-            bool found = false;
-            // The last occurrence that has a token after it wins: a later
-            // setting of a name overrides an earlier one.
-            for (int64_t j = T - 2; j >= 0 && !found; --j)
-                if (sameWord(t[size_t(j)], name)) {
-                    value = t[size_t(j + 1)];
-                    found = true;
-                }
-            if (!found) {
+            if (auto it = lastAt.find(lowerAscii(name)); it != lastAt.end()) {
+                value = t[size_t(it->second + 1)];
+            } else {
                 const int64_t k = unlabelledIndex(name);
                 if (k >= 1 && k <= n) value = t[size_t(k - 1)];
             }
@@ -486,10 +486,12 @@ FUNC_ERROR parseParameterString2(const FuncArgs& a, FuncResult& r, MessageHandle
     for (int64_t i = n; i < T; i += 2) entries.emplace_back(t[size_t(i)], i + 1 < T ? t[size_t(i + 1)] : std::string());
 
     if (mode == ParameterMode::Read) {
+        std::unordered_map<std::string, size_t> firstAt;
+        for (size_t k = 0; k < entries.size(); ++k) firstAt.try_emplace(lowerAscii(entries[k].first), k);
         std::vector<std::string> values;
         for (std::string_view name : stringList(a, 1)) {
-            auto e = std::find_if(entries.begin(), entries.end(), [&](const auto& x) { return sameWord(x.first, name); });
-            values.push_back(e == entries.end() ? std::string() : e->second);
+            auto it = firstAt.find(lowerAscii(name));
+            values.push_back(it == firstAt.end() ? std::string() : entries[it->second].second);
         }
         setStrings(r, values);
         return FuncOk;
