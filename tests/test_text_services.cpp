@@ -13,13 +13,8 @@ namespace {
 
 using Strings = std::vector<std::string>;
 
-Strings texts(const YArray<YString>& list) {
-    Strings out;
-    for (const YString& s : list) out.emplace_back(s.view());
-    return out;
-}
-
-Strings texts(const std::vector<YString>& list) {
+template <class List>
+Strings texts(const List& list) {
     Strings out;
     for (const YString& s : list) out.emplace_back(s.view());
     return out;
@@ -56,13 +51,6 @@ Strings cursorFields(const char* text, char separator) {
 
 // ---------------------------------------------------------------- field splitting
 
-TEST(SplitLine, EmptyFieldsStayButATrailingSeparatorOpensNone) {
-    EXPECT_EQ(split(";a;;b", ';'), (Strings{"", "a", "", "b"}));
-    EXPECT_EQ(split("a;b;", ';'), (Strings{"a", "b"}));
-    EXPECT_EQ(split("", ';'), Strings{});
-    EXPECT_EQ(split(";", ';'), Strings{""});
-}
-
 TEST(SplitLine, QuotesProtectSeparatorsNestAndMayBeStripped) {
     EXPECT_EQ(split("<a;b>;c", ';', "<>"), (Strings{"<a;b>", "c"}));
     EXPECT_EQ(split("<a<b>;c>;d", ';', "<>"), (Strings{"<a<b>;c>", "d"}));
@@ -82,17 +70,12 @@ TEST(ScanLine, RunsOfDelimitersSeparateAndQuotedTokensKeepThem) {
     EXPECT_EQ(scanLine("a \"open to the end", quoted), (Strings{"a", "open to the end"}));
     ScanSpec brackets{" ", "[", "]", "", 0};
     EXPECT_EQ(scanLine("[a b]c d", brackets), (Strings{"a b", "c", "d"}));
-}
-
-TEST(ScanLine, MaximumLimitsTheTokensTaken) {
-    ScanSpec plain{" ", "", "", "", 0};
     EXPECT_EQ(scanLine("a b c d", plain, 2), (Strings{"a", "b"}));
     EXPECT_EQ(scanLine("a b", plain, 0), Strings{});
 }
 
-TEST(ScanLine, CursorFormGivesEveryFieldOnceAndStopsAtTheEnd) {
+TEST(ScanLine, CursorFormStopsAtTheEndAndAtANullCursor) {
     EXPECT_EQ(cursorFields("a;;b;", ';'), (Strings{"a", "", "b"}));
-    EXPECT_EQ(cursorFields("", ';'), Strings{});
     const char* none = nullptr;
     YString field("kept");
     EXPECT_FALSE(sp_ScanLine(none, ';', field));
@@ -101,37 +84,18 @@ TEST(ScanLine, CursorFormGivesEveryFieldOnceAndStopsAtTheEnd) {
 
 // ---------------------------------------------------------------- cursor tokenisers
 
-TEST(GetToken, RunsOfDelimitersNeverGiveAnEmptyToken) {
-    EXPECT_EQ(tokens(",, a ,b,,\tc ", " \t,", sp_GetToken), (Strings{"a", "b", "c"}));
-    EXPECT_EQ(tokens("", " ", sp_GetToken), Strings{});
-    EXPECT_EQ(tokens("   ", " ", sp_GetToken), Strings{});
-    EXPECT_EQ(tokens("a b", "", sp_GetToken), Strings{"a b"});
-}
-
 TEST(StrTok, QuotedStretchesKeepDelimitersAndLoseTheirQuotes) {
-    EXPECT_EQ(tokens("a \"b c\" d", " ", sp_StrTok), (Strings{"a", "b c", "d"}));
     EXPECT_EQ(tokens("x='1, 2'y,z", " ,", sp_StrTok), (Strings{"x=1, 2y", "z"}));
     EXPECT_EQ(tokens("\"it's\" 'say \"hi\"'", " ", sp_StrTok), (Strings{"it's", "say \"hi\""}));
     // An empty quoted token is a token; the scan ends with the text, not with it.
     EXPECT_EQ(tokens("a \"\" b", " ", sp_StrTok), (Strings{"a", "", "b"}));
-    EXPECT_EQ(tokens("a \"never closed, b", " ,", sp_StrTok), (Strings{"a", "never closed, b"}));
+    EXPECT_EQ(tokens("a ,, b", " ,", sp_GetToken), (Strings{"a", "b"}));
 }
 
 // ---------------------------------------------------------------- netlist lines
 
-TEST(SpiceLines, ContinuationsJoinAcrossCommentsAndBlankLines) {
-    const char* deck =
-        "R1 a b 1k\r\n"
-        "* a comment\n"
-        "+ tc1=0.01\n"
-        "\n"
-        "   + tc2=0\n"
-        "C1 b 0 1u\n";
-    EXPECT_EQ(texts(sp_ParseSpiceLines(deck)), (Strings{"R1 a b 1k tc1=0.01 tc2=0", "C1 b 0 1u"}));
-}
-
 TEST(SpiceLines, EndOfLineCommentsFollowTheSimulatorsRules) {
-    EXPECT_EQ(texts(sp_ParseSpiceLines("R1 a b 1k ; note\nR2 a b 2k;note")), (Strings{"R1 a b 1k", "R2 a b 2k"}));
+    EXPECT_EQ(texts(sp_ParseSpiceLines("R1 a b 1k ; note\r\nR2 a b 2k;note")), (Strings{"R1 a b 1k", "R2 a b 2k"}));
     EXPECT_EQ(texts(sp_ParseSpiceLines("V1 a 0 1 $ note\nV2 a 0 2\t$note\nV3 a 0 3$x")),
               (Strings{"V1 a 0 1", "V2 a 0 2", "V3 a 0 3$x"}));
     EXPECT_EQ(texts(sp_ParseSpiceLines("   * indented\n$ whole line\n; whole line\nR1 a b 1")), Strings{"R1 a b 1"});
@@ -190,21 +154,13 @@ RegExpOutcome regExp(std::vector<std::string_view> subjects, std::string_view pa
 
 }  // namespace
 
-TEST(RegExpMatches, CompleteMatchesGiveTheirGroupsOrTheWholeSubject) {
-    auto o = regExp({"R12", "C3"}, "([A-Z])(\\d+)");
-    EXPECT_EQ(o.verdict, RegExpVerdict::Complete);
-    EXPECT_EQ(o.pieces, (Strings{"R", "12", "C", "3"}));
-    o = regExp({"abc"}, "a.c");
-    EXPECT_EQ(o.pieces, Strings{"abc"});
-    o = regExp({"ac"}, "a(b)?(c)");   // an unset group is an empty piece
-    EXPECT_EQ(o.verdict, RegExpVerdict::Complete);
-    EXPECT_EQ(o.pieces, (Strings{"", "c"}));
-}
-
-TEST(RegExpMatches, TheWholeSubjectMustMatch) {
+TEST(RegExpMatches, TheWholeSubjectMustMatchAndUnsetGroupsAreEmpty) {
     auto o = regExp({"xabcx", "abc"}, "abc");
     EXPECT_EQ(o.verdict, RegExpVerdict::Incomplete);
     EXPECT_EQ(o.pieces, (Strings{"", "abc"}));
+    o = regExp({"ac"}, "a(b)?(c)");
+    EXPECT_EQ(o.verdict, RegExpVerdict::Complete);
+    EXPECT_EQ(o.pieces, (Strings{"", "c"}));
 }
 
 TEST(RegExpMatches, ABeginningThatCouldStillMatchIsAPartialPiece) {

@@ -87,10 +87,10 @@ FUNC_ERROR scan(const FuncArgs& a, FuncResult& r, MessageHandler&) {
     else
         sp_SplitLine(stringOr(a, 0), spec.separator, fields, 0);
     // Sized before anything is copied: a minimum beyond memory ends in the
-    // host's not-enough-memory message, not in a failed copy halfway.
-    const int64_t n = std::max<int64_t>(fields.count(), minimum);
-    char** out = r.makeStringVector(n);
-    for (int64_t k = 0; k < n; ++k) out[k] = copyString(k < fields.count() ? fields.at(k).view() : std::string_view());
+    // host's not-enough-memory message, not in a failed copy halfway. The
+    // padding stays null (read as ""), so it costs one pointer per entry.
+    char** out = r.makeStringVector(std::max<int64_t>(fields.count(), minimum));
+    for (int64_t k = 0; k < fields.count(); ++k) out[k] = fields.at(k).copy();
     return FuncOk;
 }
 
@@ -666,8 +666,7 @@ FUNC_ERROR mapArray(const FuncArgs& a, FuncResult& r, MessageHandler&) {
                 std::free(out[e]);
                 out[e] = copyString(v[k]);
             }
-        for (int64_t e = 0; e <= last; ++e)
-            if (!out[e]) out[e] = copyString("");
+        // Entries no pair fills stay null, which reads as "".
     }
     return FuncOk;
 }
