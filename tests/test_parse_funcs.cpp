@@ -201,6 +201,16 @@ TEST(ParameterStrings, QuotingAndDelimitersFromTheOptions) {
     EXPECT_EQ(params("ParseParameterString", "L:1;W:2", {"W"}, {"read"}, {}, {"", ":;"}), Texts{"2"});
 }
 
+TEST(ParameterStrings, QuotedValuesAreWrittenBackQuoted) {
+    const Texts quoting{"allowquoted"};
+    EXPECT_EQ(params("ParseParameterString", "'1 k' L='1 u' C=\"\" W=2", {"W"}, {"write", "1"}, {"3"}, quoting),
+              Texts{"\"1 k\" L=\"1 u\" C=\"\" W=3"});
+    EXPECT_EQ(params("ParseParameterString2", "L='say \"hi\"' W=2", {"W", "M"}, {"write"}, {"3", "a b"}, quoting),
+              Texts{"L='say \"hi\"' W=3 M=\"a b\""});
+    // Without quoting nothing is added: the tokens cannot hold a delimiter.
+    EXPECT_EQ(params("ParseParameterString", "L=1 W=2", {"L"}, {"delete"}, {}, {"none"}), Texts{"W=2"});
+}
+
 TEST(ParameterStrings, UnknownModesAndEmptyTexts) {
     EXPECT_TRUE(noResult("ParseParameterString", {str("R=5"), strs({"R"}), strs({"append"})}));
     EXPECT_TRUE(noResult("ParseParameterString2", {str("R=5"), strs({"R"}), strs({})}));

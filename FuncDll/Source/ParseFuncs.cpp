@@ -319,6 +319,22 @@ FUNC_ERROR queryData(const FuncArgs& a, FuncResult& r, MessageHandler&) {
 struct ParameterTokens {
     std::vector<std::string> tokens;
     int64_t positional = 0;   // n, clamped to the token count
+    bool quoted = false;
+    ScanSpec spec;
+
+    // A value as it is written back into the string. With quoting on, a
+    // value that holds a delimiter, or is empty, goes back inside the first
+    // quote pair it does not contain: unquoted, "L='1 u'" would come back as
+    // "L=1 u" and read as L=1 next time.
+    std::string written(std::string_view value) const {
+        if (!quoted || (!value.empty() && value.find_first_of(spec.delimiters) == std::string_view::npos))
+            return std::string(value);
+        for (size_t q = 0; q < spec.openQuotes.size(); ++q) {
+            const char open = spec.openQuotes[q], close = q < spec.closeQuotes.size() ? spec.closeQuotes[q] : open;
+            if (value.find(close) == std::string_view::npos) return open + std::string(value) + close;
+        }
+        return std::string(value);
+    }
 };
 
 // Tokens of the parameter string (argument 0) by the options (argument 4),
@@ -337,6 +353,8 @@ ParameterTokens parameterTokens(const FuncArgs& a) {
         sp_ScanLine(stringOr(a, 0), spec.delimiters, tokens, INT_MAX);
     ParameterTokens p;
     p.tokens = asStrings(tokens);
+    p.quoted = quoted;
+    p.spec = std::move(spec);
     const std::vector<std::string_view> mode = stringList(a, 2);
     if (mode.size() > 1) {
         const std::string count(mode[1]);
@@ -445,28 +463,28 @@ FUNC_ERROR parseParameterString(const FuncArgs& a, FuncResult& r, MessageHandler
         for (int64_t k = 1; k <= n; ++k) {
             const YString key(unlabelledName(k));
             if (const NewValue* v = table.find(key)) {
-                appendPart(out, v->value.view());
+                appendPart(out, p.written(v->value.view()));
                 table.remove(key);
             } else {
-                appendPart(out, t[size_t(k - 1)]);
+                appendPart(out, p.written(t[size_t(k - 1)]));
             }
         }
         for (int64_t i = n; i < T - 1; i += 2) {
             const YString key(t[size_t(i)]);
             if (const NewValue* v = table.find(key)) {
-                appendPart(out, joinedPair(v->name.view(), v->value.view()));   // the table's spelling
+                appendPart(out, joinedPair(v->name.view(), p.written(v->value.view())));   // the table's spelling
                 table.remove(key);
             } else {
-                appendPart(out, joinedPair(t[size_t(i)], t[size_t(i + 1)]));
+                appendPart(out, joinedPair(t[size_t(i)], p.written(t[size_t(i + 1)])));
             }
         }
-        for (const auto& entry : table) appendPart(out, joinedPair(entry.second.name.view(), entry.second.value.view()));
+        for (const auto& entry : table) appendPart(out, joinedPair(entry.second.name.view(), p.written(entry.second.value.view())));
     } else {
         const YHashTable<bool> drop = nameSet(a);
         for (int64_t k = 1; k <= n; ++k)
-            if (!drop.contains(YString(unlabelledName(k)))) appendPart(out, t[size_t(k - 1)]);
+            if (!drop.contains(YString(unlabelledName(k)))) appendPart(out, p.written(t[size_t(k - 1)]));
         for (int64_t i = n; i < T - 1; i += 2)
-            if (!drop.contains(YString(t[size_t(i)]))) appendPart(out, joinedPair(t[size_t(i)], t[size_t(i + 1)]));
+            if (!drop.contains(YString(t[size_t(i)]))) appendPart(out, joinedPair(t[size_t(i)], p.written(t[size_t(i + 1)])));
     }
     setString(r, out);
     return FuncOk;
@@ -499,7 +517,7 @@ FUNC_ERROR parseParameterString2(const FuncArgs& a, FuncResult& r, MessageHandle
 
     std::string out;
     auto write = [&](std::string_view name, std::string_view value) {
-        appendPart(out, isUnlabelledName(name) ? std::string(value) : joinedPair(name, value));
+        appendPart(out, isUnlabelledName(name) ? p.written(value) : joinedPair(name, p.written(value)));
     };
     if (mode == ParameterMode::Write) {
         YHashTable<NewValue> table = newValues(a);
