@@ -223,6 +223,7 @@ TEST(ParameterStrings, BuildQuotesValuesWithTriggersAndSkipsEmptyOnes) {
     EXPECT_EQ(texts("BuildParameterString", {strs({"A", "B"}), strs({"x,y", "z"}), str(",")}),
               Texts{"A=\"x,y\" B=z"});
     EXPECT_EQ(texts("BuildParameterString", {strs({"A", "B", "C"}), strs({"1"})}), Texts{"A=1"});
+    EXPECT_EQ(texts("BuildParameterString", {strs({"S"}), strs({"say \"hi\""})}), Texts{"S='say \"hi\"'"});
     EXPECT_EQ(texts("BuildParameterString", {strs({"A"}), strs({""})}), Texts{""});
     EXPECT_TRUE(noResult("BuildParameterString", {strs({}), strs({"1"})}));
 }

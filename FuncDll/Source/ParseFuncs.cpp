@@ -553,7 +553,13 @@ FUNC_ERROR buildParameterString(const FuncArgs& a, FuncResult& r, MessageHandler
     for (size_t k = 0; k < pairs; ++k) {
         if (values[k].empty()) continue;
         const bool quote = values[k].find_first_of(triggers) != std::string_view::npos;
-        appendPart(out, quote ? joinedPair(names[k], "\"" + std::string(values[k]) + "\"")
+        // A value that holds a double quote goes inside single quotes (when it
+        // holds none), which the parameter-string readers take as well:
+        // nothing inside is escaped, so double quotes would end it early.
+        const char mark = values[k].find('"') != std::string_view::npos && values[k].find('\'') == std::string_view::npos
+                              ? '\''
+                              : '"';
+        appendPart(out, quote ? joinedPair(names[k], mark + std::string(values[k]) + mark)
                               : joinedPair(names[k], values[k]));
     }
     setString(r, out);
