@@ -55,6 +55,24 @@ int sp_ScanLine(std::string_view text, const ScanSpec& scan, YArray<YString>& ou
 // opens no further field, as for sp_SplitLine.
 bool sp_ScanLine(const char*& cursor, char separator, YString& field);
 
+// Cursor tokenisers over `rest`, which each call shortens past the token it
+// gives. Both return false, with `token` untouched, when only delimiters (or
+// nothing) are left, so an empty quoted token is still a token and a scan
+// ends only when the text does.
+//
+// sp_GetToken: runs of delimiter characters separate tokens; no empty token
+// is ever produced (the rule of the C runtime's re-entrant tokeniser, without
+// writing into the text).
+bool sp_GetToken(std::string_view& rest, std::string_view delimiters, YString& token);
+
+// sp_StrTok, the quote-aware form: a token runs up to the next delimiter that
+// is outside quotes. A double or a single quote opens a quoted stretch that
+// the same character closes; delimiters inside it are ordinary bytes and the
+// two quote characters are not part of the token ('a "b c"d' gives a, b cd).
+// A quote that is never closed runs to the end of the text. `""` on its own
+// is an empty token.
+bool sp_StrTok(std::string_view& rest, std::string_view delimiters, YString& token);
+
 // Reads lines of any length until one holds more than blanks (space, tab,
 // CR, FF, VT); gives it without its "\n" or "\r\n". Every physical line read
 // is counted into *lineCounter when it is not null. At end of file (or a read

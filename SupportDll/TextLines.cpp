@@ -103,6 +103,46 @@ bool sp_ScanLine(const char*& cursor, char separator, YString& field) {
     return true;
 }
 
+bool sp_GetToken(std::string_view& rest, std::string_view delimiters, YString& token) {
+    constexpr size_t npos = std::string_view::npos;
+    const size_t begin = rest.find_first_not_of(delimiters);
+    if (begin == npos) {
+        rest = {};
+        return false;
+    }
+    const size_t end = rest.find_first_of(delimiters, begin);
+    token.assign(rest.substr(begin, end == npos ? npos : end - begin));
+    rest.remove_prefix(end == npos ? rest.size() : end);
+    return true;
+}
+
+bool sp_StrTok(std::string_view& rest, std::string_view delimiters, YString& token) {
+    const size_t begin = rest.find_first_not_of(delimiters);
+    if (begin == std::string_view::npos) {
+        rest = {};
+        return false;
+    }
+    std::string text;
+    char quote = '\0';   // the quote character of an open quoted stretch
+    size_t k = begin;
+    for (; k < rest.size(); ++k) {
+        const char c = rest[k];
+        if (quote) {
+            if (c == quote) quote = '\0';
+            else text += c;
+        } else if (c == '"' || c == '\'') {
+            quote = c;
+        } else if (delimiters.find(c) != std::string_view::npos) {
+            break;
+        } else {
+            text += c;
+        }
+    }
+    token.assign(text);
+    rest.remove_prefix(k);
+    return true;
+}
+
 bool sp_ReadNextNonBlankLine(FILE* f, YString& line, long long* lineCounter) {
     line.assign({});
     if (!f) return false;

@@ -1,0 +1,717 @@
+// Tokenising and parsing of text: splitting lines into fields and tokens,
+// selecting columns and rows of delimited records, the postfix record query,
+// device parameter strings, netlist lines, regular expressions, sorting.
+//
+// None of these reports an error for unusable text: what cannot be read shows
+// as an empty or absent result. The exceptions are a regular expression that
+// does not compile or gives up at its backtracking limit: a script that asked
+// for a match must learn that it got no answer, not a "no match".
+#include <algorithm>
+#include <climits>
+#include <cmath>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+#include <vector>
+
+#include "FuncKit.h"
+#include "SpiceLines.h"
+#include "TextLines.h"
+#include "TextMatch.h"
+#include "YContainers.h"
+
+namespace {
+
+using namespace cvmod;
+
+const char* const kBadPattern = "Invalid regular expression in function '%s': %s";
+const char* const kMatchGaveUp = "The regular expression in function '%s' is too complex: %s";
+
+constexpr std::string_view kUnlabelled = "$unlabelled$";
+
+// ---------------------------------------------------------------- shared readers
+
+// All strings of argument i (across its divisions; none when it is absent or
+// not a string list). A null entry reads as "".
+std::vector<std::string_view> stringList(const FuncArgs& a, int i) {
+    std::vector<std::string_view> out;
+    if (!given(a, i)) return out;
+    const char* const* s = a.stringData(i);
+    if (!s) return out;
+    const int64_t n = a.totalLength(i);
+    out.reserve(size_t(n));
+    for (int64_t k = 0; k < n; ++k) out.emplace_back(s[k] ? s[k] : "");
+    return out;
+}
+
+// A separator spec: its first byte separates fields; bytes 2 and 3, when the
+// spec has them and they differ, are an opening and a closing quote.
+struct SeparatorSpec {
+    char separator = ';';
+    bool quoted = false;
+    char open = '\0', close = '\0';
+};
+
+SeparatorSpec separatorSpecOf(const FuncArgs& a, int i) {
+    SeparatorSpec spec;
+    const std::string_view s = stringOr(a, i, ";");
+    if (s.empty()) return spec;   // an empty spec keeps the default rather than splitting at NUL
+    spec.separator = s[0];
+    if (s.size() >= 3 && s[1] != s[2]) {
+        spec.quoted = true;
+        spec.open = s[1];
+        spec.close = s[2];
+    }
+    return spec;
+}
+
+bool isBlank(std::string_view s) { return s.find_first_not_of(" \t") == std::string_view::npos; }
+
+std::vector<std::string> asStrings(const YArray<YString>& list) {
+    std::vector<std::string> out;
+    out.reserve(list.size());
+    for (const YString& s : list) out.emplace_back(s.view());
+    return out;
+}
+
+// ---------------------------------------------------------------- Scan, Parse
+
+FUNC_ERROR scan(const FuncArgs& a, FuncResult& r, MessageHandler&) {
+    const SeparatorSpec spec = separatorSpecOf(a, 1);
+    const int64_t minimum = std::max<int64_t>(0, toInt64(realOr(a, 2, 0)));
+    YArray<YString> fields;
+    if (spec.quoted)
+        sp_SplitLine(stringOr(a, 0), spec.separator, std::string{spec.open, spec.close}, fields, 0);
+    else
+        sp_SplitLine(stringOr(a, 0), spec.separator, fields, 0);
+    // Sized before anything is copied: a minimum beyond memory ends in the
+    // host's not-enough-memory message, not in a failed copy halfway. The
+    // padding stays null (read as ""), so it costs one pointer per entry.
+    char** out = r.makeStringVector(std::max<int64_t>(fields.count(), minimum));
+    for (int64_t k = 0; k < fields.count(); ++k) out[k] = fields.at(k).copy();
+    return FuncOk;
+}
+
+FUNC_ERROR parse(const FuncArgs& a, FuncResult& r, MessageHandler&) {
+    std::string delimiters = given(a, 1) ? stringOr(a, 1) : " \t,";
+    if (delimiters.find(' ') != std::string::npos && delimiters.find('\t') == std::string::npos) delimiters += '\t';
+    const bool quoted = sameWord(stringOr(a, 2), "quoted");
+    std::string_view rest = stringOr(a, 0);
+    std::vector<YString> tokens;
+    YString token;
+    while (quoted ? sp_StrTok(rest, delimiters, token) : sp_GetToken(rest, delimiters, token))
+        tokens.push_back(std::move(token));
+    setStrings(r, tokens);
+    return FuncOk;
+}
+
+// ---------------------------------------------------------------- SelectColumns, SelectRows
+
+// Field `column` of a record, read by the quote-aware state machine. Only the
+// wanted field is kept, so a record of any length costs one field's memory.
+std::string quotedField(std::string_view record, int64_t column, const SeparatorSpec& spec) {
+    enum class State { FieldStart, InQuotes, Plain, AfterQuote } state = State::FieldStart;
+    std::string field;
+    int64_t index = 0;
+    int64_t depth = 0;
+    const bool quotes = spec.quoted;
+    for (size_t k = 0; k <= record.size(); ++k) {
+        const bool end = k == record.size();
+        const char c = end ? '\0' : record[k];
+        const bool separator = !end && c == spec.separator;
+        switch (state) {
+        case State::FieldStart:
+            if (!end && !separator) {
+                if (quotes && c == spec.open) {
+                    depth = 1;
+                    state = State::InQuotes;
+                } else {
+                    if (index == column) field += c;
+                    state = State::Plain;
+                }
+                continue;
+            }
+            break;   // an empty field ends here
+        case State::InQuotes:
+            if (end) return {};   // the record ended inside quotes
+            if (c == spec.open) {
+                ++depth;
+            } else if (c == spec.close && --depth == 0) {
+                state = State::AfterQuote;
+                continue;
+            }
+            if (index == column) field += c;
+            continue;
+        case State::Plain:
+            if (!end && !separator) {
+                if (index == column) field += c;
+                continue;
+            }
+            break;
+        case State::AfterQuote:
+            if (!end && !separator) continue;
+            break;
+        }
+        // The field ends at a separator or at the end of the record.
+        if (index == column) return field;
+        if (end) break;
+        ++index;
+        state = State::FieldStart;
+    }
+    return {};
+}
+
+// Fields at ascending column numbers, joined by the separator. A column number
+// that is not above the last one taken is never matched: the fields are read
+// once, front to back.
+std::string plainColumns(const char* record, const std::vector<int64_t>& columns, char separator) {
+    std::string out;
+    size_t next = 0;
+    int64_t index = 0;
+    bool first = true;
+    YString field;
+    const char* cursor = record;
+    while (next < columns.size() && sp_ScanLine(cursor, separator, field)) {
+        if (index == columns[next]) {
+            if (!first) out += separator;
+            out += field.view();
+            first = false;
+            ++next;
+        }
+        ++index;
+    }
+    return out;
+}
+
+FUNC_ERROR selectColumns(const FuncArgs& a, FuncResult& r, MessageHandler&) {
+    const std::vector<std::string_view> records = stringList(a, 0);
+    std::vector<int64_t> columns;
+    if (givenReal(a, 1)) {
+        const double* c = a.realData(1);
+        for (int64_t k = 0; k < a.totalLength(1); ++k) columns.push_back(toInt64(c[k]));
+    }
+    const SeparatorSpec spec = separatorSpecOf(a, 2);
+    char** out = r.makeStringVector(int64_t(records.size()));
+    for (size_t k = 0; k < records.size(); ++k) {
+        // The string views end at a NUL, so the cursor reader stays inside them.
+        out[k] = copyString(columns.size() == 1 ? quotedField(records[k], columns[0], spec)
+                                                : plainColumns(records[k].data(), columns, spec.separator));
+    }
+    return FuncOk;
+}
+
+FUNC_ERROR selectRows(const FuncArgs& a, FuncResult& r, MessageHandler&) {
+    const std::vector<std::string_view> records = stringList(a, 0);
+    const std::string_view value = stringOr(a, 1);
+    const int64_t column = toInt64(realOr(a, 2, 0));
+    const std::string_view sep = stringOr(a, 3, ";");
+    const char separator = sep.empty() ? ';' : sep[0];
+    std::vector<std::string> kept;
+    YString field;
+    if (column < 0) return FuncOk;   // no record has such a field
+    for (std::string_view record : records) {
+        const char* cursor = record.data();
+        for (int64_t index = 0; sp_ScanLine(cursor, separator, field); ++index) {
+            if (index < column) continue;
+            if (sameWord(field.view(), value)) kept.emplace_back(record);
+            break;
+        }
+    }
+    if (!kept.empty()) setStrings(r, kept);
+    return FuncOk;
+}
+
+// ---------------------------------------------------------------- QueryData
+
+struct QueryTerm {
+    enum Kind { Pattern, And, Or, Xor, Not, Invalid } kind = Pattern;
+    std::vector<std::string> columns;   // column patterns of a Pattern term
+    bool wildcard = false;
+};
+
+QueryTerm queryTermOf(std::string_view text) {
+    QueryTerm term;
+    if (!text.empty() && text[0] == '\\') {
+        const std::string_view rest = text.substr(1);
+        if (sameWord(rest, "AND")) return {QueryTerm::And, {}, false};
+        if (sameWord(rest, "OR")) return {QueryTerm::Or, {}, false};
+        if (sameWord(rest, "XOR")) return {QueryTerm::Xor, {}, false};
+        if (sameWord(rest, "NOT")) return {QueryTerm::Not, {}, false};
+        if (rest.empty() || (rest[0] != '*' && rest[0] != '?' && rest[0] != '\\')) return {QueryTerm::Invalid, {}, false};
+    }
+    YArray<YString> columns;
+    sp_SplitLine(text, ';', columns, 0);
+    term.columns = asStrings(columns);
+    // An empty term still asks something: that the first field is empty.
+    if (term.columns.empty()) term.columns.emplace_back();
+    for (const std::string& c : term.columns)
+        if (c != "*" && c.find_first_of("*?\\") != std::string::npos) term.wildcard = true;
+    return term;
+}
+
+bool termMatches(const QueryTerm& term, const std::vector<std::string_view>& fields) {
+    const size_t n = term.columns.size();
+    for (size_t k = n; k-- > 0;) {
+        const std::string& pattern = term.columns[k];
+        const std::string_view field = k < fields.size() ? fields[k] : std::string_view();
+        if (term.wildcard ? !sp_FilterString(field, pattern, 0) : pattern != "*" && !sameWord(field, pattern))
+            return false;
+    }
+    return true;
+}
+
+// The verdict of the postfix query on one record's fields: the single value
+// left on the stack, false for any other count.
+bool queryVerdict(const std::vector<QueryTerm>& terms, const std::vector<std::string_view>& fields,
+                  std::vector<char>& stack) {
+    stack.clear();
+    for (const QueryTerm& term : terms) {
+        if (term.kind == QueryTerm::Pattern) {
+            stack.push_back(termMatches(term, fields));
+            continue;
+        }
+        if (term.kind == QueryTerm::Invalid) break;
+        const size_t needed = term.kind == QueryTerm::Not ? 1 : 2;
+        if (stack.size() < needed) break;
+        const bool right = stack.back();
+        if (term.kind == QueryTerm::Not) {
+            stack.back() = !right;
+            continue;
+        }
+        stack.pop_back();
+        const bool left = stack.back();
+        stack.back() = term.kind == QueryTerm::And ? left && right : term.kind == QueryTerm::Or ? left || right : left != right;
+    }
+    return stack.size() == 1 && stack[0];
+}
+
+FUNC_ERROR queryData(const FuncArgs& a, FuncResult& r, MessageHandler&) {
+    std::vector<QueryTerm> terms;
+    size_t widest = 0;
+    for (std::string_view t : stringList(a, 1)) {
+        terms.push_back(queryTermOf(t));
+        widest = std::max(widest, terms.back().columns.size());
+    }
+    std::vector<std::string> kept;
+    std::vector<std::string_view> fields;
+    std::vector<char> stack;
+    for (std::string_view record : stringList(a, 0)) {
+        // Fields are views into the record: no copy and no buffer of a fixed
+        // size, whatever the record's length. A ';' at the very end opens no
+        // further field.
+        fields.clear();
+        std::string_view rest = record;
+        while (!rest.empty() && fields.size() < widest) {
+            const size_t at = rest.find(';');
+            fields.push_back(rest.substr(0, at));
+            rest.remove_prefix(at == std::string_view::npos ? rest.size() : at + 1);
+        }
+        if (queryVerdict(terms, fields, stack)) kept.emplace_back(record);
+    }
+    if (!kept.empty()) setStrings(r, kept);
+    return FuncOk;
+}
+
+// ---------------------------------------------------------------- parameter strings
+
+struct ParameterTokens {
+    std::vector<std::string> tokens;
+    int64_t positional = 0;   // n, clamped to the token count
+    bool quoted = false;
+    ScanSpec spec;
+
+    // A value as it is written back into the string. With quoting on, a
+    // value that holds a delimiter, or is empty, goes back inside the first
+    // quote pair it does not contain: unquoted, "L='1 u'" would come back as
+    // "L=1 u" and read as L=1 next time.
+    std::string written(std::string_view value) const {
+        if (!quoted || (!value.empty() && value.find_first_of(spec.delimiters) == std::string_view::npos))
+            return std::string(value);
+        for (size_t q = 0; q < spec.openQuotes.size(); ++q) {
+            const char open = spec.openQuotes[q], close = q < spec.closeQuotes.size() ? spec.closeQuotes[q] : open;
+            if (value.find(close) == std::string_view::npos) return open + std::string(value) + close;
+        }
+        return std::string(value);
+    }
+};
+
+// Tokens of the parameter string (argument 0) by the options (argument 4),
+// with the positional count from the mode list (argument 2).
+ParameterTokens parameterTokens(const FuncArgs& a) {
+    const std::vector<std::string_view> options = stringList(a, 4);
+    const bool quoted = !options.empty() && sameWord(options[0], "allowquoted");
+    ScanSpec spec;
+    spec.delimiters = options.size() > 1 ? std::string(options[1]) : " \t=,";
+    spec.openQuotes = options.size() > 2 ? std::string(options[2]) : "\"'";
+    spec.closeQuotes = options.size() > 3 ? std::string(options[3]) : "\"'";
+    YArray<YString> tokens;
+    if (quoted)
+        sp_ScanLine(stringOr(a, 0), spec, tokens, INT_MAX);
+    else
+        sp_ScanLine(stringOr(a, 0), spec.delimiters, tokens, INT_MAX);
+    ParameterTokens p;
+    p.tokens = asStrings(tokens);
+    p.quoted = quoted;
+    p.spec = std::move(spec);
+    const std::vector<std::string_view> mode = stringList(a, 2);
+    if (mode.size() > 1) {
+        const std::string count(mode[1]);
+        p.positional = std::clamp<long long>(std::strtoll(count.c_str(), nullptr, 10), 0, (long long)p.tokens.size());
+    }
+    return p;
+}
+
+// The k of "$unlabelled$k" (any letter case), or 0 when the name is no such name.
+int64_t unlabelledIndex(std::string_view name) {
+    if (name.size() <= kUnlabelled.size() || !sameWord(name.substr(0, kUnlabelled.size()), kUnlabelled)) return 0;
+    const std::string_view digits = name.substr(kUnlabelled.size());
+    int64_t k = 0;
+    for (char c : digits) {
+        if (c < '0' || c > '9') return 0;
+        k = std::min<int64_t>(k * 10 + (c - '0'), INT64_MAX / 16);
+    }
+    return k;
+}
+
+bool isUnlabelledName(std::string_view name) {
+    return name.size() >= kUnlabelled.size() && sameWord(name.substr(0, kUnlabelled.size()), kUnlabelled);
+}
+
+std::string unlabelledName(int64_t k) { return std::string(kUnlabelled) + std::to_string(k); }
+
+// The new values of a write, keyed by name ignoring case: (name, value) pairs
+// of the two lists, skipping blank names and values. A name given twice keeps
+// its first place and spelling in the table and takes its last value.
+struct NewValue {
+    YString name, value;
+};
+
+YHashTable<NewValue> newValues(const FuncArgs& a) {
+    YHashTable<NewValue> table(true);
+    const std::vector<std::string_view> names = stringList(a, 1), values = stringList(a, 3);
+    for (size_t k = 0; k < std::min(names.size(), values.size()); ++k) {
+        if (isBlank(names[k]) || isBlank(values[k])) continue;
+        const YString name(names[k]);
+        if (NewValue* old = table.find(name)) old->value = YString(values[k]);
+        else table.add(name, {name, YString(values[k])});
+    }
+    return table;
+}
+
+YHashTable<bool> nameSet(const FuncArgs& a) {
+    YHashTable<bool> set(true);
+    for (std::string_view name : stringList(a, 1)) set.add(YString(name), true);
+    return set;
+}
+
+void appendPart(std::string& out, std::string_view part) {
+    if (!out.empty()) out += ' ';
+    out += part;
+}
+
+std::string joinedPair(std::string_view name, std::string_view value) {
+    std::string s(name);
+    s += '=';
+    s += value;
+    return s;
+}
+
+enum class ParameterMode { Read, Write, Delete, Unknown };
+
+ParameterMode parameterModeOf(const FuncArgs& a) {
+    switch (wordOf(a, 2, {"read", "write", "delete"}, 3, 3)) {
+    case 0: return ParameterMode::Read;
+    case 1: return ParameterMode::Write;
+    case 2: return ParameterMode::Delete;
+    default: return ParameterMode::Unknown;
+    }
+}
+
+FUNC_ERROR parseParameterString(const FuncArgs& a, FuncResult& r, MessageHandler&) {
+    const ParameterMode mode = parameterModeOf(a);
+    if (mode == ParameterMode::Unknown || (mode == ParameterMode::Write && a.numArgs() < 4)) return FuncOk;
+    const ParameterTokens p = parameterTokens(a);
+    const std::vector<std::string>& t = p.tokens;
+    const int64_t T = int64_t(t.size()), n = p.positional;
+
+    if (mode == ParameterMode::Read) {
+        // The last occurrence of a name that has a token after it wins: a
+        // later setting overrides an earlier one. One pass over the tokens,
+        // so many names against a long string stay linear.
+        std::unordered_map<std::string, int64_t> lastAt;
+        for (int64_t j = 0; j < T - 1; ++j) lastAt[lowerAscii(t[size_t(j)])] = j;
+        std::vector<std::string> values;
+        for (std::string_view name : stringList(a, 1)) {
+            std::string value;
+            if (auto it = lastAt.find(lowerAscii(name)); it != lastAt.end()) {
+                value = t[size_t(it->second + 1)];
+            } else {
+                const int64_t k = unlabelledIndex(name);
+                if (k >= 1 && k <= n) value = t[size_t(k - 1)];
+            }
+            values.push_back(std::move(value));
+        }
+        setStrings(r, values);
+        return FuncOk;
+    }
+
+    std::string out;
+    if (mode == ParameterMode::Write) {
+        YHashTable<NewValue> table = newValues(a);
+        for (int64_t k = 1; k <= n; ++k) {
+            const YString key(unlabelledName(k));
+            if (const NewValue* v = table.find(key)) {
+                appendPart(out, p.written(v->value.view()));
+                table.remove(key);
+            } else {
+                appendPart(out, p.written(t[size_t(k - 1)]));
+            }
+        }
+        for (int64_t i = n; i < T - 1; i += 2) {
+            const YString key(t[size_t(i)]);
+            if (const NewValue* v = table.find(key)) {
+                appendPart(out, joinedPair(v->name.view(), p.written(v->value.view())));   // the table's spelling
+                table.remove(key);
+            } else {
+                appendPart(out, joinedPair(t[size_t(i)], p.written(t[size_t(i + 1)])));
+            }
+        }
+        for (const auto& entry : table) appendPart(out, joinedPair(entry.second.name.view(), p.written(entry.second.value.view())));
+    } else {
+        const YHashTable<bool> drop = nameSet(a);
+        for (int64_t k = 1; k <= n; ++k)
+            if (!drop.contains(YString(unlabelledName(k)))) appendPart(out, p.written(t[size_t(k - 1)]));
+        for (int64_t i = n; i < T - 1; i += 2)
+            if (!drop.contains(YString(t[size_t(i)]))) appendPart(out, joinedPair(t[size_t(i)], p.written(t[size_t(i + 1)])));
+    }
+    setString(r, out);
+    return FuncOk;
+}
+
+FUNC_ERROR parseParameterString2(const FuncArgs& a, FuncResult& r, MessageHandler&) {
+    const ParameterMode mode = parameterModeOf(a);
+    if (mode == ParameterMode::Unknown || (mode == ParameterMode::Write && a.numArgs() < 4)) return FuncOk;
+    const ParameterTokens p = parameterTokens(a);
+    const std::vector<std::string>& t = p.tokens;
+    const int64_t T = int64_t(t.size()), n = p.positional;
+
+    // The entries in the order they stand; a last name without a value keeps
+    // an empty one.
+    std::vector<std::pair<std::string, std::string>> entries;
+    for (int64_t k = 1; k <= n; ++k) entries.emplace_back(unlabelledName(k), t[size_t(k - 1)]);
+    for (int64_t i = n; i < T; i += 2) entries.emplace_back(t[size_t(i)], i + 1 < T ? t[size_t(i + 1)] : std::string());
+
+    if (mode == ParameterMode::Read) {
+        std::unordered_map<std::string, size_t> firstAt;
+        for (size_t k = 0; k < entries.size(); ++k) firstAt.try_emplace(lowerAscii(entries[k].first), k);
+        std::vector<std::string> values;
+        for (std::string_view name : stringList(a, 1)) {
+            auto it = firstAt.find(lowerAscii(name));
+            values.push_back(it == firstAt.end() ? std::string() : entries[it->second].second);
+        }
+        setStrings(r, values);
+        return FuncOk;
+    }
+
+    std::string out;
+    auto write = [&](std::string_view name, std::string_view value) {
+        appendPart(out, isUnlabelledName(name) ? p.written(value) : joinedPair(name, p.written(value)));
+    };
+    if (mode == ParameterMode::Write) {
+        YHashTable<NewValue> table = newValues(a);
+        for (const auto& [name, value] : entries) {
+            const YString key(name);
+            if (const NewValue* v = table.find(key)) {
+                write(name, v->value.view());
+                table.remove(key);
+            } else {
+                write(name, value);
+            }
+        }
+        // New positional values first, so that they stay in front of the pairs.
+        for (const auto& entry : table)
+            if (isUnlabelledName(entry.second.name.view())) write(entry.second.name.view(), entry.second.value.view());
+        for (const auto& entry : table)
+            if (!isUnlabelledName(entry.second.name.view())) write(entry.second.name.view(), entry.second.value.view());
+    } else {
+        const YHashTable<bool> drop = nameSet(a);
+        for (const auto& [name, value] : entries)
+            if (!drop.contains(YString(name))) write(name, value);
+    }
+    setString(r, out);
+    return FuncOk;
+}
+
+FUNC_ERROR buildParameterString(const FuncArgs& a, FuncResult& r, MessageHandler&) {
+    const std::vector<std::string_view> names = stringList(a, 0), values = stringList(a, 1);
+    const std::string_view triggers = given(a, 2) ? std::string_view(stringOr(a, 2)) : std::string_view(" \t");
+    const size_t pairs = std::min(names.size(), values.size());
+    if (pairs == 0) return FuncOk;
+    std::string out;
+    for (size_t k = 0; k < pairs; ++k) {
+        if (values[k].empty()) continue;
+        const bool quote = values[k].find_first_of(triggers) != std::string_view::npos;
+        // A value that holds a double quote goes inside single quotes (when it
+        // holds none), which the parameter-string readers take as well:
+        // nothing inside is escaped, so double quotes would end it early.
+        const char mark = values[k].find('"') != std::string_view::npos && values[k].find('\'') == std::string_view::npos
+                              ? '\''
+                              : '"';
+        appendPart(out, quote ? joinedPair(names[k], mark + std::string(values[k]) + mark)
+                              : joinedPair(names[k], values[k]));
+    }
+    setString(r, out);
+    return FuncOk;
+}
+
+// ---------------------------------------------------------------- ParseSpiceLines, RegExp
+
+FUNC_ERROR parseSpiceLines(const FuncArgs& a, FuncResult& r, MessageHandler&) {
+    setStrings(r, sp_ParseSpiceLines(stringOr(a, 0)));
+    return FuncOk;
+}
+
+// The first argument is the list of subjects, the second the pattern: a
+// script matches many names against one expression.
+FUNC_ERROR regExp(const FuncArgs& a, FuncResult& r, MessageHandler& m) {
+    const std::vector<std::string_view> subjects = stringList(a, 0);
+    if (subjects.empty()) return FuncOk;
+    std::vector<std::string> pieces;
+    std::string error;
+    const RegExpVerdict verdict = sp_RegExpMatches(subjects, stringOr(a, 1), pieces, error);
+    if (verdict == RegExpVerdict::BadPattern || verdict == RegExpVerdict::TooComplex) {
+        m.error(verdict == RegExpVerdict::BadPattern ? kBadPattern : kMatchGaveUp, a.functionName(), error.c_str());
+        return FuncFailed;
+    }
+    pieces.insert(pieces.begin(), verdict == RegExpVerdict::Complete ? "CompleteMatch" : "IncompleteMatch");
+    setStrings(r, pieces);
+    return FuncOk;
+}
+
+// ---------------------------------------------------------------- Sort, SortIdx, MapArray
+
+// The C runtime's case-insensitive order in the C locale: bytes compared
+// after folding ASCII capitals to small letters.
+int compareNoCase(std::string_view x, std::string_view y) {
+    const size_t n = std::min(x.size(), y.size());
+    for (size_t k = 0; k < n; ++k) {
+        unsigned char cx = static_cast<unsigned char>(x[k]), cy = static_cast<unsigned char>(y[k]);
+        if (cx >= 'A' && cx <= 'Z') cx = static_cast<unsigned char>(cx - 'A' + 'a');
+        if (cy >= 'A' && cy <= 'Z') cy = static_cast<unsigned char>(cy - 'A' + 'a');
+        if (cx != cy) return cx < cy ? -1 : 1;
+    }
+    return x.size() == y.size() ? 0 : x.size() < y.size() ? -1 : 1;
+}
+
+// Sort is stable although only the order of unequal texts is promised: texts
+// equal but for case then keep their input order, the same on every run.
+FUNC_ERROR sort(const FuncArgs& a, FuncResult& r, MessageHandler&) {
+    std::vector<std::string_view> list = stringList(a, 0);
+    if (sameWord(stringOr(a, 1), "unique")) {
+        YHashTable<bool> seen(true, 1001);
+        std::vector<std::string_view> distinct;
+        for (std::string_view s : list) {
+            const YString key(s);
+            if (seen.contains(key)) continue;
+            seen.add(key, true);
+            distinct.push_back(s);
+        }
+        list = std::move(distinct);
+    }
+    std::stable_sort(list.begin(), list.end(),
+                     [](std::string_view x, std::string_view y) { return compareNoCase(x, y) < 0; });
+    char** out = r.makeStringVector(int64_t(list.size()));
+    for (size_t k = 0; k < list.size(); ++k) out[k] = copyString(list[k]);
+    return FuncOk;
+}
+
+// The permutation that sorts the values; stable, so equal keys keep their
+// input order in either direction. NaN has no place among numbers: NaN values
+// (and complex values with a NaN part) go after all others, in input order,
+// also when sorting in reverse. An order that called NaN equal to everything
+// would not be an order at all, and the sort could then read past its range.
+FUNC_ERROR sortIdx(const FuncArgs& a, FuncResult& r, MessageHandler&) {
+    const bool reverse = sameWord(stringOr(a, 1), "reverse");
+    const int64_t n = given(a, 0) ? a.totalLength(0) : 0;
+    // An index list is 32-bit; a list longer than that has no such result.
+    if (n > INT32_MAX) throw std::bad_alloc();
+    std::vector<int32_t> index;
+    index.reserve(size_t(n));
+    for (int64_t k = 0; k < n; ++k) index.push_back(int32_t(k));
+
+    if (n > 0 && a.type(0) == VD_String) {
+        const std::vector<std::string_view> s = stringList(a, 0);
+        std::stable_sort(index.begin(), index.end(), [&](int32_t x, int32_t y) {
+            const int c = compareNoCase(s[size_t(x)], s[size_t(y)]);
+            return reverse ? c > 0 : c < 0;
+        });
+    } else if (n > 0) {
+        std::vector<double> key(static_cast<size_t>(n));
+        if (const double* v = a.realData(0))
+            std::copy(v, v + n, key.begin());
+        else if (const cplx* z = a.complexData(0))
+            for (int64_t k = 0; k < n; ++k) key[size_t(k)] = std::hypot(z[k].real(), z[k].imag());
+        auto numbersFirst = std::stable_partition(index.begin(), index.end(),
+                                                  [&](int32_t k) { return !std::isnan(key[size_t(k)]); });
+        std::stable_sort(index.begin(), numbersFirst, [&](int32_t x, int32_t y) {
+            return reverse ? key[size_t(x)] > key[size_t(y)] : key[size_t(x)] < key[size_t(y)];
+        });
+    }
+    int32_t* out = r.makeIntegerVector(n);
+    std::copy(index.begin(), index.end(), out);
+    return FuncOk;
+}
+
+FUNC_ERROR mapArray(const FuncArgs& a, FuncResult& r, MessageHandler&) {
+    const VD_type kind = given(a, 0) ? a.type(0) : VD_Real;
+    if (kind != VD_Real && kind != VD_String) return FuncOk;
+    const int64_t nIndex = givenReal(a, 1) ? a.totalLength(1) : 0;
+    const double* index = nIndex > 0 ? a.realData(1) : nullptr;
+    // Entries are whole numbers at or above 0: NaN and negative indices place
+    // nothing, and an index beyond memory saturates so that the allocation
+    // below refuses it before touching anything.
+    auto entryOf = [](double x) { return std::isnan(x) ? int64_t(-1) : toInt64(std::floor(x)); };
+    int64_t last = 0;
+    for (int64_t k = 0; k < nIndex; ++k) last = std::max(last, entryOf(index[k]));
+    const int64_t pairs = std::min(nIndex, given(a, 0) ? a.totalLength(0) : 0);
+    if (kind == VD_Real) {
+        double* out = r.makeRealVector(last + 1);
+        std::fill(out, out + last + 1, -1.0);
+        const double* v = a.realData(0);
+        for (int64_t k = 0; k < pairs; ++k)
+            if (const int64_t e = entryOf(index[k]); e >= 0) out[e] = v[k];
+    } else {
+        char** out = r.makeStringVector(last + 1);
+        const char* const* v = a.stringData(0);
+        for (int64_t k = 0; k < pairs; ++k)
+            if (const int64_t e = entryOf(index[k]); e >= 0) {
+                std::free(out[e]);
+                out[e] = copyString(v[k]);
+            }
+        // Entries no pair fills stay null, which reads as "".
+    }
+    return FuncOk;
+}
+
+// clang-format off
+FuncConstruct registrations[] = {
+    {"BuildParameterString",  {String, String, String},                 {}, 2, 3, handler<buildParameterString>,  "", PyString2,       Plain},
+    {"MapArray",              {Any, Real},                              {}, 2, 2, handler<mapArray>,              "", PyVector,        Plain},
+    {"Parse",                 {String, String, String},                 {}, 1, 3, handler<parse>,                 "", PyStringList,    Plain},
+    {"ParseParameterString",  {String, String, String, String, String}, {}, 3, 5, handler<parseParameterString>,  "", PyStringList,    Plain},
+    {"ParseParameterString2", {String, String, String, String, String}, {}, 3, 5, handler<parseParameterString2>, "", PyStringList,    Plain},
+    {"ParseSpiceLines",       {String},                                 {}, 1, 1, handler<parseSpiceLines>,       "", PyStringList,    Plain},
+    {"QueryData",             {String, String},                         {}, 2, 2, handler<queryData>,             "", PyStringList,    Plain},
+    {"RegExp",                {String, String},                         {}, 2, 2, handler<regExp>,                "", PyStringList,    Plain},
+    {"Scan",                  {String, String, Real},                   {}, 1, 3, handler<scan>,                  "", PyStringList,    Plain},
+    {"SelectColumns",         {String, Real, String},                   {}, 2, 3, handler<selectColumns>,         "", PyStringList,    Plain},
+    {"SelectRows",            {String, String, Real, String},           {}, 2, 4, handler<selectRows>,            "", PyStringList,    Plain},
+    {"Sort",                  {String, String},                         {}, 1, 2, handler<sort>,                  "", PyStringList,    Plain},
+    {"SortIdx",               {Any, String},                            {}, 1, 2, handler<sortIdx>,               "", PyIntegerVector, Plain},
+    {"SortIdx2",              {Any, String},                            {}, 1, 2, handler<sortIdx>,               "", PyIntegerVector, Plain},
+};
+// clang-format on
+
+}  // namespace

@@ -1,0 +1,333 @@
+// Tokenising, record selection and queries, parameter strings, netlist lines,
+// regular expressions, sorting and MapArray, through the function table.
+#include <cmath>
+
+#include "TestHost.h"
+
+using cvtest::call;
+using cvtest::reals;
+using cvtest::str;
+using cvtest::stringsOf;
+
+namespace {
+
+using Texts = std::vector<std::string>;
+using Reals = std::vector<double>;
+
+constexpr auto strs = cvtest::strings;
+
+// The strings of a call that must succeed (empty when it set no result).
+Texts texts(const std::string& name, std::vector<cv::ValuePtr> args) {
+    auto o = call(name, std::move(args));
+    EXPECT_TRUE(o.ok) << name << ": " << o.error;
+    return o.ok ? stringsOf(*o.value) : Texts{};
+}
+
+bool noResult(const std::string& name, std::vector<cv::ValuePtr> args) {
+    return cvtest::noResult(call(name, std::move(args)));
+}
+
+const std::string kNotEnoughMemory = "Not enough memory to complete function";
+
+}  // namespace
+
+// ---------------------------------------------------------------- Scan and Parse
+
+TEST(Tokenising, ScanKeepsEmptyFieldsAndPadsToTheMinimum) {
+    EXPECT_EQ(texts("Scan", {str("a;;b"), str(";"), reals({5})}), (Texts{"a", "", "b", "", ""}));
+    EXPECT_EQ(texts("Scan", {str("a;b;")}), (Texts{"a", "b"}));
+    EXPECT_EQ(texts("Scan", {str("a,b"), str(",")}), (Texts{"a", "b"}));
+    EXPECT_EQ(texts("Scan", {str(""), str(";"), reals({-3})}), Texts{});
+    // An empty spec keeps the default separator.
+    EXPECT_EQ(texts("Scan", {str("a;b"), str("")}), (Texts{"a", "b"}));
+}
+
+TEST(Tokenising, ScanQuotePairProtectsSeparatorsUnlessBothQuotesAreEqual) {
+    EXPECT_EQ(texts("Scan", {str("<a;b>;c"), str(";<>")}), (Texts{"<a;b>", "c"}));
+    EXPECT_EQ(texts("Scan", {str("'a;b';c"), str(";''")}), (Texts{"'a", "b'", "c"}));
+}
+
+TEST(Tokenising, ParseSplitsAtRunsOfDelimitersAndASpaceBringsTheTab) {
+    EXPECT_EQ(texts("Parse", {str("  a,b\t c,,d ")}), (Texts{"a", "b", "c", "d"}));
+    EXPECT_EQ(texts("Parse", {str("a\tb c"), str(" ")}), (Texts{"a", "b", "c"}));
+    EXPECT_EQ(texts("Parse", {str("a;b c"), str(";")}), (Texts{"a", "b c"}));
+    EXPECT_EQ(texts("Parse", {str(" , ")}), Texts{});
+}
+
+TEST(Tokenising, ParseQuotedKeepsQuotedDelimitersAndEmptyTokens) {
+    EXPECT_EQ(texts("Parse", {str("a \"b c\" '' d"), str(" "), str("QUOTED")}), (Texts{"a", "b c", "", "d"}));
+    EXPECT_EQ(texts("Parse", {str("a \"unclosed, b"), str(" ,"), str("quoted")}), (Texts{"a", "unclosed, b"}));
+}
+
+// ---------------------------------------------------------------- SelectColumns and SelectRows
+
+TEST(Records, OneColumnReadsQuotedFieldsWithoutTheirQuotes) {
+    auto records = strs({"a;\"x;y\";c", "\"q\"tail;b", "1;2", "", "x;\"open;b"});
+    EXPECT_EQ(texts("SelectColumns", {records, reals({1}), str(";\"\"")}), (Texts{"\"x", "b", "2", "", "\"open"}));
+    EXPECT_EQ(texts("SelectColumns", {records, reals({1}), str(";<>")}), (Texts{"\"x", "b", "2", "", "\"open"}));
+    auto quoted = strs({"a;<x;y>;c", "<q>tail;b", "<a<b>;c>;d", "x;<open;b", "x;a<b>"});
+    EXPECT_EQ(texts("SelectColumns", {quoted, reals({1}), str(";<>")}), (Texts{"x;y", "b", "d", "", "a<b>"}));
+    EXPECT_EQ(texts("SelectColumns", {quoted, reals({0}), str(";<>")}), (Texts{"a", "q", "a<b>;c", "x", "x"}));
+    // Columns the record does not have, negative or NaN columns: empty.
+    EXPECT_EQ(texts("SelectColumns", {strs({"a;b"}), reals({7})}), Texts{""});
+    EXPECT_EQ(texts("SelectColumns", {strs({"a;b"}), reals({-1})}), Texts{""});
+    EXPECT_EQ(texts("SelectColumns", {strs({"a;b"}), reals({NAN})}), Texts{"a"});
+}
+
+TEST(Records, SeveralColumnsAreTakenInAscendingOrderOnly) {
+    auto records = strs({"a;b;c;d", "e;f"});
+    EXPECT_EQ(texts("SelectColumns", {records, reals({0, 2})}), (Texts{"a;c", "e"}));
+    EXPECT_EQ(texts("SelectColumns", {records, reals({2, 0, 3})}), (Texts{"c", ""}));
+    EXPECT_EQ(texts("SelectColumns", {records, reals({})}), (Texts{"", ""}));
+    EXPECT_EQ(texts("SelectColumns", {strs({"a,b,c"}), reals({1, 2}), str(",")}), Texts{"b,c"});
+}
+
+TEST(Records, LongRecordsAndUnbalancedQuotesAreReadWhole) {
+    const std::string big(3 << 20, 'x');
+    EXPECT_EQ(texts("SelectColumns", {strs({"a;<" + big + ">;b"}), reals({1}), str(";<>")}), Texts{big});
+    EXPECT_EQ(texts("SelectColumns", {strs({"a;" + big + ";b"}), reals({1, 2})}), Texts{big + ";b"});
+    EXPECT_EQ(texts("SelectColumns", {strs({"a;<" + big}), reals({1}), str(";<>")}), Texts{""});
+}
+
+TEST(Records, SelectRowsComparesOneColumnIgnoringCase) {
+    auto records = strs({"R1;10k", "c1;1u", "r1;20k", "x", ""});
+    EXPECT_EQ(texts("SelectRows", {records, str("R1")}), (Texts{"R1;10k", "r1;20k"}));
+    EXPECT_EQ(texts("SelectRows", {records, str("1U"), reals({1})}), Texts{"c1;1u"});
+    EXPECT_EQ(texts("SelectRows", {strs({"a,b", "c,d"}), str("d"), reals({1}), str(",")}), Texts{"c,d"});
+    EXPECT_TRUE(noResult("SelectRows", {records, str("none")}));
+    EXPECT_TRUE(noResult("SelectRows", {records, str("R1"), reals({-1})}));
+}
+
+// ---------------------------------------------------------------- QueryData
+
+TEST(Queries, ExactAndWildcardTermsCombineInPostfix) {
+    auto records = strs({"R1;resistor;10k", "C1;capacitor;1u", "R2;resistor;20k", "L1;inductor;1m"});
+    EXPECT_EQ(texts("QueryData", {records, strs({"*;RESISTOR"})}), (Texts{"R1;resistor;10k", "R2;resistor;20k"}));
+    EXPECT_EQ(texts("QueryData", {records, strs({"r*;*;1?k"})}), Texts{"R1;resistor;10k"});
+    EXPECT_EQ(texts("QueryData", {records, strs({"C1", "L1", "\\OR"})}), (Texts{"C1;capacitor;1u", "L1;inductor;1m"}));
+    EXPECT_EQ(texts("QueryData", {records, strs({"R*", "*;*;20k", "\\and", "\\not"})}),
+              (Texts{"R1;resistor;10k", "C1;capacitor;1u", "L1;inductor;1m"}));
+    EXPECT_EQ(texts("QueryData", {records, strs({"R*", "*;*;20k", "\\XOR"})}), Texts{"R1;resistor;10k"});
+}
+
+TEST(Queries, MalformedQueriesRejectEveryRecord) {
+    auto records = strs({"a;b", "c;d"});
+    for (const Texts& terms : {Texts{"\\AND"}, Texts{"a", "c"}, Texts{}, Texts{"\\"},
+                               Texts{"\\NOT"}})
+        EXPECT_TRUE(noResult("QueryData", {records, strs(terms)})) << terms.size();
+    // An invalid term stops the evaluation: what is on the stack then decides.
+    EXPECT_EQ(texts("QueryData", {records, strs({"a", "\\bogus", "\\NOT"})}), Texts{"a;b"});
+}
+
+TEST(Queries, EscapedWildcardsAndMissingFields) {
+    auto records = strs({"a*b;1", "axb;2", "solo", "trail;"});
+    EXPECT_EQ(texts("QueryData", {records, strs({"a\\*b"})}), Texts{"a*b;1"});
+    EXPECT_TRUE(noResult("QueryData", {records, strs({"\\*"})}));
+    EXPECT_EQ(texts("QueryData", {records, strs({"SOLO", "trail", "\\or"})}), (Texts{"solo", "trail;"}));
+    EXPECT_EQ(texts("QueryData", {records, strs({"*;?"})}), (Texts{"a*b;1", "axb;2"}));
+}
+
+TEST(Queries, MegabyteRecordsNeedNoFixedBuffer) {
+    const std::string big(2 << 20, 'q');
+    auto records = strs({big + ";x", "short;x", "a;" + big});
+    EXPECT_EQ(texts("QueryData", {records, strs({"q*q;X"})}), Texts{big + ";x"});
+    EXPECT_EQ(texts("QueryData", {records, strs({"a;" + big})}), Texts{"a;" + big});
+}
+
+// ---------------------------------------------------------------- parameter strings
+
+namespace {
+
+Texts params(const char* function, const std::string& text, Texts names, Texts mode, Texts values = {},
+             Texts options = {}) {
+    std::vector<cv::ValuePtr> args{str(text), strs(names), strs(mode)};
+    if (!values.empty() || !options.empty()) args.push_back(strs(values));
+    if (!options.empty()) args.push_back(strs(options));
+    return texts(function, args);
+}
+
+}  // namespace
+
+TEST(ParameterStrings, ReadFindsNamesPositionalsAndTheLastSetting) {
+    for (const char* f : {"ParseParameterString", "ParseParameterString2"}) {
+        EXPECT_EQ(params(f, "10k R=5 TC=1", {"r", "$unlabelled$1", "W", "$UNLABELLED$2"}, {"read", "1"}),
+                  (Texts{"5", "10k", "", ""}))
+            << f;
+    }
+    // The first reads the last setting and searches values too; the second
+    // reads the first entry whose name matches.
+    EXPECT_EQ(params("ParseParameterString", "A=1 A=2 B=A", {"A"}, {"READ"}), Texts{"2"});
+    EXPECT_EQ(params("ParseParameterString2", "A=1 A=2 B=A", {"A"}, {"READ"}), Texts{"1"});
+    EXPECT_EQ(params("ParseParameterString", "10k R=5", {"$unlabelled$1"}, {"read", "99"}), Texts{"10k"});
+    EXPECT_EQ(params("ParseParameterString", "10k R=5", {"$unlabelled$1"}, {"read", "-4"}), Texts{""});
+}
+
+TEST(ParameterStrings, WriteReplacesAppendsAndIgnoresBlankValues) {
+    const Texts names{"TC", "W", "R", "$unlabelled$1"}, values{"2", "10u", " \t", "22k"};
+    EXPECT_EQ(params("ParseParameterString", "10k R=5 tc=1", names, {"write", "1"}, values),
+              Texts{"22k R=5 TC=2 W=10u"});
+    EXPECT_EQ(params("ParseParameterString2", "10k R=5 tc=1", names, {"write", "1"}, values),
+              Texts{"22k R=5 tc=2 W=10u"});
+    // A name given twice: its last value, in its first place.
+    EXPECT_EQ(params("ParseParameterString", "R=5", {"X", "Y", "x"}, {"write"}, {"1", "2", "3"}),
+              Texts{"R=5 X=3 Y=2"});
+    // Without a values list, write sets nothing.
+    EXPECT_TRUE(noResult("ParseParameterString", {str("R=5"), strs({"R"}), strs({"write"})}));
+}
+
+TEST(ParameterStrings, TrailingNameIsDroppedByTheFirstAndKeptByTheSecond) {
+    EXPECT_EQ(params("ParseParameterString", "R=5 W", {"R"}, {"write"}, {"6"}), Texts{"R=6"});
+    EXPECT_EQ(params("ParseParameterString", "R=5 W", {"R"}, {"delete"}), Texts{""});
+    EXPECT_EQ(params("ParseParameterString2", "R=5 W", {"R"}, {"write"}, {"6"}), Texts{"R=6 W="});
+    EXPECT_EQ(params("ParseParameterString2", "R=5 W", {"R"}, {"delete"}), Texts{"W="});
+    EXPECT_EQ(params("ParseParameterString2", "R=5 W", {"W"}, {"read"}), Texts{""});
+}
+
+TEST(ParameterStrings, DeleteDropsPositionalsAndPairs) {
+    for (const char* f : {"ParseParameterString", "ParseParameterString2"})
+        EXPECT_EQ(params(f, "1 2 A=3 B=4", {"$unlabelled$2", "a"}, {"delete", "2"}), Texts{"1 B=4"}) << f;
+}
+
+TEST(ParameterStrings, NewPositionalsComeBeforeNewPairsInTheSecond) {
+    EXPECT_EQ(params("ParseParameterString2", "A=1", {"B", "$unlabelled$1"}, {"write"}, {"2", "9"}),
+              Texts{"A=1 9 B=2"});
+}
+
+TEST(ParameterStrings, QuotingAndDelimitersFromTheOptions) {
+    EXPECT_EQ(params("ParseParameterString", "L='1 u' W=2", {"L"}, {"read"}, {}, {"allowquoted"}), Texts{"1 u"});
+    EXPECT_EQ(params("ParseParameterString", "L='1 u' W=2", {"L"}, {"read"}, {}, {"none"}), Texts{"'1"});
+    EXPECT_EQ(params("ParseParameterString", "L:<1 u>;W:2", {"L", "W"}, {"read"}, {}, {"allowquoted", ":;", "<", ">"}),
+              (Texts{"1 u", "2"}));
+    EXPECT_EQ(params("ParseParameterString", "L:1;W:2", {"W"}, {"read"}, {}, {"", ":;"}), Texts{"2"});
+}
+
+TEST(ParameterStrings, QuotedValuesAreWrittenBackQuoted) {
+    const Texts quoting{"allowquoted"};
+    EXPECT_EQ(params("ParseParameterString", "'1 k' L='1 u' C=\"\" W=2", {"W"}, {"write", "1"}, {"3"}, quoting),
+              Texts{"\"1 k\" L=\"1 u\" C=\"\" W=3"});
+    EXPECT_EQ(params("ParseParameterString2", "L='say \"hi\"' W=2", {"W", "M"}, {"write"}, {"3", "a b"}, quoting),
+              Texts{"L='say \"hi\"' W=3 M=\"a b\""});
+    // Without quoting nothing is added: the tokens cannot hold a delimiter.
+    EXPECT_EQ(params("ParseParameterString", "L=1 W=2", {"L"}, {"delete"}, {}, {"none"}), Texts{"W=2"});
+}
+
+TEST(ParameterStrings, UnknownModesAndEmptyTexts) {
+    EXPECT_TRUE(noResult("ParseParameterString", {str("R=5"), strs({"R"}), strs({"append"})}));
+    EXPECT_TRUE(noResult("ParseParameterString2", {str("R=5"), strs({"R"}), strs({})}));
+    EXPECT_EQ(params("ParseParameterString", "", {"R", "$unlabelled$1"}, {"read", "1"}), (Texts{"", ""}));
+    EXPECT_EQ(params("ParseParameterString2", "", {"R"}, {"write", "3"}, {"1"}), Texts{"R=1"});
+}
+
+TEST(ParameterStrings, BuildQuotesValuesWithTriggersAndSkipsEmptyOnes) {
+    EXPECT_EQ(texts("BuildParameterString", {strs({"L", "W", "M"}), strs({"1 u", "", "2"})}), Texts{"L=\"1 u\" M=2"});
+    EXPECT_EQ(texts("BuildParameterString", {strs({"A", "B"}), strs({"x,y", "z"}), str(",")}),
+              Texts{"A=\"x,y\" B=z"});
+    EXPECT_EQ(texts("BuildParameterString", {strs({"A", "B", "C"}), strs({"1"})}), Texts{"A=1"});
+    EXPECT_EQ(texts("BuildParameterString", {strs({"S"}), strs({"say \"hi\""})}), Texts{"S='say \"hi\"'"});
+    EXPECT_EQ(texts("BuildParameterString", {strs({"A"}), strs({""})}), Texts{""});
+    EXPECT_TRUE(noResult("BuildParameterString", {strs({}), strs({"1"})}));
+}
+
+// ---------------------------------------------------------------- RegExp
+
+TEST(RegularExpressions, VerdictThenPiecesAndTheSecondArgumentIsThePattern) {
+    EXPECT_EQ(texts("RegExp", {strs({"R12", "C3"}), str("([a-z])(\\d+)|([A-Z])(\\d+)")}),
+              (Texts{"CompleteMatch", "", "", "R", "12", "", "", "C", "3"}));
+    EXPECT_EQ(texts("RegExp", {strs({"v(out)", "i(r1)"}), str("v\\((.*)\\)")}), (Texts{"IncompleteMatch", "out", ""}));
+    EXPECT_EQ(texts("RegExp", {strs({"12"}), str("\\d{3}")}), (Texts{"IncompleteMatch", "12"}));
+    EXPECT_TRUE(noResult("RegExp", {strs({}), str("a")}));
+}
+
+TEST(RegularExpressions, ABadPatternIsAnErrorNotACrash) {
+    auto o = call("RegExp", {strs({"a"}), str("(unclosed")});
+    EXPECT_FALSE(o.ok);
+    EXPECT_NE(o.error.find("Invalid regular expression in function 'RegExp'"), std::string::npos) << o.error;
+    o = call("RegExp", {strs({std::string(40, 'a')}), str("(a|a)+(b|c)")});
+    EXPECT_FALSE(o.ok);
+    EXPECT_NE(o.error.find("too complex"), std::string::npos) << o.error;
+}
+
+// ---------------------------------------------------------------- sorting
+
+TEST(Sorting, SortKeepsTiesInOrderAndUniqueKeepsTheFirstSpelling) {
+    EXPECT_EQ(texts("Sort", {strs({"b", "A", "a", "B"})}), (Texts{"A", "a", "b", "B"}));
+    EXPECT_EQ(texts("Sort", {strs({"b", "A", "B", "a", "c"}), str("UNIQUE")}), (Texts{"A", "b", "c"}));
+    EXPECT_EQ(texts("Sort", {strs({})}), Texts{});
+}
+
+TEST(Sorting, SortIdxTiesKeepInputOrderAndNaNGoesLastInBothDirections) {
+    EXPECT_EQ(cvtest::values("SortIdx", {strs({"b", "C", "a"}), str("Reverse")}), (Reals{1, 0, 2}));
+    EXPECT_EQ(cvtest::values("SortIdx", {reals({2, 1, 2, 1})}), (Reals{1, 3, 0, 2}));
+    EXPECT_EQ(cvtest::values("SortIdx", {reals({2, 1, 2, 1}), str("reverse")}), (Reals{0, 2, 1, 3}));
+    EXPECT_EQ(cvtest::values("SortIdx", {reals({NAN, 2, NAN, 1})}), (Reals{3, 1, 0, 2}));
+    EXPECT_EQ(cvtest::values("SortIdx", {reals({NAN, 2, NAN, 1}), str("reverse")}), (Reals{1, 3, 0, 2}));
+    // Many NaNs among many values: an order that called NaN equal to
+    // everything could make the sort run off its range.
+    std::vector<double> mixed;
+    for (int k = 0; k < 5000; ++k) mixed.push_back(k % 3 ? double((k * 7919) % 1000) : NAN);
+    const Reals idx = cvtest::values("SortIdx", {reals(mixed)});
+    ASSERT_EQ(idx.size(), mixed.size());
+    for (size_t k = 1; k < idx.size(); ++k) {
+        const double a = mixed[size_t(idx[k - 1])], b = mixed[size_t(idx[k])];
+        EXPECT_TRUE(std::isnan(b) || a <= b) << k;
+    }
+}
+
+// ---------------------------------------------------------------- MapArray
+
+TEST(Mapping, MapArrayPlacesValuesAtTheirIndices) {
+    EXPECT_EQ(cvtest::values("MapArray", {reals({5, 6}), reals({2, 0})}), (Reals{6, -1, 5}));
+    EXPECT_EQ(cvtest::values("MapArray", {reals({5, 6, 7}), reals({1.9, 1.2})}), (Reals{-1, 6}));
+    EXPECT_EQ(cvtest::values("MapArray", {reals({5, 6}), reals({-3, NAN})}), (Reals{-1}));
+    EXPECT_EQ(texts("MapArray", {strs({"a", "b"}), reals({3, 1})}), (Texts{"", "b", "", "a"}));
+    EXPECT_TRUE(noResult("MapArray", {cvtest::complexes({{1, 1}}), reals({0})}));
+}
+
+// ---------------------------------------------------------------- counts beyond memory
+
+TEST(MendedFaults, CountsBeyondMemoryEndInTheNotEnoughMemoryMessage) {
+    for (auto [name, args] : {std::pair{"MapArray", std::vector<cv::ValuePtr>{reals({1}), reals({1e15})}},
+                              {"MapArray", {strs({"a"}), reals({1e15})}},
+                              {"MapArray", {reals({1}), reals({INFINITY})}},
+                              {"Scan", {str("a;b"), str(";"), reals({1e12})}}}) {
+        auto o = call(name, args);
+        EXPECT_FALSE(o.ok) << name;
+        EXPECT_NE(o.error.find(kNotEnoughMemory), std::string::npos) << name << ": " << o.error;
+    }
+}
+
+// ---------------------------------------------------------------- any input
+
+TEST(AnyInput, EmptyNaNAndMalformedArgumentsGiveAResultOrOneMessage) {
+    const auto none = strs({}), empty = str(""), nan = reals({NAN}), noReals = reals({});
+    const auto junk = strs({"\"", "<;>;\\", std::string("a\xff;\x01", 4), ";;;;"});
+    const std::vector<std::pair<const char*, std::vector<cv::ValuePtr>>> calls = {
+        {"Scan", {empty, empty, nan}},
+        {"Scan", {junk, str(";<"), reals({-1e300})}},
+        {"Parse", {empty, empty, empty}},
+        {"Parse", {str("\"'\"'"), str("\"'"), str("quoted")}},
+        {"SelectColumns", {none, noReals, empty}},
+        {"SelectColumns", {junk, reals({NAN, -1, 1e300}), str(";\\<")}},
+        {"SelectRows", {none, none, noReals, empty}},
+        {"SelectRows", {junk, empty, reals({1e300}), str(";")}},
+        {"QueryData", {none, none}},
+        {"QueryData", {junk, junk}},
+        {"ParseParameterString", {empty, none, none, none, none}},
+        {"ParseParameterString", {str("= = ="), junk, strs({"write", "1e300"}), junk, junk}},
+        {"ParseParameterString2", {str("'a"), junk, strs({"delete", "-9"}), none, strs({"allowquoted", "", "'", ""})}},
+        {"BuildParameterString", {none, none, empty}},
+        {"BuildParameterString", {junk, junk, empty}},
+        {"ParseSpiceLines", {junk}},
+        {"RegExp", {junk, empty}},
+        {"RegExp", {junk, str("(?")}},
+        {"Sort", {junk, str("unique")}},
+        {"SortIdx", {none, empty}},
+        {"SortIdx2", {reals({NAN, NAN, INFINITY, -INFINITY}), str("reverse")}},
+        {"MapArray", {none, noReals}},
+        {"MapArray", {junk, reals({NAN, -INFINITY, 2})}},
+    };
+    for (const auto& [name, args] : calls) {
+        auto o = call(name, args);
+        EXPECT_TRUE(o.ok || !o.error.empty()) << name;
+    }
+}

@@ -1,0 +1,190 @@
+// The host's text services: field splitters and tokenisers, the netlist line
+// reader, wildcards and regular expressions.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "SpiceLines.h"
+#include "TextLines.h"
+#include "TextMatch.h"
+
+namespace {
+
+using Strings = std::vector<std::string>;
+
+template <class List>
+Strings texts(const List& list) {
+    Strings out;
+    for (const YString& s : list) out.emplace_back(s.view());
+    return out;
+}
+
+Strings split(std::string_view text, char separator, std::string_view quotes = {}, int mode = 0) {
+    YArray<YString> out;
+    sp_SplitLine(text, separator, quotes, out, mode);
+    return texts(out);
+}
+
+Strings scanLine(std::string_view text, const ScanSpec& spec, int max = 1000) {
+    YArray<YString> out;
+    sp_ScanLine(text, spec, out, max);
+    return texts(out);
+}
+
+template <class Next>
+Strings tokens(std::string_view text, std::string_view delimiters, Next next) {
+    Strings out;
+    YString token;
+    while (next(text, delimiters, token)) out.emplace_back(token.view());
+    return out;
+}
+
+Strings cursorFields(const char* text, char separator) {
+    Strings out;
+    YString field;
+    while (sp_ScanLine(text, separator, field)) out.emplace_back(field.view());
+    return out;
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------- field splitting
+
+TEST(SplitLine, QuotesProtectSeparatorsNestAndMayBeStripped) {
+    EXPECT_EQ(split("<a;b>;c", ';', "<>"), (Strings{"<a;b>", "c"}));
+    EXPECT_EQ(split("<a<b>;c>;d", ';', "<>"), (Strings{"<a<b>;c>", "d"}));
+    EXPECT_EQ(split("'a;b';c", ';', "'"), (Strings{"'a;b'", "c"}));
+    EXPECT_EQ(split("<a;b>;c", ';', "<>", SplitLineStripQuotes), (Strings{"a;b", "c"}));
+    // An unclosed quote swallows the rest of the text and is reported.
+    YArray<YString> out;
+    EXPECT_FALSE(sp_SplitLine("a;<b;c", ';', "<>", out, 0));
+    EXPECT_EQ(texts(out), (Strings{"a", "<b;c"}));
+}
+
+TEST(ScanLine, RunsOfDelimitersSeparateAndQuotedTokensKeepThem) {
+    ScanSpec plain{" =", "", "", "", 0};
+    EXPECT_EQ(scanLine("  R1  a=b  ", plain), (Strings{"R1", "a", "b"}));
+    ScanSpec quoted{" =", "\"'", "\"'", "", 0};
+    EXPECT_EQ(scanLine("L=\"1 u\" x='' y", quoted), (Strings{"L", "1 u", "x", "", "y"}));
+    EXPECT_EQ(scanLine("a \"open to the end", quoted), (Strings{"a", "open to the end"}));
+    ScanSpec brackets{" ", "[", "]", "", 0};
+    EXPECT_EQ(scanLine("[a b]c d", brackets), (Strings{"a b", "c", "d"}));
+    EXPECT_EQ(scanLine("a b c d", plain, 2), (Strings{"a", "b"}));
+    EXPECT_EQ(scanLine("a b", plain, 0), Strings{});
+}
+
+TEST(ScanLine, CursorFormStopsAtTheEndAndAtANullCursor) {
+    EXPECT_EQ(cursorFields("a;;b;", ';'), (Strings{"a", "", "b"}));
+    const char* none = nullptr;
+    YString field("kept");
+    EXPECT_FALSE(sp_ScanLine(none, ';', field));
+    EXPECT_EQ(field, "kept");
+}
+
+// ---------------------------------------------------------------- cursor tokenisers
+
+TEST(StrTok, QuotedStretchesKeepDelimitersAndLoseTheirQuotes) {
+    EXPECT_EQ(tokens("x='1, 2'y,z", " ,", sp_StrTok), (Strings{"x=1, 2y", "z"}));
+    EXPECT_EQ(tokens("\"it's\" 'say \"hi\"'", " ", sp_StrTok), (Strings{"it's", "say \"hi\""}));
+    // An empty quoted token is a token; the scan ends with the text, not with it.
+    EXPECT_EQ(tokens("a \"\" b", " ", sp_StrTok), (Strings{"a", "", "b"}));
+    EXPECT_EQ(tokens("a ,, b", " ,", sp_GetToken), (Strings{"a", "b"}));
+}
+
+// ---------------------------------------------------------------- netlist lines
+
+TEST(SpiceLines, EndOfLineCommentsFollowTheSimulatorsRules) {
+    EXPECT_EQ(texts(sp_ParseSpiceLines("R1 a b 1k ; note\r\nR2 a b 2k;note")), (Strings{"R1 a b 1k", "R2 a b 2k"}));
+    EXPECT_EQ(texts(sp_ParseSpiceLines("V1 a 0 1 $ note\nV2 a 0 2\t$note\nV3 a 0 3$x")),
+              (Strings{"V1 a 0 1", "V2 a 0 2", "V3 a 0 3$x"}));
+    EXPECT_EQ(texts(sp_ParseSpiceLines("   * indented\n$ whole line\n; whole line\nR1 a b 1")), Strings{"R1 a b 1"});
+    EXPECT_EQ(texts(sp_ParseSpiceLines("R1 a b 1k $\n+ tc1=1")), Strings{"R1 a b 1k tc1=1"});
+}
+
+TEST(SpiceLines, LeadingContinuationAndEmptyTexts) {
+    EXPECT_EQ(texts(sp_ParseSpiceLines("+ orphan\n+ more")), Strings{"orphan more"});
+    EXPECT_EQ(texts(sp_ParseSpiceLines("")), Strings{});
+    EXPECT_EQ(texts(sp_ParseSpiceLines("\n\n+\n*")), Strings{});
+}
+
+// ---------------------------------------------------------------- wildcards
+
+TEST(FilterString, StarsQuestionMarksAndEscapes) {
+    struct Case {
+        const char *text, *pattern;
+        bool match;
+    };
+    for (const Case& c : {Case{"R12", "R*", true}, {"R12", "R?", false}, {"R12", "R??", true}, {"", "*", true},
+                          {"", "", true}, {"", "?", false}, {"abc", "a*c", true}, {"abcbc", "a*bc", true},
+                          {"a*c", "a\\*c", true}, {"abc", "a\\*c", false}, {"a?", "a\\?", true}, {"ab", "a\\?", false},
+                          {"a\\b", "a\\\\b", true}, {"a\\", "a\\", true}, {"x", "**x**", true}}) {
+        EXPECT_EQ(sp_FilterString(c.text, c.pattern, FilterCaseSensitive), c.match) << c.text << " ~ " << c.pattern;
+    }
+}
+
+TEST(FilterString, CaseIsIgnoredUnlessAsked) {
+    EXPECT_TRUE(sp_FilterString("Vout", "v*T", 0));
+    EXPECT_FALSE(sp_FilterString("Vout", "v*T", FilterCaseSensitive));
+}
+
+TEST(FilterString, ManyStarsOnALongTextFinishQuickly) {
+    const std::string text(20000, 'a');
+    std::string pattern;
+    for (int k = 0; k < 200; ++k) pattern += "*a";
+    EXPECT_TRUE(sp_FilterString(text, pattern, 0));
+    EXPECT_FALSE(sp_FilterString(text, pattern + "*b", 0));
+}
+
+// ---------------------------------------------------------------- regular expressions
+
+namespace {
+
+struct RegExpOutcome {
+    RegExpVerdict verdict;
+    Strings pieces;
+    std::string error;
+};
+
+RegExpOutcome regExp(std::vector<std::string_view> subjects, std::string_view pattern) {
+    RegExpOutcome o;
+    o.verdict = sp_RegExpMatches(subjects, pattern, o.pieces, o.error);
+    return o;
+}
+
+}  // namespace
+
+TEST(RegExpMatches, TheWholeSubjectMustMatchAndUnsetGroupsAreEmpty) {
+    auto o = regExp({"xabcx", "abc"}, "abc");
+    EXPECT_EQ(o.verdict, RegExpVerdict::Incomplete);
+    EXPECT_EQ(o.pieces, (Strings{"", "abc"}));
+    o = regExp({"ac"}, "a(b)?(c)");
+    EXPECT_EQ(o.verdict, RegExpVerdict::Complete);
+    EXPECT_EQ(o.pieces, (Strings{"", "c"}));
+}
+
+TEST(RegExpMatches, ABeginningThatCouldStillMatchIsAPartialPiece) {
+    auto o = regExp({"555-1", "55x"}, "(\\d{3})-(\\d{4})");
+    EXPECT_EQ(o.verdict, RegExpVerdict::Incomplete);
+    EXPECT_EQ(o.pieces, (Strings{"555-1", "", "", ""}));
+    // A subject that already matches is complete even where more could follow.
+    EXPECT_EQ(regExp({"aa"}, "a+").verdict, RegExpVerdict::Complete);
+}
+
+TEST(RegExpMatches, BadPatternsAndRunawayBacktrackingAreReportedNotFatal) {
+    for (const char* bad : {"(", "a{2,1}", "[z-a]", "\\", "(?<n>a)(?<n>b)"}) {
+        auto o = regExp({"a"}, bad);
+        EXPECT_EQ(o.verdict, RegExpVerdict::BadPattern) << bad;
+        EXPECT_FALSE(o.error.empty());
+        EXPECT_TRUE(o.pieces.empty());
+    }
+    auto o = regExp({std::string(40, 'a') + "!"}, "(a|a)+(b|c)");
+    EXPECT_EQ(o.verdict, RegExpVerdict::TooComplex);
+}
+
+TEST(RegExpMatches, AnyBytesAreASubject) {
+    const std::string bytes("\xff\xfe\x00z", 4);
+    auto o = regExp({bytes}, "..\\x00z");
+    EXPECT_EQ(o.verdict, RegExpVerdict::Complete);
+    EXPECT_EQ(o.pieces, Strings{bytes});
+}
