@@ -45,6 +45,17 @@ int32_t intOr(const FuncArgs& a, int i, int32_t fallback) {
     return givenReal(a, i) ? toInt32(a.realData(i)[0]) : fallback;
 }
 
+std::vector<std::string_view> stringsOf(const FuncArgs& a, int i) {
+    std::vector<std::string_view> out;
+    const char* const* s = given(a, i) ? a.stringData(i) : nullptr;
+    if (!s) return out;
+    const int64_t n = a.totalLength(i);
+    out.reserve(size_t(n));
+    // A null entry views "" rather than null, so data() is always a C string.
+    for (int64_t k = 0; k < n; ++k) out.emplace_back(s[k] ? s[k] : "");
+    return out;
+}
+
 const char* stringOr(const FuncArgs& a, int i, const char* fallback) {
     if (!given(a, i)) return fallback;
     const char* const* s = a.stringData(i);

@@ -111,6 +111,10 @@ bool exactInt(double v, Int& out);
 // The first real of argument i truncated to 32 bits, or `fallback`.
 int32_t intOr(const FuncArgs& a, int i, int32_t fallback);
 
+// All strings of argument i, across its divisions (none when it is absent or
+// not strings); a null entry reads as "". Views into the argument: they live
+// as long as the call.
+std::vector<std::string_view> stringsOf(const FuncArgs& a, int i);
 // The first string of argument i, or `fallback` ("" for a null entry).
 const char* stringOr(const FuncArgs& a, int i, const char* fallback = "");
 // Strings compared ignoring ASCII case, as option words and keys are.

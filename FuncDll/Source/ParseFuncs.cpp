@@ -33,19 +33,6 @@ constexpr std::string_view kUnlabelled = "$unlabelled$";
 
 // ---------------------------------------------------------------- shared readers
 
-// All strings of argument i (across its divisions; none when it is absent or
-// not a string list). A null entry reads as "".
-std::vector<std::string_view> stringList(const FuncArgs& a, int i) {
-    std::vector<std::string_view> out;
-    if (!given(a, i)) return out;
-    const char* const* s = a.stringData(i);
-    if (!s) return out;
-    const int64_t n = a.totalLength(i);
-    out.reserve(size_t(n));
-    for (int64_t k = 0; k < n; ++k) out.emplace_back(s[k] ? s[k] : "");
-    return out;
-}
-
 // A separator spec: its first byte separates fields; bytes 2 and 3, when the
 // spec has them and they differ, are an opening and a closing quote.
 struct SeparatorSpec {
@@ -186,7 +173,7 @@ std::string plainColumns(const char* record, const std::vector<int64_t>& columns
 }
 
 FUNC_ERROR selectColumns(const FuncArgs& a, FuncResult& r, MessageHandler&) {
-    const std::vector<std::string_view> records = stringList(a, 0);
+    const std::vector<std::string_view> records = stringsOf(a, 0);
     std::vector<int64_t> columns;
     if (givenReal(a, 1)) {
         const double* c = a.realData(1);
@@ -203,7 +190,7 @@ FUNC_ERROR selectColumns(const FuncArgs& a, FuncResult& r, MessageHandler&) {
 }
 
 FUNC_ERROR selectRows(const FuncArgs& a, FuncResult& r, MessageHandler&) {
-    const std::vector<std::string_view> records = stringList(a, 0);
+    const std::vector<std::string_view> records = stringsOf(a, 0);
     const std::string_view value = stringOr(a, 1);
     const int64_t column = toInt64(realOr(a, 2, 0));
     const std::string_view sep = stringOr(a, 3, ";");
@@ -290,14 +277,14 @@ bool queryVerdict(const std::vector<QueryTerm>& terms, const std::vector<std::st
 FUNC_ERROR queryData(const FuncArgs& a, FuncResult& r, MessageHandler&) {
     std::vector<QueryTerm> terms;
     size_t widest = 0;
-    for (std::string_view t : stringList(a, 1)) {
+    for (std::string_view t : stringsOf(a, 1)) {
         terms.push_back(queryTermOf(t));
         widest = std::max(widest, terms.back().columns.size());
     }
     std::vector<std::string> kept;
     std::vector<std::string_view> fields;
     std::vector<char> stack;
-    for (std::string_view record : stringList(a, 0)) {
+    for (std::string_view record : stringsOf(a, 0)) {
         // Fields are views into the record: no copy and no buffer of a fixed
         // size, whatever the record's length. A ';' at the very end opens no
         // further field.
@@ -340,7 +327,7 @@ struct ParameterTokens {
 // Tokens of the parameter string (argument 0) by the options (argument 4),
 // with the positional count from the mode list (argument 2).
 ParameterTokens parameterTokens(const FuncArgs& a) {
-    const std::vector<std::string_view> options = stringList(a, 4);
+    const std::vector<std::string_view> options = stringsOf(a, 4);
     const bool quoted = !options.empty() && sameWord(options[0], "allowquoted");
     ScanSpec spec;
     spec.delimiters = options.size() > 1 ? std::string(options[1]) : " \t=,";
@@ -355,7 +342,7 @@ ParameterTokens parameterTokens(const FuncArgs& a) {
     p.tokens = asStrings(tokens);
     p.quoted = quoted;
     p.spec = std::move(spec);
-    const std::vector<std::string_view> mode = stringList(a, 2);
+    const std::vector<std::string_view> mode = stringsOf(a, 2);
     if (mode.size() > 1) {
         const std::string count(mode[1]);
         p.positional = std::clamp<long long>(std::strtoll(count.c_str(), nullptr, 10), 0, (long long)p.tokens.size());
@@ -390,7 +377,7 @@ struct NewValue {
 
 YHashTable<NewValue> newValues(const FuncArgs& a) {
     YHashTable<NewValue> table(true);
-    const std::vector<std::string_view> names = stringList(a, 1), values = stringList(a, 3);
+    const std::vector<std::string_view> names = stringsOf(a, 1), values = stringsOf(a, 3);
     for (size_t k = 0; k < std::min(names.size(), values.size()); ++k) {
         if (isBlank(names[k]) || isBlank(values[k])) continue;
         const YString name(names[k]);
@@ -402,7 +389,7 @@ YHashTable<NewValue> newValues(const FuncArgs& a) {
 
 YHashTable<bool> nameSet(const FuncArgs& a) {
     YHashTable<bool> set(true);
-    for (std::string_view name : stringList(a, 1)) set.add(YString(name), true);
+    for (std::string_view name : stringsOf(a, 1)) set.add(YString(name), true);
     return set;
 }
 
@@ -443,7 +430,7 @@ FUNC_ERROR parseParameterString(const FuncArgs& a, FuncResult& r, MessageHandler
         std::unordered_map<std::string, int64_t> lastAt;
         for (int64_t j = 0; j < T - 1; ++j) lastAt[lowerAscii(t[size_t(j)])] = j;
         std::vector<std::string> values;
-        for (std::string_view name : stringList(a, 1)) {
+        for (std::string_view name : stringsOf(a, 1)) {
             std::string value;
             if (auto it = lastAt.find(lowerAscii(name)); it != lastAt.end()) {
                 value = t[size_t(it->second + 1)];
@@ -507,7 +494,7 @@ FUNC_ERROR parseParameterString2(const FuncArgs& a, FuncResult& r, MessageHandle
         std::unordered_map<std::string, size_t> firstAt;
         for (size_t k = 0; k < entries.size(); ++k) firstAt.try_emplace(lowerAscii(entries[k].first), k);
         std::vector<std::string> values;
-        for (std::string_view name : stringList(a, 1)) {
+        for (std::string_view name : stringsOf(a, 1)) {
             auto it = firstAt.find(lowerAscii(name));
             values.push_back(it == firstAt.end() ? std::string() : entries[it->second].second);
         }
@@ -545,7 +532,7 @@ FUNC_ERROR parseParameterString2(const FuncArgs& a, FuncResult& r, MessageHandle
 }
 
 FUNC_ERROR buildParameterString(const FuncArgs& a, FuncResult& r, MessageHandler&) {
-    const std::vector<std::string_view> names = stringList(a, 0), values = stringList(a, 1);
+    const std::vector<std::string_view> names = stringsOf(a, 0), values = stringsOf(a, 1);
     const std::string_view triggers = given(a, 2) ? std::string_view(stringOr(a, 2)) : std::string_view(" \t");
     const size_t pairs = std::min(names.size(), values.size());
     if (pairs == 0) return FuncOk;
@@ -576,7 +563,7 @@ FUNC_ERROR parseSpiceLines(const FuncArgs& a, FuncResult& r, MessageHandler&) {
 // The first argument is the list of subjects, the second the pattern: a
 // script matches many names against one expression.
 FUNC_ERROR regExp(const FuncArgs& a, FuncResult& r, MessageHandler& m) {
-    const std::vector<std::string_view> subjects = stringList(a, 0);
+    const std::vector<std::string_view> subjects = stringsOf(a, 0);
     if (subjects.empty()) return FuncOk;
     std::vector<std::string> pieces;
     std::string error;
@@ -608,7 +595,7 @@ int compareNoCase(std::string_view x, std::string_view y) {
 // Sort is stable although only the order of unequal texts is promised: texts
 // equal but for case then keep their input order, the same on every run.
 FUNC_ERROR sort(const FuncArgs& a, FuncResult& r, MessageHandler&) {
-    std::vector<std::string_view> list = stringList(a, 0);
+    std::vector<std::string_view> list = stringsOf(a, 0);
     if (sameWord(stringOr(a, 1), "unique")) {
         YHashTable<bool> seen(true, 1001);
         std::vector<std::string_view> distinct;
@@ -642,7 +629,7 @@ FUNC_ERROR sortIdx(const FuncArgs& a, FuncResult& r, MessageHandler&) {
     for (int64_t k = 0; k < n; ++k) index.push_back(int32_t(k));
 
     if (n > 0 && a.type(0) == VD_String) {
-        const std::vector<std::string_view> s = stringList(a, 0);
+        const std::vector<std::string_view> s = stringsOf(a, 0);
         std::stable_sort(index.begin(), index.end(), [&](int32_t x, int32_t y) {
             const int c = compareNoCase(s[size_t(x)], s[size_t(y)]);
             return reverse ? c > 0 : c < 0;
