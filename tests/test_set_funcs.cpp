@@ -1,4 +1,4 @@
-// The set functions on string lists: membership ignoring case, order and
+// The set functions on string lists: membership ignoring ASCII case, order and
 // spelling taken from the inputs, each element once.
 #include <string>
 #include <vector>
@@ -6,7 +6,6 @@
 #include "TestHost.h"
 
 using cvtest::call;
-using cvtest::stringsOf;
 
 namespace {
 
@@ -14,56 +13,32 @@ using Texts = std::vector<std::string>;
 
 Texts set(const std::string& name, std::vector<cv::ValuePtr> args) {
     auto o = call(name, std::move(args));
-    EXPECT_TRUE(o.ok) << name << ": " << o.error;
-    EXPECT_TRUE(o.ok && o.value->kind() == cv::Kind::String) << name << " gives a string list";
-    return o.ok ? stringsOf(*o.value) : Texts{};
+    EXPECT_TRUE(o.ok && o.value->kind() == cv::Kind::String) << name << ": " << o.error;
+    return o.ok ? cvtest::stringsOf(*o.value) : Texts{"failed"};
 }
 
 cv::ValuePtr L(Texts t) { return cvtest::strings(std::move(t)); }
 
-TEST(SetOrder, UnionKeepsFirstOccurrencesInOrderAndSpelling) {
+TEST(SetOrder, EachResultTakesOrderAndSpellingFromTheOccurrenceThatPutItThere) {
     EXPECT_EQ(set("SetUnion", {L({"a", "B", "A"}), L({"b", "c"})}), (Texts{"a", "B", "c"}));
     EXPECT_EQ(set("SetUnion", {L({"n1", "N1", "n2", "n1"})}), (Texts{"n1", "n2"}));
-    EXPECT_EQ(set("SetUnion", {L({}), L({"x", "X", "y"})}), (Texts{"x", "y"}));
-}
-
-TEST(SetOrder, IntersectionFollowsTheSecondListAndItsSpelling) {
     EXPECT_EQ(set("SetIntersect", {L({"x", "Y"}), L({"y", "y", "z", "X"})}), (Texts{"y", "X"}));
-    EXPECT_EQ(set("SetIntersect", {L({"a", "a"}), L({"A", "a", "b"})}), (Texts{"A"}));
-}
-
-TEST(SetOrder, DifferencesKeepEachSidesOrder) {
     EXPECT_EQ(set("SetDifference", {L({"p", "q", "P"}), L({"Q"})}), (Texts{"p"}));
     EXPECT_EQ(set("SetDifference", {L({"p", "p"}), L({})}), (Texts{"p"}));
     EXPECT_EQ(set("SetSymmetricDifference", {L({"a", "b"}), L({"B", "c", "c"})}), (Texts{"a", "c"}));
-    EXPECT_EQ(set("SetSymmetricDifference", {L({"r2", "R1", "r2"}), L({"C1", "r1", "c1"})}), (Texts{"r2", "C1"}));
 }
 
-TEST(SetMembership, CaseFoldsOnlyAsciiLettersAndEmptyTextIsAnElement) {
-    // Bytes beyond ASCII are compared as they are.
+TEST(SetMembership, OnlyAsciiLettersFoldAndAbsentStringsAreEmptyText) {
     EXPECT_EQ(set("SetUnion", {L({"\xC3\xA9", "\xC3\x89", "", ""})}), (Texts{"\xC3\xA9", "\xC3\x89", ""}));
-    EXPECT_EQ(set("SetIntersect", {L({"", "a"}), L({"b", ""})}), (Texts{""}));
-    // An absent string is the empty text.
     auto none = call("_NullString", {cvtest::reals({2})}).value;
     EXPECT_EQ(set("SetUnion", {none, L({"", "z"})}), (Texts{"", "z"}));
-}
-
-TEST(SetMembership, EmptyResultsAreEmptyLists) {
-    for (const char* f : {"SetUnion", "SetIntersect", "SetDifference", "SetSymmetricDifference"}) {
+    for (const char* f : {"SetUnion", "SetIntersect", "SetDifference", "SetSymmetricDifference"})
         EXPECT_EQ(set(f, {L({}), L({})}), Texts{}) << f;
-    }
-    EXPECT_EQ(set("SetIntersect", {L({"a"}), L({"b"})}), Texts{});
-    EXPECT_EQ(set("SetDifference", {L({"a", "A"}), L({"a"})}), Texts{});
     EXPECT_EQ(set("SetSymmetricDifference", {L({"a", "b"}), L({"B", "A"})}), Texts{});
 }
 
-TEST(SetMembership, NumbersTakePartAsTheirText) {
-    EXPECT_EQ(set("SetUnion", {cvtest::reals({1, 2.5, 1}), L({"2.5", "3"})}), (Texts{"1", "2.5", "3"}));
-}
-
-TEST(SetScale, LargeListsAreHandledInOnePass) {
-    // 200000 names against the same names in upper case, shifted by half:
-    // quadratic membership would take minutes, hashing takes milliseconds.
+TEST(SetScale, LargeListsTakeOnePass) {
+    // Quadratic membership would take minutes on these.
     const int n = 200000;
     Texts a, b;
     for (int i = 0; i < n; ++i) a.push_back("net" + std::to_string(i));

@@ -7,7 +7,6 @@
 #include <algorithm>
 #include <cstdint>
 #include <string_view>
-#include <unordered_set>
 #include <vector>
 
 #include "FuncKit.h"
@@ -18,19 +17,60 @@ using namespace cvmod;
 
 char foldAscii(char c) { return c >= 'A' && c <= 'Z' ? char(c - 'A' + 'a') : c; }
 
-struct HashNoCase {
-    size_t operator()(std::string_view s) const noexcept {
-        uint32_t h = 2166136261u;
-        for (char c : s) h = (h ^ static_cast<unsigned char>(foldAscii(c))) * 16777619u;
-        return h;
+uint32_t hashNoCase(std::string_view s) noexcept {
+    uint32_t h = 2166136261u;
+    for (char c : s) h = (h ^ static_cast<unsigned char>(foldAscii(c))) * 16777619u;
+    return h;
+}
+
+// The seen set of one call: open addressing over views of the argument texts,
+// at most half full, so that a lookup is a hash and a short probe with no
+// allocation per element. Removed entries stay as markers for later probes.
+class Seen {
+public:
+    explicit Seen(size_t expected) {
+        size_t capacity = 256;
+        while (capacity < 2 * expected) capacity <<= 1;
+        slots_.resize(capacity);
     }
-};
+    // Adds s; false when an equal text is already there.
+    bool insert(std::string_view s) {
+        const uint32_t h = hashNoCase(s);
+        Slot& slot = probe(s, h);
+        if (slot.state == Live) return false;
+        if (slot.state == Empty) slot = {s, h, Live};
+        slot.state = Live;
+        ++live_;
+        return true;
+    }
+    // Takes s out; false when it was not there.
+    bool erase(std::string_view s) {
+        Slot& slot = probe(s, hashNoCase(s));
+        if (slot.state != Live) return false;
+        slot.state = Removed;
+        --live_;
+        return true;
+    }
+    bool empty() const noexcept { return live_ == 0; }
 
-struct EqualNoCase {
-    bool operator()(std::string_view x, std::string_view y) const noexcept { return equalNoCase(x, y); }
+private:
+    enum State : uint8_t { Empty, Live, Removed };
+    struct Slot {
+        std::string_view text;
+        uint32_t hash = 0;
+        State state = Empty;
+    };
+    // The slot holding s (live or removed), or the empty slot where it belongs.
+    Slot& probe(std::string_view s, uint32_t h) {
+        const size_t mask = slots_.size() - 1;
+        for (size_t k = h & mask;; k = (k + 1) & mask) {
+            Slot& slot = slots_[k];
+            if (slot.state == Empty || (slot.hash == h && equalNoCase(slot.text, s))) return slot;
+        }
+    }
+    std::vector<Slot> slots_;
+    size_t live_ = 0;
 };
-
-using Seen = std::unordered_set<std::string_view, HashNoCase, EqualNoCase>;
 
 // All elements of string list argument i (an absent string reads as ""); an
 // absent argument is an empty list.
@@ -44,8 +84,8 @@ std::vector<std::string_view> elementsOf(const FuncArgs& a, int i) {
 }
 
 Seen seenOf(const std::vector<std::string_view>& list) {
-    Seen seen(std::max<size_t>(101, list.size()));
-    seen.insert(list.begin(), list.end());
+    Seen seen(list.size());
+    for (std::string_view s : list) seen.insert(s);
     return seen;
 }
 
@@ -57,7 +97,7 @@ struct Lists {
     // Appends the elements of `from` that `seen` does not hold yet, marking each.
     void appendNew(const std::vector<std::string_view>& from, Seen& seen) {
         for (std::string_view s : from)
-            if (seen.insert(s).second) out.push_back(s);
+            if (seen.insert(s)) out.push_back(s);
     }
     FUNC_ERROR result(FuncResult& r) const {
         char** slots = r.makeStringVector(int64_t(out.size()));
@@ -68,7 +108,7 @@ struct Lists {
 
 FUNC_ERROR setUnion(const FuncArgs& args, FuncResult& r, MessageHandler&) {
     Lists l(args);
-    Seen seen(std::max<size_t>(101, l.a.size() + l.b.size()));
+    Seen seen(l.a.size() + l.b.size());
     l.appendNew(l.a, seen);
     l.appendNew(l.b, seen);
     return l.result(r);
