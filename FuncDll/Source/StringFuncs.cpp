@@ -16,6 +16,7 @@
 #include <algorithm>
 #include <cctype>
 #include <climits>
+#include <cmath>
 #include <cstdlib>
 #include <cstring>
 #include <new>
@@ -93,11 +94,11 @@ FUNC_ERROR ascii(const FuncArgs& a, FuncResult& r, MessageHandler&) {
 
 FUNC_ERROR charAt(const FuncArgs& a, FuncResult& r, MessageHandler&) {
     const std::string_view s = stringOr(a, 0);
-    const auto index = optionalReal(a, 1);
-    // A negative index counts from the end; anything outside gives "".
-    int64_t i = index ? toInt32(*index) : INT64_MIN / 2;
-    if (i < 0) i += int64_t(s.size());
-    setString(r, i >= 0 && i < int64_t(s.size()) ? s.substr(size_t(i), 1) : std::string_view());
+    const int64_t n = int64_t(s.size());
+    // A negative index counts from the end; no index, or one outside, gives "".
+    int64_t i = givenReal(a, 1) ? intOr(a, 1, 0) : n;
+    if (i < 0) i += n;
+    setString(r, i >= 0 && i < n ? s.substr(size_t(i), 1) : std::string_view());
     return FuncOk;
 }
 
