@@ -154,6 +154,8 @@ TEST(Sizes, ResultsBeyondMemoryAreRefusedBeforeTheyAreBuilt) {
     // Each input is small; the results would run to terabytes.
     auto noMemory = [](const char* f) { return "failed: Not enough memory to complete function '" + std::string(f) + "'"; };
     EXPECT_EQ(outcome("MakeString", {reals({1e15})}), noMemory("MakeString"));
+    EXPECT_EQ(outcome("MakeString", {reals({2147483647})}), noMemory("MakeString"));
+    EXPECT_EQ(outcome("_NullString", {reals({1e15})}), noMemory("_NullString"));
     const std::string block(1 << 20, 'x');
     EXPECT_EQ(outcome("_Concat", {str(block), call("MakeString", {reals({2000000})}).value}), noMemory("_Concat"));
     EXPECT_EQ(outcome("SubstString", {str(block), str("x"), str(block), str("all")}), noMemory("SubstString"));
@@ -167,6 +169,27 @@ TEST(MkVec, TheExpressionReachesTheVectorWhateverItsName) {
         cvtest::session().bind(name, str("found " + name));
         EXPECT_EQ(evaluate(outcome("MkVec", {str(name)})), "found " + name) << name;
     }
+}
+
+TEST(OddInputs, EveryFunctionGivesAResultOrAMessage) {
+    // Empty, absent, NaN, huge, complex and divided arguments in every position.
+    auto divided = cv::Value::makeDivided(cv::Kind::String, std::vector<int64_t>{0, 2});
+    const Args odd = {strs({}),          call("_NullString", {reals({3})}).value, reals({NAN, 1}),
+                      reals({-1e300}),   reals({1e300}), cvtest::complexes({{1, 1}}), divided, str("")};
+    const char* functions[] = {"Ascii", "Char", "Chr", "CountChars", "Mid", "StrStr", "StringLength",
+                               "StringStartsWith", "SubstChar", "SubstString", "ToLower", "ToUpper", "Search",
+                               "EscapeString", "EscapeStringEncode", "_Concat", "JoinStringArray", "MakeString",
+                               "_NullString", "Str", "MkVec", "SetUnion", "SetIntersect", "SetDifference",
+                               "SetSymmetricDifference"};
+    for (const char* f : functions)
+        for (const auto& x : odd)
+            for (const auto& y : odd) {
+                const Args all = {x, y, y, x};
+                for (size_t count = 1; count <= all.size(); ++count) {
+                    auto o = call(f, Args(all.begin(), all.begin() + count));
+                    EXPECT_TRUE(o.ok || !o.error.empty()) << f;
+                }
+            }
 }
 
 TEST(NoEffect, NullAndDoNothingGiveNoValue) {

@@ -77,8 +77,19 @@ void ensureFits(uint64_t bytes) {
 size_t findBytes(std::string_view text, std::string_view what, size_t from) {
     if (from > text.size()) return std::string_view::npos;
     if (what.empty()) return from;
+    if (text.size() - from < what.size()) return std::string_view::npos;
     const void* p = memmem(text.data() + from, text.size() - from, what.data(), what.size());
     return p ? size_t(static_cast<const char*>(p) - text.data()) : std::string_view::npos;
+}
+
+// The number of list elements a script asks for (below 1: none). A count
+// beyond 32 bits could never be met: it is refused as memory, rather than
+// cut to the largest count, which would still ask for gigabytes.
+int64_t elementCount(double asked, uint64_t bytesEach) {
+    const int64_t n = std::max<int64_t>(toInt64(asked), 0);
+    if (n > INT32_MAX) throw std::bad_alloc();
+    ensureFits(mulSizes(uint64_t(n), bytesEach));
+    return n;
 }
 
 // A string result slot for list element s: a copy, or no string when s is none.
@@ -358,10 +369,9 @@ FUNC_ERROR joinStringArray(const FuncArgs& a, FuncResult& r, MessageHandler&) {
 }
 
 FUNC_ERROR makeString(const FuncArgs& a, FuncResult& r, MessageHandler&) {
-    const int64_t n = std::max<int32_t>(intOr(a, 0, 0), 0);
-    const StringList from = listOf(a, 1);
     // Every slot holds a string of its own, empty ones included.
-    ensureFits(mulSizes(uint64_t(n), sizeof(char*) + kStringBlock));
+    const int64_t n = elementCount(realOr(a, 0, 0.0), sizeof(char*) + kStringBlock);
+    const StringList from = listOf(a, 1);
     char** out = r.makeStringVector(n);
     const int64_t copied = std::min(n, from.n);
     for (int64_t k = 0; k < copied; ++k) out[k] = copyString(from.s[k]);
@@ -376,7 +386,7 @@ FUNC_ERROR nullString(const FuncArgs& a, FuncResult& r, MessageHandler&) {
         else if (const cplx* c = a.complexData(0)) count = c[0].real();
     }
     // The slots hold no string at all; a negative count asks for none.
-    r.makeStringVector(std::max<int32_t>(toInt32(count), 0));
+    r.makeStringVector(elementCount(count, sizeof(char*)));
     return FuncOk;
 }
 
