@@ -149,6 +149,10 @@ private:
     std::vector<std::string> labels_;
 };
 
+// The most bytes the machine could hold at all: a result known to need more
+// is refused (std::bad_alloc) before anything is allocated.
+size_t memoryLimitBytes() noexcept;
+
 // Shortest decimal text that reads back to the same double ("nan", "inf", "-inf" for those).
 std::string formatReal(double v);
 

@@ -405,6 +405,8 @@ void Value::copyMetadataFrom(const Value& o) {
     labels_ = o.labels_;
 }
 
+size_t memoryLimitBytes() noexcept { return maxAllocationBytes(); }
+
 std::string formatReal(double v) {
     if (std::isnan(v)) return "nan";
     if (std::isinf(v)) return v > 0 ? "inf" : "-inf";

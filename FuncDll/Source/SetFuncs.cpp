@@ -72,17 +72,6 @@ private:
     size_t live_ = 0;
 };
 
-// All elements of string list argument i (an absent string reads as ""); an
-// absent argument is an empty list.
-std::vector<std::string_view> elementsOf(const FuncArgs& a, int i) {
-    std::vector<std::string_view> out;
-    const char* const* s = given(a, i) ? a.stringData(i) : nullptr;
-    if (!s) return out;
-    out.resize(size_t(a.totalLength(i)));
-    for (size_t k = 0; k < out.size(); ++k) out[k] = s[k] ? std::string_view(s[k]) : std::string_view();
-    return out;
-}
-
 Seen seenOf(const std::vector<std::string_view>& list) {
     Seen seen(list.size());
     for (std::string_view s : list) seen.insert(s);
@@ -91,7 +80,7 @@ Seen seenOf(const std::vector<std::string_view>& list) {
 
 struct Lists {
     std::vector<std::string_view> a, b, out;
-    explicit Lists(const FuncArgs& args) : a(elementsOf(args, 0)), b(elementsOf(args, 1)) {
+    explicit Lists(const FuncArgs& args) : a(stringsOf(args, 0)), b(stringsOf(args, 1)) {
         out.reserve(a.size() + b.size());
     }
     // Appends the elements of `from` that `seen` does not hold yet, marking each.

@@ -22,7 +22,6 @@
 #include <new>
 #include <string>
 #include <string_view>
-#include <unistd.h>
 #include <unordered_map>
 #include <vector>
 
@@ -52,15 +51,6 @@ StringList listOf(const FuncArgs& a, int i) {
 
 int32_t saturated(int64_t v) { return int32_t(std::clamp<int64_t>(v, INT32_MIN, INT32_MAX)); }
 
-// What the machine could hold at all; a request beyond it is refused at once.
-uint64_t memoryLimit() {
-    static const uint64_t limit = [] {
-        const long pages = sysconf(_SC_PHYS_PAGES), size = sysconf(_SC_PAGESIZE);
-        return pages > 0 && size > 0 ? uint64_t(pages) * uint64_t(size) : uint64_t(1) << 40;
-    }();
-    return limit;
-}
-
 // The smallest block malloc hands out for a short string, bookkeeping included.
 constexpr uint64_t kStringBlock = 32;
 
@@ -69,7 +59,7 @@ uint64_t addSizes(uint64_t a, uint64_t b) { return a > UINT64_MAX - b ? UINT64_M
 uint64_t mulSizes(uint64_t a, uint64_t b) { return b != 0 && a > UINT64_MAX / b ? UINT64_MAX : a * b; }
 
 void ensureFits(uint64_t bytes) {
-    if (bytes > memoryLimit()) throw std::bad_alloc();
+    if (bytes > cv::memoryLimitBytes()) throw std::bad_alloc();
 }
 
 // The first occurrence of `what` in `text` at or after `from` (glibc's memmem
