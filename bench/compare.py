@@ -156,11 +156,41 @@ def wave_grid(n):
     return {"y": y, "x": x, "grid": np.linspace(x[0], x[-1], n)}
 
 
+def names(n):
+    """Net names with repeats and mixed case, and a second list half like the first."""
+    ids = RNG.integers(0, n, n)
+    first = [f"Net{i}" if i % 2 else f"net{i}" for i in ids]
+    second = [f"NET{i}" for i in RNG.integers(0, 2 * n, n)]
+    return {"s": first, "t": second}
+
+
+def _union(d):
+    seen, out = set(), []
+    for s in d["s"] + d["t"]:
+        k = s.lower()
+        if k not in seen:
+            seen.add(k)
+            out.append(s)
+    return out
+
+
+def _intersect(d):
+    inside = {s.lower() for s in d["s"]}
+    seen, out = set(), []
+    for s in d["t"]:
+        k = s.lower()
+        if k in inside and k not in seen:
+            seen.add(k)
+            out.append(s)
+    return out
+
+
 WAVE = lambda d: (cvfunc.Vector(d["y"], ref=d["x"]),)  # noqa: E731
 AC = lambda d: (cvfunc.Vector(d["z"], ref=d["f"]),)  # noqa: E731
 A = lambda d: (cvfunc.Vector(d["a"]),)  # noqa: E731
 AB = lambda d: (cvfunc.Vector(d["a"]), cvfunc.Vector(d["b"]))  # noqa: E731
 TAPS8, TAPS64 = RNG.uniform(-1, 1, 8), RNG.uniform(-1, 1, 64)
+NAME_SIZES = [10**5, 10**6]
 
 ROWS = [
     Row("_Plus", two_reals, AB, lambda d: (lambda: np.add(d["a"], d["b"])), "numpy.add",
@@ -212,6 +242,17 @@ ROWS = [
         lambda d: (lambda: _fourier(d, 100)), "trapezoid per harmonic", sizes=[10**4, 10**6], label="Fourier 100"),
     Row("FIR", one_real(-1, 1), lambda d: A(d) + (cvfunc.Vector(TAPS64),),
         lambda d: (lambda: np.convolve(d["a"], TAPS64)[: len(d["a"])]), "numpy.convolve, 64 taps", label="FIR 64"),
+    Row("Sort", names, lambda d: (cvfunc.Vector(d["s"]),), lambda d: (lambda: sorted(d["s"], key=str.lower)),
+        "sorted(key=str.lower)", sizes=NAME_SIZES),
+    Row("SortIdx", names, lambda d: (cvfunc.Vector(d["s"]),),
+        lambda d: (lambda: sorted(range(len(d["s"])), key=[s.lower() for s in d["s"]].__getitem__)),
+        "sorted indices, key=str.lower", sizes=NAME_SIZES),
+    Row("SetUnion", names, lambda d: (cvfunc.Vector(d["s"]), cvfunc.Vector(d["t"])), lambda d: (lambda: _union(d)),
+        "set of str.lower, in order", sizes=NAME_SIZES),
+    Row("SetIntersect", names, lambda d: (cvfunc.Vector(d["s"]), cvfunc.Vector(d["t"])),
+        lambda d: (lambda: _intersect(d)), "set of str.lower, in order", sizes=NAME_SIZES),
+    Row("FormatNumber", one_real(-1e6, 1e6), lambda d: A(d) + (6,),
+        lambda d: (lambda: [format(v, ".6g") for v in d["a"].tolist()]), "format(v, '.6g')", sizes=NAME_SIZES),
 ]
 
 
