@@ -10,8 +10,8 @@
 // A worker that needs the running host (to evaluate an expression) takes the
 // FunctionRunTime as a fourth parameter; `handler` serves both forms.
 //
-// Registration rows use the words defined here, so that a row reads like its
-// specification:
+// Registration rows use the words defined here, so that a row reads like the
+// golden row it must match (tests/data/function_names.txt):
 //
 //   {"XFromY", {Real, Real, Real, Real}, {PerDivision, PerDivision}, 2, 4, handler<xFromY>, "", PyRealVector, Plain},
 //
