@@ -131,3 +131,9 @@ struct YStringEqualNoCase {
 // and keys compare ignoring ASCII case, whatever the locale.
 std::string lowerAscii(std::string_view s);
 bool equalNoCase(std::string_view a, std::string_view b) noexcept;
+// Paths compare like that and also take '\' for '/'.
+bool equalPath(std::string_view a, std::string_view b) noexcept;
+// FNV-1a hashes that fold exactly as equalNoCase and equalPath compare, so
+// texts that compare equal always hash alike.
+uint32_t hashNoCase(std::string_view s) noexcept;
+uint32_t hashPath(std::string_view s) noexcept;

@@ -254,20 +254,28 @@ YString YString::substr(size_t pos, size_t n) const {
     return pos >= len_ ? YString() : YString(view().substr(pos, n));
 }
 
+namespace {
+
+char foldAscii(char c) noexcept { return c >= 'A' && c <= 'Z' ? char(c - 'A' + 'a') : c; }
+char foldPath(char c) noexcept { return c == '\\' ? '/' : foldAscii(c); }
+
+template <char (*fold)(char) noexcept>
+bool equalFolded(std::string_view a, std::string_view b) noexcept {
+    if (a.size() != b.size()) return false;
+    for (size_t k = 0; k < a.size(); ++k)
+        if (fold(a[k]) != fold(b[k])) return false;
+    return true;
+}
+
+}  // namespace
+
 std::string lowerAscii(std::string_view s) {
     std::string k(s);
-    for (char& c : k)
-        if (c >= 'A' && c <= 'Z') c = char(c - 'A' + 'a');
+    for (char& c : k) c = foldAscii(c);
     return k;
 }
 
-bool equalNoCase(std::string_view a, std::string_view b) noexcept {
-    if (a.size() != b.size()) return false;
-    for (size_t k = 0; k < a.size(); ++k) {
-        char x = a[k], y = b[k];
-        if (x >= 'A' && x <= 'Z') x = char(x - 'A' + 'a');
-        if (y >= 'A' && y <= 'Z') y = char(y - 'A' + 'a');
-        if (x != y) return false;
-    }
-    return true;
-}
+bool equalNoCase(std::string_view a, std::string_view b) noexcept { return equalFolded<foldAscii>(a, b); }
+bool equalPath(std::string_view a, std::string_view b) noexcept { return equalFolded<foldPath>(a, b); }
+uint32_t hashNoCase(std::string_view s) noexcept { return fnv1a(s, foldAscii); }
+uint32_t hashPath(std::string_view s) noexcept { return fnv1a(s, foldPath); }

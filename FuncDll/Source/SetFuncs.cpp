@@ -15,14 +15,6 @@ namespace {
 
 using namespace cvmod;
 
-char foldAscii(char c) { return c >= 'A' && c <= 'Z' ? char(c - 'A' + 'a') : c; }
-
-uint32_t hashNoCase(std::string_view s) noexcept {
-    uint32_t h = 2166136261u;
-    for (char c : s) h = (h ^ static_cast<unsigned char>(foldAscii(c))) * 16777619u;
-    return h;
-}
-
 // The seen set of one call: open addressing over views of the argument texts,
 // at most half full, so that a lookup is a hash and a short probe with no
 // allocation per element. Removed entries stay as markers for later probes.

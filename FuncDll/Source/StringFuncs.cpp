@@ -245,25 +245,12 @@ FUNC_ERROR escapeStringEncode(const FuncArgs& a, FuncResult& r, MessageHandler&)
 
 // ---------------------------------------------------------------- Search
 
-// Elements compare ignoring case, or as paths (also '/' and '\' alike). The
-// hash folds exactly as the comparison does, so equal texts always meet.
+// Elements compare ignoring case, or as paths (also '/' and '\\' alike), with
+// the support library's matching hash, so equal texts always meet.
 struct Folding {
     bool path = false;
-    unsigned char operator()(char c) const {
-        if (path && c == '\\') return '/';
-        return static_cast<unsigned char>(std::tolower(static_cast<unsigned char>(c)));
-    }
-    bool equal(std::string_view x, std::string_view y) const {
-        if (x.size() != y.size()) return false;
-        for (size_t k = 0; k < x.size(); ++k)
-            if ((*this)(x[k]) != (*this)(y[k])) return false;
-        return true;
-    }
-    size_t hash(std::string_view x) const {
-        uint32_t h = 2166136261u;
-        for (char c : x) h = (h ^ (*this)(c)) * 16777619u;
-        return h;
-    }
+    bool equal(std::string_view x, std::string_view y) const { return path ? equalPath(x, y) : equalNoCase(x, y); }
+    size_t hash(std::string_view x) const { return path ? hashPath(x) : hashNoCase(x); }
 };
 
 FUNC_ERROR search(const FuncArgs& a, FuncResult& r, MessageHandler&) {
