@@ -13,6 +13,8 @@
 #include <memory>
 #include <new>
 
+#include "YString.h"
+
 namespace {
 
 // ---------------------------------------------------------------- HTML colours
@@ -187,8 +189,7 @@ int32_t sp_ConvertHTMLcolourToRGB(std::string_view text) {
         }
         return rgb;
     }
-    std::string lower(text);
-    for (char& c : lower) c = char(std::tolower(static_cast<unsigned char>(c)));
+    const std::string lower = lowerAscii(text);
     const auto* end = std::end(kNamedColours);
     const auto* it = std::lower_bound(std::begin(kNamedColours), end, lower,
                                       [](const NamedColour& c, const std::string& n) { return n.compare(c.name) > 0; });
