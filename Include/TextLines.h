@@ -64,6 +64,8 @@ bool sp_ScanLine(const char*& cursor, char separator, YString& field);
 // is ever produced (the rule of the C runtime's re-entrant tokeniser, without
 // writing into the text).
 bool sp_GetToken(std::string_view& rest, std::string_view delimiters, YString& token);
+// The same, giving the token as a view into the text rather than a copy.
+bool sp_GetToken(std::string_view& rest, std::string_view delimiters, std::string_view& token);
 
 // sp_StrTok, the quote-aware form: a token runs up to the next delimiter that
 // is outside quotes. A double or a single quote opens a quoted stretch that

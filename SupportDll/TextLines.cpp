@@ -103,7 +103,7 @@ bool sp_ScanLine(const char*& cursor, char separator, YString& field) {
     return true;
 }
 
-bool sp_GetToken(std::string_view& rest, std::string_view delimiters, YString& token) {
+bool sp_GetToken(std::string_view& rest, std::string_view delimiters, std::string_view& token) {
     constexpr size_t npos = std::string_view::npos;
     const size_t begin = rest.find_first_not_of(delimiters);
     if (begin == npos) {
@@ -111,8 +111,15 @@ bool sp_GetToken(std::string_view& rest, std::string_view delimiters, YString& t
         return false;
     }
     const size_t end = rest.find_first_of(delimiters, begin);
-    token.assign(rest.substr(begin, end == npos ? npos : end - begin));
+    token = rest.substr(begin, end == npos ? npos : end - begin);
     rest.remove_prefix(end == npos ? rest.size() : end);
+    return true;
+}
+
+bool sp_GetToken(std::string_view& rest, std::string_view delimiters, YString& token) {
+    std::string_view view;
+    if (!sp_GetToken(rest, delimiters, view)) return false;
+    token.assign(view);
     return true;
 }
 

@@ -32,8 +32,9 @@ Strings scanLine(std::string_view text, const ScanSpec& spec, int max = 1000) {
     return texts(out);
 }
 
-template <class Next>
-Strings tokens(std::string_view text, std::string_view delimiters, Next next) {
+using Tokeniser = bool (*)(std::string_view&, std::string_view, YString&);
+
+Strings tokens(std::string_view text, std::string_view delimiters, Tokeniser next) {
     Strings out;
     YString token;
     while (next(text, delimiters, token)) out.emplace_back(token.view());

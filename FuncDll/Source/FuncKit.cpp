@@ -141,6 +141,11 @@ void setStrings(FuncResult& r, const std::vector<std::string>& list) {
     for (size_t k = 0; k < list.size(); ++k) out[k] = copyString(list[k]);
 }
 
+void setStrings(FuncResult& r, const std::vector<std::string_view>& list) {
+    char** out = r.makeStringVector(int64_t(list.size()));
+    for (size_t k = 0; k < list.size(); ++k) out[k] = copyString(list[k]);
+}
+
 double* setReals(FuncResult& r, const double* v, int64_t n) {
     double* out = r.makeRealVector(n);
     if (n > 0) std::copy(v, v + n, out);

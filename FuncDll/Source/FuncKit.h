@@ -163,6 +163,7 @@ void setBool(FuncResult& r, bool v);
 void setString(FuncResult& r, std::string_view s);
 void setStrings(FuncResult& r, const std::vector<YString>& list);
 void setStrings(FuncResult& r, const std::vector<std::string>& list);
+void setStrings(FuncResult& r, const std::vector<std::string_view>& list);
 // Copies n values into a new real result (no reference).
 double* setReals(FuncResult& r, const double* v, int64_t n);
 

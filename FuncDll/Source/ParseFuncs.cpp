@@ -8,6 +8,7 @@
 // for a match must learn that it got no answer, not a "no match".
 #include <algorithm>
 #include <climits>
+#include <cstdint>
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
@@ -86,11 +87,18 @@ FUNC_ERROR parse(const FuncArgs& a, FuncResult& r, MessageHandler&) {
     if (delimiters.find(' ') != std::string::npos && delimiters.find('\t') == std::string::npos) delimiters += '\t';
     const bool quoted = sameWord(stringOr(a, 2), "quoted");
     std::string_view rest = stringOr(a, 0);
-    std::vector<YString> tokens;
-    YString token;
-    while (quoted ? sp_StrTok(rest, delimiters, token) : sp_GetToken(rest, delimiters, token))
-        tokens.push_back(std::move(token));
-    setStrings(r, tokens);
+    if (quoted) {
+        // Quoted tokens lose their quotes, so each is a text of its own.
+        std::vector<YString> tokens;
+        YString token;
+        while (sp_StrTok(rest, delimiters, token)) tokens.push_back(std::move(token));
+        setStrings(r, tokens);
+    } else {
+        std::vector<std::string_view> tokens;
+        std::string_view token;
+        while (sp_GetToken(rest, delimiters, token)) tokens.push_back(token);
+        setStrings(r, tokens);
+    }
     return FuncOk;
 }
 
@@ -592,10 +600,51 @@ int compareNoCase(std::string_view x, std::string_view y) {
     return x.size() == y.size() ? 0 : x.size() < y.size() ? -1 : 1;
 }
 
+// The stable permutation that orders texts case-insensitively (descending
+// when `reverse`; equal texts keep their input order either way). Each text's
+// first sixteen folded bytes, read as two big-endian numbers, sit beside its
+// index, so that most comparisons are integer compares in a compact array
+// instead of walks through texts scattered over memory; only texts longer
+// than that whose starts agree are read further. Texts hold no NUL byte, so
+// the zero padding of a short text orders it before every longer text with
+// the same start.
+std::vector<uint32_t> orderNoCase(const std::vector<std::string_view>& s, bool reverse) {
+    constexpr size_t kPrefix = 16;
+    struct Key {
+        uint64_t high, low;
+        uint32_t index;
+        bool longer;  // more than kPrefix bytes
+    };
+    auto folded = [](std::string_view t, size_t from) {
+        uint64_t part = 0;
+        for (size_t j = from; j < from + 8; ++j) {
+            unsigned char c = j < t.size() ? static_cast<unsigned char>(t[j]) : 0;
+            if (c >= 'A' && c <= 'Z') c = static_cast<unsigned char>(c - 'A' + 'a');
+            part = part << 8 | c;
+        }
+        return part;
+    };
+    std::vector<Key> keys(s.size());
+    for (size_t k = 0; k < s.size(); ++k)
+        keys[k] = {folded(s[k], 0), folded(s[k], 8), uint32_t(k), s[k].size() > kPrefix};
+    std::sort(keys.begin(), keys.end(), [&](const Key& x, const Key& y) {
+        int c = x.high != y.high ? (x.high < y.high ? -1 : 1)
+              : x.low != y.low   ? (x.low < y.low ? -1 : 1)
+              : x.longer && y.longer ? compareNoCase(s[x.index].substr(kPrefix), s[y.index].substr(kPrefix))
+                                     : int(x.longer) - int(y.longer);
+        if (reverse) c = -c;
+        return c != 0 ? c < 0 : x.index < y.index;
+    });
+    std::vector<uint32_t> order(s.size());
+    for (size_t k = 0; k < s.size(); ++k) order[k] = keys[k].index;
+    return order;
+}
+
 // Sort is stable although only the order of unequal texts is promised: texts
 // equal but for case then keep their input order, the same on every run.
 FUNC_ERROR sort(const FuncArgs& a, FuncResult& r, MessageHandler&) {
     std::vector<std::string_view> list = stringsOf(a, 0);
+    if (list.size() > UINT32_MAX) throw std::bad_alloc();
     if (sameWord(stringOr(a, 1), "unique")) {
         YHashTable<bool> seen(true, 1001);
         std::vector<std::string_view> distinct;
@@ -607,10 +656,9 @@ FUNC_ERROR sort(const FuncArgs& a, FuncResult& r, MessageHandler&) {
         }
         list = std::move(distinct);
     }
-    std::stable_sort(list.begin(), list.end(),
-                     [](std::string_view x, std::string_view y) { return compareNoCase(x, y) < 0; });
+    const std::vector<uint32_t> order = orderNoCase(list, false);
     char** out = r.makeStringVector(int64_t(list.size()));
-    for (size_t k = 0; k < list.size(); ++k) out[k] = copyString(list[k]);
+    for (size_t k = 0; k < list.size(); ++k) out[k] = copyString(list[order[k]]);
     return FuncOk;
 }
 
@@ -624,30 +672,36 @@ FUNC_ERROR sortIdx(const FuncArgs& a, FuncResult& r, MessageHandler&) {
     const int64_t n = given(a, 0) ? a.totalLength(0) : 0;
     // An index list is 32-bit; a list longer than that has no such result.
     if (n > INT32_MAX) throw std::bad_alloc();
-    std::vector<int32_t> index;
-    index.reserve(size_t(n));
-    for (int64_t k = 0; k < n; ++k) index.push_back(int32_t(k));
-
-    if (n > 0 && a.type(0) == VD_String) {
-        const std::vector<std::string_view> s = stringsOf(a, 0);
-        std::stable_sort(index.begin(), index.end(), [&](int32_t x, int32_t y) {
-            const int c = compareNoCase(s[size_t(x)], s[size_t(y)]);
-            return reverse ? c > 0 : c < 0;
-        });
-    } else if (n > 0) {
-        std::vector<double> key(static_cast<size_t>(n));
-        if (const double* v = a.realData(0))
-            std::copy(v, v + n, key.begin());
-        else if (const cplx* z = a.complexData(0))
-            for (int64_t k = 0; k < n; ++k) key[size_t(k)] = std::hypot(z[k].real(), z[k].imag());
-        auto numbersFirst = std::stable_partition(index.begin(), index.end(),
-                                                  [&](int32_t k) { return !std::isnan(key[size_t(k)]); });
-        std::stable_sort(index.begin(), numbersFirst, [&](int32_t x, int32_t y) {
-            return reverse ? key[size_t(x)] > key[size_t(y)] : key[size_t(x)] < key[size_t(y)];
-        });
-    }
     int32_t* out = r.makeIntegerVector(n);
-    std::copy(index.begin(), index.end(), out);
+    if (n > 0 && a.type(0) == VD_String) {
+        const std::vector<uint32_t> order = orderNoCase(stringsOf(a, 0), reverse);
+        std::copy(order.begin(), order.end(), out);
+        return FuncOk;
+    }
+    // Numbers sort as (key, index) pairs side by side, for the same reason
+    // as the texts above; the index breaks ties, which keeps the order stable.
+    struct Key {
+        double value;
+        int32_t index;
+    };
+    std::vector<Key> keys;
+    keys.reserve(size_t(n));
+    std::vector<int32_t> nans;
+    const double* d = n > 0 ? a.realData(0) : nullptr;
+    const cplx* z = n > 0 && !d ? a.complexData(0) : nullptr;
+    for (int64_t k = 0; k < n; ++k) {
+        const double v = d ? d[k] : z ? std::hypot(z[k].real(), z[k].imag()) : 0.0;
+        if (std::isnan(v))
+            nans.push_back(int32_t(k));
+        else
+            keys.push_back({v, int32_t(k)});
+    }
+    std::sort(keys.begin(), keys.end(), [reverse](const Key& x, const Key& y) {
+        if (x.value != y.value) return reverse ? x.value > y.value : x.value < y.value;
+        return x.index < y.index;
+    });
+    for (const Key& key : keys) *out++ = key.index;
+    std::copy(nans.begin(), nans.end(), out);
     return FuncOk;
 }
 

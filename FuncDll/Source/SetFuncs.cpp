@@ -81,8 +81,7 @@ struct Lists {
             if (seen.insert(s)) out.push_back(s);
     }
     FUNC_ERROR result(FuncResult& r) const {
-        char** slots = r.makeStringVector(int64_t(out.size()));
-        for (size_t k = 0; k < out.size(); ++k) slots[k] = copyString(out[k]);
+        setStrings(r, out);
         return FuncOk;
     }
 };

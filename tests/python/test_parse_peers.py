@@ -90,6 +90,12 @@ def distinct_names(n):
 def test_sort_agrees_with_sorted_ignoring_case():
     names = distinct_names(2000)
     assert strings(cvfunc.call("Sort", names)) == sorted(names, key=str.lower)
+    # Texts that agree in their first 16 bytes and more, and ties that differ
+    # only in case: both orders are stable, so they agree element for element.
+    long = [RNG.choice(["X1.sub.", "x1.SUB.inst_", "X1.sub.inst_long_"]) + random_text("aB9", 4) for _ in range(3000)]
+    assert strings(cvfunc.call("Sort", long)) == sorted(long, key=str.lower)
+    by = [s.lower() for s in long]
+    assert list(cvfunc.call("SortIdx", long, "reverse")) == sorted(range(len(long)), key=by.__getitem__, reverse=True)
     doubled = names + [n.upper() for n in names]
     assert [s.lower() for s in strings(cvfunc.call("Sort", doubled, "unique"))] == sorted(n.lower() for n in names)
 
