@@ -47,9 +47,10 @@ std::string sp_GetFullPath(std::string_view path, std::string_view base);
 // cleaned first): "." when they are the same, ".." steps where `path` is not
 // below `base`. Lexical, like Python's os.path.relpath.
 std::string sp_RelativePath(std::string_view path, std::string_view base);
-// The absolute path with every symbolic link resolved (realpath(3)). Of a path
-// that does not exist, the part that does is resolved and the rest is
-// appended, cleaned.
+// The absolute path with every symbolic link resolved, component by
+// component as the kernel walks it (realpath(3)); components that do not
+// exist are kept as written, and a ".." after one removes it again. A link
+// loop stops after 40 links.
 std::string sp_ResolvePath(std::string_view path);
 // True when both name the same existing file (same device and inode, so two
 // links or two spellings of one file are equal). When either does not exist,

@@ -179,22 +179,46 @@ std::string sp_RelativePath(std::string_view path, std::string_view base) {
 }
 
 std::string sp_ResolvePath(std::string_view path) {
-    std::string full = sp_GetFullPath(path);
-    // Resolve the longest prefix that exists; the missing rest is kept as written.
-    std::string head = full, tail;
-    for (;;) {
-        if (char* real = ::realpath(head.c_str(), nullptr)) {
-            std::string out(real);
-            std::free(real);
-            if (!tail.empty()) out = sp_CleanPath(out + "/" + tail);
-            return out;
+    // Component by component, as the kernel walks a path: a link is replaced
+    // by its target before the next component ("link/.." is the link target's
+    // parent), and a component that does not exist is kept as written.
+    std::string done = "/";
+    std::vector<std::string> todo;  // components still to walk, last one first
+    auto push = [&todo](std::string_view p) {
+        std::vector<std::string> parts;
+        for (size_t at = 0; at <= p.size();) {
+            size_t end = p.find('/', at);
+            if (end == npos) end = p.size();
+            if (end > at) parts.emplace_back(p.substr(at, end - at));
+            at = end + 1;
         }
-        if (head == "/" || head.empty()) return full;
-        const size_t slash = head.rfind('/');
-        const std::string last = head.substr(slash + 1);
-        tail = tail.empty() ? last : last + "/" + tail;
-        head = slash == 0 ? "/" : head.substr(0, slash);
+        todo.insert(todo.end(), parts.rbegin(), parts.rend());
+    };
+    push(sp_IsRelativePath(path) ? sp_GetCwd() + "/" + std::string(path) : std::string(path));
+    int links = 0;
+    while (!todo.empty()) {
+        const std::string part = std::move(todo.back());
+        todo.pop_back();
+        if (part == ".") continue;
+        if (part == "..") {
+            done = done == "/" ? done : withoutTrailingSlash(sp_GetDirFromPath(done));
+            continue;
+        }
+        const std::string next = done == "/" ? "/" + part : done + "/" + part;
+        struct stat st;
+        if (::lstat(next.c_str(), &st) == 0 && S_ISLNK(st.st_mode) && ++links <= 40) {
+            std::string target(PATH_MAX, '\0');
+            const ssize_t n = ::readlink(next.c_str(), target.data(), target.size());
+            if (n > 0) {
+                target.resize(size_t(n));
+                if (target.front() == '/') done = "/";
+                push(target);
+                continue;
+            }
+        }
+        done = next;
     }
+    return done;
 }
 
 bool sp_ComparePaths(std::string_view a, std::string_view b) {
