@@ -29,8 +29,14 @@ struct Fd {
 
 std::string str(std::string_view s) { return std::string(s); }
 
-// The sorted entry names of an open directory; takes over `fd`.
-bool namesOf(int fd, std::vector<std::string>& names) {
+struct Entry {
+    std::string name;
+    unsigned char type;  // d_type: DT_DIR, DT_LNK, ..., or DT_UNKNOWN when the file system does not say
+    bool operator<(const Entry& o) const { return name < o.name; }
+};
+
+// The sorted entries of an open directory; takes over `fd`.
+bool entriesOf(int fd, std::vector<Entry>& entries) {
     DIR* d = ::fdopendir(fd);
     if (!d) {
         ::close(fd);
@@ -38,10 +44,18 @@ bool namesOf(int fd, std::vector<std::string>& names) {
     }
     while (dirent* e = ::readdir(d)) {
         if (std::strcmp(e->d_name, ".") == 0 || std::strcmp(e->d_name, "..") == 0) continue;
-        names.emplace_back(e->d_name);
+        entries.push_back({e->d_name, e->d_type});
     }
     ::closedir(d);
-    std::sort(names.begin(), names.end());
+    std::sort(entries.begin(), entries.end());
+    return true;
+}
+
+bool namesOf(int fd, std::vector<std::string>& names) {
+    std::vector<Entry> entries;
+    if (!entriesOf(fd, entries)) return false;
+    names.reserve(entries.size());
+    for (auto& e : entries) names.push_back(std::move(e.name));
     return true;
 }
 
@@ -53,12 +67,22 @@ std::string joined(std::string_view dir, std::string_view name) {
 
 // ---------------------------------------------------------------- deletion
 
+// Deeper trees are left incomplete rather than risk the C stack (each level
+// holds a frame and a descriptor or two).
+constexpr int kMaxDepth = 2048;
+
 struct Deleter {
     const TreeProgress& progress;
     bool incomplete = false;
+    int depth = 0;
 
     // Empties the directory open as `fd` (taken over).
     void empty(int fd) {
+        if (depth >= kMaxDepth) {
+            incomplete = true;
+            ::close(fd);
+            return;
+        }
         std::vector<std::string> names;
         const int listFd = ::dup(fd);
         if (listFd < 0 || !namesOf(listFd, names)) {
@@ -78,7 +102,9 @@ struct Deleter {
                     incomplete = true;
                     continue;
                 }
+                ++depth;
                 empty(sub);
+                --depth;
                 if (::unlinkat(fd, name.c_str(), AT_REMOVEDIR) != 0) incomplete = true;
             } else if (::unlinkat(fd, name.c_str(), 0) != 0) {
                 incomplete = true;
@@ -99,6 +125,7 @@ bool sameInode(const struct stat& a, const char* path) {
 struct Copier {
     const TreeProgress& progress;
     bool incomplete = false;
+    int depth = 0;
 
     bool copyFile(int fromDir, int toDir, const std::string& name, mode_t mode) {
         Fd in(::openat(fromDir, name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
@@ -124,6 +151,12 @@ struct Copier {
 
     // Copies the contents of directory `from` into directory `to` (both taken over).
     void contents(int from, int to) {
+        if (depth >= kMaxDepth) {
+            incomplete = true;
+            ::close(from);
+            ::close(to);
+            return;
+        }
         std::vector<std::string> names;
         const int listFd = ::dup(from);
         if (listFd < 0 || !namesOf(listFd, names)) incomplete = true;
@@ -136,7 +169,9 @@ struct Copier {
                     if (sub >= 0 && ::mkdirat(to, name.c_str(), 0700) == 0) {
                         const int subTo = ::openat(to, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
                         if (subTo >= 0) {
+                            ++depth;
                             contents(sub, subTo);
+                            --depth;
                             ::fchmodat(to, name.c_str(), st.st_mode & 07777, 0);
                             ok = true;
                         } else {
@@ -224,29 +259,34 @@ bool sp_ListDirectory(std::string_view dir, std::vector<std::string>& out, bool 
 
 bool sp_DescendDirectories_2(std::string_view dir, std::vector<std::string>& out, bool includeHidden) {
     if (dir.empty()) return false;
-    // An explicit stack: a deep tree must not exhaust the C stack.
-    const int top = ::open(str(dir).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (top < 0) return false;
-    std::vector<std::pair<std::string, int>> stack;  // path, open descriptor
-    stack.emplace_back(std::string(dir), top);
-    while (!stack.empty()) {
-        auto [path, fd] = std::move(stack.back());
+    // An explicit stack, so a deep tree cannot exhaust the C stack; it holds
+    // paths, not open directories, so a wide one cannot exhaust descriptors.
+    std::vector<std::string> stack{std::string(dir)};
+    for (bool top = true; !stack.empty(); top = false) {
+        const std::string path = std::move(stack.back());
         stack.pop_back();
+        // The directory named by the caller may be a link; none below it is followed.
+        const int fd = ::open(path.c_str(), O_RDONLY | O_DIRECTORY | (top ? 0 : O_NOFOLLOW) | O_CLOEXEC);
+        if (fd < 0 && top) return false;
         out.push_back(path);
-        std::vector<std::string> names;
+        if (fd < 0) continue;
+        std::vector<Entry> entries;
         const int listFd = ::dup(fd);
-        if (listFd < 0 || !namesOf(listFd, names)) {
+        if (listFd < 0 || !entriesOf(listFd, entries)) {
             ::close(fd);
             continue;
         }
-        std::vector<std::pair<std::string, int>> children;
-        for (const auto& name : names) {
-            if (!includeHidden && name[0] == '.') continue;
-            struct stat st;
-            if (::fstatat(fd, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISDIR(st.st_mode)) continue;
-            const int sub = ::openat(fd, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-            if (sub >= 0) children.emplace_back(joined(path, name), sub);
-            else out.push_back(joined(path, name));  // listed, though it cannot be entered
+        std::vector<std::string> children;
+        for (const auto& e : entries) {
+            if (!includeHidden && e.name[0] == '.') continue;
+            // The entry's type from the listing saves a stat per entry; links are not followed.
+            if (e.type != DT_DIR) {
+                struct stat st;
+                if (e.type != DT_UNKNOWN || ::fstatat(fd, e.name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0 ||
+                    !S_ISDIR(st.st_mode))
+                    continue;
+            }
+            children.push_back(joined(path, e.name));
         }
         ::close(fd);
         // Pushed in reverse so that the first name is visited first.

@@ -43,25 +43,26 @@ constexpr const char* kUnknownCodePage = "Code page %d is not known in function 
 // are; a final line feed ends the last line rather than starting an empty one.
 void setLinesOf(FuncResult& r, const char* data, size_t size) {
     if (size == 0) return;
-    int64_t count = 0;
-    for (const char* p = data; (p = static_cast<const char*>(std::memchr(p, '\n', size_t(data + size - p))));) {
-        ++count;
-        ++p;
-    }
-    if (data[size - 1] != '\n') ++count;
-    char** out = r.makeStringVector(count);
-    const char* end = data + size;
-    for (int64_t k = 0; k < count; ++k) {
-        const char* nl = static_cast<const char*>(std::memchr(data, '\n', size_t(end - data)));
-        const char* stop = nl ? nl : end;
-        char* line = static_cast<char*>(std::malloc(size_t(stop - data) + 1));
+    // One scan for the line ends; the lines are then cut without searching again.
+    std::vector<size_t> ends;
+    ends.reserve(size / 32 + 1);
+    for (const char *p = data, *end = data + size; (p = static_cast<const char*>(std::memchr(p, '\n', size_t(end - p))));)
+        ends.push_back(size_t(p++ - data));
+    if (data[size - 1] != '\n') ends.push_back(size);
+    // Carriage returns are rare outside CR LF files: look for them once.
+    const bool anyReturn = std::memchr(data, '\r', size) != nullptr;
+    char** out = r.makeStringVector(int64_t(ends.size()));
+    size_t begin = 0;
+    for (size_t k = 0; k < ends.size(); ++k) {
+        const size_t n = ends[k] - begin;
+        char* line = static_cast<char*>(std::malloc(n + 1));
         if (!line) throw std::bad_alloc();
-        size_t n = 0;
-        for (const char* p = data; p < stop; ++p)
-            if (*p != '\r') line[n++] = *p;
-        line[n] = '\0';
+        std::memcpy(line, data + begin, n);
+        size_t kept = n;
+        if (anyReturn && std::memchr(line, '\r', n)) kept = size_t(std::remove(line, line + n, '\r') - line);
+        line[kept] = '\0';
         out[k] = line;
-        data = nl ? nl + 1 : end;
+        begin = ends[k] + 1;
     }
 }
 
