@@ -72,6 +72,13 @@ FILE* sp_OpenRegularFile(const char* path) {
         errno = dir ? EISDIR : EINVAL;
         return nullptr;
     }
+    // Reading more than the machine could hold would take hours (a sparse
+    // file can claim terabytes) and no result made of it could be kept.
+    if (uint64_t(st.st_size) >= cv::memoryLimitBytes()) {
+        ::close(fd);
+        errno = EFBIG;
+        return nullptr;
+    }
     ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
     FILE* f = ::fdopen(fd, "rb");
     if (!f) ::close(fd);

@@ -46,12 +46,20 @@ TEST(FileReading, ReadFileSaysWhyItCannotOpen) {
         EXPECT_FALSE(o.ok) << path;
         EXPECT_NE(o.error.find(why), std::string::npos) << o.error;
     }
+    // A sparse file that claims more than the machine's memory: refused at once.
+    {
+        std::ofstream(box.path("work/huge"));
+        fs::resize_file(box.path("work/huge"), uintmax_t(1) << 42);
+        const auto o = cvtest::call("ReadFile", {str("huge")});
+        EXPECT_NE(o.error.find("too large"), std::string::npos) << o.error;
+    }
     // The same files elsewhere: no result or an empty list, never a wait.
-    for (const char* path : {"d", "fifo", "/dev/zero"}) {
+    for (const char* path : {"d", "fifo", "/dev/zero", "huge"}) {
         EXPECT_TRUE(cvtest::noResult(cvtest::call("GetMD5", {str(path)}))) << path;
         EXPECT_TRUE(cvtest::noResult(cvtest::call("FilterFile", {str(path), strings({"x"})}))) << path;
         EXPECT_TRUE(texts("ReadSpiceFile", {str(path)}).empty()) << path;
         EXPECT_EQ(number("CanOpenFile", {str(path)}), path[0] == 'd' ? 0 : 1) << path;
+        EXPECT_EQ(text("GetFileStamp", {strings({path})}), text("GetMD5String", {str("file-didnt-open")}));
     }
 }
 

@@ -39,42 +39,86 @@ constexpr const char* kUnknownCodePage = "Code page %d is not known in function 
 
 // ---------------------------------------------------------------- reading lines
 
-// Lines of a block split at line feeds, carriage returns dropped wherever they
-// are; a final line feed ends the last line rather than starting an empty one.
-void setLinesOf(FuncResult& r, const char* data, size_t size) {
-    if (size == 0) return;
-    // One scan for the line ends; the lines are then cut without searching again.
-    std::vector<size_t> ends;
-    ends.reserve(size / 32 + 1);
-    for (const char *p = data, *end = data + size; (p = static_cast<const char*>(std::memchr(p, '\n', size_t(end - p))));)
-        ends.push_back(size_t(p++ - data));
-    if (data[size - 1] != '\n') ends.push_back(size);
-    // Carriage returns are rare outside CR LF files: look for them once.
-    const bool anyReturn = std::memchr(data, '\r', size) != nullptr;
-    char** out = r.makeStringVector(int64_t(ends.size()));
-    size_t begin = 0;
-    for (size_t k = 0; k < ends.size(); ++k) {
-        const size_t n = ends[k] - begin;
+struct FileCloser {
+    void operator()(FILE* f) const { std::fclose(f); }
+};
+using File = std::unique_ptr<FILE, FileCloser>;
+
+// Lines split at line feeds, carriage returns dropped wherever they are; a
+// final line feed ends the last line rather than starting an empty one. Text
+// arrives in pieces (a file is read in blocks, so no copy of all of it is
+// ever held); a line cut by a block boundary is put together again.
+class LineCollector {
+public:
+    LineCollector() = default;
+    LineCollector(const LineCollector&) = delete;
+    LineCollector& operator=(const LineCollector&) = delete;
+    ~LineCollector() {
+        for (char* line : lines_) std::free(line);
+    }
+
+    void feed(const char* data, size_t size) {
+        const char* end = data + size;
+        // Carriage returns are rare outside CR LF files: look for them once a block.
+        returns_ = std::memchr(data, '\r', size) != nullptr;
+        while (data < end) {
+            const char* nl = static_cast<const char*>(std::memchr(data, '\n', size_t(end - data)));
+            if (!nl) {
+                pending_.append(data, size_t(end - data));
+                open_ = true;
+                return;
+            }
+            if (open_) {
+                pending_.append(data, size_t(nl - data));
+                add(pending_.data(), pending_.size(), true);
+                pending_.clear();
+                open_ = false;
+            } else {
+                add(data, size_t(nl - data), returns_);
+            }
+            data = nl + 1;
+        }
+    }
+    // The lines to the result (none for no text); the result owns them from then on.
+    void finish(FuncResult& r) {
+        if (open_) add(pending_.data(), pending_.size(), true);
+        open_ = false;
+        if (lines_.empty()) return;
+        char** out = r.makeStringVector(int64_t(lines_.size()));
+        std::memcpy(out, lines_.data(), lines_.size() * sizeof(char*));
+        lines_.clear();
+    }
+
+private:
+    void add(const char* text, size_t n, bool mayHaveReturns) {
+        if (lines_.size() == lines_.capacity()) lines_.reserve(lines_.size() * 2 + 1024);
         char* line = static_cast<char*>(std::malloc(n + 1));
         if (!line) throw std::bad_alloc();
-        std::memcpy(line, data + begin, n);
-        size_t kept = n;
-        if (anyReturn && std::memchr(line, '\r', n)) kept = size_t(std::remove(line, line + n, '\r') - line);
-        line[kept] = '\0';
-        out[k] = line;
-        begin = ends[k] + 1;
+        std::memcpy(line, text, n);
+        if (mayHaveReturns && std::memchr(line, '\r', n)) n = size_t(std::remove(line, line + n, '\r') - line);
+        line[n] = '\0';
+        lines_.push_back(line);
     }
+
+    std::vector<char*> lines_;
+    std::string pending_;
+    bool open_ = false;
+    bool returns_ = false;
+};
+
+FUNC_ERROR cannotOpen(MessageHandler& m, const char* path) {
+    std::string message;
+    m.error("%s", sp_FileOpenForensicMsg(path, "r", message).c_str());
+    return FuncFailed;
 }
 
 FUNC_ERROR readFile(const FuncArgs& a, FuncResult& r, MessageHandler& m) {
     const char* path = stringOr(a, 0);
-    JFileBuf file;
-    if (!file.open(path, true)) {
-        std::string message;
-        m.error("%s", sp_FileOpenForensicMsg(path, "r", message).c_str());
-        return FuncFailed;
-    }
+    LineCollector lines;
     if (sameWord(stringOr(a, 1), "mbcs")) {
+        // A code page may need the whole text (shift states), so it is converted at once.
+        JFileBuf file;
+        if (!file.open(path, true)) return cannotOpen(m, path);
         const int codePage = given(a, 2) ? int(std::strtol(stringOr(a, 2), nullptr, 10)) : 0;
         std::string converted;
         if (!sp_ConvertMBCSBlock_to_UTF8(file.data(), file.size(), converted, codePage)) {
@@ -82,17 +126,20 @@ FUNC_ERROR readFile(const FuncArgs& a, FuncResult& r, MessageHandler& m) {
             return FuncFailed;
         }
         file.close();
-        setLinesOf(r, converted.data(), converted.size());
+        lines.feed(converted.data(), converted.size());
+        lines.finish(r);
         return FuncOk;
     }
-    setLinesOf(r, file.data(), file.size());
+    const File f(sp_OpenRegularFile(path));
+    struct stat st;
+    if (!f || ::fstat(fileno(f.get()), &st) != 0) return cannotOpen(m, path);
+    if (uint64_t(st.st_size) >= cv::memoryLimitBytes()) throw std::bad_alloc();
+    std::vector<char> block(size_t(1) << 20);
+    for (size_t n; (n = std::fread(block.data(), 1, block.size(), f.get())) > 0;) lines.feed(block.data(), n);
+    if (std::ferror(f.get())) return cannotOpen(m, path);
+    lines.finish(r);
     return FuncOk;
 }
-
-struct FileCloser {
-    void operator()(FILE* f) const { std::fclose(f); }
-};
-using File = std::unique_ptr<FILE, FileCloser>;
 
 // Feeds `take` every line of the file: the logical lines of the netlist
 // reader, or the plain non-blank lines. False when the file cannot be read.

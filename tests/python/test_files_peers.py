@@ -248,3 +248,11 @@ def test_lock_is_released_when_the_tool_exits_or_its_holder_is_killed(sandbox):
         holder.send_signal(signal.SIGKILL)
         holder.wait()
     assert probe(path, "flock") == "free" and probe(path, "lockf") == "free"
+
+
+def test_auto_delete_lock_ends_with_the_python_call(sandbox):
+    # The package fires PostCli after every call, so the lock lasts for the call only.
+    path = sandbox / "c.lock"
+    assert cvfunc.CreateLockFile(str(path), ["lock", "AutoDelete"]) == "success"
+    assert probe(path, "flock") == "free"
+    assert cvfunc.CreateLockFile(str(path), ["unlock"]) == "notexist"
