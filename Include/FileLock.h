@@ -1,11 +1,14 @@
 // Advisory file locks that other processes see.
 //
 // A lock is an exclusive flock(2) on the file, opened (and created when
-// missing) for the purpose. Both flock and lockf (fcntl) locks are taken, so a
-// process that tests with either call sees it. The kernel releases both when
-// the descriptor closes, which happens also when the holder dies, so a crashed
-// process never leaves a file locked. A file the lock had to create is not
-// removed on release: another process may be using its name by then.
+// missing) for the purpose, together with an open-file-description write
+// lock (fcntl F_OFD_SETLK), which the lockf/fcntl locks of other processes
+// respect: a process that tests with either call sees the file locked. Both
+// belong to the descriptor, so the kernel releases them when it closes, also
+// when the holder dies: a crashed process never leaves a file locked. Within
+// one process a second FileLock on the same file fails as well. A missing file
+// is created exclusively (never through a dangling link) and is not removed on
+// release: another process may be using its name by then.
 #pragma once
 #include <string>
 

@@ -3,7 +3,10 @@
 // ('t', 'N', 'S', 'R', 'T', 'D', 'c', 'n') and a ", ccs=..." suffix are
 // dropped, so modes written for Windows work unchanged.
 #pragma once
+#include <cstdint>
 #include <cstdio>
+#include <string>
+#include <string_view>
 
 // Null (errno EINVAL) for a null path or mode, or a mode that does not start
 // with 'r', 'w' or 'a'.
@@ -12,10 +15,6 @@ FILE* fopen_utf8(const char* path, const char* mode);
 int fopen_s_utf8(FILE** f, const char* path, const char* mode);
 // unlink(2): 0, or -1 with errno set (EINVAL for a null path).
 int unlink_utf8(const char* path);
-
-#include <cstdint>
-#include <string>
-#include <string_view>
 
 // Opens a file for reading only when it is a regular file: a directory, FIFO,
 // device or socket is refused (null, errno EISDIR or EINVAL) without blocking,

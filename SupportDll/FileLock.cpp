@@ -9,9 +9,15 @@
 bool FileLock::lock(const char* path, bool create) {
     if (fd_ >= 0) return true;
     if (!path || !*path) return false;
-    // O_NONBLOCK: opening a pipe must not wait for its other end.
-    const int flags = O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC;
-    int fd = ::open(path, O_RDWR | flags | (create ? O_CREAT : 0), 0666);
+    // O_NONBLOCK: opening a pipe must not wait for its other end. An existing
+    // file is locked through a link to it; a missing one is made exclusively,
+    // so that a dangling link never makes a file somewhere else.
+    const int flags = O_NONBLOCK | O_CLOEXEC;
+    int fd = ::open(path, O_RDWR | flags);
+    if (fd < 0 && errno == ENOENT && create) {
+        fd = ::open(path, O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | flags, 0666);
+        if (fd < 0 && errno == EEXIST) fd = ::open(path, O_RDWR | flags);  // made meanwhile by someone else
+    }
     if (fd < 0 && errno != ENOENT) fd = ::open(path, O_RDONLY | flags);
     if (fd < 0) return false;
     if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {

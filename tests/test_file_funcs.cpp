@@ -124,6 +124,8 @@ TEST(FileFacts, GetFileInfoAndCanOpenFile) {
     EXPECT_EQ(number("CanOpenFile", {str("f"), str("READ")}), 1);
     EXPECT_EQ(number("CanOpenFile", {str("f"), str("write")}), 1);
     EXPECT_EQ(FileSandbox::read(p), "12345");  // not truncated
+    fs::create_symlink(p, box.path("work/ln"));
+    EXPECT_EQ(number("CanOpenFile", {str("ln"), str("write")}), 1);
     EXPECT_EQ(number("CanOpenFile", {str("new"), str("write")}), 1);
     EXPECT_FALSE(fs::exists(box.path("work/new")));
     EXPECT_EQ(number("CanOpenFile", {str("nodir/new"), str("write")}), 0);
