@@ -256,3 +256,33 @@ def test_auto_delete_lock_ends_with_the_python_call(sandbox):
     assert cvfunc.CreateLockFile(str(path), ["lock", "AutoDelete"]) == "success"
     assert probe(path, "flock") == "free"
     assert cvfunc.CreateLockFile(str(path), ["unlock"]) == "notexist"
+
+
+def test_read_only_directory_as_an_unprivileged_user(sandbox, tmp_path_factory):
+    """ExistDir gives 2 and leaves no probe behind; the superuser writes
+    anywhere, so a root run drops to nobody for the tool it starts."""
+    tool = pathlib.Path(cvfunc.__file__).parents[2] / "cvfunc"
+    if not tool.exists() or (os.geteuid() == 0 and not os.access(tool, os.X_OK)):
+        pytest.skip("no cvfunc tool")
+    import tempfile
+    base = pathlib.Path(tempfile.mkdtemp(dir="/tmp"))
+    try:
+        base.chmod(0o755)
+        (base / "ro").mkdir(mode=0o555)
+        (base / "ro").chmod(0o555)
+        (base / "rw").mkdir()
+        (base / "rw").chmod(0o777)
+        (base / "rw" / "$$Temp").write_text("theirs")
+        drop = (lambda: (os.setgid(65534), os.setuid(65534))) if os.geteuid() == 0 else None
+        exprs = [f"ExistDir('{base}/ro')", f"DirectoryIsWriteable('{base}/ro')", f"CanOpenFile('{base}/ro/x', 'write')",
+                 f"ExistDir('{base}/rw')"]
+        args = [str(tool)] + [x for e in exprs for x in ("-e", e)]
+        run = subprocess.run(args, preexec_fn=drop, capture_output=True, text=True, timeout=60,
+                             env={"HOME": str(base), "PATH": "/usr/bin:/bin"})
+        assert run.stdout.split() == ["2", "false", "false", "1"], run.stderr
+        assert list((base / "ro").iterdir()) == []
+        assert [p.name for p in (base / "rw").iterdir()] == ["$$Temp"]
+        assert (base / "rw" / "$$Temp").read_text() == "theirs"
+    finally:
+        (base / "ro").chmod(0o755)
+        shutil.rmtree(base)
