@@ -51,6 +51,16 @@ private:
 // or directory)". Written into `message`, which is also returned.
 const std::string& sp_FileOpenForensicMsg(const char* path, const char* mode, std::string& message);
 
+// Whether the file could be opened for writing: an existing file must be free
+// of FileLocks (FileLock.h) and open for appending; a missing one is created
+// exclusively (O_EXCL) and removed again, but only while it is still the file
+// made here, so a file someone else creates meanwhile is never truncated or
+// removed. Nothing is written either way, and no file is left behind.
+bool sp_CanOpenForWriting(const char* path);
+// Whether the file opens for reading (without waiting on a pipe); a directory
+// does not count.
+bool sp_CanOpenForReading(const char* path);
+
 // Size in bytes, -1 when the file cannot be examined (links followed).
 int64_t sp_GetFileSize64(const char* path);
 // Modification time in seconds since 1970-01-01 UTC, 0 when unknown.

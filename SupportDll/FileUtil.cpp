@@ -1,10 +1,19 @@
-// UTF-8 file access on POSIX.
+// UTF-8 file access, whole files, file facts and open tests on POSIX.
 #include "FileUtil.h"
 
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
+#include <fcntl.h>
+#include <linux/magic.h>
+#include <new>
 #include <string>
+#include <sys/stat.h>
+#include <sys/statfs.h>
 #include <unistd.h>
+
+#include "FileLock.h"
+#include "Value.h"
 
 namespace {
 
@@ -48,14 +57,6 @@ int unlink_utf8(const char* path) {
 }
 
 // ---------------------------------------------------------------- whole files and file facts
-
-#include <fcntl.h>
-#include <linux/magic.h>
-#include <new>
-#include <sys/stat.h>
-#include <sys/statfs.h>
-
-#include "Value.h"
 
 FILE* sp_OpenRegularFile(const char* path) {
     if (!path || !*path) {
@@ -220,3 +221,40 @@ CvDriveType sp_GetDriveType(const char* folder) {
             return CvDriveLocal;
     }
 }
+
+// ---------------------------------------------------------------- open tests
+
+bool sp_CanOpenForWriting(const char* path) {
+    if (!path || !*path) return false;
+    struct stat st;
+    if (::lstat(path, &st) != 0) {
+        const int fd = ::open(path, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+        if (fd >= 0) {
+            struct stat mine, now;
+            if (::fstat(fd, &mine) == 0 && ::lstat(path, &now) == 0 && mine.st_dev == now.st_dev &&
+                mine.st_ino == now.st_ino)
+                ::unlink(path);
+            ::close(fd);
+            return true;
+        }
+        if (errno != EEXIST) return false;
+    }
+    FileLock lock;
+    if (!lock.lock(path, false)) return false;
+    // O_NONBLOCK: a pipe without a reader fails at once instead of waiting.
+    const int fd = ::open(path, O_WRONLY | O_APPEND | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) return false;
+    ::close(fd);
+    return true;
+}
+
+bool sp_CanOpenForReading(const char* path) {
+    if (!path) return false;
+    const int fd = ::open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) return false;
+    struct stat st;
+    const bool ok = ::fstat(fd, &st) == 0 && !S_ISDIR(st.st_mode);
+    ::close(fd);
+    return ok;
+}
+

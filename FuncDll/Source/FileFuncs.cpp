@@ -7,17 +7,13 @@
 // answer as a file that cannot be opened, so nothing here can wait for ever
 // on a pipe or read without end from a device.
 #include <algorithm>
-#include <cerrno>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <fcntl.h>
 #include <memory>
 #include <new>
 #include <string>
-#include <sys/stat.h>
-#include <unistd.h>
 #include <vector>
 
 #include "Directories.h"
@@ -131,9 +127,7 @@ FUNC_ERROR readFile(const FuncArgs& a, FuncResult& r, MessageHandler& m) {
         return FuncOk;
     }
     const File f(sp_OpenRegularFile(path));
-    struct stat st;
-    if (!f || ::fstat(fileno(f.get()), &st) != 0) return cannotOpen(m, path);
-    if (uint64_t(st.st_size) >= cv::memoryLimitBytes()) throw std::bad_alloc();
+    if (!f) return cannotOpen(m, path);
     std::vector<char> block(size_t(1) << 20);
     for (size_t n; (n = std::fread(block.data(), 1, block.size(), f.get())) > 0;) lines.feed(block.data(), n);
     if (std::ferror(f.get())) return cannotOpen(m, path);
@@ -214,46 +208,10 @@ FUNC_ERROR loadFiles(const FuncArgs& a, FuncResult& r, MessageHandler&) {
 
 // ---------------------------------------------------------------- open tests
 
-// Whether a file may be written: an existing file must be lockable and open
-// for appending (without being created); a missing one is created exclusively
-// and removed again, but only while it is still the file made here, so a file
-// someone else creates meanwhile is never truncated or removed.
-bool canWrite(const std::string& path) {
-    if (path.empty()) return false;
-    struct stat st;
-    if (::lstat(path.c_str(), &st) != 0) {
-        const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
-        if (fd >= 0) {
-            struct stat mine, now;
-            if (::fstat(fd, &mine) == 0 && ::lstat(path.c_str(), &now) == 0 && mine.st_dev == now.st_dev &&
-                mine.st_ino == now.st_ino)
-                ::unlink(path.c_str());
-            ::close(fd);
-            return true;
-        }
-        if (errno != EEXIST) return false;
-    }
-    FileLock lock;
-    if (!lock.lock(path.c_str(), false)) return false;
-    // O_NONBLOCK: a pipe without a reader fails at once instead of waiting.
-    const int fd = ::open(path.c_str(), O_WRONLY | O_APPEND | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0) return false;
-    ::close(fd);
-    return true;
-}
-
-bool canRead(const std::string& path) {
-    const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0) return false;
-    struct stat st;
-    const bool ok = ::fstat(fd, &st) == 0 && !S_ISDIR(st.st_mode);
-    ::close(fd);
-    return ok;
-}
-
 FUNC_ERROR canOpenFile(const FuncArgs& a, FuncResult& r, MessageHandler&) {
     const std::string path = stringOr(a, 0);
-    setBool(r, sameWord(stringOr(a, 1), "write") ? canWrite(path) : canRead(path));
+    const bool writing = sameWord(stringOr(a, 1), "write");
+    setBool(r, writing ? sp_CanOpenForWriting(path.c_str()) : sp_CanOpenForReading(path.c_str()));
     return FuncOk;
 }
 
