@@ -54,6 +54,12 @@ std::optional<double> sp_DecodeBase64Real(std::string_view text);
 // since a script string ends at the first NUL.
 std::optional<std::string> sp_ConvertUTF8_to_MBCS(std::string_view text, int codePage);
 
+// The other way: a block of text in code page `codePage` (the numbers above;
+// 0, the system's default, is UTF-8 here) converted to UTF-8 in `out`. Each
+// byte the page does not define becomes '?'. False, with `out` empty, for a
+// code page iconv does not know.
+bool sp_ConvertMBCSBlock_to_UTF8(const char* data, size_t size, std::string& out, int codePage = 0);
+
 // ---------------------------------------------------------------- identifiers
 //
 // A new random (version 4) UUID from libuuid, in its 36-character lower-case

@@ -317,6 +317,44 @@ std::optional<std::string> sp_ConvertUTF8_to_MBCS(std::string_view text, int cod
     return out;
 }
 
+bool sp_ConvertMBCSBlock_to_UTF8(const char* data, size_t size, std::string& out, int codePage) {
+    out.clear();
+    const iconv_t opened = iconv_open("UTF-8", iconvName(codePage).c_str());
+    if (opened == iconv_t(-1)) return false;
+    const std::unique_ptr<void, IconvClose> cd(opened);
+    // Single-byte pages grow at most 3 times (one byte to a 3-byte character).
+    out.resize(size + size / 2 + 16);
+    size_t used = 0;
+    char* in = const_cast<char*>(data);
+    size_t left = size;
+    for (bool flushing = false;;) {
+        if (out.size() - used < 16) out.resize(out.size() * 2);
+        char* outPtr = out.data() + used;
+        size_t room = out.size() - used;
+        const size_t rc = iconv(opened, flushing ? nullptr : &in, flushing ? nullptr : &left, &outPtr, &room);
+        used = size_t(outPtr - out.data());
+        if (rc != size_t(-1)) {
+            if (flushing) break;
+            flushing = true;
+            continue;
+        }
+        if (errno == E2BIG) {
+            out.resize(out.size() * 2);
+        } else if (errno == EILSEQ || errno == EINVAL) {
+            // A byte the page does not define, or a character cut off at the end.
+            if (out.size() - used < 16) out.resize(out.size() * 2);
+            out[used++] = '?';
+            ++in;
+            --left;
+        } else {
+            out.clear();
+            return false;
+        }
+    }
+    out.resize(used);
+    return true;
+}
+
 // ---------------------------------------------------------------- identifiers
 
 std::string sp_GetGUID() {

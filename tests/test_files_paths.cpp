@@ -53,11 +53,11 @@ TEST(FileUtf8, WindowsModesErrorsAndUnlink) {
     EXPECT_EQ(unlink_utf8(nullptr), -1);
 }
 
-TEST(SplitPath, WindowsAndPosixPathsWhereLeadingDotsAreNoExtensions) {
-    // A dot in the directory is not the extension.
+TEST(SplitPath, NoDrivesOnlySlashesAndLeadingDotsAreNoExtensions) {
+    // A dot in the directory is not the extension; "C:" and '\\' are bytes of a name.
     const std::pair<const char*, Texts> cases[] = {
-        {"C:\\a\\b.txt", {"C:", "\\a\\", "b", ".txt"}}, {"/usr/lib/x.so.1", {"", "/usr/lib/", "x.so", ".1"}},
-        {"d:/mixed\\seps/f", {"d:", "/mixed\\seps/", "f", ""}}, {"C:file.cir", {"C:", "", "file", ".cir"}},
+        {"C:\\a\\b.txt", {"", "", "C:\\a\\b", ".txt"}}, {"/usr/lib/x.so.1", {"", "/usr/lib/", "x.so", ".1"}},
+        {"d:/mixed\\seps/f", {"", "d:/mixed\\seps/", "f", ""}}, {"C:file.cir", {"", "", "C:file", ".cir"}},
         {"name", {"", "", "name", ""}}, {"/dir/", {"", "/dir/", "", ""}}, {"", {"", "", "", ""}},
         {"/home/u/.bashrc", {"", "/home/u/", ".bashrc", ""}}, {".bashrc.bak", {"", "", ".bashrc", ".bak"}},
         {"a/..", {"", "a/", "..", ""}}, {".", {"", "", ".", ""}}, {"file.", {"", "", "file", "."}},
