@@ -128,27 +128,4 @@ TEST(HashMultiple, KeepsEveryValueOfAKeyTogether) {
     }
 }
 
-TEST(HashRemoval, ManyRemovalsAndReAddsKeepEveryOtherKey) {
-    // Exercises the compaction of removed entries.
-    const int h = create();
-    Texts all, vals;
-    for (int i = 0; i < 5000; ++i) all.push_back("key" + std::to_string(i)), vals.push_back(std::to_string(i));
-    add(h, all, vals);
-    Texts odd;
-    for (int i = 1; i < 5000; i += 2) odd.push_back("KEY" + std::to_string(i));
-    EXPECT_EQ(number("HashRemove", {N(h), L(odd)}), 2500);
-    EXPECT_EQ(keys(h).size(), 2500u);
-    EXPECT_EQ(search(h, {"key4998", "key4999", "key0"}), (Texts{"4998", "", "0"}));
-    add(h, {"key4999"}, {"back"});
-    EXPECT_EQ(search(h, {"Key4999"}), Texts{"back"});
-    EXPECT_EQ(keys(h).back(), "key4999");
-    number("HashDelete", {N(h)});
-}
-
-TEST(HashValue, FoldsLetterCaseAndPrintsUnsigned) {
-    EXPECT_EQ(texts("Hash", {cvtest::str("")}), Texts{"2166136261"});
-    EXPECT_EQ(texts("Hash", {cvtest::str("foobar")}), Texts{"3214735720"});
-    EXPECT_EQ(texts("Hash", {cvtest::str("FooBar")}), Texts{"3214735720"});
-}
-
 }  // namespace

@@ -72,20 +72,15 @@ def test_free_disk_space_is_what_statvfs_leaves_a_user(home):
     assert cvfunc.GetFreeDiskSpace(str(home["HOME"] / "absent")) == -1
 
 
-def physical_topology():
-    cores, packages = set(), set()
+def sysfs_topology():
+    """(package, core) of each online processor, as the kernel lists them."""
+    ids = set()
     for cpu in glob.glob("/sys/devices/system/cpu/cpu[0-9]*"):
-        online = os.path.join(cpu, "online")
-        if os.path.exists(online) and open(online).read().strip() != "1":
-            continue
-        try:
-            package = open(os.path.join(cpu, "topology/physical_package_id")).read().strip()
-            core = open(os.path.join(cpu, "topology/core_id")).read().strip()
-        except OSError:
-            continue
-        packages.add(package)
-        cores.add((package, core))
-    return cores, packages
+        read = lambda f: open(os.path.join(cpu, f)).read().strip()  # noqa: E731
+        if (not os.path.exists(os.path.join(cpu, "online")) or read("online") == "1") and \
+                os.path.exists(os.path.join(cpu, "topology/core_id")):
+            ids.add((read("topology/physical_package_id"), read("topology/core_id")))
+    return ids
 
 
 def test_system_summary_matches_uname_and_the_processor_counts():
@@ -97,18 +92,10 @@ def test_system_summary_matches_uname_and_the_processor_counts():
     assert info[8] == f"{numbers[0]}.{numbers[1]}" and info[9] == str(numbers[2])
     assert info[3] == str(os.sysconf("SC_PAGE_SIZE") * os.sysconf("SC_PHYS_PAGES"))
     assert int(info[12]) == os.cpu_count()
-    cores, packages = physical_topology()
-    if cores:
-        assert int(info[10]) == len(cores) == cvfunc.GetMaxCores()
-        assert int(info[11]) == len(packages)
-
-
-def test_epoch_time_follows_the_wall_clock():
-    before = time.time()
-    got = cvfunc.EpochTime()
-    after = time.time()
-    assert before - 0.002 <= got <= after + 0.002
-    assert abs(cvfunc.Seconds() - time.time()) < 2
+    ids = sysfs_topology()
+    if ids:
+        assert int(info[10]) == len(ids) == cvfunc.GetMaxCores()
+        assert int(info[11]) == len({p for p, _ in ids})
 
 
 @pytest.mark.parametrize("zone", ["UTC", "Asia/Kolkata", "Pacific/Kiritimati", "America/St_Johns"])
@@ -156,14 +143,14 @@ def test_hash_tables_behave_as_a_case_insensitive_dict():
         else:
             got = cvfunc.HashSearch(h, keys + ["absent"], "-")
             assert got == [peer[k.lower()][1] if k.lower() in peer else "-" for k in keys] + ["-"]
+        if len(peer) > 200:  # most keys go at once: the table compacts
+            gone = [s for s, _ in list(peer.values())[:150]]
+            assert cvfunc.HashRemove(h, gone) == 150
+            for k in gone:
+                del peer[k.lower()]
     assert sorted(cvfunc.HashKeys(h) or []) == sorted(s for s, _ in peer.values())
     assert cvfunc.HashDelete(h) is True
     assert cvfunc.Hash("Net1") == cvfunc.Hash("NET1") != cvfunc.Hash("Net2")
-
-
-def test_temporary_tables_end_after_each_python_call():
-    h = cvfunc.HashCreate("temporary")
-    assert cvfunc.HashAdd(h, ["k"], ["v"]) is False
 
 
 # ---------------------------------------------------------------- mutexes across processes
@@ -228,20 +215,6 @@ def test_a_mutex_is_free_again_when_its_holder_dies(home, how):
     assert cvfunc.DestroyMutex(mine) is True
 
 
-def test_a_tool_process_sees_the_mutex_of_this_one(home):
-    mine = cvfunc.CreateMutex("cvtest.tool")
-    assert mine is not None
-    r = subprocess.run([TOOL, "-e", "CreateMutex('cvtest.tool')"], capture_output=True, text=True)
-    try:
-        assert r.returncode == 0, r.stderr
-        assert r.stdout.strip() == ""  # no id: taken
-        assert cvfunc.DestroyMutex(mine) is True
-        r = subprocess.run([TOOL, "-e", "CreateMutex('cvtest.tool')"], capture_output=True, text=True)
-        assert r.stdout.strip() == "1"
-    finally:
-        cvfunc.DestroyMutex(mine)
-
-
 # ---------------------------------------------------------------- Ctrl-C ends Sleep
 
 def interrupted_after(cmd, delay=0.7, **kw):
@@ -263,7 +236,7 @@ def test_ctrl_c_ends_a_sleep_of_the_tool(args):
 
 
 def test_ctrl_c_ends_a_sleep_in_python_as_keyboard_interrupt():
-    rc, out, err, took = interrupted_after([sys.executable, "-c", "import cvfunc; cvfunc.Sleep(30)"],
+    rc, out, err, took = interrupted_after([sys.executable, "-c", "import cvfunc; cvfunc.Sleep(float('inf'))"],
                                            env=child_env(), delay=1.5)
     assert took < 2
     assert err.rstrip().endswith("KeyboardInterrupt"), err
@@ -300,11 +273,10 @@ def test_ctrl_c_ends_a_sleep_of_the_repl_which_goes_on(home):
         assert read_until(r"\b42\b")
         os.write(fd, b"\x04")
         _, status = os.waitpid(pid, 0)
+        pid = 0
         assert os.WIFEXITED(status) and os.WEXITSTATUS(status) == 0
     finally:
-        try:
+        if pid:
             os.kill(pid, signal.SIGKILL)
             os.waitpid(pid, 0)
-        except (ProcessLookupError, ChildProcessError):
-            pass
         os.close(fd)
