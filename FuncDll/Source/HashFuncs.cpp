@@ -59,8 +59,26 @@ public:
         if (need > cv::memoryLimitBytes()) throw std::bad_alloc();
     }
 
-    void add(std::string_view key, std::string_view value) {
-        const uint32_t h = hashOf(key);
+    // Adds keys[i] -> values[i] for i < n, in order.
+    void addAll(const std::vector<std::string_view>& keys, const std::vector<std::string_view>& values, size_t n) {
+        const std::vector<uint32_t> hashes = hashesOf(keys, n);
+        for (size_t i = 0; i < n; ++i) {
+            lookAhead(hashes, i);
+            add(keys[i], values[i], hashes[i]);
+        }
+    }
+
+    // Calls use(group or null) for each key, in order.
+    template <class Use>
+    void findAll(const std::vector<std::string_view>& keys, Use&& use) const {
+        const std::vector<uint32_t> hashes = hashesOf(keys, keys.size());
+        for (size_t i = 0; i < keys.size(); ++i) {
+            lookAhead(hashes, i);
+            use(const_cast<UserTable*>(this)->find(keys[i], hashes[i]));
+        }
+    }
+
+    void add(std::string_view key, std::string_view value, uint32_t h) {
         if (Group* g = find(key, h)) {
             if (multiple_) {
                 g->more.emplace_back(key, value);
@@ -113,6 +131,28 @@ public:
 
 private:
     static uint32_t hashOf(std::string_view key) noexcept { return hashNoCase(key); }
+
+    static std::vector<uint32_t> hashesOf(const std::vector<std::string_view>& keys, size_t n) {
+        std::vector<uint32_t> h(n);
+        for (size_t i = 0; i < n; ++i) h[i] = hashOf(keys[i]);
+        return h;
+    }
+
+    // Batches are bound by memory latency: a key's index slot and its group
+    // lie at random places in tables of many megabytes. Fetching the slot of
+    // the key 2 * kAhead ahead, and the group of the key kAhead ahead (whose
+    // slot has arrived by then), overlaps those waits. Only hints: a table
+    // that grows meanwhile costs a miss, never a wrong answer.
+    static constexpr size_t kAhead = 8;
+    void lookAhead(const std::vector<uint32_t>& hashes, size_t i) const {
+        if (index_.empty()) return;
+        const size_t mask = index_.size() - 1;
+        if (i + 2 * kAhead < hashes.size()) __builtin_prefetch(&index_[hashes[i + 2 * kAhead] & mask]);
+        if (i + kAhead < hashes.size()) {
+            const uint32_t slot = index_[hashes[i + kAhead] & mask];
+            if (slot != kEmpty && slot - 1 < groups_.size()) __builtin_prefetch(&groups_[slot - 1]);
+        }
+    }
 
     void charge(uint64_t textBytes) {
         const uint64_t b = textBytes + kEntryOverhead;
@@ -223,7 +263,7 @@ FUNC_ERROR hashAdd(const FuncArgs& a, FuncResult& r, MessageHandler&) {
     uint64_t bytes = 0;
     for (size_t i = 0; i < n; ++i) bytes += keys[i].size() + values[i].size();
     UserTable::reserveFor(n, bytes);
-    for (size_t i = 0; i < n; ++i) t->add(keys[i], values[i]);
+    t->addAll(keys, values, n);
     setBool(r, true);
     return FuncOk;
 }
@@ -245,10 +285,7 @@ FUNC_ERROR hashSearch(const FuncArgs& a, FuncResult& r, MessageHandler&) {
     const std::string fallback = hasDefault ? stringOr(a, 2) : "";
     std::vector<const std::string*> out;
     out.reserve(keys.size());
-    for (std::string_view k : keys) {
-        const UserTable::Group* g = t->find(k);
-        out.push_back(g ? &g->value : &fallback);
-    }
+    t->findAll(keys, [&](const UserTable::Group* g) { out.push_back(g ? &g->value : &fallback); });
     putStrings(r, out);
     return FuncOk;
 }
