@@ -276,6 +276,8 @@ FUNC_ERROR environment(const FuncArgs&, FuncResult& r, MessageHandler&) {
     return FuncOk;
 }
 
+// A fixed compiler version that scripts have always been given: they compare
+// it, they do not learn from it which compiler built this program.
 FUNC_ERROR msvcVersion(const FuncArgs&, FuncResult& r, MessageHandler&) {
     setInteger(r, 1940);
     return FuncOk;
