@@ -58,7 +58,9 @@ public:
     // Hands over the string's own malloc'd buffer; the string is left empty.
     char* detach() noexcept;
 
-    // Unsigned 32-bit hash of the text (FNV-1a).
+    // Unsigned 32-bit hash of the text (FNV-1a over ASCII-folded bytes), so
+    // texts that differ only in letter case hash alike; hashValueNoCase is the
+    // same value, kept for callers that say which they mean.
     uint32_t hashValue() const noexcept;
     uint32_t hashValueNoCase() const noexcept;
 

@@ -150,7 +150,9 @@ char* YString::detach() noexcept {
     return p;
 }
 
-uint32_t YString::hashValue() const noexcept { return fnv1a(view(), plainByte); }
+// Folded: scripts' keys compare ignoring case, and keys that compare equal
+// must hash alike, also in tables that only see this value.
+uint32_t YString::hashValue() const noexcept { return fnv1a(view(), lowerByte); }
 uint32_t YString::hashValueNoCase() const noexcept { return fnv1a(view(), lowerByte); }
 
 bool YString::beginsWith(std::string_view prefix, bool ignoreCase) const noexcept {

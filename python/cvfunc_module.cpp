@@ -119,6 +119,9 @@ py::object callFunction(const std::string& name, const py::args& args) {
     });
     values.clear();
     report(messages);
+    // A call that Ctrl-C ended (Sleep) has handed the signal on to Python:
+    // the user asked to stop, so that is what Python raises.
+    if (!ok && PyErr_CheckSignals() != 0) throw py::error_already_set();
     if (!ok) raiseError(error);
     return result(out, *declared);
 }

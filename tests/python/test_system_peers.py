@@ -1,0 +1,282 @@
+"""System functions against what Python and the kernel say about the same
+things: process id, network adapters, free space, processors, uname, the
+clocks in several time zones; user hash tables against a dict; named mutexes
+seen from a second process; Ctrl-C ending Sleep in the tool, the REPL and
+Python. Everything that touches the disk runs in a temporary directory that
+HOME, the XDG variables and CVFUNC_HOME point into."""
+import datetime
+import fcntl
+import glob
+import os
+import platform
+import pty
+import random
+import re
+import select
+import signal
+import socket
+import subprocess
+import sys
+import textwrap
+import time
+
+import pytest
+
+import cvfunc
+
+BUILD = os.environ.get("CVFUNC_BUILD_DIR") or os.path.join(os.path.dirname(cvfunc.__file__), "..", "..")
+TOOL = os.path.join(BUILD, "cvfunc")
+
+
+@pytest.fixture
+def home(tmp_path, monkeypatch):
+    """A private home for the test and for the processes it starts."""
+    dirs = {}
+    for var, sub in [("HOME", "home"), ("XDG_RUNTIME_DIR", "run"), ("XDG_CONFIG_HOME", "config"),
+                     ("XDG_DATA_HOME", "data"), ("XDG_CACHE_HOME", "cache"), ("CVFUNC_HOME", "cvfunc")]:
+        d = tmp_path / sub
+        d.mkdir(mode=0o700)
+        monkeypatch.setenv(var, str(d))
+        dirs[var] = d
+    return dirs
+
+
+def child_env():
+    env = dict(os.environ)
+    env["PYTHONPATH"] = os.pathsep.join(p for p in sys.path if p)
+    return env
+
+
+# ---------------------------------------------------------------- clocks and system facts
+
+def test_process_id_and_executable():
+    assert cvfunc.GetPID() == str(os.getpid())
+    assert cvfunc.GetExecutableFile() == os.readlink("/proc/self/exe")
+
+
+def test_ethernet_addresses_are_the_kernels_ethernet_links_in_index_order():
+    want = []
+    for index, name in sorted(socket.if_nameindex()):
+        base = f"/sys/class/net/{name}"
+        with open(f"{base}/type") as t, open(f"{base}/address") as a:
+            kind, address = t.read().strip(), a.read().strip()
+        if kind == "1" and len(address) == 17 and address != "00:00:00:00:00:00":
+            want.append(address)
+    assert (cvfunc.GetEthernetAddresses() or []) == want
+
+
+def test_free_disk_space_is_what_statvfs_leaves_a_user(home):
+    for path in [home["HOME"], "/"]:
+        s = os.statvfs(path)
+        assert abs(cvfunc.GetFreeDiskSpace(str(path)) - s.f_bavail * s.f_frsize) < 64 << 20
+    assert cvfunc.GetFreeDiskSpace(str(home["HOME"] / "absent")) == -1
+
+
+def sysfs_topology():
+    """(package, core) of each online processor, as the kernel lists them."""
+    ids = set()
+    for cpu in glob.glob("/sys/devices/system/cpu/cpu[0-9]*"):
+        read = lambda f: open(os.path.join(cpu, f)).read().strip()  # noqa: E731
+        if (not os.path.exists(os.path.join(cpu, "online")) or read("online") == "1") and \
+                os.path.exists(os.path.join(cpu, "topology/core_id")):
+            ids.add((read("topology/physical_package_id"), read("topology/core_id")))
+    return ids
+
+
+def test_system_summary_matches_uname_and_the_processor_counts():
+    info = cvfunc.GetSystemInfo()
+    assert len(info) == 14
+    u = platform.uname()
+    numbers = [int(n) for n in re.findall(r"\d+", u.release)[:3]]
+    assert info[5] == u.system and info[6] == u.machine
+    assert info[8] == f"{numbers[0]}.{numbers[1]}" and info[9] == str(numbers[2])
+    assert info[3] == str(os.sysconf("SC_PAGE_SIZE") * os.sysconf("SC_PHYS_PAGES"))
+    assert int(info[12]) == os.cpu_count()
+    ids = sysfs_topology()
+    if ids:
+        assert int(info[10]) == len(ids) == cvfunc.GetMaxCores()
+        assert int(info[11]) == len({p for p, _ in ids})
+
+
+@pytest.mark.parametrize("zone", ["UTC", "Asia/Kolkata", "Pacific/Kiritimati", "America/St_Johns"])
+def test_date_and_time_are_local_time_of_the_zone(zone):
+    if not os.path.exists(os.path.join("/usr/share/zoneinfo", zone)):
+        pytest.skip(f"no time zone data for {zone}")
+    script = textwrap.dedent("""
+        import datetime, cvfunc
+        print(cvfunc.Date("iso"), cvfunc.Date(), cvfunc.Time("useFractions"), cvfunc.Time(),
+              datetime.datetime.now().astimezone().isoformat(), cvfunc.EpochTime())
+    """)
+    out = subprocess.run([sys.executable, "-c", script], env=dict(child_env(), TZ=zone), capture_output=True,
+                         text=True, check=True).stdout.split()
+    iso, plain, fractions, whole, now, epoch = out
+    now = datetime.datetime.fromisoformat(now)
+    assert iso == now.strftime("%Y-%m-%d") or iso == (now - datetime.timedelta(seconds=2)).strftime("%Y-%m-%d")
+    assert datetime.datetime.strptime(plain, "%d-%b-%Y").date() == datetime.date.fromisoformat(iso)
+    t = datetime.datetime.combine(now.date(), datetime.time.fromisoformat(fractions), now.tzinfo)
+    assert abs((now - t).total_seconds()) < 2 or abs((now - t).total_seconds()) > 86398
+    assert re.fullmatch(r"\d\d:\d\d:\d\d", whole)
+    # The same instant in UTC, whatever the zone.
+    utc = datetime.datetime.fromtimestamp(float(epoch), datetime.timezone.utc)
+    assert abs((utc.astimezone(datetime.timezone.utc) - now.astimezone(datetime.timezone.utc)).total_seconds()) < 2
+
+
+# ---------------------------------------------------------------- hash tables against a dict
+
+def test_hash_tables_behave_as_a_case_insensitive_dict():
+    rng = random.Random(11)
+    h = cvfunc.HashCreate()
+    peer = {}  # folded key -> (spelling, value)
+    words = [f"k{i}" for i in range(300)]
+    spell = lambda w: "".join(c.upper() if rng.random() < 0.5 else c for c in w)  # noqa: E731
+    for _ in range(300):
+        op = rng.random()
+        keys = [spell(rng.choice(words)) for _ in range(rng.randint(1, 20))]
+        if op < 0.5:
+            values = [str(rng.random()) for _ in keys]
+            assert cvfunc.HashAdd(h, keys, values) is True
+            for k, v in zip(keys, values):
+                peer[k.lower()] = (k, v)
+        elif op < 0.7:
+            gone = sum(peer.pop(k.lower(), None) is not None for k in keys)
+            assert cvfunc.HashRemove(h, keys) == gone
+        else:
+            got = cvfunc.HashSearch(h, keys + ["absent"], "-")
+            assert got == [peer[k.lower()][1] if k.lower() in peer else "-" for k in keys] + ["-"]
+        if len(peer) > 200:  # most keys go at once: the table compacts
+            gone = [s for s, _ in list(peer.values())[:150]]
+            assert cvfunc.HashRemove(h, gone) == 150
+            for k in gone:
+                del peer[k.lower()]
+    assert sorted(cvfunc.HashKeys(h) or []) == sorted(s for s, _ in peer.values())
+    assert cvfunc.HashDelete(h) is True
+    assert cvfunc.Hash("Net1") == cvfunc.Hash("NET1") != cvfunc.Hash("Net2")
+
+
+# ---------------------------------------------------------------- mutexes across processes
+
+HOLDER = textwrap.dedent("""
+    import sys, cvfunc
+    i = cvfunc.CreateMutex(sys.argv[1])
+    print(i, flush=True)
+    for line in sys.stdin:
+        if line.strip() == "destroy":
+            print(cvfunc.DestroyMutex(i), flush=True)
+""")
+
+
+def holder(name):
+    p = subprocess.Popen([sys.executable, "-c", HOLDER, name], stdin=subprocess.PIPE, stdout=subprocess.PIPE,
+                         text=True, env=child_env())
+    assert p.stdout.readline().strip() != "None"
+    return p
+
+
+def taken_elsewhere(path):
+    with open(path, "a") as f:
+        try:
+            fcntl.flock(f, fcntl.LOCK_EX | fcntl.LOCK_NB)
+        except BlockingIOError:
+            return True
+        fcntl.flock(f, fcntl.LOCK_UN)
+        return False
+
+
+def test_a_mutex_held_by_one_process_is_refused_to_another_until_destroyed(home):
+    p = holder("cvtest.peer")
+    try:
+        path = home["XDG_RUNTIME_DIR"] / "cvfunc" / "mutex" / "cvtest.peer"
+        assert taken_elsewhere(path)
+        assert cvfunc.CreateMutex("cvtest.peer") is None
+        assert cvfunc.CreateMutex("cvtest.Peer") is not None  # names are case-sensitive
+        p.stdin.write("destroy\n")
+        p.stdin.flush()
+        assert p.stdout.readline().strip() == "True"
+        mine = cvfunc.CreateMutex("cvtest.peer")
+        assert mine is not None
+        assert cvfunc.DestroyMutex(mine) is True
+    finally:
+        p.stdin.close()
+        p.wait(timeout=10)
+
+
+@pytest.mark.parametrize("how", [signal.SIGKILL, signal.SIGTERM])
+def test_a_mutex_is_free_again_when_its_holder_dies(home, how):
+    p = holder("cvtest.dies")
+    assert cvfunc.CreateMutex("cvtest.dies") is None
+    p.send_signal(how)
+    p.wait(timeout=10)
+    p.stdin.close()
+    p.stdout.close()
+    mine = cvfunc.CreateMutex("cvtest.dies")
+    assert mine is not None
+    # ... and this process now holds it against others, the flock peer included.
+    assert taken_elsewhere(home["XDG_RUNTIME_DIR"] / "cvfunc" / "mutex" / "cvtest.dies")
+    assert cvfunc.DestroyMutex(mine) is True
+
+
+# ---------------------------------------------------------------- Ctrl-C ends Sleep
+
+def interrupted_after(cmd, delay=0.7, **kw):
+    p = subprocess.Popen(cmd, stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True, **kw)
+    time.sleep(delay)
+    t0 = time.monotonic()
+    p.send_signal(signal.SIGINT)
+    out, err = p.communicate(timeout=20)
+    return p.returncode, out, err, time.monotonic() - t0
+
+
+@pytest.mark.parametrize("args", [["-e", "Sleep(30)", "-e", "'not reached'"], ["-e", "Sleep(1e300)"]])
+def test_ctrl_c_ends_a_sleep_of_the_tool(args):
+    rc, out, err, took = interrupted_after([TOOL] + args)
+    assert took < 2
+    assert rc == 1
+    assert "Interrupted in function 'Sleep'" in err
+    assert "not reached" not in out
+
+
+def test_ctrl_c_ends_a_sleep_in_python_as_keyboard_interrupt():
+    rc, out, err, took = interrupted_after([sys.executable, "-c", "import cvfunc; cvfunc.Sleep(float('inf'))"],
+                                           env=child_env(), delay=1.5)
+    assert took < 2
+    assert err.rstrip().endswith("KeyboardInterrupt"), err
+    assert "lost sys.stderr" not in err
+    assert rc != 0
+
+
+def test_ctrl_c_ends_a_sleep_of_the_repl_which_goes_on(home):
+    pid, fd = pty.fork()
+    if pid == 0:
+        os.execv(TOOL, [TOOL])
+    seen = ""
+
+    def read_until(pattern, timeout=10):
+        nonlocal seen
+        end = time.monotonic() + timeout
+        while not re.search(pattern, seen) and time.monotonic() < end:
+            if select.select([fd], [], [], 0.1)[0]:
+                try:
+                    seen += os.read(fd, 4096).decode(errors="replace")
+                except OSError:
+                    break
+        return re.search(pattern, seen) is not None
+
+    try:
+        assert read_until(r"> ")
+        os.write(fd, b"Sleep(30)\n")
+        time.sleep(0.7)
+        t0 = time.monotonic()
+        os.kill(pid, signal.SIGINT)
+        assert read_until(r"Interrupted in function 'Sleep'")
+        assert time.monotonic() - t0 < 2
+        os.write(fd, b"40 + 2\n")
+        assert read_until(r"\b42\b")
+        os.write(fd, b"\x04")
+        _, status = os.waitpid(pid, 0)
+        pid = 0
+        assert os.WIFEXITED(status) and os.WEXITSTATUS(status) == 0
+    finally:
+        if pid:
+            os.kill(pid, signal.SIGKILL)
+            os.waitpid(pid, 0)
+        os.close(fd)
