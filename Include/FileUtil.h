@@ -66,14 +66,3 @@ int64_t sp_GetFileSize64(const char* path);
 // Modification time in seconds since 1970-01-01 UTC, 0 when unknown.
 int64_t sp_GetFileModifiedTime(const char* path);
 
-// What kind of storage holds a folder.
-enum CvDriveType : int {
-    CvDriveUnknown = 0,
-    CvDriveNotExist = 1,
-    CvDriveLocal = 2,
-    CvDriveRemote = 3,   // NFS, SMB/CIFS, SSHFS and other network file systems
-    CvDriveCdrom = 4,    // ISO 9660 and UDF
-    CvDriveOther = 5,    // in-memory and pseudo file systems (tmpfs, proc, ...)
-};
-// The kind of file system (statfs) the folder lies on.
-CvDriveType sp_GetDriveType(const char* folder);

@@ -5,11 +5,9 @@
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
-#include <linux/magic.h>
 #include <new>
 #include <string>
 #include <sys/stat.h>
-#include <sys/statfs.h>
 #include <unistd.h>
 
 #include "FileLock.h"
@@ -194,32 +192,6 @@ int64_t sp_GetFileSize64(const char* path) {
 int64_t sp_GetFileModifiedTime(const char* path) {
     struct stat st;
     return path && ::stat(path, &st) == 0 ? int64_t(st.st_mtime) : 0;
-}
-
-CvDriveType sp_GetDriveType(const char* folder) {
-    struct statfs fs;
-    if (!folder || !*folder || ::statfs(folder, &fs) != 0) return CvDriveNotExist;
-    switch (static_cast<unsigned long>(fs.f_type)) {
-        case NFS_SUPER_MAGIC:
-        case SMB_SUPER_MAGIC:
-        case 0xFF534D42ul:  // CIFS
-        case 0xFE534D42ul:  // SMB2
-        case 0x65735546ul:  // FUSE (sshfs and other network mounts)
-        case CODA_SUPER_MAGIC:
-        case 0x6B414653ul:  // AFS
-            return CvDriveRemote;
-        case ISOFS_SUPER_MAGIC:
-        case 0x15013346ul:  // UDF
-            return CvDriveCdrom;
-        case TMPFS_MAGIC:
-        case PROC_SUPER_MAGIC:
-        case SYSFS_MAGIC:
-        case 0x1373ul:      // devfs
-        case RAMFS_MAGIC:
-            return CvDriveOther;
-        default:
-            return CvDriveLocal;
-    }
 }
 
 // ---------------------------------------------------------------- open tests

@@ -269,6 +269,17 @@ int sp_GetDriveType(const char* path) {
     return best ? driveTypeOf(best->type) : 2;
 }
 
+const char* sp_DriveTypeWord(int type) {
+    switch (type) {
+        case 1: return "notexist";
+        case 2: return "local";
+        case 3: return "remote";
+        case 4: return "cdrom";
+        case 5: return "other";
+        default: return "unknown";
+    }
+}
+
 int64_t sp_GetFreeDiskSpace(const char* path) {
     struct statvfs s{};
     if (!path || !*path || statvfs(path, &s) != 0) return -1;

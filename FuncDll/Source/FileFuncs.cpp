@@ -24,6 +24,7 @@
 #include "Md5.h"
 #include "PathUtil.h"
 #include "SpiceStream.h"
+#include "SystemInfo.h"
 #include "TextLines.h"
 #include "Value.h"
 
@@ -263,12 +264,11 @@ FUNC_ERROR crc32(const FuncArgs& a, FuncResult& r, MessageHandler&) {
 // ---------------------------------------------------------------- file facts
 
 FUNC_ERROR getFileInfo(const FuncArgs& a, FuncResult& r, MessageHandler&) {
-    static const char* const driveWords[] = {"unknown", "notexist", "local", "remote", "cdrom", "other"};
     const char* path = stringOr(a, 0);
     const std::string full = sp_GetFullPath(path);
     const PathName parts = sp_SplitPath(full);
     const int drive = sp_GetDriveType((parts.drive.str() + parts.dir.str()).c_str());
-    setStrings(r, std::vector<std::string>{drive >= 1 && drive <= 5 ? driveWords[drive] : "unknown",
+    setStrings(r, std::vector<std::string>{sp_DriveTypeWord(drive),
                                            std::to_string(sp_GetFileSize64(path)), full,
                                            std::to_string(sp_GetFileModifiedTime(path)),
                                            sp_ExistDir(full) ? "true" : "false"});

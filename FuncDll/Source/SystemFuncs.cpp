@@ -148,17 +148,6 @@ FUNC_ERROR destroyMutex(const FuncArgs& a, FuncResult& r, MessageHandler&) {
 
 // ---------------------------------------------------------------- the machine
 
-const char* driveWord(int type) {
-    switch (type) {
-        case 1: return "notexist";
-        case 2: return "local";
-        case 3: return "remote";
-        case 4: return "cdrom";
-        case 5: return "other";
-        default: return "unknown";
-    }
-}
-
 FUNC_ERROR systemInfo(const FuncArgs&, FuncResult& r, MessageHandler&) {
     int major = 0, minor = 0, build = 0;
     sp_GetOsVersion(major, minor, build);
@@ -184,7 +173,7 @@ FUNC_ERROR systemInfo(const FuncArgs&, FuncResult& r, MessageHandler&) {
 }
 
 FUNC_ERROR driveType(const FuncArgs& a, FuncResult& r, MessageHandler&) {
-    setString(r, driveWord(sp_GetDriveType(stringOr(a, 0))));
+    setString(r, sp_DriveTypeWord(sp_GetDriveType(stringOr(a, 0))));
     return FuncOk;
 }
 
