@@ -374,7 +374,7 @@ std::string Reference::markdown() const {
         "In a signature, `name=VALUE` is a default given as a value and `name=?` a default given\n"
         "by a rule (its argument's description says which).\n\n## Contents\n\n";
     for (const auto& f : families_) {
-        md += "- [" + f.name + "](#family-" + lower(f.name) + ")" + (f.title.empty() ? "" : ": " + f.title) + "<br>";
+        md += "- [" + f.name + "](#family-" + lower(f.name) + "): ";
         std::string names;
         for (const auto& n : f.entries) names += (names.empty() ? "" : ", ") + ("[" + n + "](#" + anchor(n) + ")");
         md += names + "\n";
