@@ -231,6 +231,7 @@ void Reference::parseFile(const std::string& path, const std::string& familyName
                     a.literal = trim(std::string_view(p).substr(eq + 1));
                     p = trim(std::string_view(p).substr(0, eq));
                     if (a.literal.empty()) problem("argument '" + p + "' has '=' but no default");
+                    if (a.literal == "?") a.kind = Argument::Default::Rule;  // as signatures show it
                 } else if (!p.empty() && p.back() == '?') {
                     a.kind = Argument::Default::Rule;
                     p.pop_back();

@@ -68,3 +68,10 @@ def _pending():
 
 def test_results_match_positional_calls():
     np.testing.assert_array_equal(cvfunc.SortIdx(values=[3.0, 1.0, 2.0], option="reverse"), [0, 2, 1])
+
+
+def test_waveform_keywords_skip_to_later_arguments():
+    w = cvfunc.Vector([0.0, 2.0, 0.0, 2.0], ref=[0.0, 1.0, 2.0, 3.0])
+    assert inspect.signature(cvfunc.XFromY).parameters["order"].default is None
+    np.testing.assert_allclose(cvfunc.XFromY(w, 1, order=1, direction=-1), [1.5])
+    np.testing.assert_allclose(cvfunc.XFromY(w, 1, direction=-1), cvfunc.XFromY(w, 1, 2, -1))
