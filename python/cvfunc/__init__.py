@@ -152,7 +152,17 @@ _callables = {}
 def _default_value(literal):
     """A default in script syntax as Python shows it in a signature."""
     if len(literal) >= 2 and literal[0] == literal[-1] and literal[0] in "'\"":
-        return literal[1:-1]
+        # The escapes the script language reads inside quotes.
+        escapes = {"n": "\n", "t": "\t", "\\": "\\", "'": "'", '"': '"'}
+        body, out, i = literal[1:-1], [], 0
+        while i < len(body):
+            if body[i] == "\\" and i + 1 < len(body):
+                out.append(escapes.get(body[i + 1], body[i:i + 2]))
+                i += 2
+            else:
+                out.append(body[i])
+                i += 1
+        return "".join(out)
     try:
         value = float(literal)
     except ValueError:

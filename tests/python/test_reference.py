@@ -15,6 +15,7 @@ def test_docstring_and_signature_come_from_the_reference():
     assert sig.parameters["length"].default is None          # a default given by a rule
     assert inspect.signature(cvfunc.StrStr).parameters["offset"].default == 0
     assert inspect.signature(cvfunc.Scan).parameters["separator"].default == ";"
+    assert inspect.signature(cvfunc.Parse).parameters["delimiters"].default == " \t,"
     rest = inspect.signature(cvfunc.SprintfNumber).parameters["values"]
     assert rest.kind is inspect.Parameter.VAR_POSITIONAL
     assert cvfunc.Mid.__doc__.startswith("Mid(text, start, length=?)\n\nA substring")
