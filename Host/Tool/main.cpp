@@ -87,7 +87,7 @@ int main(int argc, char** argv) {
     std::vector<std::string> exprs, loads;
     std::string file, modulePath, helpName;
     cv::OutputFormat format = cv::OutputFormat::Text;
-    bool list = false, vars = false;
+    bool list = false, vars = false, help = false;
 
     for (int i = 1; i < argc; ++i) {
         std::string a = argv[i];
@@ -126,6 +126,7 @@ int main(int argc, char** argv) {
                 return 0;
             }
             helpName = argv[++i];
+            help = true;
         } else if (a == "--reference-markdown") {
             const auto& ref = cv::reference::Reference::global();
             for (const auto& problem : ref.errors()) std::fprintf(stderr, "Warning: %s\n", problem.c_str());
@@ -158,7 +159,7 @@ int main(int argc, char** argv) {
         listFunctions();
         return 0;
     }
-    if (!helpName.empty()) return cvtool::helpCommand(helpName);
+    if (help) return cvtool::helpCommand(helpName);
     for (const auto& path : loads) {
         std::vector<std::string> warnings;
         if (!session.loadData(path, error, &warnings)) {
