@@ -4,7 +4,7 @@ ASAN_BUILD ?= build-asan
 JOBS       ?= 2
 CMAKE_FLAGS ?=
 
-.PHONY: all deps build demo test test-fast asan bench clean
+.PHONY: all deps build demo test test-fast asan bench docs clean
 
 all: build
 
@@ -31,6 +31,11 @@ asan: deps
 	cmake -S . -B $(ASAN_BUILD) -DCMAKE_BUILD_TYPE=Debug -DCVFUNC_SANITIZE=ON >/dev/null
 	cmake --build $(ASAN_BUILD) -j$(JOBS)
 	cd $(ASAN_BUILD) && ASAN_OPTIONS=detect_leaks=1 ctest --output-on-failure
+
+# docs/functions.md, generated from the function reference in share/reference.
+docs: build
+	$(BUILD)/cvfunc --reference-markdown > docs/functions.md.tmp
+	mv docs/functions.md.tmp docs/functions.md
 
 bench: build
 	./bench/run.sh $(BUILD)

@@ -13,6 +13,7 @@
 
 #include "Loaders/Loaders.h"
 #include "OptionStore.h"
+#include "Reference.h"
 #include "Session.h"
 #include "cvfunc_ext.h"
 
@@ -148,19 +149,48 @@ std::string functionDoc(const FuncConstruct& f) {
     return doc;
 }
 
-// The registered spelling and the docstring of a script function, or None
-// when no function has that name. The package wraps them in a Python
-// function that calls by name, so a wrapper never outlives a registration.
+// The registered spelling, the docstring and the named arguments of a script
+// function, or None when no function has that name. The package wraps them in
+// a Python function that calls by name, so a wrapper never outlives a
+// registration. With a reference entry the docstring is that entry and the
+// arguments are (name, default kind, default in script syntax) rows, the
+// kinds being "required", "literal", "rule" and "rest"; without one the
+// arguments are None.
 py::object function(const std::string& name) {
     host();
+    using Row = std::tuple<std::string, std::string, std::string>;
+    struct Found {
+        std::string name, doc;
+        std::optional<std::vector<Row>> args;
+        int maxArgs = 0;
+    };
     std::vector<Message> messages;
     auto found = locked(messages, [&](cv::Session&) {
-        std::optional<std::pair<std::string, std::string>> r;
-        if (const FuncConstruct* f = cv::FunctionTable::global().find(name)) r.emplace(f->name(), functionDoc(*f));
+        std::optional<Found> r;
+        const FuncConstruct* f = cv::FunctionTable::global().find(name);
+        if (!f) return r;
+        r.emplace(Found{f->name(), functionDoc(*f), std::nullopt, f->maxArgs()});
+        if (const auto* e = cv::reference::Reference::global().find(f->name())) {
+            using D = cv::reference::Argument::Default;
+            r->doc = cv::reference::formatText(*e);
+            r->args.emplace();
+            for (const auto& a : e->args) {
+                const char* kind = a.kind == D::Literal ? "literal" : a.kind == D::Rule ? "rule"
+                                 : a.kind == D::Rest    ? "rest"
+                                                        : "required";
+                r->args->emplace_back(a.name, kind, a.literal);
+            }
+        }
         return r;
     });
     if (!found) return py::none();
-    return py::make_tuple(text(found->first), text(found->second));
+    py::object args = py::none();
+    if (found->args) {
+        py::list rows;
+        for (const auto& [n, kind, literal] : *found->args) rows.append(py::make_tuple(text(n), text(kind), text(literal)));
+        args = rows;
+    }
+    return py::make_tuple(text(found->name), text(found->doc), args, found->maxArgs);
 }
 
 // Counts of the host events as they fire, so that the package's tests can see

@@ -13,7 +13,9 @@
 #include <editline/readline.h>
 
 #include "FunctionTable.h"
+#include "Help.h"
 #include "OptionStore.h"
+#include "Reference.h"
 #include "Session.h"
 #include "ValueFormat.h"
 
@@ -41,14 +43,20 @@ const char* kUsage =
     "  --vars                after loading, list the bound vectors: name, kind,\n"
     "                        length, divisions, physical type, reference\n"
     "  --help                show this help\n"
+    "  --help NAME           the reference of function NAME: arguments with their\n"
+    "                        defaults, result, conventions, an example\n"
+    "  --reference-markdown  print the whole function reference as Markdown\n"
+    "                        (docs/functions.md)\n"
     "  --version             show the version\n"
     "\n"
     "With no FILE and no -e, reads statements from the terminal (line editing and\n"
-    "history), or runs standard input as a script when it is not a terminal.\n"
+    "history), or runs standard input as a script when it is not a terminal; there\n"
+    "a line 'help NAME' shows the reference of a function.\n"
     "\n"
     "Examples:\n"
     "  cvfunc -e '_TestRemoveItems([10,20,30,40],[2,0])'\n"
     "  cvfunc --load run.raw -e 'XFromY(out, 0.5)' --format json\n"
+    "  cvfunc --help XFromY\n"
     "\n"
     "Exit status: 0 success, 1 a failed statement, 2 bad usage.\n";
 
@@ -77,9 +85,9 @@ std::string historyPath() {
 
 int main(int argc, char** argv) {
     std::vector<std::string> exprs, loads;
-    std::string file, modulePath;
+    std::string file, modulePath, helpName;
     cv::OutputFormat format = cv::OutputFormat::Text;
-    bool list = false, vars = false;
+    bool list = false, vars = false, help = false;
 
     for (int i = 1; i < argc; ++i) {
         std::string a = argv[i];
@@ -113,7 +121,17 @@ int main(int argc, char** argv) {
         } else if (a == "--vars") {
             vars = true;
         } else if (a == "--help" || a == "-h") {
-            std::fputs(kUsage, stdout);
+            if (i + 1 >= argc || argv[i + 1][0] == '-') {
+                std::fputs(kUsage, stdout);
+                return 0;
+            }
+            helpName = argv[++i];
+            help = true;
+        } else if (a == "--reference-markdown") {
+            const auto& ref = cv::reference::Reference::global();
+            for (const auto& problem : ref.errors()) std::fprintf(stderr, "Warning: %s\n", problem.c_str());
+            if (ref.empty()) return usageError("no function reference in " + ref.directory() + " (set CVFUNC_SHARE)");
+            std::fputs(ref.markdown().c_str(), stdout);
             return 0;
         } else if (a == "--version") {
             std::printf("cvfunc %s\n", CVFUNC_VERSION);
@@ -141,6 +159,7 @@ int main(int argc, char** argv) {
         listFunctions();
         return 0;
     }
+    if (help) return cvtool::helpCommand(helpName);
     for (const auto& path : loads) {
         std::vector<std::string> warnings;
         if (!session.loadData(path, error, &warnings)) {
@@ -196,7 +215,7 @@ int main(int argc, char** argv) {
     if (!isatty(STDIN_FILENO)) {
         std::stringstream text;
         text << std::cin.rdbuf();
-        if (!session.run(text.str(), print, error, post)) return fail(error);
+        if (!cvtool::runWithHelp(session, text.str(), print, error, post)) return fail(error);
         session.exitCli();
         return 0;
     }
@@ -204,12 +223,13 @@ int main(int argc, char** argv) {
     // Interactive: failures are reported and the session goes on.
     std::string hist = historyPath();
     if (!hist.empty()) read_history(hist.c_str());
-    std::printf("cvfunc %s: type expressions, Ctrl-D to end.\n", CVFUNC_VERSION);
+    std::printf("cvfunc %s: type expressions, 'help' for help, Ctrl-D to end.\n", CVFUNC_VERSION);
     while (char* line = readline("> ")) {
         std::string text = line;
         std::free(line);
         if (text.find_first_not_of(" \t") == std::string::npos) continue;
         add_history(text.c_str());
+        if (cvtool::replHelp(text)) continue;
         if (!session.run(text, print, error)) {
             std::fprintf(stderr, "Error: %s\n", error.c_str());
         }

@@ -38,6 +38,7 @@ ExitCli / Exit when the interpreter exits.
 """
 
 import atexit as _atexit
+import inspect as _inspect
 import logging as _logging
 import sys as _sys
 import warnings as _warnings
@@ -148,9 +149,81 @@ Vector.__iter__ = _vector_iter
 _callables = {}
 
 
-def _script_function(name, doc):
-    def function(*args):
-        return call(name, *args)
+def _default_value(literal):
+    """A default in script syntax as Python shows it in a signature."""
+    if len(literal) >= 2 and literal[0] == literal[-1] and literal[0] in "'\"":
+        # The escapes the script language reads inside quotes.
+        escapes = {"n": "\n", "t": "\t", "\\": "\\", "'": "'", '"': '"'}
+        body, out, i = literal[1:-1], [], 0
+        while i < len(body):
+            if body[i] == "\\" and i + 1 < len(body):
+                out.append(escapes.get(body[i + 1], body[i:i + 2]))
+                i += 2
+            else:
+                out.append(body[i])
+                i += 1
+        return "".join(out)
+    try:
+        value = float(literal)
+    except ValueError:
+        return literal
+    return int(value) if value.is_integer() and "." not in literal and "e" not in literal.lower() else value
+
+
+def _signature(params):
+    out = []
+    for pname, kind, literal in params:
+        if kind == "rest":
+            out.append(_inspect.Parameter(pname, _inspect.Parameter.VAR_POSITIONAL))
+            continue
+        default = _inspect.Parameter.empty
+        if kind == "literal":
+            default = _default_value(literal)
+        elif kind == "rule":
+            default = None
+        out.append(_inspect.Parameter(pname, _inspect.Parameter.POSITIONAL_OR_KEYWORD, default=default))
+    return _inspect.Signature(out)
+
+
+def _positions(name, params, args, kwargs):
+    """Keyword arguments placed at their positions. A position skipped over
+    gets an empty list, which a script function reads as not given, exactly
+    as when a trailing argument is left out; so does a keyword given None."""
+    index = {p[0]: i for i, p in enumerate(params) if p[1] != "rest"}
+    placed = list(args)
+    for key, value in kwargs.items():
+        i = index.get(key)
+        if i is None:
+            raise TypeError(f"{name}() got an unexpected keyword argument {key!r}")
+        if i < len(args):
+            raise TypeError(f"{name}() got multiple values for argument {key!r}")
+        if i >= len(placed):
+            placed.extend([_MISSING] * (i + 1 - len(placed)))
+        placed[i] = _MISSING if value is None else value
+    while len(placed) > len(args) and placed[-1] is _MISSING and params[len(placed) - 1][1] != "required":
+        placed.pop()
+    for i, value in enumerate(placed):
+        if value is _MISSING:
+            if params[i][1] == "required":
+                raise TypeError(f"{name}() missing required argument {params[i][0]!r}")
+            placed[i] = []
+    return placed
+
+
+_MISSING = object()
+
+
+def _script_function(name, doc, params=None, max_args=None):
+    if params is None:
+        def function(*args):
+            return call(name, *args)
+    else:
+        def function(*args, **kwargs):
+            if kwargs:
+                args = _positions(name, params, args, kwargs)
+            return call(name, *args)
+
+        function.__signature__ = _signature(params)
 
     function.__name__ = function.__qualname__ = name
     function.__doc__ = doc
