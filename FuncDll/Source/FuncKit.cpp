@@ -45,6 +45,11 @@ int32_t intOr(const FuncArgs& a, int i, int32_t fallback) {
     return givenReal(a, i) ? toInt32(a.realData(i)[0]) : fallback;
 }
 
+bool handleOf(const FuncArgs& a, int i, int32_t& handle) {
+    const auto v = realAt(a, i, 0);
+    return v && exactInt(*v, handle);
+}
+
 std::vector<std::string_view> stringsOf(const FuncArgs& a, int i) {
     std::vector<std::string_view> out;
     const char* const* s = given(a, i) ? a.stringData(i) : nullptr;

@@ -110,6 +110,9 @@ template <class Int>
 bool exactInt(double v, Int& out);
 // The first real of argument i truncated to 32 bits, or `fallback`.
 int32_t intOr(const FuncArgs& a, int i, int32_t fallback);
+// The handle in argument i (its first real, an exact 32-bit integer); false
+// when there is none, so that no rounding or clamping lands on a live handle.
+bool handleOf(const FuncArgs& a, int i, int32_t& handle);
 
 // All strings of argument i, across its divisions (none when it is absent or
 // not strings); a null entry reads as "". Views into the argument: they live

@@ -224,8 +224,7 @@ HandleTable<Slot> gTables;
 // all, never given out, deleted or released.
 UserTable* tableOf(const FuncArgs& a) {
     int32_t handle = 0;
-    const auto v = realAt(a, 0, 0);
-    if (!v || !exactInt(*v, handle)) return nullptr;
+    if (!handleOf(a, 0, handle)) return nullptr;
     Slot* s = gTables.find(handle);
     return s ? s->table.get() : nullptr;
 }
@@ -315,8 +314,7 @@ FUNC_ERROR hashKeys(const FuncArgs& a, FuncResult& r, MessageHandler&) {
 
 FUNC_ERROR hashDelete(const FuncArgs& a, FuncResult& r, MessageHandler&) {
     int32_t handle = 0;
-    const auto v = realAt(a, 0, 0);
-    setBool(r, v && exactInt(*v, handle) && gTables.remove(handle));
+    setBool(r, handleOf(a, 0, handle) && gTables.remove(handle));
     return FuncOk;
 }
 

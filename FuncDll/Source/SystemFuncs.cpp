@@ -141,8 +141,7 @@ FUNC_ERROR createMutex(const FuncArgs& a, FuncResult& r, MessageHandler& m) {
 
 FUNC_ERROR destroyMutex(const FuncArgs& a, FuncResult& r, MessageHandler&) {
     int32_t id = 0;
-    const auto v = realAt(a, 0, 0);
-    setBool(r, v && exactInt(*v, id) && gMutexes.remove(id));
+    setBool(r, handleOf(a, 0, id) && gMutexes.remove(id));
     return FuncOk;
 }
 

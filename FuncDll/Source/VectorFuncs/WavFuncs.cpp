@@ -46,12 +46,6 @@ struct OpenWav : YRefCounted {
 // stays alive if it is closed meanwhile.
 HandleTable<YRef<OpenWav>> openWavs;
 
-// The handle of argument i, when it is a valid integer at all.
-bool handleOf(const FuncArgs& a, int i, int32_t& handle) {
-    const auto v = realAt(a, i, 0);
-    return v && exactInt(*v, handle);
-}
-
 struct FileCloser {
     FILE* f;
     ~FileCloser() {
