@@ -225,6 +225,17 @@ bool Caller::call(std::string_view name, std::span<const ValuePtr> args, ValuePt
 
 bool Caller::call(const FuncConstruct& f, std::span<const ValuePtr> args, ValuePtr& out, std::string& error) {
     CallDepth depth;
+    // Converting the arguments and joining divided results allocate too, outside the handler.
+    try {
+        return callConverted(f, args, out, error);
+    } catch (const std::bad_alloc&) {
+        error = format("Not enough memory to complete function '%s'", {f.name()});
+        return false;
+    }
+}
+
+bool Caller::callConverted(const FuncConstruct& f, std::span<const ValuePtr> args, ValuePtr& out,
+                           std::string& error) {
     if (int64_t(args.size()) < f.minArgs() || int64_t(args.size()) > f.maxArgs()) {
         error = countMessage(f, args.size());
         return false;

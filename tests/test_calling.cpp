@@ -11,6 +11,7 @@
 using cvtest::call;
 using cvtest::reals;
 using cvtest::realsOf;
+using cvtest::str;
 
 namespace {
 
@@ -217,6 +218,20 @@ TEST(Calling, MemoryLimitOptionRefusesLargeResults) {
     }
     EXPECT_EQ(cv::memoryLimitBytes(), size_t(64) << 20);
     EXPECT_TRUE(call("makevec", {reals({1e6})}).ok);  // 8 MB fits
+    // Converting arguments allocates before the handler runs: 4M numbers as text.
+    auto many = call("makevec", {reals({4e6})});
+    ASSERT_TRUE(many.ok);
+    auto o = call("_Concat", {many.value, str("V")});
+    EXPECT_FALSE(o.ok);
+    EXPECT_EQ(o.error, full + "'_Concat'");
+    // So does the evaluator, for a vector literal; the session goes on.
+    cv::ValuePtr v;
+    std::string error;
+    cvtest::session().bind("_big", many.value);
+    EXPECT_FALSE(cvtest::session().evaluate("[_big, _big, _big, _big, _big]", v, error));
+    EXPECT_EQ(error, "Not enough memory to complete the statement");
+    EXPECT_TRUE(cvtest::session().evaluate("1 + 1", v, error)) << error;
+    cvtest::session().bind("_big", cv::Value::real(0));
 
     cv::OptionStore::global().reset("MemoryLimitMB");
     EXPECT_TRUE(call("makevec", {reals({1e6})}).ok);
