@@ -121,6 +121,8 @@ inline const std::vector<std::string_view>& skippedFunctions() {
         "Sleep", "CreateMutex", "DestroyMutex",
         // dialogs, clipboard, browsers, other processes
         "MessageBox", "ChooseDirectory", "ReadClipboard", "HaveWebBrowser",
+        // signature checks may run an external verifier
+        "GetSignaturePublisher", "VerifyEmbeddedSignature",
     };
     return names;
 }
