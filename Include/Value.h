@@ -158,6 +158,11 @@ private:
 // physical total, which is also the limit before any call has started.
 size_t memoryLimitBytes() noexcept;
 void setMemoryLimitBytes(size_t bytes) noexcept;
+// Large scratch buffers of a handler count against the same limit as the
+// results: reserveMemoryBytes throws std::bad_alloc when `bytes` more would
+// exceed it; releaseMemoryBytes gives them back when the buffer goes.
+void reserveMemoryBytes(size_t bytes);
+void releaseMemoryBytes(size_t bytes) noexcept;
 // The machine's physical memory.
 size_t physicalMemoryBytes() noexcept;
 // What the system can still hand out without swapping (MemAvailable of

@@ -407,6 +407,18 @@ void Value::copyMetadataFrom(const Value& o) {
 
 size_t memoryLimitBytes() noexcept { return maxAllocationBytes(); }
 
+void reserveMemoryBytes(size_t bytes) {
+    if (gLargeBytes.fetch_add(bytes) + bytes <= maxAllocationBytes()) return;
+    // Kept buffers count as held: give them back before refusing.
+    largeCache().release();
+    if (gLargeBytes.load() > maxAllocationBytes()) {
+        gLargeBytes.fetch_sub(bytes);
+        throw std::bad_alloc();
+    }
+}
+
+void releaseMemoryBytes(size_t bytes) noexcept { gLargeBytes.fetch_sub(bytes); }
+
 void setMemoryLimitBytes(size_t bytes) noexcept {
     gMemoryLimit.store(std::min(std::max<size_t>(bytes, 1), physicalMemoryBytes()), std::memory_order_relaxed);
 }

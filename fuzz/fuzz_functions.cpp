@@ -27,9 +27,19 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         }
         args.push_back(std::move(v));
     }
+    // CVFUNC_FUZZ_TRACE=1 names each call, to tell what a finding called.
+    static const bool trace = std::getenv("CVFUNC_FUZZ_TRACE") != nullptr;
+    if (trace) {
+        std::fprintf(stderr, "%s(", f->name());
+        for (const auto& a : args)
+            std::fprintf(stderr, " %s[%lld/%lld]%s", cv::kindName(a->kind()), (long long)a->size(),
+                         (long long)a->numDivisions(), a->ref() ? "+ref" : "");
+        std::fprintf(stderr, " )\n");
+    }
     cv::ValuePtr out;
     std::string error;
     fuzz::session().caller().call(*f, args, out, error);
+    if (trace) std::fprintf(stderr, "  -> %s\n", out ? cv::kindName(out->kind()) : error.c_str());
     fuzz::session().postCli();
     return 0;
 }
