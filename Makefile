@@ -1,10 +1,13 @@
 # The two commands of the README: `make demo` and `make test`.
 BUILD      ?= build
 ASAN_BUILD ?= build-asan
+FUZZ_BUILD ?= build-fuzz
+# Seconds each fuzz target runs in `make fuzz`.
+FUZZ_SECONDS ?= 60
 JOBS       ?= 2
 CMAKE_FLAGS ?=
 
-.PHONY: all deps build demo test test-fast asan bench docs clean
+.PHONY: all deps build demo test test-fast asan fuzz fuzz-build bench docs clean
 
 all: build
 
@@ -37,8 +40,33 @@ docs: build
 	$(BUILD)/cvfunc --reference-markdown > docs/functions.md.tmp
 	mv docs/functions.md.tmp docs/functions.md
 
+# The libFuzzer targets (fuzz/fuzz_*.cpp), built with clang under AddressSanitizer
+# and UndefinedBehaviorSanitizer, each run for FUZZ_SECONDS from its committed
+# corpus. An input that runs longer than 10 s or needs more than 2 GB is a
+# finding, as is any crash or sanitizer report: libFuzzer stops and leaves the
+# input as crash-*, timeout-* or oom-* in $(FUZZ_BUILD)/findings. New inputs
+# go to $(FUZZ_BUILD)/corpus/<target>, never into the committed corpus; merge
+# them with -merge=1 when they should be kept (docs/ROBUSTNESS.md). Paths are
+# absolute: the targets work in a throwaway directory of their own.
+FUZZ_TARGETS = $(patsubst fuzz/%.cpp,%,$(wildcard fuzz/fuzz_*.cpp))
+
+fuzz-build: deps
+	cmake -S . -B $(FUZZ_BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCVFUNC_FUZZ=ON \
+	  -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ -DCVFUNC_PYTHON=OFF -DCVFUNC_BENCH=OFF >/dev/null
+	cmake --build $(FUZZ_BUILD) -j$(JOBS) --target $(FUZZ_TARGETS)
+
+fuzz: fuzz-build
+	mkdir -p $(FUZZ_BUILD)/findings
+	set -e; for t in $(FUZZ_TARGETS); do \
+	  mkdir -p $(FUZZ_BUILD)/corpus/$$t; \
+	  echo "== $$t ($(FUZZ_SECONDS) s)"; \
+	  ASAN_OPTIONS=detect_leaks=1 ./$(FUZZ_BUILD)/$$t -max_total_time=$(FUZZ_SECONDS) -timeout=10 \
+	    -rss_limit_mb=2048 -print_final_stats=1 -artifact_prefix=$(abspath $(FUZZ_BUILD))/findings/$$t- \
+	    $(abspath $(FUZZ_BUILD))/corpus/$$t $(CURDIR)/fuzz/corpus/$$t; \
+	done
+
 bench: build
 	./bench/run.sh $(BUILD)
 
 clean:
-	rm -rf $(BUILD) $(ASAN_BUILD)
+	rm -rf $(BUILD) $(ASAN_BUILD) $(FUZZ_BUILD)

@@ -1,17 +1,53 @@
 #include "FunctionTable.h"
 
 #include <algorithm>
+#include <chrono>
 #include <cmath>
+#include <cstdlib>
+#include <optional>
 #include <new>
 
 #include "Divisions.h"
 #include "FuncArgs.h"
+#include "OptionStore.h"
 
 namespace cv {
 
 namespace {
 
 std::string format(const char* fmt, std::initializer_list<PrintfArg> args) { return sp_Format(fmt, args); }
+
+// Calls made from inside a handler (through the run-time) are part of the
+// call that is already running and keep its memory limit.
+thread_local int gCallDepth = 0;
+
+// The memory limit of a top-level call: the MemoryLimitMB option, else the
+// memory available as it starts. /proc/meminfo is read at most every 50 ms,
+// so that a script making many small calls does not pay for it each time.
+void refreshMemoryLimit() {
+    using Clock = std::chrono::steady_clock;
+    static Clock::time_point lastRead;
+    static size_t available = 0;
+    const std::optional<std::string> option = OptionStore::global().get("MemoryLimitMB");
+    const double mb = option ? std::strtod(option->c_str(), nullptr) : 0.0;
+    if (mb >= 1) {
+        setMemoryLimitBytes(mb >= 1e12 ? physicalMemoryBytes() : size_t(mb) << 20);
+        return;
+    }
+    const Clock::time_point now = Clock::now();
+    if (!available || now - lastRead > std::chrono::milliseconds(50)) {
+        available = availableMemoryBytes();
+        lastRead = now;
+    }
+    setMemoryLimitBytes(available);
+}
+
+struct CallDepth {
+    CallDepth() {
+        if (gCallDepth++ == 0) refreshMemoryLimit();
+    }
+    ~CallDepth() { --gCallDepth; }
+};
 
 }  // namespace
 
@@ -188,6 +224,18 @@ bool Caller::call(std::string_view name, std::span<const ValuePtr> args, ValuePt
 }
 
 bool Caller::call(const FuncConstruct& f, std::span<const ValuePtr> args, ValuePtr& out, std::string& error) {
+    CallDepth depth;
+    // Converting the arguments and joining divided results allocate too, outside the handler.
+    try {
+        return callConverted(f, args, out, error);
+    } catch (const std::bad_alloc&) {
+        error = format("Not enough memory to complete function '%s'", {f.name()});
+        return false;
+    }
+}
+
+bool Caller::callConverted(const FuncConstruct& f, std::span<const ValuePtr> args, ValuePtr& out,
+                           std::string& error) {
     if (int64_t(args.size()) < f.minArgs() || int64_t(args.size()) > f.maxArgs()) {
         error = countMessage(f, args.size());
         return false;

@@ -56,6 +56,7 @@ public:
     void setRunTime(const FunctionRunTime* runTime) { runTime_ = runTime; }
 
 private:
+    bool callConverted(const FuncConstruct& f, std::span<const ValuePtr> args, ValuePtr& out, std::string& error);
     bool invoke(const FuncConstruct& f, std::span<const ValuePtr> args, ValuePtr& out, std::string& error);
     bool callDivided(const FuncConstruct& f, std::span<const ValuePtr> args, int64_t divisions,
                      const std::vector<bool>& split, bool statistic, ValuePtr& out, std::string& error);

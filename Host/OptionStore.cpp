@@ -20,6 +20,11 @@ OptionStore& OptionStore::global() {
         // Steps shorter than this fraction of the mean x step are too short to
         // take a derivative across (repeated time points at breakpoints).
         s->declare("DerivAcceptFactor", "0.001", false, "host");
+        // The most memory, in MiB, that the results of one call may hold; a
+        // call known to need more fails with the not-enough-memory message.
+        // 0 (the default): the memory available (MemAvailable) when the call
+        // starts. Never more than the physical total.
+        s->declare("MemoryLimitMB", "0", true, "host");
         return s;
     }();
     return *store;

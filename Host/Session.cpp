@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cctype>
 #include <cstring>
+#include <new>
 
 #include "Events.h"
 #include "Expr/Parser.h"
@@ -145,12 +146,19 @@ bool Session::loadData(const std::string& path, std::string& error, std::vector<
     }
 }
 
+// What the evaluator itself builds (vector literals, named copies) may not
+// fit either; the statement then fails and the session goes on.
+constexpr const char* kStatementMemory = "Not enough memory to complete the statement";
+
 bool Session::evaluate(std::string_view expression, ValuePtr& out, std::string& error) {
     try {
         expr::NodePtr tree = expr::parseExpression(expression);
         return eval(*tree, out, error);
     } catch (const expr::ParseError& e) {
         error = e.what();
+        return false;
+    } catch (const std::bad_alloc&) {
+        error = kStatementMemory;
         return false;
     }
 }
@@ -166,7 +174,12 @@ bool Session::run(std::string_view source, const std::function<void(const ValueP
     }
     for (const auto& st : program.statements) {
         ValuePtr v;
-        if (!eval(*st, v, error)) return false;
+        try {
+            if (!eval(*st, v, error)) return false;
+        } catch (const std::bad_alloc&) {
+            error = kStatementMemory;
+            return false;
+        }
         if (st->kind != expr::NodeKind::Assign && onValue) onValue(v);
         if (afterStatement) afterStatement();
     }

@@ -18,7 +18,7 @@ public:
         NumCodes
     };
 
-    constexpr PhysType() noexcept = default;
+    constexpr PhysType() noexcept : code_(None) {}
     constexpr PhysType(int code) noexcept : code_(code >= 0 && code < NumCodes ? code : Unknown) {}
     constexpr int code() const noexcept { return code_; }
     constexpr operator int() const noexcept { return code_; }

@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <charconv>
 #include <cmath>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <new>
@@ -43,14 +44,13 @@ const char* kindName(Kind k) noexcept {
 
 namespace {
 
-// Requests beyond the machine's memory fail at once: with overcommit, malloc
-// of such a size may succeed and the process would die when touching it.
+std::atomic<size_t> gMemoryLimit{0};  // 0: no call has set one yet
+
+// Requests beyond the current limit fail at once: with overcommit, malloc of
+// such a size may succeed and the process would die when touching it.
 size_t maxAllocationBytes() {
-    static const size_t limit = [] {
-        long pages = sysconf(_SC_PHYS_PAGES), size = sysconf(_SC_PAGESIZE);
-        return pages > 0 && size > 0 ? size_t(pages) * size_t(size) : size_t(1) << 40;
-    }();
-    return limit;
+    const size_t limit = gMemoryLimit.load(std::memory_order_relaxed);
+    return limit ? limit : physicalMemoryBytes();
 }
 
 // Large buffers are mapped directly and asked for huge pages: filling a
@@ -406,6 +406,45 @@ void Value::copyMetadataFrom(const Value& o) {
 }
 
 size_t memoryLimitBytes() noexcept { return maxAllocationBytes(); }
+
+void reserveMemoryBytes(size_t bytes) {
+    if (gLargeBytes.fetch_add(bytes) + bytes <= maxAllocationBytes()) return;
+    // Kept buffers count as held: give them back before refusing.
+    largeCache().release();
+    if (gLargeBytes.load() > maxAllocationBytes()) {
+        gLargeBytes.fetch_sub(bytes);
+        throw std::bad_alloc();
+    }
+}
+
+void releaseMemoryBytes(size_t bytes) noexcept { gLargeBytes.fetch_sub(bytes); }
+
+void setMemoryLimitBytes(size_t bytes) noexcept {
+    gMemoryLimit.store(std::min(std::max<size_t>(bytes, 1), physicalMemoryBytes()), std::memory_order_relaxed);
+}
+
+size_t physicalMemoryBytes() noexcept {
+    static const size_t total = [] {
+        long pages = sysconf(_SC_PHYS_PAGES), size = sysconf(_SC_PAGESIZE);
+        return pages > 0 && size > 0 ? size_t(pages) * size_t(size) : size_t(1) << 40;
+    }();
+    return total;
+}
+
+size_t availableMemoryBytes() noexcept {
+    size_t bytes = 0;
+    if (FILE* f = std::fopen("/proc/meminfo", "r")) {
+        char line[128];
+        unsigned long long kb = 0;
+        while (std::fgets(line, sizeof line, f))
+            if (std::sscanf(line, "MemAvailable: %llu kB", &kb) == 1) {
+                bytes = size_t(kb) * 1024;
+                break;
+            }
+        std::fclose(f);
+    }
+    return bytes ? std::min(bytes, physicalMemoryBytes()) : physicalMemoryBytes();
+}
 
 std::string formatReal(double v) {
     if (std::isnan(v)) return "nan";

@@ -10,6 +10,7 @@ PACKAGES=(
   pybind11-dev python3-dev python3-numpy python3-scipy python3-pytest python3-matplotlib
   ngspice sox
   libedit-dev libsndfile1-dev libpcre2-dev libssl-dev uuid-dev libxml2-dev
+  clang libclang-rt-14-dev
 )
 
 missing=()

@@ -5,11 +5,13 @@
 #include <stdexcept>
 
 #include "FuncArgs.h"
+#include "OptionStore.h"
 #include "TestHost.h"
 
 using cvtest::call;
 using cvtest::reals;
 using cvtest::realsOf;
+using cvtest::str;
 
 namespace {
 
@@ -190,4 +192,49 @@ TEST(Calling, HandlerFailuresBecomeOneErrorAndTheProcessGoesOn) {
     FuncResult r("f", &args);
     EXPECT_THROW(r.makeRealVector(int64_t(1) << 60), std::bad_alloc);
     EXPECT_FALSE(r.allocate(-1, AllocLikeArg, 0));
+}
+
+// The memory limit is a host option, read as each call starts; without it the
+// limit is the memory available then, which is never more than the machine has.
+TEST(Calling, MemoryLimitOptionRefusesLargeResults) {
+    const std::string full = "Not enough memory to complete function ";
+    cv::OptionStore::global().set("MemoryLimitMB", "64");
+    struct Reset {
+        ~Reset() { cv::OptionStore::global().reset("MemoryLimitMB"); }
+    } reset;
+    const struct {
+        const char* function;
+        std::vector<cv::ValuePtr> args;
+    } big[] = {
+        {"makevec", {reals({1e7})}},
+        {"vector", {reals({2147483647})}},
+        {"unitvec", {reals({2147483647})}},
+        {"Interp", {reals({1, 2, 3, 2, 1}), reals({2147483648.0})}},
+    };
+    for (const auto& c : big) {
+        auto o = call(c.function, c.args);
+        EXPECT_FALSE(o.ok) << c.function;
+        EXPECT_EQ(o.error, full + "'" + c.function + "'");
+    }
+    EXPECT_EQ(cv::memoryLimitBytes(), size_t(64) << 20);
+    EXPECT_TRUE(call("makevec", {reals({1e6})}).ok);  // 8 MB fits
+    // Converting arguments allocates before the handler runs: 4M numbers as text.
+    auto many = call("makevec", {reals({4e6})});
+    ASSERT_TRUE(many.ok);
+    auto o = call("_Concat", {many.value, str("V")});
+    EXPECT_FALSE(o.ok);
+    EXPECT_EQ(o.error, full + "'_Concat'");
+    // So does the evaluator, for a vector literal; the session goes on.
+    cv::ValuePtr v;
+    std::string error;
+    cvtest::session().bind("_big", many.value);
+    EXPECT_FALSE(cvtest::session().evaluate("[_big, _big, _big, _big, _big]", v, error));
+    EXPECT_EQ(error, "Not enough memory to complete the statement");
+    EXPECT_TRUE(cvtest::session().evaluate("1 + 1", v, error)) << error;
+    cvtest::session().bind("_big", cv::Value::real(0));
+
+    cv::OptionStore::global().reset("MemoryLimitMB");
+    EXPECT_TRUE(call("makevec", {reals({1e6})}).ok);
+    EXPECT_LE(cv::memoryLimitBytes(), cv::physicalMemoryBytes());
+    EXPECT_GT(cv::memoryLimitBytes(), size_t(64) << 20);
 }

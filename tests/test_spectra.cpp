@@ -8,6 +8,7 @@
 #include <limits>
 #include <tuple>
 
+#include "OptionStore.h"
 #include "TestHost.h"
 
 using cvtest::call;
@@ -68,6 +69,14 @@ TEST(SpectrumResampled, PointCountsFrequenciesUnusableInputAndHugeCounts) {
         EXPECT_TRUE(noResult(call("Spectrum", all))) << args[0];
     }
     EXPECT_EQ(call("Spectrum", {ramp, reals({1e300})}).error, "Too many points (1e+300) for FFT in function 'Spectrum'");
+    // Scratch buffers count against the host's memory limit with the result:
+    // 2^31 points once took 16 GB before anything was refused.
+    cv::OptionStore::global().set("MemoryLimitMB", "64");
+    EXPECT_EQ(call("Spectrum", {ramp, reals({2147483648.0})}).error,
+              "Not enough memory to complete function 'Spectrum'");
+    EXPECT_EQ(call("Spectrum", {ramp, reals({4194304})}).error, "Not enough memory to complete function 'Spectrum'");
+    cv::OptionStore::global().reset("MemoryLimitMB");
+    EXPECT_EQ(call("Spectrum", {ramp, reals({4194304})}).value->size(), 2097152);
 }
 
 // ---------------------------------------------------------------- Fourier

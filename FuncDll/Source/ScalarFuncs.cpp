@@ -28,6 +28,9 @@ using namespace cvmod;
 constexpr double kDegPerRad = 57.29577951308232;
 constexpr double kRadPerDeg = 0.017453292519943295;
 constexpr double kInvLn10 = 0.4342944819032518;
+// Scales are template arguments by reference: clang before 18 takes no
+// floating-point template arguments by value.
+constexpr double kOne = 1.0;
 // Arguments of exp, sinh and cosh beyond this count as an overflow; it sits a
 // little below the true limit of a double so that products such as e^a*cos b
 // stay finite.
@@ -228,7 +231,7 @@ int32_t rrOverflowing(double* __restrict out, const double* __restrict in, int64
 
 // Library functions with no failure of their own; the degree variants scale
 // the argument before or the result after.
-template <VecFn F, double ArgScale = 1.0, double ResultScale = 1.0>
+template <VecFn F, const double& ArgScale = kOne, const double& ResultScale = kOne>
 int32_t rrPlain(double* __restrict out, const double* __restrict in, int64_t n) {
     if (ArgScale != 1.0) {
         forEachElement(n, [=](int64_t i) { out[i] = in[i] * ArgScale; });
@@ -243,7 +246,7 @@ int32_t rrPlain(double* __restrict out, const double* __restrict in, int64_t n) 
 // A tangent overflows where the cosine is exactly 0. That can only happen
 // where the tangent itself is enormous (or not a number), so the cosine is
 // evaluated only there; elements from the failing one on are left unwritten.
-template <double Scale>
+template <const double& Scale>
 int32_t rrTangent(double* __restrict out, const double* __restrict in, int64_t n) {
     rrPlain<VecFn::Tan, Scale>(out, in, n);
     for (int64_t i = 0; i < n; ++i)
@@ -364,7 +367,7 @@ int32_t crPhaseRad(double* __restrict out, const cplx* in, int64_t n) {
 }
 
 // The angle of 0 is 0, also for negative zeros (atan2 would give +-pi).
-template <double Scale>
+template <const double& Scale>
 int32_t crArg(double* __restrict out, const cplx* in, int64_t n) {
     const double* __restrict z = reIm(in);
     for (int64_t i = 0; i < n; ++i) {
@@ -430,7 +433,7 @@ int32_t ccNeg(cplx* out, const cplx* in, int64_t n) {
     return KernelOk;
 }
 
-template <double Scale>
+template <const double& Scale>
 int32_t ccLogarithm(cplx* out, const cplx* in, int64_t n) {
     double* __restrict y = reIm(out);
     const double* __restrict z = reIm(in);
@@ -637,12 +640,12 @@ const UnaryRow kUnaryOps[OpCount] = {
     {"sign",        rrSign,                                nullptr,            nullptr, nullptr,                      kNone, Each},
     {"db",          rrDb,                                  crDb,               nullptr, nullptr,                      kDb,   Each},
     {"log",         rrLogarithm<VecFn::Log10>,             nullptr,            nullptr, ccLogarithm<kInvLn10>,        kDb,   Each},
-    {"ln",          rrLogarithm<VecFn::Log>,               nullptr,            nullptr, ccLogarithm<1.0>,             kDb,   Each},
+    {"ln",          rrLogarithm<VecFn::Log>,               nullptr,            nullptr, ccLogarithm<kOne>,             kDb,   Each},
     {"exp",         rrOverflowing<VecFn::Exp, false>,      nullptr,            nullptr, ccExp,                        kDb,   Each},
     {"sin",         rrPlain<VecFn::Sin>,                   nullptr,            nullptr, ccSinCosFamily<false, false>, kDb,   Each},
     {"cos",         rrPlain<VecFn::Cos>,                   nullptr,            nullptr, ccSinCosFamily<false, true>,  kDb,   Each},
     {"sqrt",        rrSqrt,                                nullptr,            nullptr, ccSqrt,                       kSqrt, Each},
-    {"tan",         rrTangent<1.0>,                        nullptr,            nullptr, ccTan,                        kDb,   Each},
+    {"tan",         rrTangent<kOne>,                        nullptr,            nullptr, ccTan,                        kDb,   Each},
     {"atan",        rrPlain<VecFn::Atan>,                  nullptr,            nullptr, ccAtan,                       kDb,   Each},
     {"norm",        rrNorm,                                nullptr,            nullptr, ccNorm,                       kNone, Each, kZeroVector},
     {"-",           rrNeg,                                 nullptr,            nullptr, ccNeg,                        kSame, Each},
@@ -655,9 +658,9 @@ const UnaryRow kUnaryOps[OpCount] = {
     {"sin_deg",     rrPlain<VecFn::Sin, kRadPerDeg>,       nullptr,            nullptr, ccSinCosFamily<false, false>, kDb,   Each},
     {"cos_deg",     rrPlain<VecFn::Cos, kRadPerDeg>,       nullptr,            nullptr, ccSinCosFamily<false, true>,  kDb,   Each},
     {"tan_deg",     rrTangent<kRadPerDeg>,                 nullptr,            nullptr, ccTan,                        kDb,   Each},
-    {"atan_deg",    rrPlain<VecFn::Atan, 1.0, kDegPerRad>, nullptr,            nullptr, ccAtan,                       kDb,   Each},
+    {"atan_deg",    rrPlain<VecFn::Atan, kOne, kDegPerRad>, nullptr,            nullptr, ccAtan,                       kDb,   Each},
     {"phase_b",     rrZero,                                crArg<kDegPerRad>,  nullptr, nullptr,                      kNone, Each},
-    {"phase_b_rad", rrZero,                                crArg<1.0>,         nullptr, nullptr,                      kNone, Each},
+    {"phase_b_rad", rrZero,                                crArg<kOne>,         nullptr, nullptr,                      kNone, Each},
     {"floorv",      rrFloor,                               nullptr,            nullptr, nullptr,                      kSame, Each},
     {"sum",         rrSum,                                 nullptr,            nullptr, ccSum,                        kSame, Reduce},
     {"sinh",        rrOverflowing<VecFn::Sinh, true>,      nullptr,            nullptr, ccSinCosFamily<true, false>,  kDb,   Each},

@@ -8,6 +8,7 @@
 // A final combination splits Z into the transforms of the even and odd
 // samples and joins them into X.
 #include "Fft.h"
+#include "Value.h"
 
 #include <sys/mman.h>
 #include <unistd.h>
@@ -157,11 +158,9 @@ int64_t powerOfTwoBelow(double v) noexcept {
 }
 
 WorkSpace::WorkSpace(int64_t n) {
-    static const double limit = [] {
-        const long pages = sysconf(_SC_PHYS_PAGES), size = sysconf(_SC_PAGESIZE);
-        return pages > 0 && size > 0 ? double(pages) * double(size) : 0x1p40;
-    }();
-    if (n < 0 || double(n) * sizeof(double) > limit) throw std::bad_alloc();
+    // The host's limit, shared with the results: a spectrum of 2^30 points
+    // must fail before it fills the machine, not after.
+    if (n < 0 || double(n) * sizeof(double) > double(cv::memoryLimitBytes())) throw std::bad_alloc();
     const size_t bytes = size_t(std::max<int64_t>(n, 1)) * sizeof(double);
     if (bytes < kMapThreshold) {
         data_ = static_cast<double*>(std::malloc(bytes));
@@ -170,8 +169,12 @@ WorkSpace::WorkSpace(int64_t n) {
     }
     // Over-map by one huge page so that the block can start on a boundary.
     const size_t total = bytes + kHugePage;
+    cv::reserveMemoryBytes(total);
     void* p = mmap(nullptr, total, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
-    if (p == MAP_FAILED) throw std::bad_alloc();
+    if (p == MAP_FAILED) {
+        cv::releaseMemoryBytes(total);
+        throw std::bad_alloc();
+    }
     base_ = p;
     mapped_ = total;
     const uintptr_t aligned = (reinterpret_cast<uintptr_t>(p) + kHugePage - 1) & ~uintptr_t(kHugePage - 1);
@@ -180,7 +183,10 @@ WorkSpace::WorkSpace(int64_t n) {
 }
 
 WorkSpace::~WorkSpace() {
-    if (mapped_) munmap(base_, mapped_);
+    if (mapped_) {
+        munmap(base_, mapped_);
+        cv::releaseMemoryBytes(mapped_);
+    }
     else std::free(data_);
 }
 

@@ -1,0 +1,45 @@
+// The function table: the input chooses a registered function, an argument
+// count around its range and hostile arguments (Hostile.h), and calls it
+// through the tool's pipeline (count check, conversions, divisions, handler).
+// Functions on the skipped list are not in the table (FuzzSupport.h); those
+// on the confined list get plain file names in the sandbox.
+#include "Hostile.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    static const std::vector<const FuncConstruct*> functions = [] {
+        fuzz::session();
+        return cv::FunctionTable::global().all();
+    }();
+    fuzz::Bytes in(data, size);
+    const FuncConstruct* f = functions[(size_t(in.u8()) << 8 | in.u8()) % functions.size()];
+    // min-1 ... a few above min, and max+1, so the count check is exercised too.
+    const int lo = std::max(0, f->minArgs() - 1);
+    const int hi = std::min(f->maxArgs() + 1, f->minArgs() + 6);
+    const int count = lo + int(in.pick(size_t(hi - lo + 1)));
+    const bool confined = fuzz::listed(fuzz::confinedFunctions(), f->name());
+    std::vector<cv::ValuePtr> args;
+    for (int i = 0; i < count; ++i) {
+        cv::ValuePtr v = fuzz::hostileValue(in);
+        if (confined && v->kind() == cv::Kind::String) {
+            std::vector<std::string> names;
+            for (int64_t j = 0; j < v->size(); ++j) names.push_back(fuzz::confinedName(v->stringAt(j)));
+            v = cv::Value::strings(names);
+        }
+        args.push_back(std::move(v));
+    }
+    // CVFUNC_FUZZ_TRACE=1 names each call, to tell what a finding called.
+    static const bool trace = std::getenv("CVFUNC_FUZZ_TRACE") != nullptr;
+    if (trace) {
+        std::fprintf(stderr, "%s(", f->name());
+        for (const auto& a : args)
+            std::fprintf(stderr, " %s[%lld/%lld]%s", cv::kindName(a->kind()), (long long)a->size(),
+                         (long long)a->numDivisions(), a->ref() ? "+ref" : "");
+        std::fprintf(stderr, " )\n");
+    }
+    cv::ValuePtr out;
+    std::string error;
+    fuzz::session().caller().call(*f, args, out, error);
+    if (trace) std::fprintf(stderr, "  -> %s\n", out ? cv::kindName(out->kind()) : error.c_str());
+    fuzz::session().postCli();
+    return 0;
+}

@@ -1,0 +1,19 @@
+// The SPICE raw loader (ASCII and binary, real and complex, several plots),
+// and the binding of what it loads into a session's vectors.
+#include <new>
+
+#include "FuzzSupport.h"
+#include "Loaders/Loaders.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    fuzz::session();
+    std::string path = fuzz::writeFile("in.raw", {reinterpret_cast<const char*>(data), size});
+    try {
+        cv::load::DataSet set = cv::load::loadSpiceRaw(path);
+        cv::Session local;
+        local.bindDataSet(set);
+    } catch (const cv::load::LoadError&) {
+    } catch (const std::bad_alloc&) {
+    }
+    return 0;
+}
