@@ -366,6 +366,10 @@ MutableValuePtr Value::shallowCopy() const {
 
 ValuePtr Value::convertedTo(Kind k) const {
     if (k == kind_) return shallowCopy();
+    // Text takes memory beyond the pointer array that allocate() counts: at
+    // least one allocator chunk (32 bytes) per number written out, so a
+    // conversion that cannot fit is refused before it starts.
+    if (k == Kind::String && size_ > 0 && uint64_t(size_) > memoryLimitBytes() / 40) throw std::bad_alloc();
     auto v = makeEmpty(k);
     v->allocate(size_);
     if (k == Kind::Real) {

@@ -218,8 +218,9 @@ TEST(Calling, MemoryLimitOptionRefusesLargeResults) {
     }
     EXPECT_EQ(cv::memoryLimitBytes(), size_t(64) << 20);
     EXPECT_TRUE(call("makevec", {reals({1e6})}).ok);  // 8 MB fits
-    // Converting arguments allocates before the handler runs: 4M numbers as text.
-    auto many = call("makevec", {reals({4e6})});
+    // Converting arguments allocates before the handler runs: 2M numbers as
+    // text, whose pointers alone (16 MB) would fit but not with their texts.
+    auto many = call("makevec", {reals({2e6})});
     ASSERT_TRUE(many.ok);
     auto o = call("_Concat", {many.value, str("V")});
     EXPECT_FALSE(o.ok);
