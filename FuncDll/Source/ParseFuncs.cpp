@@ -94,10 +94,13 @@ FUNC_ERROR parse(const FuncArgs& a, FuncResult& r, MessageHandler&) {
         while (sp_StrTok(rest, delimiters, token)) tokens.push_back(std::move(token));
         setStrings(r, tokens);
     } else {
-        std::vector<std::string_view> tokens;
-        std::string_view token;
-        while (sp_GetToken(rest, delimiters, token)) tokens.push_back(token);
-        setStrings(r, tokens);
+        // Two passes, counting and then copying, so that no list of tokens
+        // is built only to be copied again.
+        std::string_view token, scan = rest;
+        int64_t count = 0;
+        while (sp_GetToken(scan, delimiters, token)) ++count;
+        char** out = r.makeStringVector(count);
+        for (int64_t k = 0; k < count && sp_GetToken(rest, delimiters, token); ++k) out[k] = copyString(token);
     }
     return FuncOk;
 }
