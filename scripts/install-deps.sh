@@ -11,6 +11,7 @@ PACKAGES=(
   ngspice sox
   libedit-dev libsndfile1-dev libpcre2-dev libssl-dev uuid-dev libxml2-dev
   clang libclang-rt-14-dev
+  libxml2-utils python3-scikit-rf python3-sympy python3-html5lib chromium
 )
 
 missing=()
