@@ -1,7 +1,8 @@
 #include "Reference.h"
 
+#include "PathUtil.h"
+
 #include <dirent.h>
-#include <dlfcn.h>
 #include <sys/stat.h>
 
 #include <algorithm>
@@ -26,16 +27,6 @@ std::string trim(std::string_view s) {
     if (b == std::string_view::npos) return "";
     size_t e = s.find_last_not_of(" \t");
     return std::string(s.substr(b, e - b + 1));
-}
-
-bool isDirectory(const std::string& p) {
-    struct stat st {};
-    return stat(p.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
-}
-
-std::string directoryOf(const std::string& path) {
-    size_t slash = path.rfind('/');
-    return slash == std::string::npos ? "." : path.substr(0, slash);
 }
 
 // Splits an args line at commas outside quotes: defaults may be strings
@@ -303,14 +294,8 @@ Reference Reference::load(const std::string& directory) {
 }
 
 std::string Reference::defaultDirectory() {
-    if (const char* env = std::getenv("CVFUNC_SHARE"); env && *env) return std::string(env) + "/reference";
-    Dl_info info{};
-    if (dladdr(reinterpret_cast<void*>(&Reference::defaultDirectory), &info) && info.dli_fname) {
-        std::string dir = directoryOf(info.dli_fname);
-        for (const char* rel : {"/share/reference", "/../share/cvfunc/reference"})
-            if (isDirectory(dir + rel)) return dir + rel;
-    }
-    return "share/reference";
+    const std::string share = sp_GetShareDir();
+    return share.empty() ? "share/reference" : share + "/reference";
 }
 
 const Reference& Reference::global() {

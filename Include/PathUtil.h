@@ -89,6 +89,8 @@ std::string sp_ConvertUnixToLocal(std::string_view path);
 //   PROJECT      the host option "ProjectDir", else $CVFUNC_PROJECT   (project)
 //   CVFUNC_HOME  $CVFUNC_HOME, else $XDG_CONFIG_HOME/cvfunc,
 //                else $HOME/.config/cvfunc                            (system)
+//   CVAPPDATAPATH  the same directory: the user's settings home       (system)
+//   SHAREPATH    the host's data tree, sp_GetShareDir()               (system)
 //   PROGRAM      the directory of the running program                 (system)
 //   TEMP         the temporary directory (sp_GetTempPath)             (system)
 //   HOME         $HOME                                                (system)
@@ -111,10 +113,17 @@ bool sp_MakeLogicalPath(std::string_view path, std::string& out, LogicalPathOpti
 
 // ---------------------------------------------------------------- named locations
 
+// The host's read-only data tree (function reference, style sheets, device
+// plug-ins, examples): $CVFUNC_SHARE when set; else share/ beside the host
+// library (the build tree links the sources' share/ there); else
+// PREFIX/share/cvfunc for a library installed in PREFIX/lib. No trailing
+// "/"; "" when none exists.
+std::string sp_GetShareDir();
+
 // The directories the host knows by name (case-insensitive):
 //   "ProgramPath", "ExePath"      directory of the running program
 //   "StartScriptPath"             the host option of that name
-//   "DataPath", "SharePath"       <program prefix>/share/cvfunc
+//   "DataPath", "SharePath"       sp_GetShareDir(), with a trailing "/"
 //   "UserPath", "AppDataPath"     CVFUNC_HOME (see above)
 //   "TempPath"                    the temporary directory
 //   "HomePath", "DocumentsPath"   $HOME and the XDG documents directory

@@ -5,6 +5,7 @@
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
+#include <dlfcn.h>
 #include <fstream>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -74,6 +75,8 @@ std::string withoutTrailingSlash(std::string s) {
     return s;
 }
 
+std::string shareDir() { return sp_GetShareDir(); }
+
 struct LogicalName {
     const char* name;
     bool project;
@@ -86,6 +89,8 @@ const LogicalName kLogicalNames[] = {
          return opt.empty() ? envOr("CVFUNC_PROJECT") : opt;
      }},
     {"CVFUNC_HOME", false, cvfuncHome},
+    {"CVAPPDATAPATH", false, cvfuncHome},
+    {"SHAREPATH", false, shareDir},
     {"PROGRAM", false, programDir},
     {"TEMP", false, [] { return sp_GetTempPath(); }},
     {"HOME", false, home},
@@ -319,13 +324,33 @@ bool sp_MakeLogicalPath(std::string_view path, std::string& out, LogicalPathOpti
     return true;
 }
 
+std::string sp_GetShareDir() {
+    if (const std::string env = envOr("CVFUNC_SHARE"); !env.empty()) return withoutTrailingSlash(env);
+    // The host library's own location, so that the tool, the Python package
+    // and the tests all find the same tree: the build tree links the sources'
+    // share/ beside the library; an install keeps it in PREFIX/share/cvfunc.
+    Dl_info info{};
+    if (dladdr(reinterpret_cast<void*>(&sp_GetShareDir), &info) && info.dli_fname) {
+        char buf[PATH_MAX];
+        if (::realpath(info.dli_fname, buf)) {
+            const std::string lib = sp_GetDirFromPath(buf);
+            for (const char* rel : {"share", "../share/cvfunc"}) {
+                struct stat st{};
+                const std::string dir = sp_CleanPath(lib + rel);
+                if (::stat(dir.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) return withoutTrailingSlash(dir);
+            }
+        }
+    }
+    return {};
+}
+
 std::string sp_GetProgramPath(std::string_view name) {
     auto is = [&](const char* a, const char* b) { return sameWordNoCase(name, a) || sameWordNoCase(name, b); };
     if (is("ProgramPath", "ExePath")) return programDir();
     if (is("StartScriptPath", "StartScriptPath")) return sp_GetStringOption("StartScriptPath").str();
     if (is("DataPath", "SharePath")) {
-        const std::string bin = programDir();
-        return bin.empty() ? bin : sp_CleanPath(bin + "../share/cvfunc") + "/";
+        const std::string dir = sp_GetShareDir();
+        return dir.empty() ? dir : dir + "/";
     }
     if (is("UserPath", "AppDataPath")) return cvfuncHome();
     if (is("TempPath", "TempPath")) return sp_GetTempPath();
