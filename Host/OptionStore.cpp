@@ -92,7 +92,13 @@ int sp_GetIntOption(const char* name) {
 }
 
 YString sp_GetStringOption(const char* name) {
+    bool found = false;
+    return sp_GetStringOption(name, found);
+}
+
+YString sp_GetStringOption(const char* name, bool& found) {
     auto v = cv::OptionStore::global().get(name ? name : "");
+    found = v.has_value();
     return v ? YString(*v) : YString();
 }
 

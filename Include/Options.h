@@ -8,3 +8,5 @@
 int sp_GetIntOption(const char* name);
 double sp_GetDoubleOption(const char* name);
 YString sp_GetStringOption(const char* name);
+// The same, telling whether anyone declared or set the option.
+YString sp_GetStringOption(const char* name, bool& found);

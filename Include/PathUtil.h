@@ -113,6 +113,11 @@ bool sp_MakeLogicalPath(std::string_view path, std::string& out, LogicalPathOpti
 
 // ---------------------------------------------------------------- named locations
 
+// The directory of the host's binaries: where the host library lies (the
+// build directory; PREFIX/lib in an install, beside PREFIX/bin with the
+// tool), whichever program loaded it (the tool, Python, a test). Its parent
+// is the installation prefix.
+std::string sp_GetExeDir();
 // The host's read-only data tree (function reference, style sheets, device
 // plug-ins, examples): $CVFUNC_SHARE when set; else share/ beside the host
 // library (the build tree links the sources' share/ there); else

@@ -71,6 +71,12 @@ void sp_GetEthernetAddresses(YList<YString>& out, int mode);
 YString sp_GetExeFileName();
 // The process environment, "NAME=value" in the order the process holds it.
 void sp_GetEnvironment(YList<YString>& out);
+// A variable's value, "" when unset.
+YString sp_GetEnv(const char* name);
+// Sets a variable for this process and the programs it starts; an empty
+// value removes it (an empty assignment means "no value"). False for a name
+// that is empty or holds '='.
+bool sp_SetEnv(const char* name, const char* value);
 // Bytes of stack the calling thread still has below the caller's frame.
 uint64_t sp_StackAvail();
 

@@ -324,22 +324,25 @@ bool sp_MakeLogicalPath(std::string_view path, std::string& out, LogicalPathOpti
     return true;
 }
 
+std::string sp_GetExeDir() {
+    Dl_info info{};
+    char buf[PATH_MAX];
+    if (!dladdr(reinterpret_cast<void*>(&sp_GetExeDir), &info) || !info.dli_fname || !::realpath(info.dli_fname, buf))
+        return {};
+    return withoutTrailingSlash(sp_GetDirFromPath(buf));
+}
+
 std::string sp_GetShareDir() {
     if (const std::string env = envOr("CVFUNC_SHARE"); !env.empty()) return withoutTrailingSlash(env);
-    // The host library's own location, so that the tool, the Python package
-    // and the tests all find the same tree: the build tree links the sources'
+    // Found from the host library, so that the tool, the Python package and
+    // the tests all find the same tree: the build tree links the sources'
     // share/ beside the library; an install keeps it in PREFIX/share/cvfunc.
-    Dl_info info{};
-    if (dladdr(reinterpret_cast<void*>(&sp_GetShareDir), &info) && info.dli_fname) {
-        char buf[PATH_MAX];
-        if (::realpath(info.dli_fname, buf)) {
-            const std::string lib = sp_GetDirFromPath(buf);
-            for (const char* rel : {"share", "../share/cvfunc"}) {
-                struct stat st{};
-                const std::string dir = sp_CleanPath(lib + rel);
-                if (::stat(dir.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) return withoutTrailingSlash(dir);
-            }
-        }
+    const std::string lib = sp_GetExeDir();
+    if (lib.empty()) return {};
+    for (const char* rel : {"/share", "/../share/cvfunc"}) {
+        struct stat st{};
+        const std::string dir = sp_CleanPath(lib + rel);
+        if (::stat(dir.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) return withoutTrailingSlash(dir);
     }
     return {};
 }

@@ -326,6 +326,17 @@ void sp_GetEnvironment(YList<YString>& out) {
     for (char** e = environ; e && *e; ++e) out.append(YString(*e));
 }
 
+YString sp_GetEnv(const char* name) {
+    const char* v = name && *name ? std::getenv(name) : nullptr;
+    return v ? YString(v) : YString();
+}
+
+bool sp_SetEnv(const char* name, const char* value) {
+    if (!name || !*name || std::strchr(name, '=')) return false;
+    if (!value || !*value) return ::unsetenv(name) == 0;
+    return ::setenv(name, value, 1) == 0;
+}
+
 uint64_t sp_StackAvail() {
     pthread_attr_t attr;
     if (pthread_getattr_np(pthread_self(), &attr) != 0) return 0;
