@@ -6,8 +6,9 @@ FUZZ_BUILD ?= build-fuzz
 FUZZ_SECONDS ?= 60
 JOBS       ?= 2
 CMAKE_FLAGS ?=
+PREFIX     ?= /usr/local
 
-.PHONY: all deps build demo test test-fast asan fuzz fuzz-build bench docs clean
+.PHONY: all deps build demo install test test-fast asan fuzz fuzz-build bench docs clean
 
 all: build
 
@@ -15,11 +16,19 @@ deps:
 	./scripts/install-deps.sh
 
 build: deps
-	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo $(CMAKE_FLAGS) >/dev/null
+	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCVFUNC_TESTS=ON -DCVFUNC_PYTHON=ON -DCVFUNC_BENCH=ON $(CMAKE_FLAGS) >/dev/null
 	cmake --build $(BUILD) -j$(JOBS)
 
-demo: build
+# The demo needs only the tool and the module: it installs and builds no more.
+demo:
+	./scripts/install-deps.sh --tool
+	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCVFUNC_TESTS=OFF -DCVFUNC_PYTHON=OFF -DCVFUNC_BENCH=OFF $(CMAKE_FLAGS) >/dev/null
+	cmake --build $(BUILD) -j$(JOBS) --target cvfunc functions
 	./examples/demo.sh $(BUILD)
+
+# The tool, the module, the share data and the Python package into PREFIX.
+install: build
+	cmake --install $(BUILD) --prefix $(PREFIX)
 
 # Every test: the C++ suite and the Python package in the normal build, then
 # the whole C++ suite again under AddressSanitizer and UndefinedBehaviorSanitizer.

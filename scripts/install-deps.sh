@@ -4,15 +4,23 @@
 # consulted when something is missing.
 set -euo pipefail
 
-PACKAGES=(
+# What building the tool and its module needs (`make demo`: --tool) ...
+TOOL_PACKAGES=(
   build-essential cmake pkg-config
+  libedit-dev libsndfile1-dev libpcre2-dev libssl-dev uuid-dev libxml2-dev
+)
+# ... and what the tests, their peers, the Python package and the benchmarks add.
+PACKAGES=(
+  "${TOOL_PACKAGES[@]}"
   googletest libgtest-dev libgmock-dev libbenchmark-dev
   pybind11-dev python3-dev python3-numpy python3-scipy python3-pytest python3-matplotlib
   ngspice sox
-  libedit-dev libsndfile1-dev libpcre2-dev libssl-dev uuid-dev libxml2-dev
   clang libclang-rt-14-dev
   libxml2-utils python3-scikit-rf python3-sympy python3-html5lib chromium
 )
+if [ "${1:-}" = "--tool" ]; then
+  PACKAGES=("${TOOL_PACKAGES[@]}")
+fi
 
 missing=()
 for p in "${PACKAGES[@]}"; do

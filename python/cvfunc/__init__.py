@@ -43,7 +43,13 @@ import logging as _logging
 import sys as _sys
 import warnings as _warnings
 
-import numpy as _np
+try:
+    import numpy as _np
+except ImportError as _e:  # say what to do rather than fail deep inside the extension
+    raise ImportError(
+        f"cvfunc needs numpy, which this interpreter ({_sys.executable}) cannot import: "
+        "install it (Debian: apt install python3-numpy; else: python3 -m pip install numpy)"
+    ) from _e
 
 
 class Error(Exception):

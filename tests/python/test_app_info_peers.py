@@ -71,3 +71,12 @@ def test_choose_directory_asks_on_the_terminal(tmp_path):
     out = converse('ChooseDirectory("/data")', ["runs"], tmp_path)
     assert "Choose a directory [/data]: " in out
     assert out.rstrip().splitlines()[-1].strip() == str(tmp_path / "runs")
+
+
+def test_import_without_numpy_says_what_to_install():
+    import subprocess
+    import sys
+    run = subprocess.run([sys.executable, "-c", "import sys; sys.modules['numpy'] = None; import cvfunc"],
+                         capture_output=True, text=True, env={**os.environ, "PYTHONPATH": os.pathsep.join(sys.path)})
+    assert run.returncode != 0
+    assert "cvfunc needs numpy" in run.stderr and "python3-numpy" in run.stderr, run.stderr
