@@ -275,9 +275,20 @@ bool Caller::callDivided(const FuncConstruct& f, std::span<const ValuePtr> args,
             labels = args[i]->divisionLabels();
             break;
         }
+    // Each division's messages name its run ("run 3: ...", or the run's
+    // label from the file), so that a reader can tell which one they concern.
+    struct RestoreSink {
+        MessageSink& sink;
+        MessageSink saved;
+        ~RestoreSink() { sink = std::move(saved); }
+    } restore{sink_, sink_};
     for (int64_t d = 0; d < divisions; ++d) {
         for (size_t i = 0; i < args.size(); ++i)
             if (split[i]) one[i] = args[i]->division(d);
+        if (restore.saved) {
+            const std::string run = "run " + (labels.empty() ? std::to_string(d + 1) : labels[size_t(d)]) + ": ";
+            sink_ = [&outer = restore.saved, run](MessageHandler::Severity s, const std::string& t) { outer(s, run + t); };
+        }
         ValuePtr part;
         if (!invoke(f, one, part, error)) return false;
         parts.push_back(std::move(part));
@@ -333,7 +344,9 @@ bool Caller::invoke(const FuncConstruct& f, std::span<const ValuePtr> args, Valu
         return false;
     }
     if (rc == FuncOk) {
-        if (msgs->errors && sink_) sink_(MessageHandler::Error, msgs->firstError);
+        // An error message of a call that still gave its result did not fail
+        // it: the caller sees it as a warning.
+        if (msgs->errors && sink_) sink_(MessageHandler::Warning, msgs->firstError);
         out = fr.take();
         return true;
     }

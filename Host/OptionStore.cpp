@@ -25,6 +25,9 @@ OptionStore& OptionStore::global() {
         // 0 (the default): the memory available (MemAvailable) when the call
         // starts. Never more than the physical total.
         s->declare("MemoryLimitMB", "0", true, "host");
+        // Where %PROJECT% points, and the script the host started with.
+        s->declare("ProjectDir", "", false, "host");
+        s->declare("StartScriptPath", "", false, "host");
         return s;
     }();
     return *store;

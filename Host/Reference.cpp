@@ -422,4 +422,11 @@ std::vector<std::string> nearestNames(std::string_view name, const std::vector<s
     return out;
 }
 
+std::string didYouMean(std::string_view name, const std::vector<std::string>& candidates) {
+    const std::vector<std::string> near = nearestNames(name, candidates);
+    std::string s;
+    for (size_t i = 0; i < near.size(); ++i) s += (i ? ", " : "; did you mean ") + near[i];
+    return near.empty() ? s : s + "?";
+}
+
 }  // namespace cv::reference

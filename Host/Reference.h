@@ -88,6 +88,8 @@ std::string formatText(const Entry& e, int width = 78);
 // names that start with it first), at most `count`.
 std::vector<std::string> nearestNames(std::string_view name, const std::vector<std::string>& candidates,
                                       size_t count = 3);
+// "; did you mean A, B?" naming the nearest candidates, or "" when none is near.
+std::string didYouMean(std::string_view name, const std::vector<std::string>& candidates);
 
 // A word usable as a Python keyword argument.
 bool validArgumentName(std::string_view name);

@@ -9,6 +9,7 @@
 #include "Expr/Parser.h"
 #include "TemplateResolver.h"
 #include "Loaders/Loaders.h"
+#include "Reference.h"
 
 namespace cv {
 
@@ -165,6 +166,17 @@ bool Session::evaluate(std::string_view expression, ValuePtr& out, std::string& 
 
 bool Session::run(std::string_view source, const std::function<void(const ValuePtr&)>& onValue, std::string& error,
                   const std::function<void()>& afterStatement) {
+    return runStatements(
+        source,
+        [&](const ValuePtr& v, const Statement& st) {
+            if (st.assigned.empty() && onValue) onValue(v);
+        },
+        error, afterStatement);
+}
+
+bool Session::runStatements(std::string_view source,
+                            const std::function<void(const ValuePtr&, const Statement&)>& onStatement,
+                  std::string& error, const std::function<void()>& afterStatement) {
     expr::Program program;
     try {
         program = expr::parseProgram(source);
@@ -172,15 +184,17 @@ bool Session::run(std::string_view source, const std::function<void(const ValueP
         error = e.what();
         return false;
     }
-    for (const auto& st : program.statements) {
+    for (size_t i = 0; i < program.statements.size(); ++i) {
+        const expr::Node& st = *program.statements[i];
         ValuePtr v;
         try {
-            if (!eval(*st, v, error)) return false;
+            if (!eval(st, v, error)) return false;
         } catch (const std::bad_alloc&) {
             error = kStatementMemory;
             return false;
         }
-        if (st->kind != expr::NodeKind::Assign && onValue) onValue(v);
+        const bool assign = st.kind == expr::NodeKind::Assign;
+        if (onStatement) onStatement(v, {program.texts[i], assign ? std::string_view(st.as<expr::AssignNode>().name) : ""});
         if (afterStatement) afterStatement();
     }
     return true;
@@ -199,7 +213,7 @@ bool Session::eval(const expr::Node& n, ValuePtr& out, std::string& error) {
             const std::string& name = n.as<expr::NameNode>().name;
             out = lookup(name);
             if (out) return true;
-            error = "Unknown name '" + name + "'";
+            error = "Unknown name '" + name + "'" + reference::didYouMean(name, names());
             return false;
         }
         case NodeKind::Assign: {
@@ -230,12 +244,14 @@ bool Session::eval(const expr::Node& n, ValuePtr& out, std::string& error) {
         const std::string& name = c.args[0]->as<expr::StringNode>().value;
         out = lookup(name);
         if (out) return true;
-        error = "Unknown vector '" + name + "'";
+        error = "Unknown vector '" + name + "'" + reference::didYouMean(name, names());
         return false;
     }
     const FuncConstruct* f = FunctionTable::global().find(c.name);
     if (!f) {
-        error = "Unknown function '" + c.name + "'";
+        std::vector<std::string> functions;
+        for (const FuncConstruct* g : FunctionTable::global().all()) functions.push_back(g->name());
+        error = "Unknown function '" + c.name + "'" + reference::didYouMean(c.name, functions);
         return false;
     }
     ValuePtr inline_[4];

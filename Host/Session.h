@@ -55,6 +55,15 @@ public:
     // `afterStatement` (optional) runs after each top-level statement.
     bool run(std::string_view source, const std::function<void(const ValuePtr&)>& onValue, std::string& error,
              const std::function<void()>& afterStatement = {});
+    // The same, telling about every statement, assignments too: its source
+    // text and, for an assignment, the name assigned.
+    struct Statement {
+        std::string_view text;
+        std::string_view assigned;  // "" unless an assignment
+    };
+    bool runStatements(std::string_view source,
+                       const std::function<void(const ValuePtr&, const Statement&)>& onStatement,
+             std::string& error, const std::function<void()>& afterStatement = {});
     // Evaluates one expression.
     bool evaluate(std::string_view expression, ValuePtr& out, std::string& error);
 

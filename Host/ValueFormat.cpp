@@ -66,7 +66,7 @@ const Value* refFor(const Value& v, int64_t d, int64_t& offset) {
 }
 
 std::string formatText(const Value& v) {
-    if (v.kind() == Kind::None) return "";
+    if (v.kind() == Kind::None || v.size() == 0) return "(empty)\n";
     std::string s;
     int64_t nd = v.numDivisions();
     for (int64_t d = 0; d < nd; ++d) {
@@ -86,22 +86,39 @@ std::string formatText(const Value& v) {
     return s;
 }
 
+// A division's label as the file gave it, else its number from 1.
+std::string divisionLabel(const Value& v, int64_t d) {
+    return size_t(d) < v.divisionLabels().size() ? v.divisionLabels()[size_t(d)] : std::to_string(d + 1);
+}
+
+// CSV header cells of a value: complex values take two columns.
+std::string csvTitle(const Value& v, const std::string& title) {
+    if (v.kind() != Kind::Complex) return csvField(title);
+    return csvField(title + " (re)") + "," + csvField(title + " (im)");
+}
+
+std::string csvCells(const Value& v, int64_t i) {
+    if (v.kind() != Kind::Complex) return csvField(elementText(v, i));
+    return formatReal(v.complexAt(i).real()) + "," + formatReal(v.complexAt(i).imag());
+}
+
 std::string formatCsv(const Value& v) {
-    if (v.kind() == Kind::None) return "";
-    int64_t nd = v.numDivisions();
+    const bool empty = v.kind() == Kind::None;
+    int64_t nd = empty ? 1 : v.numDivisions();
     bool hasRef = v.ref() != nullptr;
     std::string s;
     if (nd > 1) s += "division,";
     if (hasRef) s += csvField(v.refName().empty() ? "x" : v.refName()) + ",";
-    s += csvField(v.name().empty() ? "value" : v.name()) + "\n";
+    s += csvTitle(v, v.name().empty() ? "value" : v.name()) + "\n";
+    if (empty) return s;
     for (int64_t d = 0; d < nd; ++d) {
         int64_t roff = 0;
         const Value* r = refFor(v, d, roff);
         int64_t off = v.divisionOffset(d);
         for (int64_t i = 0; i < v.divisionLength(d); ++i) {
-            if (nd > 1) s += std::to_string(d + 1) + ",";
+            if (nd > 1) s += csvField(divisionLabel(v, d)) + ",";
             if (hasRef) s += (r ? csvField(elementText(*r, roff + i)) : std::string()) + ",";
-            s += csvField(elementText(v, off + i)) + "\n";
+            s += csvCells(v, off + i) + "\n";
         }
     }
     return s;
@@ -119,7 +136,69 @@ std::string formatJson(const Value& v) {
     return s + "]}\n";
 }
 
+// The row keys of a value that gives one number per run: as one value in
+// each of several divisions (keyed by the divisions' labels), or as one
+// division of values over an x-axis (a statistic over the runs, keyed by its
+// x-values; a plain number is one row). Empty for any other value.
+std::vector<std::string> rowKeys(const Value& v) {
+    std::vector<std::string> keys;
+    if (v.kind() == Kind::None || v.kind() == Kind::String || v.size() == 0) return keys;
+    const int64_t nd = v.numDivisions();
+    if (nd > 1) {
+        for (int64_t d = 0; d < nd; ++d) {
+            if (v.divisionLength(d) != 1) return {};
+            keys.push_back(divisionLabel(v, d));
+        }
+        return keys;
+    }
+    int64_t roff = 0;
+    const Value* r = refFor(v, 0, roff);
+    if (!r && v.size() > 1) return {};  // a plain vector: its elements are not runs
+    for (int64_t i = 0; i < v.size(); ++i) keys.push_back(r ? elementText(*r, roff + i) : std::to_string(i + 1));
+    return keys;
+}
+
 }  // namespace
+
+void StatementPrinter::statement(const ValuePtr& v, std::string_view text, std::string_view assigned) {
+    switch (format_) {
+        case OutputFormat::Text:
+            if (assigned.empty()) out_(formatText(*v));
+            return;
+        case OutputFormat::Json: {
+            std::string head = "{\"statement\": " + jsonString(text);
+            if (!assigned.empty()) head += ", \"name\": " + jsonString(assigned);
+            out_(head + ", " + formatJson(*v).substr(1));
+            return;
+        }
+        case OutputFormat::Csv:
+            if (assigned.empty()) csv_.emplace_back(std::string(text), v);
+            return;
+    }
+}
+
+void StatementPrinter::finish() {
+    if (csv_.empty()) return;
+    const std::vector<std::string> keys = rowKeys(*csv_.front().second);
+    bool tidy = !keys.empty();
+    for (const auto& [text, v] : csv_) tidy = tidy && rowKeys(*v) == keys;
+    if (!tidy) {
+        for (const auto& [text, v] : csv_) out_(formatCsv(*v));
+        csv_.clear();
+        return;
+    }
+    const bool keyed = keys.size() > 1;
+    std::string s = keyed ? "division" : "";
+    for (const auto& [text, v] : csv_) s += (s.empty() ? "" : ",") + csvTitle(*v, text);
+    s += "\n";
+    for (size_t i = 0; i < keys.size(); ++i) {
+        std::string row = keyed ? csvField(keys[i]) + "," : "";
+        for (size_t c = 0; c < csv_.size(); ++c) row += (c ? "," : "") + csvCells(*csv_[c].second, int64_t(i));
+        s += row + "\n";
+    }
+    out_(s);
+    csv_.clear();
+}
 
 std::string jsonString(std::string_view in) {
     std::string s = "\"";

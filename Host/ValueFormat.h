@@ -1,6 +1,9 @@
 // How the tool prints values: plain text, one JSON object per line, or CSV.
 #pragma once
+#include <functional>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "Value.h"
 
@@ -8,8 +11,30 @@ namespace cv {
 
 enum class OutputFormat { Text, Json, Csv };
 
-// The text of one printed value, ending with a newline.
+// The text of one printed value, ending with a newline. A value with no
+// elements prints as "(empty)" in text, an empty "values" array in JSON and
+// a header alone in CSV.
 std::string formatValue(const Value& v, OutputFormat format);
 std::string jsonString(std::string_view s);
+
+// The printed values of the statements of one run of the tool. Text and
+// JSON print as each statement ends (JSON: every statement, assignments
+// too, each object with its "statement" text and an assignment's "name");
+// CSV waits for the end, to write one tidy table when every printed
+// statement gives one number per division (a column per statement, complex
+// values as two, a row per division with the file's labels), and otherwise
+// a table per statement.
+class StatementPrinter {
+public:
+    StatementPrinter(OutputFormat format, std::function<void(const std::string&)> out)
+        : format_(format), out_(std::move(out)) {}
+    void statement(const ValuePtr& v, std::string_view text, std::string_view assigned);
+    void finish();
+
+private:
+    OutputFormat format_;
+    std::function<void(const std::string&)> out_;
+    std::vector<std::pair<std::string, ValuePtr>> csv_;  // statement text, value
+};
 
 }  // namespace cv

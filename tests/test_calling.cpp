@@ -81,6 +81,17 @@ FUNC_ERROR misbehave(const FuncArgsMinimal& args, FuncResultMinimal* result, YRe
     return FuncOk;
 }
 
+// Measures each division; a negative one is out of range, which it says
+// without failing the call.
+FUNC_ERROR warnHandler(const FuncArgsMinimal& args, FuncResultMinimal* result, YRef<MessageHandler> messages,
+                       const ScpParseContext&, const FunctionRunTime&) {
+    const double v = args.realData(0)[0];
+    if (v < 0) messages->error("The value %g is out of range", v);
+    *result->makeRealScalar() = v;
+    result->finish();
+    return FuncOk;
+}
+
 const FunctionOption kNone{};
 // clang-format off
 FuncConstruct testFunctions[] = {
@@ -90,6 +101,7 @@ FuncConstruct testFunctions[] = {
     {"_cvtest_twice",     {4, 4}, {1, 1}, 1, 2, twiceHandler,    "", PyVector, kNone},
     {"_cvtest_echo",      {1},    {},   1, 1, echoStringHandler, "", PyString, kNone},
     {"_cvtest_misbehave", {4},    {},   1, 1, misbehave,         "", PyNone,   kNone},
+    {"_cvtest_warn",      {4},    {1},  1, 1, warnHandler,       "", PyReal,   kNone},
     {"_cvtest_varargs",   {1, 4}, {},   1, 4, sumHandler,        "", PyReal,   kNone},
 };
 // clang-format on
@@ -238,4 +250,19 @@ TEST(Calling, MemoryLimitOptionRefusesLargeResults) {
     EXPECT_TRUE(call("makevec", {reals({1e6})}).ok);
     EXPECT_LE(cv::memoryLimitBytes(), cv::physicalMemoryBytes());
     EXPECT_GT(cv::memoryLimitBytes(), size_t(64) << 20);
+}
+
+// A message of a call that still gives its result is a warning, and over
+// several runs it names the run it concerns.
+TEST(Calling, MessagesOfASucceedingCallAreWarningsNamingTheirRun) {
+    std::vector<std::pair<MessageHandler::Severity, std::string>> seen;
+    cv::Caller caller([&](MessageHandler::Severity s, const std::string& t) { seen.emplace_back(s, t); });
+    const std::vector<cv::ValuePtr> args{cvtest::dividedWave({{1}, {-2}, {3}}, {{0}, {0}, {0}})};
+    cv::ValuePtr out;
+    std::string error;
+    ASSERT_TRUE(caller.call("_cvtest_warn", args, out, error)) << error;
+    EXPECT_EQ(cvtest::realsOf(*out), (std::vector<double>{1, -2, 3}));
+    ASSERT_EQ(seen.size(), 1u);
+    EXPECT_EQ(seen[0].first, MessageHandler::Warning);
+    EXPECT_EQ(seen[0].second, "run 2: The value -2 is out of range");
 }

@@ -79,10 +79,35 @@ TEST(Tool, EvaluatesExpressionsAndPrintsJson) {
     ToolRun r = tool("-e '_TestRemoveItems([10,20,30,40],[2,0])' --format json");
     EXPECT_EQ(r.status, 0);
     EXPECT_EQ(r.out,
-              "{\"kind\": \"real\", \"values\": [20, 40], \"ref\": null, \"phys\": \"\", \"ref_phys\": \"\", "
+              "{\"statement\": \"_TestRemoveItems([10,20,30,40],[2,0])\", \"kind\": \"real\", \"values\": [20, 40], \"ref\": null, \"phys\": \"\", \"ref_phys\": \"\", "
               "\"divisions\": [2]}\n");
     r = tool("-e 'x = [1, 2]' -e x --format csv");
     EXPECT_EQ(r.out, "x\n1\n2\n");
+    r = tool("-e 'y = 2' -e 'Vec(\"y\")' --format json");
+    EXPECT_EQ(r.out.substr(0, 50), "{\"statement\": \"y = 2\", \"name\": \"y\", \"kind\": \"real\"");
+}
+
+// One value per run from several statements makes one table: a column per
+// statement, a row per run; other values print a table each.
+TEST(Tool, CsvOfPerRunMeasurementsIsOneTidyTable) {
+    const std::string mc = std::string(CVFUNC_SOURCE_DIR) + "/examples/filter_mc.raw";
+    ToolRun r = tool("--load " + mc + " -e 'Mean1(out, 0, 1m)' -e 'RMS1(out, 0, 1m)' -e 'k = 3' --format csv");
+    EXPECT_EQ(r.status, 0);
+    ASSERT_EQ(std::count(r.out.begin(), r.out.end(), '\n'), 21) << r.out;
+    EXPECT_EQ(r.out.substr(0, r.out.find('\n')), "division,\"Mean1(out, 0, 1m)\",\"RMS1(out, 0, 1m)\"");
+    EXPECT_EQ(r.out.substr(r.out.find('\n') + 1, 2), "1,");
+    r = tool("-e '1 + 2' -e '4' --format csv");
+    EXPECT_EQ(r.out, "1 + 2,4\n3,4\n");
+}
+
+TEST(Tool, EmptyResultsUnknownOptionsAndNearNames) {
+    EXPECT_EQ(tool("-e '_TestRemoveItems([1], [0])'").out, "(empty)\n");
+    ToolRun r = tool("--option InterpOrdr=2 -e 1");
+    EXPECT_EQ(r.status, 2);
+    EXPECT_NE(r.out.find("unknown option 'InterpOrdr'; did you mean InterpOrder?"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("\n  MemoryLimitMB\n"), std::string::npos) << r.out;
+    EXPECT_EQ(tool("--option InterpOrder=2 -e 1").status, 0);
+    EXPECT_EQ(tool("-e 'XFromYY(1)'").out, "Error: Unknown function 'XFromYY'; did you mean XFromY?\n");
 }
 
 TEST(Tool, FailuresPrintOneErrorLineAndExitWithStatusOne) {

@@ -153,6 +153,7 @@ struct RawNode final : Node {
 
 struct Program {
     std::vector<NodePtr> statements;
+    std::vector<std::string> texts;  // each statement's source text, trimmed
 };
 
 // Structural equality: kinds, names, values, operator spellings, children.

@@ -3,6 +3,7 @@
 #include "Parser.h"
 
 #include <algorithm>
+#include <cctype>
 #include <charconv>
 #include <cmath>
 #include <cstdint>
@@ -80,7 +81,11 @@ public:
         for (;;) {
             skipToStatement();
             if (pos_ >= src_.size()) break;
+            const size_t start = pos_;
             result.statements.push_back(statement());
+            std::string_view text = src_.substr(start, std::min(tok_.start, src_.size()) - start);
+            while (!text.empty() && std::isspace(static_cast<unsigned char>(text.back()))) text.remove_suffix(1);
+            result.texts.emplace_back(text);
             if (tok_.kind == Tok::End) break;
             if (tok_.kind != Tok::Newline && tok_.kind != Tok::Semicolon) unexpectedAfterStatement();
         }

@@ -42,9 +42,7 @@ std::string helpText(const std::string& name, std::string& problem) {
         return text;
     }
     problem = "no function named '" + name + "'";
-    auto near = cv::reference::nearestNames(name, knownNames());
-    for (size_t i = 0; i < near.size(); ++i) problem += (i ? ", " : "; did you mean ") + near[i];
-    if (!near.empty()) problem += "?";
+    problem += cv::reference::didYouMean(name, knownNames());
     return "";
 }
 
@@ -99,7 +97,7 @@ bool replHelp(const std::string& line) {
 }
 
 bool runWithHelp(cv::Session& session, const std::string& text,
-                 const std::function<void(const cv::ValuePtr&)>& print, std::string& error,
+                 const std::function<void(const cv::ValuePtr&, const cv::Session::Statement&)>& print, std::string& error,
                  const std::function<void()>& afterStatement) {
     std::string pending;  // statements since the last help line
     size_t pos = 0, lines = 0;
@@ -109,7 +107,7 @@ bool runWithHelp(cv::Session& session, const std::string& text,
         std::string line = text.substr(pos, nl == std::string::npos ? std::string::npos : nl - pos);
         std::string name;
         if (parseHelpLine(line, name)) {
-            if (!session.run(pending, print, error, afterStatement)) return false;
+            if (!session.runStatements(pending, print, error, afterStatement)) return false;
             std::fflush(stdout);
             replHelp(line);
             pending.assign(lines, '\n');  // later statements keep their line numbers
@@ -119,7 +117,7 @@ bool runWithHelp(cv::Session& session, const std::string& text,
         if (nl == std::string::npos) break;
         pos = nl + 1;
     }
-    return session.run(pending, print, error, afterStatement);
+    return session.runStatements(pending, print, error, afterStatement);
 }
 
 }  // namespace cvtool

@@ -20,7 +20,7 @@ bool replHelp(const std::string& line);
 // Runs a script read from standard input; its help lines print help instead
 // of being evaluated, and the statements between them run as before.
 bool runWithHelp(cv::Session& session, const std::string& text,
-                 const std::function<void(const cv::ValuePtr&)>& print, std::string& error,
+                 const std::function<void(const cv::ValuePtr&, const cv::Session::Statement&)>& print, std::string& error,
                  const std::function<void()>& afterStatement);
 
 }  // namespace cvtool

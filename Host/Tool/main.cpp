@@ -85,6 +85,7 @@ std::string historyPath() {
 
 int main(int argc, char** argv) {
     std::vector<std::string> exprs, loads;
+    std::vector<std::pair<std::string, std::string>> options;  // set once the module has declared its own
     std::string file, modulePath, helpName;
     cv::OutputFormat format = cv::OutputFormat::Text;
     bool list = false, vars = false, help = false;
@@ -113,7 +114,7 @@ int main(int argc, char** argv) {
             if (!value(v)) return usageError("--option needs NAME=VALUE");
             size_t eq = v.find('=');
             if (eq == std::string::npos || eq == 0) return usageError("--option needs NAME=VALUE, not '" + v + "'");
-            cv::OptionStore::global().set(v.substr(0, eq), v.substr(eq + 1));
+            options.emplace_back(v.substr(0, eq), v.substr(eq + 1));
         } else if (a == "--module") {
             if (!value(modulePath)) return usageError("--module needs a path");
         } else if (a == "--list") {
@@ -151,6 +152,19 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "Error: %s\n", error.c_str());
         return 1;
     }
+    for (const auto& [name, value] : options) {
+        auto& store = cv::OptionStore::global();
+        if (store.get(name)) {
+            store.set(name, value);
+            continue;
+        }
+        std::vector<std::string> known;
+        for (const auto& o : store.all()) known.push_back(o.name);
+        std::string list;
+        for (const auto& k : known) list += "\n  " + k;
+        return usageError("unknown option '" + name + "'" + cv::reference::didYouMean(name, known) +
+                          "\nThe options are:" + list);
+    }
     session.caller().setSink([](MessageHandler::Severity s, const std::string& text) {
         std::fprintf(stderr, "%s%s\n", s == MessageHandler::Error ? "Error: " : s == MessageHandler::Warning ? "Warning: " : "",
                      text.c_str());
@@ -179,11 +193,12 @@ int main(int argc, char** argv) {
         if (exprs.empty() && file.empty()) return 0;
     }
 
-    auto print = [&](const cv::ValuePtr& v) {
-        std::string s = cv::formatValue(*v, format);
-        std::fwrite(s.data(), 1, s.size(), stdout);
+    cv::StatementPrinter printer(format, [](const std::string& s) { std::fwrite(s.data(), 1, s.size(), stdout); });
+    auto print = [&](const cv::ValuePtr& v, const cv::Session::Statement& st) {
+        printer.statement(v, st.text, st.assigned);
     };
     auto fail = [&](const std::string& msg) {
+        printer.finish();
         std::fflush(stdout);
         std::fprintf(stderr, "Error: %s\n", msg.c_str());
         session.exitCli();
@@ -193,7 +208,7 @@ int main(int argc, char** argv) {
 
     if (!exprs.empty() || !file.empty()) {
         for (const auto& e : exprs) {
-            bool ok = session.run(e, print, error);
+            bool ok = session.runStatements(e, print, error);
             post();
             if (!ok) return fail(error);
         }
@@ -206,8 +221,9 @@ int main(int argc, char** argv) {
                 if (!in) return fail("cannot open script file '" + file + "'");
                 text << in.rdbuf();
             }
-            if (!session.run(text.str(), print, error, post)) return fail(error);
+            if (!session.runStatements(text.str(), print, error, post)) return fail(error);
         }
+        printer.finish();
         session.exitCli();
         return 0;
     }
@@ -216,6 +232,7 @@ int main(int argc, char** argv) {
         std::stringstream text;
         text << std::cin.rdbuf();
         if (!cvtool::runWithHelp(session, text.str(), print, error, post)) return fail(error);
+        printer.finish();
         session.exitCli();
         return 0;
     }
@@ -230,9 +247,10 @@ int main(int argc, char** argv) {
         if (text.find_first_not_of(" \t") == std::string::npos) continue;
         add_history(text.c_str());
         if (cvtool::replHelp(text)) continue;
-        if (!session.run(text, print, error)) {
+        if (!session.runStatements(text, print, error)) {
             std::fprintf(stderr, "Error: %s\n", error.c_str());
         }
+        printer.finish();
         post();
         std::fflush(stdout);
     }
