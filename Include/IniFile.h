@@ -60,6 +60,8 @@ public:
     // Removes every occurrence of the key in the first section of that name;
     // true when one was there.
     bool remove(std::string_view section, std::string_view key);
+    // Removes, in one pass, every key of that section whose name `drop` picks.
+    void removeKeys(std::string_view section, const std::function<bool(std::string_view)>& drop);
     // Removes every section of that name with all its lines; true when one
     // was there.
     bool removeSection(std::string_view section);

@@ -5,6 +5,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <new>
+#include <unordered_set>
 
 #include "AtomicFile.h"
 #include "FileUtil.h"
@@ -102,22 +103,18 @@ std::vector<std::pair<std::string, std::string>> IniDocument::entries(std::strin
 
 std::vector<std::string> IniDocument::keyNames(std::string_view section) const {
     std::vector<std::string> out;
-    for (auto& [name, value] : entries(section)) {
-        bool seen = false;
-        for (const auto& k : out) seen = seen || equalNoCase(k, name);
-        if (!seen) out.push_back(name);
-    }
+    std::unordered_set<std::string> seen;
+    for (auto& [name, value] : entries(section))
+        if (seen.insert(lowerAscii(name)).second) out.push_back(name);
     return out;
 }
 
 std::vector<std::string> IniDocument::sectionNames() const {
+    // Only the first header of a name counts (lookups never reach the rest).
     std::vector<std::string> out;
-    for (const auto& line : lines_) {
-        if (line.kind != Kind::Section) continue;
-        // Only the first header of a name counts (lookups never reach the rest).
-        if (findSection(line.name()) != size_t(&line - lines_.data())) continue;
-        out.emplace_back(line.name());
-    }
+    std::unordered_set<std::string> seen;
+    for (const auto& line : lines_)
+        if (line.kind == Kind::Section && seen.insert(lowerAscii(line.name())).second) out.emplace_back(line.name());
     return out;
 }
 
@@ -172,6 +169,16 @@ bool IniDocument::remove(std::string_view section, std::string_view key) {
         }
     }
     return removed;
+}
+
+void IniDocument::removeKeys(std::string_view section, const std::function<bool(std::string_view)>& drop) {
+    const size_t s = findSection(section);
+    if (s == lines_.size()) return;
+    const size_t end = sectionEnd(s);
+    size_t to = s + 1;
+    for (size_t i = s + 1; i < end; ++i)
+        if (lines_[i].kind != Kind::Key || !drop(lines_[i].name())) lines_[to++] = std::move(lines_[i]);
+    lines_.erase(lines_.begin() + ptrdiff_t(to), lines_.begin() + ptrdiff_t(end));
 }
 
 bool IniDocument::removeSection(std::string_view section) {

@@ -2,6 +2,7 @@
 
 #include <cctype>
 #include <cstdlib>
+#include <unordered_set>
 
 #include "Directories.h"
 #include "IniFile.h"
@@ -55,8 +56,7 @@ std::vector<std::string> collectionFiles(const IniDocument& doc, std::string_vie
 
 // Replaces the collection's File keys by File1 ... FileN.
 void storeCollection(IniDocument& doc, std::string_view collection, const std::vector<std::string>& files) {
-    for (const auto& key : doc.keyNames(collection))
-        if (isFileKey(key)) doc.remove(collection, key);
+    doc.removeKeys(collection, isFileKey);
     for (size_t i = 0; i < files.size(); ++i) doc.set(collection, "File" + std::to_string(i + 1), files[i]);
     if (doc.entries(collection).empty()) doc.removeSection(collection);
 }
@@ -68,9 +68,20 @@ std::string absoluteOf(std::string_view entry) {
     return sp_GetFullPath(translated);
 }
 
-bool sameEntry(const std::string& stored, const std::string& given) {
-    return stored == given || absoluteOf(stored) == absoluteOf(given);
-}
+// The entries of a collection by their text and their absolute path, to
+// tell whether a file is among them in one look-up each.
+struct EntryIndex {
+    explicit EntryIndex(const std::vector<std::string>& entries, bool paths) : paths(paths) {
+        for (const auto& e : entries) add(e);
+    }
+    void add(const std::string& e) {
+        texts.insert(e);
+        if (paths) absolute.insert(absoluteOf(e));
+    }
+    bool has(const std::string& e) const { return texts.count(e) || (paths && absolute.count(absoluteOf(e))); }
+    bool paths;
+    std::unordered_set<std::string> texts, absolute;
+};
 
 bool usableCollection(std::string_view& collection) {
     collection = trim(collection);
@@ -198,10 +209,10 @@ int libman_AddFiles(const std::vector<std::string>& files, std::string_view coll
     int added = 0;
     const bool ok = updateInHome(configFile(), [&](IniDocument& doc) {
         std::vector<std::string> kept = collectionFiles(doc, collection);
+        EntryIndex index(kept, !nonPath);
         for (const auto& e : entries) {
-            bool present = false;
-            for (const auto& k : kept) present = present || (nonPath ? k == e : sameEntry(k, e));
-            if (present) continue;
+            if (index.has(e)) continue;
+            index.add(e);
             kept.push_back(e);
             ++added;
         }
@@ -217,11 +228,13 @@ int libman_RemoveFiles(const std::vector<std::string>& files, std::string_view c
     if (file.empty()) return -1;
     int removed = 0;
     const bool ok = sp_UpdateSettingsFile(file, [&](IniDocument& doc) {
+        std::vector<std::string> given;
+        for (const auto& f : files)
+            if (!trim(f).empty()) given.emplace_back(trim(f));
+        const EntryIndex index(given, true);
         std::vector<std::string> kept;
         for (const auto& k : collectionFiles(doc, collection)) {
-            bool drop = false;
-            for (const auto& f : files) drop = drop || (!trim(f).empty() && sameEntry(k, std::string(trim(f))));
-            if (drop) ++removed;
+            if (index.has(k)) ++removed;
             else kept.push_back(k);
         }
         if (removed) storeCollection(doc, collection, kept);
@@ -257,6 +270,7 @@ bool sp_ReadClassesRootValue(std::string_view keyPath, std::string_view valueNam
 bool sp_GetClassesRootSubKeyNames(std::string_view keyPath, std::vector<std::string>& names) {
     names.clear();
     const std::string parent = normalKeyPath(keyPath);
+    std::unordered_set<std::string> seen;
     for (const auto& section : readStore(inSystem("classes.ini")).sectionNames()) {
         const std::string key = normalKeyPath(section);
         std::string_view below(key);
@@ -267,10 +281,7 @@ bool sp_GetClassesRootSubKeyNames(std::string_view keyPath, std::vector<std::str
             below.remove_prefix(parent.size() + 1);
         }
         const std::string_view name = below.substr(0, below.find('\\'));
-        if (name.empty()) continue;
-        bool seen = false;
-        for (const auto& n : names) seen = seen || equalNoCase(n, name);
-        if (!seen) names.emplace_back(name);
+        if (!name.empty() && seen.insert(lowerAscii(name)).second) names.emplace_back(name);
     }
     return !names.empty();
 }
