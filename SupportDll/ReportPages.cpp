@@ -56,9 +56,12 @@ std::string numberCell(double v) {
     return "<td class=\"num\" data-value=\"" + exact(v) + "\">" + shown(v) + "</td>";
 }
 
+// Style sheets larger than this are linked rather than inlined.
+constexpr off_t kMaxInlineCss = 1 << 20;
+
 bool isFile(const std::string& p) {
     struct stat st {};
-    return !p.empty() && ::stat(p.c_str(), &st) == 0 && S_ISREG(st.st_mode);
+    return !p.empty() && ::stat(p.c_str(), &st) == 0 && S_ISREG(st.st_mode) && st.st_size <= kMaxInlineCss;
 }
 
 std::string slurp(const std::string& p) {
@@ -237,13 +240,16 @@ void barChart(std::ostringstream& o, const XMLReportInfo& m, const std::vector<c
     double y = pad;
     for (auto* r : recs) {
         if (!r->flag || !std::isfinite(r->value1)) continue;
-        const double w = top > 0 ? half * std::fabs(r->value1) / top : 0;
+        // The longest bar leaves room for its value beside it.
+        const double w = top > 0 ? (half - 76) * std::fabs(r->value1) / top : 0;
         const bool negative = r->value1 < 0;
         o << "<text class=\"label\" x=\"" << labelW << "\" y=\"" << y + rowH * 0.65 << "\" text-anchor=\"end\">"
           << escape(r->name.view()) << "</text>\n";
         o << "<rect class=\"" << (negative ? "bar negative" : "bar positive") << "\" x=\""
           << (negative ? zero - w : zero) << "\" y=\"" << y + 3 << "\" width=\"" << w << "\" height=\""
           << rowH - 6 << "\"><title>" << escape(r->name.view()) << ": " << shown(r->value1) << "</title></rect>\n";
+        o << "<text class=\"tick\" x=\"" << (negative ? zero - w - 4 : zero + w + 4) << "\" y=\"" << y + rowH * 0.65
+          << "\" text-anchor=\"" << (negative ? "end" : "start") << "\">" << shown(r->value1) << "</text>\n";
         y += rowH;
     }
     o << "<line class=\"axis\" x1=\"" << zero << "\" y1=\"" << pad / 2 << "\" x2=\"" << zero << "\" y2=\""

@@ -537,8 +537,12 @@ bool sp_CompileSensReportText(std::string_view text, XMLReportTable* table, XMLR
     }
     std::sort(allRuns.begin(), allRuns.end());
     head.runs = int32_t(std::unique(allRuns.begin(), allRuns.end()) - allRuns.begin());
-    for (auto& [k, info] : out)
-        if (!info.parameter) sensitivities(info, params);
+    // One record per measurement and parameter: a file of thousands of each
+    // would need more memory than any report is worth, and gets none.
+    const size_t measurementCount = size_t(measurementKey), recordLimit = size_t(1) << 22;
+    if (params.empty() || measurementCount <= recordLimit / params.size())
+        for (auto& [k, info] : out)
+            if (!info.parameter) sensitivities(info, params);
 
     *table = std::move(out);
     *header = std::move(head);

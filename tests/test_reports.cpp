@@ -214,11 +214,14 @@ TEST(ReportMends, ForeignAndHostileFilesFailWithoutWriting) {
     EXPECT_EQ(v[0], "xmlopenfail");
 }
 
-TEST(ReportMends, TextFromTheDataFileIsEscaped) {
+TEST(ReportMends, PagesEscapeDataTextAndNeverReplaceTheirDataFile) {
     FileSandbox box;
     const std::string f = box.path("x.xml");
     append(f, {"<script>alert(1)</script>"}, {1, 2}, {1, 2});
     append(f, {"<b>&", "parameter"}, {1, 3}, {1, 2});
+    // Nor does a page replace its own data file.
+    for (const char* fn : {"BuildMclogHTML", "BuildSensitivityHTML", "BuildWorstCaseHTML"})
+        EXPECT_EQ(number(fn, {str(f), str(box.path("work/../x.xml"))}), 0) << fn;
     const std::string out = box.path("x.html");
     for (const char* fn : {"BuildMclogHTML", "BuildSensitivityHTML", "BuildWorstCaseHTML"}) {
         ASSERT_EQ(number(fn, {str(f), str(out)}), 1) << fn;

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "FuncKit.h"
+#include "PathUtil.h"
 #include "Reports.h"
 
 namespace {
@@ -35,7 +36,12 @@ struct Compiled {
     explicit Compiled(const FuncArgs& a) : ok(sp_CompileSensReportData(stringOr(a, 0), &table, &header)) {}
 };
 
+// A page named like its own data file (or a link to it) would replace the
+// data with the page: that is refused like a file that does not compile.
+bool pageOverData(const FuncArgs& a) { return sp_ComparePaths(stringOr(a, 0), stringOr(a, 1)); }
+
 FUNC_ERROR buildMclogHtml(const FuncArgs& a, FuncResult& r, MessageHandler&) {
+    if (pageOverData(a)) return setBool(r, false), FuncOk;
     const Compiled c(a);
     setBool(r, c.ok && sp_BuildMonteCarloHTMLReport(stringOr(a, 1), stringOr(a, 2, "mclog.css"), c.table, c.header));
     return FuncOk;
@@ -43,6 +49,7 @@ FUNC_ERROR buildMclogHtml(const FuncArgs& a, FuncResult& r, MessageHandler&) {
 
 FUNC_ERROR buildSensitivityHtml(const FuncArgs& a, FuncResult& r, MessageHandler&) {
     const int32_t selector = selectorOf(a, 2);
+    if (pageOverData(a)) return setReal(r, 0), FuncOk;
     const Compiled c(a);
     const bool ok = c.ok && sp_BuildHTMLSensitivityReport(stringOr(a, 1), stringOr(a, 3, "sensitivity.css"), c.table,
                                                           c.header, selector);
@@ -51,6 +58,7 @@ FUNC_ERROR buildSensitivityHtml(const FuncArgs& a, FuncResult& r, MessageHandler
 }
 
 FUNC_ERROR buildWorstCaseHtml(const FuncArgs& a, FuncResult& r, MessageHandler&) {
+    if (pageOverData(a)) return setReal(r, 0), FuncOk;
     const Compiled c(a);
     const bool ok =
         c.ok && sp_BuildWorstCaseHTMLReport(stringOr(a, 1), stringOr(a, 2, "worstcase.css"), c.table, c.header);
