@@ -31,9 +31,10 @@ namespace {
 // ---------------------------------------------------------------- libxml2 set-up
 
 // Parse options for every document this host reads: no network, no external
-// DTD, no entity substitution; blank text nodes dropped so that a rewritten
-// file is indented evenly.
-constexpr int kParseOptions = XML_PARSE_NONET | XML_PARSE_NOBLANKS;
+// DTD, no entity substitution. Data files also drop blank text nodes, so that
+// a rewritten file is indented evenly; a user's document is read as it is.
+constexpr int kParseOptions = XML_PARSE_NONET;
+constexpr int kDataFileOptions = XML_PARSE_NONET | XML_PARSE_NOBLANKS;
 
 xmlExternalEntityLoader defaultLoader = nullptr;
 
@@ -152,13 +153,13 @@ bool declaresEntities(const xmlDoc* doc) {
 
 // Parses any XML text with the host's options; null (message in `why`) when
 // it is not well-formed or declares entities.
-DocPtr parseXml(std::string_view text, const char* url, std::string* why) {
+DocPtr parseXml(std::string_view text, const char* url, std::string* why, int options = kParseOptions) {
     ErrorCapture errors;
     if (text.size() > kReportMaxFileBytes) {
         fail(why, "larger than the limit of 64 MiB");
         return nullptr;
     }
-    DocPtr doc(xmlReadMemory(text.data(), int(text.size()), url, nullptr, kParseOptions));
+    DocPtr doc(xmlReadMemory(text.data(), int(text.size()), url, nullptr, options));
     if (!doc) {
         fail(why, errors.first.empty() ? "not well-formed XML" : errors.first);
         return nullptr;
@@ -282,7 +283,7 @@ std::string doubleText(double v) {
 // A data file: well-formed, no DTD, the right root, and (when the shipped
 // schema is there) valid against it.
 DocPtr parseDataFile(std::string_view text, std::string* why) {
-    DocPtr doc = parseXml(text, nullptr, why);
+    DocPtr doc = parseXml(text, nullptr, why, kDataFileOptions);
     if (!doc) return nullptr;
     if (doc->intSubset || doc->extSubset) return fail(why, "a report data file carries no DTD"), nullptr;
     const xmlNode* root = xmlDocGetRootElement(doc.get());
