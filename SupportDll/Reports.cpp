@@ -566,6 +566,9 @@ bool sp_AppendMeritData(std::string_view path, std::string_view name, std::strin
     if (path.empty()) return fail(why, "no data file named");
     if (name.empty()) return fail(why, "a merit needs a name");
     if (!xmlSafe(name) || !xmlSafe(analysis)) return fail(why, "a name that XML cannot carry");
+    // Each value takes at least 26 bytes of the file: a file past the limit
+    // could not be read again, so it is refused before anything is built.
+    if (values.size() > kReportMaxFileBytes / 26) return fail(why, "more values than a data file may hold");
 
     DirectoryUpdateLock lock(path);
     if (!lock.locked()) return fail(why, std::string(path) + ": cannot lock its directory");
