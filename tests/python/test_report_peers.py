@@ -1,0 +1,146 @@
+"""The statistical reports against independent readers: the data file checked
+by xmllint against the shipped schema, the CSV lines read back by Python's csv
+module, the statistics and sensitivities on the pages recomputed with numpy,
+the pages parsed by html5lib in strict mode and rendered by headless Chromium.
+
+Every test runs in a sandbox: HOME, the XDG directories, CVFUNC_HOME and
+TMPDIR point into pytest's temporary directory, and so does the current
+directory.
+"""
+
+import csv
+import os
+import pathlib
+import shutil
+import subprocess
+import tempfile
+
+import numpy as np
+import pytest
+
+import cvfunc
+
+html5lib = pytest.importorskip("html5lib")
+
+SCHEMA = pathlib.Path(__file__).parents[2] / "share" / "schema" / "statreport.xsd"
+
+
+@pytest.fixture
+def sandbox(tmp_path, monkeypatch):
+    for name, rel in [("HOME", "home"), ("XDG_CONFIG_HOME", "home/.config"), ("XDG_DATA_HOME", "home/.local/share"),
+                      ("CVFUNC_HOME", "cvhome"), ("TMPDIR", "tmp")]:
+        (tmp_path / rel).mkdir(parents=True, exist_ok=True)
+        monkeypatch.setenv(name, str(tmp_path / rel))
+    work = tmp_path / "work"
+    work.mkdir()
+    monkeypatch.chdir(work)
+    return work
+
+
+@pytest.fixture
+def data_set(sandbox):
+    """A Monte Carlo set: three parameters drawn per run, two measurements
+    (one linear in the parameters with noise, one with a failed run)."""
+    rng = np.random.default_rng(11)
+    runs = np.arange(1, 41)
+    params = {"R1": rng.uniform(900, 1100, 40), "C1": rng.uniform(9e-9, 11e-9, 40), "L<1>": rng.normal(1e-6, 5e-8, 40)}
+    gain = 3 * params["R1"] / 1000 - 2e8 * params["C1"] + 1e6 * params["L<1>"] + rng.normal(0, 0.01, 40)
+    delay = rng.normal(1e-5, 1e-6, 40)
+    delay[7] = np.nan
+    f = str(sandbox / "set.xml")
+    assert cvfunc.AppendSensitivityData(f, ["gain", "ac"], list(gain), list(runs))
+    assert cvfunc.AppendSensitivityData(f, ["delay & <rise>"], list(delay), list(runs))
+    for name, values in params.items():
+        assert cvfunc.AppendSensitivityData(f, [name, "parameter"], list(values), list(runs))
+    return f, runs, params, {"gain": gain, "delay & <rise>": delay}
+
+
+def parse_strict(path):
+    parser = html5lib.HTMLParser(strict=True, namespaceHTMLElements=False)
+    return parser.parse(pathlib.Path(path).read_bytes())
+
+
+@pytest.mark.skipif(shutil.which("xmllint") is None, reason="xmllint not installed")
+def test_data_file_is_valid_against_the_shipped_schema(data_set):
+    f = data_set[0]
+    r = subprocess.run(["xmllint", "--noout", "--nonet", "--schema", str(SCHEMA), f], capture_output=True, text=True)
+    assert r.returncode == 0, r.stderr
+    bad = pathlib.Path(f).with_name("bad.xml")
+    bad.write_text("<statreport version='1'><merit analysis='tran'/></statreport>")
+    assert subprocess.run(["xmllint", "--noout", "--schema", str(SCHEMA), str(bad)], capture_output=True).returncode != 0
+    assert cvfunc.XmlValidate(str(bad), "")[0] == "validationfailed"
+
+
+def test_page_statistics_equal_numpy(data_set):
+    f, runs, params, measured = data_set
+    assert cvfunc.BuildMclogHTML(f, "mc.html")
+    doc = parse_strict("mc.html")
+    rows = {tr.get("data-name"): tr for tr in doc.iter("tr") if tr.get("data-name")}
+    for name, values in list(measured.items()) + list(params.items()):
+        cells = [td for td in rows[name].iter("td")]
+        finite = ~np.isnan(values)
+        v = values[finite]
+        mean, sd, lo, hi = (float(cells[k].get("data-value")) for k in (1, 2, 3, 5))
+        assert int(cells[0].text) == v.size
+        assert mean == pytest.approx(np.mean(v), rel=1e-12)
+        assert sd == pytest.approx(np.std(v, ddof=1), rel=1e-9)  # the sample standard deviation
+        assert (lo, hi) == (np.min(v), np.max(v))
+        assert int(cells[4].text) == runs[finite][np.argmin(v)]
+        assert int(cells[6].text) == runs[finite][np.argmax(v)]
+        assert int(cells[7].text) == np.count_nonzero(~finite)
+    # One inline SVG histogram per measurement, the names shown as text.
+    assert len([s for s in doc.iter("{http://www.w3.org/2000/svg}svg")]) == len(measured)
+    assert "delay & <rise>" in "".join(doc.itertext())
+
+
+def test_sensitivity_csv_reads_back_and_matches_a_least_squares_fit(data_set):
+    f, runs, params, measured = data_set
+    lines = cvfunc.BuildSensitivityCsv(f)
+    rows = list(csv.DictReader(lines))
+    assert {r["measurement"] for r in rows} == set(measured)
+    gain = measured["gain"]
+    x = np.column_stack([params[p] for p in params] + [np.ones(len(runs))])
+    slopes, *_ = np.linalg.lstsq(x, gain, rcond=None)
+    by_name = {r["parameter"]: r for r in rows if r["measurement"] == "gain"}
+    assert [r["parameter"] for r in rows if r["measurement"] == "gain"] == sorted(
+        params, key=lambda p: -abs(float(by_name[p]["normalised sensitivity"])))
+    for k, p in enumerate(params):
+        assert float(by_name[p]["absolute sensitivity"]) == pytest.approx(slopes[k], rel=1e-6)
+        normalised = slopes[k] * np.mean(params[p]) / np.mean(gain)
+        assert float(by_name[p]["normalised sensitivity"]) == pytest.approx(normalised, rel=1e-6)
+        assert float(by_name[p]["contribution"]) == pytest.approx(slopes[k] * np.std(params[p], ddof=1), rel=1e-6)
+    # The perturbation lines of the first measurement (gain): the same numbers.
+    for line in cvfunc.BuildSensitivityPerturbCsv(f, 1):
+        name, normalised, contribution = next(csv.reader([line]))
+        assert float(normalised) == pytest.approx(float(by_name[name]["normalised sensitivity"]), rel=1e-15)
+
+
+def test_every_page_is_strict_html5(data_set):
+    f = data_set[0]
+    assert cvfunc.BuildMclogHTML(f, "a.html")
+    assert cvfunc.BuildSensitivityHTML(f, "b.html") == 1
+    assert cvfunc.BuildWorstCaseHTML(f, "c.html") == 1
+    for page in ("a.html", "b.html", "c.html"):
+        parse_strict(page)  # raises on the first parse error
+
+
+@pytest.mark.skipif(not os.path.exists("/usr/bin/chromium"), reason="chromium not installed")
+def test_chromium_renders_the_page_without_console_errors(data_set, sandbox):
+    PIL = pytest.importorskip("PIL.Image")
+    f = data_set[0]
+    assert cvfunc.BuildMclogHTML(f, "mc.html")
+    shot = sandbox / "shot.png"
+    # Chromium's singleton socket needs a short path: its scratch folder
+    # (profile and temporary files) is a fresh one under /tmp, removed after.
+    with tempfile.TemporaryDirectory(prefix="cr", dir="/tmp") as scratch:
+        env = dict(os.environ, TMPDIR=scratch, HOME=scratch)
+        r = subprocess.run(["/usr/bin/chromium", "--headless", "--no-sandbox", "--disable-gpu",
+                            "--enable-logging=stderr", "--v=0", f"--user-data-dir={scratch}/profile",
+                            f"--screenshot={shot}", "--window-size=1200,1600", (sandbox / "mc.html").as_uri()],
+                           capture_output=True, text=True, timeout=120, env=env)
+    assert shot.exists(), r.stderr
+    assert "CONSOLE" not in r.stderr and "Uncaught" not in r.stderr
+    image = PIL.open(shot).convert("L")
+    lo, hi = image.getextrema()
+    assert hi - lo > 100  # not blank
+    assert len(image.getcolors(maxcolors=1 << 16) or range(1 << 16)) > 10
