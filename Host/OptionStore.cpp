@@ -25,6 +25,10 @@ OptionStore& OptionStore::global() {
         // 0 (the default): the memory available (MemAvailable) when the call
         // starts. Never more than the physical total.
         s->declare("MemoryLimitMB", "0", true, "host");
+        // Days for which a model the user added to the library is also shown
+        // among the recently added ones in the parts selector. 0: only the
+        // models the library index itself marks as recent.
+        s->declare("NewModelLifetime", "0", true, "host");
         return s;
     }();
     return *store;

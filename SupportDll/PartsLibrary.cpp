@@ -1,0 +1,120 @@
+// Record files, the record table and the journal merge (PartsLibrary.h).
+#include "PartsLibrary.h"
+
+#include <algorithm>
+#include <string>
+
+#include "FileUtil.h"
+#include "TextLines.h"
+
+namespace {
+
+const YString kEmpty;
+
+}  // namespace
+
+LibraryRecord LibraryRecord::fromLine(std::string_view text) {
+    LibraryRecord r;
+    sp_SplitLine(text, ';', "<>", r.fields, 0);
+    if (r.fields.empty()) r.fields.add(YString());
+    r.key = r.fields[0];
+    r.line = YString(text);
+    return r;
+}
+
+const YString& LibraryRecord::field(long long i) const {
+    return i >= 0 && i < fields.count() ? fields.at(i) : kEmpty;
+}
+
+void LibraryRecord::setField(long long j, std::string_view value) {
+    if (j < 0) return;
+    fields[j] = YString(value);  // grows the list with empty fields up to j
+    if (j == 0) key = fields[0];
+    size_t length = 0;
+    for (const YString& f : fields) length += f.length() + 1;
+    std::string rebuilt;
+    rebuilt.reserve(length);
+    for (const YString& f : fields) rebuilt.append(f.view()).push_back(';');
+    line = YString(rebuilt);
+}
+
+LibraryRecordTable::LibraryRecordTable() : index_(101) { index_.max_load_factor(1.0f); }
+
+void LibraryRecordTable::insert(LibraryRecord record) {
+    auto found = index_.find(record.key.view());
+    if (found == index_.end()) {
+        records_.push_back(std::move(record));
+        const auto at = std::prev(records_.end());
+        index_.emplace(at->key.view(), Span{at, at});
+        return;
+    }
+    const auto at = records_.insert(std::next(found->second.last), std::move(record));
+    found->second.last = at;
+}
+
+const LibraryRecord* LibraryRecordTable::find(std::string_view key) const {
+    const auto found = index_.find(key);
+    return found == index_.end() ? nullptr : &*found->second.first;
+}
+
+bool libman_KindAccepted(const LibraryRecord& record, const std::vector<std::string>& kinds) {
+    if (kinds.empty()) return true;
+    const YString& kind = record.field(2);
+    if (kind.empty()) return true;
+    return std::any_of(kinds.begin(), kinds.end(), [&](const std::string& k) { return equalNoCase(k, kind.view()); });
+}
+
+void libman_ReadRecords(FILE* f, LibraryRecordTable& table, const std::vector<std::string>& kinds) {
+    if (!f) return;
+    YString line;
+    while (sp_ReadNextNonBlankLine(f, line, nullptr)) {
+        LibraryRecord r = LibraryRecord::fromLine(line.view());
+        if (libman_KindAccepted(r, kinds)) table.insert(std::move(r));
+    }
+}
+
+void libman_ReadRecordFile(const char* path, LibraryRecordTable& table, const std::vector<std::string>& kinds) {
+    FILE* f = path ? sp_OpenRegularFile(path) : nullptr;
+    if (!f) return;
+    // The file is closed also when a record cannot be stored (no memory).
+    struct Closer {
+        FILE* f;
+        ~Closer() { std::fclose(f); }
+    } closer{f};
+    libman_ReadRecords(f, table, kinds);
+}
+
+LibraryRecordTable libman_ApplyJournal(const LibraryRecordTable& base, const LibraryRecordTable& journal, int column) {
+    LibraryRecordTable out;
+    for (const LibraryRecord& a : base) {
+        const LibraryRecord* b = journal.find(a.key.view());
+        if (!b) {
+            out.insert(a);
+            continue;
+        }
+        if (!equalNoCase(b->field(column).view(), "edit")) continue;  // add, delete or unknown: dropped
+        LibraryRecord edited = a;
+        const long long last = std::min(a.fields.count(), b->fields.count()) - 1;
+        for (long long j = 1; j <= last; ++j)
+            if (j != column && !b->field(j).empty()) edited.setField(j, b->field(j).view());
+        out.insert(std::move(edited));
+    }
+    for (const LibraryRecord& b : journal) {
+        if (!equalNoCase(b.field(column).view(), "add")) continue;
+        LibraryRecord added = b;
+        added.setField(column, "");
+        out.insert(std::move(added));
+    }
+    return out;
+}
+
+bool libman_WriteLines(const char* path, const std::vector<std::string_view>& lines) {
+    AtomicFileWriter writer(path);
+    FILE* f = writer.file();
+    if (!f) return false;
+    for (std::string_view line : lines) {
+        std::fwrite(line.data(), 1, line.size(), f);
+        std::fputc('\n', f);
+    }
+    return writer.commit();
+}
