@@ -7,6 +7,7 @@
 // definitions are all record files, and so are their journals, whose action
 // column says "add", "delete" or "edit".
 #pragma once
+#include <cstdint>
 #include <cstdio>
 #include <list>
 #include <string>
@@ -40,10 +41,19 @@ public:
     using const_iterator = std::list<LibraryRecord>::const_iterator;
 
     LibraryRecordTable();
+    // The index refers into the records, so a copy would point into the
+    // original: the table moves (a list's nodes move with it) but never copies.
+    LibraryRecordTable(const LibraryRecordTable&) = delete;
+    LibraryRecordTable& operator=(const LibraryRecordTable&) = delete;
+    LibraryRecordTable(LibraryRecordTable&&) = default;
+    LibraryRecordTable& operator=(LibraryRecordTable&&) = default;
     void insert(LibraryRecord record);
     // The first record in list order with this key; null when there is none.
     const LibraryRecord* find(std::string_view key) const;
     bool contains(std::string_view key) const { return find(key) != nullptr; }
+
+    // Empties the table and hands over its records, in order.
+    std::list<LibraryRecord> release();
 
     size_t size() const noexcept { return records_.size(); }
     bool empty() const noexcept { return records_.empty(); }
@@ -54,15 +64,23 @@ private:
     struct Span {
         std::list<LibraryRecord>::iterator first, last;
     };
+    // A view of a record's key (which a list never moves) with its folded
+    // hash, so that a lookup compares texts only when the hashes agree.
+    struct Key {
+        std::string_view text;
+        uint32_t hash;
+        explicit Key(std::string_view t) : text(t), hash(hashNoCase(t)) {}
+    };
     struct Hash {
-        size_t operator()(std::string_view s) const noexcept { return hashNoCase(s); }
+        size_t operator()(const Key& k) const noexcept { return k.hash; }
     };
     struct Equal {
-        bool operator()(std::string_view a, std::string_view b) const noexcept { return equalNoCase(a, b); }
+        bool operator()(const Key& a, const Key& b) const noexcept {
+            return a.hash == b.hash && equalNoCase(a.text, b.text);
+        }
     };
     std::list<LibraryRecord> records_;
-    // Views into the keys of the records, which a list never moves.
-    std::unordered_map<std::string_view, Span, Hash, Equal> index_;
+    std::unordered_map<Key, Span, Hash, Equal> index_;
 };
 
 // Keeps a record when `kinds` is empty, or when its field 2 is empty or
@@ -86,7 +104,8 @@ void libman_ReadRecordFile(const char* path, LibraryRecordTable& table, const st
 //    an empty one included;
 //  - then every "add" record of the journal, its action field emptied.
 // Action words compare ignoring case.
-LibraryRecordTable libman_ApplyJournal(const LibraryRecordTable& base, const LibraryRecordTable& journal, int column);
+// The base table's records are moved into the result.
+LibraryRecordTable libman_ApplyJournal(LibraryRecordTable base, const LibraryRecordTable& journal, int column);
 
 // Writes `lines`, each followed by "\n", to `path` through an
 // AtomicFileWriter (FileUtil.h): the old file stays whole unless every line

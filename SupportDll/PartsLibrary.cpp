@@ -15,6 +15,8 @@ const YString kEmpty;
 
 LibraryRecord LibraryRecord::fromLine(std::string_view text) {
     LibraryRecord r;
+    // One allocation for the fields instead of one per doubling.
+    r.fields.reserve(size_t(std::count(text.begin(), text.end(), ';')) + 1);
     sp_SplitLine(text, ';', "<>", r.fields, 0);
     if (r.fields.empty()) r.fields.add(YString());
     r.key = r.fields[0];
@@ -41,11 +43,14 @@ void LibraryRecord::setField(long long j, std::string_view value) {
 LibraryRecordTable::LibraryRecordTable() : index_(101) { index_.max_load_factor(1.0f); }
 
 void LibraryRecordTable::insert(LibraryRecord record) {
-    auto found = index_.find(record.key.view());
+    const Key key(record.key.view());
+    auto found = index_.find(key);
     if (found == index_.end()) {
         records_.push_back(std::move(record));
         const auto at = std::prev(records_.end());
-        index_.emplace(at->key.view(), Span{at, at});
+        Key stored = key;
+        stored.text = at->key.view();
+        index_.emplace(stored, Span{at, at});
         return;
     }
     const auto at = records_.insert(std::next(found->second.last), std::move(record));
@@ -53,8 +58,13 @@ void LibraryRecordTable::insert(LibraryRecord record) {
 }
 
 const LibraryRecord* LibraryRecordTable::find(std::string_view key) const {
-    const auto found = index_.find(key);
+    const auto found = index_.find(Key(key));
     return found == index_.end() ? nullptr : &*found->second.first;
+}
+
+std::list<LibraryRecord> LibraryRecordTable::release() {
+    index_.clear();
+    return std::move(records_);
 }
 
 bool libman_KindAccepted(const LibraryRecord& record, const std::vector<std::string>& kinds) {
@@ -84,20 +94,19 @@ void libman_ReadRecordFile(const char* path, LibraryRecordTable& table, const st
     libman_ReadRecords(f, table, kinds);
 }
 
-LibraryRecordTable libman_ApplyJournal(const LibraryRecordTable& base, const LibraryRecordTable& journal, int column) {
+LibraryRecordTable libman_ApplyJournal(LibraryRecordTable base, const LibraryRecordTable& journal, int column) {
     LibraryRecordTable out;
-    for (const LibraryRecord& a : base) {
+    for (LibraryRecord& a : base.release()) {
         const LibraryRecord* b = journal.find(a.key.view());
         if (!b) {
-            out.insert(a);
+            out.insert(std::move(a));
             continue;
         }
         if (!equalNoCase(b->field(column).view(), "edit")) continue;  // add, delete or unknown: dropped
-        LibraryRecord edited = a;
         const long long last = std::min(a.fields.count(), b->fields.count()) - 1;
         for (long long j = 1; j <= last; ++j)
-            if (j != column && !b->field(j).empty()) edited.setField(j, b->field(j).view());
-        out.insert(std::move(edited));
+            if (j != column && !b->field(j).empty()) a.setField(j, b->field(j).view());
+        out.insert(std::move(a));
     }
     for (const LibraryRecord& b : journal) {
         if (!equalNoCase(b.field(column).view(), "add")) continue;

@@ -53,7 +53,7 @@ FUNC_ERROR applyJournal(const FuncArgs& a, FuncResult& r, MessageHandler&) {
     LibraryRecordTable base, journal;
     libman_ReadRecordFile(files[1].c_str(), base);
     libman_ReadRecordFile(files[2].c_str(), journal);
-    const LibraryRecordTable merged = libman_ApplyJournal(base, journal, column);
+    const LibraryRecordTable merged = libman_ApplyJournal(std::move(base), journal, column);
     // An output that cannot be written gives -1 (the code of too few file
     // names), so that the caller always gets an answer.
     setInteger(r, libman_WriteLines(files[0].c_str(), linesOf(merged)) ? int32_t(merged.size()) : -1);
@@ -158,8 +158,8 @@ FUNC_ERROR buildPartSelectorData(const FuncArgs& a, FuncResult& r, MessageHandle
         oneEntryPerCategory(library, parts0);
     else
         models = userAndLibraryModels(library, userModels);
-    const LibraryRecordTable parts = libman_ApplyJournal(parts0, parts1, kPartsActionColumn);
-    const LibraryRecordTable categories = libman_ApplyJournal(categories0, categories1, kCategoryActionColumn);
+    const LibraryRecordTable parts = libman_ApplyJournal(std::move(parts0), parts1, kPartsActionColumn);
+    const LibraryRecordTable categories = libman_ApplyJournal(std::move(categories0), categories1, kCategoryActionColumn);
 
     // A model takes precedence over a part of the same name.
     std::vector<std::string> lines;
