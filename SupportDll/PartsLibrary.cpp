@@ -2,10 +2,12 @@
 #include "PartsLibrary.h"
 
 #include <algorithm>
+#include <new>
 #include <string>
 
 #include "FileUtil.h"
 #include "TextLines.h"
+#include "Value.h"
 
 namespace {
 
@@ -96,6 +98,10 @@ void libman_ReadRecordFile(const char* path, LibraryRecordTable& table, const st
 
 LibraryRecordTable libman_ApplyJournal(LibraryRecordTable base, const LibraryRecordTable& journal, int column) {
     LibraryRecordTable out;
+    // One journal record may edit many base records with its key, each
+    // growing by its fields: the growth is counted against the memory limit
+    // so that a hostile pair of files ends in the not-enough-memory message.
+    size_t grown = 0;
     for (LibraryRecord& a : base.release()) {
         const LibraryRecord* b = journal.find(a.key.view());
         if (!b) {
@@ -105,7 +111,11 @@ LibraryRecordTable libman_ApplyJournal(LibraryRecordTable base, const LibraryRec
         if (!equalNoCase(b->field(column).view(), "edit")) continue;  // add, delete or unknown: dropped
         const long long last = std::min(a.fields.count(), b->fields.count()) - 1;
         for (long long j = 1; j <= last; ++j)
-            if (j != column && !b->field(j).empty()) a.setField(j, b->field(j).view());
+            if (j != column && !b->field(j).empty()) {
+                grown += 2 * b->field(j).length();
+                if (grown > cv::memoryLimitBytes()) throw std::bad_alloc();
+                a.setField(j, b->field(j).view());
+            }
         out.insert(std::move(a));
     }
     for (const LibraryRecord& b : journal) {

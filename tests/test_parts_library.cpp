@@ -209,4 +209,17 @@ TEST(PartsTreeNames, OneLinePerNameAndAliasWithTheTreePathAndPosition) {
     EXPECT_EQ(cvtest::texts("ExtractPartsTreeNameList", {strings({})}), Texts{});
 }
 
+TEST(PartsTreeNames, OutputThatOutgrowsMemoryEndsInTheMessage) {
+    // A long tree path repeated for every alias: 10^4 aliases of a 10^5-byte
+    // path would need a gigabyte.
+    std::string aliases;
+    for (int k = 0; k < 10000; ++k) aliases += "a" + std::to_string(k) + ",";
+    const std::string line = std::string(100000, 'p') + ";<N;;;;;;;;" + aliases + ">;x;";
+    cv::OptionStore::global().set("MemoryLimitMB", "64");
+    const auto o = cvtest::call("ExtractPartsTreeNameList", {strings({line})});
+    cv::OptionStore::global().reset("MemoryLimitMB");
+    EXPECT_FALSE(o.ok);
+    EXPECT_NE(o.error.find("Not enough memory"), std::string::npos) << o.error;
+}
+
 }  // namespace

@@ -8,6 +8,7 @@
 // very file it was made for must not lose that file.
 #include <algorithm>
 #include <cstdlib>
+#include <new>
 #include <string>
 #include <unordered_set>
 #include <vector>
@@ -17,6 +18,7 @@
 #include "Options.h"
 #include "PartsLibrary.h"
 #include "TextLines.h"
+#include "Value.h"
 
 namespace {
 
@@ -35,6 +37,20 @@ std::vector<std::string> fileNames(const FuncArgs& a) {
     for (std::string_view s : stringsOf(a, 0)) names.emplace_back(s);
     return names;
 }
+
+// Output lines repeat long inputs (a category path for every part in it,
+// a tree path for every alias), so their total is counted against the
+// memory limit as they are made.
+class OutputBudget {
+public:
+    void add(size_t bytes) {
+        total_ += bytes + 32;  // the smallest block malloc hands out, bookkeeping included
+        if (total_ > cv::memoryLimitBytes()) throw std::bad_alloc();
+    }
+
+private:
+    size_t total_ = 0;
+};
 
 std::vector<std::string_view> linesOf(const LibraryRecordTable& t) {
     std::vector<std::string_view> lines;
@@ -75,9 +91,11 @@ LibraryRecordTable userAndLibraryModels(const LibraryRecordTable& library, const
     // In 64 bits: a lifetime of many years must not wrap the cut-off round.
     const int64_t cutoff = int64_t(sp_GetSystemTime()) - int64_t(sp_GetIntOption("NewModelLifetime")) * 86400;
     LibraryRecordTable models;
+    OutputBudget budget;  // a user list may name one long model many times
     for (const LibraryRecord& u : userModels) {
         const LibraryRecord* m = library.find(u.key.view());
         if (!m) continue;
+        budget.add(4 * m->line.length());  // two copies, each a line and its fields
         models.insert(withField(*m, kCategoryColumn, "* All User Models *"));
         const int64_t added = std::strtoll(u.field(1).c_str(), nullptr, 10);
         if (added > cutoff || m->field(1) == "*")
@@ -165,9 +183,12 @@ FUNC_ERROR buildPartSelectorData(const FuncArgs& a, FuncResult& r, MessageHandle
     std::vector<std::string> lines;
     lines.reserve(models.size() + parts.size());
     bool hidden = false;
+    OutputBudget budget;
     auto emit = [&](const LibraryRecord& p) {
         std::string line = selectorLine(p, categories, hidden);
-        if (!hidden) lines.push_back(std::move(line));
+        if (hidden) return;
+        budget.add(line.size());
+        lines.push_back(std::move(line));
     };
     for (const LibraryRecord& m : models) emit(m);
     for (const LibraryRecord& p : parts)
@@ -191,6 +212,7 @@ FUNC_ERROR extractPartsTreeNameList(const FuncArgs& a, FuncResult& r, MessageHan
     const std::vector<std::string_view> input = stringsOf(a, 0);
     std::vector<std::string> out;
     std::unordered_set<std::string> seen;
+    OutputBudget budget;
     for (size_t position = 0; position < input.size(); ++position) {
         YArray<YString> fields, items;
         sp_SplitLine(input[position], ';', "<>", fields, SplitLineStripQuotes);
@@ -208,6 +230,7 @@ FUNC_ERROR extractPartsTreeNameList(const FuncArgs& a, FuncResult& r, MessageHan
         for (const YString& level : levels) tail.append(levelName(level.view())).append("|");
         tail.append(";").append(std::to_string(position)).append(";");
         tail.append(equalNoCase(type.view(), "ps_model") ? "model" : "generic");
+        budget.add(name.size() + tail.size());
         out.push_back(std::string(name) + tail);
 
         if (items.count() > 8) {
@@ -215,7 +238,10 @@ FUNC_ERROR extractPartsTreeNameList(const FuncArgs& a, FuncResult& r, MessageHan
             sp_SplitLine(items.at(8).view(), ',', aliases);
             // An empty alias would name nothing: ",," and a trailing "," add no line.
             for (const YString& alias : aliases)
-                if (!alias.empty()) out.push_back(alias.str() + tail);
+                if (!alias.empty()) {
+                    budget.add(alias.length() + tail.size());
+                    out.push_back(alias.str() + tail);
+                }
         }
     }
     setStrings(r, out);
