@@ -48,6 +48,8 @@ public:
     LibraryRecordTable(LibraryRecordTable&&) = default;
     LibraryRecordTable& operator=(LibraryRecordTable&&) = default;
     void insert(LibraryRecord record);
+    // Inserts the record at `at` of `from` by moving its list node here.
+    void adopt(std::list<LibraryRecord>& from, std::list<LibraryRecord>::iterator at);
     // The first record in list order with this key; null when there is none.
     const LibraryRecord* find(std::string_view key) const;
     bool contains(std::string_view key) const { return find(key) != nullptr; }

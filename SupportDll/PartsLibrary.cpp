@@ -45,17 +45,20 @@ void LibraryRecord::setField(long long j, std::string_view value) {
 LibraryRecordTable::LibraryRecordTable() : index_(101) { index_.max_load_factor(1.0f); }
 
 void LibraryRecordTable::insert(LibraryRecord record) {
-    const Key key(record.key.view());
+    std::list<LibraryRecord> one;
+    one.push_back(std::move(record));
+    adopt(one, one.begin());
+}
+
+void LibraryRecordTable::adopt(std::list<LibraryRecord>& from, std::list<LibraryRecord>::iterator at) {
+    const Key key(at->key.view());  // the node, and with it the key's text, does not move in memory
     auto found = index_.find(key);
     if (found == index_.end()) {
-        records_.push_back(std::move(record));
-        const auto at = std::prev(records_.end());
-        Key stored = key;
-        stored.text = at->key.view();
-        index_.emplace(stored, Span{at, at});
+        records_.splice(records_.end(), from, at);
+        index_.emplace(key, Span{at, at});
         return;
     }
-    const auto at = records_.insert(std::next(found->second.last), std::move(record));
+    records_.splice(std::next(found->second.last), from, at);
     found->second.last = at;
 }
 
@@ -102,10 +105,13 @@ LibraryRecordTable libman_ApplyJournal(LibraryRecordTable base, const LibraryRec
     // growing by its fields: the growth is counted against the memory limit
     // so that a hostile pair of files ends in the not-enough-memory message.
     size_t grown = 0;
-    for (LibraryRecord& a : base.release()) {
+    std::list<LibraryRecord> records = base.release();
+    for (auto it = records.begin(); it != records.end();) {
+        const auto at = it++;
+        LibraryRecord& a = *at;
         const LibraryRecord* b = journal.find(a.key.view());
         if (!b) {
-            out.insert(std::move(a));
+            out.adopt(records, at);
             continue;
         }
         if (!equalNoCase(b->field(column).view(), "edit")) continue;  // add, delete or unknown: dropped
@@ -116,7 +122,7 @@ LibraryRecordTable libman_ApplyJournal(LibraryRecordTable base, const LibraryRec
                 if (grown > cv::memoryLimitBytes()) throw std::bad_alloc();
                 a.setField(j, b->field(j).view());
             }
-        out.insert(std::move(a));
+        out.adopt(records, at);
     }
     for (const LibraryRecord& b : journal) {
         if (!equalNoCase(b.field(column).view(), "add")) continue;
