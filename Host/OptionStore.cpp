@@ -28,6 +28,10 @@ OptionStore& OptionStore::global() {
         // Where %PROJECT% points, and the script the host started with.
         s->declare("ProjectDir", "", false, "host");
         s->declare("StartScriptPath", "", false, "host");
+        // Days for which a model the user added to the library is also shown
+        // among the recently added ones in the parts selector. 0: only the
+        // models the library index itself marks as recent.
+        s->declare("NewModelLifetime", "0", true, "host");
         return s;
     }();
     return *store;

@@ -230,3 +230,58 @@ bool sp_CanOpenForReading(const char* path) {
     return ok;
 }
 
+
+// ---------------------------------------------------------------- atomic replacement
+
+AtomicFileWriter::AtomicFileWriter(const char* target) {
+    if (!target || !*target) return;
+    target_ = target;
+    struct stat st {};
+    const bool exists = ::lstat(target, &st) == 0;
+    if (exists && S_ISLNK(st.st_mode)) {
+        char* real = ::realpath(target, nullptr);
+        if (!real) return;
+        target_ = real;
+        std::free(real);
+        if (::stat(target_.c_str(), &st) != 0) return;
+    }
+    static unsigned serial = 0;
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        temp_ = target_ + ".~" + std::to_string(::getpid()) + "." + std::to_string(serial++) + ".tmp";
+        const int fd = ::open(temp_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+        if (fd < 0) {
+            if (errno == EEXIST) continue;
+            break;
+        }
+        if (exists) (void)::fchmod(fd, st.st_mode & 07777);
+        file_ = ::fdopen(fd, "wb");
+        if (!file_) {
+            ::close(fd);
+            ::unlink(temp_.c_str());
+        }
+        return;
+    }
+    temp_.clear();
+}
+
+AtomicFileWriter::~AtomicFileWriter() { discard(); }
+
+void AtomicFileWriter::discard() {
+    if (file_) std::fclose(file_);
+    file_ = nullptr;
+    if (!temp_.empty()) ::unlink(temp_.c_str());
+    temp_.clear();
+}
+
+bool AtomicFileWriter::commit() {
+    if (!file_) return false;
+    bool ok = std::fflush(file_) == 0 && !std::ferror(file_) && ::fsync(::fileno(file_)) == 0;
+    ok = std::fclose(file_) == 0 && ok;
+    file_ = nullptr;
+    if (ok && ::rename(temp_.c_str(), target_.c_str()) == 0) {
+        temp_.clear();
+        return true;
+    }
+    discard();
+    return false;
+}
