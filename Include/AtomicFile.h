@@ -15,9 +15,39 @@
 // writer could lock the old one. Locking the directory leaves no lock file
 // behind in the user's folders.
 #pragma once
+#include <cstdio>
 #include <string>
 #include <string_view>
 
+// Streams a file that replaces one a user may own: the text goes to a new
+// file beside the target (same folder, so the rename cannot cross file
+// systems), which is renamed over the target only when everything was
+// written and flushed to disk. A failure at any point leaves the old file as
+// it was and removes the new one. A target that is a symbolic link has the
+// file it points to replaced, so the link stays; an existing target's
+// permission bits are kept, a new file gets 0666 less the umask.
+class AtomicFileWriter {
+public:
+    // Creates the temporary file; file() is null when that failed (a missing
+    // or unwritable folder, an empty path, a dangling link).
+    explicit AtomicFileWriter(const char* target);
+    ~AtomicFileWriter();
+    AtomicFileWriter(const AtomicFileWriter&) = delete;
+    AtomicFileWriter& operator=(const AtomicFileWriter&) = delete;
+
+    FILE* file() const noexcept { return file_; }
+    // Closes the file and renames it over the target; false, with the target
+    // untouched, when any write, the close or the rename failed.
+    bool commit();
+
+private:
+    void discard();
+    std::string target_, temp_;
+    FILE* file_ = nullptr;
+};
+
+// The whole of `content` through an AtomicFileWriter; false with `why` (the
+// file and the system's reason) when it could not be written.
 bool sp_WriteFileAtomic(std::string_view path, std::string_view content, std::string* why = nullptr);
 
 class DirectoryUpdateLock {

@@ -30,60 +30,68 @@ std::string resolvedTarget(std::string_view path) {
     return p;
 }
 
-// The process's umask without changing it (umask(2) can only set it, which
-// would race with other threads creating files).
-mode_t currentUmask() {
-    if (FILE* f = std::fopen("/proc/self/status", "r")) {
-        char line[256];
-        unsigned mask = 022;
-        while (std::fgets(line, sizeof line, f))
-            if (std::sscanf(line, "Umask: %o", &mask) == 1) break;
-        std::fclose(f);
-        return mode_t(mask);
+}  // namespace
+
+AtomicFileWriter::AtomicFileWriter(const char* target) {
+    if (!target || !*target) return;
+    target_ = target;
+    struct stat st {};
+    const bool exists = ::lstat(target, &st) == 0;
+    if (exists && S_ISLNK(st.st_mode)) {
+        char* real = ::realpath(target, nullptr);
+        if (!real) return;
+        target_ = real;
+        std::free(real);
+        if (::stat(target_.c_str(), &st) != 0) return;
     }
-    return 022;
+    static unsigned serial = 0;
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        temp_ = target_ + ".~" + std::to_string(::getpid()) + "." + std::to_string(serial++) + ".tmp";
+        const int fd = ::open(temp_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+        if (fd < 0) {
+            if (errno == EEXIST) continue;
+            break;
+        }
+        if (exists) (void)::fchmod(fd, st.st_mode & 07777);
+        file_ = ::fdopen(fd, "wb");
+        if (!file_) {
+            ::close(fd);
+            ::unlink(temp_.c_str());
+        }
+        return;
+    }
+    temp_.clear();
 }
 
-bool fail(std::string* why, const std::string& what) {
-    if (why) *why = what + ": " + std::strerror(errno);
+AtomicFileWriter::~AtomicFileWriter() { discard(); }
+
+void AtomicFileWriter::discard() {
+    if (file_) std::fclose(file_);
+    file_ = nullptr;
+    if (!temp_.empty()) ::unlink(temp_.c_str());
+    temp_.clear();
+}
+
+bool AtomicFileWriter::commit() {
+    if (!file_) return false;
+    bool ok = std::fflush(file_) == 0 && !std::ferror(file_) && ::fsync(::fileno(file_)) == 0;
+    ok = std::fclose(file_) == 0 && ok;
+    file_ = nullptr;
+    if (ok && ::rename(temp_.c_str(), target_.c_str()) == 0) {
+        temp_.clear();
+        return true;
+    }
+    discard();
     return false;
 }
 
-}  // namespace
-
 bool sp_WriteFileAtomic(std::string_view path, std::string_view content, std::string* why) {
-    if (path.empty()) {
-        errno = ENOENT;
-        return fail(why, "(empty file name)");
-    }
-    const std::string target = resolvedTarget(path);
-    std::string dir = sp_GetDirFromPath(target);
-    if (dir.empty()) dir = "./";
-    std::string temp = dir + "." + target.substr(target.rfind('/') + 1) + ".XXXXXX";
-    const int fd = ::mkstemp(temp.data());
-    if (fd < 0) return fail(why, target);
-    struct stat st {};
-    ::fchmod(fd, ::stat(target.c_str(), &st) == 0 ? (st.st_mode & 07777) : mode_t(0666) & ~currentUmask());
-    size_t done = 0;
-    while (done < content.size()) {
-        const ssize_t n = ::write(fd, content.data() + done, content.size() - done);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) {
-            const int err = errno;
-            ::close(fd);
-            ::unlink(temp.c_str());
-            errno = err;
-            return fail(why, target);
-        }
-        done += size_t(n);
-    }
-    if (::fsync(fd) != 0 || ::close(fd) != 0 || ::rename(temp.c_str(), target.c_str()) != 0) {
-        const int err = errno;
-        ::unlink(temp.c_str());
-        errno = err;
-        return fail(why, target);
-    }
-    return true;
+    const std::string target(path);
+    AtomicFileWriter writer(target.c_str());
+    const bool ok = writer.file() && std::fwrite(content.data(), 1, content.size(), writer.file()) == content.size() &&
+                    writer.commit();
+    if (!ok && why) *why = (target.empty() ? std::string("(empty file name)") : target) + ": " + std::strerror(errno);
+    return ok;
 }
 
 DirectoryUpdateLock::DirectoryUpdateLock(std::string_view path, int timeoutMs) {

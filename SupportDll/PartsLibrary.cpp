@@ -5,6 +5,7 @@
 #include <new>
 #include <string>
 
+#include "AtomicFile.h"
 #include "FileUtil.h"
 #include "TextLines.h"
 #include "Value.h"
