@@ -418,6 +418,10 @@ private:
             }
         }
         if (scale_ != 1.0) v *= scale_;
+        // A dB value of thousands, or a magnitude near the top of the range
+        // scaled by R, has no double: refused like any number out of range.
+        if (!std::isfinite(v.real()) || !std::isfinite(v.imag()))
+            fail("the value " + numberText(a) + ", " + numberText(b) + " is beyond the range of numbers");
         const int64_t n = t_.ports_;
         std::complex<double>* point = t_.values_.data() + pointBase_;
         if (transposed_) {
