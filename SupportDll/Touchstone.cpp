@@ -9,10 +9,14 @@
 // latest by the next point instead of shifting every value after it.
 #include "Touchstone.h"
 
+#include <sys/mman.h>
+#include <sys/stat.h>
+
 #include <algorithm>
 #include <cerrno>
 #include <charconv>
 #include <cmath>
+#include <cstdio>
 #include <cstring>
 #include <exception>
 #include <new>
@@ -65,6 +69,56 @@ std::string quoted(std::string_view t) {
 
 std::string numberText(double v) { return cv::formatReal(v); }
 
+// The common plain decimal ("-2.290151e-001"): at most 15 significant
+// digits and a power of ten up to 22 make the value one correctly rounded
+// multiplication or division of two exact doubles, the same double
+// std::from_chars gives. False for anything else, which from_chars reads.
+bool quickNumber(std::string_view t, double& v) noexcept {
+    static constexpr double kPow10[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,  1e8,  1e9,  1e10, 1e11,
+                                        1e12, 1e13, 1e14, 1e15, 1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
+    const char* p = t.data();
+    const char* e = p + t.size();
+    bool negative = false;
+    if (p < e && (*p == '-' || *p == '+')) negative = *p++ == '-';
+    uint64_t m = 0;
+    int significant = 0, digits = 0, exp10 = 0;
+    for (bool fraction = false; p < e; ++p) {
+        if (*p == '.' && !fraction) {
+            fraction = true;
+            continue;
+        }
+        if (*p < '0' || *p > '9') break;
+        ++digits;
+        if (m == 0 && *p == '0') {
+            if (fraction) --exp10;
+            continue;
+        }
+        if (++significant > 15) return false;
+        m = m * 10 + uint64_t(*p - '0');
+        if (fraction) --exp10;
+    }
+    if (digits == 0) return false;
+    if (p < e && (*p == 'e' || *p == 'E')) {
+        ++p;
+        bool negExp = false;
+        if (p < e && (*p == '-' || *p == '+')) negExp = *p++ == '-';
+        int x = 0, xd = 0;
+        for (; p < e && *p >= '0' && *p <= '9'; ++p) {
+            if (++xd > 4) return false;
+            x = x * 10 + (*p - '0');
+        }
+        if (xd == 0) return false;
+        exp10 += negExp ? -x : x;
+    }
+    if (p != e) return false;
+    if (m == 0) exp10 = 0;
+    if (exp10 < -22 || exp10 > 22) return false;
+    const double d = double(m);  // exact: fewer than 16 digits
+    v = exp10 < 0 ? d / kPow10[-exp10] : d * kPow10[exp10];
+    if (negative) v = -v;
+    return true;
+}
+
 enum class Format { RI, MA, DB };
 enum class Matrix { Full, Lower, Upper };
 enum class Section { Header, Information, Network, Noise, End };
@@ -73,28 +127,70 @@ struct Failure {
     std::string message;
 };
 
+// Large tables are filled page by page as they are read; mapping them in
+// large pages, where the system allows it, saves most of that cost.
+void adviseHugePages(void* p, size_t bytes) {
+    constexpr uintptr_t kHuge = uintptr_t(2) << 20;
+    if (bytes < 2 * kHuge) return;
+    const uintptr_t b = (reinterpret_cast<uintptr_t>(p) + kHuge - 1) & ~(kHuge - 1);
+    const uintptr_t e = (reinterpret_cast<uintptr_t>(p) + bytes) & ~(kHuge - 1);
+    if (e > b) ::madvise(reinterpret_cast<void*>(b), e - b, MADV_HUGEPAGE);
+}
+
 }  // namespace
 
 // ---------------------------------------------------------------- the parser
 
 class TouchstoneParser {
 public:
-    TouchstoneParser(AcTableData& t, const char* data, size_t size) : t_(t), p_(data), end_(data + size), size_(size) {}
+    TouchstoneParser(AcTableData& t, FILE* file, uint64_t size) : t_(t), file_(file), size_(size) {}
 
+    // The file is read in pieces into one buffer that is used again and
+    // again: the pages of a buffer as large as the file would cost more to
+    // map than the numbers cost to read. A line longer than the buffer makes
+    // it grow, within the memory limit.
     void run() {
-        // A UTF-8 byte-order mark before the first line is not text.
-        if (end_ - p_ >= 3 && std::memcmp(p_, "\xEF\xBB\xBF", 3) == 0) p_ += 3;
         checkExtension();
-        while (p_ < end_ && section_ != Section::End) {
-            const char* nl = static_cast<const char*>(std::memchr(p_, '\n', size_t(end_ - p_)));
-            const char* lineEnd = nl ? nl : end_;
-            ++line_;
-            lineStart_ = p_;
-            std::string_view text(p_, size_t(lineEnd - p_));
-            p_ = nl ? nl + 1 : end_;
-            if (const size_t bang = text.find('!'); bang != std::string_view::npos) text = text.substr(0, bang);
-            text = trim(text);
-            if (!text.empty()) handleLine(text);
+        std::vector<char> buf(size_t(std::clamp<uint64_t>(size_ + 1, 4096, uint64_t(1) << 20)));
+        size_t have = 0;
+        bool eof = false;
+        while (section_ != Section::End) {
+            if (!eof) {
+                const size_t n = std::fread(buf.data() + have, 1, buf.size() - have, file_);
+                if (n == 0) {
+                    if (std::ferror(file_)) fail("the file could not be read");
+                    eof = true;
+                }
+                have += n;
+            }
+            const char* base = buf.data();
+            const char* end = base + have;
+            const char* p = base;
+            // A UTF-8 byte-order mark before the first line is not text.
+            if (bufOffset_ == 0 && line_ == 0 && have >= 3 && std::memcmp(p, "\xEF\xBB\xBF", 3) == 0) p += 3;
+            bufBase_ = base;
+            while (p < end && section_ != Section::End) {
+                const char* nl = static_cast<const char*>(std::memchr(p, '\n', size_t(end - p)));
+                if (!nl && !eof) break;  // the rest of this line is still to be read
+                const char* lineEnd = nl ? nl : end;
+                ++line_;
+                lineStart_ = p;
+                std::string_view text(p, size_t(lineEnd - p));
+                p = nl ? nl + 1 : end;
+                lineEndOffset_ = bufOffset_ + uint64_t(p - base);
+                if (const size_t bang = text.find('!'); bang != std::string_view::npos) text = text.substr(0, bang);
+                text = trim(text);
+                if (!text.empty()) handleLine(text);
+            }
+            if (eof && (p == end || section_ == Section::End)) break;
+            const size_t used = size_t(p - base);
+            std::memmove(buf.data(), buf.data() + used, have - used);
+            have -= used;
+            bufOffset_ += used;
+            if (have == buf.size()) {
+                if (buf.size() * 2 > cv::memoryLimitBytes()) throw std::bad_alloc();
+                buf.resize(buf.size() * 2);
+            }
         }
         finish();
     }
@@ -294,6 +390,8 @@ private:
     // ------------------------------------------------------------ numbers
 
     double number(std::string_view tok) {
+        double fast;
+        if (quickNumber(tok, fast)) return fast;
         const char* b = tok.data();
         const char* e = b + tok.size();
         // from_chars takes no leading '+', which the format allows.
@@ -366,7 +464,8 @@ private:
         // A point must fit in what is left of the file (each number takes at
         // least two bytes), so a huge port count in a small file ends here,
         // before anything of that size is allocated.
-        if (uint64_t(pointNumbers_ - 1) > uint64_t(end_ - restOfLine.data()))
+        const uint64_t at = bufOffset_ + uint64_t(restOfLine.data() - bufBase_);
+        if (uint64_t(pointNumbers_ - 1) > (size_ > at ? size_ - at : 0))
             fail("the file ends before the frequency point is complete (" + std::to_string(pointNumbers_) +
                  " numbers for " + std::to_string(t_.ports_) + " ports)");
         const size_t n = size_t(t_.ports_) * size_t(t_.ports_);
@@ -376,6 +475,7 @@ private:
         pointBase_ = t_.values_.size();
         t_.values_.resize(pointBase_ + n);
         pointLine_ = line_;
+        pointOffset_ = bufOffset_ + uint64_t(lineStart_ - bufBase_);
         pointPos_ = 1;
         row_ = 0;
         col_ = 0;
@@ -519,13 +619,13 @@ private:
     // After the first point: room for as many points as the file could hold
     // at that size, so that a large file is not copied while it grows.
     void estimateSize() {
-        const size_t used = size_t(p_ - dataStart());
-        if (used == 0) return;
-        const size_t points = size_t(double(size_) / double(used) * 1.05) + 2;
+        const uint64_t used = lineEndOffset_ - pointOffset_;
+        if (used == 0 || size_ <= pointOffset_) return;
+        // Numbers differ in length from point to point: a quarter more.
+        const size_t points = size_t(double(size_ - pointOffset_) / double(used) * 1.25) + 2;
         if (freqDeclared_ > 0 && uint64_t(freqDeclared_) < points) return reserveExactly(size_t(freqDeclared_));
         reserveExactly(points);
     }
-    const char* dataStart() const { return end_ - size_; }
     void reserveExactly(size_t points) {
         const size_t n = size_t(t_.ports_) * size_t(t_.ports_);
         if (points > t_.freqs_.capacity()) reserve(t_.freqs_, points);
@@ -543,6 +643,7 @@ private:
         cv::reserveMemoryBytes(bytes);
         t_.reservedBytes_ += bytes;
         v.reserve(cap);
+        adviseHugePages(v.data(), v.capacity() * sizeof(typename V::value_type));
     }
 
     [[noreturn]] void fail(const std::string& what) {
@@ -556,9 +657,11 @@ private:
     }
 
     AcTableData& t_;
-    const char* p_;
-    const char* end_;
-    size_t size_;
+    FILE* file_;
+    uint64_t size_;                  // as the file was opened; only a bound
+    const char* bufBase_ = nullptr;  // the buffer's first byte ...
+    uint64_t bufOffset_ = 0;         // ... is this byte of the file
+    uint64_t lineEndOffset_ = 0;     // the file's bytes up to the end of the current line
     const char* lineStart_ = nullptr;
     int64_t line_ = 0;
     bool atEnd_ = false;
@@ -583,6 +686,7 @@ private:
     int64_t pointPos_ = 0;
     int64_t pointNumbers_ = 0;
     int64_t pointLine_ = 0;
+    uint64_t pointOffset_ = 0;  // where in the file its first line begins
     size_t pointBase_ = 0;
     int64_t row_ = 0, col_ = 0;
     double first_ = 0.0;
@@ -624,11 +728,16 @@ bool AcTableData::build(YList<YString>* errors) {
             message = path_ + ": the port count " + std::to_string(ports_) + " is not between 1 and " +
                       std::to_string(kMaxPorts);
         } else {
-            JFileBuf file;
-            if (!file.open(path_.c_str())) {
+            FILE* file = sp_OpenRegularFile(path_.c_str());
+            if (!file) {
                 sp_FileOpenForensicMsg(path_.c_str(), "r", message);
             } else {
-                TouchstoneParser parser(*this, file.data(), file.size());
+                struct Closer {
+                    FILE* f;
+                    ~Closer() { std::fclose(f); }
+                } closer{file};
+                struct stat st;
+                TouchstoneParser parser(*this, file, ::fstat(fileno(file), &st) == 0 ? uint64_t(st.st_size) : 0);
                 parser.run();
             }
         }

@@ -2,9 +2,11 @@
 // for broken files, the table of loaded files behind the script functions,
 // and hostile files. Real files from other tools are compared with
 // scikit-rf in tests/python/test_touchstone_peers.py.
+#include <charconv>
 #include <cmath>
 #include <complex>
 #include <limits>
+#include <random>
 
 #include "FileSandbox.h"
 #include "Touchstone.h"
@@ -88,6 +90,33 @@ TEST(TouchstoneFormat, OptionsOrdersAndLayoutsTable) {
         ASSERT_EQ(r.f.size(), 1u) << c.name;
         EXPECT_EQ(r.f[0], c.f) << c.name;
         expectValues(r.v[0], c.want, c.name);
+    }
+}
+
+// Numbers are read to the same double as std::from_chars gives, whatever
+// path the reader takes for them.
+TEST(TouchstoneFormat, NumbersReadExactly) {
+    FileSandbox box;
+    std::mt19937_64 rng(7);
+    std::vector<std::string> texts;
+    std::string file = "# Hz S RI\n";
+    for (int i = 0; i < 4000; ++i) {
+        std::string t = rng() % 2 ? "-" : "";
+        const int before = int(rng() % 18), after = before ? int(rng() % 20) : 1 + int(rng() % 19);
+        for (int k = 0; k < before; ++k) t += char('0' + rng() % 10);
+        if (after) t += '.';
+        for (int k = 0; k < after; ++k) t += char('0' + rng() % 10);
+        if (rng() % 2) t += (rng() % 2 ? "e-" : "E+") + std::to_string(rng() % 40);
+        texts.push_back(t);
+        file += std::to_string(i + 1) + " " + t + " 0\n";
+    }
+    const Read r = readText(box, "n.s1p", file, 1);
+    ASSERT_TRUE(r.ok) << r.error;
+    for (size_t i = 0; i < texts.size(); ++i) {
+        const std::string& t = texts[i];
+        double want = 0;
+        std::from_chars(t.data(), t.data() + t.size(), want);
+        EXPECT_EQ(r.v[i][0].real(), want) << t;
     }
 }
 
