@@ -243,7 +243,9 @@ private:
             return;
         }
         if (t_.version_ == 2 && section_ != Section::Header) fail("the option line must come before [Network Data]");
-        if (t_.version_ == 1 && !t_.freqs_.empty()) return;
+        // Data read with the defaults must not be followed by options that
+        // would have read it otherwise.
+        if (!t_.freqs_.empty()) fail("the option line must come before the data");
         sawOption_ = true;
         std::string_view rest = text.substr(1);
         for (std::string_view tok = nextToken(rest); !tok.empty(); tok = nextToken(rest)) {

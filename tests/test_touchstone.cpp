@@ -164,6 +164,7 @@ TEST(TouchstoneErrors, MessagesNameTheFileTheLineAndTheFault) {
         {"q.ts", "[Version] 2.0\n#\n[Number of Ports] 2\n[Reference] 50\n[Network Data]\n", 2, "line 4: [Reference] needs one impedance for each of the 2 ports, it has 1"},
         {"r.ts", "[Version] 2.0\n#\n#\n", 1, "line 3: a second option line"},
         {"s.ts", "[Version] 2.0\n#\n[Number of Ports] 1\nExample 5:\n", 1, "line 4: 'Example 5:' is neither a keyword nor an option line"},
+        {"u.s1p", "1 1 0\n# Hz S RI\n2 1 0\n", 1, "line 2: the option line must come before the data"},
         {"t.s1p", "[Number of Ports] 1\n", 1, "line 1: keyword '[Number of Ports]' in a file that does not start with [Version]"},
     };
     for (const Case& c : cases) {
