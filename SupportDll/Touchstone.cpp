@@ -69,54 +69,53 @@ std::string quoted(std::string_view t) {
 
 std::string numberText(double v) { return cv::formatReal(v); }
 
-// The common plain decimal ("-2.290151e-001"): at most 15 significant
-// digits and a power of ten up to 22 make the value one correctly rounded
-// multiplication or division of two exact doubles, the same double
-// std::from_chars gives. False for anything else, which from_chars reads.
-bool quickNumber(std::string_view t, double& v) noexcept {
+// The common plain decimal ("-2.290151e-001") read at p: at most 15
+// significant digits and a power of ten up to 22 make the value one
+// correctly rounded multiplication or division of two exact doubles, the
+// same double std::from_chars gives. Returns the end of the number when it
+// is such a decimal and ends at a blank or at e; null for anything else,
+// which from_chars reads.
+const char* quickNumber(const char* p, const char* e, double& v) noexcept {
     static constexpr double kPow10[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,  1e8,  1e9,  1e10, 1e11,
                                         1e12, 1e13, 1e14, 1e15, 1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
-    const char* p = t.data();
-    const char* e = p + t.size();
+    auto digit = [&](const char* q) { return q < e && unsigned(*q - '0') < 10; };
     bool negative = false;
     if (p < e && (*p == '-' || *p == '+')) negative = *p++ == '-';
+    const char* start = p;
+    while (p < e && *p == '0') ++p;  // leading zeros are not significant
     uint64_t m = 0;
-    int significant = 0, digits = 0, exp10 = 0;
-    for (bool fraction = false; p < e; ++p) {
-        if (*p == '.' && !fraction) {
-            fraction = true;
-            continue;
-        }
-        if (*p < '0' || *p > '9') break;
-        ++digits;
-        if (m == 0 && *p == '0') {
-            if (fraction) --exp10;
-            continue;
-        }
-        if (++significant > 15) return false;
-        m = m * 10 + uint64_t(*p - '0');
-        if (fraction) --exp10;
+    const char* s = p;
+    while (digit(p)) m = m * 10 + uint64_t(*p++ - '0');
+    int significant = int(p - s), exp10 = 0;
+    bool any = p > start;
+    if (p < e && *p == '.') {
+        const char* f = ++p;
+        if (m == 0)
+            while (p < e && *p == '0') ++p;  // 0.000123: still leading zeros
+        const char* fs = p;
+        while (digit(p)) m = m * 10 + uint64_t(*p++ - '0');
+        significant += int(p - fs);
+        exp10 -= int(p - f);
+        any = any || p > f;
     }
-    if (digits == 0) return false;
+    if (!any || significant > 15) return nullptr;
     if (p < e && (*p == 'e' || *p == 'E')) {
         ++p;
         bool negExp = false;
         if (p < e && (*p == '-' || *p == '+')) negExp = *p++ == '-';
-        int x = 0, xd = 0;
-        for (; p < e && *p >= '0' && *p <= '9'; ++p) {
-            if (++xd > 4) return false;
-            x = x * 10 + (*p - '0');
-        }
-        if (xd == 0) return false;
+        const char* xs = p;
+        int x = 0;
+        while (digit(p) && p - xs < 5) x = x * 10 + (*p++ - '0');
+        if (p == xs || digit(p)) return nullptr;
         exp10 += negExp ? -x : x;
     }
-    if (p != e) return false;
+    if (p < e && !isBlank(*p)) return nullptr;
     if (m == 0) exp10 = 0;
-    if (exp10 < -22 || exp10 > 22) return false;
+    if (exp10 < -22 || exp10 > 22) return nullptr;
     const double d = double(m);  // exact: fewer than 16 digits
     v = exp10 < 0 ? d / kPow10[-exp10] : d * kPow10[exp10];
     if (negative) v = -v;
-    return true;
+    return p;
 }
 
 enum class Format { RI, MA, DB };
@@ -393,7 +392,7 @@ private:
 
     double number(std::string_view tok) {
         double fast;
-        if (quickNumber(tok, fast)) return fast;
+        if (quickNumber(tok.data(), tok.data() + tok.size(), fast)) return fast;
         const char* b = tok.data();
         const char* e = b + tok.size();
         // from_chars takes no leading '+', which the format allows.
@@ -422,8 +421,21 @@ private:
 
     void dataLine(std::string_view text) {
         if (t_.version_ == 2 && section_ != Section::Network) fail("numbers outside [Network Data]");
-        for (std::string_view tok = nextToken(text); !tok.empty(); tok = nextToken(text)) {
-            const double v = number(tok);
+        const char* p = text.data();
+        const char* const e = p + text.size();
+        for (;;) {
+            while (p < e && isBlank(*p)) ++p;
+            if (p == e) break;
+            double v;
+            if (const char* end = quickNumber(p, e, v)) {
+                p = end;
+            } else {
+                const char* tokenEnd = p;
+                while (tokenEnd < e && !isBlank(*tokenEnd)) ++tokenEnd;
+                v = number(std::string_view(p, size_t(tokenEnd - p)));
+                p = tokenEnd;
+            }
+            text = std::string_view(p, size_t(e - p));
             if (pointPos_ == 0) {
                 if (startPoint(v, text)) return;  // the line is noise data
             } else if (pointPos_ & 1) {
