@@ -103,10 +103,12 @@ TEST(TouchstoneFormat, NumbersReadExactly) {
     for (int i = 0; i < 4000; ++i) {
         std::string t = rng() % 2 ? "-" : "";
         const int before = int(rng() % 18), after = before ? int(rng() % 20) : 1 + int(rng() % 19);
-        for (int k = 0; k < before; ++k) t += char('0' + rng() % 10);
+        // Runs of zeros, which are significant only after another digit.
+        auto digit = [&] { return char(rng() % 3 ? '0' + rng() % 10 : '0'); };
+        for (int k = 0; k < before; ++k) t += digit();
         if (after) t += '.';
-        for (int k = 0; k < after; ++k) t += char('0' + rng() % 10);
-        if (rng() % 2) t += (rng() % 2 ? "e-" : "E+") + std::to_string(rng() % 40);
+        for (int k = 0; k < after; ++k) t += digit();
+        if (rng() % 2) t += (rng() % 2 ? "e-" : "E+") + std::string(rng() % 3, '0') + std::to_string(rng() % 40);
         texts.push_back(t);
         file += std::to_string(i + 1) + " " + t + " 0\n";
     }
