@@ -581,6 +581,7 @@ private:
         p.gammaOpt = {v[2] * std::cos(kDegree * v[3]), v[2] * std::sin(kDegree * v[3])};
         // Version 1 writes the noise resistance divided by R.
         p.noiseResistance = t_.version_ == 1 ? v[4] * resistance_ : v[4];
+        if (!std::isfinite(p.noiseResistance)) fail("the noise resistance " + numberText(v[4]) + " is beyond the range of numbers");
         grow(t_.noise_, 1);
         t_.noise_.push_back(p);
     }
