@@ -13,6 +13,7 @@
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <bit>
 #include <cerrno>
 #include <charconv>
 #include <cmath>
@@ -75,6 +76,29 @@ std::string numberText(double v) { return cv::formatReal(v); }
 // same double std::from_chars gives. Returns the end of the number when it
 // is such a decimal and ends at a blank or at e; null for anything else,
 // which from_chars reads.
+// Eight ASCII digits at p, when they are: their value (the first digit the
+// most significant), else -1. Reads the eight bytes as one little-endian
+// word and combines them in three multiplications instead of eight steps.
+inline int64_t eightDigits(const char* p) noexcept {
+    uint64_t w;
+    std::memcpy(&w, p, 8);
+    if ((w & 0xF0F0F0F0F0F0F0F0) != 0x3030303030303030 ||
+        ((w + 0x0606060606060606) & 0xF0F0F0F0F0F0F0F0) != 0x3030303030303030)
+        return -1;
+    w = (w & 0x0F0F0F0F0F0F0F0F) * 2561 >> 8;
+    w = (w & 0x00FF00FF00FF00FF) * 6553601 >> 16;
+    return int64_t((w & 0x0000FFFF0000FFFF) * 42949672960001 >> 32);
+}
+
+// Appends the digits at p to m; returns the end of them.
+inline const char* appendDigits(const char* p, const char* e, uint64_t& m) noexcept {
+    if constexpr (std::endian::native == std::endian::little) {
+        for (int64_t d; e - p >= 8 && (d = eightDigits(p)) >= 0; p += 8) m = m * 100000000 + uint64_t(d);
+    }
+    while (p < e && unsigned(*p - '0') < 10) m = m * 10 + uint64_t(*p++ - '0');
+    return p;
+}
+
 const char* quickNumber(const char* p, const char* e, double& v) noexcept {
     static constexpr double kPow10[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,  1e8,  1e9,  1e10, 1e11,
                                         1e12, 1e13, 1e14, 1e15, 1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
@@ -85,7 +109,7 @@ const char* quickNumber(const char* p, const char* e, double& v) noexcept {
     while (p < e && *p == '0') ++p;  // leading zeros are not significant
     uint64_t m = 0;
     const char* s = p;
-    while (digit(p)) m = m * 10 + uint64_t(*p++ - '0');
+    p = appendDigits(p, e, m);  // beyond 15 digits m wraps, but is then not used
     int significant = int(p - s), exp10 = 0;
     bool any = p > start;
     if (p < e && *p == '.') {
@@ -93,7 +117,7 @@ const char* quickNumber(const char* p, const char* e, double& v) noexcept {
         if (m == 0)
             while (p < e && *p == '0') ++p;  // 0.000123: still leading zeros
         const char* fs = p;
-        while (digit(p)) m = m * 10 + uint64_t(*p++ - '0');
+        p = appendDigits(p, e, m);
         significant += int(p - fs);
         exp10 -= int(p - f);
         any = any || p > f;
