@@ -27,15 +27,19 @@
 // [Number of Ports] of a version 2 file), counts that differ from those the
 // file declares, and mixed-mode data, which is not supported.
 //
-// Hostile files are bounded: the file is read whole only when it is smaller
-// than the memory limit (cv::memoryLimitBytes()), the table grows only as
-// numbers arrive (declared counts are checked, never trusted for
-// allocation), and its buffers count against the same limit
+// Hostile files are bounded: only regular files smaller than the memory
+// limit (cv::memoryLimitBytes()) are opened; they are read in pieces, and a
+// line longer than the read buffer grows it only within that limit; the
+// table grows only as numbers arrive (declared counts are checked, never
+// trusted for allocation; a point must fit in what is left of the file
+// before room is made for it), and its buffers count against the same limit
 // (cv::reserveMemoryBytes) while the table lives; beyond it the build fails
 // with a message. Port counts are limited to kMaxPorts, so that N * N and
 // every index k fit in 32 bits.
 //
-// Numbers are read without regard to the C locale (std::from_chars).
+// Numbers are read without regard to the C locale: plain decimals of up to
+// 15 significant digits by an exact fast path, everything else by
+// std::from_chars, to the same double.
 #pragma once
 #include <complex>
 #include <cstddef>
