@@ -1,0 +1,59 @@
+"""Comparison rows of the Touchstone reader: LoadTouchstone of a 4-port file of
+10^5 frequencies and of a 16-port file of 10^3 frequencies, beside scikit-rf
+reading the same file into a Network.
+
+The files (S-parameters, RI, one matrix row per line, 9 significant digits)
+are made once in a temporary directory and removed when the run ends; n is
+the number of frequency points. Each LoadTouchstone keeps its table, so the
+tables are deleted before the peer's turn.
+"""
+
+import atexit
+import os
+import tempfile
+import warnings
+
+import numpy as np
+
+import cvfunc
+
+_DIR = None
+_MADE = {}
+
+
+def _file(ports, points):
+    global _DIR
+    if _DIR is None:
+        _DIR = tempfile.TemporaryDirectory(prefix="cvfunc_bench_touchstone_")
+        atexit.register(_DIR.cleanup)
+    key = (ports, points)
+    if key not in _MADE:
+        path = os.path.join(_DIR.name, f"bench_{points}.s{ports}p")
+        rng = np.random.default_rng(ports)
+        values = rng.uniform(-1, 1, (points, ports, 2 * ports))
+        freqs = np.linspace(1e6, 40e9, points)
+        with open(path, "w") as f:
+            f.write("! made for the benchmark\n# Hz S RI R 50\n")
+            for i in range(points):
+                for r in range(ports):
+                    head = f"{freqs[i]:.12g}" if r == 0 else " "
+                    f.write(head + " " + " ".join(f"{v:.9g}" for v in values[i, r]) + "\n")
+        _MADE[key] = path
+    return _MADE[key]
+
+
+def _skrf(path):
+    warnings.simplefilter("ignore")
+    import skrf
+    # The tables LoadTouchstone kept while it was timed are let go first.
+    cvfunc.DeleteTouchstone(0)
+    return lambda: skrf.Network(path)
+
+
+def rows(Row, names):
+    return [
+        Row("LoadTouchstone", lambda n: {"p": _file(4, n)}, lambda d: (d["p"], 4), lambda d: _skrf(d["p"]),
+            "skrf.Network(file)", sizes=[10**5], label="LoadTouchstone 4-port"),
+        Row("LoadTouchstone", lambda n: {"p": _file(16, n)}, lambda d: (d["p"], 16), lambda d: _skrf(d["p"]),
+            "skrf.Network(file)", sizes=[10**3], label="LoadTouchstone 16-port"),
+    ]
