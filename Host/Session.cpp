@@ -5,6 +5,7 @@
 #include <cstring>
 #include <new>
 
+#include "Clocks.h"
 #include "Events.h"
 #include "Expr/Parser.h"
 #include "TemplateResolver.h"
@@ -98,7 +99,15 @@ std::vector<std::string> Session::names() const {
     return out;
 }
 
-void Session::bindDataSet(const load::DataSet& data) {
+namespace {
+
+std::string prefixed(std::string_view prefix, const std::string& name) {
+    return prefix.empty() ? name : std::string(prefix) + "." + name;
+}
+
+}  // namespace
+
+void Session::bindDataSet(const load::DataSet& data, std::string_view prefix) {
     auto build = [](const load::Signal& s) {
         auto v = Value::makeDivided(s.isComplex ? Kind::Complex : Kind::Real, s.divisionLengths);
         size_t bytes = s.data.size() * sizeof(double);
@@ -108,38 +117,41 @@ void Session::bindDataSet(const load::DataSet& data) {
         return v;
     };
     auto ref = build(data.reference);
-    ref->setName(data.reference.name);
+    const std::string refName = prefixed(prefix, data.reference.name);
+    ref->setName(refName);
     if (!data.divisionLabels.empty()) ref->setDivisionLabels(data.divisionLabels);
-    bind(data.reference.name, ref);
+    bind(refName, ref);
     for (const auto& s : data.signals) {
         auto v = build(s);
-        std::string script = load::scriptName(s.name);
+        std::string script = prefixed(prefix, load::scriptName(s.name));
         v->setName(script);
         v->setRef(ref);
         v->setRefPhysType(ref->physType());
-        v->setRefName(data.reference.name);
+        v->setRefName(refName);
         if (!data.divisionLabels.empty()) v->setDivisionLabels(data.divisionLabels);
-        bind(s.name, v);
+        bind(prefixed(prefix, s.name), v);
         bind(script, v);
     }
 }
 
-bool Session::loadData(const std::string& path, std::string& error, std::vector<std::string>* warnings) {
+bool Session::loadData(const std::string& path, std::string& error, std::vector<std::string>* warnings,
+                       std::string_view prefix) {
     try {
         load::DataSet data = load::loadFile(path);
         if (warnings) {
             *warnings = data.warnings;
             std::vector<std::string> replaced;
-            if (lookup(data.reference.name)) replaced.push_back(data.reference.name);
+            if (lookup(prefixed(prefix, data.reference.name))) replaced.push_back(prefixed(prefix, data.reference.name));
             for (const auto& s : data.signals)
-                if (lookup(load::scriptName(s.name))) replaced.push_back(load::scriptName(s.name));
+                if (const std::string name = prefixed(prefix, load::scriptName(s.name)); lookup(name))
+                    replaced.push_back(name);
             if (!replaced.empty()) {
                 std::string list;
                 for (const auto& r : replaced) list += (list.empty() ? "" : ", ") + r;
                 warnings->push_back(path + ": replaces vectors loaded before: " + list);
             }
         }
-        bindDataSet(data);
+        bindDataSet(data, prefix);
         return true;
     } catch (const std::exception& e) {
         error = e.what();
@@ -264,7 +276,11 @@ bool Session::eval(const expr::Node& n, ValuePtr& out, std::string& error) {
     }
     for (size_t i = 0; i < c.args.size(); ++i)
         if (!eval(*c.args[i], args[i], error)) return false;
-    return caller_.call(*f, args, out, error);
+    // Ctrl-C (within the tool's or the REPL's interrupt scope) abandons the
+    // statement at the next call, or as soon as the call itself polls.
+    if (!sp_Interrupted() && caller_.call(*f, args, out, error) && !sp_Interrupted()) return true;
+    if (sp_Interrupted() && error.rfind("Interrupted", 0) != 0) error = "Interrupted in function '" + std::string(f->name()) + "'";
+    return false;
 }
 
 void Session::postCli() { Events::global().fire("PostCli"); }

@@ -45,10 +45,12 @@ public:
     // Names as bound, sorted case-insensitively.
     std::vector<std::string> names() const;
     // Binds every vector of a loaded data set under its script name (v(x) as
-    // x, i(x) as x#branch) and under its original name.
-    void bindDataSet(const load::DataSet& data);
+    // x, i(x) as x#branch) and under its original name; with a prefix, as
+    // "PREFIX.name", so that several runs can sit side by side.
+    void bindDataSet(const load::DataSet& data, std::string_view prefix = "");
     // Loads a CSV or SPICE raw file and binds its vectors; false with a message.
-    bool loadData(const std::string& path, std::string& error, std::vector<std::string>* warnings = nullptr);
+    bool loadData(const std::string& path, std::string& error, std::vector<std::string>* warnings = nullptr,
+                  std::string_view prefix = "");
 
     // Runs the statements of `source`; onValue receives the value of every
     // statement that is not an assignment. Stops at the first failure.

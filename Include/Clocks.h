@@ -52,3 +52,8 @@ public:
 private:
     bool installed_ = false;
 };
+
+// Whether Ctrl-C arrived within the current InterruptScope (false outside
+// any). Long computations poll it and stop early; the session abandons the
+// statement at the next call.
+bool sp_Interrupted() noexcept;

@@ -1,9 +1,12 @@
 // cvfunc: evaluates script expressions with the function library.
 #include <unistd.h>
 
+#include <algorithm>
+#include <cctype>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <strings.h>
 #include <fstream>
 #include <iostream>
 #include <sstream>
@@ -12,6 +15,7 @@
 
 #include <editline/readline.h>
 
+#include "Clocks.h"
 #include "FunctionTable.h"
 #include "Help.h"
 #include "OptionStore.h"
@@ -35,6 +39,8 @@ const char* kUsage =
     "  --load FILE           bind the vectors of a CSV or SPICE raw file (repeatable);\n"
     "                        v(x) is bound as x, i(x) as x#branch, and every original\n"
     "                        name stays reachable as Vec('name')\n"
+    "  --load NAME=FILE      the same, each vector bound as NAME.vector (NAME.out),\n"
+    "                        so that several runs can be compared in one expression\n"
     "  --format FMT          text (default), json or csv\n"
     "  --option NAME=VALUE   set a host option (repeatable)\n"
     "  --module PATH         load the function module from PATH\n"
@@ -79,6 +85,57 @@ std::string historyPath() {
     if (home && *home) return std::string(home) + "/history";
     const char* h = std::getenv("HOME");
     return h ? std::string(h) + "/.cvfunc_history" : std::string();
+}
+
+// ---------------------------------------------------------------- the REPL
+
+// Whether `text` leaves a bracket or a quote open, so that the statement goes
+// on in the next line.
+bool continues(const std::string& text) {
+    int depth = 0;
+    char quote = 0;
+    for (char c : text) {
+        if (quote) {
+            if (c == quote) quote = 0;
+        } else if (c == '\'' || c == '"') {
+            quote = c;
+        } else if (c == '(' || c == '[') {
+            ++depth;
+        } else if ((c == ')' || c == ']') && depth > 0) {
+            --depth;
+        }
+    }
+    return quote || depth > 0;
+}
+
+// Tab completes function names and the session's vector names; inside a
+// string literal it falls back to file names.
+cv::Session* gCompletionSession = nullptr;
+std::vector<std::string> gCandidates;
+
+char* nextCandidate(const char* text, int state) {
+    static size_t next;
+    if (state == 0) {
+        next = 0;
+        gCandidates.clear();
+        const size_t n = std::strlen(text);
+        auto offer = [&](const std::string& name) {
+            if (name.size() >= n && strncasecmp(name.c_str(), text, n) == 0) gCandidates.push_back(name);
+        };
+        for (const FuncConstruct* f : cv::FunctionTable::global().all())
+            if (f->name()[0] != '_' || (n && text[0] == '_')) offer(f->name());
+        if (gCompletionSession)
+            for (const auto& name : gCompletionSession->names()) offer(name);
+    }
+    return next < gCandidates.size() ? strdup(gCandidates[next++].c_str()) : nullptr;
+}
+
+char** completeName(const char* text, int start, int) {
+    int quotes = 0;
+    for (int i = 0; i < start && rl_line_buffer[i]; ++i) quotes += rl_line_buffer[i] == '\'' || rl_line_buffer[i] == '"';
+    if (quotes % 2) return nullptr;  // in a string: the default, file names
+    rl_attempted_completion_over = 1;
+    return rl_completion_matches(text, nextCandidate);
 }
 
 }  // namespace
@@ -174,9 +231,19 @@ int main(int argc, char** argv) {
         return 0;
     }
     if (help) return cvtool::helpCommand(helpName);
-    for (const auto& path : loads) {
+    for (const auto& load : loads) {
+        // NAME=FILE binds the file's vectors as NAME.vector; a file whose own
+        // name holds '=' still loads plainly.
+        std::string path = load, prefix;
+        const size_t eq = load.find('=');
+        if (eq != std::string::npos && eq > 0 && access(load.c_str(), F_OK) != 0 &&
+            std::all_of(load.begin(), load.begin() + long(eq), [](char c) { return std::isalnum((unsigned char)c) || c == '_'; }) &&
+            !std::isdigit((unsigned char)load[0])) {
+            prefix = load.substr(0, eq);
+            path = load.substr(eq + 1);
+        }
         std::vector<std::string> warnings;
-        if (!session.loadData(path, error, &warnings)) {
+        if (!session.loadData(path, error, &warnings, prefix)) {
             std::fprintf(stderr, "Error: %s\n", error.c_str());
             return 1;
         }
@@ -240,16 +307,40 @@ int main(int argc, char** argv) {
     // Interactive: failures are reported and the session goes on.
     std::string hist = historyPath();
     if (!hist.empty()) read_history(hist.c_str());
-    std::printf("cvfunc %s: type expressions, 'help' for help, Ctrl-D to end.\n", CVFUNC_VERSION);
-    while (char* line = readline("> ")) {
-        std::string text = line;
-        std::free(line);
-        if (text.find_first_not_of(" \t") == std::string::npos) continue;
+    std::printf("cvfunc %s: type expressions, 'help' for help, Tab to complete, Ctrl-C to stop a statement, "
+                "Ctrl-D to end.\n", CVFUNC_VERSION);
+    gCompletionSession = &session;
+    rl_attempted_completion_function = completeName;
+    for (;;) {
+        // Ctrl-C abandons the line being typed or the statement running; the
+        // session and its vectors stay.
+        InterruptScope interrupt;
+        std::string text;
+        bool ended = false;
+        for (const char* prompt = "> ";; prompt = "... ") {
+            char* line = readline(prompt);
+            if (!line) {
+                ended = !interrupt.interrupted();
+                break;
+            }
+            text += line;
+            std::free(line);
+            if (!continues(text)) break;
+            text += "\n";
+        }
+        if (ended) break;
+        if (interrupt.interrupted()) {
+            std::printf("\n");
+            continue;
+        }
+        if (text.find_first_not_of(" \t\n") == std::string::npos) continue;
         add_history(text.c_str());
         if (cvtool::replHelp(text)) continue;
-        if (!session.runStatements(text, print, error)) {
-            std::fprintf(stderr, "Error: %s\n", error.c_str());
+        if (text == "vars" || text == "vars()") {
+            for (const auto& name : session.names()) std::printf("%s\n", name.c_str());
+            continue;
         }
+        if (!session.runStatements(text, print, error)) std::fprintf(stderr, "Error: %s\n", error.c_str());
         printer.finish();
         post();
         std::fflush(stdout);

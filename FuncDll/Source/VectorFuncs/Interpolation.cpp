@@ -134,7 +134,10 @@ FUNC_ERROR interpolate(const FuncArgs& a, FuncResult& r, MessageHandler& m) {
     cv::wave::ResampleSource source{w.y, abscissa, w.n, realAt(a, 1, 1).value_or(abscissa[0]),
                                     realAt(a, 1, 2).value_or(abscissa[w.n - 1])};
     cv::wave::ResampleDest dest{out, intervalMode ? interval : 0.0, count};
-    cv::wave::resample(source, dest, order, includeEnd);
+    if (!cv::wave::resample(source, dest, order, includeEnd)) {
+        m.error("Interrupted in function '%s'", a.functionName());
+        return FuncFailed;
+    }
 
     typesOf(a, r);
     if (w.x) {

@@ -1,6 +1,8 @@
 // Resampling and truncation of waveforms; see Waveform.h.
 #include "Waveform.h"
 
+#include "Clocks.h"
+
 #include <algorithm>
 #include <cmath>
 #include <cstring>
@@ -181,25 +183,25 @@ inline double parabolaAt(const double* y, const double* x, double t, const Inter
     return p;
 }
 
-void resample(const ResampleSource& source, ResampleDest& dest, int order, bool includeEnd) {
+bool resample(const ResampleSource& source, ResampleDest& dest, int order, bool includeEnd) {
     if (dest.step == 0.0) {
         const double intervals = includeEnd && dest.count >= 2 ? double(dest.count - 1) : double(dest.count);
         dest.step = (source.stop - source.start) / intervals;
     }
     const int64_t count = dest.count;
-    if (count < 1) return;
+    if (count < 1) return true;
     double* const out = dest.out;
     const double* const y = source.y;
     const double* const x = source.x;
     const int64_t n = source.n;
     if (n < 1 || !y || !x) {
         std::fill(out, out + count, std::numeric_limits<double>::quiet_NaN());
-        return;
+        return true;
     }
     // A single sample defines no polynomial: the waveform is that constant.
     if (n == 1) {
         std::fill(out, out + count, y[0]);
-        return;
+        return true;
     }
     const int64_t m = std::max<int64_t>(1, std::min<int64_t>({int64_t(order), n - 1, kMaxInterpOrder}));
     const InterpOpts opts{false, false, false, false, int32_t(m), 0, 0.0};
@@ -208,6 +210,7 @@ void resample(const ResampleSource& source, ResampleDest& dest, int order, bool 
     // pass over the data for the whole grid.
     int64_t j = 0;
     for (int64_t i = 0; i < count; ++i) {
+        if ((i & 0xffff) == 0 && i && sp_Interrupted()) return false;  // a grid of millions: let Ctrl-C in
         const double t = double(i) * step + start;
         while (j < n && x[j] < t) ++j;
         if (j == n) j = n - 1;
@@ -219,6 +222,7 @@ void resample(const ResampleSource& source, ResampleDest& dest, int order, bool 
         else
             out[i] = support_Interp(y + w, x + w, t, opts);
     }
+    return true;
 }
 
 bool truncateWaveform(double lo, double hi, const double* y, const double* x, int64_t n,

@@ -36,7 +36,9 @@ struct ResampleDest {
 // the data). With includeEnd the derived step puts the last grid point on
 // stop, otherwise one step short of it. The order is limited by the sample
 // count and by the host interpolator's own cap. An empty source gives NaN.
-void resample(const ResampleSource& source, ResampleDest& dest, int order, bool includeEnd);
+// False when Ctrl-C stopped it early (see sp_Interrupted); `out` is then
+// only partly written.
+bool resample(const ResampleSource& source, ResampleDest& dest, int order, bool includeEnd);
 
 // ---------------------------------------------------------------- truncation
 

@@ -1,0 +1,107 @@
+"""The tool as a person uses it: several runs loaded side by side, and the
+interactive session on a real terminal (a pty) — Tab completion, statements
+over several lines, Ctrl-C that stops a statement and keeps the session."""
+import os
+import pty
+import re
+import select
+import signal
+import subprocess
+import time
+
+import pytest
+
+import cvfunc
+
+BUILD = os.environ.get("CVFUNC_BUILD_DIR") or os.path.join(os.path.dirname(cvfunc.__file__), "..", "..")
+TOOL = os.path.abspath(os.path.join(BUILD, "cvfunc"))
+EXAMPLES = os.path.join(os.path.dirname(__file__), "..", "..", "examples")
+
+
+def run_tool(*args):
+    return subprocess.run([TOOL, *args], capture_output=True, text=True, stdin=subprocess.DEVNULL)
+
+
+def test_runs_loaded_under_names_side_by_side():
+    tran = os.path.join(EXAMPLES, "filter_tran.raw")
+    mc = os.path.join(EXAMPLES, "filter_mc.raw")
+    r = run_tool("--load", f"a={tran}", "--load", f"mc={mc}", "-e", "NumDivisions(mc.out)",
+                 "-e", "XFromY(a.out, 0.5) - XFromY(Vec('a.v(out)'), 0.5)")
+    assert r.returncode == 0, r.stderr
+    words = r.stdout.split()
+    assert words[0] == "20" and len(words) > 1 and set(words[1:]) == {"0"}
+    r = run_tool("--load", f"a={tran}", "-e", "out")
+    assert r.returncode == 1 and "Unknown name 'out'; did you mean a.out" in r.stderr
+
+
+class Terminal:
+    """The interactive tool on a pseudo-terminal."""
+
+    def __init__(self, home):
+        env = dict(os.environ, CVFUNC_HOME=str(home), HOME=str(home), TERM="dumb")
+        self.pid, self.fd = pty.fork()
+        if self.pid == 0:
+            os.execve(TOOL, [TOOL, "--load", os.path.join(EXAMPLES, "filter_tran.raw")], env)
+        self.seen = ""
+
+    def read_until(self, pattern, timeout=15):
+        end = time.monotonic() + timeout
+        while not re.search(pattern, self.seen) and time.monotonic() < end:
+            if select.select([self.fd], [], [], 0.1)[0]:
+                try:
+                    self.seen += os.read(self.fd, 4096).decode(errors="replace")
+                except OSError:
+                    break
+        return re.search(pattern, self.seen) is not None
+
+    def send(self, text):
+        self.seen = ""
+        os.write(self.fd, text.encode())
+
+    def close(self):
+        os.write(self.fd, b"\x04")
+        _, status = os.waitpid(self.pid, 0)
+        os.close(self.fd)
+        return status
+
+
+@pytest.fixture
+def terminal(tmp_path):
+    t = Terminal(tmp_path)
+    assert t.read_until(r"> $")
+    yield t
+    if t.pid:
+        try:
+            os.kill(t.pid, signal.SIGKILL)
+            os.waitpid(t.pid, 0)
+        except ProcessLookupError:
+            pass
+
+
+def test_the_interactive_session(terminal):
+    t = terminal
+    t.send("XFr\t")                                   # Tab completes a function name
+    assert t.read_until(r"XFromY")
+    t.send("(out,\n")                                 # an open bracket continues the line
+    assert t.read_until(r"\.\.\. $")
+    t.send("0.5)\n")
+    assert t.read_until(r"\d+\.\d+e-\d+\s[\s\S]*> $"), t.seen
+    t.send("w = Interp(out, 5e7)\n")                  # long: Ctrl-C stops it
+    time.sleep(0.6)
+    os.kill(t.pid, signal.SIGINT)
+    assert t.read_until(r"Interrupted in function 'Interp'"), t.seen
+    t.send("NumElems(out)\n")                         # the session and its vectors stay
+    assert t.read_until(r"\b\d{2,}\b[\s\S]*> $"), t.seen
+    t.send("half typed")                              # Ctrl-C at the prompt drops the line
+    time.sleep(0.2)
+    os.kill(t.pid, signal.SIGINT)
+    assert t.read_until(r"> $")
+    t.send("1 + 1\n")
+    assert t.read_until(r"\b2\b[\s\S]*> $"), t.seen
+    t.send("vars\n")
+    assert t.read_until(r"\bout\b[\s\S]*> $")
+    t.send("help Interp\n")
+    assert t.read_until(r"Interp\(wave, points")
+    status = t.close()
+    t.pid = 0
+    assert os.WIFEXITED(status) and os.WEXITSTATUS(status) == 0
