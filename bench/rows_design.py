@@ -7,29 +7,20 @@ The files are made once in a temporary directory, removed when the run
 ends. n is the number of parts.
 """
 
-import atexit
 import os
 import random
 import tempfile
 import time
 
 import cvfunc
-
-_DIR = None
-_MADE = {}
-
-
-def _workdir():
-    global _DIR
-    if _DIR is None:
-        _DIR = tempfile.TemporaryDirectory(prefix="cvfunc_bench_design_")
-        atexit.register(_DIR.cleanup)
-    return _DIR.name
+from scratch import once as _once, workdir as _workdir
 
 
 def _library(n):
-    if n in _MADE:
-        return _MADE[n]
+    return _once(("library", n), lambda: _make_library(n))
+
+
+def _make_library(n):
     rng = random.Random(7)
     d = _workdir()
     cats = [f"Cat{k}" for k in range(200)]
@@ -52,7 +43,6 @@ def _library(n):
         with open(path, "w") as f:
             f.write("\n".join(files[key]) + "\n")
         paths.append(path)
-    _MADE[n] = paths
     return paths
 
 

@@ -7,30 +7,12 @@ removed when the run ends. n is the size in bytes for the file rows and the
 number of entries for the directory rows.
 """
 
-import atexit
 import hashlib
 import os
 import random
-import tempfile
 
 import cvfunc
-
-_DIR = None
-_MADE = {}
-
-
-def _workdir():
-    global _DIR
-    if _DIR is None:
-        _DIR = tempfile.TemporaryDirectory(prefix="cvfunc_bench_files_")
-        atexit.register(_DIR.cleanup)
-    return _DIR.name
-
-
-def _once(key, make):
-    if key not in _MADE:
-        _MADE[key] = make()
-    return _MADE[key]
+from scratch import once as _once, workdir as _workdir
 
 
 def _netlist(n):

@@ -8,38 +8,31 @@ the number of frequency points. Each LoadTouchstone keeps its table, so the
 tables are deleted before the peer's turn.
 """
 
-import atexit
 import os
-import tempfile
 import warnings
 
 import numpy as np
 
 import cvfunc
-
-_DIR = None
-_MADE = {}
+from scratch import once as _once, workdir as _workdir
 
 
 def _file(ports, points):
-    global _DIR
-    if _DIR is None:
-        _DIR = tempfile.TemporaryDirectory(prefix="cvfunc_bench_touchstone_")
-        atexit.register(_DIR.cleanup)
-    key = (ports, points)
-    if key not in _MADE:
-        path = os.path.join(_DIR.name, f"bench_{points}.s{ports}p")
-        rng = np.random.default_rng(ports)
-        values = rng.uniform(-1, 1, (points, ports, 2 * ports))
-        freqs = np.linspace(1e6, 40e9, points)
-        with open(path, "w") as f:
-            f.write("! made for the benchmark\n# Hz S RI R 50\n")
-            for i in range(points):
-                for r in range(ports):
-                    head = f"{freqs[i]:.12g}" if r == 0 else " "
-                    f.write(head + " " + " ".join(f"{v:.9g}" for v in values[i, r]) + "\n")
-        _MADE[key] = path
-    return _MADE[key]
+    return _once(("touchstone", ports, points), lambda: _make_file(ports, points))
+
+
+def _make_file(ports, points):
+    path = os.path.join(_workdir(), f"bench_{points}.s{ports}p")
+    rng = np.random.default_rng(ports)
+    values = rng.uniform(-1, 1, (points, ports, 2 * ports))
+    freqs = np.linspace(1e6, 40e9, points)
+    with open(path, "w") as f:
+        f.write("! made for the benchmark\n# Hz S RI R 50\n")
+        for i in range(points):
+            for r in range(ports):
+                head = f"{freqs[i]:.12g}" if r == 0 else " "
+                f.write(head + " " + " ".join(f"{v:.9g}" for v in values[i, r]) + "\n")
+    return path
 
 
 def _skrf(path):

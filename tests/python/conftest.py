@@ -25,3 +25,18 @@ def data_file(data_dir):
         return path
 
     return find
+
+
+@pytest.fixture
+def sandbox(tmp_path, monkeypatch):
+    """A private home for tests that touch the disk: HOME, the XDG variables,
+    CVFUNC_HOME, the system settings directory and TMPDIR point into tmp_path,
+    and the current directory is its work/ folder."""
+    for name, rel in [("HOME", "home"), ("XDG_CONFIG_HOME", "home/.config"), ("XDG_DATA_HOME", "home/.local/share"),
+                      ("CVFUNC_HOME", "cvhome"), ("CVFUNC_SYSCONF", "etc"), ("TMPDIR", "tmp")]:
+        (tmp_path / rel).mkdir(parents=True, exist_ok=True)
+        monkeypatch.setenv(name, str(tmp_path / rel))
+    work = tmp_path / "work"
+    work.mkdir()
+    monkeypatch.chdir(work)
+    return work

@@ -22,18 +22,6 @@ import pytest
 import cvfunc
 
 
-@pytest.fixture
-def sandbox(tmp_path, monkeypatch):
-    for name, rel in [("HOME", "home"), ("XDG_CONFIG_HOME", "home/.config"), ("XDG_DATA_HOME", "home/.local/share"),
-                      ("CVFUNC_HOME", "cvhome"), ("TMPDIR", "tmp")]:
-        (tmp_path / rel).mkdir(parents=True, exist_ok=True)
-        monkeypatch.setenv(name, str(tmp_path / rel))
-    work = tmp_path / "work"
-    work.mkdir()
-    monkeypatch.chdir(work)
-    return work
-
-
 def random_paths(n=300):
     rng = random.Random(7)
     parts = ["a", "b.c", "..", ".", "", ".hid", "x.tar.gz", "d e", "f.", "...", "g\\h"]

@@ -26,18 +26,6 @@ SCHEMA = pathlib.Path(__file__).parents[2] / "share" / "schema" / "statreport.xs
 
 
 @pytest.fixture
-def sandbox(tmp_path, monkeypatch):
-    for name, rel in [("HOME", "home"), ("XDG_CONFIG_HOME", "home/.config"), ("XDG_DATA_HOME", "home/.local/share"),
-                      ("CVFUNC_HOME", "cvhome"), ("TMPDIR", "tmp")]:
-        (tmp_path / rel).mkdir(parents=True, exist_ok=True)
-        monkeypatch.setenv(name, str(tmp_path / rel))
-    work = tmp_path / "work"
-    work.mkdir()
-    monkeypatch.chdir(work)
-    return work
-
-
-@pytest.fixture
 def data_set(sandbox):
     """A Monte Carlo set: three parameters drawn per run, two measurements
     (one linear in the parameters with noise, one with a failed run)."""

@@ -16,18 +16,6 @@ import pytest
 import cvfunc
 
 
-@pytest.fixture
-def sandbox(tmp_path, monkeypatch):
-    for name, rel in [("HOME", "home"), ("XDG_CONFIG_HOME", "home/.config"), ("XDG_DATA_HOME", "home/.local/share"),
-                      ("CVFUNC_HOME", "cvhome"), ("CVFUNC_SYSCONF", "etc"), ("TMPDIR", "tmp")]:
-        (tmp_path / rel).mkdir(parents=True, exist_ok=True)
-        monkeypatch.setenv(name, str(tmp_path / rel))
-    work = tmp_path / "work"
-    work.mkdir()
-    monkeypatch.chdir(work)
-    return work
-
-
 def listed(value):
     """A string-list result as a Python list (no result reads as none)."""
     if value is None:
