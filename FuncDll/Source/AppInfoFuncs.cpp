@@ -92,7 +92,8 @@ FUNC_ERROR messageBox(const FuncArgs& a, FuncResult& r, MessageHandler&) {
 }
 
 FUNC_ERROR isImageFile(const FuncArgs& a, FuncResult& r, MessageHandler&) {
-    std::string_view ext = sp_SplitPath(stringOr(a, 0)).ext.view();
+    const PathName parts = sp_SplitPath(stringOr(a, 0));
+    std::string_view ext = parts.ext.view();
     if (!ext.empty() && ext.front() == '.') ext.remove_prefix(1);
     bool image = false;
     if (given(a, 0))
