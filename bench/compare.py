@@ -52,7 +52,7 @@ def ac_response(n):
 # ----------------------------------------------------------------- rows
 
 class Row:
-    def __init__(self, name, build, call, peer, peer_name, reads=None, sizes=None, label=None):
+    def __init__(self, name, build, call, peer, peer_name, reads=None, sizes=None, label=None, release=None):
         self.name = name            # script function
         self.label = label or name  # as shown in the table
         self.sizes = sizes          # sizes of its own, instead of the run's
@@ -61,6 +61,8 @@ class Row:
         self.peer = peer            # dict -> callable doing the peer's work
         self.peer_name = peer_name
         self.reads = reads          # dict -> bytes read by one pass, for single-pass rows
+        self.release = release      # result -> None: lets go of what the call kept (timed with it,
+                                    # as the peer's garbage is freed within its own time)
 
 
 def _cumtrapz(d):
@@ -285,7 +287,10 @@ def run(sizes, only=None, out=sys.stdout):
         for n in row.sizes or sizes:
             d = row.build(n)
             args = row.call(d)
-            t_cv = best_time(lambda: cvfunc.call(row.name, *args))
+            if row.release:
+                t_cv = best_time(lambda: row.release(cvfunc.call(row.name, *args)))
+            else:
+                t_cv = best_time(lambda: cvfunc.call(row.name, *args))
             t_peer = best_time(row.peer(d))
             t_bw = None
             if row.reads:
