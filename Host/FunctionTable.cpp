@@ -282,13 +282,14 @@ bool Caller::callDivided(const FuncConstruct& f, std::span<const ValuePtr> args,
         MessageSink saved;
         ~RestoreSink() { sink = std::move(saved); }
     } restore{sink_, sink_};
-    for (int64_t d = 0; d < divisions; ++d) {
+    int64_t d = 0;
+    if (restore.saved)  // one wrapper for all divisions; the prefix is only made for a message
+        sink_ = [&outer = restore.saved, &labels, &d](MessageHandler::Severity s, const std::string& t) {
+            outer(s, "run " + (labels.empty() ? std::to_string(d + 1) : labels[size_t(d)]) + ": " + t);
+        };
+    for (; d < divisions; ++d) {
         for (size_t i = 0; i < args.size(); ++i)
             if (split[i]) one[i] = args[i]->division(d);
-        if (restore.saved) {
-            const std::string run = "run " + (labels.empty() ? std::to_string(d + 1) : labels[size_t(d)]) + ": ";
-            sink_ = [&outer = restore.saved, run](MessageHandler::Severity s, const std::string& t) { outer(s, run + t); };
-        }
         ValuePtr part;
         if (!invoke(f, one, part, error)) return false;
         parts.push_back(std::move(part));

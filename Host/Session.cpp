@@ -206,7 +206,9 @@ bool Session::runStatements(std::string_view source,
             return false;
         }
         const bool assign = st.kind == expr::NodeKind::Assign;
-        if (onStatement) onStatement(v, {program.texts[i], assign ? std::string_view(st.as<expr::AssignNode>().name) : ""});
+        const auto [at, length] = program.spans[i];
+        if (onStatement)
+            onStatement(v, {source.substr(at, length), assign ? std::string_view(st.as<expr::AssignNode>().name) : ""});
         if (afterStatement) afterStatement();
     }
     return true;

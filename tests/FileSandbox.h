@@ -61,6 +61,8 @@ private:
     std::map<std::string, std::pair<bool, std::string>> saved_;
 };
 
+using Texts = std::vector<std::string>;
+
 // The result of a call that returns one string ("" for no result).
 inline std::string text(const std::string& name, std::vector<cv::ValuePtr> args) {
     const Outcome o = call(name, std::move(args));

@@ -12,13 +12,7 @@
 #include "IniFile.h"
 
 namespace fs = std::filesystem;
-using cvtest::FileSandbox;
-using cvtest::number;
-using cvtest::str;
-using cvtest::strings;
-using cvtest::text;
-using cvtest::texts;
-using Texts = std::vector<std::string>;
+using namespace cvtest;  // the call helpers and FileSandbox
 
 namespace {
 

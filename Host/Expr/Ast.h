@@ -13,6 +13,7 @@
 #include <span>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 namespace cv::expr {
@@ -153,7 +154,8 @@ struct RawNode final : Node {
 
 struct Program {
     std::vector<NodePtr> statements;
-    std::vector<std::string> texts;  // each statement's source text, trimmed
+    // Where each statement stands in the source (trimmed): offset and length.
+    std::vector<std::pair<uint32_t, uint32_t>> spans;
 };
 
 // Structural equality: kinds, names, values, operator spellings, children.

@@ -83,9 +83,9 @@ public:
             if (pos_ >= src_.size()) break;
             const size_t start = pos_;
             result.statements.push_back(statement());
-            std::string_view text = src_.substr(start, std::min(tok_.start, src_.size()) - start);
-            while (!text.empty() && std::isspace(static_cast<unsigned char>(text.back()))) text.remove_suffix(1);
-            result.texts.emplace_back(text);
+            size_t end = std::min(tok_.start, src_.size());
+            while (end > start && std::isspace(static_cast<unsigned char>(src_[end - 1]))) --end;
+            result.spans.emplace_back(offset32(start), offset32(end - start));
             if (tok_.kind == Tok::End) break;
             if (tok_.kind != Tok::Newline && tok_.kind != Tok::Semicolon) unexpectedAfterStatement();
         }
