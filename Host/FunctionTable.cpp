@@ -10,6 +10,7 @@
 #include "Divisions.h"
 #include "FuncArgs.h"
 #include "OptionStore.h"
+#include "Parallel.h"
 
 namespace cv {
 
@@ -21,13 +22,16 @@ std::string format(const char* fmt, std::initializer_list<PrintfArg> args) { ret
 // call that is already running and keep its memory limit.
 thread_local int gCallDepth = 0;
 
-// The memory limit of a top-level call: the MemoryLimitMB option, else the
-// memory available as it starts. /proc/meminfo is read at most every 50 ms,
+// The limits of a top-level call. Memory: the MemoryLimitMB option, else the
+// memory available as it starts; /proc/meminfo is read at most every 50 ms,
 // so that a script making many small calls does not pay for it each time.
-void refreshMemoryLimit() {
+// Threads: the Threads option (0: the default of cv::threadCount).
+void refreshCallLimits() {
     using Clock = std::chrono::steady_clock;
     static Clock::time_point lastRead;
     static size_t available = 0;
+    const std::optional<std::string> threads = OptionStore::global().get("Threads");
+    setThreadCount(threads ? unsigned(std::clamp(std::strtol(threads->c_str(), nullptr, 10), 0L, 256L)) : 0u);
     const std::optional<std::string> option = OptionStore::global().get("MemoryLimitMB");
     const double mb = option ? std::strtod(option->c_str(), nullptr) : 0.0;
     if (mb >= 1) {
@@ -44,7 +48,7 @@ void refreshMemoryLimit() {
 
 struct CallDepth {
     CallDepth() {
-        if (gCallDepth++ == 0) refreshMemoryLimit();
+        if (gCallDepth++ == 0) refreshCallLimits();
     }
     ~CallDepth() { --gCallDepth; }
 };

@@ -25,6 +25,11 @@ OptionStore& OptionStore::global() {
         // 0 (the default): the memory available (MemAvailable) when the call
         // starts. Never more than the physical total.
         s->declare("MemoryLimitMB", "0", true, "host");
+        // Worker threads for large, independent work (big files, many runs,
+        // large transforms). 0 (the default): the environment variable
+        // CVFUNC_THREADS, else the number of cores. 1: all on one thread.
+        // Results are the same whatever the setting.
+        s->declare("Threads", "0", true, "host");
         // Where %PROJECT% points, and the script the host started with.
         s->declare("ProjectDir", "", false, "host");
         s->declare("StartScriptPath", "", false, "host");
