@@ -127,14 +127,18 @@ inline const std::vector<std::string_view>& skippedFunctions() {
     return names;
 }
 
-// Functions that create or write a file named by a string argument: every
-// string argument becomes a plain file name (no directory part), so what they
-// write lands in the sandbox.
+// Functions that create or write a file named by a string argument, or read a
+// whole directory: every string argument becomes a plain file name (no
+// directory part), so what they write lands in the sandbox and what they read
+// comes from it.
 inline const std::vector<std::string_view>& confinedFunctions() {
     static const std::vector<std::string_view> names = {
         "MakeDir", "MakeTree", "GetTempFile", "CreateLockFile", "WAV_OpenFile",
         "WriteIniKey", "WriteDeviceCatalog", "ApplyJournal", "_BuildPartSelectorData",
         "AppendSensitivityData", "BuildMclogHTML", "BuildSensitivityHTML", "BuildWorstCaseHTML",
+        // Readers of whole directories: given "/" or "..", they would read
+        // (or walk) the machine's files instead of the input's.
+        "_LoadFiles", "DescendDirectories",
     };
     return names;
 }
