@@ -1,6 +1,7 @@
 // A private temporary directory for tests that touch the disk, with HOME,
-// the XDG directories, $CVFUNC_HOME and $TMPDIR pointed into it, so that no
-// test can reach the user's own files. Everything is removed afterwards.
+// the XDG directories, $CVFUNC_HOME, the system settings directory
+// ($CVFUNC_SYSCONF) and $TMPDIR pointed into it, so that no test can reach
+// the user's own files. Everything is removed afterwards.
 #pragma once
 #include <cstdlib>
 #include <filesystem>
@@ -17,13 +18,14 @@ public:
     FileSandbox() {
         std::string tmpl = std::filesystem::temp_directory_path().string() + "/cvfunc_sandbox_XXXXXX";
         root_ = ::mkdtemp(tmpl.data());
-        for (const char* dir : {"home", "home/.config", "tmp", "cvhome", "work"})
+        for (const char* dir : {"home", "home/.config", "tmp", "cvhome", "etc", "work"})
             std::filesystem::create_directories(root_ + "/" + dir);
-        set("HOME", root_ + "/home");
-        set("XDG_CONFIG_HOME", root_ + "/home/.config");
-        set("XDG_DATA_HOME", root_ + "/home/.local/share");
-        set("CVFUNC_HOME", root_ + "/cvhome");
-        set("TMPDIR", root_ + "/tmp");
+        setEnv("HOME", root_ + "/home");
+        setEnv("XDG_CONFIG_HOME", root_ + "/home/.config");
+        setEnv("XDG_DATA_HOME", root_ + "/home/.local/share");
+        setEnv("CVFUNC_HOME", root_ + "/cvhome");
+        setEnv("CVFUNC_SYSCONF", root_ + "/etc");
+        setEnv("TMPDIR", root_ + "/tmp");
         cwd_ = std::filesystem::current_path();
         std::filesystem::current_path(root_ + "/work");
     }
@@ -50,35 +52,25 @@ public:
         return std::string(std::istreambuf_iterator<char>(in), {});
     }
 
-private:
-    void set(const char* name, const std::string& value) {
-        const char* old = std::getenv(name);
-        saved_[name] = {old != nullptr, old ? old : ""};
+    // Sets or clears a variable for the sandbox's life; the value it had
+    // before the sandbox comes back afterwards.
+    void setEnv(const char* name, const std::string& value) {
+        save(name);
         ::setenv(name, value.c_str(), 1);
+    }
+    void unsetEnv(const char* name) {
+        save(name);
+        ::unsetenv(name);
+    }
+
+private:
+    void save(const char* name) {
+        const char* old = std::getenv(name);
+        saved_.try_emplace(name, old != nullptr, old ? old : "");
     }
     std::string root_;
     std::filesystem::path cwd_;
     std::map<std::string, std::pair<bool, std::string>> saved_;
 };
-
-using Texts = std::vector<std::string>;
-
-// The result of a call that returns one string ("" for no result).
-inline std::string text(const std::string& name, std::vector<cv::ValuePtr> args) {
-    const Outcome o = call(name, std::move(args));
-    EXPECT_TRUE(o.ok) << name << ": " << o.error;
-    if (!o.ok || o.value->kind() != cv::Kind::String || o.value->size() == 0) return {};
-    return stringsOf(*o.value)[0];
-}
-inline std::vector<std::string> texts(const std::string& name, std::vector<cv::ValuePtr> args) {
-    const Outcome o = call(name, std::move(args));
-    EXPECT_TRUE(o.ok) << name << ": " << o.error;
-    return o.ok && o.value->kind() == cv::Kind::String ? stringsOf(*o.value) : std::vector<std::string>{};
-}
-inline double number(const std::string& name, std::vector<cv::ValuePtr> args) {
-    const Outcome o = call(name, std::move(args));
-    EXPECT_TRUE(o.ok) << name << ": " << o.error;
-    return o.ok && o.value->size() > 0 ? o.value->realAt(0) : -999;
-}
 
 }  // namespace cvtest

@@ -103,6 +103,26 @@ inline std::vector<double> values(const std::string& name, std::vector<cv::Value
     return o.ok ? realsOf(*o.value) : std::vector<double>{};
 }
 
+using Texts = std::vector<std::string>;
+
+// The result of a call that returns one string ("" for no result).
+inline std::string text(const std::string& name, std::vector<cv::ValuePtr> args = {}) {
+    const Outcome o = call(name, std::move(args));
+    EXPECT_TRUE(o.ok) << name << ": " << o.error;
+    if (!o.ok || o.value->kind() != cv::Kind::String || o.value->size() == 0) return {};
+    return stringsOf(*o.value)[0];
+}
+inline std::vector<std::string> texts(const std::string& name, std::vector<cv::ValuePtr> args = {}) {
+    const Outcome o = call(name, std::move(args));
+    EXPECT_TRUE(o.ok) << name << ": " << o.error;
+    return o.ok && o.value->kind() == cv::Kind::String ? stringsOf(*o.value) : std::vector<std::string>{};
+}
+inline double number(const std::string& name, std::vector<cv::ValuePtr> args = {}) {
+    const Outcome o = call(name, std::move(args));
+    EXPECT_TRUE(o.ok) << name << ": " << o.error;
+    return o.ok && o.value->size() > 0 ? o.value->realAt(0) : -999;
+}
+
 // The physical types of a result's values and of its x-values.
 inline void expectTypes(const cv::Value& v, PhysType values, PhysType ref) {
     EXPECT_EQ(v.physType(), values);

@@ -1,4 +1,5 @@
-// The UTF-8 file helpers and sp_SplitPath.
+// The UTF-8 file helpers. How paths split is checked against os.path in
+// tests/python/test_files_peers.py.
 #include <gtest/gtest.h>
 
 #include <cerrno>
@@ -9,11 +10,8 @@
 #include <vector>
 
 #include "FileUtil.h"
-#include "PathUtil.h"
 
 namespace {
-
-using Texts = std::vector<std::string>;
 
 // A temporary file that removes itself.
 struct TempFile {
@@ -53,17 +51,3 @@ TEST(FileUtf8, WindowsModesErrorsAndUnlink) {
     EXPECT_EQ(unlink_utf8(nullptr), -1);
 }
 
-TEST(SplitPath, NoDrivesOnlySlashesAndLeadingDotsAreNoExtensions) {
-    // A dot in the directory is not the extension; "C:" and '\\' are bytes of a name.
-    const std::pair<const char*, Texts> cases[] = {
-        {"C:\\a\\b.txt", {"", "", "C:\\a\\b", ".txt"}}, {"/usr/lib/x.so.1", {"", "/usr/lib/", "x.so", ".1"}},
-        {"d:/mixed\\seps/f", {"", "d:/mixed\\seps/", "f", ""}}, {"C:file.cir", {"", "", "C:file", ".cir"}},
-        {"name", {"", "", "name", ""}}, {"/dir/", {"", "/dir/", "", ""}}, {"", {"", "", "", ""}},
-        {"/home/u/.bashrc", {"", "/home/u/", ".bashrc", ""}}, {".bashrc.bak", {"", "", ".bashrc", ".bak"}},
-        {"a/..", {"", "a/", "..", ""}}, {".", {"", "", ".", ""}}, {"file.", {"", "", "file", "."}},
-        {"dir.d/file", {"", "dir.d/", "file", ""}}};
-    for (const auto& [path, want] : cases) {
-        const PathName p = sp_SplitPath(path);
-        EXPECT_EQ((Texts{p.drive.str(), p.dir.str(), p.fname.str(), p.ext.str()}), want) << path;
-    }
-}

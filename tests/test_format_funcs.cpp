@@ -1,5 +1,7 @@
-// Number formatting, colours, dates, Base64, code pages and identifiers,
-// through the function table. Peers in tests/python/test_format_peers.py.
+// Number formatting, colours, dates, Base64 and code pages through the
+// function table: argument conversion, messages and the edges. What a peer
+// computes alike (Base64 texts, colours, dates in many zones, identifiers)
+// is in tests/python/test_format_peers.py.
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -103,23 +105,16 @@ TEST(SprintfNumber, EachKindOfArgument) {
     EXPECT_FALSE(text("SprintfNumber", {str("%g"), reals({})}));  // no value to print
 }
 
-TEST(SprintfNumber, HostileFormatsAreSafe) {
-    EXPECT_EQ(text("SprintfNumber", {str("a%nb%hn%lln%s"), str("c")}), "abc");         // %n refused
-    EXPECT_EQ(text("SprintfNumber", {str("%g|%g|%s|%c"), reals({1})}), "1|||");       // too few arguments
+// The engine behind it is sp_Format (tests/test_printf.cpp, hostile formats
+// included); here, how each kind of value becomes its argument.
+TEST(SprintfNumber, ValuesOfEveryKindBecomeArguments) {
     EXPECT_EQ(text("SprintfNumber", {str("%s|%d|%.2f|%s"), reals({0.1}), str("12abc"), str("x"),
                                      cvtest::complexes({{0, -2}})}),
-              "0.1|12|0.00|2");                                                        // kinds converted
-    for (const char* f : {"%99999999999999999999d", "%.99999999999f", "%*d", "%.*e", "%-*.*s"}) {
-        auto out = text("SprintfNumber", {str(f), reals({1e300}), reals({1e300}), str("x")});
-        ASSERT_TRUE(out) << f;
-        EXPECT_LE(out->size(), 1400u) << f;
-    }
-    EXPECT_EQ(text("SprintfNumber", {str("%1$s %y %"), str("a")}), "%1$s %y %");
-    EXPECT_EQ(text("SprintfNumber", {str(std::string(100000, '%'))}), std::string(50000, '%'));
+              "0.1|12|0.00|2");
+    EXPECT_EQ(text("SprintfNumber", {str("a%nb%g|%s"), reals({1})}), "ab1|");
 }
 
 TEST(Colours, BothDirections) {
-    EXPECT_EQ(text("ConvertHTMLcolourToRGB", {str("#102030")}), "1056816");
     EXPECT_EQ(text("ConvertHTMLcolourToRGB", {str("no colour")}), "-1");
     EXPECT_EQ(text("ConvertRGBcolourToHTML", {str("1meg")}), "#0f4240");
     EXPECT_EQ(text("ConvertRGBcolourToHTML", {str("1056816.9")}), "#102030");
@@ -131,12 +126,10 @@ TEST(Colours, BothDirections) {
 
 TEST(Dates, IsoFieldsAndRollOver) {
     InZone utc("UTC0");
-    EXPECT_EQ(unixTime("2020-03-05"), 1583366400);
-    EXPECT_EQ(unixTime("2020-Mar-05"), unixTime("2020-03-05"));
+    // Numbered and named months against the peers; here what is neither.
     EXPECT_EQ(unixTime("2020-xyz-05"), unixTime("2020-01-05"));
     EXPECT_EQ(unixTime("2020-March-05"), unixTime("2020-01-05"));  // names are whole words
     EXPECT_EQ(unixTime("2020-03-05T10:00"), unixTime("2020-03-05"));
-    EXPECT_EQ(unixTime("2020-13-01"), unixTime("2021-01-01"));
     EXPECT_EQ(unixTime("2020-03-00"), unixTime("2020-02-29"));
     EXPECT_EQ(unixTime("0001-01-01"), -62135596800);
     EXPECT_EQ(unixTime("9999-12-31"), 253402214400);
@@ -150,23 +143,16 @@ TEST(Dates, MalformedOrBeyondTheCalendarGivesNoResult) {
 }
 
 TEST(Dates, UnixToIsoWithinTheCalendarOnly) {
-    {
-        InZone utc("UTC0");
-        EXPECT_EQ(isoDate(0), "1970-01-01");
-        EXPECT_EQ(isoDate(1583366400 + 86399.9), "2020-03-05");
-        EXPECT_EQ(isoDate(253402300799), "9999-12-31");
-    }
-    {
-        InZone west("EST5");
-        EXPECT_EQ(isoDate(0), "1969-12-31");
-    }
+    InZone utc("UTC0");
+    EXPECT_EQ(isoDate(1583366400 + 86399.9), "2020-03-05");
+    EXPECT_EQ(isoDate(253402300799), "9999-12-31");
     for (double bad : {-1.0, -0.5, kNaN, kInf, -kInf, 1e300, 253402300800.0 + 86400.0}) EXPECT_FALSE(isoDate(bad));
     EXPECT_FALSE(text("ConvertUnixTimeToIso", {reals({})}));
 }
 
+// Which texts are damaged: tests/test_encodings.cpp; here, that damage is no result.
 TEST(Base64Functions, DamagedTextAndBinaryBytesGiveNoResult) {
-    EXPECT_EQ(text("ConvertFromBase64", {str("Zm9vYmFy")}), "foobar");
-    for (const char* bad : {"Zm9", "Zm9v-YmFy", "Zg=x"}) EXPECT_FALSE(text("ConvertFromBase64", {str(bad)})) << bad;
+    EXPECT_FALSE(text("ConvertFromBase64", {str("Zm9v-YmFy")}));
     // Bytes holding a NUL are no text: cutting them short would lose data.
     EXPECT_FALSE(text("ConvertFromBase64", {str("YQBi")}));
     EXPECT_TRUE(cvtest::noResult(call("ConvertNumberFromBase64", {str("Zm9v")})));
@@ -174,7 +160,6 @@ TEST(Base64Functions, DamagedTextAndBinaryBytesGiveNoResult) {
 
 TEST(Base64Functions, NumbersAndWhatHasNoNumber) {
     EXPECT_EQ(text("ConvertNumberToBase64", {reals({1.0, 2.0})}), "AAAAAAAA8D8=");
-    EXPECT_EQ(cvtest::values("ConvertNumberFromBase64", {str("AAAAAAAA8D8=")}), std::vector<double>{1.0});
     EXPECT_EQ(text("_ConvertIntegerToBase64", {reals({-1.9})}), "//////////8=");
     EXPECT_FALSE(text("ConvertNumberToBase64", {reals({})}));
     for (double bad : {kNaN, kInf, 9223372036854775808.0, -1e19}) EXPECT_FALSE(text("_ConvertIntegerToBase64", {reals({bad})}));
@@ -184,13 +169,9 @@ TEST(Base64Functions, NumbersAndWhatHasNoNumber) {
     }
 }
 
-TEST(CodePageAndIdentifiers, ConvertOrGiveNothing) {
+TEST(CodePages, ConvertOrGiveNothing) {
     EXPECT_EQ(text("_Test_ConvertUTF8ToMBCS", {str("caf\xC3\xA9"), reals({1252})}), "caf\xE9");
     for (double page : {99999.0, kNaN, 1e12}) EXPECT_FALSE(text("_Test_ConvertUTF8ToMBCS", {str("abc"), reals({page})}));
-    auto a = text("GetGUID", {}), b = text("CvUUID", {});
-    ASSERT_TRUE(a && b);
-    EXPECT_EQ(b->size(), 36u);
-    EXPECT_NE(*a, *b);
 }
 
 TEST(FormatFamily, NoInputCrashesAnyFunction) {

@@ -8,8 +8,7 @@
 #include "FileSandbox.h"
 #include "TestHost.h"
 
-using cvtest::call;
-using cvtest::str;
+using namespace cvtest;  // the call helpers
 
 namespace {
 
@@ -108,7 +107,6 @@ TEST_F(LaplaceTest, APluginWithoutTheEntryPointRejectsAndOneBesideTheCurrentDire
 
 // ---------------------------------------------------------------- init files
 
-using Texts = std::vector<std::string>;
 
 TEST(TrivaneInit, GroupsInitialValuesByTheFirstSegmentOfTheirNodes) {
     cvtest::FileSandbox box;

@@ -16,12 +16,10 @@
 #include "PartsLibrary.h"
 #include "TestHost.h"
 
-using cvtest::str;
-using cvtest::strings;
+using namespace cvtest;  // the call helpers
 
 namespace {
 
-using Texts = std::vector<std::string>;
 
 std::vector<std::string> keysAndLines(const LibraryRecordTable& t) {
     std::vector<std::string> out;

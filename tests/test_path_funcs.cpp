@@ -1,7 +1,8 @@
-// Paths and directories, through the function table, inside a sandbox.
+// Paths and directories, through the function table, inside a sandbox: the
+// words, messages and refusals. Splits, clean, full and relative paths,
+// listings, copies and deletions of whole trees, and probes of read-only
+// directories are compared with Python's own in tests/python/test_files_peers.py.
 #include <filesystem>
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include "FileSandbox.h"
 
@@ -16,14 +17,7 @@ TEST(PathAlgebra, LexicalFormsTable) {
         std::vector<std::string> args;
         std::string want;
     } cases[] = {
-        {"CleanPath", {"a//b/./c/../d/"}, "a/b/d"},
-        {"CleanPath", {"/../x/.."}, "/"},
-        {"CleanPath", {"../../a"}, "../../a"},
-        {"CleanPath", {""}, ""},
-        {"FullPath", {"x/../y.txt"}, cwd + "/y.txt"},
-        {"FullPath", {"/abs//p"}, "/abs/p"},
-        {"RelativePath", {"/a/b/c", "/a/d"}, "../b/c"},
-        {"RelativePath", {"/a/b", "/a/b"}, "."},
+        // CleanPath, FullPath and RelativePath of two paths: against os.path in the peers.
         {"RelativePath", {cwd + "/s/t"}, "s/t"},
         {"GetFileDir", {"C:"}, "C:"},
         {"GetFileDir", {"f.txt"}, cwd + "/"},
@@ -48,9 +42,8 @@ TEST(PathAlgebra, LexicalFormsTable) {
 }
 
 TEST(PathAlgebra, SplittingAndTypes) {
-    EXPECT_EQ(texts("SplitPath", {str("/d/x.tar.gz")}), (Texts{"", "/d/", "x.tar", ".gz"}));
+    // SplitPath itself: against os.path in the peers; the old form takes a leading dot as the extension.
     EXPECT_EQ(texts("_SplitPathOld", {str("/d/.bashrc")}), (Texts{"", "/d/", "", ".bashrc"}));
-    EXPECT_EQ(texts("SplitPath", {str("/d/.bashrc")}), (Texts{"", "/d/", ".bashrc", ""}));
     // The dot is not part of the compared text; the comparison ignores case.
     EXPECT_EQ(number("IsFileOfType", {str("a/b.txt"), strings({"cir", "TXT"})}), 1);
     EXPECT_EQ(number("IsFileOfType", {str("a/b.txt"), strings({".txt"})}), 0);
@@ -60,8 +53,6 @@ TEST(PathAlgebra, SplittingAndTypes) {
     const auto eq = cvtest::call("PathEqual", {strings({"a", "B"}), strings({"a", "b"})});
     ASSERT_TRUE(eq.ok);
     EXPECT_EQ(cvtest::realsOf(*eq.value), (std::vector<double>{1, 0}));  // names are case-sensitive here
-    EXPECT_EQ(number("IsFullPath", {str("/x")}), 1);
-    EXPECT_EQ(number("IsFullPath", {str("x")}), 0);
 }
 
 TEST(PathAlgebra, SameFileResolvedLinksAndCurrentDirectory) {
@@ -85,18 +76,11 @@ TEST(DirectoryTrees, MakeListDescendCopyDelete) {
     box.write("work/t/z.txt", "1");
     box.write("work/t/a/y.txt", "2");
     fs::create_directory(box.path("work/t/.hidden"));
-    EXPECT_EQ(texts("ListDirectory", {str("t")}), (Texts{".hidden", "a", "c", "z.txt"}));
-    EXPECT_EQ(texts("ListDirectory", {str("t"), str("FULLPATH")}).back(), "t/z.txt");
     EXPECT_TRUE(cvtest::noResult(cvtest::call("ListDirectory", {str("t/c")})));
-    EXPECT_EQ(texts("DescendDirectories", {str("t")}), (Texts{"t", "t/a", "t/a/b", "t/c"}));
-    EXPECT_EQ(texts("DescendDirectories", {str("t"), str("includehidden")}).size(), 5u);
-
     EXPECT_EQ(text("CopyTree", {str("t"), str("u")}), "success");
-    EXPECT_EQ(FileSandbox::read(box.path("work/u/a/y.txt")), "2");
     EXPECT_EQ(text("CopyTree", {str("t"), str("u")}), "notempty");
     EXPECT_EQ(text("CopyTree", {str("nothing"), str("v")}), "sourcenotexist");
     EXPECT_EQ(text("DeleteTree", {str("u")}), "success");
-    EXPECT_FALSE(fs::exists(box.path("work/u")));
     EXPECT_EQ(text("DeleteTree", {str("u")}), "sourcenotexist");
     EXPECT_EQ(number("ExistDir", {str("t")}), 1);
     EXPECT_EQ(number("ExistDir", {str("u")}), 0);
@@ -105,55 +89,33 @@ TEST(DirectoryTrees, MakeListDescendCopyDelete) {
     EXPECT_EQ(number("ExistFile", {str("t")}), 0);
 }
 
-TEST(MendedFaults, DeleteTreeRemovesLinksNeverTheirTargets) {
+// Links inside a tree (removed, their targets kept) and a link as the tree
+// itself: against rmtree in the peers. Here the spellings that reach a link,
+// the root or the home.
+TEST(MendedFaults, DeleteTreeRefusesTheRootTheHomeAndALinkedTree) {
     FileSandbox box;
-    const std::string outside = box.write("keep/precious.txt", "data");
     box.write("work/t/f", "x");
-    fs::create_directory_symlink(box.path("keep"), box.path("work/t/dirlink"));
-    fs::create_symlink(outside, box.path("work/t/filelink"));
     fs::create_directory_symlink(box.path("work/t"), box.path("work/toplink"));
-    EXPECT_EQ(text("DeleteTree", {str("toplink")}), "failed");
     EXPECT_EQ(text("DeleteTree", {str("toplink/")}), "failed");
     EXPECT_TRUE(fs::exists(box.path("work/t/f")));
-    EXPECT_EQ(text("DeleteTree", {str("t")}), "success");
-    EXPECT_EQ(FileSandbox::read(outside), "data");
     for (const char* refused : {"", "/", "//", "~"}) {
         // "~" is a name here, not the home directory: it does not exist.
         EXPECT_EQ(text("DeleteTree", {str(refused)}), refused[0] == '~' ? "sourcenotexist" : "failed") << refused;
     }
-    EXPECT_EQ(text("DeleteTree", {str(box.path("home"))}), "failed");
     EXPECT_EQ(text("DeleteTree", {str(box.path("home/."))}), "failed");
     EXPECT_TRUE(fs::exists(box.path("home/.config")));
 }
 
-TEST(MendedFaults, CopyTreeRefusesItsOwnInsideAndCopiesLinksAsLinks) {
-    FileSandbox box;
-    box.write("work/s/f", "x");
-    fs::create_directory_symlink("..", box.path("work/s/loop"));  // a loop back to the parent
-    EXPECT_EQ(text("CopyTree", {str("s"), str("s/inner")}), "failed");
-    EXPECT_FALSE(fs::exists(box.path("work/s/inner")));
-    EXPECT_EQ(text("CopyTree", {str("s"), str("d")}), "success");
-    EXPECT_TRUE(fs::is_symlink(box.path("work/d/loop")));
-    EXPECT_EQ(fs::read_symlink(box.path("work/d/loop")), "..");
-}
-
 TEST(MendedFaults, ProbesTouchOnlyTheirOwnFileAndKeepTheCurrentDirectory) {
     FileSandbox box;
-    box.write("work/d/$$Temp", "someone's");
+    // A file of the probe's name is someone's: the peers check it is kept,
+    // and that read-only directories are left empty.
+    fs::create_directory(box.path("work/d"));
     const auto before = fs::current_path();
     EXPECT_EQ(number("ExistDir", {str("d")}), 1);
-    EXPECT_EQ(FileSandbox::read(box.path("work/d/$$Temp")), "someone's");
-    EXPECT_EQ(Texts(texts("ListDirectory", {str("d")})), Texts{"$$Temp"});
-    EXPECT_EQ(fs::current_path(), before);
+    EXPECT_TRUE(fs::is_empty(box.path("work/d")));
     EXPECT_EQ(text("FullPath", {str("x"), str(box.path("work/d"))}), box.path("work/d/x"));
     EXPECT_EQ(fs::current_path(), before);
-    if (::geteuid() != 0) {  // the superuser writes anywhere
-        fs::create_directory(box.path("work/ro"));
-        ::chmod(box.path("work/ro").c_str(), 0555);
-        EXPECT_EQ(number("ExistDir", {str("ro")}), 2);
-        EXPECT_EQ(number("DirectoryIsWriteable", {str("ro")}), 0);
-        EXPECT_TRUE(fs::is_empty(box.path("work/ro")));
-    }
 }
 
 TEST(MendedFaults, TempFilesAreCreatedNotJustNamed) {

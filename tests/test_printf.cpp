@@ -69,6 +69,7 @@ TEST(PrintfHostile, NullFormatPercentNAndMissingArgumentsPrintNothing) {
     EXPECT_EQ(sp_Format("%s%s%s", {"one"}), "one");
     EXPECT_EQ(sp_Format("%d and %f and %c and %p", {}), " and  and  and ");
     EXPECT_EQ(sp_Format("%*d", {5}), "");   // the width took the only argument
+    EXPECT_EQ(sp_Format(std::string(100000, '%').c_str(), {}), std::string(50000, '%'));
 }
 
 TEST(PrintfHostile, HugeWidthsAndPrecisionsAreClamped) {
@@ -77,13 +78,14 @@ TEST(PrintfHostile, HugeWidthsAndPrecisionsAreClamped) {
     EXPECT_EQ(sp_Format("%*.*f", {LLONG_MIN, LLONG_MIN, 1.0}), std::string("1.000000") + std::string(992, ' '));
     EXPECT_EQ(sp_Format("%.99999999999999999999s", {"abc"}), "abc");
     EXPECT_LE(sp_Format("%1000.1000f", {1e308}).size(), 1400u);
+    for (const char* f : {"%.*e", "%-*.*s"}) EXPECT_LE(sp_Format(f, {1e300, 1e300, "x"}).size(), 1400u) << f;
 }
 
 TEST(PrintfHostile, IncompleteAndUnknownDirectivesStayTextBadFlagsAreFiltered) {
     EXPECT_EQ(sp_Format("100%", {1}), "100%");
     EXPECT_EQ(sp_Format("%-5", {1}), "%-5");
     EXPECT_EQ(sp_Format("%ll", {1}), "%ll");
-    EXPECT_EQ(sp_Format("%y|%k", {1}), "%y|%k");
+    EXPECT_EQ(sp_Format("%y|%k|%1$s", {1}), "%y|%k|%1$s");
     EXPECT_EQ(sp_Format("%S %C %w", {"a"}), "%S %C %w");
     // Invalid flag combinations are filtered.
     EXPECT_EQ(sp_Format("%#d|%0s|%+u|%#c", {1, "x", 2, 'y'}), "1|x|2|y");

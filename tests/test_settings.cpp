@@ -1,6 +1,6 @@
 // Settings: INI files, the configuration store and its collections, the
 // registry trees and the device catalog, through the function table, inside
-// a sandbox (the system directory too, through $CVFUNC_SYSCONF). Writes by
+// a sandbox (the system directory too). Writes by
 // two processes at once are in tests/python/test_settings_peers.py; links and
 // permissions kept on replace, in test_atomic_file.cpp.
 #include <sys/stat.h>
@@ -15,21 +15,6 @@ namespace fs = std::filesystem;
 using namespace cvtest;  // the call helpers and FileSandbox
 
 namespace {
-
-// A sandbox whose system settings directory is inside it too.
-struct SettingsSandbox : FileSandbox {
-    SettingsSandbox() {
-        const char* old = std::getenv("CVFUNC_SYSCONF");
-        saved = old ? std::optional<std::string>(old) : std::nullopt;
-        fs::create_directories(path("etc"));
-        ::setenv("CVFUNC_SYSCONF", path("etc").c_str(), 1);
-    }
-    ~SettingsSandbox() {
-        if (saved) ::setenv("CVFUNC_SYSCONF", saved->c_str(), 1);
-        else ::unsetenv("CVFUNC_SYSCONF");
-    }
-    std::optional<std::string> saved;
-};
 
 bool writeIni(const std::string& file, const std::string& section, const std::string& key,
               std::optional<std::string> value) {
@@ -157,7 +142,7 @@ TEST(MendedFaults, MalformedFileNeverLosesBytes) {
 // ---------------------------------------------------------------- the configuration store
 
 TEST(ConfigStore, SettingsLiveInTheHome) {
-    SettingsSandbox box;
+    FileSandbox box;
     EXPECT_EQ(text("GetConfigLoc", {}), box.path("cvhome"));
     fs::remove(box.path("cvhome"));  // created again on the first write
     EXPECT_EQ(number("WriteConfigSetting", {str("Paths"), str("Lib"), str("/x/y")}), 1);
@@ -174,12 +159,12 @@ TEST(ConfigStore, SettingsLiveInTheHome) {
     EXPECT_EQ(number("WriteConfigSetting", {str("Paths"), str(""), str("v")}), 0);
     EXPECT_EQ(number("WriteConfigSetting", {str("Paths"), str("k"), str("a\nb")}), 0);
     // The home's default is the XDG config directory.
-    ::unsetenv("CVFUNC_HOME");
+    box.unsetEnv("CVFUNC_HOME");
     EXPECT_EQ(text("GetConfigLoc", {}), box.path("home/.config/cvfunc"));
 }
 
 TEST(ConfigStore, CollectionsKeepOrderAndCount) {
-    SettingsSandbox box;
+    FileSandbox box;
     auto add = [](const char* name, Texts files, Texts options = {}) {
         std::vector<cv::ValuePtr> args{str(name), strings(files)};
         if (!options.empty()) args.push_back(strings(options));
@@ -214,7 +199,7 @@ TEST(ConfigStore, CollectionsKeepOrderAndCount) {
 // ---------------------------------------------------------------- registry trees
 
 TEST(RegistryTrees, TreesWordsAndResults) {
-    SettingsSandbox box;
+    FileSandbox box;
     box.write("etc/registry.ini", "[Software\\Acme]\nPath=/opt/acme\n");
     box.write("etc/classes.ini",
               "[.raw]\n@=cvfunc.raw\n[cvfunc.raw\\shell\\open]\n@=open\n[cvfunc.raw\\DefaultIcon]\n@=x\n");
@@ -240,15 +225,15 @@ TEST(RegistryTrees, TreesWordsAndResults) {
     EXPECT_EQ(text("WriteRegSetting", {str(""), str("b"), str("c")}), "WriteFailed");
     // The system tree: writable only where the directory lets the user write.
     EXPECT_EQ(text("WriteRegSetting", {str("Software\\Acme"), str("New"), str("1"), str("hklm")}), "Ok");
-    ::setenv("CVFUNC_SYSCONF", box.path("no/such/dir").c_str(), 1);
+    box.setEnv("CVFUNC_SYSCONF", box.path("no/such/dir"));
     EXPECT_EQ(text("WriteRegSetting", {str("Software\\Acme"), str("New"), str("1"), str("HKLM")}), "WriteFailed");
     if (::geteuid() != 0) {
-        ::setenv("CVFUNC_SYSCONF", box.path("etc").c_str(), 1);
+        box.setEnv("CVFUNC_SYSCONF", box.path("etc"));
         ::chmod(box.path("etc").c_str(), 0555);
         EXPECT_EQ(text("WriteRegSetting", {str("Software\\Acme"), str("New"), str("2"), str("HKLM")}), "WriteFailed");
         ::chmod(box.path("etc").c_str(), 0755);
     }
-    ::setenv("CVFUNC_SYSCONF", box.path("etc").c_str(), 1);
+    box.setEnv("CVFUNC_SYSCONF", box.path("etc"));
     EXPECT_EQ(texts("GetRegistryClassesRootKeys", {str("")}), (Texts{".raw", "cvfunc.raw"}));
     EXPECT_EQ(texts("GetRegistryClassesRootKeys", {str("CVFUNC.RAW")}), (Texts{"shell", "DefaultIcon"}));
     EXPECT_TRUE(cvtest::noResult(cvtest::call("GetRegistryClassesRootKeys", {str(".raw")})));

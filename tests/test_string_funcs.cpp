@@ -7,14 +7,10 @@
 #include "TestHost.h"
 #include "TextEscape.h"
 
-using cvtest::call;
-using cvtest::reals;
-using cvtest::str;
-using cvtest::stringsOf;
+using namespace cvtest;  // the call helpers
 
 namespace {
 
-using Texts = std::vector<std::string>;
 using Args = std::vector<cv::ValuePtr>;
 constexpr auto strs = cvtest::strings;
 
@@ -62,10 +58,7 @@ TEST(StringResults, PositionsAreClampedOrGiveNothing) {
         {"Mid", {str("abc"), reals({5})}, ""},         {"Mid", {str("abc"), reals({1e300}), reals({5})}, ""},
         {"Mid", {str("abc"), reals({-1e300}), reals({1e300})}, "abc"},
         {"Mid", {str("abc"), reals({1}), reals({nan})}, ""},
-        {"StrStr", {str("xAbcAbc"), str("abc"), reals({2})}, "2"},
-        {"StrStr", {str("abc"), str("d")}, "-1"},      {"StrStr", {str("abc"), str(""), reals({1e12})}, "0"},
-        {"StrStr", {str("abc"), str("A"), reals({-7})}, "0"},
-        {"CountChars", {str("a.b.c,,"), str(".,xa")}, "2|2|0|1"},
+        {"StrStr", {str("abc"), str(""), reals({1e12})}, "0"},  // other offsets: against str.find in the peers
         {"StringStartsWith", {str("net1"), str("net")}, "1"},
         {"StringStartsWith", {str("net"), str("net1")}, "0"},
     };
@@ -77,15 +70,12 @@ TEST(StringResults, PositionsAreClampedOrGiveNothing) {
 
 TEST(Substitution, CountsAndCharacters) {
     const Case cases[] = {
-        {"SubstString", {str("aaaa"), str("a"), str("b"), str("2")}, "bbaa"},
-        {"SubstString", {str("aaaa"), str("a"), str("b"), str("0")}, "aaaa"},
+        // Counts 0 to 3 and "all": against str.replace in the peers.
         {"SubstString", {str("aaaa"), str("a"), str("b"), str("ALL")}, "bbbb"},
         {"SubstString", {str("aaaa"), str("a"), str("b")}, "baaa"},
         {"SubstString", {str("aaaa"), str("a"), str("b"), str("-3")}, "aaaa"},
         {"SubstString", {str("aaaa"), str("a"), str("b"), str("3x")}, "bbba"},
-        // Inserted text is never searched again.
-        {"SubstString", {str("a-a"), str("a"), str("aa"), str("all")}, "aa-aa"},
-        {"SubstString", {str("aaa"), str("aa"), str("a"), str("all")}, "aa"},
+        {"SubstString", {str("aaa"), str("aa"), str("a"), str("all")}, "aa"},  // replaced text is not searched again
         // An empty text to replace ends at once, whatever the count.
         {"SubstString", {str("abc"), str(""), str("x"), str("all")}, "abc"},
         {"SubstString", {str("abc"), str(""), str("x"), str("1000000")}, "abc"},
@@ -107,7 +97,6 @@ TEST(Escaping, BothEscapingsRoundTripEveryByte) {
         EXPECT_EQ(sp_EscapeStringDecode(sp_EscapeStringEncode(every, spaces).view()).str(), every);
     }
     EXPECT_EQ(outcome("EscapeString", {str("a 'b'\n\\"), str("replaceSPACES")}), "a\\x20\\'b\\'\\n\\\\");
-    EXPECT_EQ(outcome("EscapeStringEncode", {str("a b/\xC3\xA9")}), "a b%2F%C3%A9");
     // What the decoders do not recognise passes through.
     EXPECT_EQ(sp_UnescapeString("\\q\\x4g\\x4A\\").str(), "\\q\\x4gJ\\");
     EXPECT_EQ(sp_EscapeStringDecode("%+%4a%g1%2").str(), "%+J%g1%2");

@@ -111,15 +111,14 @@ TEST(SpiceLines, LeadingContinuationAndEmptyTexts) {
 
 // ---------------------------------------------------------------- wildcards
 
-TEST(FilterString, StarsQuestionMarksAndEscapes) {
+TEST(FilterString, EscapesAndTheCaseSensitiveMatch) {
     struct Case {
         const char *text, *pattern;
         bool match;
     };
-    for (const Case& c : {Case{"R12", "R*", true}, {"R12", "R?", false}, {"R12", "R??", true}, {"", "*", true},
-                          {"", "", true}, {"", "?", false}, {"abc", "a*c", true}, {"abcbc", "a*bc", true},
-                          {"a*c", "a\\*c", true}, {"abc", "a\\*c", false}, {"a?", "a\\?", true}, {"ab", "a\\?", false},
-                          {"a\\b", "a\\\\b", true}, {"a\\", "a\\", true}, {"x", "**x**", true}}) {
+    // Plain stars and question marks: against fnmatch through QueryData in the peers.
+    for (const Case& c : {Case{"", "", true}, {"a*c", "a\\*c", true}, {"abc", "a\\*c", false}, {"a?", "a\\?", true},
+                          {"ab", "a\\?", false}, {"a\\b", "a\\\\b", true}, {"a\\", "a\\", true}}) {
         EXPECT_EQ(sp_FilterString(c.text, c.pattern, FilterCaseSensitive), c.match) << c.text << " ~ " << c.pattern;
     }
 }

@@ -2,9 +2,7 @@
 pathlib, shutil.copytree/rmtree, os.walk/scandir, hashlib, and locks seen by
 other processes through fcntl.
 
-Every test runs in a sandbox: HOME, the XDG directories, CVFUNC_HOME and
-TMPDIR point into pytest's temporary directory, and so does the current
-directory, so nothing here can reach the user's files.
+Every test runs in conftest.py's sandbox, out of reach of the user's files.
 """
 
 import fcntl
@@ -24,7 +22,7 @@ import cvfunc
 
 def random_paths(n=300):
     rng = random.Random(7)
-    parts = ["a", "b.c", "..", ".", "", ".hid", "x.tar.gz", "d e", "f.", "...", "g\\h"]
+    parts = ["a", "b.c", "..", ".", "", ".hid", "x.tar.gz", "d e", "f.", "...", "g\\h", "C:", "d:x.y"]
     out = []
     for _ in range(n):
         p = "/".join(rng.choice(parts) for _ in range(rng.randint(1, 5)))

@@ -24,13 +24,6 @@ def test_text_encodes_as_base64_does(text):
     assert cvfunc.ConvertFromBase64(coded) == text
 
 
-@pytest.mark.parametrize("coded", ["Zm9", "Zm9v-YmFy", "Zg=x", "Zm9vYg", "!!!!"])
-def test_damaged_base64_gives_nothing_where_python_refuses(coded):
-    with pytest.raises(ValueError):
-        base64.b64decode(coded, validate=True)
-    assert cvfunc.ConvertFromBase64(coded) is None
-
-
 def test_numbers_encode_as_their_little_endian_bytes():
     rng = random.Random(7)
     values = [0.0, -0.0, 1.0, 0.1, -1e-300, 1.7976931348623157e308, float("inf")]

@@ -3,9 +3,7 @@ by xmllint against the shipped schema, the CSV lines read back by Python's csv
 module, the statistics and sensitivities on the pages recomputed with numpy,
 the pages parsed by html5lib in strict mode and rendered by headless Chromium.
 
-Every test runs in a sandbox: HOME, the XDG directories, CVFUNC_HOME and
-TMPDIR point into pytest's temporary directory, and so does the current
-directory.
+Every test runs in conftest.py's sandbox, out of reach of the user's files.
 """
 
 import csv

@@ -1,9 +1,7 @@
 """INI files and the settings stores against Python's configparser, and
 writes by two processes at once.
 
-Every test runs in a sandbox: HOME, the XDG directories, CVFUNC_HOME,
-CVFUNC_SYSCONF and TMPDIR point into pytest's temporary directory, and so
-does the current directory, so nothing here can reach the user's files.
+Every test runs in conftest.py's sandbox, out of reach of the user's files.
 """
 
 import configparser
@@ -59,26 +57,6 @@ def test_reading_matches_configparser_where_they_agree(sandbox):
             assert [k.lower() for k in keys] == list(ref[section].keys())
             for key in keys:
                 assert listed(cvfunc.ReadIniKey(str(path), section.upper(), key)) == [ref[section][key]]
-
-
-def test_documented_differences_from_configparser(sandbox):
-    path = sandbox / "diff.ini"
-    path.write_text("[Main]\nKey=1\nkey=2\n#hash=3\n; semi=4\n[MAIN]\nlate=5\n")
-    # Duplicates: configparser refuses them; the first occurrence wins here.
-    with pytest.raises(configparser.Error):
-        peer(path)
-    loose = configparser.ConfigParser(interpolation=None, strict=False)
-    loose.read(path)
-    assert cvfunc.ReadIniKey(str(path), "main", "KEY") == ["1"]
-    assert loose["Main"]["key"] == "2"  # the last one wins there
-    # Section case: two sections there, one here (the first).
-    assert loose.sections() == ["Main", "MAIN"]
-    assert listed(cvfunc.ReadIniKey(str(path), "", "")) == ["Main"]
-    assert cvfunc.ReadIniKey(str(path), "MAIN", "late") is None
-    # Comments: ';' for both; '#' only there, so "#hash" is a key here.
-    assert cvfunc.ReadIniKey(str(path), "Main", "semi") is None
-    assert cvfunc.ReadIniKey(str(path), "Main", "#hash") == ["3"]
-    assert "#hash" not in loose["Main"]
 
 
 def test_written_files_read_back_alike(sandbox):

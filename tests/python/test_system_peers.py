@@ -2,8 +2,7 @@
 things: process id, network adapters, free space, processors, uname, the
 clocks in several time zones; user hash tables against a dict; named mutexes
 seen from a second process; Ctrl-C ending Sleep in the tool, the REPL and
-Python. Everything that touches the disk runs in a temporary directory that
-HOME, the XDG variables and CVFUNC_HOME point into."""
+Python. Everything that touches the disk runs in conftest.py's sandbox."""
 import datetime
 import fcntl
 import glob
@@ -29,16 +28,12 @@ TOOL = os.path.join(BUILD, "cvfunc")
 
 
 @pytest.fixture
-def home(tmp_path, monkeypatch):
-    """A private home for the test and for the processes it starts."""
-    dirs = {}
-    for var, sub in [("HOME", "home"), ("XDG_RUNTIME_DIR", "run"), ("XDG_CONFIG_HOME", "config"),
-                     ("XDG_DATA_HOME", "data"), ("XDG_CACHE_HOME", "cache"), ("CVFUNC_HOME", "cvfunc")]:
-        d = tmp_path / sub
-        d.mkdir(mode=0o700)
-        monkeypatch.setenv(var, str(d))
-        dirs[var] = d
-    return dirs
+def run_dir(sandbox, monkeypatch):
+    """The sandbox with a runtime directory of its own, where the mutexes live."""
+    run = sandbox.parent / "run"
+    run.mkdir(mode=0o700)
+    monkeypatch.setenv("XDG_RUNTIME_DIR", str(run))
+    return run
 
 
 def child_env():
@@ -65,11 +60,11 @@ def test_ethernet_addresses_are_the_kernels_ethernet_links_in_index_order():
     assert (cvfunc.GetEthernetAddresses() or []) == want
 
 
-def test_free_disk_space_is_what_statvfs_leaves_a_user(home):
-    for path in [home["HOME"], "/"]:
+def test_free_disk_space_is_what_statvfs_leaves_a_user(sandbox):
+    for path in [sandbox, "/"]:
         s = os.statvfs(path)
         assert abs(cvfunc.GetFreeDiskSpace(str(path)) - s.f_bavail * s.f_frsize) < 64 << 20
-    assert cvfunc.GetFreeDiskSpace(str(home["HOME"] / "absent")) == -1
+    assert cvfunc.GetFreeDiskSpace(str(sandbox / "absent")) == -1
 
 
 def sysfs_topology():
@@ -182,10 +177,10 @@ def taken_elsewhere(path):
         return False
 
 
-def test_a_mutex_held_by_one_process_is_refused_to_another_until_destroyed(home):
+def test_a_mutex_held_by_one_process_is_refused_to_another_until_destroyed(run_dir):
     p = holder("cvtest.peer")
     try:
-        path = home["XDG_RUNTIME_DIR"] / "cvfunc" / "mutex" / "cvtest.peer"
+        path = run_dir / "cvfunc" / "mutex" / "cvtest.peer"
         assert taken_elsewhere(path)
         assert cvfunc.CreateMutex("cvtest.peer") is None
         assert cvfunc.CreateMutex("cvtest.Peer") is not None  # names are case-sensitive
@@ -201,7 +196,7 @@ def test_a_mutex_held_by_one_process_is_refused_to_another_until_destroyed(home)
 
 
 @pytest.mark.parametrize("how", [signal.SIGKILL, signal.SIGTERM])
-def test_a_mutex_is_free_again_when_its_holder_dies(home, how):
+def test_a_mutex_is_free_again_when_its_holder_dies(run_dir, how):
     p = holder("cvtest.dies")
     assert cvfunc.CreateMutex("cvtest.dies") is None
     p.send_signal(how)
@@ -211,7 +206,7 @@ def test_a_mutex_is_free_again_when_its_holder_dies(home, how):
     mine = cvfunc.CreateMutex("cvtest.dies")
     assert mine is not None
     # ... and this process now holds it against others, the flock peer included.
-    assert taken_elsewhere(home["XDG_RUNTIME_DIR"] / "cvfunc" / "mutex" / "cvtest.dies")
+    assert taken_elsewhere(run_dir / "cvfunc" / "mutex" / "cvtest.dies")
     assert cvfunc.DestroyMutex(mine) is True
 
 
@@ -244,7 +239,7 @@ def test_ctrl_c_ends_a_sleep_in_python_as_keyboard_interrupt():
     assert rc != 0
 
 
-def test_ctrl_c_ends_a_sleep_of_the_repl_which_goes_on(home):
+def test_ctrl_c_ends_a_sleep_of_the_repl_which_goes_on(run_dir):
     pid, fd = pty.fork()
     if pid == 0:
         os.execv(TOOL, [TOOL])
