@@ -108,10 +108,12 @@ std::string prefixed(std::string_view prefix, const std::string& name) {
 }  // namespace
 
 void Session::bindDataSet(const load::DataSet& data, std::string_view prefix) {
+    // The loader wrote the values into their final buffers: each vector shares
+    // its buffer (no copy) with metadata of its own, so binding one data set
+    // twice, or under two prefixes, keeps the bindings apart.
     auto build = [](const load::Signal& s) {
-        auto v = Value::makeDivided(s.isComplex ? Kind::Complex : Kind::Real, s.divisionLengths);
-        size_t bytes = s.data.size() * sizeof(double);
-        if (bytes == size_t(v->size()) * elementSize(v->kind()) && bytes) std::memcpy(v->mutableData(), s.data.data(), bytes);
+        MutableValuePtr v = s.values ? s.values->shallowCopy()
+                                     : Value::makeDivided(s.isComplex ? Kind::Complex : Kind::Real, s.divisionLengths);
         v->setPhysType(sp_GetPhysTypeFromName(s.quantity));
         if (v->physType() == PhysType::Unknown) v->setPhysType(PhysType::None);
         return v;

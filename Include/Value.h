@@ -34,7 +34,9 @@ using MutableValuePtr = std::shared_ptr<Value>;
 // Element storage; strings are malloc'd and owned by the buffer.
 class Buffer {
 public:
-    Buffer(Kind k, int64_t count);  // zero-filled; throws std::bad_alloc when too large
+    // Zero-filled unless zero is false (numbers only: the caller then writes
+    // every element); throws std::bad_alloc when too large.
+    Buffer(Kind k, int64_t count, bool zero = true);
     ~Buffer();
     Buffer(const Buffer&) = delete;
     Buffer& operator=(const Buffer&) = delete;
@@ -52,6 +54,10 @@ public:
     // zero-filled (strings null, which read as "").
     static MutableValuePtr make(Kind k, int64_t n);
     static MutableValuePtr makeDivided(Kind k, std::span<const int64_t> lengths);
+    // The same for a producer that writes every element itself (a file
+    // loader): the elements start undefined, so a reused large buffer is not
+    // cleared first. Strings are zero-filled all the same.
+    static MutableValuePtr makeForOverwrite(Kind k, std::span<const int64_t> lengths);
     static ValuePtr none();
     static ValuePtr real(double v);
     static ValuePtr complex(cplx v);
@@ -87,6 +93,12 @@ public:
     const bool* bools() const noexcept { return kind_ == Kind::Bool ? static_cast<const bool*>(data_) : nullptr; }
     const void* rawData() const noexcept { return data_; }
     void* mutableData() noexcept { return data_; }
+    // Lays the first sum(lengths) elements out as these divisions, for a
+    // producer that learns the layout only while it writes (a loader sized
+    // from a bound, a stepped run split where its scale restarts). The sum
+    // may not exceed size(); elements past it are dropped (numbers only).
+    // Only for a value not yet shared: views made before keep the old layout.
+    void setDivisionLengths(std::span<const int64_t> lengths);
 
     // Element i as text ("" for an absent string) or as a number (0 for strings).
     std::string_view stringAt(int64_t i) const noexcept;
@@ -132,7 +144,8 @@ public:
 
 private:
     static MutableValuePtr makeEmpty(Kind k);
-    void allocate(int64_t n);
+    static MutableValuePtr makeDivided(Kind k, std::span<const int64_t> lengths, bool zero);
+    void allocate(int64_t n, bool zero = true);
     // Everything but the elements and the division layout.
     void copyMetadataFrom(const Value& o);
 

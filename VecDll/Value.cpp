@@ -10,6 +10,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <stdexcept>
 #include <cstring>
 #include <new>
 #include <stdexcept>
@@ -140,10 +141,12 @@ LargeBufferCache& largeCache() {
     return *cache;
 }
 
-void* zeroedAlloc(size_t bytes) {
+// zero false: the caller overwrites every byte, so a reused buffer is not
+// cleared first (fresh mappings come zeroed from the kernel either way).
+void* zeroedAlloc(size_t bytes, bool zero = true) {
     if (bytes >= kMapThreshold) {
         if (void* p = largeCache().take(bytes)) {
-            std::memset(p, 0, bytes);
+            if (zero) std::memset(p, 0, bytes);
             return p;
         }
         size_t held = gLargeBytes.fetch_add(bytes) + bytes;
@@ -164,7 +167,7 @@ void* zeroedAlloc(size_t bytes) {
         madvise(p, bytes, MADV_HUGEPAGE);
         return p;
     }
-    void* p = std::calloc(bytes, 1);
+    void* p = zero ? std::calloc(bytes, 1) : std::malloc(bytes);
     if (!p) throw std::bad_alloc();
     return p;
 }
@@ -193,8 +196,9 @@ char* dupString(const char* s) {
 
 }  // namespace
 
-Buffer::Buffer(Kind k, int64_t count) : kind_(k), count_(count) {
-    data_ = zeroedAlloc(checkedBytes(count, elementSize(k)));
+Buffer::Buffer(Kind k, int64_t count, bool zero) : kind_(k), count_(count) {
+    // Strings are freed by pointer: their buffer always starts null.
+    data_ = zeroedAlloc(checkedBytes(count, elementSize(k)), zero || k == Kind::String);
 }
 
 Buffer::~Buffer() {
@@ -212,13 +216,13 @@ MutableValuePtr Value::makeEmpty(Kind k) {
     return v;
 }
 
-void Value::allocate(int64_t n) {
+void Value::allocate(int64_t n, bool zero) {
     if (n < 0) throw std::bad_alloc();
     size_t bytes = elementSize(kind_);
     if (bytes && size_t(n) <= sizeof(inline_) / bytes) {
         data_ = inline_;
     } else {
-        buffer_ = std::make_shared<Buffer>(kind_, n);
+        buffer_ = std::make_shared<Buffer>(kind_, n, zero);
         data_ = buffer_->data();
     }
     size_ = n;
@@ -231,7 +235,19 @@ MutableValuePtr Value::make(Kind k, int64_t n) {
 }
 
 MutableValuePtr Value::makeDivided(Kind k, std::span<const int64_t> lengths) {
-    if (lengths.size() <= 1) return make(k, lengths.empty() ? 0 : lengths[0]);
+    return makeDivided(k, lengths, true);
+}
+
+MutableValuePtr Value::makeForOverwrite(Kind k, std::span<const int64_t> lengths) {
+    return makeDivided(k, lengths, false);
+}
+
+MutableValuePtr Value::makeDivided(Kind k, std::span<const int64_t> lengths, bool zero) {
+    if (lengths.size() <= 1) {
+        auto v = makeEmpty(k);
+        v->allocate(lengths.empty() ? 0 : lengths[0], zero);
+        return v;
+    }
     auto v = makeEmpty(k);
     v->starts_.reserve(lengths.size() + 1);
     int64_t total = 0;
@@ -241,8 +257,25 @@ MutableValuePtr Value::makeDivided(Kind k, std::span<const int64_t> lengths) {
         total += n;
         v->starts_.push_back(total);
     }
-    v->allocate(total);
+    v->allocate(total, zero);
     return v;
+}
+
+void Value::setDivisionLengths(std::span<const int64_t> lengths) {
+    int64_t total = 0;
+    for (int64_t n : lengths) {
+        if (n < 0 || total > size_ - n) throw std::invalid_argument("division lengths exceed the value's size");
+        total += n;
+    }
+    // Strings past the new end would never be freed by ~Value: only numbers shrink.
+    if (total < size_ && kind_ == Kind::String) throw std::invalid_argument("a string value cannot shrink");
+    starts_.clear();
+    if (lengths.size() > 1) {
+        starts_.reserve(lengths.size() + 1);
+        starts_.push_back(0);
+        for (int64_t n : lengths) starts_.push_back(starts_.back() + n);
+    }
+    size_ = total;
 }
 
 ValuePtr Value::none() {

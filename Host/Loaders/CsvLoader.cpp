@@ -3,7 +3,12 @@
 #include "LoaderSupport.h"
 
 #include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <exception>
 #include <filesystem>
+
+#include "Parallel.h"
 
 namespace cv::load::detail {
 
@@ -12,7 +17,9 @@ namespace {
 // Walks the text line by line; lines come without their "\n" or "\r\n".
 class LineReader {
 public:
-    explicit LineReader(std::string_view text) : text_(text) {}
+    explicit LineReader(std::string_view text, std::size_t pos = 0, int64_t lineNumber = 0)
+        : text_(text), pos_(pos), lineNumber_(lineNumber) {}
+    std::size_t position() const { return pos_; }
 
     bool next(std::string_view& line) {
         if (pos_ >= text_.size()) return false;
@@ -34,17 +41,20 @@ private:
 
 bool isBlank(std::string_view line) { return trim(line).empty(); }
 
+// ' ' stands for runs of blanks (spaces and tabs mixed), as tables written
+// for people and simulator text exports are laid out.
 char pickDelimiter(std::string_view header) {
     // Quoted names may hold any delimiter, so look only outside quotes.
-    bool inQuotes = false, semicolon = false, tab = false;
-    for (const char c : header) {
+    bool inQuotes = false, semicolon = false, tab = false, space = false;
+    for (const char c : trim(header)) {
         if (c == '"') inQuotes = !inQuotes;
         if (inQuotes) continue;
         if (c == ',') return ',';
         semicolon |= c == ';';
         tab |= c == '\t';
+        space |= c == ' ';
     }
-    return semicolon ? ';' : tab ? '\t' : ',';
+    return semicolon ? ';' : tab ? '\t' : space ? ' ' : ',';
 }
 
 // Splits one line into fields. Quoted fields lose their quotes; in header
@@ -55,8 +65,9 @@ public:
     FieldSplitter(char delimiter, const std::string& path) : delimiter_(delimiter), path_(path) {}
 
     // Fills fields with views of line (quotes removed, blanks trimmed).
-    void split(std::string_view line, int64_t lineNumber, std::vector<std::string_view>& fields) {
+    void split(std::string_view line, int64_t lineNumber, std::vector<std::string_view>& fields) const {
         fields.clear();
+        if (delimiter_ == ' ') return splitOnBlanks(line, lineNumber, fields);
         const std::size_t size = line.size();
         std::size_t pos = 0;
         for (;;) {
@@ -87,7 +98,7 @@ public:
         }
     }
 
-    std::vector<std::string> splitNames(std::string_view line, int64_t lineNumber) {
+    std::vector<std::string> splitNames(std::string_view line, int64_t lineNumber) const {
         std::vector<std::string_view> fields;
         split(line, lineNumber, fields);
         std::vector<std::string> names;
@@ -103,6 +114,33 @@ public:
     }
 
 private:
+    static bool isBlank(char c) { return c == ' ' || c == '\t' || c == '\r'; }
+
+    void splitOnBlanks(std::string_view line, int64_t lineNumber, std::vector<std::string_view>& fields) const {
+        const std::size_t size = line.size();
+        for (std::size_t pos = 0;;) {
+            while (pos < size && isBlank(line[pos])) ++pos;
+            if (pos >= size) return;
+            std::size_t end = pos;
+            if (line[pos] == '"') {
+                std::size_t close = pos + 1;
+                for (;; close += 2) {
+                    close = line.find('"', close);
+                    if (close == std::string_view::npos) fail(path_, lineNumber, "unterminated quote");
+                    if (close + 1 >= size || line[close + 1] != '"') break;
+                }
+                if (close + 1 < size && !isBlank(line[close + 1]))
+                    fail(path_, lineNumber, "text after a closing quote in field " + std::to_string(fields.size() + 1));
+                fields.push_back(line.substr(pos + 1, close - pos - 1));
+                pos = close + 1;
+                continue;
+            }
+            while (end < size && !isBlank(line[end])) ++end;
+            fields.push_back(line.substr(pos, end - pos));
+            pos = end;
+        }
+    }
+
     char delimiter_;
     const std::string& path_;
 };
@@ -118,6 +156,142 @@ bool looksComplex(std::string_view field) {
     return !field.empty() && (field.front() == '(' || field.back() == 'i' || field.back() == 'j' ||
                               field.find(',') != std::string_view::npos);
 }
+
+}  // namespace
+
+namespace {
+
+// Names for a file without a header row: "x" and "y", or "y1", "y2" ...
+std::vector<std::string> generatedNames(std::size_t columns) {
+    std::vector<std::string> names{"x"};
+    if (columns == 2) names.emplace_back("y");
+    else
+        for (std::size_t i = 1; i < columns; ++i) names.push_back("y" + std::to_string(i));
+    return names;
+}
+
+bool allNumbers(const std::vector<std::string_view>& fields) {
+    double value;
+    for (std::string_view field : fields)
+        if (!parseEngineering(field, value)) return false;
+    return !fields.empty();
+}
+
+// Columns of x y pairs, as a simulator's text export writes one pair per
+// vector: every even column repeats the first. With a header the names say
+// so ("time v(a) time v(b)"); without one, the values must.
+bool pairedNames(const std::vector<std::string>& names) {
+    if (names.size() < 4 || names.size() % 2 != 0) return false;
+    for (std::size_t c = 2; c < names.size(); c += 2)
+        if (!equalsNoCase(names[c], names[0])) return false;
+    return true;
+}
+
+}  // namespace
+
+namespace {
+
+// What the rows need to know of the file, shared by every piece of it.
+struct Table {
+    const std::string& path;
+    const FieldSplitter& splitter;
+    const std::vector<std::string>& names;
+    bool headerless, trailingDelimiter, namedPairs, blankDelimited;
+    std::vector<double*> columns;  // the final buffers
+};
+
+// Rows of a piece of the file: a range of whole lines. A piece writes its
+// rows from `slot` on and may use up to `capacity` of them; the pieces are
+// packed together afterwards when one fell short (blank lines, headers).
+struct Piece {
+    std::size_t begin = 0, end = 0;  // bytes
+    int64_t firstLine = 0;           // the number of its first line
+    int64_t slot = 0, capacity = 0;
+    int64_t rows = 0;
+    std::vector<int64_t> breaks;  // rows (of this piece) before which a division starts
+    bool pairsHold = true;        // every even column repeats the first
+    std::exception_ptr error;
+};
+
+void readRows(std::string_view text, const Table& table, Piece& piece) {
+    const std::vector<std::string>& names = table.names;
+    const std::size_t columnCount = names.size();
+    const std::string& path = table.path;
+    LineReader lines(text.substr(0, piece.end), piece.begin, piece.firstLine - 1);
+    // A blank line just before the piece counts as it would for one reader.
+    bool afterBlankLine = false;
+    if (piece.begin > 0) {
+        std::string_view before = text.substr(0, piece.begin - 1);
+        afterBlankLine = isBlank(before.substr(before.rfind('\n') == std::string_view::npos ? 0 : before.rfind('\n') + 1));
+    }
+    std::vector<std::string_view> fields;
+    std::string_view line;
+    while (lines.next(line)) {
+        if (isBlank(line)) {
+            afterBlankLine = true;
+            continue;
+        }
+        const int64_t lineNumber = lines.lineNumber();
+        // Cannot happen (a row takes two bytes a column): a guard for the buffers' bound.
+        if (piece.rows >= piece.capacity) fail(path, lineNumber, "more rows than the file's size allows");
+        table.splitter.split(line, lineNumber, fields);
+        if (table.trailingDelimiter && fields.size() == columnCount + 1 && fields.back().empty()) fields.pop_back();
+        if (fields.size() != columnCount) {
+            if (table.blankDelimited && !fields.empty() && fields.size() < columnCount && allNumbers(fields))
+                fail(path, lineNumber,
+                     "expected " + std::to_string(columnCount) + " numbers, found " + std::to_string(fields.size()));
+            fail(path, lineNumber,
+                 "expected " + std::to_string(columnCount) + (columnCount == 1 ? " field" : " fields") + ", found " +
+                     std::to_string(fields.size()));
+        }
+
+        double value;
+        if (!table.headerless && !parseEngineering(fields[0], value)) {
+            // Not a number in the first column: a repeated header, or an error.
+            std::vector<std::string> rowNames = table.splitter.splitNames(line, lineNumber);
+            if (rowNames.size() > columnCount) rowNames.pop_back();
+            bool repeatsHeader = true;
+            for (std::size_t i = 0; i < columnCount; ++i) repeatsHeader &= equalsNoCase(rowNames[i], names[i]);
+            if (repeatsHeader) {
+                piece.breaks.push_back(piece.rows);
+                afterBlankLine = false;
+                continue;
+            }
+            if (afterBlankLine && !looksComplex(fields[0]))
+                fail(path, lineNumber, "a header row that starts a new division must repeat the first header row");
+        }
+        const int64_t row = piece.slot + piece.rows;
+        for (std::size_t c = 0; c < columnCount; ++c) {
+            if (!parseEngineering(fields[c], value)) {
+                const std::string where = " in column '" + names[c] + "'";
+                if (fields[c].empty()) fail(path, lineNumber, "empty value" + where);
+                if (looksComplex(fields[c]))
+                    fail(path, lineNumber,
+                         quoteForMessage(fields[c]) + where + " looks complex; CSV columns must be real");
+                if (table.headerless)
+                    fail(path, lineNumber, "expected " + std::to_string(columnCount) + " numbers, found " +
+                                               quoteForMessage(fields[c]));
+                fail(path, lineNumber, quoteForMessage(fields[c]) + where + " is not a number");
+            }
+            table.columns[c][row] = value;
+        }
+        if (piece.pairsHold)
+            for (std::size_t c = 2; c < columnCount && piece.pairsHold; c += 2) {
+                const double x = table.columns[c][row], reference = table.columns[0][row];
+                if (x == reference || (std::isnan(x) && std::isnan(reference))) continue;
+                if (table.namedPairs)
+                    fail(path, lineNumber, "column " + std::to_string(c + 1) + " ('" + names[c] +
+                                               "') holds other x-values than column 1");
+                piece.pairsHold = false;  // a plain table of numbers after all
+            }
+        ++piece.rows;
+        afterBlankLine = false;
+    }
+}
+
+// Large files are read in pieces of about this many bytes, on all cores;
+// the pieces depend only on the file.
+constexpr std::size_t kPieceBytes = std::size_t(1) << 20;
 
 }  // namespace
 
@@ -137,80 +311,111 @@ DataSet parseCsv(std::string_view text, const std::string& path) {
 
     const char delimiter = pickDelimiter(line);
     FieldSplitter splitter(delimiter, path);
-    std::vector<std::string> names = splitter.splitNames(line, lines.lineNumber());
+    std::vector<std::string_view> fields;
+    splitter.split(line, lines.lineNumber(), fields);
+    // A first row of numbers is data: the file has no header row.
+    const bool headerless = allNumbers(fields);
+    std::vector<std::string> names;
+    if (headerless) {
+        names = generatedNames(fields.size());
+        lines = LineReader(text);  // read the first row again, as data
+    } else {
+        names = splitter.splitNames(line, lines.lineNumber());
+    }
     // "a,b,c," : some tools end every row with a delimiter.
-    const bool trailingDelimiter = names.size() > 1 && names.back().empty();
+    const bool trailingDelimiter = !headerless && names.size() > 1 && names.back().empty();
     if (trailingDelimiter) names.pop_back();
     for (std::size_t i = 0; i < names.size(); ++i)
         if (names[i].empty()) fail(path, lines.lineNumber(), "column " + std::to_string(i + 1) + " has no name");
+    const bool namedPairs = !headerless && pairedNames(names);
+    const std::size_t columnCount = names.size();
+
+    // The pieces, and the rows each may hold: no more than its lines, nor
+    // than its bytes allow at two a column (so that blank lines cannot make a
+    // wide file allocate more than it could fill). One count of the lines.
+    const std::size_t dataBegin = std::min(lines.position(), text.size());
+    std::vector<Piece> pieces;
+    int64_t lineNumber = lines.lineNumber() + 1, bound = 0;
+    for (std::size_t begin = dataBegin; begin < text.size();) {
+        std::size_t end = std::min(text.size(), begin + kPieceBytes);
+        if (end < text.size()) {
+            const void* newline = std::memchr(text.data() + end, '\n', text.size() - end);
+            end = newline ? static_cast<std::size_t>(static_cast<const char*>(newline) - text.data()) + 1 : text.size();
+        }
+        Piece piece;
+        piece.begin = begin;
+        piece.end = end;
+        piece.firstLine = lineNumber;
+        int64_t newlines = 0;
+        for (const char *at = text.data() + begin, *stop = text.data() + end;
+             (at = static_cast<const char*>(std::memchr(at, '\n', static_cast<std::size_t>(stop - at)))) != nullptr; ++at)
+            ++newlines;
+        const int64_t lineCount = newlines + (text[end - 1] != '\n');
+        piece.slot = bound;
+        piece.capacity = std::min<int64_t>(lineCount, static_cast<int64_t>((end - begin) / (2 * columnCount) + 1));
+        bound += piece.capacity;
+        lineNumber += newlines;
+        pieces.push_back(std::move(piece));
+        begin = end;
+    }
+
+    // The final buffers, cut to the rows found at the end.
+    const int64_t bounds[] = {bound};
+    std::vector<MutableValuePtr> values;
+    Table table{path, splitter, names, headerless, trailingDelimiter, namedPairs, delimiter == ' ', {}};
+    for (std::size_t c = 0; c < columnCount; ++c) {
+        values.push_back(Value::makeForOverwrite(Kind::Real, bounds));
+        table.columns.push_back(static_cast<double*>(values.back()->mutableData()));
+    }
+    forEachChunk(pieces.size(), 1, [&](std::size_t first, std::size_t last) {
+        for (std::size_t k = first; k < last; ++k) {
+            try {
+                readRows(text, table, pieces[k]);
+            } catch (const LoadError&) {
+                pieces[k].error = std::current_exception();
+            }
+        }
+    });
+    // The first error in the file, as one reader would have stopped there.
+    for (const Piece& piece : pieces)
+        if (piece.error) std::rethrow_exception(piece.error);
+
+    // Pack the pieces' rows together and lay out the divisions.
+    bool pairs = namedPairs || (headerless && columnCount >= 4 && columnCount % 2 == 0);
+    std::vector<int64_t> lengths;
+    int64_t rows = 0, divisionStart = 0;
+    for (const Piece& piece : pieces) {
+        if (piece.slot != rows && piece.rows > 0)
+            for (double* column : table.columns)
+                std::memmove(column + rows, column + piece.slot, static_cast<std::size_t>(piece.rows) * sizeof(double));
+        for (int64_t at : piece.breaks) {
+            lengths.push_back(rows + at - divisionStart);
+            divisionStart = rows + at;
+        }
+        rows += piece.rows;
+        pairs &= piece.pairsHold;
+    }
+    lengths.push_back(rows - divisionStart);
 
     DataSet dataSet;
     dataSet.title = std::filesystem::path(path).filename().string();
-    dataSet.reference.name = names[0];
-    dataSet.reference.quantity = guessReferenceQuantity(names[0]);
-    for (std::size_t i = 1; i < names.size(); ++i) dataSet.signals.push_back(Signal{names[i], {}, false, {}, {}});
-
-    std::vector<std::vector<double>*> columns{&dataSet.reference.data};
-    for (Signal& signal : dataSet.signals) columns.push_back(&signal.data);
-    const std::size_t columnCount = columns.size();
-    // Every row is a line of at least two bytes a column: that bounds the rows
-    // (blank lines must not make a wide file reserve more than it can fill).
-    std::size_t lineCount = 1;
-    for (std::size_t at = text.find('\n'); at != std::string_view::npos; at = text.find('\n', at + 1)) ++lineCount;
-    const std::size_t rowBound = std::min(lineCount, text.size() / (2 * columnCount) + 1);
-    for (std::vector<double>* column : columns) column->reserve(rowBound);
-
-    std::vector<int64_t> lengths;
-    int64_t rowsInDivision = 0;
-    bool afterBlankLine = false;
-    std::vector<std::string_view> fields;
-    while (lines.next(line)) {
-        if (isBlank(line)) {
-            afterBlankLine = true;
-            continue;
+    std::size_t kept = 0;
+    for (std::size_t c = 0; c < columnCount; ++c) {
+        if (pairs && c >= 2 && c % 2 == 0) continue;  // an x column again
+        values[c]->setDivisionLengths(lengths);
+        Signal signal{names[c], {}, false, std::move(values[c]), lengths};
+        if (c == 0) {
+            signal.quantity = guessReferenceQuantity(names[0]);
+            dataSet.reference = std::move(signal);
+        } else {
+            dataSet.signals.push_back(std::move(signal));
         }
-        const int64_t lineNumber = lines.lineNumber();
-        splitter.split(line, lineNumber, fields);
-        if (trailingDelimiter && fields.size() == columnCount + 1 && fields.back().empty()) fields.pop_back();
-        if (fields.size() != columnCount)
-            fail(path, lineNumber,
-                 "expected " + std::to_string(columnCount) + (columnCount == 1 ? " field" : " fields") + ", found " +
-                     std::to_string(fields.size()));
-
-        double value;
-        if (!parseEngineering(fields[0], value)) {
-            // Not a number in the first column: a repeated header, or an error.
-            std::vector<std::string> rowNames = splitter.splitNames(line, lineNumber);
-            if (rowNames.size() > columnCount) rowNames.pop_back();
-            bool repeatsHeader = true;
-            for (std::size_t i = 0; i < columnCount; ++i) repeatsHeader &= equalsNoCase(rowNames[i], names[i]);
-            if (repeatsHeader) {
-                lengths.push_back(rowsInDivision);
-                rowsInDivision = 0;
-                afterBlankLine = false;
-                continue;
-            }
-            if (afterBlankLine && !looksComplex(fields[0]))
-                fail(path, lineNumber, "a header row that starts a new division must repeat the first header row");
-        }
-        for (std::size_t c = 0; c < columnCount; ++c) {
-            if (!parseEngineering(fields[c], value)) {
-                const std::string where = " in column '" + names[c] + "'";
-                if (fields[c].empty()) fail(path, lineNumber, "empty value" + where);
-                if (looksComplex(fields[c]))
-                    fail(path, lineNumber,
-                         quoteForMessage(fields[c]) + where + " looks complex; CSV columns must be real");
-                fail(path, lineNumber, quoteForMessage(fields[c]) + where + " is not a number");
-            }
-            columns[c]->push_back(value);
-        }
-        ++rowsInDivision;
-        afterBlankLine = false;
+        ++kept;
     }
-    lengths.push_back(rowsInDivision);
-
-    dataSet.reference.divisionLengths = lengths;
-    for (Signal& signal : dataSet.signals) signal.divisionLengths = lengths;
+    if (pairs && headerless) {
+        const auto named = generatedNames(kept);
+        for (std::size_t i = 0; i < dataSet.signals.size(); ++i) dataSet.signals[i].name = named[i + 1];
+    }
     if (lengths.size() > 1) dataSet.divisionLabels = numberedLabels(lengths.size());
     warnAboutDuplicateNames(dataSet);
     return dataSet;

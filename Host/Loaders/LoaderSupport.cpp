@@ -11,6 +11,7 @@
 #include <cstring>
 #include <limits>
 #include <new>
+#include <unordered_set>
 #include <utility>
 
 namespace cv::load {
@@ -19,6 +20,7 @@ LoadError::LoadError(const std::string& file, int64_t line, const std::string& m
     : std::runtime_error(file + ": " + (line > 0 ? "line " + std::to_string(line) + ": " : std::string()) +
                          message),
       file_(file),
+      message_(message),
       line_(line) {}
 
 }  // namespace cv::load
@@ -268,11 +270,10 @@ std::size_t sharedSuffixLength(const std::vector<std::string>& names, std::size_
 }  // namespace
 
 std::vector<std::string> labelsFromNames(const std::vector<std::string>& names) {
-    for (std::size_t i = 0; i < names.size(); ++i) {
-        if (trim(names[i]).empty()) return {};
-        for (std::size_t j = 0; j < i; ++j)
-            if (names[i] == names[j]) return {};
-    }
+    // A set, not pairwise comparisons: a Monte Carlo file has thousands of runs.
+    std::unordered_set<std::string_view> seen;
+    for (const std::string& name : names)
+        if (trim(name).empty() || !seen.insert(name).second) return {};
     if (names.size() < 2) return {};
     const std::size_t prefix = sharedPrefixLength(names);
     const std::size_t suffix = sharedSuffixLength(names, prefix);
@@ -282,9 +283,9 @@ std::vector<std::string> labelsFromNames(const std::vector<std::string>& names) 
         labels.emplace_back(label.empty() ? trim(name) : label);
     }
     // Trimming can make two labels equal ("a b" and "a  b"): then the full names.
-    for (std::size_t i = 0; i < labels.size(); ++i)
-        for (std::size_t j = 0; j < i; ++j)
-            if (labels[i] == labels[j]) return names;
+    seen.clear();
+    for (const std::string& label : labels)
+        if (!seen.insert(label).second) return names;
     return labels;
 }
 

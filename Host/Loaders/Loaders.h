@@ -1,6 +1,12 @@
-// Data loaders of the host: CSV files and SPICE raw files (ngspice ASCII and
-// binary, real and complex) read into a neutral, host-independent form. The
-// tool turns a DataSet into the host's vector values; nothing here knows them.
+// Data loaders of the host: SPICE raw files (ngspice and LTspice, ASCII and
+// binary, real and complex), CSV files and other text tables read into a
+// DataSet whose columns already are the host's vector values: every value
+// is written once, straight into its final buffer, and Session::bindDataSet
+// binds those buffers without a copy. Sizes come from the raw headers (for
+// text tables from one count of the lines); a file is read once; large
+// binary plots are de-interleaved on all cores (cv::forEachChunk), ASCII
+// plots one plot per core, with the same values and messages whatever the
+// thread count.
 //
 // File formats, as this loader reads them:
 //
@@ -36,23 +42,43 @@
 //
 //   Complex values are not supported in CSV.
 //
+// Other text tables are read by the same reader: a header line whose names
+//   hold no ',', ';' or tab is split at runs of blanks; a first line of
+//   numbers means there is no header (the columns are then "x" and "y", or
+//   "x", "y1", "y2" ...). Columns of x y pairs, as ngspice's `wrdata` writes
+//   one pair per vector ("x1 y1 x2 y2 ..." with equal x columns, or a header
+//   "time v(a) time v(b)"), become one reference and one signal per pair.
+//
 // Every malformed file ends in a LoadError whose message names the file and,
 // where it applies, the line: "run.raw: line 12: expected 3 values, found 2".
 #pragma once
 
 #include <cstdint>
+#include <span>
 #include <stdexcept>
 #include <string>
 #include <vector>
 
+#include "Value.h"
+
 namespace cv::load {
 
+// A loaded column. The loader writes its values straight into the value
+// model's buffer (Value::makeForOverwrite, one write per value) with the
+// division layout already set; the session binds that buffer without a copy.
 struct Signal {
     std::string name;      // as in the file, e.g. "time", "v(out)", "i(v1)", "out"
     std::string quantity;  // "time", "frequency", "voltage", "current" or "" when unknown
     bool isComplex = false;
-    std::vector<double> data;               // all divisions back to back; complex interleaved re, im
+    MutableValuePtr values;                 // all divisions back to back (Real or Complex)
     std::vector<int64_t> divisionLengths;   // points per division, one entry per division (>= 1)
+
+    // The values as doubles: complex ones interleaved re, im.
+    std::span<const double> data() const {
+        if (!values) return {};
+        return {static_cast<const double*>(values->rawData()),
+                static_cast<std::size_t>(values->size()) * (isComplex ? 2 : 1)};
+    }
 };
 
 struct DataSet {
@@ -69,9 +95,10 @@ public:
     LoadError(const std::string& file, int64_t line, const std::string& message);
     const std::string& file() const noexcept { return file_; }
     int64_t line() const noexcept { return line_; }
+    const std::string& message() const noexcept { return message_; }  // without file and line
 
 private:
-    std::string file_;
+    std::string file_, message_;
     int64_t line_ = 0;
 };
 

@@ -6,7 +6,11 @@
 #include <bit>
 #include <cctype>
 #include <cstring>
+#include <cmath>
+#include <exception>
 #include <optional>
+
+#include "Parallel.h"
 
 namespace cv::load::detail {
 
@@ -23,6 +27,16 @@ struct PlotHeader {
     std::string plotName;
     bool isComplex = false;
     bool binary = false;
+    // The layout of files with a UTF-16 header (or that name their writer
+    // "LTspice" in "Command:"): in binary, real values are single precision
+    // after a double-precision scale unless "Flags:" says "double", a
+    // transient scale may carry a sign bit to be dropped, "fastaccess" stores
+    // the data variable by variable, and "stepped" puts all runs of a step
+    // in one plot, each starting where the scale returns to its first value.
+    bool compact = false;
+    bool doubleValues = false;
+    bool fastAccess = false;
+    bool stepped = false;
     int64_t variableCount = -1;
     int64_t pointCount = -1;
     std::vector<RawVariable> variables;
@@ -30,12 +44,28 @@ struct PlotHeader {
     std::string describe() const {
         return "plot " + std::to_string(number) + (plotName.empty() ? std::string() : " ('" + plotName + "')");
     }
+    // Bytes of variable v's value in binary data.
+    std::size_t valueBytes(std::size_t v) const {
+        if (isComplex) return 2 * sizeof(double);
+        return compact && v > 0 && !doubleValues ? sizeof(float) : sizeof(double);
+    }
+    // A transient scale of a compact file may carry a sign bit that is no
+    // part of the time (a DC sweep's scale is signed for real).
+    bool dropsScaleSign() const {
+        return compact && !isComplex && !variables.empty() && equalsNoCase(variables[0].type, "time");
+    }
+    std::size_t pointBytes() const {
+        std::size_t bytes = 0;
+        for (std::size_t v = 0; v < variables.size(); ++v) bytes += valueBytes(v);
+        return bytes;
+    }
 };
 
-// Where a plot's values go: one column per variable, or none at all for a
-// plot that is skipped (its values are still read, to find where it ends).
+// Where a plot's values go: the first element of each variable's part of its
+// final buffer (complex ones as re, im pairs), or none at all when the
+// values are only checked.
 struct Destination {
-    std::vector<std::vector<double>*> columns;
+    std::vector<double*> columns;
     bool discards() const { return columns.empty(); }
 };
 
@@ -49,12 +79,17 @@ std::string normaliseQuantity(std::string_view type) {
 
 bool isSpace(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\f' || c == '\v'; }
 
-double readDouble(const char* bytes) {
-    char ordered[sizeof(double)];
-    std::memcpy(ordered, bytes, sizeof ordered);
-    if constexpr (std::endian::native == std::endian::big) std::reverse(ordered, ordered + sizeof ordered);
-    double value;
-    std::memcpy(&value, ordered, sizeof value);
+template <typename T>
+T readLittle(const char* bytes) {
+    T value;
+    if constexpr (std::endian::native == std::endian::big) {
+        char ordered[sizeof(T)];
+        std::memcpy(ordered, bytes, sizeof ordered);
+        std::reverse(ordered, ordered + sizeof ordered);
+        std::memcpy(&value, ordered, sizeof value);
+    } else {
+        std::memcpy(&value, bytes, sizeof value);
+    }
     return value;
 }
 
@@ -68,10 +103,38 @@ bool isHeaderKey(std::string_view key) {
 
 class RawReader {
 public:
-    RawReader(std::string_view bytes, const std::string& path) : bytes_(bytes), path_(path) {}
+    // endsFile: the end of bytes is the end of the file (not the start of the
+    // next plot), which decides between "truncated" and a short plot.
+    RawReader(std::string_view bytes, const std::string& path, std::size_t pos = 0, int64_t line = 1,
+              bool endsFile = true)
+        : bytes_(bytes), path_(path), pos_(pos), line_(line), endsFile_(endsFile) {}
 
     bool atEnd() const { return pos_ >= bytes_.size(); }
     int64_t line() const { return line_; }
+    std::size_t position() const { return pos_; }
+    // Over binary data: its lines are counted only for a message (see scanPlots).
+    void skipBytes(std::size_t n) { pos_ += n; }
+
+    // Moves past ASCII data to the start of the next plot header or the end.
+    void skipAsciiData() {
+        while (!atEnd()) {
+            std::size_t at = pos_;
+            while (at < bytes_.size() && isSpace(bytes_[at])) ++at;
+            if (at < bytes_.size() && std::isalpha(static_cast<unsigned char>(bytes_[at]))) {
+                const std::size_t saved = pos_;
+                pos_ = at;
+                if (atHeaderLine()) return;
+                pos_ = saved;
+            }
+            const void* newline = std::memchr(bytes_.data() + pos_, '\n', bytes_.size() - pos_);
+            if (newline == nullptr) {
+                pos_ = bytes_.size();
+                return;
+            }
+            pos_ = static_cast<std::size_t>(static_cast<const char*>(newline) - bytes_.data()) + 1;
+            ++line_;
+        }
+    }
 
     void skipWhitespace() {
         while (pos_ < bytes_.size() && (isSpace(bytes_[pos_]) || bytes_[pos_] == '\n')) {
@@ -89,8 +152,10 @@ public:
         return colon != std::string_view::npos && isHeaderKey(rest.substr(0, colon));
     }
 
-    PlotHeader readHeader(int64_t number);
-    void readValues(const PlotHeader& header, Destination& destination);
+    PlotHeader readHeader(int64_t number, bool compact);
+    // The plot's points from here to the end of bytes; what follows them
+    // there must be blank.
+    void readAscii(const PlotHeader& header, const Destination& destination);
 
 private:
     [[noreturn]] void fail(int64_t line, const std::string& message) const { detail::fail(path_, line, message); }
@@ -148,13 +213,12 @@ private:
     }
 
     RawVariable parseVariableLine(std::string_view text, int64_t index, const PlotHeader& header, int64_t lineNumber);
-    void readAscii(const PlotHeader& header, Destination& destination);
-    void readBinary(const PlotHeader& header, Destination& destination);
 
     std::string_view bytes_;
     const std::string& path_;
     std::size_t pos_ = 0;
     int64_t line_ = 1;
+    bool endsFile_ = true;
 };
 
 RawVariable RawReader::parseVariableLine(std::string_view text, int64_t index, const PlotHeader& header,
@@ -180,9 +244,10 @@ RawVariable RawReader::parseVariableLine(std::string_view text, int64_t index, c
     return RawVariable{std::string(fields[1]), fields.size() > 2 ? std::string(fields[2]) : std::string()};
 }
 
-PlotHeader RawReader::readHeader(int64_t number) {
+PlotHeader RawReader::readHeader(int64_t number, bool compact) {
     PlotHeader header;
     header.number = number;
+    header.compact = compact;
     for (;;) {
         if (atEnd())
             fail(line_, header.describe() + ": the header ends without 'Values:' or 'Binary:' and the data");
@@ -208,6 +273,11 @@ PlotHeader RawReader::readHeader(int64_t number) {
         } else if (equalsNoCase(key, "Flags")) {
             const std::string flags = lowerCase(value);
             header.isComplex = flags.find("complex") != std::string::npos;
+            header.doubleValues = flags.find("double") != std::string::npos;
+            header.fastAccess = flags.find("fastaccess") != std::string::npos;
+            header.stepped = flags.find("stepped") != std::string::npos;
+        } else if (equalsNoCase(key, "Command")) {
+            header.compact |= lowerCase(value).find("ltspice") != std::string::npos;
         } else if (equalsNoCase(key, "No. Variables")) {
             header.variableCount = count("No. Variables");
             if (header.variableCount == 0) fail(lineNumber, header.describe() + " has no variables");
@@ -246,69 +316,30 @@ PlotHeader RawReader::readHeader(int64_t number) {
     }
 }
 
-void RawReader::readValues(const PlotHeader& header, Destination& destination) {
-    if (header.binary)
-        readBinary(header, destination);
-    else
-        readAscii(header, destination);
-}
-
-void RawReader::readBinary(const PlotHeader& header, Destination& destination) {
-    const std::size_t valueBytes = header.isComplex ? 2 * sizeof(double) : sizeof(double);
-    // variableCount equals the number of variable lines read (readHeader checks): no overflow.
-    const std::size_t pointBytes = static_cast<std::size_t>(header.variableCount) * valueBytes;
-    const std::size_t available = bytes_.size() - pos_;
-    const auto points = static_cast<uint64_t>(header.pointCount);
-    if (points > available / pointBytes)
-        fail(line_, "truncated: " + header.describe() + " declares " + std::to_string(points) +
-                        " points, the file holds " + std::to_string(available / pointBytes) + " (" +
-                        std::to_string(available) + " bytes of data for " + std::to_string(pointBytes) +
-                        " bytes a point)");
-    const std::size_t pointTotal = static_cast<std::size_t>(points);
-    const char* data = bytes_.data() + pos_;
-    if (!destination.discards()) {
-        // Point by point, so the file is read once, front to back.
-        const std::size_t variables = destination.columns.size();
-        for (std::size_t v = 0; v < variables; ++v) {
-            std::vector<double>& column = *destination.columns[v];
-            column.reserve(column.size() + pointTotal * (header.isComplex && v > 0 ? 2 : 1));
-        }
-        const char* point = data;
-        for (std::size_t p = 0; p < pointTotal; ++p, point += pointBytes) {
-            destination.columns[0]->push_back(readDouble(point));  // the scale is stored real
-            for (std::size_t v = 1; v < variables; ++v) {
-                std::vector<double>& column = *destination.columns[v];
-                column.push_back(readDouble(point + v * valueBytes));
-                if (header.isComplex) column.push_back(readDouble(point + v * valueBytes + sizeof(double)));
-            }
-        }
-    }
-    const std::size_t used = pointTotal * pointBytes;
-    // Line numbers stay those an editor shows, counting newline bytes in the data too.
-    line_ += std::count(data, data + used, '\n');
-    pos_ += used;
-}
-
-void RawReader::readAscii(const PlotHeader& header, Destination& destination) {
+void RawReader::readAscii(const PlotHeader& header, const Destination& destination) {
     const int64_t points = header.pointCount;
     const int64_t variables = header.variableCount;
     const std::string counts = std::to_string(variables);
-    if (!destination.discards()) {
-        // A point takes at least two bytes per value and index: trust the
-        // declared count no further than the file could hold.
-        const std::size_t available = bytes_.size() - pos_;
-        const std::size_t possible = available / (2 * static_cast<std::size_t>(variables + 1));
-        const std::size_t expected = std::min(static_cast<std::size_t>(points), possible);
-        for (std::size_t v = 0; v < destination.columns.size(); ++v) {
-            std::vector<double>& column = *destination.columns[v];
-            column.reserve(column.size() + expected * (header.isComplex && v > 0 ? 2 : 1));
+    const bool dropSign = header.dropsScaleSign();
+    auto store = [&](int64_t p, int64_t v, double re, double im) {
+        if (destination.discards()) return;
+        double* column = destination.columns[static_cast<std::size_t>(v)];
+        if (header.isComplex && v > 0) {
+            column[2 * p] = re;
+            column[2 * p + 1] = im;
+        } else {
+            column[p] = v == 0 && dropSign ? std::fabs(re) : re;  // the scale of a complex plot is stored real
         }
-    }
+    };
     for (int64_t p = 0; p < points; ++p) {
         skipWhitespace();
-        if (atEnd())
-            fail(line_, "truncated: " + header.describe() + " declares " + std::to_string(points) +
-                            " points, the file ends after " + std::to_string(p));
+        if (atEnd()) {
+            if (endsFile_)
+                fail(line_, "truncated: " + header.describe() + " declares " + std::to_string(points) +
+                                " points, the file ends after " + std::to_string(p));
+            fail(line_, header.describe() + " declares " + std::to_string(points) + " points, found " +
+                            std::to_string(p));
+        }
         const int64_t pointLine = line_;
         if (atHeaderLine())
             fail(pointLine, header.describe() + " declares " + std::to_string(points) + " points, found " +
@@ -322,11 +353,7 @@ void RawReader::readAscii(const PlotHeader& header, Destination& destination) {
         for (int64_t v = 0; v < variables;) {
             double re = 0.0, im = 0.0;
             if (readWellFormedValue(header.isComplex, re, im)) {
-                if (!destination.discards()) {
-                    std::vector<double>& column = *destination.columns[static_cast<std::size_t>(v)];
-                    column.push_back(re);
-                    if (header.isComplex && v > 0) column.push_back(im);
-                }
+                store(p, v, re, im);
                 ++v;
                 continue;
             }
@@ -334,15 +361,15 @@ void RawReader::readAscii(const PlotHeader& header, Destination& destination) {
             std::string_view text = token();
             if (text.empty()) {
                 skipWhitespace();
-                if (atEnd())
+                if (atEnd() && endsFile_)
                     fail(line_, "truncated: point " + std::to_string(p) + " of " + header.describe() +
                                     " ends after " + std::to_string(v) + " of " + counts + " values");
-                if (pointOrHeaderStartsHere())
+                if (atEnd() || pointOrHeaderStartsHere())
                     fail(pointLine, "point " + std::to_string(p) + ": expected " + counts + " values, found " +
                                         std::to_string(v));
                 continue;
             }
-            const bool endsFile = pos_ == bytes_.size();
+            const bool endsFile = pos_ == bytes_.size() && endsFile_;
             std::string_view realText = text, imaginaryText;
             const std::size_t comma = text.find(',');
             if (comma != std::string_view::npos) {
@@ -356,17 +383,17 @@ void RawReader::readAscii(const PlotHeader& header, Destination& destination) {
                 if (endsFile) fail(line_, "truncated: the file ends inside a number, " + quoteForMessage(text));
                 fail(line_, quoteForMessage(text) + " is not a number");
             }
-            if (!destination.discards()) {
-                std::vector<double>& column = *destination.columns[static_cast<std::size_t>(v)];
-                column.push_back(re);
-                if (header.isComplex && v > 0) column.push_back(im);
-            }
+            store(p, v, re, im);
             ++v;
         }
         const std::string_view extra = token();
         if (!extra.empty())
             fail(line_, "point " + std::to_string(p) + ": more than " + counts + " values, " + quoteForMessage(extra));
     }
+    skipWhitespace();
+    if (!atEnd())
+        fail(line_, header.describe() + " holds more data than its 'No. Points: " + std::to_string(points) +
+                        "' declares");
 }
 
 bool compatible(const PlotHeader& first, const PlotHeader& other) {
@@ -376,71 +403,333 @@ bool compatible(const PlotHeader& first, const PlotHeader& other) {
     return true;
 }
 
-Destination setUpDataSet(DataSet& dataSet, const PlotHeader& first) {
-    dataSet.reference.name = first.variables[0].name;
-    dataSet.reference.quantity = normaliseQuantity(first.variables[0].type);
-    for (std::size_t i = 1; i < first.variables.size(); ++i)
-        dataSet.signals.push_back(Signal{first.variables[i].name, normaliseQuantity(first.variables[i].type),
-                                         first.isComplex, {}, {}});
-    Destination destination;
-    destination.columns.push_back(&dataSet.reference.data);
-    for (Signal& signal : dataSet.signals) destination.columns.push_back(&signal.data);
-    return destination;
+// A plot found in the file: its header and where its data lies.
+struct Plot {
+    PlotHeader header;
+    std::string_view text;           // the buffer holding its data (ASCII: read to its end)
+    std::size_t begin = 0, end = 0;  // its data within text
+    int64_t line = 0;                // the line its data starts on
+    bool endsFile = true;            // nothing but blanks follows its data
+};
+
+// UTF-16LE text from `at` up to and including the line that ends a plot
+// header ("Binary:" or "Values:"), one byte per unit (other than ASCII: '?').
+std::string narrowHeader(std::string_view bytes, std::size_t& at) {
+    std::string text;
+    std::size_t lineStart = 0;
+    while (at + 1 < bytes.size()) {
+        const unsigned unit = static_cast<unsigned char>(bytes[at]) | static_cast<unsigned char>(bytes[at + 1]) << 8;
+        at += 2;
+        text += unit < 128 ? static_cast<char>(unit) : '?';
+        if (text.back() == '\n') {
+            const std::string_view line = trim(std::string_view(text).substr(lineStart));
+            if (startsWithNoCase(line, "Binary:") || startsWithNoCase(line, "Values:")) break;
+            lineStart = text.size();
+        }
+    }
+    return text;
+}
+
+std::string narrowAll(std::string_view bytes) {
+    std::string text;
+    text.reserve(bytes.size() / 2);
+    for (std::size_t at = 0; at + 1 < bytes.size(); at += 2) {
+        const unsigned unit = static_cast<unsigned char>(bytes[at]) | static_cast<unsigned char>(bytes[at + 1]) << 8;
+        text += unit < 128 ? static_cast<char>(unit) : '?';
+    }
+    return text;
+}
+
+// Checks the declared point count of binary data against the bytes left.
+void checkBinarySize(const PlotHeader& header, std::size_t available, int64_t line, const std::string& path) {
+    const std::size_t pointBytes = header.pointBytes();
+    const auto points = static_cast<uint64_t>(header.pointCount);
+    if (points > available / pointBytes)
+        fail(path, line, "truncated: " + header.describe() + " declares " + std::to_string(points) +
+                             " points, the file holds " + std::to_string(available / pointBytes) + " (" +
+                             std::to_string(available) + " bytes of data for " + std::to_string(pointBytes) +
+                             " bytes a point)");
+}
+
+// An ASCII point takes at least two bytes for its index and each value: a
+// count beyond that cannot be right, and must not size a buffer. Reading
+// the values then says where they run out.
+void checkAsciiSize(const Plot& plot, const std::string& path) {
+    const auto possible = (plot.end - plot.begin + 1) / (2 * static_cast<std::size_t>(plot.header.variableCount + 1));
+    if (static_cast<uint64_t>(plot.header.pointCount) <= possible) return;
+    RawReader reader(plot.text.substr(0, plot.end), path, plot.begin, plot.line, plot.endsFile);
+    reader.readAscii(plot.header, Destination{});
+    fail(path, plot.line, "truncated: " + plot.header.describe() + " declares " +
+                              std::to_string(plot.header.pointCount) + " points");
+}
+
+// The plots of an 8-bit file. Binary data is skipped without counting its
+// lines; a message about a later line adds them then.
+std::vector<Plot> scanPlots(std::string_view bytes, const std::string& path, bool compact) {
+    std::vector<Plot> plots;
+    std::vector<std::pair<std::size_t, std::size_t>> binaryParts;
+    RawReader reader(bytes, path);
+    try {
+        for (int64_t number = 1;; ++number) {
+            reader.skipWhitespace();
+            if (reader.atEnd()) break;
+            if (!plots.empty() && !reader.atHeaderLine()) {
+                const PlotHeader& previous = plots.back().header;
+                fail(path, reader.line(), previous.describe() + " holds more data than its 'No. Points: " +
+                                              std::to_string(previous.pointCount) + "' declares");
+            }
+            Plot plot;
+            plot.header = reader.readHeader(number, compact);
+            plot.text = bytes;
+            plot.begin = reader.position();
+            plot.line = reader.line();
+            if (plot.header.binary) {
+                checkBinarySize(plot.header, bytes.size() - plot.begin, reader.line(), path);
+                reader.skipBytes(static_cast<std::size_t>(plot.header.pointCount) * plot.header.pointBytes());
+                binaryParts.emplace_back(plot.begin, reader.position());
+            } else {
+                reader.skipAsciiData();
+                plot.endsFile = reader.atEnd();
+            }
+            plot.end = reader.position();
+            if (!plot.header.binary) checkAsciiSize(plot, path);
+            plots.push_back(std::move(plot));
+        }
+    } catch (const LoadError& error) {
+        if (error.line() <= 0 || binaryParts.empty()) throw;
+        int64_t newlines = 0;
+        for (auto [begin, end] : binaryParts) newlines += std::count(bytes.data() + begin, bytes.data() + end, '\n');
+        fail(path, error.line() + newlines, error.message());
+    }
+    return plots;
+}
+
+// The plots of a file whose headers are UTF-16LE. Binary data follows each
+// header as it is; ASCII data is UTF-16 text like the header, so such a file
+// is narrowed as a whole and read as an 8-bit one (into `narrowed`).
+std::vector<Plot> scanUtf16Plots(std::string_view bytes, const std::string& path, std::string& narrowed) {
+    if (bytes.substr(0, 2) == "\xFE\xFF") fail(path, 0, "the file is big-endian UTF-16 text, which is not read");
+    if (bytes.substr(0, 2) == "\xFF\xFE") bytes.remove_prefix(2);
+    std::vector<Plot> plots;
+    std::size_t at = 0;
+    int64_t line = 1;
+    for (int64_t number = 1;; ++number) {
+        while (at + 1 < bytes.size() && bytes[at + 1] == 0 && std::isspace(static_cast<unsigned char>(bytes[at]))) {
+            line += bytes[at] == '\n';
+            at += 2;
+        }
+        if (at + 1 >= bytes.size()) break;
+        const std::string header = narrowHeader(bytes, at);
+        RawReader reader(header, path, 0, line);
+        Plot plot;
+        plot.header = reader.readHeader(number, true);
+        if (!plot.header.binary) {
+            if (number > 1) fail(path, reader.line(), "ASCII values after binary ones in one file");
+            narrowed = narrowAll(bytes);
+            return scanPlots(narrowed, path, true);
+        }
+        line = reader.line();
+        checkBinarySize(plot.header, bytes.size() - at, line, path);
+        plot.text = bytes;
+        plot.begin = at;
+        plot.end = at + static_cast<std::size_t>(plot.header.pointCount) * plot.header.pointBytes();
+        plot.line = line;
+        at = plot.end;
+        plots.push_back(std::move(plot));
+    }
+    return plots;
+}
+
+// Binary points [first, last) of a plot into their final buffers.
+void readBinaryPoints(const Plot& plot, const std::vector<double*>& columns, std::size_t first, std::size_t last) {
+    const PlotHeader& header = plot.header;
+    const char* data = plot.text.data() + plot.begin;
+    const auto points = static_cast<std::size_t>(header.pointCount);
+    const std::size_t pointBytes = header.pointBytes();
+    std::size_t offset = 0;  // of variable v: within a point, or (fastaccess) of its block
+    for (std::size_t v = 0; v < columns.size(); ++v) {
+        const std::size_t width = header.valueBytes(v);
+        const std::size_t stride = header.fastAccess ? width : pointBytes;
+        const char* in = data + (header.fastAccess ? offset * points : offset) + first * stride;
+        double* out = columns[v];
+        const std::size_t n = last - first;
+        if (header.isComplex && v > 0) {
+            out += 2 * first;
+            for (std::size_t i = 0; i < n; ++i, in += stride) {
+                out[2 * i] = readLittle<double>(in);
+                out[2 * i + 1] = readLittle<double>(in + sizeof(double));
+            }
+        } else if (width == sizeof(float)) {
+            out += first;
+            for (std::size_t i = 0; i < n; ++i, in += stride) out[i] = readLittle<float>(in);
+        } else {
+            out += first;
+            for (std::size_t i = 0; i < n; ++i, in += stride) out[i] = readLittle<double>(in);
+            if (v == 0 && header.dropsScaleSign())
+                for (std::size_t i = 0; i < n; ++i) out[i] = std::fabs(out[i]);
+        }
+        offset += width;
+    }
+}
+
+// One piece of work of the second pass: points of a binary plot, or a whole ASCII plot.
+struct Job {
+    std::size_t plot;  // index into the kept plots
+    std::size_t first, last;
+};
+
+// Binary plots go in pieces of this many points, so that one large plot
+// keeps both cores busy; the pieces do not depend on the thread count.
+constexpr std::size_t kPointsPerJob = std::size_t(1) << 15;
+
+// The division labels of a stepped run: the "Step Information: <label> (Run: n/N)"
+// lines of the simulator's log beside the file (<name>.log), when there is one.
+std::vector<std::string> stepLabelsFromLog(const std::string& path, std::size_t count) {
+    const std::size_t dot = path.find_last_of('.');
+    const std::size_t slash = path.find_last_of('/');
+    if (dot == std::string::npos || (slash != std::string::npos && dot < slash)) return {};
+    std::vector<std::string> labels;
+    try {
+        const FileBuffer log = readWholeFile(path.substr(0, dot) + ".log");
+        std::string narrowed;
+        std::string_view text = log.view();
+        if (isUtf16(text)) {
+            narrowed = narrowAll(text.substr(text.substr(0, 2) == "\xFF\xFE" ? 2 : 0));
+            text = narrowed;
+        }
+        constexpr std::string_view kKey = "Step Information:";
+        for (std::size_t at = text.find(kKey); at != std::string_view::npos; at = text.find(kKey, at + 1)) {
+            std::string_view label = text.substr(at + kKey.size());
+            label = label.substr(0, label.find('\n'));
+            label = label.substr(0, label.find("(Run:"));
+            labels.emplace_back(trim(label));
+        }
+    } catch (const LoadError&) {
+        return {};
+    }
+    if (labels.size() != count) return {};
+    for (const std::string& label : labels)
+        if (label.empty()) return {};
+    return labels;
+}
+
+// Where a stepped plot's scale returns to its first value a new run begins.
+std::vector<int64_t> stepLengths(const double* scale, int64_t points) {
+    std::vector<int64_t> lengths;
+    int64_t start = 0;
+    for (int64_t p = 1; p < points; ++p)
+        if (scale[p] == scale[0]) {
+            lengths.push_back(p - start);
+            start = p;
+        }
+    lengths.push_back(points - start);
+    return lengths;
 }
 
 }  // namespace
 
 bool looksLikeSpiceRaw(std::string_view bytes) {
-    if (isUtf16(bytes)) return bytes.size() >= 2 && (bytes[0] == 'T' || bytes[0] == 'P' || bytes[2] == 'T');
+    if (isUtf16(bytes)) {
+        // Big-endian text is recognised here so that the raw reader can refuse it by name.
+        const bool bigEndian = bytes.substr(0, 2) == "\xFE\xFF";
+        if (bigEndian || bytes.substr(0, 2) == "\xFF\xFE") bytes.remove_prefix(bigEndian ? 3 : 2);
+        const std::string start = narrowAll(bytes.substr(0, 40));
+        return startsWithNoCase(start, "Title:") || startsWithNoCase(start, "Plotname:");
+    }
     if (bytes.substr(0, 3) == "\xEF\xBB\xBF") bytes.remove_prefix(3);
     bytes = bytes.substr(std::min(bytes.size(), bytes.find_first_not_of(" \t\r\n")));
     return startsWithNoCase(bytes, "Title:") || startsWithNoCase(bytes, "Plotname:");
 }
 
 DataSet parseSpiceRaw(std::string_view bytes, const std::string& path) {
-    if (isUtf16(bytes))
-        fail(path, 0, "the file is UTF-16 text (as LTspice writes raw files); only ngspice-style raw files are read");
-    if (bytes.substr(0, 3) == "\xEF\xBB\xBF") bytes.remove_prefix(3);
-    RawReader reader(bytes, path);
-    reader.skipWhitespace();
-    if (reader.atEnd()) fail(path, 0, "the file is empty");
+    std::string narrowed;  // a UTF-16 file with ASCII values, as 8-bit text
+    std::vector<Plot> plots;
+    if (isUtf16(bytes)) {
+        plots = scanUtf16Plots(bytes, path, narrowed);
+    } else {
+        if (bytes.substr(0, 3) == "\xEF\xBB\xBF") bytes.remove_prefix(3);
+        plots = scanPlots(bytes, path, false);
+    }
+    if (plots.empty()) fail(path, 0, "the file is empty");
 
+    // The first plot and those like it are the runs; the rest are skipped.
     DataSet dataSet;
-    std::optional<PlotHeader> first;
-    std::optional<PlotHeader> previous;
-    Destination destination, discard;
+    const PlotHeader& first = plots.front().header;
+    std::vector<const Plot*> kept;
     std::vector<int64_t> lengths;
     std::vector<std::string> titles, plotNames;
-    for (int64_t number = 1;; ++number) {
-        reader.skipWhitespace();
-        if (reader.atEnd()) break;
-        if (previous && !reader.atHeaderLine())
-            fail(path, reader.line(), previous->describe() + " holds more data than its 'No. Points: " +
-                                    std::to_string(previous->pointCount) + "' declares");
-        PlotHeader header = reader.readHeader(number);
-        if (!first) {
-            first = header;
-            destination = setUpDataSet(dataSet, header);
-        }
-        const bool kept = compatible(*first, header);
-        reader.readValues(header, kept ? destination : discard);
-        if (kept) {
+    for (const Plot& plot : plots) {
+        const PlotHeader& header = plot.header;
+        if (compatible(first, header)) {
+            kept.push_back(&plot);
             lengths.push_back(header.pointCount);
             titles.push_back(header.title);
             plotNames.push_back(header.plotName);
         } else {
-            const std::string why = header.isComplex != first->isComplex
+            const std::string why = header.isComplex != first.isComplex
                                         ? (header.isComplex ? "it is complex, plot 1 is real" : "it is real, plot 1 is complex")
                                         : "its variables differ from plot 1's";
             dataSet.warnings.push_back("skipped " + header.describe() + ": " + why);
         }
-        previous = std::move(header);
     }
 
-    dataSet.reference.divisionLengths = lengths;
-    for (Signal& signal : dataSet.signals) signal.divisionLengths = lengths;
-    std::vector<std::string> labels = labelsFromNames(titles);
-    const bool labelsFromTitles = !labels.empty();
+    // The final buffers, sized from the headers; every value is written once.
+    dataSet.reference = Signal{first.variables[0].name, normaliseQuantity(first.variables[0].type), false,
+                               Value::makeForOverwrite(Kind::Real, lengths), lengths};
+    for (std::size_t i = 1; i < first.variables.size(); ++i)
+        dataSet.signals.push_back(Signal{first.variables[i].name, normaliseQuantity(first.variables[i].type),
+                                         first.isComplex,
+                                         Value::makeForOverwrite(first.isComplex ? Kind::Complex : Kind::Real, lengths),
+                                         lengths});
+    std::vector<std::vector<double*>> columns(kept.size());
+    std::vector<Job> jobs;
+    int64_t offset = 0;
+    for (std::size_t k = 0; k < kept.size(); ++k) {
+        columns[k].push_back(static_cast<double*>(dataSet.reference.values->mutableData()) + offset);
+        for (Signal& signal : dataSet.signals)
+            columns[k].push_back(static_cast<double*>(signal.values->mutableData()) + offset * (first.isComplex ? 2 : 1));
+        offset += lengths[k];
+        const auto points = static_cast<std::size_t>(lengths[k]);
+        if (!kept[k]->header.binary)
+            jobs.push_back({k, 0, points});
+        else
+            for (std::size_t p = 0; p < points; p += kPointsPerJob)
+                jobs.push_back({k, p, std::min(points, p + kPointsPerJob)});
+    }
+    // Both cores; the message of the first failing plot in file order, as one core would give it.
+    std::vector<std::exception_ptr> errors(jobs.size());
+    forEachChunk(jobs.size(), 1, [&](std::size_t begin, std::size_t end) {
+        for (std::size_t j = begin; j < end; ++j) {
+            const Job& job = jobs[j];
+            const Plot& plot = *kept[job.plot];
+            try {
+                if (plot.header.binary) {
+                    readBinaryPoints(plot, columns[job.plot], job.first, job.last);
+                } else {
+                    RawReader reader(plot.text.substr(0, plot.end), path, plot.begin, plot.line, plot.endsFile);
+                    reader.readAscii(plot.header, Destination{columns[job.plot]});
+                }
+            } catch (const LoadError&) {
+                errors[j] = std::current_exception();
+            }
+        }
+    });
+    for (const std::exception_ptr& error : errors)
+        if (error) std::rethrow_exception(error);
+
+    std::vector<std::string> labels;
+    if (kept.size() == 1 && first.stepped) {
+        // One plot holding all runs of a step: split it where the scale restarts.
+        lengths = stepLengths(dataSet.reference.values->reals(), lengths[0]);
+        auto split = [&](Signal& signal) {
+            signal.values->setDivisionLengths(lengths);
+            signal.divisionLengths = lengths;
+        };
+        split(dataSet.reference);
+        for (Signal& signal : dataSet.signals) split(signal);
+        if (lengths.size() > 1) labels = stepLabelsFromLog(path, lengths.size());
+    }
+    const bool labelsFromTitles = labels.empty() && !(labels = labelsFromNames(titles)).empty();
     if (labels.empty()) labels = labelsFromNames(plotNames);
     if (labels.empty()) labels = numberedLabels(lengths.size());
     if (lengths.size() > 1) dataSet.divisionLabels = std::move(labels);
