@@ -21,18 +21,17 @@ def run_tool(*args):
 
 
 def one_file(path):
-    """The same statements through the tool's one-file tidy CSV: {run: row}."""
-    args = ["--load", str(path), "--format", "csv"]
+    """The same statements on the file alone, through the tool's JSON:
+    {run: [values]}; a lone number stands for every run."""
+    args = ["--load", str(path), "--format", "json"]
     for s in STATEMENTS:
         args += ["-e", s]
     r = run_tool(*args)
     assert r.returncode == 0, r.stderr
-    rows = list(csv.reader(io.StringIO(r.stdout)))
-    if rows[0][0] == "division":
-        assert rows[0][1:] == STATEMENTS
-        return {row[0]: row[1:] for row in rows[1:]}
-    assert rows[0] == STATEMENTS and len(rows) == 2
-    return {"": rows[1]}
+    objs = [json.loads(line) for line in r.stdout.splitlines()]
+    per_run = next((o for o in objs if len(o["values"]) > 1), None)
+    runs = [f"{x:g}" for x in per_run["ref"]] if per_run else [""]
+    return {run: [o["values"][0 if len(o["values"]) == 1 else i] for o in objs] for i, run in enumerate(runs)}
 
 
 @pytest.fixture
@@ -66,7 +65,7 @@ def test_fifty_files_equal_their_one_file_results(fifty, sandbox):
     files = [row[0] for row in rows[1:]]
     assert list(dict.fromkeys(files)) == [f"runs/{p.name}" for p in fifty]
     for path in fifty:
-        mine = {row[1]: row[2:-1] for row in rows[1:] if row[0] == f"runs/{path.name}"}
+        mine = {row[1]: [float(x) for x in row[2:-1]] for row in rows[1:] if row[0] == f"runs/{path.name}"}
         assert mine == one_file(path), path.name
         assert all(row[-1] == "" for row in rows[1:])
 
@@ -86,7 +85,7 @@ def test_a_bad_file_fails_alone(sandbox):
     rows = list(csv.reader(io.StringIO(r.stdout)))
     assert [row[0] for row in rows[1:]] == ["a.raw", "b.raw", "c.raw", "missing.raw"]
     errors = {row[0]: row[-1] for row in rows[1:]}
-    assert errors["b.raw"] == "" and rows[2][2] == one_file(sandbox / "b.raw")[""][0]
+    assert errors["b.raw"] == "" and float(rows[2][2]) == one_file(sandbox / "b.raw")[""][0]
     assert errors["a.raw"] and "missing.raw" in errors["missing.raw"]
     assert "Unknown name 'out'" in errors["c.raw"]
 
