@@ -335,8 +335,10 @@ void Panel::legend() {
         cairo_rectangle(cr_, x, y + 3, 14, 4);
         cairo_fill(cr_);
         cairo_set_source_rgb(cr_, 0, 0, 0);
-        const std::string label = size_t(d) < v_.divisionLabels().size() ? v_.divisionLabels()[size_t(d)]
-                                                                          : "run " + std::to_string(d + 1);
+        // Runs a file numbers only read better with the word.
+        std::string label = size_t(d) < v_.divisionLabels().size() ? v_.divisionLabels()[size_t(d)] : std::to_string(d + 1);
+        if (!label.empty() && std::all_of(label.begin(), label.end(), [](char c) { return std::isdigit((unsigned char)c); }))
+            label = "run " + label;
         text(fit(label, kPlotWidth - x - 26, 10), x + 20, y, 0, 10);
     }
     if (shown < nd) {
