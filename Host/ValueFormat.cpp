@@ -200,6 +200,11 @@ void StatementPrinter::finish() {
     csv_.clear();
 }
 
+std::vector<std::string> tidyRowKeys(const Value& v) { return rowKeys(v); }
+std::string tidyCsvField(const std::string& s) { return csvField(s); }
+std::string tidyCsvCells(const Value& v, int64_t i) { return csvCells(v, i); }
+std::string tidyJsonElement(const Value& v, int64_t i) { return jsonElement(v, i); }
+
 std::string jsonString(std::string_view in) {
     std::string s = "\"";
     for (unsigned char c : in) {

@@ -24,6 +24,15 @@ std::string jsonString(std::string_view s);
 // statement gives one number per division (a column per statement, complex
 // values as two, a row per division with the file's labels), and otherwise
 // a table per statement.
+// The pieces of the tidy table, for tables laid out elsewhere (cvfunc
+// --each: a row per file and run). The row keys of a value that gives one
+// number per run (empty for any other value), a CSV field quoted when it
+// needs to be, the CSV cells of element i (complex: two) and its JSON form.
+std::vector<std::string> tidyRowKeys(const Value& v);
+std::string tidyCsvField(const std::string& s);
+std::string tidyCsvCells(const Value& v, int64_t i);
+std::string tidyJsonElement(const Value& v, int64_t i);
+
 class StatementPrinter {
 public:
     StatementPrinter(OutputFormat format, std::function<void(const std::string&)> out)

@@ -8,12 +8,14 @@ set -euo pipefail
 TOOL_PACKAGES=(
   build-essential cmake pkg-config
   libedit-dev libsndfile1-dev libpcre2-dev libssl-dev uuid-dev libxml2-dev
+  libcairo2-dev fonts-dejavu-core
 )
 # ... and what the tests, their peers, the Python package and the benchmarks add.
 PACKAGES=(
   "${TOOL_PACKAGES[@]}"
   googletest libgtest-dev libgmock-dev libbenchmark-dev
   pybind11-dev python3-dev python3-numpy python3-scipy python3-pytest python3-matplotlib
+  python3-pandas python3-dask python3-distributed
   ngspice sox
   clang libclang-rt-14-dev
   libxml2-utils python3-scikit-rf python3-sympy python3-html5lib chromium

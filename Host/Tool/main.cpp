@@ -9,6 +9,7 @@
 #include <strings.h>
 #include <fstream>
 #include <iostream>
+#include <optional>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -16,9 +17,11 @@
 #include <editline/readline.h>
 
 #include "Clocks.h"
+#include "Each.h"
 #include "FunctionTable.h"
 #include "Help.h"
 #include "OptionStore.h"
+#include "Plot.h"
 #include "Reference.h"
 #include "Session.h"
 #include "ValueFormat.h"
@@ -42,6 +45,16 @@ const char* kUsage =
     "  --load NAME=FILE      the same, each vector bound as NAME.vector (NAME.out),\n"
     "                        so that several runs can be compared in one expression\n"
     "  --format FMT          text (default), json or csv\n"
+    "  --plot FILE           also draw the printed waveforms (a line per run) and\n"
+    "                        Histogram results (bars) into FILE, a .png, .svg or\n"
+    "                        .pdf; one panel per result, stacked\n"
+    "  --each PATTERN        run the -e statements on every file PATTERN matches\n"
+    "                        (a glob; repeatable; further FILE arguments are more\n"
+    "                        files) and print one table, a row per file and run, a\n"
+    "                        column per printed statement and an error column:\n"
+    "                        CSV, or JSON with --format json\n"
+    "  --jobs N              with --each: files measured at a time (default: one per\n"
+    "                        processor)\n"
     "  --option NAME=VALUE   set a host option (repeatable)\n"
     "  --module PATH         load the function module from PATH\n"
     "  --list                list the registered functions: name, argument counts,\n"
@@ -63,8 +76,11 @@ const char* kUsage =
     "  cvfunc -e '_TestRemoveItems([10,20,30,40],[2,0])'\n"
     "  cvfunc --load run.raw -e 'XFromY(out, 0.5)' --format json\n"
     "  cvfunc --help XFromY\n"
+    "  cvfunc --load run.raw -e 'out' --plot out.png\n"
+    "  cvfunc --each 'runs/*.raw' -e 'Maximum(out)' -e 'Mean(out)' > table.csv\n"
     "\n"
-    "Exit status: 0 success, 1 a failed statement, 2 bad usage.\n";
+    "Exit status: 0 success, 1 a failed statement (with --each: a row with an\n"
+    "error), 2 bad usage.\n";
 
 void listFunctions() {
     for (const FuncConstruct* f : cv::FunctionTable::global().all()) {
@@ -141,11 +157,13 @@ char** completeName(const char* text, int start, int) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    std::vector<std::string> exprs, loads;
+    std::vector<std::string> exprs, loads, positionals, eachPatterns;
     std::vector<std::pair<std::string, std::string>> options;  // set once the module has declared its own
-    std::string file, modulePath, helpName;
+    std::string file, modulePath, helpName, plotPath;
+    std::optional<cvtool::PlotFormat> plotFormat;
     cv::OutputFormat format = cv::OutputFormat::Text;
-    bool list = false, vars = false, help = false;
+    bool list = false, vars = false, help = false, each = false, formatGiven = false;
+    int jobs = 0;
 
     for (int i = 1; i < argc; ++i) {
         std::string a = argv[i];
@@ -167,6 +185,23 @@ int main(int argc, char** argv) {
             else if (v == "json") format = cv::OutputFormat::Json;
             else if (v == "csv") format = cv::OutputFormat::Csv;
             else return usageError("unknown format '" + v + "' (text, json or csv)");
+            formatGiven = true;
+        } else if (a == "--plot") {
+            if (!value(plotPath)) return usageError("--plot needs a file ending in .png, .svg or .pdf");
+            plotFormat = cvtool::plotFormatFor(plotPath);
+            if (!plotFormat)
+                return usageError("--plot draws PNG, SVG or PDF: the file must end in .png, .svg or .pdf, not '" +
+                                  plotPath + "'");
+        } else if (a == "--each") {
+            if (!value(v)) return usageError("--each needs a file or a pattern such as 'runs/*.raw'");
+            eachPatterns.push_back(v);
+            each = true;
+        } else if (a == "--jobs") {
+            if (!value(v)) return usageError("--jobs needs a number");
+            char* end = nullptr;
+            const long n = std::strtol(v.c_str(), &end, 10);
+            if (v.empty() || *end || n < 1 || n > 256) return usageError("--jobs needs a number from 1 to 256, not '" + v + "'");
+            jobs = int(n);
         } else if (a == "--option") {
             if (!value(v)) return usageError("--option needs NAME=VALUE");
             size_t eq = v.find('=');
@@ -196,11 +231,21 @@ int main(int argc, char** argv) {
             return 0;
         } else if (a.size() > 1 && a[0] == '-' && a != "-") {
             return usageError("unknown option '" + a + "'");
-        } else if (file.empty()) {
-            file = a;
         } else {
-            return usageError("only one script file may be given");
+            positionals.push_back(a);
         }
+    }
+    if (each) {
+        // Every further argument is one more file (or pattern) to measure.
+        eachPatterns.insert(eachPatterns.end(), positionals.begin(), positionals.end());
+        if (exprs.empty()) return usageError("--each needs the statements to run on each file (-e EXPR)");
+        if (!plotPath.empty()) return usageError("--plot draws the results of one run, not of --each");
+        if (formatGiven && format == cv::OutputFormat::Text) return usageError("--each writes csv or json, not text");
+        if (!formatGiven) format = cv::OutputFormat::Csv;
+    } else {
+        if (jobs) return usageError("--jobs goes with --each");
+        if (positionals.size() > 1) return usageError("only one script file may be given");
+        if (!positionals.empty()) file = positionals.front();
     }
 
     cv::Session session;
@@ -250,6 +295,18 @@ int main(int argc, char** argv) {
         for (const auto& w : warnings) std::fprintf(stderr, "Warning: %s\n", w.c_str());
     }
 
+    if (each) {
+        cvtool::EachRequest request;
+        request.files = cvtool::expandFiles(eachPatterns);
+        request.statements = exprs;
+        request.format = format;
+        request.jobs = jobs;
+        request.progress = isatty(STDERR_FILENO);
+        const int status = cvtool::runEach(session, request, stdout);
+        session.exitCli();
+        return status;
+    }
+
     if (vars) {
         for (const auto& name : session.names()) {
             cv::ValuePtr v = session.lookup(name);
@@ -261,13 +318,31 @@ int main(int argc, char** argv) {
     }
 
     cv::StatementPrinter printer(format, [](const std::string& s) { std::fwrite(s.data(), 1, s.size(), stdout); });
+    cvtool::Plot plot;
     auto print = [&](const cv::ValuePtr& v, const cv::Session::Statement& st) {
         printer.statement(v, st.text, st.assigned);
+        if (plotFormat && st.assigned.empty()) plot.add(v, st.text);
+    };
+    // The picture of what was printed, also when a later statement failed:
+    // the results drawn are the ones printed.
+    auto finishPlot = [&]() {
+        if (!plotFormat) return true;
+        std::fflush(stdout);
+        if (plot.empty()) {
+            std::fprintf(stderr, "Warning: nothing to plot (no printed result is a waveform or a histogram); "
+                                 "'%s' not written\n", plotPath.c_str());
+            return true;
+        }
+        std::string message;
+        if (plot.write(plotPath, *plotFormat, message)) return true;
+        std::fprintf(stderr, "Error: %s\n", message.c_str());
+        return false;
     };
     auto fail = [&](const std::string& msg) {
         printer.finish();
         std::fflush(stdout);
         std::fprintf(stderr, "Error: %s\n", msg.c_str());
+        finishPlot();
         session.exitCli();
         return 1;
     };
@@ -291,8 +366,9 @@ int main(int argc, char** argv) {
             if (!session.runStatements(text.str(), print, error, post)) return fail(error);
         }
         printer.finish();
+        const bool drawn = finishPlot();
         session.exitCli();
-        return 0;
+        return drawn ? 0 : 1;
     }
 
     if (!isatty(STDIN_FILENO)) {
@@ -300,8 +376,9 @@ int main(int argc, char** argv) {
         text << std::cin.rdbuf();
         if (!cvtool::runWithHelp(session, text.str(), print, error, post)) return fail(error);
         printer.finish();
+        const bool drawn = finishPlot();
         session.exitCli();
-        return 0;
+        return drawn ? 0 : 1;
     }
 
     // Interactive: failures are reported and the session goes on.
@@ -347,6 +424,7 @@ int main(int argc, char** argv) {
     }
     if (!hist.empty()) write_history(hist.c_str());
     std::printf("\n");
+    const bool drawn = finishPlot();
     session.exitCli();
-    return 0;
+    return drawn ? 0 : 1;
 }
