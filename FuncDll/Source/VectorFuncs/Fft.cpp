@@ -172,9 +172,7 @@ struct FourStep {
     const double* x;  // samples; x[count ...] read as zeros
     int64_t count;
     int64_t m, n1, n2;
-    int64_t ld;  // row length of the transposed matrix: n1 and a pad
-    int mBits;   // log2(m)
-    int n1Bits;
+    int mBits;  // log2(m)
     const int32_t* rev1;
     const int32_t* rev2;
     const double* sr;  // stage tables
@@ -204,14 +202,9 @@ struct FourStep {
 struct LaneKernels {
     void (*columns)(const FourStep&, int64_t b0, int64_t b1, double* buf) noexcept;
     void (*rows)(const FourStep&, int64_t b0, int64_t b1, double* buf) noexcept;
-    void (*combine)(const FourStep&, int64_t m0, int64_t m1, std::complex<double>* out, double scale) noexcept;
-    void (*frequencies)(double* out, int64_t count, double perSample, double n) noexcept;
+    void (*combine)(const double* re, const double* im, const double* fr, const double* fi, int64_t m, int64_t m0,
+                    int64_t m1, std::complex<double>* out, double scale) noexcept;
 };
-
-// Rows of the transposed matrix are padded by a cache line: rows a power of
-// two apart would fall into the same cache sets, and the row passes read one
-// line from each of a thousand rows.
-constexpr int64_t kRowPad = 8;
 
 #define FFT_LANES_NS lanes_base
 #define FFT_LANES_WIDTH 2
@@ -395,7 +388,7 @@ RealFft::RealFft(int64_t n) : n_(n), half_(n / 2), bits_(0) {
     for (int64_t k1 = 0; k1 < n1_; ++k1)
         for (int l = 0; l < kLanes; ++l)
             f.turn(k1 * l, laneTwiddles_[kStride * k1 + l], laneTwiddles_[kStride * k1 + kLanes + l]);
-    bytes_ += size_t(2 * n2_ * kRowPad) * sizeof(double) + size_t(n1_ + n2_) * sizeof(int32_t) + size_t(n1_ * kStride) * sizeof(double) +
+    bytes_ += size_t(n1_ + n2_) * sizeof(int32_t) + size_t(n1_ * kStride) * sizeof(double) +
               size_t(std::min<int64_t>(cv::defaultThreadCount(), 8) * kStride * longest) * sizeof(double);
 }
 
@@ -419,10 +412,6 @@ void RealFft::applyWindow(double* x, int64_t count, double a0, double a1) const 
     for (; i < std::min(end, half_ + 1); ++i) x[i] *= a0 - a1 * fr[half_ - i];
     for (; i < std::min(end, half_ + quarter + 1); ++i) x[i] *= a0 - a1 * fr[i - half_];
     for (; i < end; ++i) x[i] *= a0 + a1 * fr[n_ - i];
-}
-
-void RealFft::frequencies(double* out, int64_t count, double perSample) const noexcept {
-    chosenKernels()->frequencies(out, count, perSample, double(n_));
 }
 
 void RealFft::runStages(double* re, double* im) const noexcept {
@@ -467,8 +456,7 @@ void RealFft::giveScratch(WorkSpace s) noexcept {
 void RealFft::fourStepSpectrum(const double* x, int64_t count, std::complex<double>* out, double scale, double a0,
                                double a1) {
     const int64_t M = half_;
-    const int64_t ld = n1_ + kRowPad;
-    if (!work_.get()) work_ = WorkSpace(2 * n2_ * ld);
+    if (!work_.get()) work_ = WorkSpace(2 * M);
     FourStep f{};
     f.x = x;
     f.count = count;
@@ -478,9 +466,7 @@ void RealFft::fourStepSpectrum(const double* x, int64_t count, std::complex<doub
     f.m = M;
     f.n1 = n1_;
     f.n2 = n2_;
-    f.ld = ld;
     f.mBits = bits_;
-    f.n1Bits = (bits_ + 1) / 2;
     f.rev1 = rev1_.get();
     f.rev2 = rev2_.get();
     f.sr = stageRe_.get();
@@ -489,7 +475,7 @@ void RealFft::fourStepSpectrum(const double* x, int64_t count, std::complex<doub
     f.fi = fineIm_.get();
     f.laneTwiddles = laneTwiddles_.get();
     f.re = work_.get();
-    f.im = f.re + n2_ * ld;
+    f.im = f.re + M;
     const LaneKernels& k = *chosenKernels();
     // Chunks depend on the size alone; each batch is computed the same way
     // on whatever thread takes it, so the bits never depend on the threads.
@@ -511,7 +497,7 @@ void RealFft::fourStepSpectrum(const double* x, int64_t count, std::complex<doub
     out[0] = {(f.re[0] + f.im[0]) * scale, 0.0};
     const size_t pairs = size_t(M / 2);  // m = 1 .. M/2
     cv::forEachChunk(pairs, parallel ? size_t(kChunkPoints) : pairs, [&](size_t b0, size_t b1) {
-        k.combine(f, int64_t(b0) + 1, int64_t(b1) + 1, out, scale);
+        k.combine(f.re, f.im, f.fr, f.fi, M, int64_t(b0) + 1, int64_t(b1) + 1, out, scale);
     });
 }
 

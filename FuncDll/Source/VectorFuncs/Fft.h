@@ -91,10 +91,6 @@ public:
                       double a1 = 0.0);
     void halfSpectrum(const double* x, std::complex<double>* out, double scale) { halfSpectrum(x, n_, out, scale); }
 
-    // out[i] = i * perSample / n for i < count: the bin frequencies of
-    // samples perSample per x unit.
-    void frequencies(double* out, int64_t count, double perSample) const noexcept;
-
     // Bytes the plan holds, with its work space.
     size_t bytes() const noexcept { return bytes_; }
 

@@ -126,7 +126,7 @@ void writeSpectrum(const FuncArgs& a, FuncResult& r, RealFft& plan, const double
     double* freq = r.makeRealRefVector(N / 2);
     plan.halfSpectrum(samples, count, bins, 2.0 / double(N), a0, a1);
     bins[0] = {bins[0].real() * 0.5, bins[0].imag()};
-    plan.frequencies(freq, N / 2, 1.0 / spacing);
+    for (int64_t i = 0; i < N / 2; ++i) freq[i] = double(i) * (1.0 / spacing) / double(N);
     setSpectrumTypes(a, r);
 }
 
