@@ -4,6 +4,7 @@
 // itself, at every size class, its windows and the Fourier integrals of
 // cosines are checked against numpy in the Python peer tests.
 #include <cmath>
+#include <algorithm>
 #include <complex>
 #include <limits>
 #include <tuple>
@@ -32,8 +33,9 @@ TEST(FftTransform, PadsToAPowerOfTwoAndScalesFrequenciesByTheFirstSpacing) {
     ASSERT_TRUE(o.ok) << o.error;
     const cv::Value& v = *o.value;
     ASSERT_EQ(v.size(), 4);
-    ASSERT_EQ(v.ref()->kind(), cv::Kind::Complex);
-    for (int i = 0; i < 4; ++i) EXPECT_DOUBLE_EQ(v.ref()->complexAt(i).real(), i / (8 * 0.5));
+    // Real frequencies: the waveform functions read them as x-values.
+    ASSERT_EQ(v.ref()->kind(), cv::Kind::Real);
+    for (int i = 0; i < 4; ++i) EXPECT_DOUBLE_EQ(v.ref()->realAt(i), i / (8 * 0.5));
     cvtest::expectTypes(v, PhysType::Voltage, PhysType::Frequency);
     EXPECT_EQ(v.refName(), "Frequency");
 }
@@ -51,6 +53,62 @@ TEST(FftMessages, ShortDataMissingReferenceAndNoSpacing) {
     EXPECT_TRUE(std::isnan(o.value->complexAt(1).real()));
 }
 
+// A spectrum reads as a waveform against frequency: the frequency of its
+// largest bin, and where its magnitude crosses a level.
+TEST(FftTransform, SpectrumIsAWaveformAgainstFrequency) {
+    Reals y(64), x = grid(64, 1e-3);
+    for (int i = 0; i < 64; ++i) y[size_t(i)] = std::sin(2 * kPi * 5 * i / 64.0);
+    auto o = call("Maximum", {call("mag", {call("fft", {wave(y, x), str("none")}).value}).value});
+    ASSERT_TRUE(o.ok) << o.error;
+    EXPECT_NEAR(o.value->realAt(0), 1.0, 1e-12);
+    auto at = call("XFromY", {call("mag", {call("fft", {wave(y, x), str("none")}).value}).value, reals({0.5})});
+    ASSERT_TRUE(at.ok) << at.error;
+    EXPECT_GT(at.value->size(), 0);
+}
+
+// One thread or two, a plan kept from an earlier call or a new one: the
+// same bits. The baseline code agrees with the wide one to rounding (the
+// wide one fuses multiply-adds). Sizes: the smallest four-step transform with padding, one spread over
+// threads, and sizes taken in turns so that kept plans are reused and dropped.
+TEST(FftTransform, ThreadsInstructionSetsAndKeptPlansGiveTheSameBits) {
+    auto sample = [](int64_t n) {
+        Reals y(static_cast<size_t>(n));
+        for (int64_t i = 0; i < n; ++i) y[size_t(i)] = std::sin(0.37 * double(i)) + 1e-3 * double(i % 17);
+        return wave(y, grid(n, 1e-6));
+    };
+    auto bins = [](const cvtest::Outcome& o) { return o.ok ? complexesOf(*o.value) : std::vector<C>{}; };
+    struct Case {
+        int64_t n;
+        const char* window;
+    };
+    const Case cases[] = {{2053, "none"}, {4096, "hamming"}, {(1 << 17) + 9, "hann"}, {1 << 18, "none"}};
+    std::vector<std::vector<C>> first;
+    for (const Case& c : cases) {
+        cv::OptionStore::global().set("Threads", "1");
+        first.push_back(bins(call("fft", {sample(c.n), str(c.window)})));
+        int64_t N = 1;
+        while (N < c.n) N *= 2;
+        ASSERT_EQ(int64_t(first.back().size()), N / 2) << c.n;
+    }
+    cv::OptionStore::global().set("Threads", "2");
+    for (int round = 0; round < 2; ++round)
+        for (size_t k = 0; k < std::size(cases); ++k)
+            EXPECT_TRUE(bins(call("fft", {sample(cases[k].n), str(cases[k].window)})) == first[k]) << cases[k].n;
+    setenv("CVFUNC_FFT_BASELINE", "1", 1);
+    for (size_t k = 0; k < std::size(cases); ++k) {
+        const auto base = bins(call("fft", {sample(cases[k].n), str(cases[k].window)}));
+        ASSERT_EQ(base.size(), first[k].size());
+        double worst = 0, top = 0;
+        for (size_t i = 0; i < base.size(); ++i) {
+            worst = std::max(worst, std::abs(base[i] - first[k][i]));
+            top = std::max(top, std::abs(first[k][i]));
+        }
+        EXPECT_LT(worst, 1e-14 * top) << cases[k].n;
+    }
+    unsetenv("CVFUNC_FFT_BASELINE");
+    cv::OptionStore::global().reset("Threads");
+}
+
 // ---------------------------------------------------------------- Spectrum
 
 TEST(SpectrumResampled, PointCountsFrequenciesUnusableInputAndHugeCounts) {
@@ -60,8 +118,7 @@ TEST(SpectrumResampled, PointCountsFrequenciesUnusableInputAndHugeCounts) {
     // waveform's own point count is used. Bins are 1 / (stop - start) apart.
     EXPECT_EQ(call("Spectrum", {long32, reals({20})}).value->size(), 16);
     EXPECT_EQ(call("Spectrum", {long32}).value->size(), 16);
-    EXPECT_DOUBLE_EQ(call("Spectrum", {long32, reals({32}), reals({0}), reals({8})}).value->ref()->complexAt(3).real(),
-                     3.0 / 8);
+    EXPECT_DOUBLE_EQ(call("Spectrum", {long32, reals({32}), reals({0}), reals({8})}).value->ref()->realAt(3), 3.0 / 8);
     EXPECT_TRUE(noResult(call("Spectrum", {reals({1, 2, 3}), reals({8})})));
     for (const Reals& args : {Reals{1}, Reals{NAN}, Reals{8, 2, 2}, Reals{8, 3, 1}}) {
         std::vector<cv::ValuePtr> all{ramp};
@@ -95,7 +152,7 @@ TEST(FourierIntegral, FirstHarmonicShiftsTheSetAndMayStartBelowZero) {
     EXPECT_NEAR(std::abs(F[0] - C(2.0, 0)), 0, 1e-6);  // k = -1: conjugate of k = 1
     EXPECT_NEAR(F[1].real(), 0.5, 1e-6);
     EXPECT_NEAR(std::abs(F[2] - C(2.0, 0)), 0, 1e-6);
-    EXPECT_DOUBLE_EQ(o.value->ref()->complexAt(0).real(), -50);
+    EXPECT_DOUBLE_EQ(o.value->ref()->realAt(0), -50);
 }
 
 TEST(FourierIntegral, CrowdedAndRepeatedPointsAreDropped) {

@@ -1,24 +1,38 @@
 // Transform of real samples through a complex transform of half the length.
 //
-// The n real samples are packed as n/2 complex points z[k] = x[2k] + i x[2k+1].
-// Their transform Z is computed by decimation in time: a bit-reversed gather
-// (fused with the first two butterfly stages), then the stages of growing
-// span, the short ones block by block while a block sits in cache, the long
-// ones fused two at a time so that each pass over memory does two stages.
-// A final combination splits Z into the transforms of the even and odd
-// samples and joins them into X.
+// The n real samples are packed as M = n/2 complex points z[k] = x[2k] + i x[2k+1].
+// A final combination splits their transform Z into the transforms of the
+// even and odd samples and joins them into X.
+//
+// Z itself comes from one of two forms:
+// - Small transforms (the whole work space in the fastest caches): decimation
+//   in time over a bit-reversed gather fused with the first two stages, the
+//   stages run block by block, the long ones two at a time.
+// - Larger ones: the four-step form, M = N1 x N2 with z as an N1 x N2 matrix
+//   (row n1, column n2 at z[N2 n1 + n2]): transforms of length N1 down the
+//   columns, a twiddle exp(2 pi i k1 n2 / M) on each, then transforms of
+//   length N2 along the rows. Each short transform runs in a lane buffer that
+//   fits the second-level cache, eight columns or rows side by side, so the
+//   whole transform reads and writes main memory three times (columns, rows,
+//   final combination) instead of once per pair of stages, and the batches are
+//   independent: large transforms spread them over the worker threads. The
+//   lane passes are compiled for AVX2 and for the baseline (FftLanes.inc) and
+//   chosen once by the processor.
 #include "Fft.h"
+#include "Parallel.h"
 #include "Value.h"
 
 #include <sys/mman.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cmath>
 #include <cstdlib>
 #include <mutex>
 #include <new>
 #include <utility>
+#include <vector>
 
 namespace cv::fftcore {
 
@@ -34,9 +48,19 @@ constexpr int64_t kBlock = int64_t(1) << 12;
 // correctly rounded values, still within a few units in the last place.
 constexpr int64_t kDirectTable = 1024;
 
-// Plans up to this size (about 20 MB with their work space) are kept for the
-// next call; spectra are usually taken again and again at one size.
-constexpr int64_t kKeptPlanMax = int64_t(1) << 20;
+// Spectra are usually taken again and again at one size or a few: the plans
+// of the last kKeptPlans sizes are kept, within a bound on their memory (the
+// smaller of kKeptBytesMax and a quarter of the host's memory limit).
+constexpr size_t kKeptPlans = 4;
+constexpr size_t kKeptBytesMax = size_t(512) << 20;
+
+// Complex points from which the four-step form is used, and from which its
+// batches are spread over threads (below, starting threads costs more than
+// it saves).
+constexpr int64_t kFourStepMin = int64_t(1) << 10;
+constexpr int64_t kParallelMin = int64_t(1) << 16;
+// Points of work per chunk handed to a thread.
+constexpr int64_t kChunkPoints = int64_t(1) << 15;
 
 constexpr size_t kMapThreshold = size_t(4) << 20;
 constexpr size_t kHugePage = size_t(2) << 20;
@@ -140,6 +164,89 @@ void stageRange(double* re, double* im, int64_t len, int64_t h0, int64_t hEnd, c
     }
 }
 
+constexpr int kLanes = 8;
+constexpr int64_t kStride = 2 * kLanes;
+
+// What the lane passes of one transform share.
+struct FourStep {
+    const double* x;  // samples; x[count ...] read as zeros
+    int64_t count;
+    int64_t m, n1, n2;
+    int mBits;  // log2(m)
+    const int32_t* rev1;
+    const int32_t* rev2;
+    const double* sr;  // stage tables
+    const double* si;
+    const double* fr;  // exp(i pi j / m), 0 <= j <= m/2
+    const double* fi;
+    const double* laneTwiddles;
+    double* re;  // work space: the transposed matrix, then Z
+    double* im;
+    bool windowed;  // samples taken times a0 + a1 cos(2 pi i / 2m)
+    double a0, a1;
+
+    // exp(2 pi i e / m) for 0 <= e < m: the quarter-turn table turned by an
+    // exact multiple of pi/2.
+    void turn(int64_t e, double& c, double& s) const noexcept {
+        const int64_t a = 2 * e;  // in units of pi / m; a quarter turn is m / 2
+        const int64_t r = a & (m / 2 - 1);
+        switch (a >> (mBits - 1)) {
+            case 0: c = fr[r], s = fi[r]; break;
+            case 1: c = -fi[r], s = fr[r]; break;
+            case 2: c = -fr[r], s = -fi[r]; break;
+            default: c = fi[r], s = -fr[r]; break;
+        }
+    }
+};
+
+struct LaneKernels {
+    void (*columns)(const FourStep&, int64_t b0, int64_t b1, double* buf) noexcept;
+    void (*rows)(const FourStep&, int64_t b0, int64_t b1, double* buf) noexcept;
+    void (*combine)(const double* re, const double* im, const double* fr, const double* fi, int64_t m, int64_t m0,
+                    int64_t m1, std::complex<double>* out, double scale) noexcept;
+};
+
+#define FFT_LANES_NS lanes_base
+#define FFT_LANES_WIDTH 2
+#define FFT_LANES_TARGET
+#include "FftLanes.inc"
+#undef FFT_LANES_NS
+#undef FFT_LANES_WIDTH
+#undef FFT_LANES_TARGET
+
+#if defined(__x86_64__) || defined(__i386__)
+#define FFT_LANES_HAVE_AVX2 1
+#define FFT_LANES_NS lanes_avx2
+#define FFT_LANES_WIDTH 4
+#define FFT_LANES_TARGET __attribute__((target("avx2,fma")))
+#include "FftLanes.inc"
+#undef FFT_LANES_NS
+#undef FFT_LANES_WIDTH
+#undef FFT_LANES_TARGET
+#endif
+
+bool haveAvx2() noexcept {
+#ifdef FFT_LANES_HAVE_AVX2
+    static const bool yes = [] {
+        __builtin_cpu_init();
+        return __builtin_cpu_supports("avx2") && __builtin_cpu_supports("fma");
+    }();
+    return yes;
+#else
+    return false;
+#endif
+}
+
+// CVFUNC_FFT_BASELINE=1 keeps to the baseline code, so that both can be
+// compared on a machine that has the wider one (they give the same bits).
+const LaneKernels* chosenKernels() noexcept {
+#ifdef FFT_LANES_HAVE_AVX2
+    const char* baseline = std::getenv("CVFUNC_FFT_BASELINE");
+    if (haveAvx2() && !(baseline && *baseline == '1')) return &lanes_avx2::kernels;
+#endif
+    return &lanes_base::kernels;
+}
+
 }  // namespace
 
 int64_t nextPowerOfTwo(int64_t n) noexcept {
@@ -163,13 +270,20 @@ WorkSpace::WorkSpace(int64_t n) {
     if (n < 0 || double(n) * sizeof(double) > double(cv::memoryLimitBytes())) throw std::bad_alloc();
     const size_t bytes = size_t(std::max<int64_t>(n, 1)) * sizeof(double);
     if (bytes < kMapThreshold) {
-        data_ = static_cast<double*>(std::malloc(bytes));
+        // Cache-line aligned: the lane passes load and store whole lines.
+        data_ = static_cast<double*>(std::aligned_alloc(64, (bytes + 63) & ~size_t(63)));
         if (!data_) throw std::bad_alloc();
         return;
     }
     // Over-map by one huge page so that the block can start on a boundary.
     const size_t total = bytes + kHugePage;
-    cv::reserveMemoryBytes(total);
+    try {
+        cv::reserveMemoryBytes(total);
+    } catch (const std::bad_alloc&) {
+        // Kept plans hold memory only for speed: give it back before refusing.
+        RealFft::dropKept();
+        cv::reserveMemoryBytes(total);
+    }
     void* p = mmap(nullptr, total, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
     if (p == MAP_FAILED) {
         cv::releaseMemoryBytes(total);
@@ -192,6 +306,10 @@ WorkSpace::~WorkSpace() {
 
 RealFft::RealFft(int64_t n) : n_(n), half_(n / 2), bits_(0) {
     while ((int64_t(1) << bits_) < half_) ++bits_;
+    if (half_ >= kFourStepMin) {
+        n1_ = int64_t(1) << ((bits_ + 1) / 2);
+        n2_ = half_ / n1_;
+    }
     const int64_t quarter = half_ / 2;  // fine table holds m = 0 ... quarter
     fineRe_ = WorkSpace(quarter + 1);
     fineIm_ = WorkSpace(quarter + 1);
@@ -228,13 +346,15 @@ RealFft::RealFft(int64_t n) : n_(n), half_(n / 2), bits_(0) {
                 mirror(a * step + t, hr * lowRe[t] - hi * lowIm[t], hr * lowIm[t] + hi * lowRe[t]);
         }
     }
-    // Stage tables from the fine table: exp(i pi j / h) = exp(i pi (j half_/h) / half_).
-    stageRe_ = WorkSpace(std::max<int64_t>(half_, 2));
-    stageIm_ = WorkSpace(std::max<int64_t>(half_, 2));
+    // Stage tables from the fine table: exp(i pi j / h) = exp(i pi (j half_/h) / half_),
+    // for the longest transform run: the whole one, or the columns.
+    const int64_t longest = n1_ ? std::max(n1_, n2_) : half_;
+    stageRe_ = WorkSpace(std::max<int64_t>(longest, 2));
+    stageIm_ = WorkSpace(std::max<int64_t>(longest, 2));
     double* sr = stageRe_.get();
     double* si = stageIm_.get();
     sr[0] = si[0] = 0.0;
-    for (int64_t h = 1; h < half_; h *= 2) {
+    for (int64_t h = 1; h < longest; h *= 2) {
         const int64_t stride = half_ / h;
         for (int64_t j = 0; j < h; ++j) {
             const int64_t m = j * stride;  // < half_
@@ -247,6 +367,29 @@ RealFft::RealFft(int64_t n) : n_(n), half_(n / 2), bits_(0) {
             }
         }
     }
+    bytes_ = size_t(quarter + 1 + longest) * 2 * sizeof(double) + size_t(2 * half_) * sizeof(double);
+    if (!n1_) return;
+
+    auto reversals = [](int64_t len) {
+        int bits = 0;
+        while ((int64_t(1) << bits) < len) ++bits;
+        std::unique_ptr<int32_t[]> r(new int32_t[size_t(len)]);
+        for (int64_t i = 0; i < len; ++i) r[size_t(i)] = int32_t(reverseBits(uint32_t(i), bits));
+        return r;
+    };
+    rev1_ = reversals(n1_);
+    rev2_ = reversals(n2_);
+    FourStep f{};
+    f.m = half_;
+    f.mBits = bits_;
+    f.fr = fr;
+    f.fi = fi;
+    laneTwiddles_ = WorkSpace(n1_ * kStride);
+    for (int64_t k1 = 0; k1 < n1_; ++k1)
+        for (int l = 0; l < kLanes; ++l)
+            f.turn(k1 * l, laneTwiddles_[kStride * k1 + l], laneTwiddles_[kStride * k1 + kLanes + l]);
+    bytes_ += size_t(n1_ + n2_) * sizeof(int32_t) + size_t(n1_ * kStride) * sizeof(double) +
+              size_t(std::min<int64_t>(cv::defaultThreadCount(), 8) * kStride * longest) * sizeof(double);
 }
 
 double RealFft::fineCos(int64_t m) const noexcept { return fineRe_[m]; }
@@ -282,7 +425,93 @@ void RealFft::runStages(double* re, double* im) const noexcept {
     stageRange(re, im, M, std::max(block, h0), M, sr, si);
 }
 
-void RealFft::halfSpectrum(const double* x, std::complex<double>* out, double scale) {
+void RealFft::halfSpectrum(const double* x, int64_t count, std::complex<double>* out, double scale, double a0,
+                           double a1) {
+    count = std::clamp<int64_t>(count, 0, n_);
+    if (n1_) fourStepSpectrum(x, count, out, scale, a0, a1);
+    else smallSpectrum(x, count, out, scale, a0, a1);
+}
+
+WorkSpace RealFft::takeScratch() {
+    {
+        std::lock_guard<std::mutex> lock(scratchMutex_);
+        if (!scratch_.empty()) {
+            WorkSpace s = std::move(scratch_.back());
+            scratch_.pop_back();
+            return s;
+        }
+    }
+    return WorkSpace(kStride * std::max(n1_, n2_));
+}
+
+void RealFft::giveScratch(WorkSpace s) noexcept {
+    std::lock_guard<std::mutex> lock(scratchMutex_);
+    try {
+        scratch_.push_back(std::move(s));
+    } catch (...) {
+        // not kept: freed here
+    }
+}
+
+void RealFft::fourStepSpectrum(const double* x, int64_t count, std::complex<double>* out, double scale, double a0,
+                               double a1) {
+    const int64_t M = half_;
+    if (!work_.get()) work_ = WorkSpace(2 * M);
+    FourStep f{};
+    f.x = x;
+    f.count = count;
+    f.windowed = !(a0 == 1.0 && a1 == 0.0);
+    f.a0 = a0;
+    f.a1 = a1;
+    f.m = M;
+    f.n1 = n1_;
+    f.n2 = n2_;
+    f.mBits = bits_;
+    f.rev1 = rev1_.get();
+    f.rev2 = rev2_.get();
+    f.sr = stageRe_.get();
+    f.si = stageIm_.get();
+    f.fr = fineRe_.get();
+    f.fi = fineIm_.get();
+    f.laneTwiddles = laneTwiddles_.get();
+    f.re = work_.get();
+    f.im = f.re + M;
+    const LaneKernels& k = *chosenKernels();
+    // Chunks depend on the size alone; each batch is computed the same way
+    // on whatever thread takes it, so the bits never depend on the threads.
+    const bool parallel = M >= kParallelMin;
+    auto chunkOf = [&](int64_t batches, int64_t len) {
+        return parallel ? size_t(std::max<int64_t>(1, kChunkPoints / (kLanes * len))) : size_t(batches);
+    };
+    const int64_t colBatches = n2_ / kLanes, rowBatches = n1_ / kLanes;
+    cv::forEachChunk(size_t(colBatches), chunkOf(colBatches, n1_), [&](size_t b0, size_t b1) {
+        WorkSpace buf = takeScratch();
+        k.columns(f, int64_t(b0), int64_t(b1), buf.get());
+        giveScratch(std::move(buf));
+    });
+    cv::forEachChunk(size_t(rowBatches), chunkOf(rowBatches, n2_), [&](size_t b0, size_t b1) {
+        WorkSpace buf = takeScratch();
+        k.rows(f, int64_t(b0), int64_t(b1), buf.get());
+        giveScratch(std::move(buf));
+    });
+    out[0] = {(f.re[0] + f.im[0]) * scale, 0.0};
+    const size_t pairs = size_t(M / 2);  // m = 1 .. M/2
+    cv::forEachChunk(pairs, parallel ? size_t(kChunkPoints) : pairs, [&](size_t b0, size_t b1) {
+        k.combine(f.re, f.im, f.fr, f.fi, M, int64_t(b0) + 1, int64_t(b1) + 1, out, scale);
+    });
+}
+
+void RealFft::smallSpectrum(const double* x, int64_t count, std::complex<double>* out, double scale, double a0,
+                            double a1) {
+    WorkSpace padded;
+    if (count < n_ || !(a0 == 1.0 && a1 == 0.0)) {
+        padded = WorkSpace(n_);
+        std::copy(x, x + count, padded.get());
+        std::fill(padded.get() + count, padded.get() + n_, 0.0);
+        if (!(a0 == 1.0 && a1 == 0.0)) applyWindow(padded.get(), count, a0, a1);
+        x = padded.get();
+    }
+
     const int64_t M = half_;
     if (M == 1) {
         out[0] = {(x[0] + x[1]) * scale, 0.0};
@@ -351,21 +580,45 @@ void RealFft::halfSpectrum(const double* x, std::complex<double>* out, double sc
 
 namespace {
 std::mutex keptMutex;
-std::unique_ptr<RealFft> keptPlan;
+std::vector<std::unique_ptr<RealFft>> keptPlans;  // oldest first
 }  // namespace
+
+size_t RealFft::keptBytesBound() noexcept { return std::min(kKeptBytesMax, cv::memoryLimitBytes() / 4); }
 
 std::unique_ptr<RealFft> RealFft::acquire(int64_t n) {
     {
         std::lock_guard<std::mutex> lock(keptMutex);
-        if (keptPlan && keptPlan->size() == n) return std::move(keptPlan);
+        for (size_t i = keptPlans.size(); i-- > 0;)
+            if (keptPlans[i]->size() == n) {
+                std::unique_ptr<RealFft> plan = std::move(keptPlans[i]);
+                keptPlans.erase(keptPlans.begin() + std::ptrdiff_t(i));
+                return plan;
+            }
     }
     return std::make_unique<RealFft>(n);
 }
 
 void RealFft::release(std::unique_ptr<RealFft> plan) noexcept {
-    if (!plan || plan->size() > kKeptPlanMax) return;
+    const size_t bound = keptBytesBound();
+    if (!plan || plan->bytes() > bound) return;
     std::lock_guard<std::mutex> lock(keptMutex);
-    keptPlan = std::move(plan);
+    try {
+        keptPlans.push_back(std::move(plan));
+    } catch (...) {
+        return;
+    }
+    size_t total = 0;
+    for (const auto& p : keptPlans) total += p->bytes();
+    while (!keptPlans.empty() && (keptPlans.size() > kKeptPlans || total > bound)) {
+        total -= keptPlans.front()->bytes();
+        keptPlans.erase(keptPlans.begin());
+    }
+}
+
+void RealFft::dropKept() noexcept {
+    std::vector<std::unique_ptr<RealFft>> dropped;
+    std::lock_guard<std::mutex> lock(keptMutex);
+    dropped.swap(keptPlans);
 }
 
 }  // namespace cv::fftcore

@@ -1,4 +1,4 @@
-// Radix-2 discrete Fourier transform of real samples, with the positive
+// Discrete Fourier transform of real samples, with the positive
 // exponent every spectrum function of the module uses:
 //     X[m] = sum over k of x[k] * exp(+2 pi i m k / N),  N a power of two.
 // Module-internal: used by the spectrum functions only.
@@ -7,6 +7,8 @@
 #include <cstdint>
 #include <cstring>
 #include <memory>
+#include <mutex>
+#include <vector>
 #include <utility>
 
 namespace cv::fftcore {
@@ -80,19 +82,37 @@ public:
     double cosTurn(int64_t i) const noexcept;
     // x[i] *= a0 + a1 * cos(2 pi i / n) for 0 <= i < count <= n.
     void applyWindow(double* x, int64_t count, double a0, double a1) const noexcept;
-    // out[m] = scale * X[m] for m < n/2 (x holds n samples). The transform of
-    // real data is Hermitian; the upper half carries nothing new.
-    void halfSpectrum(const double* x, std::complex<double>* out, double scale);
+    // out[m] = scale * X[m] for m < n/2, of the n samples x[0 .. count)
+    // followed by zeros (count <= n), each sample i < count taken times
+    // a0 + a1 cos(2 pi i / n) (applyWindow's window, read as the samples are,
+    // so that windowing costs no pass of its own). The transform of real
+    // data is Hermitian; the upper half carries nothing new.
+    void halfSpectrum(const double* x, int64_t count, std::complex<double>* out, double scale, double a0 = 1.0,
+                      double a1 = 0.0);
+    void halfSpectrum(const double* x, std::complex<double>* out, double scale) { halfSpectrum(x, n_, out, scale); }
 
-    // A plan for n samples: the one kept from an earlier call when it has that
+    // Bytes the plan holds, with its work space.
+    size_t bytes() const noexcept { return bytes_; }
+
+    // A plan for n samples: one kept from an earlier call when it has that
     // size, else a new one. Give it back with release() to keep it for the
-    // next call; a plan is used by one call at a time.
+    // next call; a plan is used by one call at a time. The plans of the last
+    // few sizes are kept while they hold no more than keptBytesBound().
     static std::unique_ptr<RealFft> acquire(int64_t n);
     static void release(std::unique_ptr<RealFft> plan) noexcept;
+    static size_t keptBytesBound() noexcept;
+    // Drops every kept plan (their memory goes back to the host's limit).
+    static void dropKept() noexcept;
 
 private:
     double fineCos(int64_t m) const noexcept;  // cos(pi m / half_), 0 <= m <= half_
     void runStages(double* re, double* im) const noexcept;
+    void smallSpectrum(const double* x, int64_t count, std::complex<double>* out, double scale, double a0,
+                       double a1);
+    void fourStepSpectrum(const double* x, int64_t count, std::complex<double>* out, double scale, double a0,
+                          double a1);
+    WorkSpace takeScratch();
+    void giveScratch(WorkSpace s) noexcept;
 
     int64_t n_;     // real samples
     int64_t half_;  // complex points of the inner transform, n_ / 2
@@ -107,6 +127,17 @@ private:
     // The transform's own work space, kept with the plan: touching fresh
     // memory costs more than the transform itself.
     WorkSpace work_;
+
+    // Four-step form (half_ >= kFourStepMin), half_ = n1_ * n2_: bit
+    // reversals of the column and row indices, and exp(2 pi i k1 l / half_)
+    // for k1 < n1_, l < 8, laid out as the lane buffers are.
+    int64_t n1_ = 0, n2_ = 0;
+    std::unique_ptr<int32_t[]> rev1_, rev2_;
+    WorkSpace laneTwiddles_;
+    // Lane buffers of the worker threads, kept between calls.
+    std::mutex scratchMutex_;
+    std::vector<WorkSpace> scratch_;
+    size_t bytes_ = 0;
 };
 
 }  // namespace cv::fftcore

@@ -115,13 +115,18 @@ void scaledSpectrum(RealFft& plan, const double* samples, cplx* out) {
     out[0] = {out[0].real() * 0.5, out[0].imag()};
 }
 
-// The result of fft and Spectrum: the N/2 bins of N samples taken `spacing`
-// apart, against their frequencies.
-void writeSpectrum(const FuncArgs& a, FuncResult& r, RealFft& plan, const double* samples, int64_t N, double spacing) {
+// The result of fft and Spectrum: the N/2 bins of the N samples (the first
+// `count` given, zeros after them, windowed by a0 + a1 cos(2 pi i / N)) taken
+// `spacing` apart, against their frequencies. Frequencies are real: x-values
+// the waveform functions can read, at half the memory of complex ones.
+void writeSpectrum(const FuncArgs& a, FuncResult& r, RealFft& plan, const double* samples, int64_t count,
+                   double spacing, double a0, double a1) {
+    const int64_t N = plan.size();
     cplx* bins = r.makeComplexVector(N / 2);
-    cplx* freq = r.makeComplexRefVector(N / 2);
-    scaledSpectrum(plan, samples, bins);
-    for (int64_t i = 0; i < N / 2; ++i) freq[i] = {double(i) * (1.0 / spacing) / double(N), 0.0};
+    double* freq = r.makeRealRefVector(N / 2);
+    plan.halfSpectrum(samples, count, bins, 2.0 / double(N), a0, a1);
+    bins[0] = {bins[0].real() * 0.5, bins[0].imag()};
+    for (int64_t i = 0; i < N / 2; ++i) freq[i] = double(i) * (1.0 / spacing) / double(N);
     setSpectrumTypes(a, r);
 }
 
@@ -153,14 +158,14 @@ FUNC_ERROR fftWorker(const FuncArgs& a, FuncResult& r, MessageHandler& messages)
     const int64_t N = cv::fftcore::nextPowerOfTwo(w.n);
     if (N == 0) return tooManyPoints(a, messages, double(w.n));
 
+    // The window and the zeros after the samples are applied as the
+    // transform reads them: no copy of the waveform is made.
     const char* name = stringOr(a, 1, "");
+    double a0 = 1.0, a1 = -1.0;
+    if (sameWord(name, "hamming")) a0 = 1.08, a1 = -0.92;
+    else if (sameWord(name, "none")) a0 = 1.0, a1 = 0.0;
     PlanLease plan(N);
-    WorkSpace buf(N);
-    std::copy(w.y, w.y + w.n, buf.get());
-    std::fill(buf.get() + w.n, buf.get() + N, 0.0);
-    if (sameWord(name, "hamming")) plan->applyWindow(buf.get(), w.n, 1.08, -0.92);
-    else if (!sameWord(name, "none")) plan->applyWindow(buf.get(), w.n, 1.0, -1.0);
-    writeSpectrum(a, r, *plan, buf.get(), N, spacing);
+    writeSpectrum(a, r, *plan, w.y, w.n, spacing, a0, a1);
     return FuncOk;
 }
 
@@ -185,8 +190,7 @@ FUNC_ERROR spectrumWorker(const FuncArgs& a, FuncResult& r, MessageHandler& mess
     cv::wave::ResampleSource src{w.y, w.x, w.n, start, stop};
     cv::wave::ResampleDest dst{buf.get(), step, N};
     cv::wave::resample(src, dst, a.physType(0) == PhysType::LogicLevel ? 1 : 2, false);
-    plan->applyWindow(buf.get(), N, 1.0, -1.0);
-    writeSpectrum(a, r, *plan, buf.get(), N, step);
+    writeSpectrum(a, r, *plan, buf.get(), N, step, 1.0, -1.0);
     return FuncOk;
 }
 
@@ -429,9 +433,9 @@ FUNC_ERROR fourierWorker(const FuncArgs& a, FuncResult& r, MessageHandler& messa
     job.start = Clock::now();
 
     cplx* out = r.makeComplexVector(H);
-    cplx* freq = r.makeComplexRefVector(H);
+    double* freq = r.makeRealRefVector(H);
     fourierCoefficients(job, out);
-    for (int64_t h = 0; h < H; ++h) freq[h] = {double(job.firstHarmonic + h) * f0, 0.0};
+    for (int64_t h = 0; h < H; ++h) freq[h] = double(job.firstHarmonic + h) * f0;
     setSpectrumTypes(a, r);
     return FuncOk;
 }
