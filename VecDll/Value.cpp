@@ -123,10 +123,13 @@ LargeBufferCache& largeCache() {
     return *cache;
 }
 
-void* zeroedAlloc(size_t bytes) {
+// `zeroed` false: the caller writes every byte before anything reads one
+// (a kernel that fills its whole result), so a kept buffer is not cleared
+// and a small one comes from malloc. A fresh mapping is zero either way.
+void* zeroedAlloc(size_t bytes, bool zeroed = true) {
     if (bytes >= kMapThreshold) {
         if (void* p = largeCache().take(bytes)) {
-            std::memset(p, 0, bytes);
+            if (zeroed) std::memset(p, 0, bytes);
             return p;
         }
         size_t held = gLargeBytes.fetch_add(bytes) + bytes;
@@ -147,7 +150,7 @@ void* zeroedAlloc(size_t bytes) {
         madvise(p, bytes, MADV_HUGEPAGE);
         return p;
     }
-    void* p = std::calloc(bytes, 1);
+    void* p = zeroed ? std::calloc(bytes, 1) : std::malloc(bytes);
     if (!p) throw std::bad_alloc();
     return p;
 }
@@ -176,8 +179,9 @@ char* dupString(const char* s) {
 
 }  // namespace
 
-Buffer::Buffer(Kind k, int64_t count) : kind_(k), count_(count) {
-    data_ = zeroedAlloc(checkedBytes(count, elementSize(k)));
+Buffer::Buffer(Kind k, int64_t count, bool zeroed) : kind_(k), count_(count) {
+    // Strings are pointers the buffer frees: they always start null.
+    data_ = zeroedAlloc(checkedBytes(count, elementSize(k)), zeroed || k == Kind::String);
 }
 
 Buffer::~Buffer() {
@@ -195,13 +199,13 @@ MutableValuePtr Value::makeEmpty(Kind k) {
     return v;
 }
 
-void Value::allocate(int64_t n) {
+void Value::allocate(int64_t n, bool zeroed) {
     if (n < 0) throw std::bad_alloc();
     size_t bytes = elementSize(kind_);
     if (bytes && size_t(n) <= sizeof(inline_) / bytes) {
         data_ = inline_;
     } else {
-        buffer_ = std::make_shared<Buffer>(kind_, n);
+        buffer_ = std::make_shared<Buffer>(kind_, n, zeroed);
         data_ = buffer_->data();
     }
     size_ = n;
@@ -213,8 +217,17 @@ MutableValuePtr Value::make(Kind k, int64_t n) {
     return v;
 }
 
-MutableValuePtr Value::makeDivided(Kind k, std::span<const int64_t> lengths) {
-    if (lengths.size() <= 1) return make(k, lengths.empty() ? 0 : lengths[0]);
+MutableValuePtr Value::makeUninitialized(Kind k, int64_t n) {
+    auto v = makeEmpty(k);
+    v->allocate(n, false);
+    return v;
+}
+
+MutableValuePtr Value::makeDivided(Kind k, std::span<const int64_t> lengths, bool zeroed) {
+    if (lengths.size() <= 1) {
+        const int64_t n = lengths.empty() ? 0 : lengths[0];
+        return zeroed ? make(k, n) : makeUninitialized(k, n);
+    }
     auto v = makeEmpty(k);
     v->starts_.reserve(lengths.size() + 1);
     int64_t total = 0;
@@ -224,7 +237,7 @@ MutableValuePtr Value::makeDivided(Kind k, std::span<const int64_t> lengths) {
         total += n;
         v->starts_.push_back(total);
     }
-    v->allocate(total);
+    v->allocate(total, zeroed);
     return v;
 }
 
