@@ -295,7 +295,15 @@ CV_LEVEL(sse2, )
 CV_LEVEL(avx2, __attribute__((target("avx2"))))
 CV_LEVEL(avx512, __attribute__((target("avx512f,avx512dq,avx512vl"))))
 
-const Table* const kTables[] = {&sse2::table, &avx2::table, &avx512::table};
+// The binning loop vectorises at the baseline only (at the wider levels the
+// compiler keeps its conversions scalar, which is slower than two lanes of
+// SSE2), so every level bins with the baseline's code.
+constexpr Table withBaselineBins(Table t) {
+    t.bins = sse2::bins;
+    return t;
+}
+constexpr Table kAvx2 = withBaselineBins(avx2::table), kAvx512 = withBaselineBins(avx512::table);
+const Table* const kTables[] = {&sse2::table, &kAvx2, &kAvx512};
 
 KernelLevel supported() noexcept {
     static const KernelLevel level = [] {
