@@ -216,6 +216,15 @@ std::string countMessage(const FuncConstruct& f, size_t given) {
                   {f.name(), f.minArgs(), f.maxArgs(), int(given)});
 }
 
+// Threads pay for their start (tens of microseconds) only where the runs
+// hold enough data between them.
+bool worthThreads(std::span<const ValuePtr> args, const std::vector<bool>& split) {
+    int64_t elements = 0;
+    for (size_t i = 0; i < args.size(); ++i)
+        if (split[i]) elements += args[i]->size();
+    return elements >= (int64_t(1) << 16);
+}
+
 }  // namespace
 
 bool Caller::call(std::string_view name, std::span<const ValuePtr> args, ValuePtr& out, std::string& error) {
@@ -291,12 +300,16 @@ bool Caller::callDivided(const FuncConstruct& f, std::span<const ValuePtr> args,
         sink_ = [&outer = restore.saved, &labels, &d](MessageHandler::Severity s, const std::string& t) {
             outer(s, "run " + (labels.empty() ? std::to_string(d + 1) : labels[size_t(d)]) + ": " + t);
         };
-    for (; d < divisions; ++d) {
-        for (size_t i = 0; i < args.size(); ++i)
-            if (split[i]) one[i] = args[i]->division(d);
-        ValuePtr part;
-        if (!invoke(f, one, part, error)) return false;
-        parts.push_back(std::move(part));
+    if (f.pure() && threadCount() > 1 && worthThreads(args, split)) {
+        if (!invokeDivisionsInParallel(f, args, divisions, split, parts, d, error)) return false;
+    } else {
+        for (; d < divisions; ++d) {
+            for (size_t i = 0; i < args.size(); ++i)
+                if (split[i]) one[i] = args[i]->division(d);
+            ValuePtr part;
+            if (!invoke(f, one, part, error)) return false;
+            parts.push_back(std::move(part));
+        }
     }
     // A statistic collects one value per division; a division that measured
     // nothing (no result) takes NaN in its place.
@@ -314,23 +327,72 @@ bool Caller::callDivided(const FuncConstruct& f, std::span<const ValuePtr> args,
     return true;
 }
 
+// The divisions of a pure handler's call, run on the workers one division
+// per chunk. Each division has messages and a sink of its own that only
+// record; once all have run, their messages are passed on in run order, as
+// far as the first division that failed (whose error is the call's), so
+// that the caller sees exactly what the one-thread loop would show.
+bool Caller::invokeDivisionsInParallel(const FuncConstruct& f, std::span<const ValuePtr> args, int64_t divisions,
+                                       const std::vector<bool>& split, std::vector<ValuePtr>& parts, int64_t& d,
+                                       std::string& error) {
+    struct Outcome {
+        ValuePtr part;
+        std::string error;
+        bool ok = false;
+        std::vector<std::pair<MessageHandler::Severity, std::string>> messages;
+    };
+    std::vector<Outcome> outcomes;
+    outcomes.resize(size_t(divisions));
+    const bool recording = bool(sink_);
+    forEachChunk(size_t(divisions), 1, [&](size_t begin, size_t end) {
+        std::vector<ValuePtr> one(args.begin(), args.end());
+        for (size_t k = begin; k < end; ++k) {
+            Outcome& o = outcomes[k];
+            for (size_t i = 0; i < args.size(); ++i)
+                if (split[i]) one[i] = args[i]->division(int64_t(k));
+            MessageSink record;
+            if (recording)
+                record = [&o](MessageHandler::Severity s, const std::string& t) { o.messages.emplace_back(s, t); };
+            YRef<CallMessages> msgs = makeYRef<CallMessages>();
+            o.ok = invokeWith(f, one, o.part, o.error, *msgs, record);
+        }
+    });
+    for (d = 0; d < divisions; ++d) {
+        Outcome& o = outcomes[size_t(d)];
+        for (auto& [severity, text] : o.messages)
+            if (sink_) sink_(severity, text);
+        if (!o.ok) {
+            error = std::move(o.error);
+            return false;
+        }
+        parts.push_back(std::move(o.part));
+    }
+    return true;
+}
+
 bool Caller::invoke(const FuncConstruct& f, std::span<const ValuePtr> args, ValuePtr& out, std::string& error) {
+    YRef<CallMessages> msgs = messages();
+    return invokeWith(f, args, out, error, *msgs, sink_);
+}
+
+bool Caller::invokeWith(const FuncConstruct& f, std::span<const ValuePtr> args, ValuePtr& out, std::string& error,
+                        CallMessages& messages, const MessageSink& sink) {
     const char* fn = f.name();
     FuncArgs fa(fn, args);
     FuncResult fr(fn, &fa);
-    YRef<CallMessages> msgs = messages();
-    msgs->reset(&sink_);
+    CallMessages* msgs = &messages;
+    msgs->reset(&sink);
     msgs->busy = true;
     struct Release {
         CallMessages* m;
         ~Release() { m->busy = false; }
-    } release{msgs.get()};
+    } release{msgs};
 
     FUNC_ERROR rc;
     try {
         static const ScpParseContext parseContext;
         static const FunctionRunTime noRunTime;
-        rc = f.handler()(fa, &fr, YRef<MessageHandler>(msgs.get()), parseContext, runTime_ ? *runTime_ : noRunTime);
+        rc = f.handler()(fa, &fr, YRef<MessageHandler>(msgs), parseContext, runTime_ ? *runTime_ : noRunTime);
     } catch (const CorvantaException& e) {
         error = e.what();
         return false;
@@ -351,7 +413,7 @@ bool Caller::invoke(const FuncConstruct& f, std::span<const ValuePtr> args, Valu
     if (rc == FuncOk) {
         // An error message of a call that still gave its result did not fail
         // it: the caller sees it as a warning.
-        if (msgs->errors && sink_) sink_(MessageHandler::Warning, msgs->firstError);
+        if (msgs->errors && sink) sink(MessageHandler::Warning, msgs->firstError);
         out = fr.take();
         return true;
     }

@@ -58,6 +58,11 @@ public:
 private:
     bool callConverted(const FuncConstruct& f, std::span<const ValuePtr> args, ValuePtr& out, std::string& error);
     bool invoke(const FuncConstruct& f, std::span<const ValuePtr> args, ValuePtr& out, std::string& error);
+    bool invokeWith(const FuncConstruct& f, std::span<const ValuePtr> args, ValuePtr& out, std::string& error,
+                    CallMessages& messages, const MessageSink& sink);
+    bool invokeDivisionsInParallel(const FuncConstruct& f, std::span<const ValuePtr> args, int64_t divisions,
+                                   const std::vector<bool>& split, std::vector<ValuePtr>& parts, int64_t& d,
+                                   std::string& error);
     bool callDivided(const FuncConstruct& f, std::span<const ValuePtr> args, int64_t divisions,
                      const std::vector<bool>& split, bool statistic, ValuePtr& out, std::string& error);
     YRef<CallMessages> messages();

@@ -89,6 +89,9 @@ public:
     // Kinds used by allocate / allocateRef.
     void setType(VD_type values, VD_type reference);
     bool allocate(int64_t n, ResultAllocType how, int64_t total);
+    // As allocate, without clearing numeric elements: for a handler that
+    // writes every element (or drops the result) before anything reads it.
+    bool allocateUninitialized(int64_t n, ResultAllocType how, int64_t total);
     bool allocateRef(int64_t n, ResultAllocType how, int64_t total);
     double* makeReal(int64_t n, ResultAllocType how, int64_t total);
     cplx* makeComplex(int64_t n, ResultAllocType how, int64_t total);

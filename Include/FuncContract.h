@@ -131,8 +131,15 @@ public:
         return kinds_[i < kinds_.size() ? i : kinds_.size() - 1];
     }
     MultiDef multiOf(int i) const noexcept { return i < multi_.size() ? multi_[i] : MultiNone; }
+    // Set by the module for a handler that only reads its arguments, writes
+    // its result and sends messages (no run-time, no state shared between
+    // calls): the host may then run the divisions of one call on several
+    // threads at once.
+    void setPure() noexcept { pure_ = true; }
+    bool pure() const noexcept { return pure_; }
 
 private:
+    bool pure_ = false;
     const char* name_;
     ArgTypeList<argType> kinds_;
     ArgTypeList<MultiDef> multi_;

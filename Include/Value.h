@@ -34,9 +34,9 @@ using MutableValuePtr = std::shared_ptr<Value>;
 // Element storage; strings are malloc'd and owned by the buffer.
 class Buffer {
 public:
-    // Zero-filled unless zero is false (numbers only: the caller then writes
-    // every element); throws std::bad_alloc when too large.
-    Buffer(Kind k, int64_t count, bool zero = true);
+    // Zero-filled unless `zeroed` is false (then only strings are: their
+    // pointers start null); throws std::bad_alloc when too large.
+    Buffer(Kind k, int64_t count, bool zeroed = true);
     ~Buffer();
     Buffer(const Buffer&) = delete;
     Buffer& operator=(const Buffer&) = delete;
@@ -53,11 +53,11 @@ public:
     // A value of n elements in one division (or in the given divisions),
     // zero-filled (strings null, which read as "").
     static MutableValuePtr make(Kind k, int64_t n);
-    static MutableValuePtr makeDivided(Kind k, std::span<const int64_t> lengths);
-    // The same for a producer that writes every element itself (a file
-    // loader): the elements start undefined, so a reused large buffer is not
-    // cleared first. Strings are zero-filled all the same.
-    static MutableValuePtr makeForOverwrite(Kind k, std::span<const int64_t> lengths);
+    // `zeroed` false: as makeUninitialized.
+    static MutableValuePtr makeDivided(Kind k, std::span<const int64_t> lengths, bool zeroed = true);
+    // Numeric elements not cleared, for a caller that writes every one of
+    // them before anything reads the value (strings are still null).
+    static MutableValuePtr makeUninitialized(Kind k, int64_t n);
     static ValuePtr none();
     static ValuePtr real(double v);
     static ValuePtr complex(cplx v);
@@ -144,8 +144,7 @@ public:
 
 private:
     static MutableValuePtr makeEmpty(Kind k);
-    static MutableValuePtr makeDivided(Kind k, std::span<const int64_t> lengths, bool zero);
-    void allocate(int64_t n, bool zero = true);
+    void allocate(int64_t n, bool zeroed = true);
     // Everything but the elements and the division layout.
     void copyMetadataFrom(const Value& o);
 

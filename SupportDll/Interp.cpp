@@ -26,6 +26,7 @@
 //    equal abscissae) falls back to linear.
 //  - Each find is inserted at the front of the lists.
 #include "Interp.h"
+#include "VecMath.h"
 
 #include <algorithm>
 #include <cmath>
@@ -130,25 +131,9 @@ double solveInSegment(const double* x, const double* y, int count, int left, dou
     return t;
 }
 
-// Whether all kSkipBlock values lie strictly on one side of the target
-// (side 1 above, -1 below); a NaN or a value at the target fails the test.
-// Written with vector types: the compiler does not vectorise this reduction
-// by itself at the optimisation level of the release build.
+// The scan passes over whole blocks of 16 values that lie strictly on the
+// side already reached (sp_VecSkipOnSide, vectorised for the processor).
 constexpr int64_t kSkipBlock = 16;
-
-using Pair = double __attribute__((vector_size(16)));
-using PairMask = long long __attribute__((vector_size(16)));
-
-bool staysOnSide(const double* v, double target, int side) {
-    const Pair t = {target, target};
-    PairMask all = {-1, -1};
-    for (int64_t j = 0; j < kSkipBlock; j += 2) {
-        Pair p;
-        std::memcpy(&p, v + j, sizeof p);
-        all &= side > 0 ? p > t : p < t;
-    }
-    return (all[0] & all[1]) != 0;
-}
 
 }  // namespace
 
@@ -209,10 +194,12 @@ void support_FindYFromX(YList<double>& found, YList<int64_t>& indices, const dou
         // hit, no NaN. Such a block only moves the last point off the target,
         // so it is tested whole and skipped; a block holding anything else is
         // walked point by point.
-        if (runStart < 0 && prevSide != 0 && k + kSkipBlock <= n && staysOnSide(searched + k, target, prevSide)) {
-            k += kSkipBlock;
-            prevIndex = k - 1;
-            continue;
+        if (runStart < 0 && prevSide != 0 && k + kSkipBlock <= n) {
+            if (const int64_t to = sp_VecSkipOnSide(searched, k, n, target, prevSide); to > k) {
+                k = to;
+                prevIndex = k - 1;
+                continue;
+            }
         }
         for (const int64_t end = std::min(n, k + kSkipBlock); k < end; ++k) {
             double v = searched[k];

@@ -204,6 +204,12 @@ bool FuncResult::allocate(int64_t n, ResultAllocType how, int64_t total) {
     return true;
 }
 
+bool FuncResult::allocateUninitialized(int64_t n, ResultAllocType how, int64_t total) {
+    if (n < 0) return false;
+    value_ = Value::makeDivided(valueKind_, layout(n, how, total), false);
+    return true;
+}
+
 bool FuncResult::allocateRef(int64_t n, ResultAllocType how, int64_t total) {
     if (n < 0) return false;
     makeRef(refKind_, layout(n, how, total));

@@ -141,12 +141,13 @@ LargeBufferCache& largeCache() {
     return *cache;
 }
 
-// zero false: the caller overwrites every byte, so a reused buffer is not
-// cleared first (fresh mappings come zeroed from the kernel either way).
-void* zeroedAlloc(size_t bytes, bool zero = true) {
+// `zeroed` false: the caller writes every byte before anything reads one
+// (a kernel that fills its whole result), so a kept buffer is not cleared
+// and a small one comes from malloc. A fresh mapping is zero either way.
+void* zeroedAlloc(size_t bytes, bool zeroed = true) {
     if (bytes >= kMapThreshold) {
         if (void* p = largeCache().take(bytes)) {
-            if (zero) std::memset(p, 0, bytes);
+            if (zeroed) std::memset(p, 0, bytes);
             return p;
         }
         size_t held = gLargeBytes.fetch_add(bytes) + bytes;
@@ -167,7 +168,7 @@ void* zeroedAlloc(size_t bytes, bool zero = true) {
         madvise(p, bytes, MADV_HUGEPAGE);
         return p;
     }
-    void* p = zero ? std::calloc(bytes, 1) : std::malloc(bytes);
+    void* p = zeroed ? std::calloc(bytes, 1) : std::malloc(bytes);
     if (!p) throw std::bad_alloc();
     return p;
 }
@@ -196,9 +197,9 @@ char* dupString(const char* s) {
 
 }  // namespace
 
-Buffer::Buffer(Kind k, int64_t count, bool zero) : kind_(k), count_(count) {
-    // Strings are freed by pointer: their buffer always starts null.
-    data_ = zeroedAlloc(checkedBytes(count, elementSize(k)), zero || k == Kind::String);
+Buffer::Buffer(Kind k, int64_t count, bool zeroed) : kind_(k), count_(count) {
+    // Strings are pointers the buffer frees: they always start null.
+    data_ = zeroedAlloc(checkedBytes(count, elementSize(k)), zeroed || k == Kind::String);
 }
 
 Buffer::~Buffer() {
@@ -216,13 +217,13 @@ MutableValuePtr Value::makeEmpty(Kind k) {
     return v;
 }
 
-void Value::allocate(int64_t n, bool zero) {
+void Value::allocate(int64_t n, bool zeroed) {
     if (n < 0) throw std::bad_alloc();
     size_t bytes = elementSize(kind_);
     if (bytes && size_t(n) <= sizeof(inline_) / bytes) {
         data_ = inline_;
     } else {
-        buffer_ = std::make_shared<Buffer>(kind_, n, zero);
+        buffer_ = std::make_shared<Buffer>(kind_, n, zeroed);
         data_ = buffer_->data();
     }
     size_ = n;
@@ -234,19 +235,16 @@ MutableValuePtr Value::make(Kind k, int64_t n) {
     return v;
 }
 
-MutableValuePtr Value::makeDivided(Kind k, std::span<const int64_t> lengths) {
-    return makeDivided(k, lengths, true);
+MutableValuePtr Value::makeUninitialized(Kind k, int64_t n) {
+    auto v = makeEmpty(k);
+    v->allocate(n, false);
+    return v;
 }
 
-MutableValuePtr Value::makeForOverwrite(Kind k, std::span<const int64_t> lengths) {
-    return makeDivided(k, lengths, false);
-}
-
-MutableValuePtr Value::makeDivided(Kind k, std::span<const int64_t> lengths, bool zero) {
+MutableValuePtr Value::makeDivided(Kind k, std::span<const int64_t> lengths, bool zeroed) {
     if (lengths.size() <= 1) {
-        auto v = makeEmpty(k);
-        v->allocate(lengths.empty() ? 0 : lengths[0], zero);
-        return v;
+        const int64_t n = lengths.empty() ? 0 : lengths[0];
+        return zeroed ? make(k, n) : makeUninitialized(k, n);
     }
     auto v = makeEmpty(k);
     v->starts_.reserve(lengths.size() + 1);
@@ -257,7 +255,7 @@ MutableValuePtr Value::makeDivided(Kind k, std::span<const int64_t> lengths, boo
         total += n;
         v->starts_.push_back(total);
     }
-    v->allocate(total, zero);
+    v->allocate(total, zeroed);
     return v;
 }
 

@@ -18,6 +18,8 @@
 // Module-wide state that scripts address by number (open files, tables,
 // mutexes) lives in a HandleTable.
 #pragma once
+#include <initializer_list>
+#include <cstring>
 #include <cmath>
 #include <cstdint>
 #include <limits>
@@ -231,6 +233,17 @@ bool exactInt(double v, Int& out) {
     const double bound = -double(std::numeric_limits<Int>::min());
     if (t < -bound || t >= bound) return false;
     out = Int(t);
+    return true;
+}
+
+// Marks the named rows of a registration table pure (FuncConstruct::setPure):
+// their divisions may run on several threads. Used as the initialiser of a
+// static flag after the table, so it runs as the module loads.
+template <size_t N>
+bool markPure(FuncConstruct (&rows)[N], std::initializer_list<const char*> names) {
+    for (auto& row : rows)
+        for (const char* name : names)
+            if (std::strcmp(row.name(), name) == 0) row.setPure();
     return true;
 }
 

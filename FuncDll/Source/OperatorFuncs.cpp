@@ -11,6 +11,7 @@
 #include <type_traits>
 
 #include "FuncKit.h"
+#include "VecMath.h"
 
 namespace {
 
@@ -43,6 +44,10 @@ template <class Op>
 concept FusedOp = Op::fused;
 template <class Op>
 concept DivisorCheckedOp = Op::checksDivisor;
+// Real-by-real operations the host runs in its vectorised kernels (the same
+// expression, element by element, for the processor at hand).
+template <class Op>
+concept HostVectorOp = requires { Op::vec; };
 
 inline bool isZero(double x) noexcept { return x == 0.0; }
 inline bool isZero(const cplx& z) noexcept { return z.real() == 0.0 && z.imag() == 0.0; }
@@ -64,6 +69,7 @@ inline cplx quotient(const cplx& a, const cplx& w) noexcept {
 }
 
 struct Add {
+    static constexpr VecOp vec = VecOp::Add;
     static double eval(double a, double b) noexcept { return a + b; }
     static cplx eval(double a, const cplx& b) noexcept { return {a + b.real(), b.imag()}; }
     static cplx eval(const cplx& a, double b) noexcept { return {a.real() + b, a.imag()}; }
@@ -71,6 +77,7 @@ struct Add {
 };
 
 struct Subtract {
+    static constexpr VecOp vec = VecOp::Subtract;
     static double eval(double a, double b) noexcept { return a - b; }
     static cplx eval(double a, const cplx& b) noexcept { return {a - b.real(), -b.imag()}; }
     static cplx eval(const cplx& a, double b) noexcept { return {a.real() - b, a.imag()}; }
@@ -78,6 +85,7 @@ struct Subtract {
 };
 
 struct Multiply {
+    static constexpr VecOp vec = VecOp::Multiply;
     static double eval(double a, double b) noexcept { return a * b; }
     static cplx eval(double a, const cplx& b) noexcept { return {a * b.real(), a * b.imag()}; }
     static cplx eval(const cplx& a, double b) noexcept { return {a.real() * b, a.imag() * b}; }
@@ -85,6 +93,7 @@ struct Multiply {
 };
 
 struct Divide {
+    static constexpr VecOp vec = VecOp::Divide;
     static constexpr bool checksDivisor = true;
     static double eval(double a, double b) noexcept { return a / b; }
     static cplx eval(double a, const cplx& b) noexcept { return quotient(cplx(a, 0.0), b); }
@@ -167,6 +176,7 @@ struct Comma {
 inline double truth(bool x) noexcept { return x ? 1.0 : 0.0; }
 
 struct Equal {
+    static constexpr VecOp vec = VecOp::Equal;
     static double eval(double a, double b) noexcept { return truth(a == b); }
     static double eval(double a, const cplx& b) noexcept { return truth(a == b.real() && b.imag() == 0.0); }
     static double eval(const cplx& a, double b) noexcept { return truth(a.real() == b && a.imag() == 0.0); }
@@ -176,6 +186,7 @@ struct Equal {
 };
 
 struct NotEqual {
+    static constexpr VecOp vec = VecOp::NotEqual;
     static double eval(double a, double b) noexcept { return 1.0 - Equal::eval(a, b); }
     static double eval(double a, const cplx& b) noexcept { return 1.0 - Equal::eval(a, b); }
     static double eval(const cplx& a, double b) noexcept { return 1.0 - Equal::eval(a, b); }
@@ -183,27 +194,35 @@ struct NotEqual {
 };
 
 struct Greater {
+    static constexpr VecOp vec = VecOp::Greater;
     static double eval(double a, double b) noexcept { return truth(a > b); }
 };
 struct Less {
+    static constexpr VecOp vec = VecOp::Less;
     static double eval(double a, double b) noexcept { return truth(a < b); }
 };
 struct GreaterEqual {
+    static constexpr VecOp vec = VecOp::GreaterEqual;
     static double eval(double a, double b) noexcept { return truth(a >= b); }
 };
 struct LessEqual {
+    static constexpr VecOp vec = VecOp::LessEqual;
     static double eval(double a, double b) noexcept { return truth(a <= b); }
 };
 struct LogicalAnd {
+    static constexpr VecOp vec = VecOp::And;
     static double eval(double a, double b) noexcept { return truth((a != 0.0) & (b != 0.0)); }
 };
 struct LogicalOr {
+    static constexpr VecOp vec = VecOp::Or;
     static double eval(double a, double b) noexcept { return truth((a != 0.0) | (b != 0.0)); }
 };
 struct Maximum {
+    static constexpr VecOp vec = VecOp::Max;
     static double eval(double a, double b) noexcept { return a > b ? a : b; }
 };
 struct Minimum {
+    static constexpr VecOp vec = VecOp::Min;
     static double eval(double a, double b) noexcept { return a > b ? b : a; }
 };
 struct Atan2 {
@@ -235,6 +254,17 @@ inline void forEachElement(int64_t n, Body body) {
 
 template <class Op, class Out, class A, class B>
 int runKernel(Out* __restrict out, const A* __restrict a, const B* __restrict b, int64_t n, Spread spread) {
+    if constexpr (HostVectorOp<Op> && std::is_same_v<Out, double> && std::is_same_v<A, double> &&
+                  std::is_same_v<B, double>) {
+        if constexpr (DivisorCheckedOp<Op>) {
+            if (spread == Spread::RightSingle ? isZero(b[0]) : sp_VecAnyZero(b, n)) return StatusDivideByZero;
+        }
+        const VecSpread s = spread == Spread::Both       ? VecSpread::Both
+                            : spread == Spread::LeftSingle ? VecSpread::LeftSingle
+                                                           : VecSpread::RightSingle;
+        sp_VecBinary(Op::vec, out, a, b, n, s);
+        return StatusOk;
+    }
     if constexpr (DivisorCheckedOp<Op>) {
         if (spread == Spread::RightSingle) {
             if (isZero(b[0])) return StatusDivideByZero;
@@ -459,7 +489,9 @@ FUNC_ERROR dispatchNumeric(const BinaryOperation& op, const FuncArgs& args, Func
 
     if (chosen.complexResult) result.setType(VD_Complex, args.refType(refSource));
     else result.setType(VD_Real, VD_Real);
-    result.allocate(n, AllocLikeArg, total);
+    // Every element is written below before anything reads it, or the result
+    // is dropped: no need to clear it first.
+    result.allocateUninitialized(n, AllocLikeArg, total);
     double* outReal = result.data();
     cplx* outComplex = result.complexData();
 

@@ -364,7 +364,7 @@ DataSet parseCsv(std::string_view text, const std::string& path) {
     std::vector<MutableValuePtr> values;
     Table table{path, splitter, names, headerless, trailingDelimiter, namedPairs, delimiter == ' ', {}};
     for (std::size_t c = 0; c < columnCount; ++c) {
-        values.push_back(Value::makeForOverwrite(Kind::Real, bounds));
+        values.push_back(Value::makeDivided(Kind::Real, bounds, false));
         table.columns.push_back(static_cast<double*>(values.back()->mutableData()));
     }
     forEachChunk(pieces.size(), 1, [&](std::size_t first, std::size_t last) {

@@ -64,7 +64,7 @@
 namespace cv::load {
 
 // A loaded column. The loader writes its values straight into the value
-// model's buffer (Value::makeForOverwrite, one write per value) with the
+// model's buffer (Value::makeDivided with zeroed false: one write per value) with the
 // division layout already set; the session binds that buffer without a copy.
 struct Signal {
     std::string name;      // as in the file, e.g. "time", "v(out)", "i(v1)", "out"

@@ -675,11 +675,11 @@ DataSet parseSpiceRaw(std::string_view bytes, const std::string& path) {
 
     // The final buffers, sized from the headers; every value is written once.
     dataSet.reference = Signal{first.variables[0].name, normaliseQuantity(first.variables[0].type), false,
-                               Value::makeForOverwrite(Kind::Real, lengths), lengths};
+                               Value::makeDivided(Kind::Real, lengths, false), lengths};
     for (std::size_t i = 1; i < first.variables.size(); ++i)
         dataSet.signals.push_back(Signal{first.variables[i].name, normaliseQuantity(first.variables[i].type),
                                          first.isComplex,
-                                         Value::makeForOverwrite(first.isComplex ? Kind::Complex : Kind::Real, lengths),
+                                         Value::makeDivided(first.isComplex ? Kind::Complex : Kind::Real, lengths, false),
                                          lengths});
     std::vector<std::vector<double*>> columns(kept.size());
     std::vector<Job> jobs;

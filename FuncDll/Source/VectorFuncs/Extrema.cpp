@@ -19,6 +19,7 @@
 #include <vector>
 
 #include "../FuncKit.h"
+#include "VecMath.h"
 #include "Interp.h"
 
 namespace {
@@ -411,41 +412,11 @@ FUNC_ERROR peaks(const FuncArgs& args, FuncResult& result, MessageHandler& messa
 
 // ---------------------------------------------------------------- Maximum / Minimum
 
-// Index of the first extreme non-NaN value of y[lo, hi), or -1. Blocks keep
-// the inner loop a plain reduction over cache-resident data; the index is
-// looked up only in a block that improves on the extreme so far, and there
-// the first sample equal to the block's extreme is the first that beat it.
+// Index of the first extreme non-NaN value of y[lo, hi), or -1: the host's
+// vectorised scan for the processor at hand.
 template <bool Lower>
 int64_t extremeIndex(const double* y, int64_t lo, int64_t hi) {
-    int64_t i = lo;
-    while (i < hi && std::isnan(y[i])) ++i;
-    if (i >= hi) return -1;
-    int64_t best = i;
-    double extreme = y[i++];
-    constexpr int64_t kBlock = 1024;
-    while (i < hi) {
-        const int64_t end = std::min(hi, i + kBlock);
-        double m0 = extreme, m1 = extreme, m2 = extreme, m3 = extreme;
-        int64_t k = i;
-        for (; k + 4 <= end; k += 4) {
-            m0 = beats<Lower>(y[k], m0) ? y[k] : m0;
-            m1 = beats<Lower>(y[k + 1], m1) ? y[k + 1] : m1;
-            m2 = beats<Lower>(y[k + 2], m2) ? y[k + 2] : m2;
-            m3 = beats<Lower>(y[k + 3], m3) ? y[k + 3] : m3;
-        }
-        for (; k < end; ++k) m0 = beats<Lower>(y[k], m0) ? y[k] : m0;
-        m0 = beats<Lower>(m1, m0) ? m1 : m0;
-        m2 = beats<Lower>(m3, m2) ? m3 : m2;
-        m0 = beats<Lower>(m2, m0) ? m2 : m0;
-        if (beats<Lower>(m0, extreme)) {
-            for (k = i; y[k] != m0; ++k) {
-            }
-            best = k;
-            extreme = m0;
-        }
-        i = end;
-    }
-    return best;
+    return sp_VecExtremeIndex(y, lo, hi, Lower);
 }
 
 // First index of x[0, n) (sorted as `ascending` says) at which pred(x) is
@@ -595,6 +566,9 @@ FuncConstruct registrations[] = {
     {"Ones",    {Real},                     {},            1, 1, handler<allEqual<1>>,    "", PyBool,   Plain},
     {"Zeros",   {Real},                     {},            1, 1, handler<allEqual<0>>,    "", PyBool,   Plain},
 };
+// These only read their arguments: the runs of a divided call may be
+// measured on several threads at once.
+[[maybe_unused]] const bool kPure = markPure(registrations, {"Maximum", "Minimum"});
 // clang-format on
 
 }  // namespace

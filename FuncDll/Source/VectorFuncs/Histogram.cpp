@@ -4,10 +4,13 @@
 #include <cfloat>
 #include <cmath>
 #include <cstdint>
+#include <mutex>
 #include <vector>
 
 #include "../FuncKit.h"
 #include "Options.h"
+#include "Parallel.h"
+#include "VecMath.h"
 
 namespace {
 
@@ -119,27 +122,11 @@ public:
         return binOfFinite(x);
     }
 
-    // The bins of a block of values, `outside` for NaN and infinite ones.
-    // No branch and no call, so the loop runs in vector registers; the
-    // comparisons only select values, and letting the compiler evaluate them
-    // for every lane (no trapping math) is what allows that.
-    template <int64_t N>
-    __attribute__((optimize("no-trapping-math"))) void block(const double* __restrict v, int32_t* __restrict out, int32_t outside) const {
-        // 32-bit bins convert in vector registers (the interleaved counters
-        // are used only for bin counts far below 2^31).
-        const int32_t last = int32_t(last_);
-        for (int64_t j = 0; j < N; ++j) {
-            const double x = v[j];
-            const bool finite = std::fabs(x) <= DBL_MAX;
-            double t = ((finite ? x : lo_) * s_ - los_) * inverse_;
-            t = t > 0 ? t : 0;
-            t = t < lastAsDouble_ ? t : lastAsDouble_;
-            int32_t i = int32_t(t);
-            const double lower = lo_ + double(i) * w_, upper = lo_ + double(i + 1) * w_;
-            i -= int32_t((x < lower) & (i > 0));
-            i += int32_t((x >= upper) & (i < last));
-            out[j] = finite ? i : outside;
-        }
+    // The bins of n values, `outside` for NaN and infinite ones: the host's
+    // vectorised form of binOfFinite (32-bit bins, for counts far below 2^31).
+    void block(const double* v, int32_t* out, int64_t n, int32_t outside) const {
+        const BinParams p{s_, lo_, w_, los_, inverse_, int32_t(last_), outside};
+        sp_VecBinIndices(p, v, out, n);
     }
 
 private:
@@ -166,6 +153,11 @@ private:
 // rarely hit the same bin twice in a row.
 constexpr int64_t kInterleavedBins = 1 << 16;
 
+// Values are counted in chunks of this many, each into counters of its own
+// added to the totals as it ends: both cores count a long vector, and the
+// totals are whole numbers, the same in whatever order the chunks end.
+constexpr int64_t kCountChunk = int64_t(1) << 20;
+
 void countInto(double* counts, const double* v, int64_t n, const DataRange& range, const Bins& bins) {
     const BinLookup binOf(range, bins);
     const int64_t B = bins.count;
@@ -174,26 +166,33 @@ void countInto(double* counts, const double* v, int64_t n, const DataRange& rang
             if (const int64_t i = binOf(v[k]); i >= 0) counts[i] += 1.0;
         return;
     }
-    // The bins of a block are computed first, then counted; values outside
-    // every bin count in one spare counter past the end.
-    std::vector<uint64_t> lanes(size_t(4 * (B + 1)));
-    uint64_t* c0 = lanes.data();
-    uint64_t *c1 = c0 + (B + 1), *c2 = c1 + (B + 1), *c3 = c2 + (B + 1);
-    constexpr int64_t kBlock = 256;
-    int32_t idx[kBlock];
-    int64_t k = 0;
-    for (; k + kBlock <= n; k += kBlock) {
-        binOf.block<kBlock>(v + k, idx, int32_t(B));
-        for (int64_t j = 0; j < kBlock; j += 4) {
-            ++c0[idx[j]];
-            ++c1[idx[j + 1]];
-            ++c2[idx[j + 2]];
-            ++c3[idx[j + 3]];
+    std::vector<uint64_t> totals(size_t(B), 0);
+    std::mutex totalsMutex;
+    cv::forEachChunk(size_t(n), size_t(kCountChunk), [&](size_t begin, size_t end) {
+        // The bins of a block are computed first, then counted; values
+        // outside every bin count in one spare counter past the end.
+        std::vector<uint64_t> lanes(size_t(4 * (B + 1)));
+        uint64_t* c0 = lanes.data();
+        uint64_t *c1 = c0 + (B + 1), *c2 = c1 + (B + 1), *c3 = c2 + (B + 1);
+        constexpr int64_t kBlock = 256;
+        int32_t idx[kBlock];
+        int64_t k = int64_t(begin);
+        const int64_t stop = int64_t(end);
+        for (; k + kBlock <= stop; k += kBlock) {
+            binOf.block(v + k, idx, kBlock, int32_t(B));
+            for (int64_t j = 0; j < kBlock; j += 4) {
+                ++c0[idx[j]];
+                ++c1[idx[j + 1]];
+                ++c2[idx[j + 2]];
+                ++c3[idx[j + 3]];
+            }
         }
-    }
-    for (; k < n; ++k)
-        if (const int64_t i = binOf(v[k]); i >= 0) ++c0[i];
-    for (int64_t i = 0; i < B; ++i) counts[i] = double(c0[i] + c1[i] + c2[i] + c3[i]);
+        for (; k < stop; ++k)
+            if (const int64_t i = binOf(v[k]); i >= 0) ++c0[i];
+        std::lock_guard<std::mutex> lock(totalsMutex);
+        for (int64_t i = 0; i < B; ++i) totals[size_t(i)] += c0[i] + c1[i] + c2[i] + c3[i];
+    });
+    for (int64_t i = 0; i < B; ++i) counts[i] = double(totals[size_t(i)]);
 }
 
 FUNC_ERROR histogram(const FuncArgs& a, FuncResult& r, MessageHandler& messages) {

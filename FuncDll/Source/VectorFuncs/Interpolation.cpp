@@ -271,6 +271,9 @@ FuncConstruct registrations[] = {
     {"Truncate",  {Real, Real, Real},       {PerDivision},              1, 3, handler<truncateToInterval>, "", PyVector,     Plain},
     {"Range",     {AnyVector, Real, Real},  {PerDivision},              1, 3, handler<selectRange>,        "", PyVector,     Plain},
 };
+// These only read their arguments: the runs of a divided call may be
+// measured on several threads at once.
+[[maybe_unused]] const bool kPure = markPure(registrations, {"XFromY", "YFromX"});
 // clang-format on
 
 }  // namespace

@@ -7,6 +7,7 @@
 
 #include "../FuncKit.h"
 #include "Interp.h"
+#include "VecMath.h"
 
 namespace {
 
@@ -17,10 +18,13 @@ const InterpOpts kEdgeSearch{false, false, false, false, 2, 0, 0.0};
 // ---------------------------------------------------------------- segment sums
 
 // The integrand of one linear segment from (xa, ya) to (xb, yb), without its
-// constant factor (applied once to the whole sum).
+// constant factor (applied once to the whole sum); `kind` names the same term
+// for the host's vectorised segment sum.
 struct TrapezoidTerm {  // times 1/2: the integral of y
     double operator()(double xa, double ya, double xb, double yb) const { return (ya + yb) * (xb - xa); }
     static constexpr double kFactor = 0.5;
+    static constexpr SegmentTerm kind = SegmentTerm::Trapezoid;
+    double level = 0.0;
 };
 struct SquareTerm {  // times 1/3: the integral of (y - level)^2
     double level;
@@ -29,29 +33,15 @@ struct SquareTerm {  // times 1/3: the integral of (y - level)^2
         return (u * u + u * w + w * w) * (xb - xa);
     }
     static constexpr double kFactor = 1.0 / 3.0;
+    static constexpr SegmentTerm kind = SegmentTerm::Square;
 };
 
-// Sum of term over the segments (k, k + 1), k in [a, b). Four partial sums
-// break the dependency chain of one running sum, so the loop runs at the
-// speed of memory; `falling` collects whether any step of x is negative or NaN.
+// Sum of term over the segments (k, k + 1), k in [a, b), in four fixed lanes
+// (the same bits whatever the processor); `falling` collects whether any
+// step of x is negative or NaN.
 template <class Term>
 double sumSegments(const double* x, const double* y, int64_t a, int64_t b, Term term, bool& falling) {
-    double s0 = 0, s1 = 0, s2 = 0, s3 = 0;
-    int bad = 0;
-    int64_t k = a;
-    for (; k + 4 <= b; k += 4) {
-        s0 += term(x[k], y[k], x[k + 1], y[k + 1]);
-        s1 += term(x[k + 1], y[k + 1], x[k + 2], y[k + 2]);
-        s2 += term(x[k + 2], y[k + 2], x[k + 3], y[k + 3]);
-        s3 += term(x[k + 3], y[k + 3], x[k + 4], y[k + 4]);
-        bad |= !(x[k + 4] >= x[k]) | !(x[k + 1] >= x[k]) | !(x[k + 2] >= x[k + 1]) | !(x[k + 3] >= x[k + 2]);
-    }
-    for (; k < b; ++k) {
-        s0 += term(x[k], y[k], x[k + 1], y[k + 1]);
-        bad |= !(x[k + 1] >= x[k]);
-    }
-    falling = falling || bad;
-    return (s0 + s1) + (s2 + s3);
+    return sp_VecSegmentSum(Term::kind, x, y, a, b, term.level, &falling);
 }
 
 // True when x[a ... b] never falls (and holds no NaN).
@@ -304,6 +294,9 @@ FuncConstruct registrations[] = {
     {"SumNoise",         {Real, Real, Real}, {Statistic, PerDivision, PerDivision}, 1, 3, handler<windowStatistic<Measure::Square,          Output::RootOfIntegral>>, "", PyReal,   Plain},
     {"Rms",              {Real},             {PerDivision},                         1, 1, handler<runningRms>,                                                        "", PyVector, Plain},
 };
+// These only read their arguments: the runs of a divided call may be
+// measured on several threads at once.
+[[maybe_unused]] const bool kPure = markPure(registrations, {"Mean1", "RMS1", "RMS1_AC", "RootSumOfSquares", "SumNoise", "Rms"});
 // clang-format on
 
 }  // namespace

@@ -1,0 +1,348 @@
+// The vectorised kernels against plain one-element-at-a-time references at
+// every instruction-set level this processor runs; divided calls on one and
+// two threads; results written into buffers that are not cleared first.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstring>
+#include <functional>
+#include <limits>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "OptionStore.h"
+#include "Parallel.h"
+#include "TestHost.h"
+#include "VecMath.h"
+
+namespace {
+
+using cvtest::call;
+using cvtest::reals;
+
+constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
+constexpr double kInf = std::numeric_limits<double>::infinity();
+
+// NaN payloads may differ when both operands are NaN; everything else must
+// match bit for bit (-0 against +0 included).
+bool same(double a, double b) {
+    if (std::isnan(a) || std::isnan(b)) return std::isnan(a) && std::isnan(b);
+    return std::memcmp(&a, &b, sizeof a) == 0;
+}
+
+// Random values with the cases that trip vector code: NaN, infinities, both
+// zeros, repeated values (ties) and exact small integers.
+std::vector<double> nasty(size_t n, unsigned seed, double specials = 0.05) {
+    std::mt19937_64 rng(seed);
+    std::uniform_real_distribution<double> u(-10, 10), p(0, 1);
+    const double pool[] = {kNaN, kInf, -kInf, 0.0, -0.0, 1.0, 3.0, -3.0};
+    std::vector<double> v(n);
+    for (auto& x : v) x = p(rng) < specials ? pool[rng() % 8] : p(rng) < 0.2 ? double(int(u(rng))) : u(rng);
+    return v;
+}
+
+struct Levels {
+    std::vector<KernelLevel> all;
+    Levels() {
+        for (int l = 0; l <= int(sp_KernelLevelSupported()); ++l) all.push_back(KernelLevel(l));
+    }
+};
+
+struct LevelSetting {
+    explicit LevelSetting(KernelLevel l) { EXPECT_EQ(sp_SetKernelLevel(l), l); }
+    ~LevelSetting() { sp_SetKernelLevel(sp_KernelLevelSupported()); }
+};
+
+TEST(Kernels, BinaryOperationsMatchTheScalarExpressionsAtEveryLevel) {
+    using F = std::function<double(double, double)>;
+    const std::pair<VecOp, F> ops[] = {
+        {VecOp::Add, [](double a, double b) { return a + b; }},
+        {VecOp::Subtract, [](double a, double b) { return a - b; }},
+        {VecOp::Multiply, [](double a, double b) { return a * b; }},
+        {VecOp::Divide, [](double a, double b) { return a / b; }},
+        {VecOp::Equal, [](double a, double b) { return a == b ? 1.0 : 0.0; }},
+        {VecOp::NotEqual, [](double a, double b) { return a == b ? 0.0 : 1.0; }},
+        {VecOp::Greater, [](double a, double b) { return a > b ? 1.0 : 0.0; }},
+        {VecOp::Less, [](double a, double b) { return a < b ? 1.0 : 0.0; }},
+        {VecOp::GreaterEqual, [](double a, double b) { return a >= b ? 1.0 : 0.0; }},
+        {VecOp::LessEqual, [](double a, double b) { return a <= b ? 1.0 : 0.0; }},
+        {VecOp::And, [](double a, double b) { return a != 0 && b != 0 ? 1.0 : 0.0; }},
+        {VecOp::Or, [](double a, double b) { return a != 0 || b != 0 ? 1.0 : 0.0; }},
+        {VecOp::Max, [](double a, double b) { return a > b ? a : b; }},
+        {VecOp::Min, [](double a, double b) { return a > b ? b : a; }},
+    };
+    for (KernelLevel level : Levels().all) {
+        LevelSetting setting(level);
+        for (size_t n : {size_t(1), size_t(7), size_t(64), size_t(1001)}) {
+            const auto a = nasty(n, 1 + unsigned(n)), b = nasty(n, 100 + unsigned(n));
+            std::vector<double> out(n);
+            for (const auto& [op, f] : ops)
+                for (VecSpread s : {VecSpread::Both, VecSpread::LeftSingle, VecSpread::RightSingle}) {
+                    sp_VecBinary(op, out.data(), a.data(), b.data(), int64_t(n), s);
+                    for (size_t i = 0; i < n; ++i) {
+                        const double x = s == VecSpread::LeftSingle ? a[0] : a[i];
+                        const double y = s == VecSpread::RightSingle ? b[0] : b[i];
+                        ASSERT_TRUE(same(out[i], f(x, y)))
+                            << "level " << int(level) << " op " << int(op) << " spread " << int(s) << " at " << i;
+                    }
+                }
+            std::vector<double> z = a;
+            for (double& x : z) x = x == 0 ? 1.0 : x;
+            EXPECT_FALSE(sp_VecAnyZero(z.data(), int64_t(n)));
+            z[n - 1] = -0.0;
+            EXPECT_TRUE(sp_VecAnyZero(z.data(), int64_t(n)));
+        }
+    }
+}
+
+// The first index of the extreme non-NaN value, whatever the block and lane
+// the tie or the NaN falls in.
+TEST(Kernels, ExtremeIndexKeepsTheFirstOfEqualValuesAndSkipsNaN) {
+    auto reference = [](const std::vector<double>& y, int64_t lo, int64_t hi, bool lower) {
+        int64_t best = -1;
+        for (int64_t i = lo; i < hi; ++i)
+            if (!std::isnan(y[size_t(i)]) && (best < 0 || (lower ? y[size_t(i)] < y[size_t(best)]
+                                                                 : y[size_t(i)] > y[size_t(best)])))
+                best = i;
+        return best;
+    };
+    std::vector<std::vector<double>> cases;
+    for (unsigned seed = 0; seed < 6; ++seed) cases.push_back(nasty(3000 + seed * 517, seed, 0.2));
+    std::vector<double> ties(2500, 4.0);
+    ties[1500] = ties[2400] = 9.0;
+    ties[700] = ties[2000] = -9.0;
+    cases.push_back(ties);
+    std::vector<double> zeros(1100, -1.0);
+    zeros[1030] = 0.0, zeros[1029] = -0.0, zeros[5] = kNaN;
+    cases.push_back(zeros);
+    cases.push_back(std::vector<double>(40, kNaN));
+    for (KernelLevel level : Levels().all) {
+        LevelSetting setting(level);
+        for (const auto& y : cases)
+            for (auto [lo, hi] : {std::pair<int64_t, int64_t>{0, int64_t(y.size())}, {3, int64_t(y.size()) - 5},
+                                  {17, 18}, {1023, 1025 + 16 * 3}})
+                for (bool lower : {false, true})
+                    ASSERT_EQ(sp_VecExtremeIndex(y.data(), lo, hi, lower), reference(y, lo, hi, lower))
+                        << "level " << int(level) << " range " << lo << ".." << hi << " lower " << lower;
+    }
+}
+
+// Four fixed lanes, bit for bit; every falling (or NaN) step of x noticed,
+// wherever it lies in the group of four.
+TEST(Kernels, SegmentSumsKeepTheirLanesAndNoticeEveryFallingStep) {
+    auto reference = [](SegmentTerm t, const double* x, const double* y, int64_t a, int64_t b, double level,
+                        bool& falling) {
+        double s[4] = {0, 0, 0, 0};
+        for (int64_t k = a; k < b; ++k) {
+            double term;
+            if (t == SegmentTerm::Trapezoid) {
+                term = (y[k] + y[k + 1]) * (x[k + 1] - x[k]);
+            } else {
+                const double u = y[k] - level, w = y[k + 1] - level;
+                term = (u * u + u * w + w * w) * (x[k + 1] - x[k]);
+            }
+            const int64_t lane = (b - a) - (b - a) % 4 <= k - a ? 0 : (k - a) % 4;
+            s[lane] += term;
+            falling = falling || !(x[k + 1] >= x[k]);
+        }
+        return (s[0] + s[1]) + (s[2] + s[3]);
+    };
+    std::mt19937_64 rng(7);
+    std::uniform_real_distribution<double> step(0.5, 1.5), val(-2, 2);
+    for (KernelLevel level : Levels().all) {
+        LevelSetting setting(level);
+        for (int64_t fallAt : {int64_t(-1), int64_t(5), int64_t(6), int64_t(7), int64_t(8), int64_t(40)}) {
+            const size_t n = 203;
+            std::vector<double> x(n), y(n);
+            for (size_t i = 0; i < n; ++i) {
+                x[i] = (i ? x[i - 1] : 0) + step(rng);
+                y[i] = val(rng);
+            }
+            if (fallAt >= 0) x[size_t(fallAt)] = x[size_t(fallAt) - 1] - 0.25;
+            for (SegmentTerm t : {SegmentTerm::Trapezoid, SegmentTerm::Square})
+                for (auto [a, b] : {std::pair<int64_t, int64_t>{1, int64_t(n) - 2}, {0, 3}, {2, 100}}) {
+                    bool want = false, got = false;
+                    const double r = reference(t, x.data(), y.data(), a, b, 0.3, want);
+                    const double s = sp_VecSegmentSum(t, x.data(), y.data(), a, b, 0.3, &got);
+                    ASSERT_TRUE(same(s, r)) << "level " << int(level) << " fall " << fallAt << " " << a << ".." << b;
+                    EXPECT_EQ(got, want) << "level " << int(level) << " fall " << fallAt << " " << a << ".." << b;
+                }
+        }
+    }
+}
+
+TEST(Kernels, CrossingSkipAndBinsMatchTheirScalarForms) {
+    // Skip: the start of the first block of 16 that does not lie strictly on
+    // the side (a NaN or a value at the target stops it too).
+    auto skipReference = [](const std::vector<double>& v, int64_t k, double t, int side) {
+        const int64_t n = int64_t(v.size());
+        for (; k + 16 <= n; k += 16)
+            for (int64_t j = k; j < k + 16; ++j)
+                if (!(side > 0 ? v[size_t(j)] > t : v[size_t(j)] < t)) return k;
+        return k;
+    };
+    BinParams p{1.0, -10.0, 0.2, -10.0, 1.0 / 0.2, 99, 100};
+    auto binReference = [&p](double x) {
+        if (!(std::fabs(x) <= 1.7976931348623157e308)) return p.outside;
+        double t = (x * p.scale - p.loScaled) * p.inverse;
+        t = t > 0 ? t : 0;
+        t = t < double(p.last) ? t : double(p.last);
+        int32_t i = int32_t(t);
+        if (x < p.lo + double(i) * p.width && i > 0) --i;
+        else if (x >= p.lo + double(i + 1) * p.width && i < p.last) ++i;
+        return i;
+    };
+    for (KernelLevel level : Levels().all) {
+        LevelSetting setting(level);
+        for (unsigned seed = 0; seed < 4; ++seed) {
+            std::vector<double> v(1000, 5.0);
+            std::mt19937 rng(seed);
+            const double stops[] = {-1.0, 0.0, kNaN};
+            v[200 + rng() % 700] = stops[seed % 3];
+            for (int64_t k : {int64_t(0), int64_t(3), int64_t(190), int64_t(985)})
+                ASSERT_EQ(sp_VecSkipOnSide(v.data(), k, int64_t(v.size()), 0.0, 1), skipReference(v, k, 0.0, 1));
+            for (double& x : v) x = -x;
+            ASSERT_EQ(sp_VecSkipOnSide(v.data(), 0, int64_t(v.size()), 0.0, -1), skipReference(v, 0, 0.0, -1));
+        }
+        auto values = nasty(5000, 11, 0.1);
+        for (size_t i = 0; i < 200; ++i) values[i] = -10.0 + 0.2 * double(i % 101);  // on the edges
+        std::vector<int32_t> bins(values.size());
+        sp_VecBinIndices(p, values.data(), bins.data(), int64_t(values.size()));
+        for (size_t i = 0; i < values.size(); ++i)
+            ASSERT_EQ(bins[i], binReference(values[i])) << "level " << int(level) << " value " << values[i];
+    }
+}
+
+// ---------------------------------------------------------------- threads
+
+struct ThreadsSetting {
+    explicit ThreadsSetting(unsigned n) { cv::setThreadCount(n); }
+    ~ThreadsSetting() { cv::setThreadCount(0); }
+};
+
+struct Captured {
+    bool ok = false;
+    cv::ValuePtr value;
+    std::string error;
+    std::vector<std::string> messages;
+};
+
+Captured callCapturing(const std::string& name, std::vector<cv::ValuePtr> args, unsigned threads) {
+    cvtest::session();  // the module loaded
+    Captured c;
+    cv::Caller caller([&c](MessageHandler::Severity, const std::string& t) { c.messages.push_back(t); });
+    ThreadsSetting setting(threads);
+    // The caller sets the count from the option as each call starts.
+    cv::OptionStore::global().set("Threads", std::to_string(threads));
+    c.ok = caller.call(name, args, c.value, c.error);
+    cv::OptionStore::global().set("Threads", "0");
+    return c;
+}
+
+// Runs of a Monte Carlo vector: some miss a window, one has NaN x.
+cv::ValuePtr manyRuns(size_t runs, size_t points) {
+    std::vector<std::vector<double>> ys(runs), xs(runs);
+    std::mt19937_64 rng(3);
+    std::uniform_real_distribution<double> u(-1, 1);
+    for (size_t r = 0; r < runs; ++r) {
+        const size_t n = r % 7 == 3 ? 5 : points;  // short runs end before the window
+        for (size_t i = 0; i < n; ++i) {
+            xs[r].push_back(double(i) * 1e-3);
+            ys[r].push_back(std::sin(double(i) * 0.01 + double(r)) + 0.1 * u(rng));
+        }
+    }
+    xs[12][50] = kNaN;
+    return cvtest::dividedWave(ys, xs);
+}
+
+TEST(KernelThreads, DividedMeasurementsAndTheirMessagesAreTheSameOnTwoThreads) {
+    const auto runs = manyRuns(80, 1500);
+    const auto from = reals({0.2}), to = reals({1.2});
+    const std::vector<std::pair<std::string, std::vector<cv::ValuePtr>>> calls = {
+        {"Mean1", {runs, from, to}}, {"RMS1", {runs, from, to}}, {"RMS1_AC", {runs}}, {"Maximum", {runs}},
+        {"Minimum", {runs, from, to}}, {"XFromY", {runs, reals({0.0})}}, {"Histogram", {runs, reals({20})}},
+    };
+    for (const auto& [name, args] : calls) {
+        const Captured one = callCapturing(name, args, 1), two = callCapturing(name, args, 2);
+        ASSERT_EQ(one.ok, two.ok) << name << ": " << one.error << " / " << two.error;
+        EXPECT_EQ(one.error, two.error) << name;
+        EXPECT_EQ(one.messages, two.messages) << name;
+        if (!one.ok) continue;
+        ASSERT_EQ(one.value->size(), two.value->size()) << name;
+        ASSERT_EQ(one.value->numDivisions(), two.value->numDivisions()) << name;
+        for (int64_t i = 0; i < one.value->size(); ++i)
+            ASSERT_TRUE(same(one.value->realAt(i), two.value->realAt(i))) << name << " at " << i;
+    }
+    // The short runs missed the window: one message each, in run order.
+    const Captured mean = callCapturing("Mean1", {runs, from, to}, 2);
+    ASSERT_GE(mean.messages.size(), 2u);
+    EXPECT_EQ(mean.messages[0].rfind("run 4: ", 0), 0u) << mean.messages[0];
+    EXPECT_EQ(mean.messages[1].rfind("run 11: ", 0), 0u) << mean.messages[1];
+}
+
+// The first failing run's error is the call's, as with one thread, and runs
+// after it send nothing.
+TEST(KernelThreads, TheFirstFailingRunEndsTheCallOnEveryThreadCount) {
+    std::vector<std::vector<double>> ys(40, std::vector<double>(3000, 1.0)), xs(40, cvtest::grid(3000));
+    xs[9] = std::vector<double>(3000, 0.0);
+    for (size_t i = 0; i < 3000; ++i) xs[9][i] = double(i % 100);  // x repeats: not monotonic
+    xs[30] = xs[9];
+    const auto runs = cvtest::dividedWave(ys, xs);
+    const Captured one = callCapturing("Mean1", {runs, reals({10.5}), reals({20.5})}, 1);
+    const Captured two = callCapturing("Mean1", {runs, reals({10.5}), reals({20.5})}, 2);
+    EXPECT_FALSE(one.ok);
+    EXPECT_EQ(one.ok, two.ok);
+    EXPECT_EQ(one.error, two.error);
+    EXPECT_EQ(one.messages, two.messages);
+}
+
+TEST(KernelThreads, HistogramCountsOfLongVectorsAreTheSameOnTwoThreads) {
+    auto v = nasty(3'000'000, 5, 0.01);
+    const auto data = reals(v);
+    const Captured one = callCapturing("Histogram", {data, reals({37})}, 1);
+    const Captured two = callCapturing("Histogram", {data, reals({37})}, 2);
+    ASSERT_TRUE(one.ok && two.ok) << one.error << two.error;
+    EXPECT_EQ(cvtest::realsOf(*one.value), cvtest::realsOf(*two.value));
+    double total = 0;
+    for (double c : cvtest::realsOf(*one.value)) total += c;
+    size_t finite = 0;
+    for (double x : v) finite += std::isfinite(x);
+    EXPECT_EQ(total, double(finite));
+}
+
+// ---------------------------------------------------------------- not cleared
+
+// A large result takes a kept buffer that still holds an earlier result's
+// values: every element must be the operator's, in every division, and a
+// failing call must not hand out what it did not write.
+TEST(KernelBuffers, ResultsInBuffersNotClearedHoldOnlyWhatTheKernelWrote) {
+    const size_t n = size_t(1) << 20;  // 8 MiB: a mapped, kept buffer
+    std::vector<double> a(n), b(n);
+    for (size_t i = 0; i < n; ++i) a[i] = double(i), b[i] = 0.5;
+    const auto va = reals(a), vb = reals(b);
+    for (int round = 0; round < 3; ++round) {
+        {
+            auto junk = cv::Value::make(cv::Kind::Real, int64_t(n));
+            std::fill_n(static_cast<double*>(junk->mutableData()), n, 7.0);
+        }
+        const auto o = call("_Plus", {va, vb});
+        ASSERT_TRUE(o.ok) << o.error;
+        const double* r = static_cast<const double*>(o.value->rawData());
+        for (size_t i = 0; i < n; ++i) ASSERT_EQ(r[i], double(i) + 0.5) << i;
+    }
+    std::vector<double> zeroLast = b;
+    zeroLast[n - 1] = 0;
+    const auto failed = call("_Divide", {va, reals(zeroLast)});
+    EXPECT_FALSE(failed.ok);
+    EXPECT_EQ(failed.error, "Divide by zero");
+    // Divided operands: each division written where the layout puts it.
+    std::vector<std::vector<double>> ys = {{1, 2, 3}, {4, 5, 6}}, xs = {{0, 1, 2}, {0, 1, 2}};
+    const auto runs = cvtest::dividedWave(ys, xs);
+    EXPECT_EQ(cvtest::values("_Times", {runs, reals({2})}), (std::vector<double>{2, 4, 6, 8, 10, 12}));
+    // Strings are never left uninitialised: their pointers start null.
+    auto s = cv::Value::makeUninitialized(cv::Kind::String, 100000);
+    for (int64_t i = 0; i < s->size(); ++i) ASSERT_EQ(s->strings()[i], nullptr);
+}
+
+}  // namespace
