@@ -13,7 +13,7 @@ TOOL_PACKAGES=(
 PACKAGES=(
   "${TOOL_PACKAGES[@]}"
   googletest libgtest-dev libgmock-dev libbenchmark-dev
-  pybind11-dev python3-dev python3-numpy python3-scipy python3-pytest python3-matplotlib
+  pybind11-dev python3-dev python3-numpy python3-scipy python3-pytest python3-matplotlib python3-pandas
   ngspice sox
   clang libclang-rt-14-dev
   libxml2-utils python3-scikit-rf python3-sympy python3-html5lib chromium
