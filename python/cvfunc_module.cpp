@@ -83,14 +83,27 @@ void report(const std::vector<Message>& messages) {
 }
 
 // Arguments in the order given; a failure names the argument.
-// Large numpy arrays are lent to the call rather than copied (`borrowed`).
+// A number or a text, as Python sees one.
+bool isScalar(py::handle a) {
+    PyObject* o = a.ptr();
+    if (PyFloat_Check(o) || PyLong_Check(o) || PyUnicode_Check(o) || PyComplex_Check(o)) return true;
+    if (py::isinstance<Vector>(a)) return a.cast<const Vector&>().scalar;
+    if (PyList_Check(o) || PyTuple_Check(o)) return false;
+    static PyObject* generic = py::module_::import("numpy").attr("generic").release().ptr();
+    return PyObject_IsInstance(o, generic) == 1;
+}
+
+// Large numpy arrays are lent to the call rather than copied (`borrowed`);
+// `scalars` tells whether every argument was a single number or text.
 std::vector<cv::ValuePtr> argumentValues(const std::string& function, const py::args& args,
-                                         std::vector<Borrowed>& borrowed) {
+                                         std::vector<Borrowed>& borrowed, bool& scalars) {
     std::vector<cv::ValuePtr> values;
     values.reserve(args.size());
     size_t i = 0;
+    scalars = args.size() > 0;
     for (py::handle a : args) {
         ++i;
+        scalars = scalars && isScalar(a);
         try {
             values.push_back(argumentValue(a, &borrowed));
         } catch (const ConvertError& e) {
@@ -105,7 +118,8 @@ std::vector<cv::ValuePtr> argumentValues(const std::string& function, const py::
 py::object callFunction(const std::string& name, const py::args& args) {
     host();
     std::vector<Borrowed> borrowed;
-    std::vector<cv::ValuePtr> values = argumentValues(name, args, borrowed);
+    bool scalars = false;
+    std::vector<cv::ValuePtr> values = argumentValues(name, args, borrowed, scalars);
     std::vector<Message> messages;
     cv::ValuePtr out;
     std::string error;
@@ -135,7 +149,8 @@ py::object callFunction(const std::string& name, const py::args& args) {
     // the user asked to stop, so that is what Python raises.
     if (!ok && PyErr_CheckSignals() != 0) throw py::error_already_set();
     if (!ok) raiseError(error);
-    return result(out, *declared);
+    // Numbers in, one number out: a number, as numpy gives for scalars.
+    return result(out, scalars && out && out->isNumeric() ? PyNone : *declared);
 }
 
 std::string functionDoc(const FuncConstruct& f) {

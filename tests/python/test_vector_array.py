@@ -85,7 +85,7 @@ class TestArrayProtocol:
         v = cvfunc.Vector([1.0, 2.0], ref=[0.0, 1.0], phys="Voltage", ref_phys="Time")
         i = cvfunc.Vector([2.0, 4.0], phys="Current")
         table = [(v * i, [2.0, 8.0], "Power"), (v / i, [0.5, 0.5], "Resistance"), (v + 1, [2.0, 3.0], "Voltage"),
-                 (1 - v, [0.0, -1.0], "Voltage"), (2 ** v, [2.0, 4.0], ""), (-v, [-1.0, -2.0], "Voltage"),
+                 (1 - v, [0.0, -1.0], "Voltage"), (2 ** v, [2.0, 4.0], "Unknown"), (-v, [-1.0, -2.0], "Voltage"),
                  (v > 1.5, [0.0, 1.0], ""), (v == [1, 5], [1.0, 0.0], ""), (np.float64(3) * v, [3.0, 6.0], "Voltage"),
                  (np.array([1.0, 1.0]) + v, [2.0, 3.0], "Voltage")]
         for got, values, phys in table:
@@ -126,8 +126,10 @@ class TestKeywordArguments:
         w = cvfunc.Vector(np.sin(np.linspace(0, 20, 500)), ref=np.linspace(0, 1, 500))
         expected = cvfunc.XFromY(w, 0.25, 1, 1)
         for got in (cvfunc.XFromY(wave=w, level=0.25, order=1, direction=1), cvfunc.XFromY(w, 0.25, direction=1, order=1),
-                    cvfunc.XFromY(w, level=0.25, direction=1)):
+                    cvfunc.XFromY(w, level=0.25, direction=1, order=1)):
             np.testing.assert_array_equal(got, expected)
+        # A position skipped over reads as not given, as a trailing one left out.
+        np.testing.assert_array_equal(cvfunc.XFromY(w, 0.25, direction=1), cvfunc.XFromY(w, 0.25, [], 1))
 
     @pytest.mark.parametrize("call, message", [
         (lambda w: cvfunc.XFromY(w, 0.1, threshold=1), "unexpected keyword argument 'threshold'"),
