@@ -75,6 +75,28 @@ auto locked(std::vector<Message>& messages, F&& f) {
     return f(h.session);
 }
 
+// As `locked`, but f starts holding the GIL (it may release it itself). A
+// session busy in another thread is waited for without the GIL, so that the
+// holder can take it to let go of Python objects.
+template <class F>
+auto lockedKeepingGil(std::vector<Message>& messages, F&& f) {
+    Host& h = host();
+    std::unique_lock<std::mutex> lock(h.mutex, std::try_to_lock);
+    if (!lock.owns_lock()) {
+        py::gil_scoped_release nogil;
+        lock.lock();
+    }
+    struct Drain {
+        Host& h;
+        std::vector<Message>& out;
+        ~Drain() {
+            out = std::move(h.pending);
+            h.pending.clear();
+        }
+    } drain{h, messages};
+    return f(h.session);
+}
+
 void report(const std::vector<Message>& messages) {
     for (const auto& [severity, message] : messages) {
         if (gReport) py::reinterpret_borrow<py::object>(gReport)(int(severity), text(message));
@@ -89,7 +111,7 @@ bool isScalar(py::handle a) {
     if (PyFloat_Check(o) || PyLong_Check(o) || PyUnicode_Check(o) || PyComplex_Check(o)) return true;
     if (py::isinstance<Vector>(a)) return a.cast<const Vector&>().scalar;
     if (PyList_Check(o) || PyTuple_Check(o)) return false;
-    static PyObject* generic = py::module_::import("numpy").attr("generic").release().ptr();
+    static PyObject* generic = py::object(py::module_::import("numpy").attr("generic")).release().ptr();
     return PyObject_IsInstance(o, generic) == 1;
 }
 
@@ -124,16 +146,23 @@ py::object callFunction(const std::string& name, const py::args& args) {
     cv::ValuePtr out;
     std::string error;
     std::optional<PythonReturnType> declared;
-    bool ok = locked(messages, [&](cv::Session& s) {
+    bool ok = lockedKeepingGil(messages, [&](cv::Session& s) {
         const FuncConstruct* f = cv::FunctionTable::global().find(name);
         if (!f) {
             error = "Unknown function '" + name + "'";
             return false;
         }
         declared = f->pythonReturn();
-        bool done = s.caller().call(*f, values, out, error);
-        s.postCli();
-        return done;
+        auto run = [&] {
+            bool done = s.caller().call(*f, values, out, error);
+            s.postCli();
+            return done;
+        };
+        // An element-wise function of single numbers is done sooner than
+        // the GIL changes hands twice; anything else lets other threads run.
+        if (scalars && f->options().elementWise) return run();
+        py::gil_scoped_release nogil;
+        return run();
     });
     values.clear();
     if (!borrowed.empty()) {
