@@ -75,28 +75,6 @@ auto locked(std::vector<Message>& messages, F&& f) {
     return f(h.session);
 }
 
-// As `locked`, but f starts holding the GIL (it may release it itself). A
-// session busy in another thread is waited for without the GIL, so that the
-// holder can take it to let go of Python objects.
-template <class F>
-auto lockedKeepingGil(std::vector<Message>& messages, F&& f) {
-    Host& h = host();
-    std::unique_lock<std::mutex> lock(h.mutex, std::try_to_lock);
-    if (!lock.owns_lock()) {
-        py::gil_scoped_release nogil;
-        lock.lock();
-    }
-    struct Drain {
-        Host& h;
-        std::vector<Message>& out;
-        ~Drain() {
-            out = std::move(h.pending);
-            h.pending.clear();
-        }
-    } drain{h, messages};
-    return f(h.session);
-}
-
 void report(const std::vector<Message>& messages) {
     for (const auto& [severity, message] : messages) {
         if (gReport) py::reinterpret_borrow<py::object>(gReport)(int(severity), text(message));
@@ -146,23 +124,16 @@ py::object callFunction(const std::string& name, const py::args& args) {
     cv::ValuePtr out;
     std::string error;
     std::optional<PythonReturnType> declared;
-    bool ok = lockedKeepingGil(messages, [&](cv::Session& s) {
+    bool ok = locked(messages, [&](cv::Session& s) {
         const FuncConstruct* f = cv::FunctionTable::global().find(name);
         if (!f) {
             error = "Unknown function '" + name + "'";
             return false;
         }
         declared = f->pythonReturn();
-        auto run = [&] {
-            bool done = s.caller().call(*f, values, out, error);
-            s.postCli();
-            return done;
-        };
-        // An element-wise function of single numbers is done sooner than
-        // the GIL changes hands twice; anything else lets other threads run.
-        if (scalars && f->options().elementWise) return run();
-        py::gil_scoped_release nogil;
-        return run();
+        bool done = s.caller().call(*f, values, out, error);
+        s.postCli();
+        return done;
     });
     values.clear();
     if (!borrowed.empty()) {
