@@ -37,6 +37,10 @@ public:
     // Zero-filled unless `zeroed` is false (then only strings are: their
     // pointers start null); throws std::bad_alloc when too large.
     Buffer(Kind k, int64_t count, bool zeroed = true);
+    // Elements that live in memory someone else allocated (a numpy array seen
+    // from Python): `owner` keeps them alive and is released with the buffer.
+    // Never strings, whose pointers the buffer would have to free.
+    Buffer(Kind k, int64_t count, void* external, std::shared_ptr<void> owner) noexcept;
     ~Buffer();
     Buffer(const Buffer&) = delete;
     Buffer& operator=(const Buffer&) = delete;
@@ -46,6 +50,7 @@ private:
     void* data_ = nullptr;
     Kind kind_;
     int64_t count_;
+    std::shared_ptr<void> owner_;  // set for external elements
 };
 
 class Value {
@@ -58,6 +63,12 @@ public:
     // Numeric elements not cleared, for a caller that writes every one of
     // them before anything reads the value (strings are still null).
     static MutableValuePtr makeUninitialized(Kind k, int64_t n);
+    // A value over `count` numeric elements at `data` that `owner` keeps
+    // alive, laid out in `lengths` (empty: one division). Nothing is copied:
+    // whoever hands the memory over promises it does not change while the
+    // value lives, as for any other value.
+    static MutableValuePtr adopt(Kind k, std::span<const int64_t> lengths, int64_t count, void* data,
+                                 std::shared_ptr<void> owner);
     static ValuePtr none();
     static ValuePtr real(double v);
     static ValuePtr complex(cplx v);

@@ -202,7 +202,11 @@ Buffer::Buffer(Kind k, int64_t count, bool zeroed) : kind_(k), count_(count) {
     data_ = zeroedAlloc(checkedBytes(count, elementSize(k)), zeroed || k == Kind::String);
 }
 
+Buffer::Buffer(Kind k, int64_t count, void* external, std::shared_ptr<void> owner) noexcept
+    : data_(external), kind_(k), count_(count), owner_(std::move(owner)) {}
+
 Buffer::~Buffer() {
+    if (owner_) return;  // the owner's memory: released with owner_
     if (kind_ == Kind::String) freeStrings(data_, count_);
     zeroedFree(data_, checkedBytes(count_, elementSize(kind_)));
 }
@@ -274,6 +278,27 @@ void Value::setDivisionLengths(std::span<const int64_t> lengths) {
         for (int64_t n : lengths) starts_.push_back(starts_.back() + n);
     }
     size_ = total;
+}
+
+MutableValuePtr Value::adopt(Kind k, std::span<const int64_t> lengths, int64_t count, void* data,
+                             std::shared_ptr<void> owner) {
+    if (k == Kind::String || k == Kind::None || count < 0) throw std::invalid_argument("adopt: numeric elements only");
+    auto v = makeEmpty(k);
+    if (lengths.size() > 1) {
+        v->starts_.reserve(lengths.size() + 1);
+        int64_t total = 0;
+        v->starts_.push_back(0);
+        for (int64_t n : lengths) {
+            if (n < 0 || total > INT64_MAX - n) throw std::invalid_argument("adopt: bad division lengths");
+            total += n;
+            v->starts_.push_back(total);
+        }
+        if (total != count) throw std::invalid_argument("adopt: division lengths do not add up");
+    }
+    v->buffer_ = std::make_shared<Buffer>(k, count, data, std::move(owner));
+    v->data_ = data;
+    v->size_ = count;
+    return v;
 }
 
 ValuePtr Value::none() {

@@ -68,6 +68,7 @@ Prepared fromArray(const py::array& a) {
             typeError("a numpy array of dtype " + std::string(py::str(a.dtype())) + " cannot become a vector");
     }
     if (!p.array) throw py::error_already_set();
+    p.privateArray = !p.array.is(a);
     p.size = int64_t(p.array.size());
     return p;
 }
@@ -116,6 +117,72 @@ char* copyString(const char* s, size_t n) {
     return c;
 }
 
+// Arrays smaller than this are copied when lent: a copy costs less than the
+// bookkeeping of sharing.
+constexpr size_t kLendBytes = 4096;
+
+namespace npy = py::detail;
+
+bool writeable(PyObject* a) { return npy::array_proxy(a)->flags & npy::npy_api::NPY_ARRAY_WRITEABLE_; }
+
+// Whether the memory of `a` can be kept unchanged for good: `a` owns it (and
+// is made read-only), or it and every array below it are read-only already
+// and the memory ends in an immutable object (bytes, or a value of ours).
+bool canFreeze(const py::array& a, bool& clearFlag) {
+    clearFlag = false;
+    PyObject* o = a.ptr();
+    if (writeable(o)) {
+        if (!(npy::array_proxy(o)->flags & npy::npy_api::NPY_ARRAY_OWNDATA_)) return false;
+        clearFlag = true;
+        return true;
+    }
+    while (o && npy::npy_api::get().PyArray_Check_(o)) {
+        if (writeable(o)) return false;
+        o = npy::array_proxy(o)->base;
+    }
+    return !o || PyCapsule_CheckExact(o) || PyBytes_CheckExact(o);
+}
+
+// Holds a Python object for a value; the value may go in any thread, with or
+// without the GIL, so the release takes it. At interpreter shutdown the
+// reference is left to the process's end.
+std::shared_ptr<void> keepAlive(py::object o) {
+    return std::shared_ptr<void>(o.release().ptr(), [](void* p) {
+#if PY_VERSION_HEX >= 0x030D0000
+        if (!Py_IsInitialized() || Py_IsFinalizing()) return;
+#else
+        if (!Py_IsInitialized() || _Py_IsFinalizing()) return;
+#endif
+        PyGILState_STATE g = PyGILState_Ensure();
+        Py_DECREF(static_cast<PyObject*>(p));
+        PyGILState_Release(g);
+    });
+}
+
+// A value over the array's own memory, or null when it is to be copied.
+cv::MutableValuePtr shared(const Prepared& p, std::span<const int64_t> layout, Share share,
+                           std::vector<Borrowed>* borrowed) {
+    const size_t bytes = size_t(p.size) * cv::elementSize(p.kind);
+    if (p.size == 0) return nullptr;
+    bool lend = false;
+    if (p.privateArray) {
+        if (bytes < kLendBytes) return nullptr;
+    } else if (share == Share::Freeze) {
+        bool clearFlag = false;
+        if (!canFreeze(p.array, clearFlag)) return nullptr;
+        if (clearFlag) npy::array_proxy(p.array.ptr())->flags &= ~npy::npy_api::NPY_ARRAY_WRITEABLE_;
+    } else if (share == Share::Borrow && borrowed && bytes >= kLendBytes) {
+        lend = true;
+    } else {
+        return nullptr;
+    }
+    void* data = const_cast<void*>(p.array.data());
+    std::shared_ptr<void> owner = keepAlive(p.array);
+    if (lend)
+        borrowed->push_back(Borrowed{static_cast<const unsigned char*>(data), bytes, owner, p.array});
+    return cv::Value::adopt(p.kind, layout, p.size, data, std::move(owner));
+}
+
 }  // namespace
 
 Prepared prepare(py::handle obj) {
@@ -149,7 +216,10 @@ Prepared prepare(py::handle obj) {
               "cvfunc.Vector");
 }
 
-cv::MutableValuePtr build(const Prepared& p, std::span<const int64_t> layout) {
+cv::MutableValuePtr build(const Prepared& p, std::span<const int64_t> layout, Share share,
+                          std::vector<Borrowed>* borrowed) {
+    if (p.source == Prepared::Source::Array)
+        if (cv::MutableValuePtr v = shared(p, layout, share, borrowed)) return v;
     cv::MutableValuePtr v = layout.empty() ? cv::Value::make(p.kind, p.size) : cv::Value::makeDivided(p.kind, layout);
     const int64_t n = p.size;
     void* out = v->mutableData();
@@ -204,7 +274,7 @@ cv::MutableValuePtr build(const Prepared& p, std::span<const int64_t> layout) {
     return v;
 }
 
-cv::ValuePtr argumentValue(py::handle obj) {
+cv::ValuePtr argumentValue(py::handle obj, std::vector<Borrowed>* borrowed) {
     PyObject* o = obj.ptr();
     // Scalars first: they are most of the arguments of most calls.
     if (PyFloat_Check(o)) return cv::Value::real(PyFloat_AS_DOUBLE(o));
@@ -223,7 +293,46 @@ cv::ValuePtr argumentValue(py::handle obj) {
     if (PyComplex_Check(o)) return cv::Value::complex({PyComplex_RealAsDouble(o), PyComplex_ImagAsDouble(o)});
     Prepared p = prepare(obj);
     if (p.source == Prepared::Source::Value) return p.value;
-    return build(p, {});
+    return build(p, {}, borrowed ? Share::Borrow : Share::Copy, borrowed);
+}
+
+namespace {
+
+bool lent(const cv::ValuePtr& v, const std::vector<Borrowed>& borrowed) {
+    if (!v || !v->size()) return false;
+    for (const Borrowed& b : borrowed)
+        if (b.holds(v->rawData())) return true;
+    return false;
+}
+
+// The elements of `v` copied, with its division layout and its own metadata
+// but without its reference.
+cv::MutableValuePtr elementCopy(const cv::ValuePtr& v) {
+    Prepared p;
+    p.source = Prepared::Source::Value;
+    p.value = v;
+    p.kind = v->kind();
+    p.size = v->size();
+    std::vector<int64_t> layout = v->divisionLengths();
+    cv::MutableValuePtr c = build(p, layout.size() > 1 ? std::span<const int64_t>(layout) : std::span<const int64_t>());
+    c->setPhysType(v->physType());
+    c->setRefPhysType(v->refPhysType());
+    c->setName(v->name());
+    c->setRefName(v->refName());
+    c->setDivisionLabels(v->divisionLabels());
+    return c;
+}
+
+}  // namespace
+
+cv::ValuePtr detached(const cv::ValuePtr& v, const std::vector<Borrowed>& borrowed) {
+    if (borrowed.empty() || !v) return v;
+    const bool values = lent(v, borrowed), ref = lent(v->ref(), borrowed);
+    if (!values && !ref) return v;
+    cv::MutableValuePtr c = values ? elementCopy(v) : v->shallowCopy();
+    if (values) c->setRef(v->ref());
+    if (ref) c->setRef(elementCopy(v->ref()));
+    return c;
 }
 
 PhysType physTypeOf(py::handle obj, const char* what) {
@@ -247,7 +356,33 @@ PhysType physTypeOf(py::handle obj, const char* what) {
 
 // ---------------------------------------------------------------- value -> Python
 
+namespace {
+
+bool ascii(std::string_view s) {
+    const unsigned char* p = reinterpret_cast<const unsigned char*>(s.data());
+    size_t n = s.size(), i = 0;
+    uint64_t any = 0;
+    for (; i + 8 <= n; i += 8) {
+        uint64_t w;
+        std::memcpy(&w, p + i, 8);
+        any |= w;
+    }
+    for (; i < n; ++i) any |= p[i];
+    return !(any & 0x8080808080808080ull);
+}
+
+}  // namespace
+
 py::str text(std::string_view s) {
+    // Most texts of a simulation are ASCII: built directly, without the
+    // decoder's per-call set-up (a list of 10^6 short names spent half its
+    // time there).
+    if (s.size() > 1 && ascii(s)) {
+        PyObject* u = PyUnicode_New(Py_ssize_t(s.size()), 127);
+        if (!u) throw py::error_already_set();
+        std::memcpy(PyUnicode_1BYTE_DATA(u), s.data(), s.size());
+        return py::reinterpret_steal<py::str>(u);
+    }
     PyObject* u = PyUnicode_DecodeUTF8(s.data(), Py_ssize_t(s.size()), "replace");
     if (!u) throw py::error_already_set();
     return py::reinterpret_steal<py::str>(u);
@@ -269,34 +404,6 @@ py::list stringList(const cv::Value& v) {
     py::list out(size_t(v.size()));
     for (int64_t i = 0; i < v.size(); ++i) PyList_SET_ITEM(out.ptr(), i, text(v.stringAt(i)).release().ptr());
     return out;
-}
-
-py::array realArray(const cv::Value& v) {
-    py::array_t<double> a(py::ssize_t(v.size()));
-    double* x = a.mutable_data();
-    for (int64_t i = 0; i < v.size(); ++i) x[i] = v.realAt(i);
-    return a;
-}
-
-bool allIntegral(const cv::Value& v) {
-    const double* x = v.reals();
-    for (int64_t i = 0; i < v.size(); ++i)
-        if (!(std::trunc(x[i]) == x[i] && std::fabs(x[i]) < 9.2e18)) return false;
-    return true;
-}
-
-py::array int64Array(const cv::Value& v) {
-    py::array_t<int64_t> a(py::ssize_t(v.size()));
-    int64_t* x = a.mutable_data();
-    for (int64_t i = 0; i < v.size(); ++i) x[i] = int64_t(v.realAt(i));
-    return a;
-}
-
-py::array boolArray(const cv::Value& v) {
-    py::array_t<bool> a(py::ssize_t(v.size()));
-    bool* x = a.mutable_data();
-    for (int64_t i = 0; i < v.size(); ++i) x[i] = v.complexAt(i) != cv::cplx(0.0, 0.0);
-    return a;
 }
 
 }  // namespace
@@ -331,69 +438,55 @@ py::object scalarAt(const cv::Value& v, int64_t i) {
     return py::none();
 }
 
-py::object wrap(cv::ValuePtr v) { return py::cast(Vector{std::move(v)}); }
+py::object wrap(cv::ValuePtr v, bool scalar) { return py::cast(Vector{std::move(v), scalar}); }
 
-py::object natural(const cv::ValuePtr& v) {
-    if (!v || v->kind() == Kind::None) return py::none();
-    if (v->ref() || v->numDivisions() > 1) return wrap(v);
-    return elements(v);
-}
+py::object natural(const cv::ValuePtr& v) { return result(v, PyNone); }
 
 py::object result(const cv::ValuePtr& v, PythonReturnType declared) {
     if (!v || v->kind() == Kind::None) return py::none();
-    const Kind k = v->kind();
-    const bool numeric = v->isNumeric();
-    const bool single = v->size() == 1 && v->numDivisions() == 1;
+    // Text has no unit and rarely a reference: Python's own str and list
+    // serve it better than an array type, unless runs would be lost.
+    if (v->kind() == Kind::String && !v->ref() && v->numDivisions() == 1) {
+        const bool one = declared == PyString || declared == PyString2 || declared == PyNone;
+        if (one && v->size() == 1) return text(v->stringAt(0));
+        return stringList(*v);
+    }
+    bool scalar = false;
     switch (declared) {
         case PyBool:
-            if (single && numeric) return py::bool_(v->complexAt(0) != cv::cplx(0.0, 0.0));
-            break;
         case PyInteger:
         case PyInteger2:
         case PyInteger64:
-            if (single && numeric && k != Kind::Complex) {
-                if (k != Kind::Real) return py::int_(py::object(scalarAt(*v, 0)));
-                double x = v->reals()[0];
-                // A count that came out as NaN or 2.5 is not an integer: say what it is.
-                if (std::isfinite(x) && std::trunc(x) == x)
-                    return py::reinterpret_steal<py::object>(PyLong_FromDouble(x));
-                return py::float_(x);
-            }
-            break;
         case PyReal:
         case PyReal2:
-            if (single && numeric) return k == Kind::Complex ? scalarAt(*v, 0) : py::float_(v->realAt(0));
+        case PyNone:  // a value of the language: one element is a number
+            scalar = v->size() == 1 && v->numDivisions() == 1;
             break;
-        case PyString:
-        case PyString2:
-            if (single && k == Kind::String) return text(v->stringAt(0));
-            break;
-        case PyStringList:
-            if (k == Kind::String) return stringList(*v);
-            break;
-        case PyRealVector:
-            if (k == Kind::Real || k == Kind::Complex) return elements(v);
-            if (numeric) return realArray(*v);
-            break;
-        case PyIntegerVector:
-            if (k == Kind::Integer || k == Kind::Integer64) return elements(v);
-            if (k == Kind::Bool || (k == Kind::Real && allIntegral(*v))) return int64Array(*v);
-            break;
-        case PyBoolVector:
-            if (k == Kind::Bool) return elements(v);
-            if (numeric) return boolArray(*v);
-            break;
-        case PyVector:
-            if (!numeric) break;
-            if (v->ref() || v->numDivisions() > 1) return wrap(v);
-            if (k == Kind::Real || k == Kind::Complex) return elements(v);
-            return realArray(*v);
-        case PyNone:
+        default:
             break;
     }
-    return natural(v);
+    return wrap(v, scalar);
 }
 
+py::object referenceElements(const cv::ValuePtr& ref) {
+    if (!ref) return py::none();
+    if (ref->kind() == Kind::Complex) {
+        // x-values stored as complex numbers (frequencies of a spectrum)
+        // are real when every imaginary part is 0: a real view of them.
+        const cv::cplx* z = ref->complexes();
+        bool real = true;
+        for (int64_t i = 0; i < ref->size() && real; ++i) real = z[i].imag() == 0.0;
+        if (real) {
+            auto* keep = new cv::ValuePtr(ref);
+            py::capsule base(keep, [](void* p) { delete static_cast<cv::ValuePtr*>(p); });
+            py::array a(py::dtype::of<double>(), {py::ssize_t(ref->size())}, {py::ssize_t(sizeof(cv::cplx))},
+                        ref->rawData(), base);
+            py::detail::array_proxy(a.ptr())->flags &= ~py::detail::npy_api::NPY_ARRAY_WRITEABLE_;
+            return a;
+        }
+    }
+    return elements(ref);
+}
 
 const char* argKindWord(argType k) {
     switch (k) {

@@ -5,6 +5,7 @@
 #include <pybind11/pybind11.h>
 
 #include <cstdint>
+#include <memory>
 #include <span>
 #include <stdexcept>
 #include <string>
@@ -24,6 +25,10 @@ using namespace pybind11::literals;
 // elements through a read-only view that keeps the value alive.
 struct Vector {
     cv::ValuePtr value;
+    // One element that a function gives as a number (Maximum, a count, a
+    // yes/no): numpy sees shape (), as it sees a numpy scalar, so that a list
+    // of such results makes a 1-D array.
+    bool scalar = false;
 };
 
 // A Python object that cannot become a value. The caller adds where it
@@ -44,17 +49,46 @@ struct Prepared {
     cv::Kind kind = cv::Kind::Real;
     int64_t size = 0;
     py::array array;       // Source::Array: C-contiguous float64 or complex128
+    bool privateArray = false;  // `array` was made by a conversion: nobody else sees it
     py::object items;      // Source::Numbers / Strings: a list or tuple
     cv::ValuePtr value;    // Source::Value
 };
 
 Prepared prepare(py::handle obj);
+
+// How a value may use the memory of a numpy array it is made from. Values
+// never change once built, so sharing is sound only while nobody writes to
+// that memory:
+//   Copy    always copy (values that live on in the session: bind);
+//   Borrow  share for the length of one call; the caller copies whatever of
+//           the result still points into the array afterwards (see Borrowed);
+//   Freeze  share for good, making the array read-only; copy when that cannot
+//           protect the memory (a writeable view of another array).
+enum class Share { Copy, Borrow, Freeze };
+
+// A numpy array lent to a call, so that the call's result can be cut loose
+// from it afterwards.
+struct Borrowed {
+    const unsigned char* begin = nullptr;
+    size_t bytes = 0;
+    std::weak_ptr<void> owner;  // alive while some value still uses the memory
+    py::array array;
+    bool holds(const void* p) const {
+        auto* c = static_cast<const unsigned char*>(p);
+        return c >= begin && c < begin + bytes;
+    }
+};
+
 // A new value of the prepared elements; `layout` (division lengths, summing to
-// the size) empty for one division.
-cv::MutableValuePtr build(const Prepared& p, std::span<const int64_t> layout);
+// the size) empty for one division. `borrowed` collects what Share::Borrow lent.
+cv::MutableValuePtr build(const Prepared& p, std::span<const int64_t> layout, Share share = Share::Copy,
+                          std::vector<Borrowed>* borrowed = nullptr);
 // An argument of a script function: a Vector passes its own value, None the
-// empty value (which the host refuses with its own message).
-cv::ValuePtr argumentValue(py::handle obj);
+// empty value (which the host refuses with its own message). With `borrowed`
+// large numpy arrays are lent rather than copied (Share::Borrow).
+cv::ValuePtr argumentValue(py::handle obj, std::vector<Borrowed>* borrowed = nullptr);
+// `v`, or a copy of it that no longer uses memory lent by `borrowed`.
+cv::ValuePtr detached(const cv::ValuePtr& v, const std::vector<Borrowed>& borrowed);
 // A physical type given by name or code; `what` names the parameter in messages.
 PhysType physTypeOf(py::handle obj, const char* what);
 
@@ -64,13 +98,18 @@ py::str text(std::string_view s);
 // The elements: a read-only numpy view for numbers, a list of str for strings,
 // None for a value without elements.
 py::object elements(const cv::ValuePtr& v);
+// The x-values: as `elements`, a complex reference whose imaginary parts are
+// all 0 being seen as real.
+py::object referenceElements(const cv::ValuePtr& ref);
 // An element as a Python scalar of its own kind.
 py::object scalarAt(const cv::Value& v, int64_t i);
-py::object wrap(cv::ValuePtr v);
-// What was built, without a declared kind: a Vector when it has a reference
-// or divisions, else numpy array / list of str; None for nothing.
+py::object wrap(cv::ValuePtr v, bool scalar = false);
+// What was built, without a declared kind: as `result`, a single string
+// being a str.
 py::object natural(const cv::ValuePtr& v);
-// The result of a script function, as its registration declares.
+// The result of a script function: a Vector for numbers (one element
+// included), str or list of str for text without divisions or reference
+// (str when the function declares one string), None for nothing.
 py::object result(const cv::ValuePtr& v, PythonReturnType declared);
 const char* argKindWord(argType k);
 

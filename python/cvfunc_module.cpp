@@ -83,14 +83,29 @@ void report(const std::vector<Message>& messages) {
 }
 
 // Arguments in the order given; a failure names the argument.
-std::vector<cv::ValuePtr> argumentValues(const std::string& function, const py::args& args) {
+// A number or a text, as Python sees one.
+bool isScalar(py::handle a) {
+    PyObject* o = a.ptr();
+    if (PyFloat_Check(o) || PyLong_Check(o) || PyUnicode_Check(o) || PyComplex_Check(o)) return true;
+    if (py::isinstance<Vector>(a)) return a.cast<const Vector&>().scalar;
+    if (PyList_Check(o) || PyTuple_Check(o)) return false;
+    static PyObject* generic = py::object(py::module_::import("numpy").attr("generic")).release().ptr();
+    return PyObject_IsInstance(o, generic) == 1;
+}
+
+// Large numpy arrays are lent to the call rather than copied (`borrowed`);
+// `scalars` tells whether every argument was a single number or text.
+std::vector<cv::ValuePtr> argumentValues(const std::string& function, const py::args& args,
+                                         std::vector<Borrowed>& borrowed, bool& scalars) {
     std::vector<cv::ValuePtr> values;
     values.reserve(args.size());
     size_t i = 0;
+    scalars = args.size() > 0;
     for (py::handle a : args) {
         ++i;
+        scalars = scalars && isScalar(a);
         try {
-            values.push_back(argumentValue(a));
+            values.push_back(argumentValue(a, &borrowed));
         } catch (const ConvertError& e) {
             std::string m = "Argument " + std::to_string(i) + " in function '" + function + "': " + e.what();
             if (e.isTypeError) throw py::type_error(m);
@@ -102,7 +117,9 @@ std::vector<cv::ValuePtr> argumentValues(const std::string& function, const py::
 
 py::object callFunction(const std::string& name, const py::args& args) {
     host();
-    std::vector<cv::ValuePtr> values = argumentValues(name, args);
+    std::vector<Borrowed> borrowed;
+    bool scalars = false;
+    std::vector<cv::ValuePtr> values = argumentValues(name, args, borrowed, scalars);
     std::vector<Message> messages;
     cv::ValuePtr out;
     std::string error;
@@ -119,12 +136,21 @@ py::object callFunction(const std::string& name, const py::args& args) {
         return done;
     });
     values.clear();
+    if (!borrowed.empty()) {
+        // The result outlives the call, the lent arrays' contents may not:
+        // what of them it passed through is copied now.
+        out = detached(out, borrowed);
+        for (Borrowed& b : borrowed)
+            if (!b.owner.expired())  // kept somewhere out of reach: the array must stay as it is
+                py::detail::array_proxy(b.array.ptr())->flags &= ~py::detail::npy_api::NPY_ARRAY_WRITEABLE_;
+    }
     report(messages);
     // A call that Ctrl-C ended (Sleep) has handed the signal on to Python:
     // the user asked to stop, so that is what Python raises.
     if (!ok && PyErr_CheckSignals() != 0) throw py::error_already_set();
     if (!ok) raiseError(error);
-    return result(out, *declared);
+    // Numbers in, one number out: a number, as numpy gives for scalars.
+    return result(out, scalars && out && out->isNumeric() ? PyNone : *declared);
 }
 
 std::string functionDoc(const FuncConstruct& f) {
@@ -239,8 +265,6 @@ py::object evaluate(const std::string& source) {
     });
     report(messages);
     if (!ok) raiseError(error);
-    if (last && last->kind() != cv::Kind::None && last->size() == 1 && last->numDivisions() == 1 && !last->ref())
-        return scalarAt(*last, 0);
     return natural(last);
 }
 

@@ -1,6 +1,8 @@
 // cvfunc.Vector: a host value seen from Python, with its reference,
 // divisions, physical types and names.
 #include <algorithm>
+#include <cmath>
+#include <complex>
 #include <numeric>
 
 #include "cvfunc_ext.h"
@@ -43,27 +45,29 @@ std::vector<int64_t> divisionLayout(py::handle divisions) {
 
 // A value of the prepared elements in `layout`, sharing the source value's
 // storage when it already has that layout.
-cv::MutableValuePtr laidOut(const Prepared& p, const std::vector<int64_t>& layout) {
+cv::MutableValuePtr laidOut(const Prepared& p, const std::vector<int64_t>& layout, Share share) {
     if (p.source == Prepared::Source::Value) {
         std::vector<int64_t> own = p.value->divisionLengths();
         if (layout.empty() ? own.size() == 1 : own == layout) return p.value->shallowCopy();
     }
-    return build(p, layout.size() > 1 ? std::span<const int64_t>(layout) : std::span<const int64_t>());
+    return build(p, layout.size() > 1 ? std::span<const int64_t>(layout) : std::span<const int64_t>(), share);
 }
 
 // The reference of a value with `lengths` divisions: either the same layout,
 // or one division that serves every division of equal length.
-cv::MutableValuePtr referenceFor(const Prepared& r, const std::vector<int64_t>& lengths, int64_t size) {
-    if (r.size == size) return laidOut(r, lengths);
+cv::MutableValuePtr referenceFor(const Prepared& r, const std::vector<int64_t>& lengths, int64_t size,
+                                 Share share) {
+    if (r.size == size) return laidOut(r, lengths, share);
     bool shared = lengths.size() > 1 &&
                   std::all_of(lengths.begin(), lengths.end(), [&](int64_t n) { return n == r.size; });
-    if (shared) return laidOut(r, {});
+    if (shared) return laidOut(r, {}, share);
     throw py::value_error("ref has " + std::to_string(r.size) + " values, but values has " + std::to_string(size) +
                           (lengths.size() > 1 ? " (or divisions of " + std::to_string(r.size) + ")" : ""));
 }
 
 Vector makeVector(py::object values, py::object ref, py::object phys, py::object refPhys, py::object divisions,
-                  py::object name, py::object labels) {
+                  py::object name, py::object labels, bool copy) {
+    const Share share = copy ? Share::Copy : Share::Freeze;
     // Check everything that can be wrong with the small arguments before
     // copying any data.
     std::vector<int64_t> layout;
@@ -98,7 +102,7 @@ Vector makeVector(py::object values, py::object ref, py::object phys, py::object
     if (p.source == Prepared::Source::Value && !relayout) {
         v = p.value->shallowCopy();
     } else {
-        v = laidOut(p, layout);
+        v = laidOut(p, layout, share);
         if (p.source == Prepared::Source::Value) {
             // A Vector given new divisions keeps what still fits them.
             const cv::Value& src = *p.value;
@@ -111,7 +115,7 @@ Vector makeVector(py::object values, py::object ref, py::object phys, py::object
                 r.kind = src.ref()->kind();
                 r.size = src.ref()->size();
                 try {
-                    v->setRef(referenceFor(r, v->divisionLengths(), v->size()));
+                    v->setRef(referenceFor(r, v->divisionLengths(), v->size(), share));
                 } catch (const py::value_error&) {
                     throw py::value_error("the reference of values does not fit the new divisions: pass ref= too");
                 }
@@ -130,7 +134,7 @@ Vector makeVector(py::object values, py::object ref, py::object phys, py::object
             r.value = r.value->convertedTo(cv::Kind::Real);
             r.kind = cv::Kind::Real;
         }
-        cv::MutableValuePtr rv = referenceFor(r, v->divisionLengths(), v->size());
+        cv::MutableValuePtr rv = referenceFor(r, v->divisionLengths(), v->size(), share);
         std::string refName = r.source == Prepared::Source::Value ? r.value->name() : std::string();
         PhysType refType = r.source == Prepared::Source::Value ? r.value->physType() : PhysType();
         if (hasRefPhys) refType = refPhysType;
@@ -174,13 +178,45 @@ py::object asArray(const Vector& self, py::object dtype, py::object copy) {
         a = converted;
     }
     if (!copy.is_none() && py::cast<bool>(copy) && !copied) a = a.attr("copy")();
+    if (self.scalar) a = a.attr("reshape")(py::tuple());
     return a;
+}
+
+// The only element, for float(v), int(v) and the like.
+const cv::Value& single(const Vector& self, const char* what) {
+    const cv::Value& v = *self.value;
+    if (v.size() != 1 || !v.isNumeric())
+        throw py::type_error(std::string("only a numeric vector of one element can be converted to ") + what +
+                             " (this one has " + std::to_string(v.size()) + " " + cv::kindName(v.kind()) +
+                             (v.size() == 1 ? " element)" : " elements)"));
+    return v;
+}
+
+double realOf(const Vector& self, const char* what) {
+    const cv::Value& v = single(self, what);
+    cv::cplx z = v.complexAt(0);
+    if (z.imag() != 0.0)
+        throw py::type_error(std::string("a complex value cannot be converted to ") + what + ": use abs() or .real");
+    return z.real();
+}
+
+py::object dtypeOf(const cv::Value& v) {
+    switch (v.kind()) {
+        case cv::Kind::Real: return py::dtype::of<double>();
+        case cv::Kind::Complex: return py::dtype::of<std::complex<double>>();
+        case cv::Kind::Integer: return py::dtype::of<int32_t>();
+        case cv::Kind::Integer64: return py::dtype::of<int64_t>();
+        case cv::Kind::Bool: return py::dtype::of<bool>();
+        case cv::Kind::String: return py::dtype("O");
+        case cv::Kind::None: break;
+    }
+    return py::dtype::of<double>();
 }
 
 const char* kVectorDoc = R"doc(A vector of the host: values, an optional reference (x-values), divisions,
 physical types and names.
 
-Vector(values, ref=None, phys=None, ref_phys=None, divisions=None, name=None, labels=None)
+Vector(values, ref=None, phys=None, ref_phys=None, divisions=None, name=None, labels=None, copy=False)
 
 values     a numpy array, a sequence or a scalar: floats, ints and bools become
            real values, complex numbers complex ones, str a string vector. A
@@ -192,13 +228,17 @@ phys       physical type of the values, by name ("Voltage", "voltage", "V")
 divisions  division lengths, adding up to len(values): the runs of a stepped
            or Monte Carlo analysis. The reference gets the same layout.
 name       the vector's name; labels one str per division.
+copy       False: a C-contiguous float64 or complex128 array that owns its
+           memory is shared, not copied, and becomes read-only (a vector
+           never changes); a writeable view of another array is copied.
+           True: always copy, the array stays as it was.
 
 numpy.asarray(v) is a read-only view of the values (no copy); copy it to
 change it. Vectors are immutable and can be passed to any script function.
 
 >>> v = cvfunc.Vector([0, 1, 0, 1], ref=[0, 1e-6, 0, 1e-6], divisions=[2, 2],
 ...                   phys="Voltage", ref_phys="Time")
->>> v.divisions, v.phys, v.division(1).ref
+>>> v.division_lengths, v.phys, v.division(1).ref
 ([2, 2], 'Voltage', array([0.e+00, 1.e-06]))
 )doc";
 
@@ -207,14 +247,92 @@ change it. Vectors are immutable and can be passed to any script function.
 void registerVector(py::module_& m) {
     py::class_<Vector>(m, "Vector", kVectorDoc)
         .def(py::init(&makeVector), "values"_a, "ref"_a = py::none(), "phys"_a = py::none(),
-             "ref_phys"_a = py::none(), "divisions"_a = py::none(), "name"_a = py::none(), "labels"_a = py::none())
+             "ref_phys"_a = py::none(), "divisions"_a = py::none(), "name"_a = py::none(), "labels"_a = py::none(),
+             "copy"_a = false)
         .def_property_readonly(
             "values", [](const Vector& s) { return elements(s.value); },
             "The values: a read-only numpy array (all divisions back to back), a list of str for strings.")
         .def_property_readonly(
-            "ref",
-            [](const Vector& s) { return s.value->ref() ? elements(s.value->ref()) : py::object(py::none()); },
-            "The reference (x-values) as a read-only numpy array, or None.")
+            "ref", [](const Vector& s) { return referenceElements(s.value->ref()); },
+            "The reference (x-values) as a read-only numpy array, or None; real when the stored x-values are "
+            "complex numbers without imaginary parts (frequencies).")
+        .def_property_readonly(
+            "unit", [](const Vector& s) { return std::string(sp_GetPhysTypeUnit(s.value->physType())); },
+            "Unit symbol of the values (\"V\", \"s\", ...); \"\" for a plain number.")
+        .def_property_readonly(
+            "ref_unit", [](const Vector& s) { return std::string(sp_GetPhysTypeUnit(s.value->refPhysType())); },
+            "Unit symbol of the reference; \"\" for a plain number.")
+        .def_property_readonly(
+            "shape", [](const Vector& s) { return s.scalar ? py::tuple() : py::make_tuple(s.value->size()); },
+            "(len(v),); () for a single number a function gave (see is_scalar).")
+        .def_property_readonly(
+            "ndim", [](const Vector& s) { return s.scalar ? 0 : 1; }, "1; 0 for a single number.")
+        .def_property_readonly(
+            "is_scalar", [](const Vector& s) { return s.scalar; },
+            "True for one number that a function gives as such (Maximum, a count): numpy sees it with shape (), "
+            "as a numpy scalar; it keeps its x-value all the same.")
+        .def(
+            "_as_scalar", [](const Vector& s) { return Vector{s.value, s.value->size() == 1 && s.value->numDivisions() == 1}; },
+            "This vector seen as a single number when it has one element.")
+        .def_property_readonly(
+            "size", [](const Vector& s) { return s.value->size(); }, "The number of elements, all divisions.")
+        .def_property_readonly(
+            "dtype", [](const Vector& s) { return dtypeOf(*s.value); },
+            "The numpy dtype of the values (object for strings).")
+        .def("__float__", [](const Vector& s) { return realOf(s, "float"); })
+        .def("__complex__",
+             [](const Vector& s) {
+                 cv::cplx z = single(s, "complex").complexAt(0);
+                 return std::complex<double>(z);
+             })
+        .def("__int__",
+             [](const Vector& s) {
+                 double x = realOf(s, "int");
+                 if (!std::isfinite(x)) throw py::value_error("cannot convert " + cv::formatReal(x) + " to int");
+                 return py::reinterpret_steal<py::object>(PyLong_FromDouble(x));
+             })
+        .def("__index__",
+             [](const Vector& s) {
+                 double x = realOf(s, "an index");
+                 if (!(std::isfinite(x) && std::trunc(x) == x))
+                     throw py::type_error("only an integral value can be used as an index, not " + cv::formatReal(x));
+                 return py::reinterpret_steal<py::object>(PyLong_FromDouble(x));
+             })
+        .def("__bool__",
+             [](const Vector& s) {
+                 const cv::Value& v = *s.value;
+                 if (v.size() == 1 && v.isNumeric()) return v.complexAt(0) != cv::cplx(0.0, 0.0);
+                 if (v.size() == 1 && v.kind() == cv::Kind::String) return !v.stringAt(0).empty();
+                 throw py::value_error("the truth value of a vector of " + std::to_string(v.size()) +
+                                       " elements is ambiguous: use any() or all()");
+             })
+        .def(
+            "_derived",
+            [](const Vector& s, py::object values, py::object phys) {
+                const cv::Value& src = *s.value;
+                Prepared p = converting("values", [&] { return prepare(values); });
+                if (p.source == Prepared::Source::None || p.size != src.size())
+                    throw py::value_error("values: " + std::to_string(p.size) + " values for a vector of " +
+                                          std::to_string(src.size()));
+                std::vector<int64_t> layout = src.divisionLengths();
+                cv::MutableValuePtr v = p.source == Prepared::Source::Value && layout == p.value->divisionLengths()
+                                            ? p.value->shallowCopy()
+                                            : build(p, layout.size() > 1 ? std::span<const int64_t>(layout)
+                                                                         : std::span<const int64_t>(),
+                                                    Share::Freeze);
+                v->setRef(src.ref());
+                v->setRefPhysType(src.refPhysType());
+                v->setRefName(src.refName());
+                v->setName(src.name());
+                v->setDivisionLabels(src.divisionLabels());
+                v->setPhysType(phys.is_none() ? PhysType() : converting("phys", [&] { return physTypeOf(phys, "phys"); }));
+                return Vector{std::move(v), s.scalar};
+            },
+            "values"_a, "phys"_a = py::none(),
+            "A Vector of `values` (as many) with this one's reference, divisions, labels and names.")
+        .def("_scalar",
+             [](const Vector& s) { return s.value->size() == 1 ? scalarAt(*s.value, 0) : py::object(py::none()); },
+             "The only element as a Python scalar, None for other lengths.")
         .def_property_readonly(
             "phys", [](const Vector& s) { return std::string(sp_GetPhysTypeName(s.value->physType())); },
             "Physical type of the values by name (\"Voltage\", \"Time\", ...); \"\" for a plain number.")
@@ -222,7 +340,7 @@ void registerVector(py::module_& m) {
             "ref_phys", [](const Vector& s) { return std::string(sp_GetPhysTypeName(s.value->refPhysType())); },
             "Physical type of the reference by name; \"\" for a plain number.")
         .def_property_readonly(
-            "divisions",
+            "division_lengths",
             [](const Vector& s) {
                 py::list out;
                 for (int64_t n : s.value->divisionLengths()) out.append(n);
@@ -245,7 +363,11 @@ void registerVector(py::module_& m) {
                 return out;
             },
             "Division labels (the swept parameter's values), [] when there are none.")
-        .def("__len__", [](const Vector& s) { return s.value->size(); })
+        .def("__len__",
+             [](const Vector& s) {
+                 if (s.scalar) throw py::type_error("len() of a single number (shape ()): use v.size");
+                 return s.value->size();
+             })
         .def("__array__", &asArray, "dtype"_a = py::none(), "copy"_a = py::none(),
              "The values as a numpy array: a read-only view unless a dtype or a copy is asked for.")
         .def(

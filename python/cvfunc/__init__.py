@@ -38,7 +38,10 @@ ExitCli / Exit when the interpreter exits.
 """
 
 import atexit as _atexit
+import collections.abc as _abc
 import inspect as _inspect
+import numbers as _numbers
+import operator as _operator
 import logging as _logging
 import sys as _sys
 import warnings as _warnings
@@ -90,7 +93,6 @@ from ._cvfunc import (  # noqa: E402
     eval,
     functions,
     get_option,
-    load,
     lookup,
     set_option,
 )
@@ -99,7 +101,7 @@ _cvfunc._start(Error, _report)
 _atexit.register(_cvfunc._exit)
 
 __all__ = [
-    "Error", "Warning", "Vector", "call", "eval", "bind", "lookup", "load",
+    "Error", "Warning", "Vector", "Divisions", "Data", "call", "eval", "bind", "lookup", "load",
     "set_option", "get_option", "functions", "__version__",
 ]
 
@@ -124,8 +126,8 @@ def _vector_repr(self):
         parts.append(f"phys={self.phys!r}")
     if self.ref is not None and self.ref_phys:
         parts.append(f"ref_phys={self.ref_phys!r}")
-    if len(self.divisions) > 1:
-        parts.append(f"divisions={self.divisions!r}")
+    if len(self.division_lengths) > 1:
+        parts.append(f"divisions={self.division_lengths!r}")
     if self.name:
         parts.append(f"name={self.name!r}")
     if self.labels:
@@ -133,11 +135,50 @@ def _vector_repr(self):
     return "Vector(" + ", ".join(parts) + ")"
 
 
+def _flat_ref(v):
+    """The x-values of every element (a reference shared by equal runs repeated)."""
+    ref = v.ref
+    if ref is None or ref.size == v.size:
+        return ref if ref is None else ref.reshape(-1)
+    return _np.tile(ref, len(v.division_lengths))
+
+
 def _vector_getitem(self, key):
-    values = self.values
-    if values is None:
+    """v[i] is a one-element Vector keeping its x-value; v[a:b], v[mask] and
+    v[indices] are Vectors of those elements with theirs. Positions count
+    over all runs back to back; v.divisions[k] is run k."""
+    kind = self.kind
+    if kind == "none":
         raise IndexError("a vector without values has no elements")
-    return values[key]
+    single = False
+    if isinstance(key, Vector) and not key.is_scalar:
+        key = _np.asarray(key)
+    if not isinstance(key, (slice, list, tuple, _np.ndarray)) and not isinstance(key, (bool, _np.bool_)):
+        try:
+            i = _operator.index(key)
+        except TypeError:
+            raise TypeError(f"vector indices must be integers, slices, integer arrays or boolean masks, "
+                            f"not {type(key).__name__}") from None
+        n = self.size
+        if not -n <= i < n:
+            raise IndexError(f"index {i} is out of range for a vector of {n} element{'s' * (n != 1)}")
+        i %= n
+        key, single = slice(i, i + 1), True
+    if kind == "string":
+        values = self.values
+        if single:
+            return values[key.start]
+        picked = _np.asarray(values, dtype=object)[key].tolist()
+    else:
+        picked = self.values[key]
+        if picked.ndim != 1:
+            raise IndexError("a vector is one-dimensional: one index, slice, integer array or mask")
+    ref = _flat_ref(self)
+    kwargs = {}
+    if ref is not None:
+        kwargs = dict(ref=ref[key], ref_phys=self.ref_phys)
+    out = Vector(picked, phys=self.phys, name=self.name, **kwargs)
+    return out._as_scalar() if single else out
 
 
 def _vector_iter(self):
@@ -145,9 +186,266 @@ def _vector_iter(self):
     return iter(() if values is None else values)
 
 
+class Divisions(_abc.Sequence):
+    """The runs of a vector (the steps of a sweep, the cases of a Monte Carlo
+    analysis): d[k] is run k as a Vector sharing the data, d.labels their
+    labels, d.lengths their lengths, d.items() (label, Vector) pairs."""
+
+    def __init__(self, vector):
+        self._vector = vector
+
+    def __len__(self):
+        return len(self._vector.division_lengths)
+
+    def __getitem__(self, k):
+        if isinstance(k, slice):
+            return [self._vector.division(i) for i in range(len(self))[k]]
+        return self._vector.division(k)
+
+    @property
+    def labels(self):
+        """The run labels; the run numbers as str when the runs have none."""
+        labels = self._vector.labels
+        return labels if len(labels) == len(self) else [str(k) for k in range(len(self))]
+
+    @property
+    def lengths(self):
+        return self._vector.division_lengths
+
+    def items(self):
+        return list(zip(self.labels, self))
+
+    def __repr__(self):
+        return f"Divisions({len(self)} runs: labels={self.labels!r}, lengths={self.lengths!r})"
+
+
+def _vector_runs(self):
+    """The runs as a 2-D array, one row per run (a read-only view, no copy).
+    All runs must have one length."""
+    lengths = self.division_lengths
+    if len(set(lengths)) > 1:
+        raise ValueError(f"the runs have different lengths ({min(lengths)} to {max(lengths)} points), so they "
+                         "make no 2-D array: take them one by one from v.divisions, or use v.to_pandas()")
+    return self.values.reshape(len(lengths), lengths[0])
+
+
+def _column(name, phys, fallback):
+    return name or (phys.lower() if phys else fallback)
+
+
+def _vector_to_pandas(self):
+    """A long table: one row per point, columns run (label), x (when there
+    are x-values) and the values. Units are in df.attrs["units"] and the
+    physical types in df.attrs["phys"], keyed by column name."""
+    pd = _require("pandas", "python3-pandas", "Vector.to_pandas")
+    columns, units, phys = {}, {}, {}
+    lengths = self.division_lengths
+    columns["run"] = _np.repeat(_np.asarray(Divisions(self).labels, dtype=object), lengths)
+    ref = _flat_ref(self)
+    if ref is not None:
+        xname = _column(self.ref_name, self.ref_phys, "x")
+        columns[xname], units[xname], phys[xname] = ref, self.ref_unit, self.ref_phys
+    yname = _column(self.name, self.phys, "value")
+    while yname in columns:
+        yname += "_value"
+    columns[yname] = self.values
+    units[yname], phys[yname] = self.unit, self.phys
+    df = pd.DataFrame(columns)
+    df.attrs["units"], df.attrs["phys"] = units, phys
+    return df
+
+
+def _require(module, package, what):
+    try:
+        return __import__(module)
+    except ImportError as e:
+        raise ImportError(f"{what} needs {module}, which this interpreter ({_sys.executable}) cannot import: "
+                          f"install it (Debian: apt install {package}; else: python3 -m pip install {module})") from e
+
+
+def _axis_label(name, phys, unit):
+    text = phys or name
+    return f"{text} ({unit})" if text and unit else text
+
+
+def _vector_plot(self, ax=None, **kwargs):
+    """Draws the vector with matplotlib, one line per run, against its
+    x-values (or the element positions); the axes are labelled with the
+    physical types and units. Complex values are drawn as magnitudes. Returns
+    the matplotlib Axes."""
+    _require("matplotlib", "python3-matplotlib", "Vector.plot")
+    import matplotlib.pyplot as plt
+    if self.kind not in ("real", "complex", "integer", "bool"):
+        raise TypeError(f"only numbers can be plotted, not a {self.kind} vector")
+    if ax is None:
+        ax = plt.figure().add_subplot()
+    runs = Divisions(self).items()
+    magnitude = self.kind == "complex"
+    for label, run in runs:
+        y = _np.abs(run) if magnitude else _np.asarray(run)
+        x = run.ref if run.ref is not None else _np.arange(len(run))
+        if _np.iscomplexobj(x):
+            x = x.real
+        ax.plot(x, y, label=label if len(runs) > 1 else (self.name or None), **kwargs)
+    ylabel = _axis_label(self.name, self.phys, self.unit)
+    ax.set_ylabel(f"|{ylabel}|" if magnitude and ylabel else ylabel)
+    ax.set_xlabel(_axis_label(self.ref_name, self.ref_phys, self.ref_unit) if self.ref is not None else "point")
+    x = self.ref
+    if self.ref_phys == "Frequency" and x is not None and len(x) > 1 and _np.all(_np.real(x) > 0) \
+            and _np.real(x).max() / _np.real(x).min() > 100:
+        ax.set_xscale("log")
+    if 1 < len(runs) <= 20:
+        ax.legend(fontsize="small")
+    return ax
+
+
+# numpy functions with a script operator of the same meaning: those go
+# through the operator, so physical types and x-values follow its rules.
+_UFUNC_OPERATORS = {
+    _np.add: "_Plus", _np.subtract: "_Minus", _np.multiply: "_Times", _np.true_divide: "_Divide",
+    _np.power: "_Power", _np.equal: "_Eq", _np.not_equal: "_Ne", _np.less: "_Lt", _np.less_equal: "_Le",
+    _np.greater: "_Gt", _np.greater_equal: "_Ge", _np.negative: "_UMinus",
+}
+# Element-wise functions whose result has the physical type of the argument.
+_KEEPS_PHYS = {_np.absolute, _np.negative, _np.positive, _np.conjugate, _np.rint, _np.floor, _np.ceil,
+               _np.trunc, _np.fabs}
+_OPERAND_TYPES = (_numbers.Number, str, list, tuple, _np.ndarray, _np.generic)
+
+
+def _one_dimensional(x):
+    return isinstance(x, (Vector, _numbers.Number, str, _np.generic)) or _np.ndim(x) <= 1
+
+
+def _vector_array_ufunc(self, ufunc, method, *inputs, **kwargs):
+    if method == "__call__" and not kwargs:
+        op = _UFUNC_OPERATORS.get(ufunc)
+        if op is not None and all(_one_dimensional(x) for x in inputs):
+            return call(op, *inputs)
+        v = inputs[0]
+        if ufunc.nin == 1 and ufunc.nout == 1 and isinstance(v, Vector) and v.kind in ("real", "complex"):
+            out = ufunc(v.values)
+            if _np.shape(out) == (v.size,) and out.dtype.kind in "fcb":
+                return v._derived(out, v.phys if ufunc in _KEEPS_PHYS else None)
+            return out.reshape(v.shape) if v.is_scalar else out
+    # Anything else (reductions, several outputs, out=) on plain arrays.
+    arrays = [_np.asarray(x) if isinstance(x, Vector) else x for x in inputs]
+    return getattr(ufunc, method)(*arrays, **kwargs)
+
+
+def _scalar_operand(x):
+    return x.is_scalar if isinstance(x, Vector) else isinstance(x, (_numbers.Number, _np.generic))
+
+
+def _operator_method(op, swapped=False):
+    def method(self, other):
+        if not isinstance(other, (Vector,) + _OPERAND_TYPES):
+            return NotImplemented
+        out = call(op, other, self) if swapped else call(op, self, other)
+        # Numbers combine into a number, as numpy scalars do.
+        return out._as_scalar() if self.is_scalar and _scalar_operand(other) and isinstance(out, Vector) else out
+    method.__name__ = op
+    return method
+
+
+def _vector_str(self):
+    return str(self._scalar()) if self.is_scalar else repr(self)
+
+
+def _vector_getattr(self, name):
+    # What numpy arrays offer and a Vector does not (max, mean, tolist, ...)
+    # works on its values; the answer is a plain numpy result.
+    if name.startswith("_"):
+        raise AttributeError(f"'Vector' object has no attribute {name!r}")
+    array = _np.asarray(self)
+    try:
+        return getattr(array, name)
+    except AttributeError:
+        raise AttributeError(f"'Vector' object has no attribute {name!r}") from None
+
+
+def _part(method):
+    def part(self):
+        if self.kind != "complex":
+            return self if method == "real" else self._derived(_np.zeros(self.size), self.phys)
+        return self._derived(_np.ascontiguousarray(getattr(self.values, method)), self.phys)
+    part.__name__ = method
+    return property(part, doc=f"The {method} parts as a Vector keeping the x-values.")
+
+
+def _vector_format(self, spec):
+    if self.size == 1 and self.kind != "none":
+        return format(self._scalar(), spec)
+    if spec:
+        raise TypeError("only a one-element vector takes a format specification")
+    return repr(self)
+
+
 Vector.__repr__ = _vector_repr
 Vector.__getitem__ = _vector_getitem
 Vector.__iter__ = _vector_iter
+Vector.__format__ = _vector_format
+Vector.__str__ = _vector_str
+Vector.__getattr__ = _vector_getattr
+Vector.real = _part("real")
+Vector.imag = _part("imag")
+Vector.__hash__ = None  # compared element by element, like arrays
+Vector.__array_ufunc__ = _vector_array_ufunc
+Vector.divisions = property(Divisions, doc="The runs: labels and per-run Vectors (see Divisions).")
+Vector.runs = _vector_runs
+Vector.to_pandas = _vector_to_pandas
+Vector.plot = _vector_plot
+for _py, _op in [("add", "_Plus"), ("sub", "_Minus"), ("mul", "_Times"), ("truediv", "_Divide"),
+                 ("pow", "_Power"), ("mod", "_Mod"), ("and", "_And"), ("or", "_Or")]:
+    setattr(Vector, f"__{_py}__", _operator_method(_op))
+    setattr(Vector, f"__r{_py}__", _operator_method(_op, swapped=True))
+for _py, _op in [("eq", "_Eq"), ("ne", "_Ne"), ("lt", "_Lt"), ("le", "_Le"), ("gt", "_Gt"), ("ge", "_Ge")]:
+    setattr(Vector, f"__{_py}__", _operator_method(_op))
+Vector.__neg__ = lambda self: call("_UMinus", self)
+Vector.__pos__ = lambda self: self
+Vector.__abs__ = lambda self: _np.absolute(self)
+Vector.__round__ = lambda self, ndigits=None: round(float(self), ndigits)
+
+
+
+# ---------------------------------------------------------------- data files
+
+class Data(dict):
+    """The vectors of a data file, {name: Vector}, the reference (scale) first."""
+
+    def to_pandas(self):
+        """The whole file as one long table: a row per point and run, columns
+        run (label), the reference and every signal. Units are in
+        df.attrs["units"], physical types in df.attrs["phys"]."""
+        pd = _require("pandas", "python3-pandas", "Data.to_pandas")
+        signals = [(n, v) for n, v in self.items() if v.ref is not None]
+        scales = [(n, v) for n, v in self.items() if v.ref is None]
+        if not signals:
+            signals, scales = scales, []
+        if not signals:
+            return pd.DataFrame({"run": []})
+        first = signals[0][1]
+        lengths = first.division_lengths
+        columns = {"run": _np.repeat(_np.asarray(Divisions(first).labels, dtype=object), lengths)}
+        units, phys = {}, {}
+        if scales or first.ref is not None:
+            xname = scales[0][0] if scales else _column(first.ref_name, first.ref_phys, "x")
+            columns[xname], units[xname], phys[xname] = _flat_ref(first), first.ref_unit, first.ref_phys
+        for n, v in signals:
+            if v.division_lengths != lengths:
+                raise ValueError(f"{n!r} has runs of {v.division_lengths} points where {signals[0][0]!r} has "
+                                 f"{lengths}: its rows do not line up")
+            columns[n], units[n], phys[n] = _np.asarray(v), v.unit, v.phys
+        df = pd.DataFrame(columns)
+        df.attrs["units"], df.attrs["phys"] = units, phys
+        return df
+
+
+def load(path):
+    return Data(_cvfunc.load(path))
+
+
+load.__doc__ = _cvfunc.load.__doc__ + "\n\nThe dict is a cvfunc.Data: load(path).to_pandas() is the whole file " \
+    "as one long table."
 
 
 # ---------------------------------------------------------------- functions as attributes
@@ -221,8 +519,14 @@ _MISSING = object()
 
 def _script_function(name, doc, params=None, max_args=None):
     if params is None:
-        def function(*args):
+        def function(*args, **kwargs):
+            if kwargs:
+                raise TypeError(f"{name}() takes its arguments by position only (it has no reference entry "
+                                f"naming them), but was given {', '.join(map(repr, kwargs))} by keyword")
             return call(name, *args)
+
+        function.__signature__ = _inspect.Signature(
+            [_inspect.Parameter("args", _inspect.Parameter.VAR_POSITIONAL)])
     else:
         def function(*args, **kwargs):
             if kwargs:

@@ -49,10 +49,10 @@ class TestCalling:
     def test_argument_forms(self, values):
         np.testing.assert_array_equal(remove_items(values, np.int64(1)), [1.0, 3.0, 4.0])
 
-    def test_results_are_read_only_float_arrays_of_any_length(self):
+    def test_results_are_read_only_float_vectors_of_any_length(self):
         out = remove_items([1, 2, 3], [])
-        assert out.dtype == np.float64 and not out.flags.writeable
-        with pytest.raises(ValueError):
+        assert out.dtype == np.float64 and not np.asarray(out).flags.writeable
+        with pytest.raises(TypeError):
             out[0] = 5
         assert remove_items([], []).shape == (0,)
         # Positions out of range or repeated are passed over.
@@ -126,11 +126,11 @@ class TestVector:
                           ref_phys="s", name="out", labels=["R=1k", "R=2k"])
         np.testing.assert_array_equal(np.asarray(v), [1, 2, 3, 4, 5])
         np.testing.assert_array_equal(v.ref, [0, 1, 0, 1, 2])
-        assert (v.divisions, v.phys, v.ref_phys, v.name, v.labels, v.kind, len(v)) == \
+        assert (v.division_lengths, v.phys, v.ref_phys, v.name, v.labels, v.kind, len(v)) == \
             ([2, 3], "Voltage", "Time", "out", ["R=1k", "R=2k"], "real", 5)
         d = v.division(-1)
         np.testing.assert_array_equal(d.ref, [0, 1, 2])
-        assert (list(d), d.divisions, d.labels, d.phys) == ([3.0, 4.0, 5.0], [3], ["R=2k"], "Voltage")
+        assert (list(d), d.division_lengths, d.labels, d.phys) == ([3.0, 4.0, 5.0], [3], ["R=2k"], "Voltage")
         # A shared reference serves divisions of one length.
         np.testing.assert_array_equal(cvfunc.Vector([1, 2, 3, 4], ref=[0, 1], divisions=[2, 2]).division(1).ref, [0, 1])
 
@@ -160,10 +160,15 @@ class TestVector:
         np.testing.assert_array_equal(a, np.arange(1000.0))
         c = np.array(cvfunc.Vector([1.0, 2.0]), dtype=np.float32)
         assert c.dtype == np.float32 and c.flags.writeable
-        # The vector does not see later changes of its source.
+        # A vector never changes: the array it shares becomes read-only,
+        # unless it asks for a copy.
         x = np.arange(5.0)
         v = cvfunc.Vector(x)
-        x[0] = 99
+        with pytest.raises(ValueError):
+            x[0] = 99
+        y = np.arange(5.0)
+        v = cvfunc.Vector(y, copy=True)
+        y[0] = 99
         assert np.asarray(v)[0] == 0
 
     def test_physical_types_by_name_unit_and_code_and_copies_keep_metadata(self):
@@ -172,7 +177,7 @@ class TestVector:
         assert cvfunc.Vector([1]).phys == "" and cvfunc.Vector([1], phys="").phys == ""
         v = cvfunc.Vector([1, 2, 3, 4], ref=[5, 6, 7, 8], phys="V", ref_phys="Time", name="w")
         w = cvfunc.Vector(v, divisions=[1, 3])
-        assert (w.divisions, w.phys, w.ref_phys, w.name) == ([1, 3], "Voltage", "Time", "w")
+        assert (w.division_lengths, w.phys, w.ref_phys, w.name) == ([1, 3], "Voltage", "Time", "w")
         np.testing.assert_array_equal(w.division(1).ref, [6, 7, 8])
         assert cvfunc.Vector(v, name="x").name == "x" and v.name == "w"
         u = cvfunc.Vector([1, 2, 3, 4], ref=cvfunc.Vector([0, 1, 2, 3], phys="Time", name="t"))
@@ -207,27 +212,24 @@ class TestResultMapping:
         ([2.0], PY_BOOL, True), ([0.0], PY_BOOL, False),
         ([3.0], PY_INTEGER, 3), ([2.5], PY_INTEGER, 2.5),
         ([1.5], PY_REAL, 1.5), ([1 + 2j], PY_REAL, 1 + 2j),
-        (["a"], PY_STRING, "a"), (["a", "b"], PY_STRING_LIST, ["a", "b"]),
-        ([1.0, 2.0], PY_STRING, None),  # numbers where a str was declared: an array
     ])
-    def test_scalars(self, value, declared, expected):
+    def test_numbers_are_vectors_seen_as_scalars(self, value, declared, expected):
         got = self.map_result(value, declared)
-        if expected is None:
-            assert isinstance(got, np.ndarray)
-        else:
-            assert got == expected and type(got) is type(expected)
+        assert isinstance(got, cvfunc.Vector) and got.is_scalar
+        assert (bool(got) if isinstance(expected, bool) else got) == expected
+
+    def test_text_is_str_or_a_list_of_str(self):
+        assert self.map_result(["a"], PY_STRING) == "a" and self.map_result(["a"], PY_STRING_LIST) == ["a"]
+        assert self.map_result(["a", "b"], PY_STRING) == ["a", "b"]
+        runs = self.map_result(cvfunc.Vector(["a", "b"], divisions=[1, 1]), PY_STRING_LIST)
+        assert isinstance(runs, cvfunc.Vector)  # the runs are kept
 
     def test_vectors(self):
-        ints = self.map_result([1.0, 2.0], PY_INTEGER_VECTOR)
-        assert ints.dtype == np.int64 and list(ints) == [1, 2]
-        assert self.map_result([1.5], PY_INTEGER_VECTOR).dtype == np.float64
-        assert list(self.map_result([0.0, 2.0], PY_BOOL_VECTOR)) == [False, True]
+        for declared in (PY_VECTOR, PY_REAL_VECTOR, PY_INTEGER_VECTOR, PY_BOOL_VECTOR, PY_STRING):
+            got = self.map_result([1.0, 2.0], declared)
+            assert isinstance(got, cvfunc.Vector) and not got.is_scalar and got.shape == (2,)
         assert self.map_result([1 + 1j], PY_REAL_VECTOR).dtype == np.complex128
         assert self.map_result(["x"], PY_REAL_VECTOR) == ["x"]
-        # A declared vector is a Vector only with a reference or divisions.
-        assert isinstance(self.map_result([1.0, 2.0], PY_VECTOR), np.ndarray)
-        assert isinstance(self.map_result(cvfunc.Vector([1.0], ref=[0.0]), PY_VECTOR), cvfunc.Vector)
-        assert isinstance(self.map_result(cvfunc.Vector([1.0, 2.0], divisions=[1, 1]), PY_VECTOR), cvfunc.Vector)
 
     def test_robust_when_the_value_does_not_match(self):
         for declared in (PY_BOOL, PY_INTEGER, PY_REAL, PY_STRING, PY_VECTOR, PY_NONE):
@@ -235,8 +237,7 @@ class TestResultMapping:
         assert self.map_result([1.0, 2.0], PY_REAL).shape == (2,)
         assert self.map_result([], PY_INTEGER).shape == (0,)
         assert np.isnan(self.map_result([float("nan")], PY_INTEGER))
-        assert isinstance(self.map_result([1.0], PY_NONE), np.ndarray)
-        assert isinstance(self.map_result([1.0, 2.0], 1234), np.ndarray)
+        assert isinstance(self.map_result([1.0, 2.0], 1234), cvfunc.Vector)
 
 
 class TestLanguage:
@@ -264,7 +265,7 @@ class TestLoad:
         np.testing.assert_array_equal(cvfunc.eval("out"), data["out"])
         assert isinstance(cvfunc.eval("out"), cvfunc.Vector)
         out = cvfunc.load(data_file("divisions.csv"))["out"]
-        assert out.divisions == [3, 2, 4] and out.labels == ["1", "2", "3"]
+        assert out.division_lengths == [3, 2, 4] and out.labels == ["1", "2", "3"]
         np.testing.assert_array_equal(out.division(1), [0, 0.6])
 
     def test_raw_names_quantities_and_complex_ac(self, data_file):

@@ -52,7 +52,7 @@ def test_links_same_files_and_volumes_match_os(sandbox):
     os.symlink("missing-target", sandbox / "dangling")
     for p in ["ln/f", "ln/../dir/f", "dangling", "dir/nope/../f", "ln"]:
         assert cvfunc.GetActualPath(p) == os.path.realpath(p), p
-    assert cvfunc.IsSameFile("ln/f", str(sandbox / "dir" / "f")) is True
+    assert bool(cvfunc.IsSameFile("ln/f", str(sandbox / "dir" / "f"))) is True
     assert cvfunc.IsSameFile("dir", "ln") == os.path.samefile("dir", "ln")
     volume = cvfunc.GetVolumeName("dir/f")
     assert os.path.ismount(volume) and os.stat(volume).st_dev == os.stat("dir/f").st_dev
@@ -206,7 +206,7 @@ def test_lock_is_seen_by_flock_and_lockf_of_another_process(sandbox):
     try:
         assert holder.stdout.readline().strip() == "ready"
         assert cvfunc.CreateLockFile(str(path), ["lock"]) == "failed"
-        assert cvfunc.CanOpenFile(str(path), "write") is False
+        assert bool(cvfunc.CanOpenFile(str(path), "write")) is False
     finally:
         holder.kill()
         holder.wait()

@@ -66,11 +66,11 @@ def test_written_files_read_back_alike(sandbox):
     for _ in range(200):
         section, key = f"S{rng.randint(0, 4)}", f"k{rng.randint(0, 9)}"
         if rng.random() < 0.2:
-            assert cvfunc.WriteIniKey(path, section, key) is True
+            assert bool(cvfunc.WriteIniKey(path, section, key)) is True
             want.get(section, {}).pop(key, None)
         else:
             value = "".join(rng.choice("ab ;#=%") for _ in range(rng.randint(0, 6))).strip()
-            assert cvfunc.WriteIniKey(path, section.lower(), key.upper(), value) is True
+            assert bool(cvfunc.WriteIniKey(path, section.lower(), key.upper(), value)) is True
             want.setdefault(section, {})[key] = value
     ref = peer(path)
     for section, keys in want.items():

@@ -129,7 +129,7 @@ def test_hash_tables_behave_as_a_case_insensitive_dict():
         keys = [spell(rng.choice(words)) for _ in range(rng.randint(1, 20))]
         if op < 0.5:
             values = [str(rng.random()) for _ in keys]
-            assert cvfunc.HashAdd(h, keys, values) is True
+            assert bool(cvfunc.HashAdd(h, keys, values)) is True
             for k, v in zip(keys, values):
                 peer[k.lower()] = (k, v)
         elif op < 0.7:
@@ -144,7 +144,7 @@ def test_hash_tables_behave_as_a_case_insensitive_dict():
             for k in gone:
                 del peer[k.lower()]
     assert sorted(cvfunc.HashKeys(h) or []) == sorted(s for s, _ in peer.values())
-    assert cvfunc.HashDelete(h) is True
+    assert bool(cvfunc.HashDelete(h)) is True
     assert cvfunc.Hash("Net1") == cvfunc.Hash("NET1") != cvfunc.Hash("Net2")
 
 
@@ -189,7 +189,7 @@ def test_a_mutex_held_by_one_process_is_refused_to_another_until_destroyed(run_d
         assert p.stdout.readline().strip() == "True"
         mine = cvfunc.CreateMutex("cvtest.peer")
         assert mine is not None
-        assert cvfunc.DestroyMutex(mine) is True
+        assert bool(cvfunc.DestroyMutex(mine)) is True
     finally:
         p.stdin.close()
         p.wait(timeout=10)
@@ -207,7 +207,7 @@ def test_a_mutex_is_free_again_when_its_holder_dies(run_dir, how):
     assert mine is not None
     # ... and this process now holds it against others, the flock peer included.
     assert taken_elsewhere(run_dir / "cvfunc" / "mutex" / "cvtest.dies")
-    assert cvfunc.DestroyMutex(mine) is True
+    assert bool(cvfunc.DestroyMutex(mine)) is True
 
 
 # ---------------------------------------------------------------- Ctrl-C ends Sleep
