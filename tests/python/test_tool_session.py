@@ -101,7 +101,7 @@ def test_the_interactive_session(terminal):
     t.send("vars\n")
     assert t.read_until(r"\bout\b[\s\S]*> $")
     t.send("help Interp\n")
-    assert t.read_until(r"Interp\(wave, points")
+    assert t.read_until(r"Interp\(wave, points[\s\S]*> $")  # Ctrl-D only once the prompt is back
     status = t.close()
     t.pid = 0
     assert os.WIFEXITED(status) and os.WEXITSTATUS(status) == 0
