@@ -30,8 +30,8 @@ got=$(PYTHONPATH="$site" "$python" -c '
 import cvfunc, os
 print(os.path.dirname(cvfunc.__file__))
 print(cvfunc.SystemValuePath("SHAREPATH"))
-print(cvfunc.Mean([1.0, 2.0, 3.0]))')
+print(float(cvfunc.Mean([1.0, 2.0, 3.0])))')
 expect "$site/cvfunc
 $prefix/share/cvfunc
-[2.]" "$got" "the Python package"
+2.0" "$got" "the Python package"
 echo "install test: the tool and the package work from $prefix alone"
