@@ -122,9 +122,11 @@ TEST(Kernels, ExtremeIndexKeepsTheFirstOfEqualValuesAndSkipsNaN) {
         for (const auto& y : cases)
             for (auto [lo, hi] : {std::pair<int64_t, int64_t>{0, int64_t(y.size())}, {3, int64_t(y.size()) - 5},
                                   {17, 18}, {1023, 1025 + 16 * 3}})
-                for (bool lower : {false, true})
+                for (bool lower : {false, true}) {
+                    if (hi > int64_t(y.size()) || lo >= hi) continue;  // ranges past a short case
                     ASSERT_EQ(sp_VecExtremeIndex(y.data(), lo, hi, lower), reference(y, lo, hi, lower))
                         << "level " << int(level) << " range " << lo << ".." << hi << " lower " << lower;
+                }
     }
 }
 
