@@ -52,14 +52,15 @@ std::atomic<size_t> gMemoryLimit{0};  // 0: no call has set one yet
 // quarantine for a while after it is freed, some four times the native cost;
 // counting that keeps the sanitizer builds (and the fuzz targets, which run
 // with a 1 GB limit under a 2 GB ceiling) within the limit they are given.
-#if defined(__SANITIZE_ADDRESS__)
-constexpr uint64_t kBytesPerText = 160;
-#elif defined(__has_feature)
+#if defined(__SANITIZE_ADDRESS__)  // GCC
+#define CV_ADDRESS_SANITIZER 1
+#elif defined(__has_feature)      // clang
 #if __has_feature(address_sanitizer)
-constexpr uint64_t kBytesPerText = 160;
-#else
-constexpr uint64_t kBytesPerText = 40;
+#define CV_ADDRESS_SANITIZER 1
 #endif
+#endif
+#ifdef CV_ADDRESS_SANITIZER
+constexpr uint64_t kBytesPerText = 160;
 #else
 constexpr uint64_t kBytesPerText = 40;
 #endif
