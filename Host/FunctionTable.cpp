@@ -22,11 +22,20 @@ std::string format(const char* fmt, std::initializer_list<PrintfArg> args) { ret
 // call that is already running and keep its memory limit.
 thread_local int gCallDepth = 0;
 
+struct CallDepth {
+    CallDepth() {
+        if (gCallDepth++ == 0) applyCallLimits();
+    }
+    ~CallDepth() { --gCallDepth; }
+};
+
+}  // namespace
+
 // The limits of a top-level call. Memory: the MemoryLimitMB option, else the
 // memory available as it starts; /proc/meminfo is read at most every 50 ms,
 // so that a script making many small calls does not pay for it each time.
 // Threads: the Threads option (0: the default of cv::threadCount).
-void refreshCallLimits() {
+void applyCallLimits() {
     using Clock = std::chrono::steady_clock;
     static Clock::time_point lastRead;
     static size_t available = 0;
@@ -45,15 +54,6 @@ void refreshCallLimits() {
     }
     setMemoryLimitBytes(available);
 }
-
-struct CallDepth {
-    CallDepth() {
-        if (gCallDepth++ == 0) refreshCallLimits();
-    }
-    ~CallDepth() { --gCallDepth; }
-};
-
-}  // namespace
 
 // ---------------------------------------------------------------- table
 

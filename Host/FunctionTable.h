@@ -16,6 +16,10 @@
 
 namespace cv {
 
+// Sets the memory limit and the thread count from the host options, as every
+// top-level call does as it starts; other large work (loading a file) calls it too.
+void applyCallLimits();
+
 class FunctionTable {
 public:
     static FunctionTable& global();

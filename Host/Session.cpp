@@ -139,6 +139,7 @@ void Session::bindDataSet(const load::DataSet& data, std::string_view prefix) {
 bool Session::loadData(const std::string& path, std::string& error, std::vector<std::string>* warnings,
                        std::string_view prefix) {
     try {
+        applyCallLimits();  // the Threads and MemoryLimitMB options hold for the load too
         load::DataSet data = load::loadFile(path);
         if (warnings) {
             *warnings = data.warnings;
