@@ -3,9 +3,6 @@
 #include <cairo-pdf.h>
 #include <cairo-svg.h>
 #include <cairo.h>
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <cctype>
@@ -15,6 +12,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "AtomicFile.h"
 #include "EngNumber.h"
 
 namespace cvtool {
@@ -359,15 +357,9 @@ void Panel::draw() {
     if (withLegend) legend();
 }
 
-cairo_status_t writeToFd(void* closure, const unsigned char* data, unsigned int length) {
-    const int fd = *static_cast<int*>(closure);
-    while (length > 0) {
-        const ssize_t n = ::write(fd, data, length);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) return CAIRO_STATUS_WRITE_ERROR;
-        data += n, length -= unsigned(n);
-    }
-    return CAIRO_STATUS_SUCCESS;
+cairo_status_t writeToFile(void* closure, const unsigned char* data, unsigned int length) {
+    return std::fwrite(data, 1, length, static_cast<FILE*>(closure)) == length ? CAIRO_STATUS_SUCCESS
+                                                                               : CAIRO_STATUS_WRITE_ERROR;
 }
 
 }  // namespace
@@ -425,21 +417,17 @@ bool Plot::write(const std::string& path, PlotFormat format, std::string& error)
         return false;
     }
     const int height = kPlotPanelHeight * int(items_.size());
-    std::string tmp = path + ".XXXXXX";
-    int fd = mkstemp(tmp.data());
-    if (fd < 0) {
+    AtomicFileWriter out(path.c_str());
+    FILE* f = out.file();
+    if (!f) {
         error = "cannot write '" + path + "': " + std::strerror(errno);
         return false;
     }
-    // mkstemp makes the file private; a picture gets the modes of any new file.
-    const mode_t mask = umask(0);
-    umask(mask);
-    fchmod(fd, 0666 & ~mask);
     cairo_surface_t* surface = nullptr;
     switch (format) {
         case PlotFormat::Png: surface = cairo_image_surface_create(CAIRO_FORMAT_RGB24, kPlotWidth, height); break;
-        case PlotFormat::Svg: surface = cairo_svg_surface_create_for_stream(writeToFd, &fd, kPlotWidth, height); break;
-        case PlotFormat::Pdf: surface = cairo_pdf_surface_create_for_stream(writeToFd, &fd, kPlotWidth, height); break;
+        case PlotFormat::Svg: surface = cairo_svg_surface_create_for_stream(writeToFile, f, kPlotWidth, height); break;
+        case PlotFormat::Pdf: surface = cairo_pdf_surface_create_for_stream(writeToFile, f, kPlotWidth, height); break;
     }
     cairo_t* cr = cairo_create(surface);
     cairo_set_source_rgb(cr, 1, 1, 1);
@@ -448,15 +436,13 @@ bool Plot::write(const std::string& path, PlotFormat format, std::string& error)
     cairo_status_t status = cairo_status(cr);
     cairo_destroy(cr);
     if (status == CAIRO_STATUS_SUCCESS && format == PlotFormat::Png)
-        status = cairo_surface_write_to_png_stream(surface, writeToFd, &fd);
+        status = cairo_surface_write_to_png_stream(surface, writeToFile, f);
     cairo_surface_finish(surface);
     if (status == CAIRO_STATUS_SUCCESS) status = cairo_surface_status(surface);
     cairo_surface_destroy(surface);
-    const bool closed = ::close(fd) == 0;
-    if (status != CAIRO_STATUS_SUCCESS || !closed || std::rename(tmp.c_str(), path.c_str()) != 0) {
+    if (status != CAIRO_STATUS_SUCCESS || !out.commit()) {
         error = "cannot write '" + path + "': " +
                 (status != CAIRO_STATUS_SUCCESS ? cairo_status_to_string(status) : std::strerror(errno));
-        ::unlink(tmp.c_str());
         return false;
     }
     return true;
