@@ -246,38 +246,43 @@ MutableValuePtr Value::makeUninitialized(Kind k, int64_t n) {
     return v;
 }
 
-MutableValuePtr Value::makeDivided(Kind k, std::span<const int64_t> lengths, bool zeroed) {
-    if (lengths.size() <= 1) {
-        const int64_t n = lengths.empty() ? 0 : lengths[0];
-        return zeroed ? make(k, n) : makeUninitialized(k, n);
-    }
-    auto v = makeEmpty(k);
-    v->starts_.reserve(lengths.size() + 1);
+namespace {
+
+// The offsets of divisions of these lengths, plus the end, into `starts`
+// (nothing for one division); their total, or -1 when a length is negative
+// or the total would pass `limit`.
+int64_t divisionStarts(std::span<const int64_t> lengths, int64_t limit, std::vector<int64_t>& starts) {
     int64_t total = 0;
-    v->starts_.push_back(0);
     for (int64_t n : lengths) {
-        if (n < 0 || total > INT64_MAX - n) throw std::bad_alloc();
+        if (n < 0 || total > limit - n) return -1;
         total += n;
-        v->starts_.push_back(total);
     }
+    starts.clear();
+    if (lengths.size() > 1) {
+        starts.reserve(lengths.size() + 1);
+        starts.push_back(0);
+        for (int64_t n : lengths) starts.push_back(starts.back() + n);
+    }
+    return total;
+}
+
+}  // namespace
+
+MutableValuePtr Value::makeDivided(Kind k, std::span<const int64_t> lengths, bool zeroed) {
+    auto v = makeEmpty(k);
+    const int64_t total = divisionStarts(lengths, INT64_MAX, v->starts_);
+    if (total < 0) throw std::bad_alloc();
     v->allocate(total, zeroed);
     return v;
 }
 
 void Value::setDivisionLengths(std::span<const int64_t> lengths) {
-    int64_t total = 0;
-    for (int64_t n : lengths) {
-        if (n < 0 || total > size_ - n) throw std::invalid_argument("division lengths exceed the value's size");
-        total += n;
-    }
+    std::vector<int64_t> starts;
+    const int64_t total = divisionStarts(lengths, size_, starts);
+    if (total < 0) throw std::invalid_argument("division lengths exceed the value's size");
     // Strings past the new end would never be freed by ~Value: only numbers shrink.
     if (total < size_ && kind_ == Kind::String) throw std::invalid_argument("a string value cannot shrink");
-    starts_.clear();
-    if (lengths.size() > 1) {
-        starts_.reserve(lengths.size() + 1);
-        starts_.push_back(0);
-        for (int64_t n : lengths) starts_.push_back(starts_.back() + n);
-    }
+    starts_ = std::move(starts);
     size_ = total;
 }
 
@@ -285,17 +290,9 @@ MutableValuePtr Value::adopt(Kind k, std::span<const int64_t> lengths, int64_t c
                              std::shared_ptr<void> owner) {
     if (k == Kind::String || k == Kind::None || count < 0) throw std::invalid_argument("adopt: numeric elements only");
     auto v = makeEmpty(k);
-    if (lengths.size() > 1) {
-        v->starts_.reserve(lengths.size() + 1);
-        int64_t total = 0;
-        v->starts_.push_back(0);
-        for (int64_t n : lengths) {
-            if (n < 0 || total > INT64_MAX - n) throw std::invalid_argument("adopt: bad division lengths");
-            total += n;
-            v->starts_.push_back(total);
-        }
-        if (total != count) throw std::invalid_argument("adopt: division lengths do not add up");
-    }
+    const int64_t total = divisionStarts(lengths, INT64_MAX, v->starts_);
+    if (total < 0 || (lengths.size() > 1 && total != count))
+        throw std::invalid_argument("adopt: division lengths do not add up");
     v->buffer_ = std::make_shared<Buffer>(k, count, data, std::move(owner));
     v->data_ = data;
     v->size_ = count;
