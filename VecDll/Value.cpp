@@ -1,6 +1,7 @@
 #include <atomic>
 #include <mutex>
 #include "Value.h"
+#include "Sanitizer.h"
 
 #include <sys/mman.h>
 #include <unistd.h>
@@ -52,18 +53,7 @@ std::atomic<size_t> gMemoryLimit{0};  // 0: no call has set one yet
 // quarantine for a while after it is freed, some four times the native cost;
 // counting that keeps the sanitizer builds (and the fuzz targets, which run
 // with a 1 GB limit under a 2 GB ceiling) within the limit they are given.
-#if defined(__SANITIZE_ADDRESS__)  // GCC
-#define CV_ADDRESS_SANITIZER 1
-#elif defined(__has_feature)      // clang
-#if __has_feature(address_sanitizer)
-#define CV_ADDRESS_SANITIZER 1
-#endif
-#endif
-#ifdef CV_ADDRESS_SANITIZER
-constexpr uint64_t kBytesPerText = 160;
-#else
-constexpr uint64_t kBytesPerText = 40;
-#endif
+constexpr uint64_t kBytesPerText = cv::kAddressSanitizer ? 160 : 40;
 
 // Requests beyond the current limit fail at once: with overcommit, malloc of
 // such a size may succeed and the process would die when touching it.

@@ -8,6 +8,7 @@
 // and scales bins by 1/(N/2) so that a sine of amplitude A reads A at its bin;
 // the DC bin is halved so that it reads the mean.
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <cmath>
 #include <complex>
@@ -15,6 +16,9 @@
 #include <vector>
 
 #include "../FuncKit.h"
+#include "Clocks.h"
+#include "Parallel.h"
+#include "Sanitizer.h"
 #include "Fft.h"
 #include "Waveform.h"
 
@@ -315,16 +319,17 @@ bool alike(double lenA, double lenB, double slopeA, double slopeB) {
 }
 
 // Integral of y(t) e^{+i w t} over the waveform, y linear or parabolic on each
-// segment, for the harmonics k0 ... k0 + H - 1 of f0. With the antiderivative
+// segment, for the harmonics k0 + h0 ... k0 + h0 + count - 1 of f0. With the
+// antiderivative
 //   e^{iwt} (Q + iR),  Q = y'(t) / w^2,  R = (y''/w^2 - y(t)) / w,
 // each segment adds its value at x1 minus its value at x0. The parabola is
 // kept in its local form (end values, slope, curvature) rather than as
 // coefficients of powers of t: those cancel catastrophically when the
 // segments are short against their distance from t = 0.
-// Returns false when the time limit ran out.
-bool fourierIntegrate(const FourierJob& job, double* outRe, double* outIm) {
-    const int64_t H = job.harmonics;
-    const int64_t Hp = (H + kLanes - 1) / kLanes * kLanes;
+// Returns false when the time limit ran out or the user interrupted.
+bool integrateHarmonics(const FourierJob& job, int64_t h0, int64_t count, double* outRe, double* outIm,
+                        const std::atomic<bool>& stop) {
+    const int64_t Hp = (count + kLanes - 1) / kLanes * kLanes;
     WorkSpace space(8 * Hp);
     double* invW = space.get();
     double* invW2 = invW + Hp;
@@ -334,22 +339,23 @@ bool fourierIntegrate(const FourierJob& job, double* outRe, double* outIm) {
     double* s1 = c1 + Hp;
     double* accRe = s1 + Hp;
     double* accIm = accRe + Hp;
+    const int64_t kFirst = job.firstHarmonic + h0;
     const double w0 = kTwoPi * job.f0;
-    const double wFirst = kTwoPi * double(job.firstHarmonic) * job.f0;
+    const double wFirst = kTwoPi * double(kFirst) * job.f0;
     int64_t dcIndex = -1;
     for (int64_t h = 0; h < Hp; ++h) {
-        const int64_t k = job.firstHarmonic + h;
+        const int64_t k = kFirst + h;
         const double w = kTwoPi * double(k) * job.f0;
         // The DC term and the padding lanes contribute nothing here.
-        invW[h] = h < H && k != 0 ? 1.0 / w : 0.0;
+        invW[h] = h < count && k != 0 ? 1.0 / w : 0.0;
         invW2[h] = invW[h] * invW[h];
         accRe[h] = accIm[h] = 0.0;
-        if (h < H && k == 0) dcIndex = h;
+        if (h < count && k == 0) dcIndex = h;
     }
     const double* x = job.x;
     const double* y = job.y;
     const int64_t n = job.n;
-    phasesAt(x[0], job.firstHarmonic, wFirst, w0, Hp, c0, s0);
+    phasesAt(x[0], kFirst, wFirst, w0, Hp, c0, s0);
     double dc = 0.0;
     const int64_t checkEvery = std::max<int64_t>(1, n / 100);
     int64_t untilCheck = checkEvery;
@@ -367,7 +373,7 @@ bool fourierIntegrate(const FourierJob& job, double* outRe, double* outIm) {
             }
         }
         dc += len * (ya + yb) * 0.5 - d * len * len * len / 6.0;
-        phasesAt(xb, job.firstHarmonic, wFirst, w0, Hp, c1, s1);
+        phasesAt(xb, kFirst, wFirst, w0, Hp, c1, s1);
         const v2 Ya = splat2(ya), Yb = splat2(yb), Da = splat2(slope - d * len), Db = splat2(slope + d * len);
         const v2 D2 = splat2(2.0 * d);
         for (int64_t h = 0; h < Hp; h += 2) {
@@ -382,15 +388,44 @@ bool fourierIntegrate(const FourierJob& job, double* outRe, double* outIm) {
         std::swap(s0, s1);
         if (--untilCheck == 0) {
             untilCheck = checkEvery;
+            if (stop.load(std::memory_order_relaxed) || sp_Interrupted()) return false;
             if (job.timeLimit > 0 &&
                 std::chrono::duration<double>(Clock::now() - job.start).count() > job.timeLimit)
                 return false;
         }
     }
-    std::copy(accRe, accRe + H, outRe);
-    std::copy(accIm, accIm + H, outIm);
+    std::copy(accRe, accRe + count, outRe);
+    std::copy(accIm, accIm + count, outIm);
     if (dcIndex >= 0) outRe[dcIndex] += dc;
     return true;
+}
+
+// Every harmonic is integrated on its own, so blocks of harmonics go to both
+// cores. The blocks are fixed in size, so the phase recurrence restarts at the
+// same harmonics and the result is the same bits for any number of threads.
+constexpr int64_t kHarmonicsPerBlock = 2048;
+
+bool fourierIntegrate(const FourierJob& job, double* outRe, double* outIm) {
+    std::atomic<bool> stop{false};
+    cv::forEachChunk(size_t(job.harmonics), size_t(kHarmonicsPerBlock), [&](size_t begin, size_t end) {
+        if (stop.load(std::memory_order_relaxed)) return;
+        const int64_t h0 = int64_t(begin);
+        if (!integrateHarmonics(job, h0, int64_t(end - begin), outRe + h0, outIm + h0, stop))
+            stop.store(true, std::memory_order_relaxed);
+    });
+    return !stop.load();
+}
+
+// The integration touches every harmonic at every segment. Work beyond this
+// (about five seconds on one core) would hold the caller for minutes or hours
+// with nothing to show and no way to tell; such a call is refused as asking
+// for too many harmonics or frequencies. The FFT method serves wide spectra.
+// Under AddressSanitizer every step of the loop is checked and runs some
+// sixty times slower, so the same five seconds buy less.
+constexpr double kMaxIntegrationWork = cv::kAddressSanitizer ? 33554432.0 : 4294967296.0;  // harmonics x segments
+
+bool tooMuchIntegration(double harmonics, int64_t points) {
+    return harmonics * double(std::max<int64_t>(points - 1, 1)) > kMaxIntegrationWork;
 }
 
 // Coefficients F[h] = (k != 0 ? 2 : 1) / T * integral, k = k0 + h, into out.
@@ -421,6 +456,10 @@ FUNC_ERROR fourierWorker(const FuncArgs& a, FuncResult& r, MessageHandler& messa
     KeptPoints kept;
     dropCrowded(w.y, w.x, w.n, kept);
     if (kept.n < 3) return FuncOk;
+    if (tooMuchIntegration(double(H), kept.n)) {
+        messages.error(kTooManyHarmonics, double(H), a.functionName());
+        return FuncFailed;
+    }
 
     FourierJob job;
     job.y = kept.y;
@@ -629,6 +668,10 @@ FUNC_ERROR univByIntegration(const FuncArgs& a, FuncResult& r, MessageHandler& m
     KeptPoints kept;
     dropCrowded(y, x, n, kept);
     if (kept.n < 2 || harmonics < 1) return FuncOk;
+    if (tooMuchIntegration(harmonics, kept.n)) {
+        messages.error(kTooManyFrequencies, harmonics, a.functionName());
+        return FuncFailed;
+    }
 
     FourierJob job;
     job.y = kept.y;
