@@ -1,11 +1,11 @@
 #include "Divisions.h"
 
 #include <algorithm>
-#include <charconv>
 #include <cmath>
 #include <cstring>
 #include <new>
 
+#include "EngNumber.h"
 #include "FuncArgs.h"
 
 namespace cv {
@@ -91,6 +91,41 @@ bool joinDivisions(std::span<const ValuePtr> parts, const std::vector<std::strin
     return true;
 }
 
+namespace {
+
+std::string_view trimmed(std::string_view t) {
+    while (!t.empty() && (t.front() == ' ' || t.front() == '\t')) t.remove_prefix(1);
+    while (!t.empty() && (t.back() == ' ' || t.back() == '\t')) t.remove_suffix(1);
+    return t;
+}
+
+// The x-value of every division from its label: a number ("3", "1.5e-3",
+// "2.2k"), or one swept parameter, "NAME=VALUE" with the same NAME in every
+// label ("R=1K", "r2=500"), which then names the axis. False when any label
+// is something else (several parameters, text, no labels at all).
+bool sweptValues(const std::vector<std::string>& labels, int64_t n, double* x, std::string& axis) {
+    if (int64_t(labels.size()) != n || n == 0) return false;
+    std::string_view name;
+    for (int64_t d = 0; d < n; ++d) {
+        std::string_view label = labels[size_t(d)], value = label, key;
+        if (const size_t eq = label.find('='); eq != std::string_view::npos) {
+            key = trimmed(label.substr(0, eq));
+            value = label.substr(eq + 1);
+            if (key.empty()) return false;
+        }
+        if (d == 0) name = key;
+        else if (key != name) return false;
+        const std::string number(trimmed(value));
+        const char* end = nullptr;
+        x[d] = sp_ConvertEngToReal(number.c_str(), &end);
+        if (number.empty() || end != number.c_str() + number.size()) return false;
+    }
+    axis = std::string(name);
+    return true;
+}
+
+}  // namespace
+
 ValuePtr collectStatistic(std::span<const ValuePtr> parts, const std::vector<std::string>& labels) {
     bool complex = std::any_of(parts.begin(), parts.end(), [](const ValuePtr& p) { return p->kind() == Kind::Complex; });
     int64_t n = int64_t(parts.size());
@@ -103,15 +138,11 @@ ValuePtr collectStatistic(std::span<const ValuePtr> parts, const std::vector<std
     }
     auto ref = Value::make(Kind::Real, n);
     double* x = static_cast<double*>(ref->mutableData());
-    bool numeric = int64_t(labels.size()) == n;
-    for (int64_t d = 0; d < n && numeric; ++d) {
-        const std::string& l = labels[size_t(d)];
-        auto r = std::from_chars(l.data(), l.data() + l.size(), x[d]);
-        numeric = r.ec == std::errc() && r.ptr == l.data() + l.size();
-    }
-    if (!numeric)
+    std::string axis;
+    if (!sweptValues(labels, n, x, axis))
         for (int64_t d = 0; d < n; ++d) x[d] = double(d);
     v->setRef(ref);
+    v->setRefName(std::move(axis));
     auto built = std::find_if(parts.begin(), parts.end(), [](const ValuePtr& p) { return p->kind() != Kind::None; });
     v->setPhysType(built != parts.end() ? (*built)->physType() : parts.front()->physType());
     return v;
