@@ -18,10 +18,12 @@ echo "bench: functions against numpy/scipy (sizes $sizes)" >&2
 PYTHONPATH="$build/python" /usr/bin/python3 "$here/bench/compare.py" --sizes "$sizes" --tool "$build/cvfunc" --out "$work/compare.md"
 echo "bench: loading files against numpy" >&2
 PYTHONPATH="$build/python" /usr/bin/python3 "$here/bench/loaders.py" > "$work/loaders.md"
+echo "bench: Python wrapping and memory" >&2
+PYTHONPATH="$build/python" /usr/bin/python3 "$here/bench/rows_python.py" > "$work/python.txt"
 echo "bench: --each over many files" >&2
 /usr/bin/python3 "$here/bench/each.py" "$build" > "$work/each.md"
 
-/usr/bin/python3 - "$work/calls.json" "$work/compare.md" "$out" "$work/loaders.md" "$work/each.md" <<'PY'
+/usr/bin/python3 - "$work/calls.json" "$work/compare.md" "$out" "$work/loaders.md" "$work/each.md" "$work/python.txt" <<'PY'
 import json, sys, platform, datetime, subprocess
 import numpy, scipy
 data = json.load(open(sys.argv[1]))
@@ -59,7 +61,12 @@ lines += ["", "## Loading simulator output", "",
           "## Many files at once", "",
           "`cvfunc --each` (one forked session per file, two at a time) against one cvfunc process per file "
           "run by `xargs -P2`, best of three.", "",
-          open(sys.argv[5]).read().rstrip(), ""]
+          open(sys.argv[5]).read().rstrip(), "",
+          "## Python", "",
+          "Wrapping numpy arrays without a copy, the cost of a scalar call, and the memory a call adds "
+          "(`bench/rows_python.py`):", ""]
+lines += ["- " + l for l in open(sys.argv[6]).read().splitlines() if l.strip()]
+lines.append("")
 open(sys.argv[3], "w").write("\n".join(lines))
 print("\n".join(lines))
 PY
