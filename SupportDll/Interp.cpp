@@ -201,6 +201,10 @@ void support_FindYFromX(YList<double>& found, YList<int64_t>& indices, const dou
                 continue;
             }
         }
+        // A crossing reads the other array at the same place: it is not being
+        // streamed, so ask for its lines while the block is walked.
+        __builtin_prefetch(returned + k);
+        __builtin_prefetch(returned + k + 8);
         for (const int64_t end = std::min(n, k + kSkipBlock); k < end; ++k) {
             double v = searched[k];
             if (std::isnan(v)) continue;
