@@ -26,3 +26,14 @@ void support_FindYFromX(YList<double>& found, YList<int64_t>& indices, const dou
 // The value at x of the polynomial of order opts.order through the
 // order + 1 points (x[0], y[0]) ... (x[order], y[order]).
 double support_Interp(const double* y, const double* x, double at, const InterpOpts& opts);
+
+// The same polynomial made once and evaluated at many x: a grid finer than
+// the samples evaluates each window's polynomial many times, and making it
+// costs the square of the order. support_Interp is make + evaluate.
+struct InterpPolynomial {
+    double x[17], c[17];  // Newton form over distinct abscissae
+    int count = 0;        // 0: the linear rule through the first two points
+    double x0 = 0, x1 = 0, y0 = 0, y1 = 0;
+};
+void support_InterpMake(const double* y, const double* x, int order, InterpPolynomial& p);
+double support_InterpEval(const InterpPolynomial& p, double at);

@@ -137,26 +137,46 @@ constexpr int64_t kSkipBlock = 16;
 
 }  // namespace
 
-double support_Interp(const double* y, const double* x, double at, const InterpOpts& opts) {
-    int order = std::clamp(opts.order, 1, kMaxOrder);
-    if (order == 1) return linear(x[0], x[1], y[0], y[1], at);
+void support_InterpMake(const double* y, const double* x, int order, InterpPolynomial& p) {
+    static_assert(sizeof(p.x) / sizeof(p.x[0]) == kMaxOrder + 1);
+    order = std::clamp(order, 1, kMaxOrder);
+    p.x0 = x[0];
+    p.x1 = x[1];
+    p.y0 = y[0];
+    p.y1 = y[1];
+    p.count = 0;
+    if (order == 1) return;
     // A repeated abscissa (a breakpoint) keeps its later sample; the order
     // drops by one for each repeat.
-    double px[kMaxOrder + 1], py[kMaxOrder + 1];
+    double py[kMaxOrder + 1];
     int count = 0;
     for (int i = 0; i <= order; ++i) {
         int j = 0;
-        while (j < count && px[j] != x[i]) ++j;
-        px[j] = x[i];
+        while (j < count && p.x[j] != x[i]) ++j;
+        p.x[j] = x[i];
         py[j] = y[i];
         if (j == count) ++count;
     }
-    if (count == 1) return py[0];
-    double c[kMaxOrder + 1];
-    if (!dividedDifferences(px, py, count, c)) return linear(x[0], x[1], y[0], y[1], at);
-    double p, dp;
-    newtonEval(px, c, count, at, p, dp);
-    return p;
+    if (count == 1) {
+        p.c[0] = py[0];
+        p.count = 1;
+        return;
+    }
+    if (dividedDifferences(p.x, py, count, p.c)) p.count = count;
+}
+
+double support_InterpEval(const InterpPolynomial& p, double at) {
+    if (p.count == 0) return linear(p.x0, p.x1, p.y0, p.y1, at);
+    if (p.count == 1) return p.c[0];
+    double v, dv;
+    newtonEval(p.x, p.c, p.count, at, v, dv);
+    return v;
+}
+
+double support_Interp(const double* y, const double* x, double at, const InterpOpts& opts) {
+    InterpPolynomial p;
+    support_InterpMake(y, x, opts.order, p);
+    return support_InterpEval(p, at);
 }
 
 void support_FindYFromX(YList<double>& found, YList<int64_t>& indices, const double* returned,

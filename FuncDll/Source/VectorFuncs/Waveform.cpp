@@ -209,18 +209,25 @@ bool resample(const ResampleSource& source, ResampleDest& dest, int order, bool 
     // Grid points ascend, so the bracketing sample only moves forward: one
     // pass over the data for the whole grid.
     int64_t j = 0;
+    int64_t made = -1;  // the window whose polynomial `poly` holds
+    InterpPolynomial poly;
     for (int64_t i = 0; i < count; ++i) {
         if ((i & 0xffff) == 0 && i && sp_Interrupted()) return false;  // a grid of millions: let Ctrl-C in
         const double t = double(i) * step + start;
         while (j < n && x[j] < t) ++j;
         if (j == n) j = n - 1;
         const int64_t w = j > m ? j - m : 0;
-        if (m == 1)  // the host's linear rule, inline
+        if (m == 1) {  // the host's linear rule, inline
             out[i] = x[w + 1] == x[w] ? y[w] : y[w] + (t - x[w]) / (x[w + 1] - x[w]) * (y[w + 1] - y[w]);
-        else if (m == 2)
+        } else if (m == 2) {
             out[i] = parabolaAt(y + w, x + w, t, opts);
-        else
-            out[i] = support_Interp(y + w, x + w, t, opts);
+        } else {
+            if (w != made) {
+                support_InterpMake(y + w, x + w, int(m), poly);
+                made = w;
+            }
+            out[i] = support_InterpEval(poly, t);
+        }
     }
     return true;
 }
