@@ -421,7 +421,8 @@ bool fourierIntegrate(const FourierJob& job, double* outRe, double* outIm) {
 // with nothing to show and no way to tell; such a call is refused as asking
 // for too many harmonics or frequencies. The FFT method serves wide spectra.
 // Under AddressSanitizer every step of the loop is checked and runs some
-// sixty times slower, so the same five seconds buy less.
+// twenty times slower (more with the fuzz build's coverage counters), so the
+// same seconds buy less.
 constexpr double kMaxIntegrationWork = cv::kAddressSanitizer ? 33554432.0 : 4294967296.0;  // harmonics x segments
 
 bool tooMuchIntegration(double harmonics, int64_t points) {
