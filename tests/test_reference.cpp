@@ -141,13 +141,4 @@ TEST(Reference, ProblemsInAFileAreReportedWithTheirLine) {
         EXPECT_NE(all.find(expected), std::string::npos) << expected << " in" << all;
 }
 
-TEST(Reference, LookUpIgnoresCaseAndSuggestsNearNames) {
-    ASSERT_TRUE(reference().find("mid"));
-    EXPECT_EQ(reference().find("MID")->name, "Mid");
-    const std::vector<std::string> names{"Mid", "Min", "db", "XFromY", "YFromX", "NumDivisions"};
-    EXPECT_EQ(cv::reference::nearestNames("mdi", names).front(), "Mid");
-    EXPECT_EQ(cv::reference::nearestNames("xfrom", names).front(), "XFromY");
-    EXPECT_TRUE(cv::reference::nearestNames("qqqqqqqq", names).empty());
-}
-
 }  // namespace

@@ -8,7 +8,6 @@
 #include <memory>
 
 #include "FileSandbox.h"
-#include "TemplateResolver.h"
 #include "ValueFormat.h"
 
 namespace {
@@ -64,17 +63,6 @@ TEST(Evaluator, ErrorsNameTheProblem) {
         runAll(text, &error);
         EXPECT_EQ(error, message);
     }
-}
-
-TEST(Evaluator, TemplatesEvaluateBracedExpressions) {
-    cv::Session s;
-    s.bind("w", cvtest::reals({5, 6}));
-    TemplateObject t(&s.runTime());
-    bool failed = false;
-    EXPECT_EQ(t.resolveTemplate("a{_TestRemoveItems(w, 0)}b", "", failed).str(), "a6b");
-    EXPECT_FALSE(failed);
-    t.resolveTemplate("{nosuch(1)}", "", failed);
-    EXPECT_TRUE(failed);
 }
 
 TEST(Tool, EvaluatesExpressionsAndPrintsJson) {
@@ -154,7 +142,8 @@ TEST(ToolHelp, PipedSessionAnswersHelpLinesBetweenStatements) {
     EXPECT_NE(r.out.find("\nABC\n"), std::string::npos) << r.out;
     EXPECT_NE(r.out.find("help NAME"), std::string::npos) << r.out;
     EXPECT_NE(r.out.find("\n3\n"), std::string::npos) << "help as a variable still works: " << r.out;
-    EXPECT_NE(r.out.find("Error: no function named 'Nosuch'"), std::string::npos) << r.out;
+    // A name near no function gets no suggestion.
+    EXPECT_NE(r.out.find("Error: no function named 'Nosuch'\n"), std::string::npos) << r.out;
     // A failing statement after a help line still reports its own line.
     ToolRun bad = tool("", "help Mid\n\n1 +\n");
     EXPECT_EQ(bad.status, 1);
