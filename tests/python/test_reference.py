@@ -57,10 +57,6 @@ def test_a_function_without_an_entry_keeps_its_registration_docstring(data_dir):
     assert list(inspect.signature(f).parameters) == ["args"]
 
 
-def test_results_match_positional_calls():
-    np.testing.assert_array_equal(cvfunc.SortIdx(values=[3.0, 1.0, 2.0], option="reverse"), [0, 2, 1])
-
-
 def test_waveform_keywords_skip_to_later_arguments():
     w = cvfunc.Vector([0.0, 2.0, 0.0, 2.0], ref=[0.0, 1.0, 2.0, 3.0])
     assert inspect.signature(cvfunc.XFromY).parameters["order"].default is None
