@@ -1,20 +1,15 @@
 // The function reference: every registered function has an entry or waits
 // for one in reference_pending.txt, every entry fits its registration, every
-// example prints what its entry says, docs/functions.md is what the
-// generator makes, and the tool serves the entries (--help NAME, help NAME).
-#include <sys/wait.h>
-
-#include <cstdio>
-#include <cstdlib>
-#include <filesystem>
+// example prints what its entry says and docs/functions.md is what the
+// generator makes. The tool's --help NAME and help NAME: the tool's tests.
 #include <fstream>
 #include <map>
 #include <set>
 #include <sstream>
 
+#include "FileSandbox.h"
 #include "FunctionTable.h"
 #include "Reference.h"
-#include "TestHost.h"
 #include "ValueFormat.h"
 
 namespace {
@@ -55,28 +50,6 @@ std::string joined(const std::vector<std::string>& v) {
     return s;
 }
 
-struct ToolRun {
-    int status = -1;
-    std::string out;
-};
-
-// Runs the tool through the shell with `input` on standard input; stdout only.
-ToolRun tool(const std::string& args, const std::string& input = "") {
-    std::string in = std::filesystem::temp_directory_path() / ("cvfunc_reference_" + std::to_string(getpid()));
-    std::ofstream(in) << input;
-    std::string cmd = std::string(CVFUNC_BUILD_DIR) + "/cvfunc " + args + " < " + in + " 2>&1";
-    ToolRun r;
-    if (FILE* p = popen(cmd.c_str(), "r")) {
-        char buf[4096];
-        size_t n;
-        while ((n = std::fread(buf, 1, sizeof buf, p)) > 0) r.out.append(buf, n);
-        int st = pclose(p);
-        r.status = WIFEXITED(st) ? WEXITSTATUS(st) : -1;
-    }
-    std::filesystem::remove(in);
-    return r;
-}
-
 TEST(Reference, FilesReadWithoutProblems) {
     EXPECT_FALSE(reference().empty());
     EXPECT_TRUE(reference().errors().empty()) << joined(reference().errors());
@@ -89,14 +62,14 @@ TEST(Reference, EveryRegisteredFunctionHasAnEntryOrIsPending) {
     const std::set<std::string> pending = namesIn(pendingFile, &spelled);
     const std::set<std::string> golden = namesIn(cvtest::dataPath("function_names.txt"));
     std::vector<std::string> missing, documented, unknown;
-    // The module's functions as the tool lists them: this process also holds
-    // functions that other tests register.
-    std::istringstream listed(tool("--list").out);
-    std::vector<std::string> registered;
-    for (std::string line; std::getline(listed, line);) registered.push_back(line.substr(0, line.find('\t')));
+    // The module's functions: other tests of this process register "_cvtest_" ones.
+    const auto registered = cv::FunctionTable::global().all();
     ASSERT_GT(registered.size(), 100u);
-    for (const auto& name : registered)
-        if (!reference().find(name) && !pending.count(lower(name))) missing.push_back(name);
+    for (const FuncConstruct* f : registered) {
+        const std::string name = f->name();
+        if (name.rfind("_cvtest_", 0) != 0 && !reference().find(name) && !pending.count(lower(name)))
+            missing.push_back(name);
+    }
     for (const auto& p : pending) {
         if (reference().find(p)) documented.push_back(spelled[p]);
         else if (!golden.count(p) && !cv::FunctionTable::global().find(p)) unknown.push_back(spelled[p]);
@@ -157,51 +130,15 @@ TEST(Reference, CommittedFunctionsPageIsTheGeneratedOne) {
 }
 
 TEST(Reference, ProblemsInAFileAreReportedWithTheirLine) {
-    auto dir = std::filesystem::temp_directory_path() / ("cvfunc_ref_" + std::to_string(getpid()));
-    std::filesystem::create_directories(dir);
-    std::ofstream(dir / "Bad.ref") << "summary: outside\n== F\nsummary: s\nargs: a=1, b, lambda, a\n"
-                                      "arg c: none\nwhat: x\n== f\n";
-    Reference r = Reference::load(dir.string());
-    std::filesystem::remove_all(dir);
+    cvtest::FileSandbox box;
+    box.write("ref/Bad.ref",
+              "summary: outside\n== F\nsummary: s\nargs: a=1, b, lambda, a\narg c: none\nwhat: x\n== f\n");
+    Reference r = Reference::load(box.path("ref"));
     std::string all = joined(r.errors());
     for (const char* expected : {"Bad.ref:1: 'summary:' outside an entry", "required argument 'b' follows",
                                  "'lambda' is not usable", "argument 'a' is named twice", "describes no argument",
                                  "unknown field 'what'", "a second entry for 'f'"})
         EXPECT_NE(all.find(expected), std::string::npos) << expected << " in" << all;
-}
-
-TEST(Reference, LookUpIgnoresCaseAndSuggestsNearNames) {
-    ASSERT_TRUE(reference().find("mid"));
-    EXPECT_EQ(reference().find("MID")->name, "Mid");
-    const std::vector<std::string> names{"Mid", "Min", "db", "XFromY", "YFromX", "NumDivisions"};
-    EXPECT_EQ(cv::reference::nearestNames("mdi", names).front(), "Mid");
-    EXPECT_EQ(cv::reference::nearestNames("xfrom", names).front(), "XFromY");
-    EXPECT_TRUE(cv::reference::nearestNames("qqqqqqqq", names).empty());
-}
-
-TEST(Reference, ToolShowsEntriesAndRefusesUnknownNames) {
-    ToolRun help = tool("--help mid");
-    EXPECT_EQ(help.status, 0);
-    EXPECT_EQ(help.out.rfind("Mid(text, start, length=?)\n", 0), 0u) << help.out;
-    EXPECT_NE(help.out.find("> Mid('abcdef', 2, 2)\n  cd\n"), std::string::npos) << help.out;
-    ToolRun unknown = tool("--help Mdi");
-    EXPECT_EQ(unknown.status, 2);
-    EXPECT_NE(unknown.out.find("no function named 'Mdi'; did you mean Mid"), std::string::npos) << unknown.out;
-    EXPECT_NE(tool("--help").out.find("--help NAME"), std::string::npos);
-}
-
-TEST(Reference, PipedSessionAnswersHelpLinesBetweenStatements) {
-    ToolRun r = tool("", "x = 'abc'\nhelp ToUpper\nToUpper(x)\nhelp\nhelp = 2\nhelp + 1\nhelp Nosuch\n");
-    EXPECT_EQ(r.status, 0) << r.out;
-    EXPECT_NE(r.out.find("ToUpper(text)\n\nThe string in upper case."), std::string::npos) << r.out;
-    EXPECT_NE(r.out.find("\nABC\n"), std::string::npos) << r.out;
-    EXPECT_NE(r.out.find("help NAME"), std::string::npos) << r.out;
-    EXPECT_NE(r.out.find("\n3\n"), std::string::npos) << "help as a variable still works: " << r.out;
-    EXPECT_NE(r.out.find("Error: no function named 'Nosuch'"), std::string::npos) << r.out;
-    // A failing statement after a help line still reports its own line.
-    ToolRun bad = tool("", "help Mid\n\n1 +\n");
-    EXPECT_EQ(bad.status, 1);
-    EXPECT_NE(bad.out.find("line 3"), std::string::npos) << bad.out;
 }
 
 }  // namespace

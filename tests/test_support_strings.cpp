@@ -90,10 +90,8 @@ TEST(YStringCompare, HashPrefixSuffixOrderAndPaths) {
     EXPECT_NE(YString("/a/b").comparePath("/a/b/"), 0);
 }
 
-TEST(YStringEdit, CaseStripSprintfAndSubstr) {
+TEST(YStringEdit, StripSprintfAndSubstr) {
     YString s("  MiXed Case\t\n");
-    EXPECT_EQ(YString(s).tolower(), "  mixed case\t\n");
-    EXPECT_EQ(YString(s).toupper(), "  MIXED CASE\t\n");
     EXPECT_EQ(YString(s).stripLeading(), "MiXed Case\t\n");
     EXPECT_EQ(YString(s).stripTrailing(), "  MiXed Case");
     EXPECT_EQ(YString("xxaxx").strip("x"), "a");

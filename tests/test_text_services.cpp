@@ -121,9 +121,7 @@ TEST(FilterString, EscapesAndTheCaseSensitiveMatch) {
                           {"ab", "a\\?", false}, {"a\\b", "a\\\\b", true}, {"a\\", "a\\", true}}) {
         EXPECT_EQ(sp_FilterString(c.text, c.pattern, FilterCaseSensitive), c.match) << c.text << " ~ " << c.pattern;
     }
-}
-
-TEST(FilterString, CaseIsIgnoredUnlessAsked) {
+    // Case is ignored unless asked.
     EXPECT_TRUE(sp_FilterString("Vout", "v*T", 0));
     EXPECT_FALSE(sp_FilterString("Vout", "v*T", FilterCaseSensitive));
 }
