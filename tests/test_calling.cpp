@@ -180,8 +180,14 @@ TEST(Calling, StatisticArgumentsGiveOneValuePerDivisionAgainstTheLabels) {
     ASSERT_TRUE(o.value->ref());
     EXPECT_EQ(realsOf(*o.value->ref()), (std::vector<double>{10, 20}));
 
-    o = call("_cvtest_mean", {divided({1, 2, 3, 4, 5, 6}, {2, 2, 2}, {"a", "b", "c"})});
-    EXPECT_EQ(cvtest::refOf(o), (std::vector<double>{0, 1, 2}));
+    o = call("_cvtest_mean", {divided({1, 2, 3, 4}, {2, 2}, {"R=1K", "R = 2.2k"})});
+    EXPECT_EQ(cvtest::refOf(o), (std::vector<double>{1000, 2200})) << "a swept parameter gives the axis";
+    EXPECT_EQ(o.value->refName(), "R");
+    // Labels that are not one swept number give the run index.
+    for (const std::vector<std::string>& labels :
+         {std::vector<std::string>{"a", "b"}, {"R=1K C=1n", "R=2K C=1n"}, {"R=1K", "C=1n"}, {"=1", "=2"}})
+        EXPECT_EQ(cvtest::refOf(call("_cvtest_mean", {divided({1, 2, 3, 4}, {2, 2}, labels)})),
+                  (std::vector<double>{0, 1})) << labels[0];
     // Whole arguments keep all their divisions.
     gLastDivisions = -1;
     EXPECT_EQ(cvtest::values("_cvtest_whole", {divided({1, 2, 3, 4}, {2, 2})}), std::vector<double>{10});
