@@ -53,19 +53,6 @@ TEST(FftMessages, ShortDataMissingReferenceAndNoSpacing) {
     EXPECT_TRUE(std::isnan(o.value->complexAt(1).real()));
 }
 
-// A spectrum reads as a waveform against frequency: the frequency of its
-// largest bin, and where its magnitude crosses a level.
-TEST(FftTransform, SpectrumIsAWaveformAgainstFrequency) {
-    Reals y(64), x = grid(64, 1e-3);
-    for (int i = 0; i < 64; ++i) y[size_t(i)] = std::sin(2 * kPi * 5 * i / 64.0);
-    auto o = call("Maximum", {call("mag", {call("fft", {wave(y, x), str("none")}).value}).value});
-    ASSERT_TRUE(o.ok) << o.error;
-    EXPECT_NEAR(o.value->realAt(0), 1.0, 1e-12);
-    auto at = call("XFromY", {call("mag", {call("fft", {wave(y, x), str("none")}).value}).value, reals({0.5})});
-    ASSERT_TRUE(at.ok) << at.error;
-    EXPECT_GT(at.value->size(), 0);
-}
-
 // One thread or two, a plan kept from an earlier call or a new one: the
 // same bits. The baseline code agrees with the wide one to rounding (the
 // wide one fuses multiply-adds). Sizes: the smallest four-step transform with padding, one spread over

@@ -51,17 +51,6 @@ def test_fft_matches_numpy_conjugate(n):
         assert np.max(np.abs(got - want)) < 1e-13 * max(1.0, np.max(np.abs(want))), window
 
 
-def test_sine_with_whole_periods_reads_its_amplitude_at_its_bin():
-    N, k, A = 1024, 37, 1.7
-    t = np.arange(N) * 1e-4
-    y = A * np.sin(2 * np.pi * k * np.arange(N) / N)
-    spectrum = np.asarray(cvfunc.fft(cvfunc.Vector(y, ref=t), "none").values)
-    assert abs(abs(spectrum[k]) - A) < 1e-12
-    assert abs(spectrum[k].imag - A) < 1e-12  # positive exponent: +i A
-    others = np.delete(np.abs(spectrum), k)
-    assert np.max(others) < 1e-12
-
-
 def test_spectrum_on_its_own_grid_matches_numpy():
     N, dt = 256, 2e-6
     rng = np.random.default_rng(5)
