@@ -102,10 +102,9 @@ TEST(SpectrumResampled, PointCountsFrequenciesUnusableInputAndHugeCounts) {
     const auto ramp = wave({1, 2, 3, 4}, {0, 1, 2, 3});
     const auto long32 = wave(Reals(32, 1.0), grid(32, 0.25));
     // A count of 20 is raised to 32 bins' worth; without a count the
-    // waveform's own point count is used. Bins are 1 / (stop - start) apart.
+    // waveform's own point count is used.
     EXPECT_EQ(call("Spectrum", {long32, reals({20})}).value->size(), 16);
     EXPECT_EQ(call("Spectrum", {long32}).value->size(), 16);
-    EXPECT_DOUBLE_EQ(call("Spectrum", {long32, reals({32}), reals({0}), reals({8})}).value->ref()->realAt(3), 3.0 / 8);
     EXPECT_TRUE(noResult(call("Spectrum", {reals({1, 2, 3}), reals({8})})));
     for (const Reals& args : {Reals{1}, Reals{NAN}, Reals{8, 2, 2}, Reals{8, 3, 1}}) {
         std::vector<cv::ValuePtr> all{ramp};

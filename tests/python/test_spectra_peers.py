@@ -83,20 +83,6 @@ def test_fourier_of_cosines_over_whole_periods(uneven, order, tolerance):
     assert err < tolerance, err
 
 
-def test_fourier_matches_numpy_trapezoid_with_linear_segments():
-    # Order 1 integrates the piecewise-linear waveform exactly; numpy's
-    # trapezoid rule on a much finer linear interpolation converges to it.
-    rng = np.random.default_rng(11)
-    t = np.sort(np.concatenate([[0.0, 1.0], rng.random(200)]))
-    y = rng.standard_normal(t.size)
-    F = np.asarray(cvfunc.Fourier(cvfunc.Vector(y, ref=t), 1.0, 4, [0, 1]).values)
-    fine = np.linspace(0, 1, 400001)
-    yf = np.interp(fine, t, y)
-    for k in range(4):
-        want = (2 if k else 1) * np.trapz(yf * np.exp(2j * np.pi * k * fine), fine)
-        assert abs(F[k] - want) < 1e-6
-
-
 def parse_ngspice_fourier(text):
     rows = {}
     for line in text.splitlines():
