@@ -231,22 +231,6 @@ TEST(WindowExtreme, FirstOfEqualExtremesInsideTheWindowOfAnyReference) {
     o = call("Minimum", {reals({NAN, -INFINITY, 2}), reals({5})});
     EXPECT_EQ(realsOf(*o.value), Reals{-INFINITY});
     EXPECT_FALSE(o.value->ref());
-}
-
-TEST(WindowExtreme, LongDataAndOneValuePerDivision) {
-    std::mt19937 rng(3);
-    std::uniform_real_distribution<double> u(-1, 1);
-    Reals y(5000), x = grid(5000);
-    for (double& v : y) v = std::round(u(rng) * 50);
-    y[1234] = NAN;
-    auto w = wave(y, x);
-    for (auto [lo, hi] : {std::pair{0, 4999}, {17, 2048}, {1025, 1030}, {3000, 3000}}) {
-        size_t best = size_t(lo);
-        for (size_t i = size_t(lo); i <= size_t(hi); ++i)
-            if (std::isnan(y[best]) || y[i] > y[best]) best = i;
-        auto o = call("Maximum", {w, reals({double(lo)}), reals({double(hi)})});
-        EXPECT_EQ(realsOf(*o.value->ref()), Reals{double(best)});
-    }
     auto divided = cvtest::dividedWave({{1, 2}, {7, 3}, {-1, 0}}, {{0, 1}, {0, 1}, {0, 1}});
     EXPECT_EQ(realsOf(*call("Maximum", {divided}).value), (Reals{2, 7, 0}));
 }

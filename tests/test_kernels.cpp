@@ -130,72 +130,48 @@ TEST(Kernels, ExtremeIndexKeepsTheFirstOfEqualValuesAndSkipsNaN) {
     }
 }
 
-// Four fixed lanes, bit for bit; every falling (or NaN) step of x noticed,
-// wherever it lies in the group of four.
-TEST(Kernels, SegmentSumsKeepTheirLanesAndNoticeEveryFallingStep) {
-    auto reference = [](SegmentTerm t, const double* x, const double* y, int64_t a, int64_t b, double level,
-                        bool& falling) {
-        double s[4] = {0, 0, 0, 0};
-        for (int64_t k = a; k < b; ++k) {
-            double term;
-            if (t == SegmentTerm::Trapezoid) {
-                term = (y[k] + y[k + 1]) * (x[k + 1] - x[k]);
-            } else {
-                const double u = y[k] - level, w = y[k + 1] - level;
-                term = (u * u + u * w + w * w) * (x[k + 1] - x[k]);
-            }
-            const int64_t lane = (b - a) - (b - a) % 4 <= k - a ? 0 : (k - a) % 4;
-            s[lane] += term;
-            falling = falling || !(x[k + 1] >= x[k]);
-        }
-        return (s[0] + s[1]) + (s[2] + s[3]);
-    };
+// The same bits at every level, so that a result does not depend on the
+// machine; every falling (or NaN) step of x noticed, wherever it lies in the
+// group of four. The sums' values are checked by the window statistics tests.
+TEST(Kernels, SegmentSumsAreTheSameAtEveryLevelAndNoticeEveryFallingStep) {
     std::mt19937_64 rng(7);
     std::uniform_real_distribution<double> step(0.5, 1.5), val(-2, 2);
-    for (KernelLevel level : Levels().all) {
-        LevelSetting setting(level);
-        for (int64_t fallAt : {int64_t(-1), int64_t(5), int64_t(6), int64_t(7), int64_t(8), int64_t(40)}) {
-            const size_t n = 203;
-            std::vector<double> x(n), y(n);
-            for (size_t i = 0; i < n; ++i) {
-                x[i] = (i ? x[i - 1] : 0) + step(rng);
-                y[i] = val(rng);
-            }
-            if (fallAt >= 0) x[size_t(fallAt)] = x[size_t(fallAt) - 1] - 0.25;
-            for (SegmentTerm t : {SegmentTerm::Trapezoid, SegmentTerm::Square})
-                for (auto [a, b] : {std::pair<int64_t, int64_t>{1, int64_t(n) - 2}, {0, 3}, {2, 100}}) {
-                    bool want = false, got = false;
-                    const double r = reference(t, x.data(), y.data(), a, b, 0.3, want);
-                    const double s = sp_VecSegmentSum(t, x.data(), y.data(), a, b, 0.3, &got);
-                    ASSERT_TRUE(same(s, r)) << "level " << int(level) << " fall " << fallAt << " " << a << ".." << b;
+    for (int64_t fallAt : {int64_t(-1), int64_t(5), int64_t(6), int64_t(7), int64_t(8), int64_t(40)}) {
+        const size_t n = 203;
+        std::vector<double> x(n), y(n);
+        for (size_t i = 0; i < n; ++i) {
+            x[i] = (i ? x[i - 1] : 0) + step(rng);
+            y[i] = val(rng);
+        }
+        if (fallAt >= 0) x[size_t(fallAt)] = x[size_t(fallAt) - 1] - 0.25;
+        for (SegmentTerm t : {SegmentTerm::Trapezoid, SegmentTerm::Square})
+            for (auto [a, b] : {std::pair<int64_t, int64_t>{1, int64_t(n) - 2}, {0, 3}, {2, 100}}) {
+                const bool want = fallAt > a && fallAt <= b;
+                std::vector<double> sums;
+                for (KernelLevel level : Levels().all) {
+                    LevelSetting setting(level);
+                    bool got = false;
+                    sums.push_back(sp_VecSegmentSum(t, x.data(), y.data(), a, b, 0.3, &got));
+                    ASSERT_TRUE(same(sums.back(), sums[0])) << "level " << int(level) << " " << a << ".." << b;
                     EXPECT_EQ(got, want) << "level " << int(level) << " fall " << fallAt << " " << a << ".." << b;
                 }
-        }
+            }
     }
 }
 
 // The crossing search's skip is checked at every level by the search itself
-// against a point-by-point walk (test_interp).
-TEST(Kernels, BinIndicesMatchTheirScalarForm) {
-    BinParams p{1.0, -10.0, 0.2, -10.0, 1.0 / 0.2, 99, 100};
-    auto binReference = [&p](double x) {
-        if (!(std::fabs(x) <= 1.7976931348623157e308)) return p.outside;
-        double t = (x * p.scale - p.loScaled) * p.inverse;
-        t = t > 0 ? t : 0;
-        t = t < double(p.last) ? t : double(p.last);
-        int32_t i = int32_t(t);
-        if (x < p.lo + double(i) * p.width && i > 0) --i;
-        else if (x >= p.lo + double(i + 1) * p.width && i < p.last) ++i;
-        return i;
-    };
+// against a point-by-point walk (test_interp). Binning at every level counts
+// as the widest level does, values on the edges included; that level is
+// checked against numpy in the Python peer tests.
+TEST(Kernels, HistogramBinsAreTheSameAtEveryLevel) {
+    auto values = nasty(5000, 11, 0.1);
+    for (size_t i = 0; i < 200; ++i) values[i] = -10.0 + 0.2 * double(i % 101);  // on the edges of 100 bins
+    const auto data = reals(values);
+    const auto widest = cvtest::values("Histogram", {data, reals({100}), cvtest::str("step")});
+    ASSERT_EQ(widest.size(), 200u);
     for (KernelLevel level : Levels().all) {
         LevelSetting setting(level);
-        auto values = nasty(5000, 11, 0.1);
-        for (size_t i = 0; i < 200; ++i) values[i] = -10.0 + 0.2 * double(i % 101);  // on the edges
-        std::vector<int32_t> bins(values.size());
-        sp_VecBinIndices(p, values.data(), bins.data(), int64_t(values.size()));
-        for (size_t i = 0; i < values.size(); ++i)
-            ASSERT_EQ(bins[i], binReference(values[i])) << "level " << int(level) << " value " << values[i];
+        EXPECT_EQ(cvtest::values("Histogram", {data, reals({100}), cvtest::str("step")}), widest) << int(level);
     }
 }
 

@@ -184,8 +184,8 @@ TEST(UnaryResults, DividedVectorsAndTheirCounts) {
 
 // ---------------------------------------------------------------- group delay
 
-// Delays of RC low-passes, numpy-made and simulated, with their type and
-// reference, are checked against the analytic delay in the Python peer tests.
+// The delay of an RC low-pass with its type and reference is checked against
+// the analytic delay in the Python peer tests.
 TEST(GroupDelay, FailuresRealInputAndComplexReferences) {
     const std::string slope = "Cannot find group delay. Argument has infinite slope";
     EXPECT_EQ(call("GroupDelay", {complexes({{1, 1}})}).error, "Need at least two points to find group delay");

@@ -1,21 +1,14 @@
-"""Spectra against independent peers: numpy.fft for fft and Spectrum, closed
-forms for Fourier on even and uneven grids, and ngspice's own Fourier
-analysis of a transient it simulated (skipped when ngspice is missing).
+"""Spectra against independent peers: numpy.fft for fft and Spectrum, and
+closed forms for Fourier on even and uneven grids.
 
 The module's transforms use the positive exponent, X[m] = sum x[k] e^{+2 pi i mk/N};
 numpy uses the negative one, so its bins are compared as conjugates. Bins
 are scaled by 2/N with the DC bin halved."""
 
-import math
-import re
-import shutil
-
 import numpy as np
 import pytest
 
 import cvfunc
-
-from ngspice_run import run_ngspice
 
 
 def scaled_conjugate_rfft(samples):
@@ -81,58 +74,3 @@ def test_fourier_of_cosines_over_whole_periods(uneven, order, tolerance):
     want = np.array([0.25, 1.5 * np.exp(-0.3j), 0.4 * np.exp(1.0j), 0.0])
     err = np.max(np.abs(F - want))
     assert err < tolerance, err
-
-
-def parse_ngspice_fourier(text):
-    rows = {}
-    for line in text.splitlines():
-        m = re.match(r"\s*(\d+)\s+([-+0-9.eE]+)\s+([-+0-9.eE]+)\s+([-+0-9.eE]+)\s+[-+0-9.eE]+\s+[-+0-9.eE]+\s*$", line)
-        if m:
-            rows[int(m.group(1))] = (float(m.group(2)), float(m.group(3)), float(m.group(4)))
-    return rows
-
-
-@pytest.mark.skipif(shutil.which("ngspice") is None, reason="ngspice not installed")
-def test_fourier_of_an_ngspice_transient_matches_its_fourier_analysis(tmp_path):
-    stdout, data = run_ngspice(
-        tmp_path,
-        "diode clipper\n"
-        "V1 in 0 SIN(0 2 1k)\n"
-        "R1 in out 1k\n"
-        "D1 out 0 dmod\n"
-        "D2 0 out dmod\n"
-        ".model dmod D(IS=1e-14)\n"
-        ".control\n"
-        "tran 1u 5m 0 1u\n"
-        "fourier 1k v(out)\n"
-        "write out.raw v(out)\n"
-        ".endc\n"
-        ".end\n",
-    )
-    table = parse_ngspice_fourier(stdout)
-    assert len(table) >= 6, stdout[-2000:]
-    # the loader names node voltages by their node: v(out) is "out"
-    v = next(vec for name, vec in data.items() if name.lower() in ("out", "v(out)"))
-    t, y = np.asarray(v.ref, dtype=float), np.asarray(v.values, dtype=float)
-    # ngspice analyses the last period: cut there, with the point on the cut
-    # interpolated linearly.
-    t0 = t[-1] - 1e-3
-    keep = t > t0
-    tt = np.concatenate([[t0], t[keep]])
-    yy = np.concatenate([[np.interp(t0, t, y)], y[keep]])
-    F = np.asarray(cvfunc.Fourier(cvfunc.Vector(yy, ref=tt), 1e3, 10).values)
-    # ngspice reports a sine reference: y = M sin(w t + p) reads F = M (sin p + i cos p)
-    # here, with t counted from 0; the window starts at 4 ms, a whole number of periods.
-    worst_mag = worst_phase = 0.0
-    for k in (1, 3, 5, 7, 9):
-        _, mag, phase = table[k]
-        got_mag = abs(F[k])
-        got_phase = math.degrees(math.atan2(F[k].real, F[k].imag))
-        worst_mag = max(worst_mag, abs(got_mag - mag) / table[1][1])
-        worst_phase = max(worst_phase, abs(got_phase - phase) if mag > 1e-3 * table[1][1] else 0)
-    # ngspice resamples the last period onto 200 points and interpolates
-    # linearly (degree 1) before a discrete transform; here the integral is
-    # exact on the parabolic interpolation of the simulator's own points.
-    # Both approximate one waveform: the difference is that of the methods.
-    assert worst_mag < 1e-4, worst_mag
-    assert worst_phase < 0.01, worst_phase
