@@ -54,17 +54,6 @@ TEST(VectorCounts, CountsThatCannotBeAllocatedEndInOneMessage) {
     EXPECT_EQ(call("makevec", {reals({1e15, 1e15})}).error, "Not enough memory to complete function 'makevec'");
 }
 
-TEST(VectorDivisions, CalculusRunsOnEachDivisionOnItsOwn) {
-    auto w = dividedWave({{1, 1, 1}, {2, 2}, {0, 4, 8, 8}}, {{0, 1, 2}, {0, 3}, {10, 11, 12, 14}});
-    auto out = call("integ", {w}).value;
-    EXPECT_EQ(out->divisionLengths(), (std::vector<int64_t>{3, 2, 4}));
-    EXPECT_EQ(realsOf(*out), (Reals{0, 1, 2, 0, 6, 0, 2, 8, 24}));
-    EXPECT_EQ(realsOf(*call("diff", {w}).value), (Reals{0, 0, 0, 0, 0, 4, 4, 4, 0}));
-    auto copy = call("Val", {w}).value;
-    EXPECT_EQ(copy->divisionLengths(), (std::vector<int64_t>{3, 2, 4}));
-    EXPECT_EQ(realsOf(*copy->ref()), realsOf(*w->ref()));
-}
-
 TEST(CalculusTypes, ResultsTakeTheRulesOfTheirPhysicalTypes) {
     auto v = wave({1, 2}, {0, 1}, PhysType::Voltage, PhysType::Time);
     auto integ = call("integ", {v}).value;

@@ -1,6 +1,6 @@
 // Histogram through the function table: bin counts and widths (given, fixed
-// or from the default rule), values on bin edges, point and stepped curves,
-// unusable data and bin requests, and divided data.
+// or from the default rule), point and stepped curves, and unusable data and
+// bin requests.
 #include <cmath>
 
 #include "OptionStore.h"
@@ -28,8 +28,8 @@ Histo histo(std::vector<cv::ValuePtr> args) {
 cv::ValuePtr words(const std::string& w) { return cv::Value::string(w); }
 
 // Counts and edges for given counts, fixed widths (with values on the edges)
-// and the default rule are checked against numpy in the Python peer tests.
-// Points at bin centres are checked with the divisions below.
+// and the default rule (with the points at bin centres) are checked against
+// numpy in the Python peer tests.
 TEST(HistogramBins, TheBinCountOption) {
     // Not positive: the option, then floor(sqrt(n)) / 2, at least two bins.
     EXPECT_EQ(histo({reals({1, 2, 3, 4}), reals({0})}).counts.size(), 2u);
@@ -76,15 +76,6 @@ TEST(HistogramInput, NonFiniteValuesAreLeftOutAndExtremeRangesStayFinite) {
         h = histo({reals({-0.9, first, -0.2, -0.3, -first, -0.5, -0.6, -0.1}), reals({3}), words("step")});
         EXPECT_EQ(std::signbit(h.x.back()), std::signbit(first)) << first;
     }
-}
-
-TEST(HistogramDivisions, EachRunGetsItsOwnBins) {
-    auto runs = cvtest::dividedWave({{1, 2, 3, 4}, {10, 10, 20}}, {{0, 1, 2, 3}, {0, 1, 2}});
-    auto o = call("Histogram", {runs, reals({2})});
-    ASSERT_TRUE(o.ok) << o.error;
-    EXPECT_EQ(o.value->numDivisions(), 2);
-    EXPECT_EQ(realsOf(*o.value), (Reals{2, 2, 2, 1}));
-    EXPECT_EQ(realsOf(*o.value->ref()), (Reals{1.75, 3.25, 12.5, 17.5}));
 }
 
 }  // namespace

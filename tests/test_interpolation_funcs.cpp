@@ -109,13 +109,8 @@ TEST(ValuesAtX, InterpolateWithTheGivenOrderOncePerPass) {
     EXPECT_TRUE(noResult(call("YFromX", {parabola, reals({7})})));
 }
 
-TEST(LevelCrossings, AreFoundPerDivision) {
+TEST(LevelCrossings, OneLevelPerDivisionIsMatchedWithTheWaveformsDivisions) {
     auto v = dividedWave({{0, 1}, {0, 1, 0}, {0, 0.2, 1}}, {{0, 1}, {0, 1, 2}, {0, 1, 2}});
-    auto o = call("XFromY", {v, reals({0.5}), reals({1})});
-    ASSERT_TRUE(o.ok) << o.error;
-    EXPECT_EQ(realsOf(*o.value), (Reals{0.5, 0.5, 1.5, 1.375}));
-    EXPECT_EQ(o.value->divisionLengths(), (std::vector<int64_t>{1, 2, 1}));
-    // One level per division, matched with the waveform's divisions.
     auto levels = dividedWave({{0.25}, {0.75}, {0.6}}, {{0}, {0}, {0}});
     EXPECT_EQ(values("XFromY", {v, levels, reals({1}), reals({1})}), (Reals{0.25, 0.75, 1.5}));
 }

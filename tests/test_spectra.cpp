@@ -1,6 +1,6 @@
 // Spectra through the function table: frequencies and types, the option
 // checks of the spectrum analyser, Fourier integrals against closed forms,
-// the time limit, unusable input, and divided waveforms. The transform
+// the time limit and unusable input. The transform
 // itself, at every size class, its windows and the Fourier integrals of
 // cosines are checked against numpy in the Python peer tests.
 #include <cmath>
@@ -33,8 +33,6 @@ TEST(FftTransform, PadsToAPowerOfTwoAndScalesFrequenciesByTheFirstSpacing) {
     ASSERT_TRUE(o.ok) << o.error;
     const cv::Value& v = *o.value;
     ASSERT_EQ(v.size(), 4);
-    // Real frequencies: the waveform functions read them as x-values.
-    ASSERT_EQ(v.ref()->kind(), cv::Kind::Real);
     for (int i = 0; i < 4; ++i) EXPECT_DOUBLE_EQ(v.ref()->realAt(i), i / (8 * 0.5));
     cvtest::expectTypes(v, PhysType::Voltage, PhysType::Frequency);
     EXPECT_EQ(v.refName(), "Frequency");
@@ -277,20 +275,6 @@ TEST(SpectrumAnalyser, TimeLimitEmptiesTheIntegrationSpectrum) {
     o = call("SpectrumUniv", {v, reals({1, 1, 0, 1, 0, 2, 0, 0, 0, 1, 1, 0, 0, 0, 100})});
     ASSERT_TRUE(o.ok);
     EXPECT_EQ(o.value->size(), 3);
-}
-
-// ---------------------------------------------------------------- divisions
-
-TEST(SpectraDivisions, EachRunIsTransformedOnItsOwn) {
-    auto v = cvtest::dividedWave({{1, 1, 1, 1}, {2, 0, 2, 0}}, {{0, 1, 2, 3}, {0, 2, 4, 6}});
-    auto o = call("fft", {v, str("none")});
-    ASSERT_TRUE(o.ok) << o.error;
-    ASSERT_EQ(o.value->numDivisions(), 2);
-    cvtest::expectNear({o.value->complexAt(0).real(), o.value->complexAt(2).real(), o.value->complexAt(3).real()},
-                       {1, 1, 0}, 1e-15);
-    auto f = call("Fourier", {v, reals({0.25}), reals({2}), reals({0, 1})});
-    ASSERT_TRUE(f.ok) << f.error;
-    EXPECT_EQ(f.value->numDivisions(), 2);
 }
 
 }  // namespace

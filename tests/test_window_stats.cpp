@@ -1,7 +1,6 @@
 // Windowed integral statistics (Mean1, RMS1, RMS1_AC, RootSumOfSquares,
 // SumNoise) and the running RMS through the function table: window edges and
-// return codes with their messages, uneven and repeated x, falling x, NaN and
-// divisions.
+// return codes with their messages, uneven and repeated x, falling x and NaN.
 #include <cmath>
 #include <random>
 
@@ -151,21 +150,11 @@ TEST(WindowIntegral, UnevenRepeatedAndFallingX) {
     }
 }
 
-TEST(WindowIntegral, DegenerateDataNaNAndDivisions) {
+TEST(WindowIntegral, DegenerateDataAndNaN) {
     EXPECT_DOUBLE_EQ(number("Mean1", {wave({7}, {1})}), 7);  // no width: the value itself
     EXPECT_DOUBLE_EQ(number("RMS1", {wave({7}, {1})}), 0);
     EXPECT_TRUE(std::isnan(number("Mean1", {wave({1, NAN, 3}, {0, 1, 2})})));
     EXPECT_TRUE(std::isnan(number("RMS1", {wave({1, 2, 3}, {0, NAN, 2}), reals({0.5})})));
-
-    // One mean per division, against the division numbers.
-    std::vector<Reals> ys(100), xs(100);
-    for (int d = 0; d < 100; ++d)
-        for (int i = 0; i <= 10; ++i) ys[d].push_back(d + 0.1 * i), xs[d].push_back(0.1 * i);
-    auto o = call("Mean1", {cvtest::dividedWave(ys, xs), reals({0.2}), reals({0.6})});
-    ASSERT_TRUE(o.ok) << o.error;
-    ASSERT_EQ(o.value->size(), 100);
-    for (int d = 0; d < 100; d += 33) EXPECT_NEAR(o.value->realAt(d), d + 0.4, 1e-12);
-    EXPECT_EQ(o.value->ref()->realAt(99), 99);
 }
 
 TEST(RunningRms, FromTheFirstPointWithRepeatedX) {
