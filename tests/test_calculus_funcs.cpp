@@ -13,6 +13,7 @@ using cvtest::realsOf;
 using cvtest::wave;
 using cvtest::dividedWave;
 using cvtest::noResult;
+using cvtest::values;
 
 namespace {
 
@@ -21,8 +22,6 @@ using Reals = std::vector<double>;
 std::vector<int32_t> integersOf(const cv::Value& v) {
     return v.integers() ? std::vector<int32_t>(v.integers(), v.integers() + v.size()) : std::vector<int32_t>{};
 }
-
-Reals call1(const std::string& name, std::vector<cv::ValuePtr> args) { return cvtest::values(name, std::move(args)); }
 
 TEST(VectorCounts, CountsAreAbsoluteTruncatedAndLengthsMakeDivisions) {
     EXPECT_EQ(integersOf(*call("vector", {reals({0})}).value), (std::vector<int32_t>{0}));
@@ -33,7 +32,7 @@ TEST(VectorCounts, CountsAreAbsoluteTruncatedAndLengthsMakeDivisions) {
     auto z = call("makecomplexvec", {reals({2})}).value;
     ASSERT_EQ(z->kind(), cv::Kind::Complex);
     EXPECT_EQ(z->size(), 2);
-    EXPECT_EQ(call1("makevec", {reals({3})}), (Reals{0, 0, 0}));
+    EXPECT_EQ(values("makevec", {reals({3})}), (Reals{0, 0, 0}));
     EXPECT_TRUE(noResult(call("vector", {reals({})})));
     auto v = call("makevec", {reals({2, -3.5})}).value;
     EXPECT_EQ(v->divisionLengths(), (std::vector<int64_t>{2, 3}));
@@ -52,17 +51,6 @@ TEST(VectorCounts, CountsThatCannotBeAllocatedEndInOneMessage) {
     for (Reals lengths : {Reals{9e18, 9e18}, Reals{1e300, 1}, Reals{2, nan}})
         EXPECT_EQ(call("makevec", {reals(lengths)}).error, "Count out of range in function 'makevec'");
     EXPECT_EQ(call("makevec", {reals({1e15, 1e15})}).error, "Not enough memory to complete function 'makevec'");
-}
-
-TEST(VectorDivisions, CalculusRunsOnEachDivisionOnItsOwn) {
-    auto w = dividedWave({{1, 1, 1}, {2, 2}, {0, 4, 8, 8}}, {{0, 1, 2}, {0, 3}, {10, 11, 12, 14}});
-    auto out = call("integ", {w}).value;
-    EXPECT_EQ(out->divisionLengths(), (std::vector<int64_t>{3, 2, 4}));
-    EXPECT_EQ(realsOf(*out), (Reals{0, 1, 2, 0, 6, 0, 2, 8, 24}));
-    EXPECT_EQ(realsOf(*call("diff", {w}).value), (Reals{0, 0, 0, 0, 0, 4, 4, 4, 0}));
-    auto copy = call("Val", {w}).value;
-    EXPECT_EQ(copy->divisionLengths(), (std::vector<int64_t>{3, 2, 4}));
-    EXPECT_EQ(realsOf(*copy->ref()), realsOf(*w->ref()));
 }
 
 TEST(CalculusTypes, ResultsTakeTheRulesOfTheirPhysicalTypes) {
@@ -96,24 +84,24 @@ TEST(CalculusTypes, ResultsTakeTheRulesOfTheirPhysicalTypes) {
 TEST(CalculusValues, IntegralAndAverageFollowTheTrapezoidRule) {
     // The running integral on uneven grids is checked against numpy in the
     // Python peer tests; the average divides it by the elapsed x.
-    EXPECT_EQ(call1("avg", {wave({1, 1, 1}, {0, 1, 2})}), (Reals{0, 1, 1}));
-    EXPECT_EQ(call1("integ", {wave({2, 2}, {1, 0})}), (Reals{0, -2}));  // x in stored order, falling
+    EXPECT_EQ(values("avg", {wave({1, 1, 1}, {0, 1, 2})}), (Reals{0, 1, 1}));
+    EXPECT_EQ(values("integ", {wave({2, 2}, {1, 0})}), (Reals{0, -2}));  // x in stored order, falling
     EXPECT_EQ(call("integ", {reals({})}).error, "Argument out of range for function 'integ'");
     EXPECT_EQ(call("avg", {reals({1, 2})}).error, "Argument 1 in function 'avg' has no reference (xvalues)");
 }
 
 TEST(CalculusValues, DerivativeHandlesUnevenAndRepeatedSteps) {
     // Distinct uneven steps are checked against numpy in the Python peer tests.
-    EXPECT_EQ(call1("diff", {reals({1, 4, 9})}), (Reals{3, 3, 5}));
+    EXPECT_EQ(values("diff", {reals({1, 4, 9})}), (Reals{3, 3, 5}));
     // A repeated x is crossed, the derivative interpolated over it.
-    EXPECT_EQ(call1("diff", {wave({0, 1, 5, 3}, {0, 1, 1, 2})}), (Reals{1, 1, 1, 2}));
-    EXPECT_EQ(call1("diff", {wave({0, 1, 1, 3}, {0, 1, 1.5, 2})}), (Reals{1, 1, 0, 4}));
+    EXPECT_EQ(values("diff", {wave({0, 1, 5, 3}, {0, 1, 1, 2})}), (Reals{1, 1, 1, 2}));
+    EXPECT_EQ(values("diff", {wave({0, 1, 1, 3}, {0, 1, 1.5, 2})}), (Reals{1, 1, 0, 4}));
     // Repeated x at the end: the last slope carries on rather than 0/0.
-    EXPECT_EQ(call1("diff", {wave({0, 1, 3, 7}, {0, 1, 2, 2})}), (Reals{1, 1, 2, 2}));
-    EXPECT_TRUE(std::isnan(call1("diff", {wave({0, 1}, {3, 3})})[1]));
+    EXPECT_EQ(values("diff", {wave({0, 1, 3, 7}, {0, 1, 2, 2})}), (Reals{1, 1, 2, 2}));
+    EXPECT_TRUE(std::isnan(values("diff", {wave({0, 1}, {3, 3})})[1]));
     // Steps far below the mean step are taken together.
     cv::OptionStore::global().set("DerivAcceptFactor", "0.5");
-    auto wide = call1("diff", {wave({0, 0.1, 4, 6}, {0, 0.01, 2, 3})});
+    auto wide = values("diff", {wave({0, 0.1, 4, 6}, {0, 0.01, 2, 3})});
     cv::OptionStore::global().reset("DerivAcceptFactor");
     EXPECT_EQ(wide, (Reals{2, 2, 2, 2}));
     EXPECT_EQ(call("diff", {wave({1}, {0})}).error, "Argument out of range for function 'diff'");
@@ -127,21 +115,21 @@ TEST(CalculusValues, AreaNeedsLimitsInsideAndMonotonicXValues) {
     // Arguments passed whole are read from all their divisions, also past an
     // empty first one.
     const auto late = dividedWave({{}, {2.5, 9}}, {{}, {0, 1}});
-    EXPECT_EQ(call1("area", {wave({0, 1, 2, 3}, {0, 1, 2, 3}), late}), Reals{1.375});
-    EXPECT_EQ(call1("Floor", {late}), Reals{2});
+    EXPECT_EQ(values("area", {wave({0, 1, 2, 3}, {0, 1, 2, 3}), late}), Reals{1.375});
+    EXPECT_EQ(values("Floor", {late}), Reals{2});
 }
 
 TEST(VectorJoins, KindsDecideAndExtremesNeedEqualLengths) {
-    EXPECT_EQ(call1("JoinVectors", {reals({1}), reals({2, 3})}), (Reals{1, 2, 3}));
+    EXPECT_EQ(values("JoinVectors", {reals({1}), reals({2, 3})}), (Reals{1, 2, 3}));
     std::vector<std::string> words{"a", "bc"};
     auto s = call("JoinVectors", {reals({}), cv::Value::strings(words)}).value;
     ASSERT_EQ(s->kind(), cv::Kind::String);
     EXPECT_EQ(s->stringAt(1), "bc");
     EXPECT_TRUE(noResult(call("JoinVectors", {reals({1}), cv::Value::strings(words)})));
-    EXPECT_EQ(call1("MaxN", {reals({1, 5}), reals({3, 2})}), (Reals{3, 5}));
-    EXPECT_EQ(call1("MinN", {reals({1, 5}), reals({3, 2}), reals({0, 9})}), (Reals{0, 2}));
+    EXPECT_EQ(values("MaxN", {reals({1, 5}), reals({3, 2})}), (Reals{3, 5}));
+    EXPECT_EQ(values("MinN", {reals({1, 5}), reals({3, 2}), reals({0, 9})}), (Reals{0, 2}));
     EXPECT_TRUE(noResult(call("MaxN", {reals({1, 5}), reals({3})})));
-    EXPECT_EQ(call1("Floor", {reals({-2.5, 7})}), (Reals{-3}));
+    EXPECT_EQ(values("Floor", {reals({-2.5, 7})}), (Reals{-3}));
 }
 
 }  // namespace

@@ -180,15 +180,9 @@ TEST(PeakSearch, ShortcutOnNoisyStretchesMatchesTheFullWalk) {
     }
 }
 
-TEST(PeakSearch, ReferenceTypesDivisionsAndMissingReference) {
+TEST(PeakSearch, ReferenceTypesAndMissingReference) {
     auto o = call("Maxima", {wave({0, 2, 0}, {0, 1, 2}, PhysType::Voltage, PhysType::Time)});
     cvtest::expectTypes(*o.value, PhysType::Voltage, PhysType::Time);
-
-    auto divided = cvtest::dividedWave({{0, 1, 0}, {0, 2, 3, 0}}, {{0, 1, 2}, {0, 1, 2, 3}});
-    o = call("Maxima", {divided, reals({}), cv::Value::string("nointerp")});
-    ASSERT_TRUE(o.ok) << o.error;
-    EXPECT_EQ(o.value->numDivisions(), 2);
-    EXPECT_EQ(realsOf(*o.value), (Reals{1, 3}));
 
     o = call("Minima", {reals({1, 0, 1})});
     EXPECT_FALSE(o.ok);
@@ -231,22 +225,6 @@ TEST(WindowExtreme, FirstOfEqualExtremesInsideTheWindowOfAnyReference) {
     o = call("Minimum", {reals({NAN, -INFINITY, 2}), reals({5})});
     EXPECT_EQ(realsOf(*o.value), Reals{-INFINITY});
     EXPECT_FALSE(o.value->ref());
-}
-
-TEST(WindowExtreme, LongDataAndOneValuePerDivision) {
-    std::mt19937 rng(3);
-    std::uniform_real_distribution<double> u(-1, 1);
-    Reals y(5000), x = grid(5000);
-    for (double& v : y) v = std::round(u(rng) * 50);
-    y[1234] = NAN;
-    auto w = wave(y, x);
-    for (auto [lo, hi] : {std::pair{0, 4999}, {17, 2048}, {1025, 1030}, {3000, 3000}}) {
-        size_t best = size_t(lo);
-        for (size_t i = size_t(lo); i <= size_t(hi); ++i)
-            if (std::isnan(y[best]) || y[i] > y[best]) best = i;
-        auto o = call("Maximum", {w, reals({double(lo)}), reals({double(hi)})});
-        EXPECT_EQ(realsOf(*o.value->ref()), Reals{double(best)});
-    }
     auto divided = cvtest::dividedWave({{1, 2}, {7, 3}, {-1, 0}}, {{0, 1}, {0, 1}, {0, 1}});
     EXPECT_EQ(realsOf(*call("Maximum", {divided}).value), (Reals{2, 7, 0}));
 }

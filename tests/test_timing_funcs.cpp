@@ -1,7 +1,7 @@
 // Cycle periods, propagation delays and jitter through the function table:
-// how crossings are paired, the messages, divided waveforms, and waveforms
-// with uneven steps, repeated time points and NaN. Delays and periods of
-// simulated transients are checked against ngspice in the Python peer tests.
+// how crossings are paired, the messages, and waveforms with uneven steps,
+// repeated time points and NaN. Delays and periods of simulated transients
+// are checked against ngspice in the Python peer tests.
 #include <cmath>
 
 #include "TestHost.h"
@@ -88,20 +88,6 @@ TEST(TimingMessages, MissingReferencesAndTooFewCrossingsAreReportedClearly) {
     for (double order : {1e300, -1e300, std::nan(""), HUGE_VAL})
         EXPECT_TRUE(call("CyclePeriod", {w, reals({0.5}), reals({order})}).ok);
     EXPECT_EQ(call("CyclePeriod", {wave({}, {}), reals({0})}).value->size(), 0);
-}
-
-TEST(TimingDivisions, EachRunOfAMonteCarloWaveformIsMeasuredOnItsOwn) {
-    // 100 runs, run d a square wave of period 4 + d / 100, one with too few crossings.
-    std::vector<Reals> ys(100), xs(100);
-    for (int d = 0; d < 100; ++d)
-        for (int k = 0; k < (d == 7 ? 3 : 41); ++k)
-            xs[d].push_back(k * (1 + d / 400.0)), ys[d].push_back(k % 4 < 2 ? 0 : 1);
-    auto o = call("CyclePeriod", {cvtest::dividedWave(ys, xs), reals({0.5}), reals({1})});
-    ASSERT_TRUE(o.ok) << o.error;
-    ASSERT_EQ(o.value->numDivisions(), 100);
-    EXPECT_EQ(o.value->divisionLength(7), 0);
-    EXPECT_EQ(o.value->divisionLength(8), 18);
-    for (int d : {0, 50, 99}) EXPECT_NEAR(o.value->realAt(o.value->divisionOffset(d)), 4 * (1 + d / 400.0), 1e-12);
 }
 
 TEST(TimingSampling, UnevenStepsRepeatedTimePointsAndNaN) {

@@ -47,8 +47,7 @@ def test_area_is_the_trapezoid_between_interpolated_limits(seed):
     assert cvfunc.area(cvfunc.Vector(y[::-1], ref=x[::-1]), lo, hi) == pytest.approx(expected, rel=1e-11, abs=1e-11)
 
 
-def test_area_over_the_whole_waveform_and_outside_it():
+def test_area_over_the_whole_waveform():
     x, y = uneven_grid(np.random.default_rng(42), 1000)
     w = cvfunc.Vector(y, ref=x)
     assert cvfunc.area(w) == pytest.approx(trapezoid(y, x), rel=1e-12, abs=1e-12)
-    assert cvfunc.area(w, x[0] - 1, x[-1]) is None

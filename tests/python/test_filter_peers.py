@@ -68,10 +68,3 @@ def test_lpf_step_response_on_an_uneven_grid(tau):
     # The continuous response 1 - exp(-t / tau) within the rule's first-order step error.
     assert np.abs(got - (1 - np.exp(-t / tau))).max() < 0.2 * dt.max() / tau
 
-
-def test_lpf_keeps_the_reference_and_delays_by_one_sample_without_a_time_constant():
-    t = np.cumsum(np.random.default_rng(3).uniform(0.5, 1.5, 100))
-    x = np.sin(t)
-    got = cvfunc.call("LPF", cvfunc.Vector(x, ref=t), 0.0)
-    np.testing.assert_array_equal(got.ref, t)
-    np.testing.assert_array_equal(np.asarray(got), np.concatenate([[x[0]], x[:-1]]))

@@ -40,17 +40,6 @@ def test_maxima_vertex_beats_the_nearest_sample(points_per_period):
     assert np.all(np.diff(by_value) <= 0)
 
 
-def test_minima_sorted_ascending_with_limits():
-    t = np.linspace(0, 4, 401)
-    y = np.sin(2 * np.pi * t) * np.exp(-t / 2)
-    troughs = cvfunc.Minima(cvfunc.Vector(y, ref=t), [-0.3])
-    values = np.asarray(troughs)
-    assert np.all(np.diff(values) >= 0) and np.all(values < -0.3)
-    # d/dt of sin(2 pi t) exp(-t / 2) vanishes where tan(2 pi t) = 4 pi.
-    first = (np.arctan(4 * np.pi) + np.pi) / (2 * np.pi)
-    np.testing.assert_allclose(troughs.ref, [first, first + 1], atol=1e-4)
-
-
 DECK = """* diode clipper driven by a sine
 V1 in 0 SIN(0 2 1k)
 R1 in out 1k
