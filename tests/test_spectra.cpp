@@ -158,6 +158,27 @@ TEST(FourierIntegral, UnusableInputGivesAnEmptyResult) {
               "Too many harmonics (1e+12) in function 'Fourier'");
 }
 
+// The integration's work is harmonics x segments: past a few seconds it is
+// refused by name. The harmonics run in fixed blocks, so the thread count
+// does not change a bit of the result.
+TEST(FourierIntegral, WorkIsBoundedAndBlocksGiveTheSameBitsOnAnyThreads) {
+    const int64_t n = 300000;
+    Reals y(static_cast<size_t>(n));
+    for (int64_t i = 0; i < n; ++i) y[size_t(i)] = std::sin(1e-3 * double(i));
+    const auto big = wave(y, grid(n, 1.0 / double(n)));
+    EXPECT_EQ(call("Fourier", {big, reals({1}), reals({1e5})}).error,
+              "Too many harmonics (100000) in function 'Fourier'");
+    EXPECT_EQ(call("SpectrumUniv", {big, reals({1, 0, 0, 1, 0, 1e5})}).error,
+              "Too many frequencies (100002) in function 'SpectrumUniv'");
+
+    const auto v = wave(Reals(y.begin(), y.begin() + 2000), grid(2000, 1e-3));
+    cv::OptionStore::global().set("Threads", "1");
+    const auto one = complexesOf(*call("Fourier", {v, reals({1}), reals({5000})}).value);
+    cv::OptionStore::global().set("Threads", "2");
+    EXPECT_TRUE(complexesOf(*call("Fourier", {v, reals({1}), reals({5000})}).value) == one);
+    cv::OptionStore::global().reset("Threads");
+}
+
 // ---------------------------------------------------------------- FourierWindow
 
 TEST(FourierWindows, FormulasNamesAndPeriods) {
