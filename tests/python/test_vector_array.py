@@ -169,8 +169,9 @@ class TestZeroCopy:
             v = cvfunc.Vector(source)
             assert not np.shares_memory(np.asarray(v), source) and source.flags.writeable
         y = np.arange(5.0)
-        cvfunc.Vector(y, copy=True)
+        v = cvfunc.Vector(y, copy=True)
         y[0] = 7  # still the caller's to change
+        assert np.asarray(v)[0] == 0
         # Vectors made from a vector's own values share them.
         v = cvfunc.Vector(np.arange(100.0))
         assert np.shares_memory(np.asarray(cvfunc.Vector(v.values[10:])), np.asarray(v))
