@@ -5,7 +5,6 @@ other processes through fcntl.
 Every test runs in conftest.py's sandbox, out of reach of the user's files.
 """
 
-import fcntl
 import hashlib
 import os
 import pathlib
