@@ -8,10 +8,10 @@
 #include "TestHost.h"
 
 using cvtest::call;
+using cvtest::number;
+using cvtest::Texts;
 
 namespace {
-
-using Texts = std::vector<std::string>;
 
 cv::ValuePtr L(Texts t) { return cvtest::strings(std::move(t)); }
 cv::ValuePtr N(double v) { return cvtest::reals({v}); }
@@ -35,25 +35,14 @@ Texts texts(const std::string& f, std::vector<cv::ValuePtr> args) {
 Texts search(int h, Texts keys) { return texts("HashSearch", {N(h), L(std::move(keys))}); }
 Texts search(int h, Texts keys, const std::string& def) { return texts("HashSearch", {N(h), L(std::move(keys)), cvtest::str(def)}); }
 Texts keys(int h) { return texts("HashKeys", {N(h)}); }
-double number(const std::string& f, std::vector<cv::ValuePtr> args) { return cvtest::values(f, std::move(args)).at(0); }
 
-TEST(HashHandles, CountUpAndAreNeverReusedAfterDelete) {
-    const int a = create(), b = create();
-    EXPECT_EQ(b, a + 1);
-    EXPECT_EQ(number("HashDelete", {N(a)}), 1);
-    EXPECT_EQ(number("HashDelete", {N(a)}), 0);
-    const int c = create();
-    EXPECT_EQ(c, b + 1);
-    EXPECT_FALSE(add(a, {"k"}, {"v"}));
-    EXPECT_TRUE(add(c, {"k"}, {"v"}));
-    number("HashDelete", {N(b)});
-    number("HashDelete", {N(c)});
-}
-
-TEST(HashHandles, UnknownHandlesActAlike) {
+TEST(HashHandles, CountUpAreNeverReusedAndUnknownOnesActAlike) {
     const int gone = create();
-    add(gone, {"k"}, {"v"});
-    number("HashDelete", {N(gone)});
+    EXPECT_TRUE(add(gone, {"k"}, {"v"}));
+    EXPECT_EQ(number("HashDelete", {N(gone)}), 1);
+    const int next = create();
+    EXPECT_EQ(next, gone + 1);
+    number("HashDelete", {N(next)});
     // Deleted, never given out, not an integer at all.
     for (double h : {double(gone), 0.0, -1.0, 1e12, std::nan(""), 1e300}) {
         EXPECT_EQ(number("HashAdd", {N(h), L({"k"}), L({"v"})}), 0) << h;

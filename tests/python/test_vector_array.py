@@ -1,6 +1,5 @@
 """Vectors as numpy users expect them: one result type through every call
-form, the array protocol with x-values kept, keyword arguments, and arrays
-shared rather than copied."""
+form, the array protocol with x-values kept, and arrays shared rather than copied."""
 import gc
 import os
 import weakref
@@ -121,26 +120,10 @@ class TestArrayProtocol:
         assert f.ref[np.argmax(np.abs(f))] == pytest.approx(5e3, rel=0.2)
 
 
-class TestKeywordArguments:
-    def test_by_reference_names_mixed_and_defaults(self):
-        w = cvfunc.Vector(np.sin(np.linspace(0, 20, 500)), ref=np.linspace(0, 1, 500))
-        expected = cvfunc.XFromY(w, 0.25, 1, 1)
-        for got in (cvfunc.XFromY(wave=w, level=0.25, order=1, direction=1), cvfunc.XFromY(w, 0.25, direction=1, order=1),
-                    cvfunc.XFromY(w, level=0.25, direction=1, order=1)):
-            np.testing.assert_array_equal(got, expected)
-        # A position skipped over reads as not given, as a trailing one left out.
-        np.testing.assert_array_equal(cvfunc.XFromY(w, 0.25, direction=1), cvfunc.XFromY(w, 0.25, [], 1))
-
-    @pytest.mark.parametrize("call, message", [
-        (lambda w: cvfunc.XFromY(w, 0.1, threshold=1), "unexpected keyword argument 'threshold'"),
-        (lambda w: cvfunc.XFromY(w, 0.1, level=1), "multiple values for argument 'level'"),
-        (lambda w: cvfunc.XFromY(w, direction=1), "missing required argument 'level'"),
-        (lambda w: cvfunc._TestRemoveItems(w, items=[0]), "by position only"),
-    ])
-    def test_refused_keywords_say_why(self, call, message):
-        w = cvfunc.Vector([0.0, 1.0], ref=[0.0, 1.0])
-        with pytest.raises(TypeError, match=message):
-            call(w)
+# Keywords by the reference's names, skipped positions and mistakes: test_reference.py.
+def test_a_function_without_a_reference_entry_takes_arguments_by_position_only():
+    with pytest.raises(TypeError, match="by position only"):
+        cvfunc._TestRemoveItems(cvfunc.Vector([0.0, 1.0]), items=[0])
 
 
 def rss_bytes():
