@@ -70,7 +70,6 @@ TEST(FormatNumber, EngineeringPlainAndPercent) {
     EXPECT_EQ(format({1.0 / 3}, -1, ""), Texts{"333.333m"});  // negative digits: 6
     EXPECT_EQ(format({}, 3, ""), Texts{});
     EXPECT_EQ(format({1234567}, 4, "NoEng"), Texts{"1.235e+06"});
-    EXPECT_EQ(format({0.1234}, 3, "%"), Texts{"12.3%"});
     EXPECT_EQ(format({0, -0.0}, 4, "%"), (Texts{"0.0%", "0.0%"}));
     EXPECT_EQ(format({0.5, 0.001234, -0.1234, 12.5}, 3, "%"), (Texts{"50.0%", "0.123%", "-12.3%", "1250%"}));
 }

@@ -40,7 +40,6 @@ TEST(ReportData, AppendCompilesBackSortedByRunWithLaterValuesWinning) {
     EXPECT_EQ(t.at(1).values[2], 10);
     EXPECT_TRUE(std::isnan(t.at(1).values[3]));
     EXPECT_EQ(h.runs, 4);
-    EXPECT_EQ(h.string1.str(), "mc");
     // MSWReadHeader: created, analysis, title, design.
     const auto header = texts("MSWReadHeader", {str(f)});
     ASSERT_EQ(header.size(), 4u);
