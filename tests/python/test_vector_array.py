@@ -21,26 +21,21 @@ def runs_vector():
 class TestOneResultType:
     @pytest.mark.parametrize("form", ["attribute", "call", "eval"])
     def test_every_call_form_keeps_runs_x_values_and_types(self, form):
-        v = runs_vector()
-        cvfunc.bind("runs_arg", v)
-        got = {"attribute": lambda: cvfunc.XFromY(v, 0.5),
-               "call": lambda: cvfunc.call("XFromY", v, 0.5),
-               "eval": lambda: cvfunc.eval("XFromY(runs_arg, 0.5)")}[form]()
+        def call_as(name, arg, *rest):
+            cvfunc.bind("form_arg", arg)
+            return {"attribute": lambda: getattr(cvfunc, name)(arg, *rest), "call": lambda: cvfunc.call(name, arg, *rest),
+                    "eval": lambda: cvfunc.eval(f"{name}(form_arg{''.join(f', {r}' for r in rest)})")}[form]()
+        got = call_as("XFromY", runs_vector(), 0.5)
         assert isinstance(got, cvfunc.Vector)
         assert (got.labels, got.phys, len(got.divisions)) == (["a=1", "a=2", "a=3"], "Time", 3)
         # Crossings of a*sin at 0.5 come earlier as the amplitude grows.
         first = [float(run[0]) for run in got.divisions]
         assert first[0] > first[1] > first[2] > 0
         np.testing.assert_allclose(first[0], np.arcsin(0.5) / (2 * np.pi * 3e3), rtol=1e-3)
-
-    @pytest.mark.parametrize("form", ["attribute", "call", "eval"])
-    def test_a_maximum_keeps_where_it_occurs(self, form):
+        # A maximum keeps where it occurs.
         t = np.linspace(0, 1, 1001)
         y = np.exp(-(t - 0.3) ** 2 * 50)
-        w = cvfunc.Vector(y, ref=t, phys="Voltage", ref_phys="Time")
-        cvfunc.bind("peak_arg", w)
-        m = {"attribute": lambda: cvfunc.Maximum(w), "call": lambda: cvfunc.call("Maximum", w),
-             "eval": lambda: cvfunc.eval("Maximum(peak_arg)")}[form]()
+        m = call_as("Maximum", cvfunc.Vector(y, ref=t, phys="Voltage", ref_phys="Time"))
         assert m.is_scalar and m.shape == () and m.phys == "Voltage" and m.ref_phys == "Time"
         assert float(m) == y.max() and float(m.ref) == t[np.argmax(y)]
 
