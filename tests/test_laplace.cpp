@@ -22,20 +22,16 @@ struct LaplaceTest : ::testing::Test {
 };
 
 TEST_F(LaplaceTest, ReducesToOneRationalFunctionNumeratorFirstConstantTermFirst) {
+    // Nested fractions, negative powers, precedence, cancelling and sums of
+    // fractions: against sympy in tests/python/test_design_peers.py. Here the
+    // exact layout and the forms sympy has no row for.
     const struct {
         const char* expression;
         Reals want;  // code, degrees, numerator, denominator
     } cases[] = {
-        {"1/(1+s)", {0, 0, 1, 1, 1, 1}},
-        {"s^2 + 2*s + 1", {0, 2, 0, 1, 2, 1, 1}},
         {"2.2k", {0, 0, 0, 2200, 1}},
         {"1m*S", {0, 1, 0, 0, 0.001, 1}},
-        {"1/(1+1/s)", {0, 1, 1, 0, 1, 1, 1}},        // nested fraction
-        {"(1+s)^-1", {0, 0, 1, 1, 1, 1}},
-        {"-s^2", {0, 2, 0, 0, 0, -1, 1}},             // the power binds first
-        {"s/s", {0, 0, 0, 1, 1}},                     // a common s cancels
         {"1/(s+1) + 1/(s+1)", {0, 0, 1, 2, 1, 1}},   // equal denominators stay
-        {"1/(s+1) - 1/(s+2)", {0, 0, 2, 1, 2, 3, 1}},
         {"s - s", {0, 0, 0, 0, 1}},
         {"--+-s", {0, 1, 0, 0, -1, 1}},
         {"2^10/1meg", {0, 0, 0, 0.001024, 1}},
@@ -78,8 +74,6 @@ TEST_F(LaplaceTest, BuffersGrowPastTheFirstFiftyAndDegreesStopAtTheLimit) {
         EXPECT_EQ(v[3], 1);
         EXPECT_EQ(v[3 + degree], 1);
     }
-    const Reals binomial = parse("(1+s)^20");
-    EXPECT_EQ(binomial[3 + 10], 184756);
     EXPECT_EQ(parse("(1+s)^250*(1+s)^251"), Reals{11});
 }
 

@@ -40,7 +40,6 @@ TEST(ReportData, AppendCompilesBackSortedByRunWithLaterValuesWinning) {
     EXPECT_EQ(t.at(1).values[2], 10);
     EXPECT_TRUE(std::isnan(t.at(1).values[3]));
     EXPECT_EQ(h.runs, 4);
-    EXPECT_EQ(h.string1.str(), "mc");
     // MSWReadHeader: created, analysis, title, design.
     const auto header = texts("MSWReadHeader", {str(f)});
     ASSERT_EQ(header.size(), 4u);
@@ -70,7 +69,6 @@ TEST(ReportPages, BuildersUseTheirDefaultsAndSelectors) {
     const std::string out = box.path("page.html");
     EXPECT_EQ(number("BuildMclogHTML", {str(f), str(out)}), 1);
     EXPECT_NE(FileSandbox::read(out).find("body.mclog"), std::string::npos);  // mclog.css inlined
-    EXPECT_NE(FileSandbox::read(out).find("<svg"), std::string::npos);
     EXPECT_EQ(number("BuildWorstCaseHTML", {str(f), str(out)}), 1);
     EXPECT_NE(FileSandbox::read(out).find("body.worstcase"), std::string::npos);
     EXPECT_EQ(number("BuildSensitivityHTML", {str(f), str(out)}), 1);

@@ -180,10 +180,7 @@ TEST(ConfigStore, CollectionsKeepOrderAndCount) {
     EXPECT_EQ(add("Words", {"not a path", "x.lib"}, {"nonpath", "uselogicalpaths"}), 2);
     EXPECT_EQ(texts("ReadConfigCollection", {str("Words")}), (Texts{"not a path", "x.lib"}));
     EXPECT_EQ(add("Logical2", {box.path("cvhome/my.lib")}, {"uselogicalpaths"}), 1);
-    const auto logical = texts("ReadConfigCollection", {str("Logical2")});
-    ASSERT_EQ(logical.size(), 1u);
-    EXPECT_EQ(logical[0].front(), '%');
-    EXPECT_EQ(logical[0].substr(logical[0].size() - 7), "/my.lib");
+    EXPECT_EQ(texts("ReadConfigCollection", {str("Logical2")}), Texts{"%CVFUNC_HOME%/my.lib"});
     // Deleting: 1 when it was there, 0 when not, -1 for a name no section can have.
     EXPECT_EQ(number("DeleteConfigCollection", {str("libs")}), 1);
     EXPECT_EQ(number("DeleteConfigCollection", {str("libs")}), 0);
@@ -219,7 +216,6 @@ TEST(RegistryTrees, TreesWordsAndResults) {
     EXPECT_EQ(text("WriteRegSetting", {str("Software\\Me"), str("Size"), str("12")}), "Ok");
     EXPECT_EQ(text("ReadRegSetting", {str("SOFTWARE\\me"), str("size"), str("HKEY_CURRENT_USER")}), "12");
     EXPECT_EQ(FileSandbox::read(box.path("cvhome/registry.ini")), "[Software\\Me]\nSize=12\n");
-    EXPECT_EQ(text("WriteRegSetting", {str("A"), str("b"), str("c"), str("HKCR")}), "InvalidTreeName");
     EXPECT_EQ(text("WriteRegSetting", {str("A"), str("b"), str("c"), str("HKEY_CLASSES_ROOT")}), "InvalidTreeName");
     EXPECT_EQ(text("WriteRegSetting", {str("A]"), str("b"), str("c")}), "WriteFailed");
     EXPECT_EQ(text("WriteRegSetting", {str(""), str("b"), str("c")}), "WriteFailed");

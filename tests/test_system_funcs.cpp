@@ -40,20 +40,18 @@ protected:
 
 // ---------------------------------------------------------------- clocks and system facts
 
+// The forms themselves, in several zones: the peers. Here the option words.
 TEST(SystemClocks, DateAndTimeTakeTheirFormsFromTheOptionWord) {
     const std::regex iso(R"(\d{4}-\d\d-\d\d)"), plain(R"(\d\d-[A-Z][a-z]{2}-\d{4})");
     const std::regex hms(R"(\d\d:\d\d:\d\d)"), fractions(R"(\d\d:\d\d:\d\d\.\d{3})");
     EXPECT_TRUE(std::regex_match(text("Date", {str("ISO")}), iso));
-    for (auto args : {std::vector<cv::ValuePtr>{}, {str("isox")}, {str("")}})
-        EXPECT_TRUE(std::regex_match(text("Date", args), plain));
+    for (const char* word : {"isox", ""}) EXPECT_TRUE(std::regex_match(text("Date", {str(word)}), plain)) << word;
     EXPECT_TRUE(std::regex_match(text("Time", {str("USEfractions")}), fractions));
     EXPECT_TRUE(std::regex_match(text("Time", {str("fractions")}), hms));
-    EXPECT_TRUE(std::regex_match(text("Time"), hms));
 }
 
 TEST(SystemClocks, ClocksAgreeWithTheSystemAndRunForward) {
     const double wall = double(time(nullptr));
-    EXPECT_NEAR(number("EpochTime"), wall, 2.0);
     EXPECT_NEAR(number("Seconds"), wall, 2.0);
     const double p0 = number("GetPerformanceTime"), t0 = number("TickCount");
     std::this_thread::sleep_for(std::chrono::milliseconds(30));

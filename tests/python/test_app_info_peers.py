@@ -2,17 +2,11 @@
 dialogs on a real terminal (a pty): the question on the terminal, the answer
 typed back."""
 import os
-import pty
-import re
-import select
-import time
 
 import pytest
 
 import cvfunc
-
-BUILD = os.environ.get("CVFUNC_BUILD_DIR") or os.path.join(os.path.dirname(cvfunc.__file__), "..", "..")
-TOOL = os.path.abspath(os.path.join(BUILD, "cvfunc"))
+from test_tool_session import Terminal  # the tool on a pty
 
 
 def test_version_info_is_the_packages_version():
@@ -24,34 +18,24 @@ def test_version_info_is_the_packages_version():
 
 def converse(script, answers, cwd):
     """Runs the tool on a terminal, answering each prompt in turn; the output."""
-    pid, fd = pty.fork()
-    if pid == 0:
-        os.chdir(cwd)
-        os.execv(TOOL, [TOOL, "-e", script])
-    seen, pending = "", list(answers)
-    end = time.monotonic() + 20
+    t, out = Terminal(cwd, ["-e", script]), ""
     try:
-        while time.monotonic() < end:
-            if not select.select([fd], [], [], 0.1)[0]:
-                continue
-            try:
-                chunk = os.read(fd, 4096).decode(errors="replace")
-            except OSError:
-                break
-            if not chunk:
-                break
-            seen += chunk
-            if pending and re.search(r"\]: $", seen):
-                os.write(fd, pending.pop(0).encode() + b"\n")
-        _, status = os.waitpid(pid, 0)
-        pid = 0
-        assert os.WIFEXITED(status) and os.WEXITSTATUS(status) == 0, seen
-        return seen
+        for answer in answers:
+            found = t.read_until(r"\]: $")
+            out += t.seen
+            assert found, out
+            t.send(answer + "\n")
+        t.read_until(r"(?!)")  # to the end
+        out += t.seen
+        _, status = os.waitpid(t.pid, 0)
+        t.pid = 0
+        assert os.WIFEXITED(status) and os.WEXITSTATUS(status) == 0, out
+        return out
     finally:
-        if pid:
-            os.kill(pid, 9)
-            os.waitpid(pid, 0)
-        os.close(fd)
+        if t.pid:
+            os.kill(t.pid, 9)
+            os.waitpid(t.pid, 0)
+        os.close(t.fd)
 
 
 @pytest.mark.parametrize("answers, chosen", [

@@ -33,8 +33,6 @@ class TestCalling:
         assert table["_ListDynamicFunctions"] == (0, 0, "string-list")
         assert "_TestAccessViolation" in dir(cvfunc) and "Vector" in dir(cvfunc)
         assert remove_items.__name__ == "_TestRemoveItems" and "2 arguments" in remove_items.__doc__
-        rows = cvfunc._ListDynamicFunctions()
-        assert isinstance(rows, list) and rows and all(isinstance(r, str) for r in rows)
 
     @pytest.mark.parametrize("values", [
         np.array([1.0, 2.0, 3.0, 4.0]),
@@ -160,16 +158,6 @@ class TestVector:
         np.testing.assert_array_equal(a, np.arange(1000.0))
         c = np.array(cvfunc.Vector([1.0, 2.0]), dtype=np.float32)
         assert c.dtype == np.float32 and c.flags.writeable
-        # A vector never changes: the array it shares becomes read-only,
-        # unless it asks for a copy.
-        x = np.arange(5.0)
-        v = cvfunc.Vector(x)
-        with pytest.raises(ValueError):
-            x[0] = 99
-        y = np.arange(5.0)
-        v = cvfunc.Vector(y, copy=True)
-        y[0] = 99
-        assert np.asarray(v)[0] == 0
 
     def test_physical_types_by_name_unit_and_code_and_copies_keep_metadata(self):
         for given in ("Voltage", "voltage", "V", 2):
@@ -218,26 +206,17 @@ class TestResultMapping:
         assert isinstance(got, cvfunc.Vector) and got.is_scalar
         assert (bool(got) if isinstance(expected, bool) else got) == expected
 
-    def test_text_is_str_or_a_list_of_str(self):
-        assert self.map_result(["a"], PY_STRING) == "a" and self.map_result(["a"], PY_STRING_LIST) == ["a"]
-        assert self.map_result(["a", "b"], PY_STRING) == ["a", "b"]
-        runs = self.map_result(cvfunc.Vector(["a", "b"], divisions=[1, 1]), PY_STRING_LIST)
-        assert isinstance(runs, cvfunc.Vector)  # the runs are kept
-
-    def test_vectors(self):
-        for declared in (PY_VECTOR, PY_REAL_VECTOR, PY_INTEGER_VECTOR, PY_BOOL_VECTOR, PY_STRING):
-            got = self.map_result([1.0, 2.0], declared)
-            assert isinstance(got, cvfunc.Vector) and not got.is_scalar and got.shape == (2,)
-        assert self.map_result([1 + 1j], PY_REAL_VECTOR).dtype == np.complex128
-        assert self.map_result(["x"], PY_REAL_VECTOR) == ["x"]
-
-    def test_robust_when_the_value_does_not_match(self):
-        for declared in (PY_BOOL, PY_INTEGER, PY_REAL, PY_STRING, PY_VECTOR, PY_NONE):
-            assert self.map_result(None, declared) is None
-        assert self.map_result([1.0, 2.0], PY_REAL).shape == (2,)
-        assert self.map_result([], PY_INTEGER).shape == (0,)
-        assert np.isnan(self.map_result([float("nan")], PY_INTEGER))
-        assert isinstance(self.map_result([1.0, 2.0], 1234), cvfunc.Vector)
+    def test_text_vectors_and_values_that_do_not_match(self):
+        m = self.map_result
+        assert m(["a"], PY_STRING) == "a" and m(["a"], PY_STRING_LIST) == ["a"] and m(["a", "b"], PY_STRING) == ["a", "b"]
+        assert isinstance(m(cvfunc.Vector(["a", "b"], divisions=[1, 1]), PY_STRING_LIST), cvfunc.Vector)  # runs kept
+        # Two values stay a vector whatever was declared, an unknown kind too.
+        for declared in (PY_VECTOR, PY_REAL_VECTOR, PY_INTEGER_VECTOR, PY_BOOL_VECTOR, PY_STRING, PY_REAL, 1234):
+            got = m([1.0, 2.0], declared)
+            assert isinstance(got, cvfunc.Vector) and not got.is_scalar and got.shape == (2,), declared
+        assert m([1 + 1j], PY_REAL_VECTOR).dtype == np.complex128 and m(["x"], PY_REAL_VECTOR) == ["x"]
+        assert all(m(None, d) is None for d in (PY_BOOL, PY_INTEGER, PY_REAL, PY_STRING, PY_VECTOR, PY_NONE))
+        assert m([], PY_INTEGER).shape == (0,) and np.isnan(m([float("nan")], PY_INTEGER))
 
 
 class TestLanguage:
@@ -256,24 +235,14 @@ class TestLanguage:
 
 
 class TestLoad:
-    def test_csv_written_here_and_with_divisions(self, tmp_path, data_file):
+    def test_a_loaded_file_binds_its_vectors_for_eval(self, tmp_path):
+        # What the loaders read and under which names: the C++ loader and session tests.
         path = tmp_path / "run.csv"
         path.write_text("time,out\n0,0\n1u,0.5\n2u,1\n")
         data = cvfunc.load(path)
         assert list(data) == ["time", "out"]
         np.testing.assert_allclose(data["out"].ref, [0, 1e-6, 2e-6])
         np.testing.assert_array_equal(cvfunc.eval("out"), data["out"])
-        assert isinstance(cvfunc.eval("out"), cvfunc.Vector)
-        out = cvfunc.load(data_file("divisions.csv"))["out"]
-        assert out.division_lengths == [3, 2, 4] and out.labels == ["1", "2", "3"]
-        np.testing.assert_array_equal(out.division(1), [0, 0.6])
-
-    def test_raw_names_quantities_and_complex_ac(self, data_file):
-        tran = cvfunc.load(data_file("tran_ascii.raw"))
-        assert {"time", "in", "out", "v1#branch"} <= set(tran)
-        assert (tran["out"].phys, tran["out"].ref_phys, tran["v1#branch"].phys) == ("Voltage", "Time", "Current")
-        ac = cvfunc.load(data_file("ac_ascii.raw"))
-        assert ac["out"].kind == "complex" and ac["out"].ref_phys == "Frequency"
 
     def test_skipped_plots_warn_and_unreadable_files_fail(self, tmp_path, data_file):
         with pytest.warns(cvfunc.Warning, match="skipped plot"):

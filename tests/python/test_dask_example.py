@@ -1,21 +1,18 @@
 """The Dask example (examples/dask/measure.py) on a LocalCluster of two
 worker processes: the gathered table equals what cvfunc gives per file."""
 import importlib.util
-import json
 import os
 import subprocess
 
 import pytest
 
 from rawfiles import make_set
+from test_each import STATEMENTS, TOOL, one_file  # the tool's own answer for one file
 
 distributed = pytest.importorskip("distributed")
 pd = pytest.importorskip("pandas")
 
-BUILD = os.environ.get("CVFUNC_BUILD_DIR") or os.path.join(os.path.dirname(__file__), "..", "..", "build")
-TOOL = os.path.abspath(os.path.join(BUILD, "cvfunc"))
 EXAMPLE = os.path.join(os.path.dirname(__file__), "..", "..", "examples", "dask", "measure.py")
-STATEMENTS = ["Maximum(out)", "Mean(Maximum(out))"]
 
 
 def load_example():
@@ -23,19 +20,6 @@ def load_example():
     module = importlib.util.module_from_spec(spec)
     spec.loader.exec_module(module)
     return module
-
-
-def per_file(path):
-    """{(file, run): [values]} from the tool's JSON for the file alone."""
-    args = [TOOL, "--load", str(path), "--format", "json"]
-    for s in STATEMENTS:
-        args += ["-e", s]
-    out = subprocess.run(args, capture_output=True, text=True, check=True).stdout
-    objs = [json.loads(line) for line in out.splitlines()]
-    per_run = next((o for o in objs if len(o["values"]) > 1), None)
-    runs = [f"{x:g}" for x in per_run["ref"]] if per_run else [""]
-    return {(str(path), run): [o["values"][0 if len(o["values"]) == 1 else i] for o in objs]
-            for i, run in enumerate(runs)}
 
 
 def test_local_cluster_of_two_workers(sandbox):
@@ -60,10 +44,9 @@ def test_local_cluster_of_two_workers(sandbox):
     assert list(dict.fromkeys(table["file"])) == [str(p) for p in paths]
     good = table[table["file"] != str(paths[-1])]
     assert good["error"].isna().all()
-    expected = {}
-    for p in paths[:-1]:
-        expected.update(per_file(p))
-    got = {(r.file, r.run if isinstance(r.run, str) else ""): [r[2], r[3]] for r in good.itertuples(index=False)}
+    expected = {(str(p), run): values for p in paths[:-1] for run, values in one_file(p).items()}
+    got = {(r.file, r.run if isinstance(r.run, str) else ""): list(r[2:2 + len(STATEMENTS)])
+           for r in good.itertuples(index=False)}
     assert got == expected
     assert table[table["file"] == str(paths[-1])]["error"].notna().all()
 

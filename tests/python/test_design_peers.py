@@ -1,18 +1,16 @@
-"""ParseLaplace against sympy and scipy.signal.
+"""ParseLaplace against sympy.
 
 The returned vector is [error, numerator degree, denominator degree,
 numerator coefficients, denominator coefficients], each polynomial from the
 constant term upward. sympy gives the same rational function (compared at
 random complex points) and, where the expression hides no common factor,
-the same degrees after cancelling; scipy.signal.freqs of the coefficients
-(which wants the highest power first) gives the same frequency response.
+the same degrees after cancelling.
 """
 
 import random
 
 import numpy as np
 import pytest
-import scipy.signal
 import sympy
 
 import cvfunc
@@ -70,17 +68,6 @@ def test_same_rational_function_as_sympy(text, peer, same_degrees):
     if same_degrees:
         n, d = sympy.fraction(sympy.cancel(sympy.together(expr)))
         assert (len(num) - 1, len(den) - 1) == (sympy.degree(n, S), sympy.degree(d, S)), text
-
-
-@pytest.mark.parametrize("text,peer,same_degrees", TABLE)
-def test_frequency_response_matches_scipy_freqs(text, peer, same_degrees):
-    num, den = rational(cvfunc.ParseLaplace(text))
-    expr = sympy.sympify(peer, locals={"s": S})
-    f = sympy.lambdify(S, expr, "numpy")
-    w = np.logspace(-2, 3, 40)
-    _, h = scipy.signal.freqs(num[::-1], den[::-1], worN=w)
-    want = np.array([complex(f(1j * x)) for x in w])
-    np.testing.assert_allclose(h, want, rtol=1e-9, atol=1e-12)
 
 
 def random_expression(rng, depth):

@@ -35,23 +35,28 @@ def test_runs_loaded_under_names_side_by_side():
 
 
 class Terminal:
-    """The interactive tool on a pseudo-terminal."""
+    """The tool on a pseudo-terminal, run in `home` (interactive unless `args` say otherwise)."""
 
-    def __init__(self, home):
+    def __init__(self, home, args=("--load", os.path.join(EXAMPLES, "filter_tran.raw"))):
         env = dict(os.environ, CVFUNC_HOME=str(home), HOME=str(home), TERM="dumb")
         self.pid, self.fd = pty.fork()
         if self.pid == 0:
-            os.execve(TOOL, [TOOL, "--load", os.path.join(EXAMPLES, "filter_tran.raw")], env)
+            os.chdir(home)
+            os.execve(TOOL, [TOOL, *args], env)
         self.seen = ""
 
     def read_until(self, pattern, timeout=15):
+        """Reads until `pattern` is in what was read since the last send, the tool ends, or the time is up."""
         end = time.monotonic() + timeout
         while not re.search(pattern, self.seen) and time.monotonic() < end:
             if select.select([self.fd], [], [], 0.1)[0]:
                 try:
-                    self.seen += os.read(self.fd, 4096).decode(errors="replace")
+                    chunk = os.read(self.fd, 4096).decode(errors="replace")
                 except OSError:
                     break
+                if not chunk:
+                    break
+                self.seen += chunk
         return re.search(pattern, self.seen) is not None
 
     def send(self, text):

@@ -146,13 +146,6 @@ def test_half_matrices_are_the_full_matrix_mirrored(data_file):
     assert close(m5[0], pv[0]) and close(f5[0], pf[0])
 
 
-def test_normalised_and_unnormalised_z_agree(data_file):
-    # ex_9 writes Z divided by its R 75; ex_7 writes the same impedances in ohms.
-    f9, m9 = ours(data_file("touchstone/ex_9.s1p"), 1)
-    f7, m7 = ours(data_file("touchstone/ex_7.ts"), 1)
-    assert close(f9, f7) and close(m9, m7, 1e-9)
-
-
 @pytest.mark.parametrize("name", sorted(BROKEN))
 def test_broken_files_are_refused_by_both(data_file, name):
     path = data_file("touchstone/" + name)

@@ -1,6 +1,5 @@
 """Vectors as numpy users expect them: one result type through every call
-form, the array protocol with x-values kept, keyword arguments, and arrays
-shared rather than copied."""
+form, the array protocol with x-values kept, and arrays shared rather than copied."""
 import gc
 import os
 import weakref
@@ -22,26 +21,21 @@ def runs_vector():
 class TestOneResultType:
     @pytest.mark.parametrize("form", ["attribute", "call", "eval"])
     def test_every_call_form_keeps_runs_x_values_and_types(self, form):
-        v = runs_vector()
-        cvfunc.bind("runs_arg", v)
-        got = {"attribute": lambda: cvfunc.XFromY(v, 0.5),
-               "call": lambda: cvfunc.call("XFromY", v, 0.5),
-               "eval": lambda: cvfunc.eval("XFromY(runs_arg, 0.5)")}[form]()
+        def call_as(name, arg, *rest):
+            cvfunc.bind("form_arg", arg)
+            return {"attribute": lambda: getattr(cvfunc, name)(arg, *rest), "call": lambda: cvfunc.call(name, arg, *rest),
+                    "eval": lambda: cvfunc.eval(f"{name}(form_arg{''.join(f', {r}' for r in rest)})")}[form]()
+        got = call_as("XFromY", runs_vector(), 0.5)
         assert isinstance(got, cvfunc.Vector)
         assert (got.labels, got.phys, len(got.divisions)) == (["a=1", "a=2", "a=3"], "Time", 3)
         # Crossings of a*sin at 0.5 come earlier as the amplitude grows.
         first = [float(run[0]) for run in got.divisions]
         assert first[0] > first[1] > first[2] > 0
         np.testing.assert_allclose(first[0], np.arcsin(0.5) / (2 * np.pi * 3e3), rtol=1e-3)
-
-    @pytest.mark.parametrize("form", ["attribute", "call", "eval"])
-    def test_a_maximum_keeps_where_it_occurs(self, form):
+        # A maximum keeps where it occurs.
         t = np.linspace(0, 1, 1001)
         y = np.exp(-(t - 0.3) ** 2 * 50)
-        w = cvfunc.Vector(y, ref=t, phys="Voltage", ref_phys="Time")
-        cvfunc.bind("peak_arg", w)
-        m = {"attribute": lambda: cvfunc.Maximum(w), "call": lambda: cvfunc.call("Maximum", w),
-             "eval": lambda: cvfunc.eval("Maximum(peak_arg)")}[form]()
+        m = call_as("Maximum", cvfunc.Vector(y, ref=t, phys="Voltage", ref_phys="Time"))
         assert m.is_scalar and m.shape == () and m.phys == "Voltage" and m.ref_phys == "Time"
         assert float(m) == y.max() and float(m.ref) == t[np.argmax(y)]
 
@@ -121,26 +115,10 @@ class TestArrayProtocol:
         assert f.ref[np.argmax(np.abs(f))] == pytest.approx(5e3, rel=0.2)
 
 
-class TestKeywordArguments:
-    def test_by_reference_names_mixed_and_defaults(self):
-        w = cvfunc.Vector(np.sin(np.linspace(0, 20, 500)), ref=np.linspace(0, 1, 500))
-        expected = cvfunc.XFromY(w, 0.25, 1, 1)
-        for got in (cvfunc.XFromY(wave=w, level=0.25, order=1, direction=1), cvfunc.XFromY(w, 0.25, direction=1, order=1),
-                    cvfunc.XFromY(w, level=0.25, direction=1, order=1)):
-            np.testing.assert_array_equal(got, expected)
-        # A position skipped over reads as not given, as a trailing one left out.
-        np.testing.assert_array_equal(cvfunc.XFromY(w, 0.25, direction=1), cvfunc.XFromY(w, 0.25, [], 1))
-
-    @pytest.mark.parametrize("call, message", [
-        (lambda w: cvfunc.XFromY(w, 0.1, threshold=1), "unexpected keyword argument 'threshold'"),
-        (lambda w: cvfunc.XFromY(w, 0.1, level=1), "multiple values for argument 'level'"),
-        (lambda w: cvfunc.XFromY(w, direction=1), "missing required argument 'level'"),
-        (lambda w: cvfunc._TestRemoveItems(w, items=[0]), "by position only"),
-    ])
-    def test_refused_keywords_say_why(self, call, message):
-        w = cvfunc.Vector([0.0, 1.0], ref=[0.0, 1.0])
-        with pytest.raises(TypeError, match=message):
-            call(w)
+# Keywords by the reference's names, skipped positions and mistakes: test_reference.py.
+def test_a_function_without_a_reference_entry_takes_arguments_by_position_only():
+    with pytest.raises(TypeError, match="by position only"):
+        cvfunc._TestRemoveItems(cvfunc.Vector([0.0, 1.0]), items=[0])
 
 
 def rss_bytes():
@@ -169,8 +147,9 @@ class TestZeroCopy:
             v = cvfunc.Vector(source)
             assert not np.shares_memory(np.asarray(v), source) and source.flags.writeable
         y = np.arange(5.0)
-        cvfunc.Vector(y, copy=True)
+        v = cvfunc.Vector(y, copy=True)
         y[0] = 7  # still the caller's to change
+        assert np.asarray(v)[0] == 0
         # Vectors made from a vector's own values share them.
         v = cvfunc.Vector(np.arange(100.0))
         assert np.shares_memory(np.asarray(cvfunc.Vector(v.values[10:])), np.asarray(v))
