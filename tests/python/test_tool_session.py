@@ -91,7 +91,7 @@ def test_the_interactive_session(terminal):
     assert t.read_until(r"\.\.\. $")
     t.send("0.5)\n")
     assert t.read_until(r"\d+\.\d+e-\d+\s[\s\S]*> $"), t.seen
-    t.send("w = Interp(out, 5e7)\n")                  # long: Ctrl-C stops it
+    t.send("w = Interp(out, 2e8)\n")                  # seconds long: Ctrl-C stops it
     time.sleep(0.6)
     os.kill(t.pid, signal.SIGINT)
     assert t.read_until(r"Interrupted in function 'Interp'"), t.seen
