@@ -669,7 +669,8 @@ FUNC_ERROR univByIntegration(const FuncArgs& a, FuncResult& r, MessageHandler& m
     KeptPoints kept;
     dropCrowded(y, x, n, kept);
     if (kept.n < 2 || harmonics < 1) return FuncOk;
-    if (tooMuchIntegration(harmonics, kept.n)) {
+    // A call with a time limit of its own has said how long it will wait.
+    if (o.timeLimit <= 0 && tooMuchIntegration(harmonics, kept.n)) {
         messages.error(kTooManyFrequencies, harmonics, a.functionName());
         return FuncFailed;
     }
