@@ -255,10 +255,13 @@ void Reference::parseFile(const std::string& path, const std::string& familyName
             e->notes.push_back(trim(value));
             continued = &e->notes.back();
         } else if (key == "example") {
-            e->examples.push_back({trim(value), {}});
+            e->examples.push_back({trim(value), {}, {}});
         } else if (key == "output") {
             if (e->examples.empty()) problem("'output:' before any 'example:'");
             else e->examples.back().output.push_back(value);
+        } else if (key == "error") {
+            if (e->examples.empty()) problem("'error:' before any 'example:'");
+            else e->examples.back().error = trim(value);
         } else if (key == "see") {
             for (const auto& s : splitArgs(value))
                 if (!s.empty()) e->seeAlso.push_back(s);
@@ -340,6 +343,7 @@ std::string formatText(const Entry& e, int width) {
         for (const auto& x : e.examples) {
             out += "  > " + x.expression + "\n";
             for (const auto& l : x.output) out += "  " + l + "\n";
+            if (!x.error.empty()) out += "  Error: " + x.error + "\n";
         }
     }
     if (!e.seeAlso.empty()) {
@@ -388,6 +392,7 @@ std::string Reference::markdown() const {
                 for (const auto& x : e.examples) {
                     md += "> " + x.expression + "\n";
                     for (const auto& l : x.output) md += l + "\n";
+                    if (!x.error.empty()) md += "Error: " + x.error + "\n";
                 }
                 md += "```\n";
             }

@@ -28,6 +28,7 @@ struct Argument {
 struct Example {
     std::string expression;
     std::vector<std::string> output;  // the lines `cvfunc -e EXPRESSION` prints
+    std::string error;                // or the message it fails with
 };
 
 struct Entry {

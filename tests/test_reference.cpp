@@ -112,7 +112,8 @@ TEST(Reference, EveryExamplePrintsItsOutput) {
                 x.expression, [&](const cv::ValuePtr& v) { printed += cv::formatValue(*v, cv::OutputFormat::Text); },
                 error);
             for (const auto& line : x.output) want += line + "\n";
-            EXPECT_TRUE(ok) << e->source << ": " << x.expression << ": " << error;
+            EXPECT_EQ(ok, x.error.empty()) << e->source << ": " << x.expression << ": " << error;
+            EXPECT_EQ(error, x.error) << e->source << ": " << x.expression;
             EXPECT_EQ(printed, want) << e->source << ": " << x.expression;
             ++examples;
         }
