@@ -116,11 +116,6 @@ class TestArrayProtocol:
 
 
 # Keywords by the reference's names, skipped positions and mistakes: test_reference.py.
-def test_a_function_without_a_reference_entry_takes_arguments_by_position_only():
-    with pytest.raises(TypeError, match="by position only"):
-        cvfunc._TestRemoveItems(cvfunc.Vector([0.0, 1.0]), items=[0])
-
-
 def rss_bytes():
     with open(f"/proc/{os.getpid()}/statm") as f:
         return int(f.read().split()[1]) * os.sysconf("SC_PAGE_SIZE")
