@@ -1,6 +1,7 @@
 // Line splitting, tokenising and reading for the host and the module.
 #include "TextLines.h"
 
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <sys/types.h>
@@ -103,16 +104,34 @@ bool sp_ScanLine(const char*& cursor, char separator, YString& field) {
     return true;
 }
 
+// The delimiters as a set of bytes: one test per byte of the text, where
+// find_first_of searches the delimiter list for each byte.
+namespace {
+struct ByteSet {
+    uint64_t bits[4] = {};
+    explicit ByteSet(std::string_view bytes) {
+        for (const unsigned char c : bytes) bits[c >> 6] |= uint64_t(1) << (c & 63);
+    }
+    bool has(char c) const {
+        const auto u = static_cast<unsigned char>(c);
+        return (bits[u >> 6] >> (u & 63)) & 1;
+    }
+};
+}  // namespace
+
 bool sp_GetToken(std::string_view& rest, std::string_view delimiters, std::string_view& token) {
-    constexpr size_t npos = std::string_view::npos;
-    const size_t begin = rest.find_first_not_of(delimiters);
-    if (begin == npos) {
+    const ByteSet delimiter(delimiters);
+    const size_t n = rest.size();
+    size_t begin = 0;
+    while (begin < n && delimiter.has(rest[begin])) ++begin;
+    if (begin == n) {
         rest = {};
         return false;
     }
-    const size_t end = rest.find_first_of(delimiters, begin);
-    token = rest.substr(begin, end == npos ? npos : end - begin);
-    rest.remove_prefix(end == npos ? rest.size() : end);
+    size_t end = begin + 1;
+    while (end < n && !delimiter.has(rest[end])) ++end;
+    token = rest.substr(begin, end - begin);
+    rest.remove_prefix(end);
     return true;
 }
 
