@@ -29,6 +29,7 @@
 #include "VecMath.h"
 
 #include <algorithm>
+#include <bit>
 #include <cmath>
 #include <cstring>
 
@@ -225,6 +226,29 @@ void support_FindYFromX(YList<double>& found, YList<int64_t>& indices, const dou
         // streamed, so ask for its lines while the block is walked.
         __builtin_prefetch(returned + k);
         __builtin_prefetch(returned + k + 8);
+        // A block of values all off the target and none NaN (noise around a
+        // level): its side changes are read from a mask of which values lie
+        // above, one step per crossing instead of a branch per value.
+        if (runStart < 0 && prevSide != 0 && k + kSkipBlock <= n) {
+            uint32_t above = 0, below = 0;
+            for (int j = 0; j < kSkipBlock; ++j) {
+                above |= uint32_t(searched[k + j] > target) << j;
+                below |= uint32_t(searched[k + j] < target) << j;
+            }
+            constexpr uint32_t kAll = (uint32_t(1) << kSkipBlock) - 1;
+            if ((above | below) == kAll) {
+                const uint32_t before = ((above << 1) | (prevSide > 0 ? 1u : 0u)) & kAll;
+                for (uint32_t changes = above ^ before; changes; changes &= changes - 1) {
+                    const int j = std::countr_zero(changes);
+                    const int64_t left = j == 0 ? prevIndex : k + j - 1;
+                    report(atCrossing(left, k + j), left, (above >> j) & 1 ? 1 : -1);
+                }
+                prevSide = (above >> (kSkipBlock - 1)) & 1 ? 1 : -1;
+                prevIndex = k + kSkipBlock - 1;
+                k += kSkipBlock;
+                continue;
+            }
+        }
         for (const int64_t end = std::min(n, k + kSkipBlock); k < end; ++k) {
             double v = searched[k];
             if (std::isnan(v)) continue;
