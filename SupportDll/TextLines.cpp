@@ -22,11 +22,15 @@ bool splitFields(std::string_view text, char separator, QuoteRule quotes, bool s
     YString field;
     bool pending = false;   // characters seen since the last split
     int depth = 0;
-    for (char c : text) {
+    size_t kept = 0;        // start of the bytes not yet added to the field: added a stretch at a time
+    for (size_t i = 0; i < text.size(); ++i) {
+        const char c = text[i];
         if (depth == 0 && c == separator) {
+            field.append(text.substr(kept, i - kept));
             out.add(std::move(field));
             field = YString();
             pending = false;
+            kept = i + 1;
             continue;
         }
         pending = true;
@@ -35,9 +39,15 @@ bool splitFields(std::string_view text, char separator, QuoteRule quotes, bool s
             outermost = depth++ == 0;
         else if (quotes.active && c == quotes.close && depth > 0)
             outermost = --depth == 0;
-        if (!(outermost && stripQuotes)) field += c;
+        if (outermost && stripQuotes) {
+            field.append(text.substr(kept, i - kept));
+            kept = i + 1;
+        }
     }
-    if (pending) out.add(std::move(field));
+    if (pending) {
+        field.append(text.substr(kept));
+        out.add(std::move(field));
+    }
     return depth == 0;
 }
 
