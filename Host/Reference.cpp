@@ -1,6 +1,7 @@
 #include "Reference.h"
 
 #include "PathUtil.h"
+#include "TextLines.h"
 
 #include <dirent.h>
 #include <sys/stat.h>
@@ -22,12 +23,7 @@ std::string lower(std::string_view s) {
     return out;
 }
 
-std::string trim(std::string_view s) {
-    size_t b = s.find_first_not_of(" \t");
-    if (b == std::string_view::npos) return "";
-    size_t e = s.find_last_not_of(" \t");
-    return std::string(s.substr(b, e - b + 1));
-}
+std::string trim(std::string_view s) { return std::string(sp_TrimBlanks(s)); }
 
 // Splits an args line at commas outside quotes: defaults may be strings
 // that contain a comma.

@@ -10,17 +10,12 @@
 #include "AtomicFile.h"
 #include "FileUtil.h"
 #include "Value.h"
+#include "TextLines.h"
 #include "YString.h"
 
 namespace {
 
 bool isBlank(char c) { return c == ' ' || c == '\t'; }
-
-std::string_view trim(std::string_view s) {
-    while (!s.empty() && isBlank(s.front())) s.remove_prefix(1);
-    while (!s.empty() && isBlank(s.back())) s.remove_suffix(1);
-    return s;
-}
 
 bool hasLineEnd(std::string_view s) { return s.find_first_of("\r\n") != std::string_view::npos; }
 
@@ -38,7 +33,7 @@ IniDocument::Line IniDocument::parseLine(std::string raw) {
     while (at < body.size() && isBlank(body[at])) ++at;
     if (at == body.size() || body[at] == ';') return line;
     auto place = [&](std::string_view part, size_t& pos, size_t& len) {
-        const std::string_view t = trim(part);
+        const std::string_view t = sp_TrimBlanks(part);
         pos = t.empty() ? size_t(part.data() - line.raw.data()) + part.size() : size_t(t.data() - line.raw.data());
         len = t.size();
     };
@@ -71,7 +66,7 @@ IniDocument::IniDocument(std::string_view text) {
 }
 
 size_t IniDocument::findSection(std::string_view section) const {
-    section = trim(section);
+    section = sp_TrimBlanks(section);
     for (size_t i = 0; i < lines_.size(); ++i)
         if (lines_[i].kind == Kind::Section && equalNoCase(lines_[i].name(), section)) return i;
     return lines_.size();
@@ -86,7 +81,7 @@ size_t IniDocument::sectionEnd(size_t header) const {
 std::optional<std::string> IniDocument::value(std::string_view section, std::string_view key) const {
     const size_t s = findSection(section);
     if (s == lines_.size()) return std::nullopt;
-    key = trim(key);
+    key = sp_TrimBlanks(key);
     for (size_t i = s + 1, end = sectionEnd(s); i < end; ++i)
         if (lines_[i].kind == Kind::Key && equalNoCase(lines_[i].name(), key)) return std::string(lines_[i].val());
     return std::nullopt;
@@ -133,8 +128,8 @@ void IniDocument::endWithLineEnd(size_t line) {
 }
 
 void IniDocument::set(std::string_view section, std::string_view key, std::string_view value) {
-    section = trim(section);
-    key = trim(key);
+    section = sp_TrimBlanks(section);
+    key = sp_TrimBlanks(key);
     const std::string eol = lineEnd();
     const size_t s = findSection(section);
     if (s == lines_.size()) {
@@ -160,7 +155,7 @@ void IniDocument::set(std::string_view section, std::string_view key, std::strin
 bool IniDocument::remove(std::string_view section, std::string_view key) {
     const size_t s = findSection(section);
     if (s == lines_.size()) return false;
-    key = trim(key);
+    key = sp_TrimBlanks(key);
     bool removed = false;
     for (size_t i = sectionEnd(s); i-- > s + 1;) {
         if (lines_[i].kind == Kind::Key && equalNoCase(lines_[i].name(), key)) {
@@ -200,12 +195,12 @@ std::string IniDocument::text() const {
 }
 
 bool IniDocument::validSection(std::string_view name) {
-    return !name.empty() && trim(name).size() == name.size() && !hasLineEnd(name) &&
+    return !name.empty() && sp_TrimBlanks(name).size() == name.size() && !hasLineEnd(name) &&
            name.find(']') == std::string_view::npos;
 }
 
 bool IniDocument::validKey(std::string_view name) {
-    return !name.empty() && trim(name).size() == name.size() && !hasLineEnd(name) &&
+    return !name.empty() && sp_TrimBlanks(name).size() == name.size() && !hasLineEnd(name) &&
            name.find('=') == std::string_view::npos && name.front() != ';' && name.front() != '[';
 }
 
@@ -290,12 +285,12 @@ bool sp_GetProfileSectionNames(const std::string& file, std::vector<std::string>
 
 bool sp_WritePrivateProfileString(const std::string& file, std::string_view section, std::string_view key,
                                   const char* value) {
-    section = trim(section);
-    key = trim(key);
+    section = sp_TrimBlanks(section);
+    key = sp_TrimBlanks(key);
     if (file.empty() || !IniDocument::validSection(section) || !IniDocument::validKey(key)) return false;
     if (value && !IniDocument::validValue(value)) return false;
     return sp_UpdateSettingsFile(file, [&](IniDocument& doc) {
-        if (value) doc.set(section, key, trim(value));
+        if (value) doc.set(section, key, sp_TrimBlanks(value));
         else doc.remove(section, key);
         return true;
     });

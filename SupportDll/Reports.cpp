@@ -25,6 +25,7 @@
 
 #include "AtomicFile.h"
 #include "PathUtil.h"
+#include "TextLines.h"
 
 namespace {
 
@@ -244,12 +245,7 @@ std::string textOf(const xmlNode* n) {
     return out;
 }
 
-std::string_view trimmed(std::string_view s) {
-    const auto blank = [](char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r'; };
-    while (!s.empty() && blank(s.front())) s.remove_prefix(1);
-    while (!s.empty() && blank(s.back())) s.remove_suffix(1);
-    return s;
-}
+std::string_view trimmed(std::string_view s) { return sp_TrimBlanks(s, " \t\n\r"); }
 
 // xs:double: a decimal or exponent form, "INF", "-INF" or "NaN".
 bool parseDouble(std::string_view text, double& out) {

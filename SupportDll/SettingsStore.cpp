@@ -7,15 +7,10 @@
 #include "Directories.h"
 #include "IniFile.h"
 #include "PathUtil.h"
+#include "TextLines.h"
 #include "YString.h"
 
 namespace {
-
-std::string_view trim(std::string_view s) {
-    while (!s.empty() && (s.front() == ' ' || s.front() == '\t')) s.remove_prefix(1);
-    while (!s.empty() && (s.back() == ' ' || s.back() == '\t')) s.remove_suffix(1);
-    return s;
-}
 
 std::string inHome(const char* name) {
     const std::string home = sp_SettingsHome();
@@ -84,7 +79,7 @@ struct EntryIndex {
 };
 
 bool usableCollection(std::string_view& collection) {
-    collection = trim(collection);
+    collection = sp_TrimBlanks(collection);
     return IniDocument::validSection(collection);
 }
 
@@ -93,7 +88,7 @@ bool usableCollection(std::string_view& collection) {
 // "\Software\\Vendor\" -> "Software\Vendor"; "" when nothing is left.
 std::string normalKeyPath(std::string_view path) {
     std::string out;
-    for (char c : trim(path)) {
+    for (char c : sp_TrimBlanks(path)) {
         if (c == '\\' && (out.empty() || out.back() == '\\')) continue;
         out += c;
     }
@@ -162,12 +157,12 @@ bool cfgman_GetConfigKeyNames(std::string_view section, std::vector<std::string>
 }
 
 bool cfgman_WriteConfigSetting(std::string_view section, std::string_view key, const char* value) {
-    section = trim(section);
-    key = trim(key);
+    section = sp_TrimBlanks(section);
+    key = sp_TrimBlanks(key);
     if (!IniDocument::validSection(section) || !IniDocument::validKey(key)) return false;
     if (value && !IniDocument::validValue(value)) return false;
     return updateInHome(configFile(), [&](IniDocument& doc) {
-        if (value) doc.set(section, key, trim(value));
+        if (value) doc.set(section, key, sp_TrimBlanks(value));
         else doc.remove(section, key);
         return true;
     });
@@ -193,7 +188,7 @@ int libman_AddFiles(const std::vector<std::string>& files, std::string_view coll
     std::vector<std::string> entries;
     for (const auto& f : files) {
         if (!IniDocument::validValue(f)) return -1;
-        const std::string_view given = trim(f);
+        const std::string_view given = sp_TrimBlanks(f);
         if (given.empty()) continue;
         std::string entry(given);
         if (!nonPath) {
@@ -230,7 +225,7 @@ int libman_RemoveFiles(const std::vector<std::string>& files, std::string_view c
     const bool ok = sp_UpdateSettingsFile(file, [&](IniDocument& doc) {
         std::vector<std::string> given;
         for (const auto& f : files)
-            if (!trim(f).empty()) given.emplace_back(trim(f));
+            if (!sp_TrimBlanks(f).empty()) given.emplace_back(sp_TrimBlanks(f));
         const EntryIndex index(given, true);
         std::vector<std::string> kept;
         for (const auto& k : collectionFiles(doc, collection)) {
@@ -245,8 +240,8 @@ int libman_RemoveFiles(const std::vector<std::string>& files, std::string_view c
 
 bool libman_GetFiles(std::vector<std::string>& files, std::string_view collection) {
     const IniDocument doc = readStore(configFile());
-    files = collectionFiles(doc, trim(collection));
-    return doc.hasSection(trim(collection));
+    files = collectionFiles(doc, sp_TrimBlanks(collection));
+    return doc.hasSection(sp_TrimBlanks(collection));
 }
 
 // ---------------------------------------------------------------- registry trees

@@ -1,15 +1,12 @@
 // The netlist line reader (see SpiceLines.h).
 #include "SpiceLines.h"
+#include "TextLines.h"
 
 namespace {
 
 constexpr std::string_view Blanks = " \t\r\f\v";
 
-std::string_view trimmed(std::string_view s) {
-    const size_t begin = s.find_first_not_of(Blanks);
-    if (begin == std::string_view::npos) return {};
-    return s.substr(begin, s.find_last_not_of(Blanks) - begin + 1);
-}
+std::string_view trimmed(std::string_view s) { return sp_TrimBlanks(s, Blanks); }
 
 // The line up to its end-of-line comment.
 std::string_view withoutComment(std::string_view line) {

@@ -7,6 +7,7 @@
 
 #include "EngNumber.h"
 #include "FuncArgs.h"
+#include "TextLines.h"
 
 namespace cv {
 
@@ -93,12 +94,6 @@ bool joinDivisions(std::span<const ValuePtr> parts, const std::vector<std::strin
 
 namespace {
 
-std::string_view trimmed(std::string_view t) {
-    while (!t.empty() && (t.front() == ' ' || t.front() == '\t')) t.remove_prefix(1);
-    while (!t.empty() && (t.back() == ' ' || t.back() == '\t')) t.remove_suffix(1);
-    return t;
-}
-
 // The x-value of every division from its label: a number ("3", "1.5e-3",
 // "2.2k"), or one swept parameter, "NAME=VALUE" with the same NAME in every
 // label ("R=1K", "r2=500"), which then names the axis. False when any label
@@ -109,13 +104,13 @@ bool sweptValues(const std::vector<std::string>& labels, int64_t n, double* x, s
     for (int64_t d = 0; d < n; ++d) {
         std::string_view label = labels[size_t(d)], value = label, key;
         if (const size_t eq = label.find('='); eq != std::string_view::npos) {
-            key = trimmed(label.substr(0, eq));
+            key = sp_TrimBlanks(label.substr(0, eq));
             value = label.substr(eq + 1);
             if (key.empty()) return false;
         }
         if (d == 0) name = key;
         else if (key != name) return false;
-        const std::string number(trimmed(value));
+        const std::string number(sp_TrimBlanks(value));
         const char* end = nullptr;
         x[d] = sp_ConvertEngToReal(number.c_str(), &end);
         if (number.empty() || end != number.c_str() + number.size()) return false;
