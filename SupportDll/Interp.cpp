@@ -211,25 +211,22 @@ void support_FindYFromX(YList<double>& found, YList<int64_t>& indices, const dou
     int64_t runStart = -1;  // first point of the current run at the target
     int64_t k = 0;
     while (k < n) {
-        // Most blocks lie wholly on the side already reached: no crossing, no
-        // hit, no NaN. Such a block only moves the last point off the target,
-        // so it is tested whole and skipped; a block holding anything else is
-        // walked point by point.
+        // A crossing reads the other array at the same place: it is not being
+        // streamed, so ask for its lines before a block is looked into.
+        __builtin_prefetch(returned + k);
+        __builtin_prefetch(returned + k + 8);
         if (runStart < 0 && prevSide != 0 && k + kSkipBlock <= n) {
+            // Most blocks lie wholly on the side already reached: no
+            // crossing, no hit, no NaN. Such a block only moves the last
+            // point off the target, so it is tested whole and skipped.
             if (const int64_t to = sp_VecSkipOnSide(searched, k, n, target, prevSide); to > k) {
                 k = to;
                 prevIndex = k - 1;
                 continue;
             }
-        }
-        // A crossing reads the other array at the same place: it is not being
-        // streamed, so ask for its lines while the block is walked.
-        __builtin_prefetch(returned + k);
-        __builtin_prefetch(returned + k + 8);
-        // A block of values all off the target and none NaN (noise around a
-        // level): its side changes are read from a mask of which values lie
-        // above, one step per crossing instead of a branch per value.
-        if (runStart < 0 && prevSide != 0 && k + kSkipBlock <= n) {
+            // A block of values all off the target and none NaN (noise around
+            // a level): its side changes are read from a mask of which values
+            // lie above, one step per crossing instead of a branch per value.
             uint32_t above = 0, below = 0;
             for (int j = 0; j < kSkipBlock; ++j) {
                 above |= uint32_t(searched[k + j] > target) << j;
@@ -249,6 +246,8 @@ void support_FindYFromX(YList<double>& found, YList<int64_t>& indices, const dou
                 continue;
             }
         }
+        // Anything else (a NaN, a value at the target, the last short block)
+        // is walked point by point.
         for (const int64_t end = std::min(n, k + kSkipBlock); k < end; ++k) {
             double v = searched[k];
             if (std::isnan(v)) continue;
