@@ -77,6 +77,9 @@ public:
     std::vector<double*> makeRealDivisions(const std::vector<int64_t>& lengths) override;
     double* makeRealScalar() override { return makeRealVector(1); }
     char** makeStringScalar() override { return makeStringVector(1); }
+    // n text slots and one block of `bytes` characters for their texts (see
+    // cv::Value::makeStringBlock); `block` is where the first text goes.
+    char** makeStringBlock(int64_t n, size_t bytes, char*& block);
     int32_t* makeIntegerScalar() override { return makeIntegerVector(1); }
     int64_t* makeInteger64Scalar() override { return static_cast<int64_t*>(makeValues(cv::Kind::Integer64, 1)); }
     bool* makeBoolScalar() override { return makeBoolVector(1); }

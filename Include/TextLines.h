@@ -71,6 +71,17 @@ bool sp_GetToken(std::string_view& rest, std::string_view delimiters, YString& t
 // The same, giving the token as a view into the text rather than a copy.
 bool sp_GetToken(std::string_view& rest, std::string_view delimiters, std::string_view& token);
 
+// sp_GetToken with its delimiter set read once, for a caller that takes many
+// tokens with the same delimiters.
+class TokenScanner {
+public:
+    explicit TokenScanner(std::string_view delimiters) noexcept;
+    bool next(std::string_view& rest, std::string_view& token) const noexcept;
+
+private:
+    bool delimiter_[256] = {};
+};
+
 // sp_StrTok, the quote-aware form: a token runs up to the next delimiter that
 // is outside quotes. A double or a single quote opens a quoted stretch that
 // the same character closes; delimiters inside it are ordinary bytes and the

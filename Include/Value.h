@@ -41,16 +41,23 @@ public:
     // from Python): `owner` keeps them alive and is released with the buffer.
     // Never strings, whose pointers the buffer would have to free.
     Buffer(Kind k, int64_t count, void* external, std::shared_ptr<void> owner) noexcept;
+    // `count` null text slots and a block of `blockBytes` characters released
+    // with the buffer: a slot may point into the block, or hold a malloc'd
+    // text of its own as in any other string buffer.
+    Buffer(int64_t count, size_t blockBytes);
     ~Buffer();
     Buffer(const Buffer&) = delete;
     Buffer& operator=(const Buffer&) = delete;
     void* data() const noexcept { return data_; }
+    char* block() const noexcept { return block_; }
 
 private:
     void* data_ = nullptr;
     Kind kind_;
     int64_t count_;
     std::shared_ptr<void> owner_;  // set for external elements
+    char* block_ = nullptr;        // texts written in place (see above)
+    size_t blockBytes_ = 0;
 };
 
 class Value {
@@ -63,6 +70,10 @@ public:
     // Numeric elements not cleared, for a caller that writes every one of
     // them before anything reads the value (strings are still null).
     static MutableValuePtr makeUninitialized(Kind k, int64_t n);
+    // n text slots (null) and a block of `bytes` characters for their texts,
+    // released with the value: a list of many short texts costs one
+    // allocation instead of one each. Slots may also take malloc'd texts.
+    static MutableValuePtr makeStringBlock(int64_t n, size_t bytes, char*& block);
     // A value over `count` numeric elements at `data` that `owner` keeps
     // alive, laid out in `lengths` (empty: one division). Nothing is copied:
     // whoever hands the memory over promises it does not change while the

@@ -120,35 +120,29 @@ bool sp_ScanLine(const char*& cursor, char separator, YString& field) {
     return true;
 }
 
-// The delimiters as a set of bytes: one test per byte of the text, where
+// The delimiters as a table of bytes: one look-up per byte of the text, where
 // find_first_of searches the delimiter list for each byte.
-namespace {
-struct ByteSet {
-    uint64_t bits[4] = {};
-    explicit ByteSet(std::string_view bytes) {
-        for (const unsigned char c : bytes) bits[c >> 6] |= uint64_t(1) << (c & 63);
-    }
-    bool has(char c) const {
-        const auto u = static_cast<unsigned char>(c);
-        return (bits[u >> 6] >> (u & 63)) & 1;
-    }
-};
-}  // namespace
+TokenScanner::TokenScanner(std::string_view delimiters) noexcept {
+    for (const unsigned char c : delimiters) delimiter_[c] = true;
+}
 
-bool sp_GetToken(std::string_view& rest, std::string_view delimiters, std::string_view& token) {
-    const ByteSet delimiter(delimiters);
-    const size_t n = rest.size();
-    size_t begin = 0;
-    while (begin < n && delimiter.has(rest[begin])) ++begin;
-    if (begin == n) {
+bool TokenScanner::next(std::string_view& rest, std::string_view& token) const noexcept {
+    const auto* p = reinterpret_cast<const unsigned char*>(rest.data());
+    const auto* const e = p + rest.size();
+    while (p < e && delimiter_[*p]) ++p;
+    if (p == e) {
         rest = {};
         return false;
     }
-    size_t end = begin + 1;
-    while (end < n && !delimiter.has(rest[end])) ++end;
-    token = rest.substr(begin, end - begin);
-    rest.remove_prefix(end);
+    const auto* const begin = p++;
+    while (p < e && !delimiter_[*p]) ++p;
+    token = std::string_view(reinterpret_cast<const char*>(begin), size_t(p - begin));
+    rest = std::string_view(reinterpret_cast<const char*>(p), size_t(e - p));
     return true;
+}
+
+bool sp_GetToken(std::string_view& rest, std::string_view delimiters, std::string_view& token) {
+    return TokenScanner(delimiters).next(rest, token);
 }
 
 bool sp_GetToken(std::string_view& rest, std::string_view delimiters, YString& token) {

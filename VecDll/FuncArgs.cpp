@@ -170,6 +170,12 @@ void* FuncResult::makeValues(Kind k, int64_t n) {
     return value_->mutableData();
 }
 
+char** FuncResult::makeStringBlock(int64_t n, size_t bytes, char*& block) {
+    value_ = Value::makeStringBlock(n, bytes, block);
+    valueKind_ = Kind::String;
+    return static_cast<char**>(value_->mutableData());
+}
+
 void* FuncResult::makeRef(Kind k, std::span<const int64_t> lengths) {
     ref_ = Value::makeDivided(k, lengths);
     sharedRef_.reset();

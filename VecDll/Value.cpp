@@ -13,6 +13,7 @@
 #include <cstdlib>
 #include <stdexcept>
 #include <cstring>
+#include <functional>
 #include <new>
 #include <stdexcept>
 
@@ -174,9 +175,12 @@ void zeroedFree(void* p, size_t bytes) {
     }
 }
 
-void freeStrings(void* data, int64_t n) {
+// Frees the texts of n slots, except those written in [block, block + bytes).
+void freeStrings(void* data, int64_t n, const char* block = nullptr, size_t bytes = 0) {
     char** s = static_cast<char**>(data);
-    for (int64_t i = 0; i < n; ++i) std::free(s[i]);
+    const auto inBlock = [&](const char* p) { return std::less_equal<>()(block, p) && std::less<>()(p, block + bytes); };
+    for (int64_t i = 0; i < n; ++i)
+        if (!block || !inBlock(s[i])) std::free(s[i]);
 }
 
 char* dupString(const char* s) {
@@ -196,10 +200,19 @@ Buffer::Buffer(Kind k, int64_t count, bool zeroed) : kind_(k), count_(count) {
 Buffer::Buffer(Kind k, int64_t count, void* external, std::shared_ptr<void> owner) noexcept
     : data_(external), kind_(k), count_(count), owner_(std::move(owner)) {}
 
+Buffer::Buffer(int64_t count, size_t blockBytes) : Buffer(Kind::String, count) {
+    // The delegated constructor has finished: should this throw, the
+    // destructor releases the slots.
+    if (blockBytes == 0) return;
+    block_ = static_cast<char*>(zeroedAlloc(blockBytes, false));
+    blockBytes_ = blockBytes;
+}
+
 Buffer::~Buffer() {
     if (owner_) return;  // the owner's memory: released with owner_
-    if (kind_ == Kind::String) freeStrings(data_, count_);
+    if (kind_ == Kind::String) freeStrings(data_, count_, block_, blockBytes_);
     zeroedFree(data_, checkedBytes(count_, elementSize(kind_)));
+    if (block_) zeroedFree(block_, blockBytes_);
 }
 
 Value::~Value() {
@@ -227,6 +240,16 @@ void Value::allocate(int64_t n, bool zeroed) {
 MutableValuePtr Value::make(Kind k, int64_t n) {
     auto v = makeEmpty(k);
     v->allocate(n);
+    return v;
+}
+
+MutableValuePtr Value::makeStringBlock(int64_t n, size_t bytes, char*& block) {
+    if (n < 0) throw std::bad_alloc();
+    auto v = makeEmpty(Kind::String);
+    v->buffer_ = std::make_shared<Buffer>(n, bytes);
+    v->data_ = v->buffer_->data();
+    v->size_ = n;
+    block = v->buffer_->block();
     return v;
 }
 

@@ -7,7 +7,10 @@
 // ReplayMain.cpp it is the replay driver that `make test` runs over the
 // target's committed corpus (fuzz/corpus/<target>/).
 #pragma once
+#include <sys/resource.h>
 #include <unistd.h>
+
+#include <csignal>
 
 #include <cstdint>
 #include <cstdio>
@@ -73,10 +76,16 @@ private:
 // The host's memory limit while fuzzing: an input that would need more is
 // refused with the not-enough-memory message instead of exhausting the machine.
 inline constexpr const char* kFuzzMemoryLimitMB = "1024";
+inline constexpr rlim_t kLargestFileBytes = rlim_t(8) << 20;
 
 // A throwaway directory made the working directory, HOME, the XDG
 // directories and $CVFUNC_HOME, so that functions that read or write files,
 // settings or the environment stay inside it. Made once per process.
+//
+// No file written there grows past kLargestFileBytes (a write beyond fails as
+// on a full disk). Functions that read files and write one may be given the
+// same name for both; call after call, a campaign would grow such a file
+// without bound until reading it alone needed more memory than the limit.
 inline const std::string& sandbox() {
     static const std::string dir = [] {
         const char* tmp = std::getenv("TMPDIR");
@@ -89,6 +98,9 @@ inline const std::string& sandbox() {
         }
         std::string d = buf.data();
         if (chdir(d.c_str()) != 0) std::abort();
+        const rlimit cap{kLargestFileBytes, kLargestFileBytes};
+        std::signal(SIGXFSZ, SIG_IGN);
+        if (setrlimit(RLIMIT_FSIZE, &cap) != 0) std::abort();
         for (const char* v : {"HOME", "CVFUNC_HOME", "XDG_CONFIG_HOME", "XDG_DATA_HOME", "XDG_CACHE_HOME",
                               "XDG_STATE_HOME", "XDG_RUNTIME_DIR", "TMPDIR"})
             setenv(v, d.c_str(), 1);

@@ -4,10 +4,12 @@
 // complex128 array is one memcpy, a list of Python numbers one loop. Out of
 // the host, numbers are never copied: numpy gets a read-only view whose base
 // holds the value, so the data lives as long as any view of it.
+#include <array>
 #include <cmath>
 #include <complex>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <new>
 
 #include "cvfunc_ext.h"
@@ -400,9 +402,75 @@ py::array view(const cv::ValuePtr& v, const py::dtype& dt) {
     return a;
 }
 
+// Lists of texts repeat themselves: node and part names, units, keywords,
+// the same field of every record. A short text met again while a list is
+// built is the same str object (Python's str is immutable, so nothing can
+// tell, as with an interned string): no second object and no second copy of
+// its bytes. The table is direct-mapped and only remembers; a miss costs a
+// hash of a few bytes.
+class RepeatedTexts {
+public:
+    static constexpr size_t kLongest = 32;
+
+    PyObject* make(std::string_view s) {
+        if (s.size() < 2 || s.size() > kLongest) return text(s).release().ptr();
+        const uint64_t h = hash(s);
+        Slot& slot = slots_[h & (kSlots - 1)];
+        // The hash is compared first, from the table: a text seen once does
+        // not fetch the object it displaced.
+        if (slot.text && slot.hash == h && size_t(PyUnicode_GET_LENGTH(slot.text)) == s.size() &&
+            std::memcmp(PyUnicode_1BYTE_DATA(slot.text), s.data(), s.size()) == 0) {
+            Py_INCREF(slot.text);
+            return slot.text;
+        }
+        PyObject* u = text(s).release().ptr();
+        // Only ASCII texts are kept: their characters are their bytes.
+        if (PyUnicode_IS_COMPACT_ASCII(u)) slot = {u, h};
+        return u;
+    }
+
+private:
+    static constexpr size_t kSlots = 4096;
+    template <class T>
+    static uint64_t load(const char* p) {
+        T w;
+        std::memcpy(&w, p, sizeof w);
+        return w;
+    }
+    // Of 2 to kLongest bytes, read as whole words: the last word overlaps
+    // the one before rather than being put together byte by byte (whose
+    // stores the next load would wait for). The length goes in too.
+    static uint64_t hash(std::string_view s) {
+        const char* p = s.data();
+        const size_t n = s.size();
+        uint64_t h = n * 0x9e3779b97f4a7c15ull;
+        if (n >= 8) {
+            for (size_t i = 0; i + 8 < n; i += 8) h = (h ^ load<uint64_t>(p + i)) * 0xff51afd7ed558ccdull;
+            h ^= load<uint64_t>(p + n - 8);
+        } else if (n >= 4) {
+            h ^= load<uint32_t>(p) | load<uint32_t>(p + n - 4) << 32;
+        } else {
+            h ^= load<uint16_t>(p) | uint64_t(static_cast<unsigned char>(p[n - 1])) << 16;
+        }
+        h *= 0xc4ceb9fe1a85ec53ull;
+        return h ^ (h >> 32);
+    }
+    struct Slot {
+        PyObject* text = nullptr;  // borrowed: the list being built holds it
+        uint64_t hash = 0;
+    };
+    std::array<Slot, kSlots> slots_{};
+};
+
 py::list stringList(const cv::Value& v) {
     py::list out(size_t(v.size()));
-    for (int64_t i = 0; i < v.size(); ++i) PyList_SET_ITEM(out.ptr(), i, text(v.stringAt(i)).release().ptr());
+    // A short list is not worth clearing the table for.
+    if (v.size() < 256) {
+        for (int64_t i = 0; i < v.size(); ++i) PyList_SET_ITEM(out.ptr(), i, text(v.stringAt(i)).release().ptr());
+        return out;
+    }
+    auto repeated = std::make_unique<RepeatedTexts>();
+    for (int64_t i = 0; i < v.size(); ++i) PyList_SET_ITEM(out.ptr(), i, repeated->make(v.stringAt(i)));
     return out;
 }
 

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstring>
 
 #include "FuncArgs.h"
 #include "Value.h"
@@ -63,6 +64,29 @@ TEST(Values, ConversionsAndSmallValuesKeepStringsOwned) {
     EXPECT_EQ(Value::complex({1, 2})->convertedTo(Kind::String)->stringAt(0), "(1,2)");
     EXPECT_EQ(cv::formatReal(std::nan("")), "nan");
     EXPECT_EQ(Value::make(Kind::String, 3)->stringAt(2), "");  // absent strings read as ""
+}
+
+// Texts written into a value's block are released with it, a slot given a
+// malloc'd text of its own is freed on its own, and views and copies outlive
+// the value they came from (the sanitizer build checks the releases).
+TEST(Values, TextBlocksReleaseTheirTextsOnceWhateverTheSlotsHold) {
+    char* block = nullptr;
+    auto v = Value::makeStringBlock(4, 8, block);
+    ASSERT_NE(block, nullptr);
+    char** slots = static_cast<char**>(v->mutableData());
+    std::memcpy(block, "ab\0cde\0", 8);
+    slots[0] = block;
+    slots[1] = block + 3;
+    slots[2] = strdup("own");  // slot 3 stays null
+    auto copy = v->shallowCopy();
+    auto text = v->convertedTo(Kind::String);
+    v.reset();
+    EXPECT_EQ(copy->stringAt(0), "ab");
+    EXPECT_EQ(copy->stringAt(1), "cde");
+    EXPECT_EQ(text->stringAt(2), "own");
+    EXPECT_EQ(text->stringAt(3), "");
+    EXPECT_EQ(Value::makeStringBlock(0, 0, block)->size(), 0);
+    EXPECT_EQ(block, nullptr);
 }
 
 TEST(Values, ResultsAreLaidOutLikeTheArgumentOfTheGivenTotal) {

@@ -137,18 +137,15 @@ void setBool(FuncResult& r, bool v) { *r.makeBoolScalar() = v; }
 void setString(FuncResult& r, std::string_view s) { *r.makeStringScalar() = copyString(s); }
 
 void setStrings(FuncResult& r, const std::vector<YString>& list) {
-    char** out = r.makeStringVector(int64_t(list.size()));
-    for (size_t k = 0; k < list.size(); ++k) out[k] = list[k].copy();
+    setTexts(r, int64_t(list.size()), [&](int64_t k) { return list[size_t(k)].view(); });
 }
 
 void setStrings(FuncResult& r, const std::vector<std::string>& list) {
-    char** out = r.makeStringVector(int64_t(list.size()));
-    for (size_t k = 0; k < list.size(); ++k) out[k] = copyString(list[k]);
+    setTexts(r, int64_t(list.size()), [&](int64_t k) { return std::string_view(list[size_t(k)]); });
 }
 
 void setStrings(FuncResult& r, const std::vector<std::string_view>& list) {
-    char** out = r.makeStringVector(int64_t(list.size()));
-    for (size_t k = 0; k < list.size(); ++k) out[k] = copyString(list[k]);
+    setTexts(r, int64_t(list.size()), [&](int64_t k) { return list[size_t(k)]; });
 }
 
 double* setReals(FuncResult& r, const double* v, int64_t n) {

@@ -166,9 +166,39 @@ void setInteger(FuncResult& r, int32_t v);
 void setInteger64(FuncResult& r, int64_t v);
 void setBool(FuncResult& r, bool v);
 void setString(FuncResult& r, std::string_view s);
+// Text results keep their characters in one block (FuncResult::makeStringBlock):
+// one allocation for the list, not one per text.
 void setStrings(FuncResult& r, const std::vector<YString>& list);
 void setStrings(FuncResult& r, const std::vector<std::string>& list);
 void setStrings(FuncResult& r, const std::vector<std::string_view>& list);
+// A text result of `count` texts whose lengths add up to `chars`, written in
+// order by put() into one block.
+class TextBlock {
+public:
+    TextBlock(FuncResult& r, int64_t count, size_t chars)
+        : slots_(r.makeStringBlock(count, chars + size_t(count), next_)), count_(count) {}
+    void put(std::string_view s) {
+        if (k_ >= count_) return;
+        if (!s.empty()) std::memcpy(next_, s.data(), s.size());
+        next_[s.size()] = '\0';
+        slots_[k_++] = next_;
+        next_ += s.size() + 1;
+    }
+
+private:
+    char* next_ = nullptr;
+    char** slots_;
+    int64_t k_ = 0, count_;
+};
+
+// The n texts text(0) ... text(n - 1) (each a std::string_view) as the result.
+template <class TextAt>
+void setTexts(FuncResult& r, int64_t n, TextAt text) {
+    size_t chars = 0;
+    for (int64_t k = 0; k < n; ++k) chars += text(k).size();
+    TextBlock out(r, n, chars);
+    for (int64_t k = 0; k < n; ++k) out.put(text(k));
+}
 // Copies n values into a new real result (no reference).
 double* setReals(FuncResult& r, const double* v, int64_t n);
 

@@ -94,13 +94,16 @@ FUNC_ERROR parse(const FuncArgs& a, FuncResult& r, MessageHandler&) {
         while (sp_StrTok(rest, delimiters, token)) tokens.push_back(std::move(token));
         setStrings(r, tokens);
     } else {
-        // Two passes, counting and then copying, so that no list of tokens
-        // is built only to be copied again.
+        // Two passes, measuring and then copying: a second scan of the text
+        // costs less than a list of its tokens, which for a long text is
+        // fresh memory the size of the result.
+        const TokenScanner scanner(delimiters);
         std::string_view token, scan = rest;
         int64_t count = 0;
-        while (sp_GetToken(scan, delimiters, token)) ++count;
-        char** out = r.makeStringVector(count);
-        for (int64_t k = 0; k < count && sp_GetToken(rest, delimiters, token); ++k) out[k] = copyString(token);
+        size_t chars = 0;
+        while (scanner.next(scan, token)) ++count, chars += token.size();
+        TextBlock out(r, count, chars);
+        while (scanner.next(rest, token)) out.put(token);
     }
     return FuncOk;
 }

@@ -87,6 +87,18 @@ def distinct_names(n):
     return names
 
 
+def test_parse_agrees_with_split_on_long_lines_of_repeated_tokens():
+    # Long lists share the str objects of repeated texts: every element must
+    # still be the text at its place, whatever shares a slot of that table
+    # (lengths 2 to 40 around the word sizes, repeats, near misses, non-ASCII).
+    pool = ["ab", "abc", "ab\u00e9", "net1", "net10", "NET1", "x" * 8, "x" * 9, "y" * 16, "y" * 17, "z" * 32,
+            "z" * 33, "\u00b5A", "1k", "TC=1"] + ["q" + random_text("aZ9_", 39) for _ in range(300)]
+    tokens = [RNG.choice(pool) for _ in range(20000)]
+    line = " ".join(tokens)
+    assert strings(cvfunc.call("Parse", line)) == line.split()
+    assert strings(cvfunc.call("Parse", line.replace(" ", ",,"), ",")) == tokens
+
+
 def test_sort_agrees_with_sorted_ignoring_case():
     names = distinct_names(2000)
     assert strings(cvfunc.call("Sort", names)) == sorted(names, key=str.lower)

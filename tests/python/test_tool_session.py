@@ -63,9 +63,30 @@ class Terminal:
         self.seen = ""
         os.write(self.fd, text.encode())
 
-    def close(self):
-        os.write(self.fd, b"\x04")
-        _, status = os.waitpid(self.pid, 0)
+    def close(self, timeout=30):
+        """Ends the session with Ctrl-D and gives the exit status. A Ctrl-D
+        that arrives just before the line editor takes the terminal (the prompt
+        is already shown) reaches it as a stray character of the line, not as
+        the end: after a moment the line is cleared (Ctrl-U) and Ctrl-D sent
+        again. Output is read meanwhile so the tool never waits on a full
+        terminal; it is killed when the time is up."""
+        end = time.monotonic() + timeout
+        keys, resend = b"\x04", 0.0
+        while True:
+            if time.monotonic() >= resend:
+                try:
+                    os.write(self.fd, keys)
+                except OSError:  # the tool has just ended
+                    pass
+                keys, resend = b"\x15\x04", time.monotonic() + 2
+            pid, status = os.waitpid(self.pid, os.WNOHANG)
+            if pid:
+                break
+            if time.monotonic() > end:
+                os.kill(self.pid, signal.SIGKILL)
+                _, status = os.waitpid(self.pid, 0)
+                break
+            self.read_until(r"(?!)", timeout=0.2)
         os.close(self.fd)
         return status
 
