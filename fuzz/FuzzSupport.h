@@ -76,7 +76,7 @@ private:
 // The host's memory limit while fuzzing: an input that would need more is
 // refused with the not-enough-memory message instead of exhausting the machine.
 inline constexpr const char* kFuzzMemoryLimitMB = "1024";
-inline constexpr rlim_t kLargestFileBytes = rlim_t(8) << 20;
+inline constexpr rlim_t kLargestFileBytes = rlim_t(1) << 20;
 
 // A throwaway directory made the working directory, HOME, the XDG
 // directories and $CVFUNC_HOME, so that functions that read or write files,

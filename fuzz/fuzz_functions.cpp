@@ -3,6 +3,8 @@
 // through the tool's pipeline (count check, conversions, divisions, handler).
 // Functions on the skipped list are not in the table (FuzzSupport.h); those
 // on the confined list get plain file names in the sandbox.
+#include <filesystem>
+
 #include "Hostile.h"
 
 namespace {
@@ -49,6 +51,19 @@ void limitGrantedTime(const FuncConstruct& f, std::vector<cv::ValuePtr>& args) {
     args[1] = std::move(options);
 }
 
+// What the calls leave in the sandbox is cleared every kInputsPerSandbox
+// inputs. Files written by one input are read by later ones (a file stamped,
+// loaded or listed by name), but a campaign of millions would otherwise
+// collect files that make a cheap call slow (a thousand stamps of one large
+// file) depending on everything that ran before it.
+constexpr int kInputsPerSandbox = 1000;
+
+void clearSandboxNow() {
+    std::error_code ec;
+    for (const auto& entry : std::filesystem::directory_iterator(fuzz::sandbox(), ec))
+        std::filesystem::remove_all(entry.path(), ec);  // links are removed, never followed
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
@@ -89,5 +104,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (trace) std::fprintf(stderr, "  -> %s\n", out ? cv::kindName(out->kind()) : error.c_str());
     releaseNewEntry(*f, out);
     fuzz::session().postCli();
+    static int inputs = 0;
+    if (++inputs % kInputsPerSandbox == 0) clearSandboxNow();
     return 0;
 }
