@@ -184,6 +184,21 @@ public:
         slots_[k_++] = next_;
         next_ += s.size() + 1;
     }
+    // Two parts as one text (chars counts both).
+    void put(std::string_view s, std::string_view t) {
+        if (k_ >= count_) return;
+        if (!s.empty()) std::memcpy(next_, s.data(), s.size());
+        if (!t.empty()) std::memcpy(next_ + s.size(), t.data(), t.size());
+        next_[s.size() + t.size()] = '\0';
+        slots_[k_++] = next_;
+        next_ += s.size() + t.size() + 1;
+    }
+    // No text at all in the next slot (the absent text, not "").
+    void putNone() {
+        if (k_ < count_) slots_[k_++] = nullptr;
+    }
+    // A list slot: none stays none.
+    void put(const char* s) { s ? put(std::string_view(s)) : putNone(); }
 
 private:
     char* next_ = nullptr;

@@ -82,9 +82,6 @@ int64_t elementCount(double asked, uint64_t bytesEach) {
     return n;
 }
 
-// A string result slot for list element s: a copy, or no string when s is none.
-char* copyOrNull(const char* s) { return s ? copyString(s) : nullptr; }
-
 // ---------------------------------------------------------------- single characters
 
 FUNC_ERROR ascii(const FuncArgs& a, FuncResult& r, MessageHandler&) {
@@ -295,9 +292,16 @@ FUNC_ERROR search(const FuncArgs& a, FuncResult& r, MessageHandler&) {
 
 // ---------------------------------------------------------------- building lists
 
+// Characters of list elements [0, n), absent ones counting none.
+size_t charsOf(const StringList& list, int64_t n) {
+    size_t chars = 0;
+    for (int64_t k = 0; k < n; ++k) chars += list[k].size();
+    return chars;
+}
+
 FUNC_ERROR copyList(FuncResult& r, const StringList& list) {
-    char** out = r.makeStringVector(list.n);
-    for (int64_t k = 0; k < list.n; ++k) out[k] = copyOrNull(list.s[k]);
+    TextBlock out(r, list.n, charsOf(list, list.n));
+    for (int64_t k = 0; k < list.n; ++k) out.put(list.s[k]);
     return FuncOk;
 }
 
@@ -318,30 +322,24 @@ FUNC_ERROR concat(const FuncArgs& a, FuncResult& r, MessageHandler&) {
         total = addSizes(total, xLength[size_t(std::min(k, x.n - 1))] + yLength[size_t(std::min(k, y.n - 1))]);
     ensureFits(total);
 
-    char** out = r.makeStringVector(n);
+    size_t chars = 0;
+    for (int64_t k = 0; k < n; ++k) chars += xLength[size_t(std::min(k, x.n - 1))] + yLength[size_t(std::min(k, y.n - 1))];
+    TextBlock out(r, n, chars);
     for (int64_t k = 0; k < n; ++k) {
         const int64_t i = std::min(k, x.n - 1), j = std::min(k, y.n - 1);
         const char *p = x.s[i], *q = y.s[j];
-        if (!p || !q) {
-            // Nothing joined to nothing stays nothing; else the part there is.
-            out[k] = copyOrNull(p ? p : q);
-            continue;
-        }
-        const size_t lp = xLength[size_t(i)], lq = yLength[size_t(j)];
-        char* joined = static_cast<char*>(std::malloc(lp + lq + 1));
-        if (!joined) throw std::bad_alloc();
-        std::memcpy(joined, p, lp);
-        std::memcpy(joined + lp, q, lq + 1);
-        out[k] = joined;
+        // Nothing joined to nothing stays nothing; else the part there is.
+        if (!p || !q) out.put(p ? p : q);
+        else out.put({p, xLength[size_t(i)]}, {q, yLength[size_t(j)]});
     }
     return FuncOk;
 }
 
 FUNC_ERROR joinStringArray(const FuncArgs& a, FuncResult& r, MessageHandler&) {
     const StringList x = listOf(a, 0), y = listOf(a, 1);
-    char** out = r.makeStringVector(x.n + y.n);
-    for (int64_t k = 0; k < x.n; ++k) out[k] = copyOrNull(x.s[k]);
-    for (int64_t k = 0; k < y.n; ++k) out[x.n + k] = copyOrNull(y.s[k]);
+    TextBlock out(r, x.n + y.n, charsOf(x, x.n) + charsOf(y, y.n));
+    for (int64_t k = 0; k < x.n; ++k) out.put(x.s[k]);
+    for (int64_t k = 0; k < y.n; ++k) out.put(y.s[k]);
     return FuncOk;
 }
 
@@ -349,10 +347,10 @@ FUNC_ERROR makeString(const FuncArgs& a, FuncResult& r, MessageHandler&) {
     // Every slot holds a string of its own, empty ones included.
     const int64_t n = elementCount(realOr(a, 0, 0.0), sizeof(char*) + kStringBlock);
     const StringList from = listOf(a, 1);
-    char** out = r.makeStringVector(n);
     const int64_t copied = std::min(n, from.n);
-    for (int64_t k = 0; k < copied; ++k) out[k] = copyString(from.s[k]);
-    for (int64_t k = copied; k < n; ++k) out[k] = copyString("");
+    TextBlock out(r, n, charsOf(from, copied));
+    for (int64_t k = 0; k < copied; ++k) out.put(from[k]);
+    for (int64_t k = copied; k < n; ++k) out.put(std::string_view());
     return FuncOk;
 }
 
