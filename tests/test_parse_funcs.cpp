@@ -57,6 +57,9 @@ TEST(Records, OneColumnReadsQuotedFieldsWithoutTheirQuotes) {
     auto quoted = strs({"a;<x;y>;c", "<q>tail;b", "<a<b>;c>;d", "x;<open;b", "x;a<b>"});
     EXPECT_EQ(texts("SelectColumns", {quoted, reals({1}), str(";<>")}), (Texts{"x;y", "b", "d", "", "a<b>"}));
     EXPECT_EQ(texts("SelectColumns", {quoted, reals({0}), str(";<>")}), (Texts{"a", "q", "a<b>;c", "x", "x"}));
+    // Empty fields, a separator at the end, an empty record.
+    EXPECT_EQ(texts("SelectColumns", {strs({"a;;c", "a;b;", ";x", ""}), reals({1})}), (Texts{"", "b", "x", ""}));
+    EXPECT_EQ(texts("SelectColumns", {strs({"a;;c", "a;b;", ";x", ""}), reals({2})}), (Texts{"c", "", "", ""}));
     // Columns the record does not have, negative or NaN columns: empty.
     EXPECT_EQ(texts("SelectColumns", {strs({"a;b"}), reals({7})}), Texts{""});
     EXPECT_EQ(texts("SelectColumns", {strs({"a;b"}), reals({-1})}), Texts{""});
