@@ -177,13 +177,7 @@ class TextBlock {
 public:
     TextBlock(FuncResult& r, int64_t count, size_t chars)
         : slots_(r.makeStringBlock(count, chars + size_t(count), next_)), count_(count) {}
-    void put(std::string_view s) {
-        if (k_ >= count_) return;
-        if (!s.empty()) std::memcpy(next_, s.data(), s.size());
-        next_[s.size()] = '\0';
-        slots_[k_++] = next_;
-        next_ += s.size() + 1;
-    }
+    void put(std::string_view s) { put(s, {}); }
     // Two parts as one text (chars counts both).
     void put(std::string_view s, std::string_view t) {
         if (k_ >= count_) return;

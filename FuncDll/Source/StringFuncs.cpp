@@ -317,14 +317,12 @@ FUNC_ERROR concat(const FuncArgs& a, FuncResult& r, MessageHandler&) {
     for (int64_t k = 0; k < x.n; ++k) xLength[size_t(k)] = x[k].size();
     for (int64_t k = 0; k < y.n; ++k) yLength[size_t(k)] = y[k].size();
     // One long element against a long list multiplies: check the total first.
-    uint64_t total = mulSizes(uint64_t(n), sizeof(char*) + kStringBlock);
+    uint64_t chars = 0;
     for (int64_t k = 0; k < n; ++k)
-        total = addSizes(total, xLength[size_t(std::min(k, x.n - 1))] + yLength[size_t(std::min(k, y.n - 1))]);
-    ensureFits(total);
+        chars = addSizes(chars, xLength[size_t(std::min(k, x.n - 1))] + yLength[size_t(std::min(k, y.n - 1))]);
+    ensureFits(addSizes(mulSizes(uint64_t(n), sizeof(char*) + kStringBlock), chars));
 
-    size_t chars = 0;
-    for (int64_t k = 0; k < n; ++k) chars += xLength[size_t(std::min(k, x.n - 1))] + yLength[size_t(std::min(k, y.n - 1))];
-    TextBlock out(r, n, chars);
+    TextBlock out(r, n, size_t(chars));
     for (int64_t k = 0; k < n; ++k) {
         const int64_t i = std::min(k, x.n - 1), j = std::min(k, y.n - 1);
         const char *p = x.s[i], *q = y.s[j];
