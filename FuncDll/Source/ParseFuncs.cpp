@@ -274,19 +274,36 @@ bool termMatches(const QueryTerm& term, const std::vector<std::string_view>& fie
     return true;
 }
 
-// The verdict of the postfix query on one record's fields: the single value
-// left on the stack, false for any other count.
-bool queryVerdict(const std::vector<QueryTerm>& terms, const std::vector<std::string_view>& fields,
+// How many of the terms an evaluation reaches, and whether it then holds a
+// single value. Neither depends on the record: the stack's depth after each
+// term is fixed by the terms alone. Evaluation stops at an invalid term or
+// an operator short of operands; what is on the stack then decides.
+size_t reachedTerms(const std::vector<QueryTerm>& terms, bool& endsWithOne) {
+    size_t depth = 0, reached = 0;
+    for (; reached < terms.size(); ++reached) {
+        const QueryTerm::Kind kind = terms[reached].kind;
+        if (kind == QueryTerm::Pattern) {
+            ++depth;
+            continue;
+        }
+        if (kind == QueryTerm::Invalid || depth < (kind == QueryTerm::Not ? 1u : 2u)) break;
+        if (kind != QueryTerm::Not) --depth;
+    }
+    endsWithOne = depth == 1;
+    return reached;
+}
+
+// The verdict of the first `reached` terms on one record's fields, which
+// reachedTerms found to end with one value.
+bool queryVerdict(const std::vector<QueryTerm>& terms, size_t reached, const std::vector<std::string_view>& fields,
                   std::vector<char>& stack) {
     stack.clear();
-    for (const QueryTerm& term : terms) {
+    for (size_t i = 0; i < reached; ++i) {
+        const QueryTerm& term = terms[i];
         if (term.kind == QueryTerm::Pattern) {
             stack.push_back(termMatches(term, fields));
             continue;
         }
-        if (term.kind == QueryTerm::Invalid) break;
-        const size_t needed = term.kind == QueryTerm::Not ? 1 : 2;
-        if (stack.size() < needed) break;
         const bool right = stack.back();
         if (term.kind == QueryTerm::Not) {
             stack.back() = !right;
@@ -296,7 +313,7 @@ bool queryVerdict(const std::vector<QueryTerm>& terms, const std::vector<std::st
         const bool left = stack.back();
         stack.back() = term.kind == QueryTerm::And ? left && right : term.kind == QueryTerm::Or ? left || right : left != right;
     }
-    return stack.size() == 1 && stack[0];
+    return stack[0];
 }
 
 FUNC_ERROR queryData(const FuncArgs& a, FuncResult& r, MessageHandler&) {
@@ -306,6 +323,11 @@ FUNC_ERROR queryData(const FuncArgs& a, FuncResult& r, MessageHandler&) {
         terms.push_back(queryTermOf(t));
         widest = std::max(widest, terms.back().columns.size());
     }
+    // A query that cannot end with one value matches nothing, whatever the
+    // records say; reading them would cost records x terms comparisons.
+    bool endsWithOne = false;
+    const size_t reached = reachedTerms(terms, endsWithOne);
+    if (!endsWithOne) return FuncOk;
     std::vector<std::string> kept;
     std::vector<std::string_view> fields;
     std::vector<char> stack;
@@ -320,7 +342,7 @@ FUNC_ERROR queryData(const FuncArgs& a, FuncResult& r, MessageHandler&) {
             fields.push_back(rest.substr(0, at));
             rest.remove_prefix(at == std::string_view::npos ? rest.size() : at + 1);
         }
-        if (queryVerdict(terms, fields, stack)) kept.emplace_back(record);
+        if (queryVerdict(terms, reached, fields, stack)) kept.emplace_back(record);
     }
     if (!kept.empty()) setStrings(r, kept);
     return FuncOk;
