@@ -429,7 +429,6 @@ bool tooMuchIntegration(double harmonics, int64_t points) {
     return harmonics * double(std::max<int64_t>(points - 1, 1)) > kMaxIntegrationWork;
 }
 
-// Coefficients F[h] = (k != 0 ? 2 : 1) / T * integral, k = k0 + h, into out.
 // Scratch of a size the caller chose counts against the host's memory limit
 // while it lives, as results do: a call that could not hold it is refused
 // (std::bad_alloc, the host's not-enough-memory message) before anything is
@@ -445,6 +444,7 @@ private:
     size_t bytes_;
 };
 
+// Coefficients F[h] = (k != 0 ? 2 : 1) / T * integral, k = k0 + h, into out.
 bool fourierCoefficients(const FourierJob& job, cplx* out) {
     const CountedScratch counted(size_t(job.harmonics) * 2 * sizeof(double));
     std::vector<double> re(size_t(job.harmonics)), im(size_t(job.harmonics));
