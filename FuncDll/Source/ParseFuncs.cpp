@@ -274,11 +274,12 @@ bool termMatches(const QueryTerm& term, const std::vector<std::string_view>& fie
     return true;
 }
 
-// How many of the terms an evaluation reaches, and whether it then holds a
-// single value. Neither depends on the record: the stack's depth after each
-// term is fixed by the terms alone. Evaluation stops at an invalid term or
-// an operator short of operands; what is on the stack then decides.
-size_t reachedTerms(const std::vector<QueryTerm>& terms, bool& endsWithOne) {
+// Drops the terms an evaluation never reaches and says whether it then
+// holds a single value. Neither depends on the record: the stack's depth
+// after each term is fixed by the terms alone. Evaluation stops at an
+// invalid term or an operator short of operands; what is on the stack then
+// decides.
+bool settleQuery(std::vector<QueryTerm>& terms) {
     size_t depth = 0, reached = 0;
     for (; reached < terms.size(); ++reached) {
         const QueryTerm::Kind kind = terms[reached].kind;
@@ -289,17 +290,15 @@ size_t reachedTerms(const std::vector<QueryTerm>& terms, bool& endsWithOne) {
         if (kind == QueryTerm::Invalid || depth < (kind == QueryTerm::Not ? 1u : 2u)) break;
         if (kind != QueryTerm::Not) --depth;
     }
-    endsWithOne = depth == 1;
-    return reached;
+    terms.resize(reached);
+    return depth == 1;
 }
 
-// The verdict of the first `reached` terms on one record's fields, which
-// reachedTerms found to end with one value.
-bool queryVerdict(const std::vector<QueryTerm>& terms, size_t reached, const std::vector<std::string_view>& fields,
+// The verdict of settled terms on one record's fields.
+bool queryVerdict(const std::vector<QueryTerm>& terms, const std::vector<std::string_view>& fields,
                   std::vector<char>& stack) {
     stack.clear();
-    for (size_t i = 0; i < reached; ++i) {
-        const QueryTerm& term = terms[i];
+    for (const QueryTerm& term : terms) {
         if (term.kind == QueryTerm::Pattern) {
             stack.push_back(termMatches(term, fields));
             continue;
@@ -318,16 +317,12 @@ bool queryVerdict(const std::vector<QueryTerm>& terms, size_t reached, const std
 
 FUNC_ERROR queryData(const FuncArgs& a, FuncResult& r, MessageHandler&) {
     std::vector<QueryTerm> terms;
-    size_t widest = 0;
-    for (std::string_view t : stringsOf(a, 1)) {
-        terms.push_back(queryTermOf(t));
-        widest = std::max(widest, terms.back().columns.size());
-    }
+    for (std::string_view t : stringsOf(a, 1)) terms.push_back(queryTermOf(t));
     // A query that cannot end with one value matches nothing, whatever the
     // records say; reading them would cost records x terms comparisons.
-    bool endsWithOne = false;
-    const size_t reached = reachedTerms(terms, endsWithOne);
-    if (!endsWithOne) return FuncOk;
+    if (!settleQuery(terms)) return FuncOk;
+    size_t widest = 0;
+    for (const QueryTerm& term : terms) widest = std::max(widest, term.columns.size());
     std::vector<std::string> kept;
     std::vector<std::string_view> fields;
     std::vector<char> stack;
@@ -342,7 +337,7 @@ FUNC_ERROR queryData(const FuncArgs& a, FuncResult& r, MessageHandler&) {
             fields.push_back(rest.substr(0, at));
             rest.remove_prefix(at == std::string_view::npos ? rest.size() : at + 1);
         }
-        if (queryVerdict(terms, reached, fields, stack)) kept.emplace_back(record);
+        if (queryVerdict(terms, fields, stack)) kept.emplace_back(record);
     }
     if (!kept.empty()) setStrings(r, kept);
     return FuncOk;

@@ -429,30 +429,17 @@ bool tooMuchIntegration(double harmonics, int64_t points) {
     return harmonics * double(std::max<int64_t>(points - 1, 1)) > kMaxIntegrationWork;
 }
 
-// Scratch of a size the caller chose counts against the host's memory limit
-// while it lives, as results do: a call that could not hold it is refused
-// (std::bad_alloc, the host's not-enough-memory message) before anything is
-// allocated and filled.
-class CountedScratch {
-public:
-    explicit CountedScratch(size_t bytes) : bytes_(bytes) { cv::reserveMemoryBytes(bytes); }
-    ~CountedScratch() { cv::releaseMemoryBytes(bytes_); }
-    CountedScratch(const CountedScratch&) = delete;
-    CountedScratch& operator=(const CountedScratch&) = delete;
-
-private:
-    size_t bytes_;
-};
-
 // Coefficients F[h] = (k != 0 ? 2 : 1) / T * integral, k = k0 + h, into out.
 bool fourierCoefficients(const FourierJob& job, cplx* out) {
-    const CountedScratch counted(size_t(job.harmonics) * 2 * sizeof(double));
-    std::vector<double> re(size_t(job.harmonics)), im(size_t(job.harmonics));
-    if (!fourierIntegrate(job, re.data(), im.data())) return false;
+    // Work space counts against the host's memory limit, as results do.
+    WorkSpace parts(2 * job.harmonics);
+    double* const re = parts.get();
+    double* const im = re + job.harmonics;
+    if (!fourierIntegrate(job, re, im)) return false;
     const double T = job.x[job.n - 1] - job.x[0];
     for (int64_t h = 0; h < job.harmonics; ++h) {
         const double scale = (job.firstHarmonic + h != 0 ? 2.0 : 1.0) / T;
-        out[h] = {re[size_t(h)] * scale, im[size_t(h)] * scale};
+        out[h] = {re[h] * scale, im[h] * scale};
     }
     return true;
 }
@@ -701,11 +688,12 @@ FUNC_ERROR univByIntegration(const FuncArgs& a, FuncResult& r, MessageHandler& m
     job.harmonics = int64_t(harmonics);
     job.timeLimit = o.timeLimit;
     job.start = start;
-    // A granted time limit lifts the bound on the work, not on the memory.
-    const CountedScratch counted(size_t(job.harmonics) * sizeof(cplx));
-    std::vector<cplx> values(size_t(job.harmonics));
-    if (!fourierCoefficients(job, values.data())) return FuncOk;  // out of time: an empty spectrum
-    emitSpectrum(a, r, values.data(), job.harmonics, k0 * o.fStep, o.fStep, o.form);
+    // A granted time limit lifts the bound on the work, not on the memory:
+    // the values are work space, counted against the host's limit.
+    WorkSpace space(2 * job.harmonics);
+    cplx* values = reinterpret_cast<cplx*>(space.get());
+    if (!fourierCoefficients(job, values)) return FuncOk;  // out of time: an empty spectrum
+    emitSpectrum(a, r, values, job.harmonics, k0 * o.fStep, o.fStep, o.form);
     return FuncOk;
 }
 
