@@ -8,6 +8,7 @@
 // target's committed corpus (fuzz/corpus/<target>/).
 #pragma once
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <csignal>
@@ -78,6 +79,42 @@ private:
 inline constexpr const char* kFuzzMemoryLimitMB = "1024";
 inline constexpr rlim_t kLargestFileBytes = rlim_t(1) << 20;
 
+// The size limit below holds for every write of the process, its own output
+// too: a campaign logged to a file lost its progress lines, final statistics
+// and any crash report once the log passed the limit. So standard output and
+// standard error, when they are files, are passed through a pipe to a copier
+// started before the limit is set; it appends to the file until the pipe
+// closes, and ignores the interrupts meant for the fuzzer, so that the final
+// statistics printed on Ctrl-C still arrive.
+inline void copyThroughPipe(int fd) {
+    struct stat st;
+    int p[2];
+    if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || pipe(p) != 0) return;
+    const pid_t pid = fork();
+    if (pid == 0) {
+        for (int sig : {SIGINT, SIGTERM, SIGHUP}) std::signal(sig, SIG_IGN);
+        close(p[1]);
+        char buf[1 << 16];
+        for (ssize_t n; (n = read(p[0], buf, sizeof buf)) > 0;)
+            for (ssize_t done = 0, w; done < n; done += w)
+                if ((w = write(fd, buf + done, size_t(n - done))) <= 0) _exit(1);
+        _exit(0);
+    }
+    if (pid > 0) dup2(p[1], fd);
+    close(p[0]);
+    close(p[1]);
+}
+
+inline void copyOutputPastTheLimit() {
+    struct stat out, err;
+    const bool oneFile = fstat(STDOUT_FILENO, &out) == 0 && fstat(STDERR_FILENO, &err) == 0 &&
+                         out.st_dev == err.st_dev && out.st_ino == err.st_ino;
+    copyThroughPipe(STDERR_FILENO);
+    // `> log 2>&1`: one copier keeps the two streams in the order written.
+    if (oneFile) dup2(STDERR_FILENO, STDOUT_FILENO);
+    else copyThroughPipe(STDOUT_FILENO);
+}
+
 // A throwaway directory made the working directory, HOME, the XDG
 // directories and $CVFUNC_HOME, so that functions that read or write files,
 // settings or the environment stay inside it. Made once per process.
@@ -98,6 +135,8 @@ inline const std::string& sandbox() {
         }
         std::string d = buf.data();
         if (chdir(d.c_str()) != 0) std::abort();
+        std::fflush(nullptr);
+        copyOutputPastTheLimit();
         const rlimit cap{kLargestFileBytes, kLargestFileBytes};
         std::signal(SIGXFSZ, SIG_IGN);
         if (setrlimit(RLIMIT_FSIZE, &cap) != 0) std::abort();
