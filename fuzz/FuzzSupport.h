@@ -106,6 +106,7 @@ inline void copyThroughPipe(int fd) {
 }
 
 inline void copyOutputPastTheLimit() {
+    std::fflush(nullptr);  // what is buffered goes straight to the files
     struct stat out, err;
     const bool oneFile = fstat(STDOUT_FILENO, &out) == 0 && fstat(STDERR_FILENO, &err) == 0 &&
                          out.st_dev == err.st_dev && out.st_ino == err.st_ino;
@@ -135,7 +136,6 @@ inline const std::string& sandbox() {
         }
         std::string d = buf.data();
         if (chdir(d.c_str()) != 0) std::abort();
-        std::fflush(nullptr);
         copyOutputPastTheLimit();
         const rlimit cap{kLargestFileBytes, kLargestFileBytes};
         std::signal(SIGXFSZ, SIG_IGN);

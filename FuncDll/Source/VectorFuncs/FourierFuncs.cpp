@@ -325,10 +325,10 @@ bool alike(double lenA, double lenB, double slopeA, double slopeB) {
 // each segment adds its value at x1 minus its value at x0. The parabola is
 // kept in its local form (end values, slope, curvature) rather than as
 // coefficients of powers of t: those cancel catastrophically when the
-// segments are short against their distance from t = 0.
+// segments are short against their distance from t = 0. Writes each
+// harmonic's coefficient, the integral scaled by (k != 0 ? 2 : 1) / T.
 // Returns false when the time limit ran out or the user interrupted.
-bool integrateHarmonics(const FourierJob& job, int64_t h0, int64_t count, double* outRe, double* outIm,
-                        const std::atomic<bool>& stop) {
+bool integrateHarmonics(const FourierJob& job, int64_t h0, int64_t count, cplx* out, const std::atomic<bool>& stop) {
     const int64_t Hp = (count + kLanes - 1) / kLanes * kLanes;
     WorkSpace space(8 * Hp);
     double* invW = space.get();
@@ -394,9 +394,13 @@ bool integrateHarmonics(const FourierJob& job, int64_t h0, int64_t count, double
                 return false;
         }
     }
-    std::copy(accRe, accRe + count, outRe);
-    std::copy(accIm, accIm + count, outIm);
-    if (dcIndex >= 0) outRe[dcIndex] += dc;
+    if (dcIndex >= 0) accRe[dcIndex] += dc;
+    // Coefficients F[h] = (k != 0 ? 2 : 1) / T * integral.
+    const double T = x[n - 1] - x[0];
+    for (int64_t h = 0; h < count; ++h) {
+        const double scale = (kFirst + h != 0 ? 2.0 : 1.0) / T;
+        out[h] = {accRe[h] * scale, accIm[h] * scale};
+    }
     return true;
 }
 
@@ -405,12 +409,14 @@ bool integrateHarmonics(const FourierJob& job, int64_t h0, int64_t count, double
 // same harmonics and the result is the same bits for any number of threads.
 constexpr int64_t kHarmonicsPerBlock = 2048;
 
-bool fourierIntegrate(const FourierJob& job, double* outRe, double* outIm) {
+// The coefficients of harmonics k0 ... k0 + harmonics - 1 into out; false when
+// the time limit ran out or the user interrupted.
+bool fourierCoefficients(const FourierJob& job, cplx* out) {
     std::atomic<bool> stop{false};
     cv::forEachChunk(size_t(job.harmonics), size_t(kHarmonicsPerBlock), [&](size_t begin, size_t end) {
         if (stop.load(std::memory_order_relaxed)) return;
         const int64_t h0 = int64_t(begin);
-        if (!integrateHarmonics(job, h0, int64_t(end - begin), outRe + h0, outIm + h0, stop))
+        if (!integrateHarmonics(job, h0, int64_t(end - begin), out + h0, stop))
             stop.store(true, std::memory_order_relaxed);
     });
     return !stop.load();
@@ -427,21 +433,6 @@ constexpr double kMaxIntegrationWork = cv::kAddressSanitizer ? 33554432.0 : 4294
 
 bool tooMuchIntegration(double harmonics, int64_t points) {
     return harmonics * double(std::max<int64_t>(points - 1, 1)) > kMaxIntegrationWork;
-}
-
-// Coefficients F[h] = (k != 0 ? 2 : 1) / T * integral, k = k0 + h, into out.
-bool fourierCoefficients(const FourierJob& job, cplx* out) {
-    // Work space counts against the host's memory limit, as results do.
-    WorkSpace parts(2 * job.harmonics);
-    double* const re = parts.get();
-    double* const im = re + job.harmonics;
-    if (!fourierIntegrate(job, re, im)) return false;
-    const double T = job.x[job.n - 1] - job.x[0];
-    for (int64_t h = 0; h < job.harmonics; ++h) {
-        const double scale = (job.firstHarmonic + h != 0 ? 2.0 : 1.0) / T;
-        out[h] = {re[h] * scale, im[h] * scale};
-    }
-    return true;
 }
 
 // ---------------------------------------------------------------- Fourier
