@@ -1,7 +1,8 @@
 // String lists as sets: union, intersection, difference and symmetric
 // difference. Names of nets, parts and files compare ignoring ASCII letter
 // case, so membership does too; a result keeps the order of its inputs, holds
-// each element once, and spells it as the occurrence that put it there.
+// each element once, and spells it as the occurrence that put it there. A
+// result with no element is not made at all.
 // Membership goes through one hash set per call, so each function is linear
 // in the total number of elements.
 #include <algorithm>
@@ -16,25 +17,29 @@ namespace {
 using namespace cvmod;
 
 // The seen set of one call: open addressing over views of the argument texts,
-// at most half full, so that a lookup is a hash and a short probe with no
-// allocation per element. Removed entries stay as markers for later probes.
-// Slots are 16 bytes, and whole lists go in blocks whose slots are fetched
-// ahead: on lists of a million names nearly every probe misses the cache, and
+// never more than half full (it doubles before an insert would pass that), so
+// that a lookup is a hash and a short probe with no allocation per element
+// and a probe always meets an empty slot. Removed entries stay as markers for
+// later probes and count as used until the next doubling drops them. Slots
+// are 16 bytes, and whole lists go in blocks whose slots are fetched ahead:
+// on lists of a million names nearly every probe misses the cache, and
 // overlapping those misses is what makes the set fast.
 class Seen {
 public:
-    explicit Seen(size_t expected) {
-        size_t capacity = 256;
-        while (capacity < 2 * expected) capacity <<= 1;
-        slots_.resize(capacity);
-        mask_ = capacity - 1;
-    }
+    explicit Seen(size_t expected) { rehash(capacityFor(expected)); }
     // Adds s; false when an equal text is already there.
     bool insert(std::string_view s, uint32_t tag) {
-        Slot& slot = probe(s, tag);
-        if (slot.live()) return false;
-        if (!slot.text) slot = {s.data() ? s.data() : "", uint32_t(std::min<size_t>(s.size(), kLongText)), tag};
-        slot.tag = tag;  // revives a removed entry
+        Slot* slot = &probe(s, tag);
+        if (slot->live()) return false;
+        if (!slot->text) {
+            if (2 * (used_ + 1) > slots_.size()) {
+                rehash(capacityFor(live_ + 1));
+                slot = &probe(s, tag);
+            }
+            *slot = {s.data() ? s.data() : "", uint32_t(std::min<size_t>(s.size(), kLongText)), tag};
+            ++used_;
+        }
+        slot->tag = tag;  // revives a removed entry
         ++live_;
         return true;
     }
@@ -77,6 +82,25 @@ private:
         std::string_view view() const noexcept { return size == kLongText ? std::string_view(text) : std::string_view(text, size); }
     };
     static constexpr uint32_t kLongText = UINT32_MAX;
+    static size_t capacityFor(size_t entries) {
+        size_t capacity = 256;
+        while (capacity < 2 * entries) capacity <<= 1;
+        return capacity;
+    }
+    // A fresh table of `capacity` slots holding the live entries only.
+    void rehash(size_t capacity) {
+        std::vector<Slot> old(capacity);
+        old.swap(slots_);
+        mask_ = capacity - 1;
+        used_ = 0;
+        for (const Slot& slot : old) {
+            if (!slot.live()) continue;
+            size_t k = slot.tag & mask_;
+            while (slots_[k].text) k = (k + 1) & mask_;
+            slots_[k] = slot;
+            ++used_;
+        }
+    }
     // The slot holding s (live or removed), or the empty slot where it belongs.
     Slot& probe(std::string_view s, uint32_t tag) {
         for (size_t k = tag & mask_;; k = (k + 1) & mask_) {
@@ -86,6 +110,7 @@ private:
     }
     std::vector<Slot> slots_;
     size_t mask_ = 0;
+    size_t used_ = 0;  // live entries and removal markers
     size_t live_ = 0;
 };
 
@@ -106,8 +131,9 @@ struct Lists {
             if (seen.insert(from[k], tag)) out.push_back(from[k]);
         });
     }
+    // An empty result is left unmade: no element, no kind.
     FUNC_ERROR result(FuncResult& r) const {
-        setStrings(r, out);
+        if (!out.empty()) setStrings(r, out);
         return FuncOk;
     }
 };
