@@ -133,7 +133,8 @@ struct YStringEqualNoCase {
 // and keys compare ignoring ASCII case, whatever the locale.
 std::string lowerAscii(std::string_view s);
 bool equalNoCase(std::string_view a, std::string_view b) noexcept;
-// Paths compare like that and also take '\' for '/'.
+// Paths take '\' for '/' and follow the platform's rule for letter case
+// (sp_CaseSensitiveFiles: exact on Linux).
 bool equalPath(std::string_view a, std::string_view b) noexcept;
 // FNV-1a hashes that fold exactly as equalNoCase and equalPath compare, so
 // texts that compare equal always hash alike.

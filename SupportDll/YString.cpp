@@ -1,6 +1,7 @@
 // YString: a counted string whose buffer comes from malloc/realloc, so that its
 // text can be handed to result slots that free() it.
 #include "YString.h"
+#include "PathUtil.h"
 
 #include <cctype>
 #include <charconv>
@@ -259,7 +260,8 @@ YString YString::substr(size_t pos, size_t n) const {
 namespace {
 
 char foldAscii(char c) noexcept { return c >= 'A' && c <= 'Z' ? char(c - 'A' + 'a') : c; }
-char foldPath(char c) noexcept { return c == '\\' ? '/' : foldAscii(c); }
+char foldSeparator(char c) noexcept { return c == '\\' ? '/' : c; }
+char foldPathNoCase(char c) noexcept { return c == '\\' ? '/' : foldAscii(c); }
 
 template <char (*fold)(char) noexcept>
 bool equalFolded(std::string_view a, std::string_view b) noexcept {
@@ -278,6 +280,10 @@ std::string lowerAscii(std::string_view s) {
 }
 
 bool equalNoCase(std::string_view a, std::string_view b) noexcept { return equalFolded<foldAscii>(a, b); }
-bool equalPath(std::string_view a, std::string_view b) noexcept { return equalFolded<foldPath>(a, b); }
+bool equalPath(std::string_view a, std::string_view b) noexcept {
+    return sp_CaseSensitiveFiles() ? equalFolded<foldSeparator>(a, b) : equalFolded<foldPathNoCase>(a, b);
+}
 uint32_t hashNoCase(std::string_view s) noexcept { return fnv1a(s, foldAscii); }
-uint32_t hashPath(std::string_view s) noexcept { return fnv1a(s, foldPath); }
+uint32_t hashPath(std::string_view s) noexcept {
+    return sp_CaseSensitiveFiles() ? fnv1a(s, foldSeparator) : fnv1a(s, foldPathNoCase);
+}

@@ -88,6 +88,8 @@ TEST(Records, SelectRowsComparesOneColumnIgnoringCase) {
     EXPECT_EQ(texts("SelectRows", {strs({"a,b", "c,d"}), str("d"), reals({1}), str(",")}), Texts{"c,d"});
     EXPECT_TRUE(noResult("SelectRows", {records, str("none")}));
     EXPECT_TRUE(noResult("SelectRows", {records, str("R1"), reals({-1})}));
+    // An empty separator reads as the default one, as in Scan and SelectColumns.
+    EXPECT_EQ(texts("SelectRows", {records, str("1U"), reals({1}), str("")}), Texts{"c1;1u"});
 }
 
 // ---------------------------------------------------------------- QueryData
@@ -173,6 +175,9 @@ TEST(ParameterStrings, TrailingNameIsDroppedByTheFirstAndKeptByTheSecond) {
     EXPECT_EQ(params("ParseParameterString2", "R=5 W", {"R"}, {"write"}, {"6"}), Texts{"R=6 W="});
     EXPECT_EQ(params("ParseParameterString2", "R=5 W", {"R"}, {"delete"}), Texts{"W="});
     EXPECT_EQ(params("ParseParameterString2", "R=5 W", {"W"}, {"read"}), Texts{""});
+    // A trailing name read as the first positional writes an empty value,
+    // and the space after it stays.
+    EXPECT_EQ(params("ParseParameterString2", "$unlabelled$1", {"L"}, {"write", "0"}, {"1"}), Texts{" L=1"});
 }
 
 TEST(ParameterStrings, DeleteDropsPositionalsAndPairs) {

@@ -111,7 +111,11 @@ TEST(SearchLists, OneOrSeveralStringsIgnoringCaseOrAsPaths) {
     EXPECT_EQ(outcome("Search", {names, strs({})}), "");
     auto paths = strs({"C:/Work/a.cir", "lib\\Q.lib"});
     EXPECT_EQ(outcome("Search", {paths, str("c:\\work\\A.CIR")}), "-1");
-    EXPECT_EQ(outcome("Search", {paths, strs({"LIB/q.lib", "c:\\work/a.cir"}), strs({"x", "path"})}), "1|0");
+    // As paths, separators fold and letter case counts, as in PathEqual:
+    // on Linux two names that differ in case are two files.
+    EXPECT_EQ(outcome("Search", {paths, strs({"lib/Q.lib", "C:\\Work/a.cir", "LIB/q.lib"}), strs({"x", "path"})}), "1|0|-1");
+    EXPECT_EQ(outcome("Search", {strs({"/x/Y"}), str("/x/y"), str("Path")}), "-1");
+    EXPECT_EQ(outcome("Search", {strs({"/x/Y"}), str("\\x\\Y"), str("Path")}), "0");
 }
 
 TEST(StringLists, ConcatRepeatsTheLastElementAndAnEmptyListLeavesTheOther) {

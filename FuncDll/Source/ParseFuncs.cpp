@@ -219,7 +219,7 @@ FUNC_ERROR selectRows(const FuncArgs& a, FuncResult& r, MessageHandler&) {
     const std::string_view value = stringOr(a, 1);
     const int64_t column = toInt64(realOr(a, 2, 0));
     const std::string_view sep = stringOr(a, 3, ";");
-    const char separator = sep.empty() ? ';' : sep[0];
+    const char separator = sep.empty() ? ';' : sep[0];   // as Scan and SelectColumns read an empty one
     std::vector<std::string> kept;
     YString field;
     if (column < 0) return FuncOk;   // no record has such a field
@@ -435,9 +435,17 @@ YHashTable<bool> nameSet(const FuncArgs& a) {
     return set;
 }
 
-void appendPart(std::string& out, std::string_view part) {
-    if (!out.empty()) out += ' ';
-    out += part;
+// Parts joined by one space each, empty parts included: an empty value
+// written first still has its separator, so positions read back the same.
+struct SpacedParts {
+    std::string text;
+    bool any = false;
+};
+
+void appendPart(SpacedParts& out, std::string_view part) {
+    if (out.any) out.text += ' ';
+    out.any = true;
+    out.text += part;
 }
 
 std::string joinedPair(std::string_view name, std::string_view value) {
@@ -486,7 +494,7 @@ FUNC_ERROR parseParameterString(const FuncArgs& a, FuncResult& r, MessageHandler
         return FuncOk;
     }
 
-    std::string out;
+    SpacedParts out;
     if (mode == ParameterMode::Write) {
         YHashTable<NewValue> table = newValues(a);
         for (int64_t k = 1; k <= n; ++k) {
@@ -515,7 +523,7 @@ FUNC_ERROR parseParameterString(const FuncArgs& a, FuncResult& r, MessageHandler
         for (int64_t i = n; i < T - 1; i += 2)
             if (!drop.contains(YString(t[size_t(i)]))) appendPart(out, joinedPair(t[size_t(i)], p.written(t[size_t(i + 1)])));
     }
-    setString(r, out);
+    setString(r, out.text);
     return FuncOk;
 }
 
@@ -544,7 +552,7 @@ FUNC_ERROR parseParameterString2(const FuncArgs& a, FuncResult& r, MessageHandle
         return FuncOk;
     }
 
-    std::string out;
+    SpacedParts out;
     auto write = [&](std::string_view name, std::string_view value) {
         appendPart(out, isUnlabelledName(name) ? p.written(value) : joinedPair(name, p.written(value)));
     };
@@ -569,7 +577,7 @@ FUNC_ERROR parseParameterString2(const FuncArgs& a, FuncResult& r, MessageHandle
         for (const auto& [name, value] : entries)
             if (!drop.contains(YString(name))) write(name, value);
     }
-    setString(r, out);
+    setString(r, out.text);
     return FuncOk;
 }
 
@@ -578,7 +586,7 @@ FUNC_ERROR buildParameterString(const FuncArgs& a, FuncResult& r, MessageHandler
     const std::string_view triggers = given(a, 2) ? std::string_view(stringOr(a, 2)) : std::string_view(" \t");
     const size_t pairs = std::min(names.size(), values.size());
     if (pairs == 0) return FuncOk;
-    std::string out;
+    SpacedParts out;
     for (size_t k = 0; k < pairs; ++k) {
         if (values[k].empty()) continue;
         const bool quote = values[k].find_first_of(triggers) != std::string_view::npos;
@@ -591,7 +599,7 @@ FUNC_ERROR buildParameterString(const FuncArgs& a, FuncResult& r, MessageHandler
         appendPart(out, quote ? joinedPair(names[k], mark + std::string(values[k]) + mark)
                               : joinedPair(names[k], values[k]));
     }
-    setString(r, out);
+    setString(r, out.text);
     return FuncOk;
 }
 

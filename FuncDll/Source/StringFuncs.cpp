@@ -242,8 +242,9 @@ FUNC_ERROR escapeStringEncode(const FuncArgs& a, FuncResult& r, MessageHandler&)
 
 // ---------------------------------------------------------------- Search
 
-// Elements compare ignoring case, or as paths (also '/' and '\\' alike), with
-// the support library's matching hash, so equal texts always meet.
+// Elements compare ignoring case, or as paths ('/' and '\\' alike, letter
+// case as the platform's file names have it: exact on Linux, as PathEqual),
+// with the support library's matching hash, so equal texts always meet.
 struct Folding {
     bool path = false;
     bool equal(std::string_view x, std::string_view y) const { return path ? equalPath(x, y) : equalNoCase(x, y); }
