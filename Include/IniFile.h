@@ -57,6 +57,10 @@ public:
     // Sets (or adds) the key. Names must be valid (see validName); the value
     // must hold no line end.
     void set(std::string_view section, std::string_view key, std::string_view value);
+    // Adds keys that the section does not hold, in order, where set() would
+    // put them one by one (after the section's last key, or in a new section
+    // at the end), in time linear in the document rather than per key.
+    void appendKeys(std::string_view section, const std::vector<std::pair<std::string, std::string>>& keys);
     // Removes every occurrence of the key in the first section of that name;
     // true when one was there.
     bool remove(std::string_view section, std::string_view key);

@@ -152,6 +152,26 @@ void IniDocument::set(std::string_view section, std::string_view key, std::strin
     lines_.insert(lines_.begin() + ptrdiff_t(after + 1), parseLine(std::string(key) + "=" + std::string(value) + eol));
 }
 
+void IniDocument::appendKeys(std::string_view section, const std::vector<std::pair<std::string, std::string>>& keys) {
+    if (keys.empty()) return;
+    section = sp_TrimBlanks(section);
+    const std::string eol = lineEnd();
+    size_t at = findSection(section);
+    if (at == lines_.size()) {
+        if (!lines_.empty()) endWithLineEnd(lines_.size() - 1);
+        lines_.push_back(parseLine("[" + std::string(section) + "]" + eol));
+    } else {
+        for (size_t i = at + 1, end = sectionEnd(at); i < end; ++i)
+            if (lines_[i].kind == Kind::Key) at = i;
+        endWithLineEnd(at);
+    }
+    std::vector<Line> block;
+    block.reserve(keys.size());
+    for (const auto& [key, value] : keys) block.push_back(parseLine(key + "=" + value + eol));
+    lines_.insert(lines_.begin() + ptrdiff_t(at + 1), std::make_move_iterator(block.begin()),
+                  std::make_move_iterator(block.end()));
+}
+
 bool IniDocument::remove(std::string_view section, std::string_view key) {
     const size_t s = findSection(section);
     if (s == lines_.size()) return false;

@@ -52,7 +52,10 @@ std::vector<std::string> collectionFiles(const IniDocument& doc, std::string_vie
 // Replaces the collection's File keys by File1 ... FileN.
 void storeCollection(IniDocument& doc, std::string_view collection, const std::vector<std::string>& files) {
     doc.removeKeys(collection, isFileKey);
-    for (size_t i = 0; i < files.size(); ++i) doc.set(collection, "File" + std::to_string(i + 1), files[i]);
+    std::vector<std::pair<std::string, std::string>> keys;
+    keys.reserve(files.size());
+    for (size_t i = 0; i < files.size(); ++i) keys.emplace_back("File" + std::to_string(i + 1), files[i]);
+    doc.appendKeys(collection, keys);
     if (doc.entries(collection).empty()) doc.removeSection(collection);
 }
 

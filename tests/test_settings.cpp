@@ -93,6 +93,19 @@ TEST(IniSemantics, WritesKeepEverythingElseTable) {
     EXPECT_FALSE(fs::exists("none.ini"));
 }
 
+// Many keys at once land exactly where setting them one by one would put
+// them, in one pass (a collection of 10^5 files took minutes key by key).
+TEST(IniSemantics, AppendingKeysWritesWhatSettingThemOneByOneWould) {
+    const std::vector<std::pair<std::string, std::string>> keys{{"File1", "a"}, {"File2", "b c"}, {"File3", ""}};
+    for (const char* text : {"", "[S]\n", "[S]\r\nx=1\r\n; note\r\n\r\n[T]\r\ny=2", "[T]\ny=2",
+                             "pre\n[s] \n;c\nk=v\njunk\n[S]\nz=9\n[U]\n", "[S]\nk=v"}) {
+        IniDocument one(text), all(text);
+        for (const auto& [k, v] : keys) one.set("S", k, v);
+        all.appendKeys(" S ", keys);
+        EXPECT_EQ(all.text(), one.text()) << text;
+    }
+}
+
 TEST(IniSemantics, RefusedWritesTouchNothing) {
     FileSandbox box;
     const std::string before = "[S]\nk=v\n";
