@@ -6,7 +6,11 @@
 // renames it over the target only when every byte is there: a failure at any
 // point leaves the old file as it was and removes the temporary file. A
 // target that is a symbolic link is resolved first, so the link stays and
-// its file is replaced; an existing file keeps its permission bits.
+// its file is replaced; an existing file keeps its permission bits. The
+// temporary file is named TARGET.~PID.N.tmp; a process killed before its
+// rename leaves it behind, and the first write into that directory by a later
+// process removes it (only that pattern, only when the process named in it is
+// gone).
 //
 // DirectoryUpdateLock serialises updates of files in one directory: it holds
 // an exclusive flock(2) on the directory itself, which other processes using
@@ -39,11 +43,15 @@ public:
     // Closes the file and renames it over the target; false, with the target
     // untouched, when any write, the close or the rename failed.
     bool commit();
+    // After a failed commit: every byte was written and flushed, and only the
+    // rename failed (the target is a directory, say).
+    bool renameFailed() const noexcept { return renameFailed_; }
 
 private:
     void discard();
     std::string target_, temp_;
     FILE* file_ = nullptr;
+    bool renameFailed_ = false;
 };
 
 // The whole of `content` through an AtomicFileWriter; false with `why` (the

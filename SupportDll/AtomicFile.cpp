@@ -1,16 +1,22 @@
 #include "AtomicFile.h"
 
+#include <dirent.h>
 #include <fcntl.h>
+#include <signal.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <chrono>
 #include <climits>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <mutex>
+#include <new>
+#include <set>
 #include <thread>
 
 #include "PathUtil.h"
@@ -30,6 +36,53 @@ std::string resolvedTarget(std::string_view path) {
     return p;
 }
 
+// Whether `name` is a temporary file of this writer, NAME.~PID.N.tmp, left by
+// a process that no longer exists.
+bool orphanedTemp(std::string_view name) {
+    constexpr std::string_view suffix = ".tmp";
+    if (name.size() < suffix.size() || name.substr(name.size() - suffix.size()) != suffix) return false;
+    name.remove_suffix(suffix.size());
+    const size_t serialDot = name.rfind('.');
+    if (serialDot == std::string_view::npos || serialDot + 1 == name.size()) return false;
+    for (char c : name.substr(serialDot + 1))
+        if (c < '0' || c > '9') return false;
+    const std::string_view head = name.substr(0, serialDot);
+    const size_t mark = head.rfind(".~");
+    if (mark == std::string_view::npos || mark == 0 || mark + 2 == head.size() || head.size() - mark > 12) return false;
+    long pid = 0;
+    for (char c : head.substr(mark + 2)) {
+        if (c < '0' || c > '9') return false;
+        pid = pid * 10 + (c - '0');
+    }
+    return pid > 0 && pid != ::getpid() && ::kill(pid_t(pid), 0) != 0 && errno == ESRCH;
+}
+
+// A writer killed between creating its temporary file and renaming it leaves
+// the file behind. The first write into a directory in each process removes
+// such files there: only this writer's own name pattern, only regular files
+// of this user, only when the process that made them is gone. Once per
+// directory, so that many writes into one large directory stay linear.
+void removeOrphanedTemps(const std::string& target) {
+    static std::mutex lock;
+    static std::set<std::string> swept;
+    std::string dir = sp_GetDirFromPath(target);
+    if (dir.empty()) dir = ".";
+    {
+        std::lock_guard<std::mutex> hold(lock);
+        if (!swept.insert(dir).second) return;
+    }
+    DIR* d = ::opendir(dir.c_str());
+    if (!d) return;
+    const int dfd = ::dirfd(d);
+    while (const dirent* e = ::readdir(d)) {
+        if (!orphanedTemp(e->d_name)) continue;
+        struct stat st {};
+        if (::fstatat(dfd, e->d_name, &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISREG(st.st_mode) && st.st_uid == ::geteuid())
+            (void)::unlinkat(dfd, e->d_name, 0);
+    }
+    ::closedir(d);
+}
+
 }  // namespace
 
 AtomicFileWriter::AtomicFileWriter(const char* target) {
@@ -44,7 +97,12 @@ AtomicFileWriter::AtomicFileWriter(const char* target) {
         std::free(real);
         if (::stat(target_.c_str(), &st) != 0) return;
     }
-    static unsigned serial = 0;
+    try {
+        removeOrphanedTemps(target_);
+    } catch (const std::bad_alloc&) {
+        // Tidying is optional; the write itself still fails cleanly below if memory is that short.
+    }
+    static std::atomic<unsigned> serial{0};
     for (int attempt = 0; attempt < 100; ++attempt) {
         temp_ = target_ + ".~" + std::to_string(::getpid()) + "." + std::to_string(serial++) + ".tmp";
         const int fd = ::open(temp_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
@@ -81,6 +139,7 @@ bool AtomicFileWriter::commit() {
         temp_.clear();
         return true;
     }
+    renameFailed_ = ok;
     discard();
     return false;
 }

@@ -60,3 +60,24 @@ TEST(AtomicFile, ConcurrentReadModifyWriteKeepsEveryChange) {
     EXPECT_EQ(std::count(text.begin(), text.end(), 'a'), kRounds);
     EXPECT_EQ(std::count(text.begin(), text.end(), 'b'), kRounds);
 }
+
+// A writer killed before its rename leaves TARGET.~PID.N.tmp behind; the next
+// process to write there removes it, and nothing else.
+TEST(AtomicFile, AWriteRemovesTemporaryFilesOfDeadWritersOnly) {
+    FileSandbox box;
+    const pid_t child = ::fork();
+    if (child == 0) ::_exit(0);
+    ::waitpid(child, nullptr, 0);  // a process id that is now free
+    const std::string dead = std::to_string(child), self = std::to_string(::getpid());
+    const std::vector<std::string> orphans = {"x.ini.~" + dead + ".3.tmp", "other.wav.~" + dead + ".0.tmp"};
+    const std::vector<std::string> kept = {"x.ini.~" + self + ".9.tmp", "x.ini.~1.0.tmp", "notes.~" + dead + ".tmp",
+                                           "x.ini.~" + dead + ".3.tmp.bak", "user.~" + dead + ".x.tmp"};
+    for (const auto& name : orphans) box.write(name, "half");
+    for (const auto& name : kept) box.write(name, "mine");
+    std::filesystem::create_directory(box.path("dir.~" + dead + ".1.tmp"));
+    ASSERT_TRUE(sp_WriteFileAtomic(box.path("x.ini"), "new"));
+    for (const auto& name : orphans) EXPECT_FALSE(std::filesystem::exists(box.path(name))) << name;
+    for (const auto& name : kept) EXPECT_EQ(FileSandbox::read(box.path(name)), "mine") << name;
+    EXPECT_TRUE(std::filesystem::is_directory(box.path("dir.~" + dead + ".1.tmp")));
+    EXPECT_EQ(FileSandbox::read(box.path("x.ini")), "new");
+}

@@ -2,10 +2,8 @@
 // and read back one channel at a time; one or two waveforms are written as a
 // new file. Problems are reported as status codes in the result, never as
 // messages, so a script can test for them.
-#include <unistd.h>
 
 #include <algorithm>
-#include <cerrno>
 #include <cmath>
 #include <cstdio>
 #include <limits>
@@ -14,6 +12,7 @@
 #include <vector>
 
 #include "../FuncKit.h"
+#include "AtomicFile.h"
 #include "FileUtil.h"
 #include "WavFile.h"
 
@@ -124,30 +123,19 @@ FUNC_ERROR wavCloseFile(const FuncArgs& a, FuncResult& r, MessageHandler&) {
     return FuncOk;
 }
 
-// The file is written beside the target under another name and renamed over
-// it only when complete, so a failure never leaves a truncated file that
-// looks whole, and an existing file survives a failed rewrite.
+// The file is written beside the target under another name, flushed to disk
+// and renamed over it only when complete (AtomicFileWriter), so a failure or
+// a kill never leaves a truncated file that looks whole, an existing file
+// survives a failed rewrite, keeps its permissions, and a link to it stays.
 int32_t writeWavFile(const std::string& target, const WavHeader& header, double scale, const double* const* data,
                      int channels, int64_t count) {
     if (target.empty()) return StatusNoOutput;
-    static unsigned serial = 0;
-    std::string temp;
-    FILE* f = nullptr;
-    for (int attempt = 0; attempt < 100 && !f; ++attempt) {
-        temp = target + ".~" + std::to_string(getpid()) + "." + std::to_string(serial++) + ".tmp";
-        f = fopen_utf8(temp.c_str(), "wbx");
-        if (!f && errno != EEXIST) break;
-    }
-    if (!f) return StatusNoOutput;
-
-    int32_t status = StatusOk;
-    if (!Wav_WriteHeader(f, header))
-        status = StatusHeaderWrite;
-    else
-        status = Wav_WriteSamples(f, header, scale, data, channels, count);
-    if (fclose(f) != 0 && status == StatusOk) status = WavWriteFailed;
-    if (status == StatusOk && std::rename(temp.c_str(), target.c_str()) != 0) status = StatusNoOutput;
-    if (status != StatusOk) unlink_utf8(temp.c_str());
+    AtomicFileWriter out(target.c_str());
+    if (!out.file()) return StatusNoOutput;
+    int32_t status = Wav_WriteHeader(out.file(), header) ? Wav_WriteSamples(out.file(), header, scale, data, channels, count)
+                                                         : int32_t(StatusHeaderWrite);
+    // Bytes still buffered meet a full disk only when flushed.
+    if (status == StatusOk && !out.commit()) status = out.renameFailed() ? int32_t(StatusNoOutput) : int32_t(WavWriteFailed);
     return status;
 }
 
