@@ -201,27 +201,41 @@ std::string sp_ResolvePath(std::string_view path) {
     };
     push(sp_IsRelativePath(path) ? sp_GetCwd() + "/" + std::string(path) : std::string(path));
     int links = 0;
+    // Below a component that does not exist nothing can be a link, so those
+    // components are appended unexamined: a long path costs one pass, not a
+    // copy and a lookup of the whole prefix per component.
+    size_t missingDepth = 0;
     while (!todo.empty()) {
         const std::string part = std::move(todo.back());
         todo.pop_back();
         if (part == ".") continue;
         if (part == "..") {
-            done = done == "/" ? done : withoutTrailingSlash(sp_GetDirFromPath(done));
+            done.resize(std::max<size_t>(done.rfind('/'), 1));
+            if (missingDepth) --missingDepth;
             continue;
         }
-        const std::string next = done == "/" ? "/" + part : done + "/" + part;
+        const size_t before = done.size();
+        if (done != "/") done += '/';
+        done += part;
+        if (missingDepth) {
+            ++missingDepth;
+            continue;
+        }
         struct stat st;
-        if (::lstat(next.c_str(), &st) == 0 && S_ISLNK(st.st_mode) && ++links <= 40) {
+        if (::lstat(done.c_str(), &st) != 0) {
+            missingDepth = 1;
+            continue;
+        }
+        if (S_ISLNK(st.st_mode) && ++links <= 40) {
             std::string target(PATH_MAX, '\0');
-            const ssize_t n = ::readlink(next.c_str(), target.data(), target.size());
+            const ssize_t n = ::readlink(done.c_str(), target.data(), target.size());
             if (n > 0) {
                 target.resize(size_t(n));
+                done.resize(before);
                 if (target.front() == '/') done = "/";
                 push(target);
-                continue;
             }
         }
-        done = next;
     }
     return done;
 }
@@ -257,17 +271,21 @@ std::string sp_GetUNCPath(std::string_view path, bool) { return std::string(path
 std::string sp_GetPathWithNoSpaces(std::string_view path) { return std::string(path); }
 
 std::string sp_GetVolumeName(std::string_view path) {
+    // Up to the nearest folder that exists, then up while the device stays
+    // the same; cut in place, a path longer than the system takes unasked.
     std::string at = sp_ResolvePath(path);
+    const auto up = [](std::string& p) { p.resize(std::max<size_t>(p.rfind('/'), 1)); };
     struct stat st;
-    while (::stat(at.c_str(), &st) != 0) {
+    while (at.size() >= PATH_MAX || ::stat(at.c_str(), &st) != 0) {
         if (at == "/") return {};
-        at = withoutTrailingSlash(sp_GetDirFromPath(at));
+        up(at);
     }
     while (at != "/") {
-        std::string up = withoutTrailingSlash(sp_GetDirFromPath(at));
+        std::string parent = at;
+        up(parent);
         struct stat su;
-        if (::stat(up.c_str(), &su) != 0 || su.st_dev != st.st_dev) break;
-        at = up;
+        if (::stat(parent.c_str(), &su) != 0 || su.st_dev != st.st_dev) break;
+        at = std::move(parent);
     }
     return at;
 }

@@ -71,7 +71,15 @@ FUNC_ERROR testRemoveItems(const FuncArgs& a, FuncResult& r, MessageHandler&) {
     }
     std::sort(positions.begin(), positions.end());
     positions.erase(std::unique(positions.begin(), positions.end()), positions.end());
-    for (auto p = positions.rbegin(); p != positions.rend(); ++p) items.erase(std::next(items.begin(), *p));
+    // One walk along the list: finding each position from the front made a
+    // long list quadratic (10^5 items took minutes).
+    auto it = items.begin();
+    int64_t at = 0;
+    for (int64_t p : positions) {
+        std::advance(it, p - at);
+        it = items.erase(it);
+        at = p + 1;
+    }
 
     std::copy(items.begin(), items.end(), r.makeRealVector(int64_t(items.size())));
     return FuncOk;
