@@ -834,7 +834,7 @@ DIAGNOSES = {
     "HashDelete": "not a fault: freeing a table of n keys frees n groups and their strings one by one "
                   "(FuncDll/Source/HashFuncs.cpp, the table's destructor), 9 ns a key at 10^6, each free "
                   "touching a cold node.",
-    "HashRemove": "not a fault (exactly at the n log n bound): one open-addressing look-up per key "
+    "HashRemove": "not a fault (near the n log n bound): one open-addressing look-up per key "
                   "(FuncDll/Source/HashFuncs.cpp, `UserTable::remove`), each a cache miss once the table of "
                   "10^6 keys is out of the cache.",
 }
