@@ -9,6 +9,7 @@
 #include <strings.h>
 #include <fstream>
 #include <iostream>
+#include <memory>
 #include <optional>
 #include <sstream>
 #include <string>
@@ -447,36 +448,36 @@ int runTool(int argc, char** argv) {
         InterruptScope interrupt;
         // So does memory running out: the line fails and the next is read.
         try {
-        std::string text;
-        bool ended = false;
-        for (const char* prompt = "> ";; prompt = "... ") {
-            char* line = readline(prompt);
-            if (!line) {
-                ended = !interrupt.interrupted();
-                break;
+            std::string text;
+            bool ended = false;
+            for (const char* prompt = "> ";; prompt = "... ") {
+                char* line = readline(prompt);
+                if (!line) {
+                    ended = !interrupt.interrupted();
+                    break;
+                }
+                const std::unique_ptr<char, decltype(&std::free)> owned(line, &std::free);
+                text += owned.get();
+                if (!continues(text)) break;
+                text += "\n";
             }
-            text += line;
-            std::free(line);
-            if (!continues(text)) break;
-            text += "\n";
-        }
-        if (ended) break;
-        if (interrupt.interrupted()) {
-            std::printf("\n");
-            continue;
-        }
-        if (text.find_first_not_of(" \t\n") == std::string::npos) continue;
-        add_history(text.c_str());
-        if (cvtool::replHelp(text)) continue;
-        if (text == "vars" || text == "vars()") {
-            for (const auto& name : session.names()) std::printf("%s\n", name.c_str());
-            continue;
-        }
-        const char* problem = guarded([&] { return session.runStatements(text, print, error); });
-        if (const char* unprinted = finishPrinting(); unprinted && !problem) problem = unprinted;
-        if (problem) std::fprintf(stderr, "Error: %s\n", *problem ? problem : error.c_str());
-        post();
-        std::fflush(stdout);
+            if (ended) break;
+            if (interrupt.interrupted()) {
+                std::printf("\n");
+                continue;
+            }
+            if (text.find_first_not_of(" \t\n") == std::string::npos) continue;
+            add_history(text.c_str());
+            if (cvtool::replHelp(text)) continue;
+            if (text == "vars" || text == "vars()") {
+                for (const auto& name : session.names()) std::printf("%s\n", name.c_str());
+                continue;
+            }
+            const char* problem = guarded([&] { return session.runStatements(text, print, error); });
+            if (const char* unprinted = finishPrinting(); unprinted && !problem) problem = unprinted;
+            if (problem) std::fprintf(stderr, "Error: %s\n", *problem ? problem : error.c_str());
+            post();
+            std::fflush(stdout);
         } catch (const std::bad_alloc&) {
             std::fprintf(stderr, "Error: %s\n", kStatementMemory);
         }

@@ -22,11 +22,12 @@
 //       call   when the program calls cvfunc_failalloc_arm(k) (an interpreter
 //              such as Python, through ctypes: its own start-up is not swept)
 //
-// The real allocator is the next one in the search order (glibc's, or
-// AddressSanitizer's in a sanitizer build, where this library is preloaded in
-// front of it); while dlsym looks it up, what dlsym itself allocates comes
-// from a small static arena that free ignores. The counter is atomic, so that
-// of several threads exactly one gets the failure.
+// The real allocator is the next one in the search order (glibc's); while
+// dlsym looks it up, what dlsym itself allocates comes from a small static
+// arena that free ignores. The counter is atomic, so that of several threads
+// exactly one gets the failure. It cannot stand in front of
+// AddressSanitizer's allocator: the sanitizer's start-up calls malloc before
+// its own dlsym works, and this library's lookup then crashes.
 #define _GNU_SOURCE
 #include <dlfcn.h>
 #include <errno.h>

@@ -68,6 +68,9 @@ BATTERY = [
     ("histogram", "Histogram(out, 10)", [], False),
     ("fft", "fft(out)", [], True),
     ("fourier", "Fourier(out, 5k, 8)", [], False),
+    # Sizes that take the threads (forEachChunk) and buffers mapped directly.
+    ("fft-big", "Maximum(mag(fft(Interp(out, 300000))))", [], False),
+    ("fourier-big", "Maximum(mag(Fourier(out, 5k, 5000)))", [], False),
     ("spectrum", "Spectrum(out, 64)", [], False),
     ("fir", "FIR(out, [0.5, 0.5])", [], True),
     ("iir", "IIR(out, [1, 0.5])", [], False),
@@ -146,8 +149,7 @@ def environment(build, sb, extra):
         "CVFUNC_FAIL_ALLOC_TRACE": os.path.join(sb, "trace"),
         "LC_ALL": "C",
     })
-    if not build_is_sanitized(build):
-        env["LD_PRELOAD"] = os.path.join(build, "libcvfunc_failalloc.so")
+    env["LD_PRELOAD"] = os.path.join(build, "libcvfunc_failalloc.so")
     env.update(extra)
     return env
 
@@ -178,20 +180,36 @@ OWN = re.compile(r"/(cvfunc|libcvhost\.so|libfunctions\.so|libcvfunc_failalloc\.
 SYSTEM_RUNTIME = re.compile(r"/(libc\.so|libstdc\+\+\.so|libgcc_s\.so|ld-linux)[^/]*\(")
 
 
-def foreign_allocator(sb, err=""):
+def inlined_from_pybind11(frame):
+    """Whether the code at a frame of the extension is pybind11's own,
+    inlined there from its headers."""
+    m = re.match(r"(\S+)\(\+(0x[0-9a-f]+)\)", frame)
+    if not m or not shutil.which("addr2line"):
+        return False
+    where = subprocess.run(["addr2line", "-i", "-e", m.group(1), m.group(2)], capture_output=True, text=True).stdout
+    # The innermost source past the standard library's containers.
+    for line in where.splitlines():
+        if "/c++/" not in line:
+            return "/pybind11/" in line
+    return False
+
+
+def foreign_allocator(sb, err="", trace="trace"):
     """The library that made the failed allocation, when it is not this
-    project's and the failure never came back to it; else None."""
+    project's and the failure never came back to it; else None. The stack is
+    the last one in the trace file (an interpreter fails many in turn)."""
     if re.search(r"^cvfunc: [\w.]+\.c:\d+: \w+: Assertion", err, re.M):
         return "glibc (assertion)"
     try:
-        frames = open(os.path.join(sb, "trace")).read().splitlines()
+        text = open(os.path.join(sb, trace)).read()
     except OSError:
         return None
-    for frame in frames:
-        if "libcvfunc_failalloc" in frame or SYSTEM_RUNTIME.search(frame):
+    stacks = re.split(r"\n(?=[^\n]*libcvfunc_failalloc\.so\(\+)", "\n" + text)
+    for frame in stacks[-1].splitlines():
+        if not frame or "libcvfunc_failalloc" in frame or SYSTEM_RUNTIME.search(frame):
             continue
         if OWN.search(frame):
-            return None
+            return "pybind11" if "_cvfunc" in frame and inlined_from_pybind11(frame) else None
         m = re.search(r"/([^/(]+)\(", frame)
         return m.group(1) if m else None
     return None
@@ -246,6 +264,9 @@ def judge_tool(run, baseline):
         return ["killed by %s" % signal.Signals(-run.rc).name]
     if "terminate called" in run.err or "Fatal" in run.err:
         problems.append("terminate on stderr")
+    sanitizer = re.search(r"ERROR: (\w+Sanitizer): (\S+)|runtime error: .*", run.err)
+    if sanitizer:
+        return problems + [" ".join(g for g in sanitizer.groups() if g) or sanitizer.group(0)]
     if run.rc not in (0, 1):
         problems.append("exit status %d" % run.rc)
     errors = [line for line in run.err.splitlines() if line.startswith("Error:")]
@@ -343,6 +364,9 @@ def judge_repl(run, baseline):
     problems = []
     if "terminate called" in run.err:
         problems.append("terminate on stderr")
+    sanitizer = re.search(r"ERROR: (\w+Sanitizer): (\S+)|runtime error: .*", run.err)
+    if sanitizer:
+        return problems + [" ".join(g for g in sanitizer.groups() if g) or sanitizer.group(0)]
     if run.rc != 0:
         problems.append("exit status %d" % run.rc)
     if not run.answered:
@@ -401,6 +425,9 @@ def run_python(build, base, code, ks):
     try:
         env = environment(build, sb, {"CVFUNC_FAIL_ALLOC_ARM": "call"})
         env.pop("CVFUNC_FAIL_ALLOC_REPORT")
+        env.pop("CVFUNC_FAIL_ALLOC_TRACE")
+        if len(ks) > 1 or ks[0]:
+            env["CVFUNC_FAIL_ALLOC_TRACE"] = os.path.join(sb, "trace")
         try:
             p = subprocess.run(["/usr/bin/python3",
                                 "-X", "faulthandler", "-c", PY_DRIVER, RAW, fill(code, sb), CHECK, json.dumps(ks)],
@@ -419,7 +446,8 @@ def run_python(build, base, code, ks):
             else:
                 results.append(r)
                 started = None
-        return rc, results, started, err
+        died_in = foreign_allocator(sb) if rc != 0 else None
+        return rc, results, started, err, died_in
     finally:
         shutil.rmtree(sb, ignore_errors=True)
 
@@ -454,7 +482,7 @@ def main():
     ap.add_argument("--frontends", default="tool,repl,python")
     ap.add_argument("--only", default="", help="comma-separated statement names")
     ap.add_argument("--jobs", type=int, default=2)
-    ap.add_argument("--points", type=int, default=24,
+    ap.add_argument("--points", type=int, default=80,
                     help="fast run: points per statement in text (json, csv: a third; marked statements: four times)")
     ap.add_argument("--log", default="", help="write every problem with its command here")
     args = ap.parse_args()
@@ -462,8 +490,8 @@ def main():
     frontends = args.frontends.split(",")
     battery = [b for b in BATTERY if not args.only or b[0] in args.only.split(",")]
     if build_is_sanitized(build):
-        # The injector cannot stand between AddressSanitizer and the program's
-        # allocations; there the sweep would fail nothing.
+        # The injector cannot stand in front of AddressSanitizer's allocator
+        # (tests/oom/FailAlloc.c); the sweep needs the normal build.
         print("oom_sweep: %s is a sanitizer build; the injector needs the normal one" % build)
         return 77
     base = tempfile.mkdtemp(prefix="cvfunc-oom-")
@@ -555,7 +583,7 @@ def main():
             calls = [(name, "cvfunc.eval(%r)" % statement) for name, statement, files, every in battery] + PY_CALLS
             jobs = []
             for name, code in calls:
-                rc, results, _, err = run_python(build, base, code, [0])
+                rc, results, _, err, _ = run_python(build, base, code, [0])
                 if rc != 0 or not results:
                     note("python", name, 0, ["baseline failed (%s): %s" % (rc, err.strip()[-300:])], "")
                     continue
@@ -563,14 +591,20 @@ def main():
                 ks = list(range(1, n + 1)) if args.full else points(1, n, 4 * args.points)
                 jobs.append((name, code, ks, pool.submit(run_python, build, base, code, ks)))
             pyruns = 0
-            for name, code, ks, fut in jobs:
-                rc, results, crashed_at, err = fut.result()
+            while jobs:
+                name, code, ks, fut = jobs.pop(0)
+                rc, results, crashed_at, err, died_in = fut.result()
                 pyruns += len(results)
                 for r in results:
                     note("python", name, r["k"], judge_python(r), "")
                 if rc != 0:
                     what = ("killed by %s" % signal.Signals(-rc).name) if isinstance(rc, int) and rc < 0 else "status %s" % rc
-                    note("python", name, crashed_at, ["interpreter ended: " + what + " " + err.strip()[-200:]], "")
+                    last = [line for line in err.splitlines() if line.strip()][:2]
+                    note("python", name, crashed_at, ["interpreter ended: " + what + " " + " / ".join(last)], "", died_in)
+                    # The points after the one the interpreter died at.
+                    rest = [k for k in ks if crashed_at is not None and k > crashed_at]
+                    if rest:
+                        jobs.append((name, code, rest, pool.submit(run_python, build, base, code, rest)))
             print("python: %d calls (%.0f s)" % (pyruns, time.monotonic() - t0), flush=True)
     finally:
         pool.shutdown()
