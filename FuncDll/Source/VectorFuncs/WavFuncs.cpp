@@ -141,10 +141,17 @@ int32_t writeWavFile(const std::string& target, const WavHeader& header, double 
     if (!f) return StatusNoOutput;
 
     int32_t status = StatusOk;
-    if (!Wav_WriteHeader(f, header))
-        status = StatusHeaderWrite;
-    else
-        status = Wav_WriteSamples(f, header, scale, data, channels, count);
+    try {
+        if (!Wav_WriteHeader(f, header))
+            status = StatusHeaderWrite;
+        else
+            status = Wav_WriteSamples(f, header, scale, data, channels, count);
+    } catch (...) {
+        // No memory for the sample buffer: nothing of the attempt stays.
+        fclose(f);
+        unlink_utf8(temp.c_str());
+        throw;
+    }
     if (fclose(f) != 0 && status == StatusOk) status = WavWriteFailed;
     if (status == StatusOk && std::rename(temp.c_str(), target.c_str()) != 0) status = StatusNoOutput;
     if (status != StatusOk) unlink_utf8(temp.c_str());
