@@ -377,7 +377,8 @@ int runTool(int argc, char** argv) {
         return 1;
     };
     // Runs statements, turning memory that ran out outside any function call
-    // into the failure it is.
+    // into the failure it is: null when they all ran, "" when one failed with
+    // the session's message in `error`, else the text of what ran out.
     auto guarded = [&](auto&& run) -> const char* {
         try {
             return run() ? nullptr : "";
