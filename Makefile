@@ -79,8 +79,8 @@ fuzz: fuzz-build
 # REPL and the Python package; a death by a signal, an exit status other than
 # 0 or 1, a failure not reported as one Error: line, a REPL session or an
 # interpreter that does not go on, or a half-written file is a finding
-# (listed in $(BUILD)/oom-sweep.log). Hours on two cores; `make test` runs a
-# sample of the points.
+# (listed in $(BUILD)/oom-sweep.log). About an hour on two cores; `make test`
+# runs a sample of the points.
 oom-sweep: build
 	/usr/bin/python3 tests/oom/oom_sweep.py --build $(BUILD) --full --jobs $(JOBS) --log $(BUILD)/oom-sweep.log
 
