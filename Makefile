@@ -8,7 +8,7 @@ JOBS       ?= 2
 CMAKE_FLAGS ?=
 PREFIX     ?= /usr/local
 
-.PHONY: all deps build demo install test test-fast asan fuzz fuzz-build bench docs clean
+.PHONY: all deps build demo install test test-fast asan fuzz fuzz-build bench docs clean oom-sweep
 
 all: build
 
@@ -73,6 +73,16 @@ fuzz: fuzz-build
 	    -rss_limit_mb=2048 -print_final_stats=1 -artifact_prefix=$(abspath $(FUZZ_BUILD))/findings/$$t- \
 	    $(abspath $(FUZZ_BUILD))/corpus/$$t $(CURDIR)/fuzz/corpus/$$t; \
 	done
+
+# One allocation failed at a time, at every point of every statement of the
+# battery in tests/oom/oom_sweep.py, through the tool (text, json, csv), the
+# REPL and the Python package; a death by a signal, an exit status other than
+# 0 or 1, a failure not reported as one Error: line, a REPL session or an
+# interpreter that does not go on, or a half-written file is a finding
+# (listed in $(BUILD)/oom-sweep.log). About an hour on two cores; `make test`
+# runs a sample of the points.
+oom-sweep: build
+	/usr/bin/python3 tests/oom/oom_sweep.py --build $(BUILD) --full --jobs $(JOBS) --log $(BUILD)/oom-sweep.log
 
 bench: build
 	./bench/run.sh $(BUILD)

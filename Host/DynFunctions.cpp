@@ -96,8 +96,12 @@ std::string fileName(const std::string& path) {
 RegisterDynFuncCall::RegisterDynFuncCall(void* slotAddress, const char* name, bool critical,
                                          const char* headerPath, int line)
     : slot_(slotAddress) {
-    registrations().push_back({static_cast<void**>(slotAddress), name ? name : "", critical,
-                               headerPath ? headerPath : "", line, fileName(libraryOf(slotAddress))});
+    try {  // a static object of the module (see FuncConstruct)
+        registrations().push_back({static_cast<void**>(slotAddress), name ? name : "", critical,
+                                   headerPath ? headerPath : "", line, fileName(libraryOf(slotAddress))});
+    } catch (const std::bad_alloc&) {
+        cv::noteFailedRegistration();
+    }
 }
 
 RegisterDynFuncCall::~RegisterDynFuncCall() {

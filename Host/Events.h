@@ -15,8 +15,8 @@ public:
     void subscribe(const AutoFunc* f);
     void unsubscribe(const AutoFunc* f);
     // Runs every callback of the event in subscription order; a callback that
-    // throws is skipped so that the others still run.
-    void fire(std::string_view event, void* data = nullptr);
+    // throws is skipped so that the others still run. Never throws.
+    void fire(std::string_view event, void* data = nullptr) noexcept;
     std::vector<const AutoFunc*> subscribers(std::string_view event) const;
 
 private:

@@ -1,6 +1,7 @@
 #include "FunctionTable.h"
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <cmath>
 #include <cstdlib>
@@ -57,6 +58,13 @@ void applyCallLimits() {
 
 // ---------------------------------------------------------------- table
 
+namespace {
+std::atomic<size_t> gFailedRegistrations{0};
+}
+
+void noteFailedRegistration() noexcept { gFailedRegistrations.fetch_add(1); }
+size_t failedRegistrations() noexcept { return gFailedRegistrations.load(); }
+
 FunctionTable& FunctionTable::global() {
     static FunctionTable* table = new FunctionTable;  // outlives every module's static objects
     return *table;
@@ -66,16 +74,41 @@ void FunctionTable::add(const FuncConstruct* f) {
     map_[lowerAscii(f->name())].push_back(f);
 }
 
-void FunctionTable::remove(const FuncConstruct* f) {
-    auto it = map_.find(lowerAscii(f->name()));
-    if (it == map_.end()) return;
+namespace {
+
+// The lower-case form of a name in `room`, or an empty view when the name
+// does not fit (no registered name comes near).
+std::string_view lowerInto(std::string_view name, char (&room)[128]) noexcept {
+    if (name.size() > sizeof room) return {};
+    for (size_t i = 0; i < name.size(); ++i) {
+        const char c = name[i];
+        room[i] = c >= 'A' && c <= 'Z' ? char(c - 'A' + 'a') : c;
+    }
+    return {room, name.size()};
+}
+
+}  // namespace
+
+void FunctionTable::remove(const FuncConstruct* f) noexcept {
+    char room[128];
+    const std::string_view key = lowerInto(f->name(), room);
+    auto it = key.empty() ? map_.end() : map_.find(key);
+    if (it == map_.end()) {
+        // A name too long for the room: the whole table is searched.
+        it = std::find_if(map_.begin(), map_.end(), [f](const auto& entry) {
+            return std::find(entry.second.begin(), entry.second.end(), f) != entry.second.end();
+        });
+        if (it == map_.end()) return;
+    }
     auto& v = it->second;
     v.erase(std::remove(v.begin(), v.end(), f), v.end());
     if (v.empty()) map_.erase(it);
 }
 
 const FuncConstruct* FunctionTable::find(std::string_view name) const {
-    auto it = map_.find(lowerAscii(name));
+    char room[128];
+    const std::string_view key = lowerInto(name, room);
+    auto it = key.empty() && !name.empty() ? map_.find(lowerAscii(name)) : map_.find(key);
     return it == map_.end() ? nullptr : it->second.back();
 }
 
@@ -99,7 +132,13 @@ FuncConstruct::FuncConstruct(const char* name, ArgTypeList<argType> kinds, ArgTy
                              const FunctionOption& options)
     : name_(name), kinds_(std::move(kinds)), multi_(std::move(multi)), min_(minArgs), max_(maxArgs),
       handler_(handler), text_(text ? text : ""), pythonReturn_(pythonReturn), options_(options) {
-    cv::FunctionTable::global().add(this);
+    // A static object of the module: an exception here would end the process
+    // inside dlopen. The loader asks afterwards whether every row made it.
+    try {
+        cv::FunctionTable::global().add(this);
+    } catch (const std::bad_alloc&) {
+        cv::noteFailedRegistration();
+    }
 }
 
 FuncConstruct::~FuncConstruct() { cv::FunctionTable::global().remove(this); }

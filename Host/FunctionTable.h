@@ -20,12 +20,18 @@ namespace cv {
 // top-level call does as it starts; other large work (loading a file) calls it too.
 void applyCallLimits();
 
+// Registrations (functions, event callbacks) that ran out of memory while a
+// module loaded; a loader that sees the count grow unloads the module again.
+void noteFailedRegistration() noexcept;
+size_t failedRegistrations() noexcept;
+
 class FunctionTable {
 public:
     static FunctionTable& global();
 
     void add(const FuncConstruct* f);
-    void remove(const FuncConstruct* f);
+    // Allocates nothing: it runs in the module's static destructors at unload.
+    void remove(const FuncConstruct* f) noexcept;
     // Case-insensitive; the latest registration of a name wins.
     const FuncConstruct* find(std::string_view name) const;
     // Sorted by name, case-insensitively.
@@ -33,7 +39,13 @@ public:
     size_t size() const noexcept { return map_.size(); }
 
 private:
-    std::unordered_map<std::string, std::vector<const FuncConstruct*>> map_;
+    // Looked up by a lower-case view, so that neither a look-up nor a removal
+    // has to make a string.
+    struct NameHash {
+        using is_transparent = void;
+        size_t operator()(std::string_view s) const noexcept { return std::hash<std::string_view>{}(s); }
+    };
+    std::unordered_map<std::string, std::vector<const FuncConstruct*>, NameHash, std::equal_to<>> map_;
 };
 
 using MessageSink = std::function<void(MessageHandler::Severity, const std::string&)>;

@@ -29,8 +29,13 @@ std::unique_ptr<Module> Module::load(const std::string& path, std::string& error
         error = "Cannot load the function module '" + path + "': " + (e ? e : "unknown error");
         return nullptr;
     }
-    sp_ResolveDynamicFunctions();
-    return std::unique_ptr<Module>(new Module(h, path));
+    try {
+        sp_ResolveDynamicFunctions();
+        return std::unique_ptr<Module>(new Module(h, path));
+    } catch (...) {
+        dlclose(h);  // memory ran out: the module leaves again
+        throw;
+    }
 }
 
 Module::~Module() {

@@ -7,6 +7,7 @@
 #include <cstdlib>
 
 #include "FuncContract.h"
+#include "FunctionTable.h"
 #include "Options.h"
 #include "Value.h"
 
@@ -50,8 +51,11 @@ void OptionStore::declare(std::string_view name, std::string defaultValue, bool 
     o.source = std::move(source);
 }
 
-void OptionStore::undeclare(std::string_view name) {
-    auto it = options_.find(lowerAscii(name));
+void OptionStore::undeclare(std::string_view name) noexcept {
+    char room[128];
+    if (name.size() > sizeof room) return;  // no declared name is that long
+    for (size_t i = 0; i < name.size(); ++i) room[i] = name[i] >= 'A' && name[i] <= 'Z' ? char(name[i] - 'A' + 'a') : name[i];
+    auto it = options_.find(std::string_view(room, name.size()));
     if (it == options_.end()) return;
     if (it->second.value) {
         it->second.defaultValue.clear();  // a user's setting outlives the declaration
@@ -117,22 +121,34 @@ YString sp_GetStringOption(const char* name, bool& found) {
 MakeOption::MakeOption(const char* sourcePath, int line, const char* name, int defaultValue, OptionCacheStatus,
                        bool)
     : name_(name) {
-    cv::OptionStore::global().declare(name, std::to_string(defaultValue), true,
-                                      std::string(sourcePath) + ":" + std::to_string(line));
+    try {  // a static object of the module (see FuncConstruct)
+        cv::OptionStore::global().declare(name, std::to_string(defaultValue), true,
+                                          std::string(sourcePath) + ":" + std::to_string(line));
+    } catch (const std::bad_alloc&) {
+        cv::noteFailedRegistration();
+    }
 }
 
 MakeOption::MakeOption(const char* sourcePath, int line, const char* name, const char* defaultValue,
                        OptionCacheStatus, bool)
     : name_(name) {
-    cv::OptionStore::global().declare(name, defaultValue ? defaultValue : "", false,
-                                      std::string(sourcePath) + ":" + std::to_string(line));
+    try {  // a static object of the module (see FuncConstruct)
+        cv::OptionStore::global().declare(name, defaultValue ? defaultValue : "", false,
+                                          std::string(sourcePath) + ":" + std::to_string(line));
+    } catch (const std::bad_alloc&) {
+        cv::noteFailedRegistration();
+    }
 }
 
 MakeOption::MakeOption(const char* sourcePath, int line, const char* name, const YString& defaultValue,
                        OptionCacheStatus, bool, bool, bool, bool)
     : name_(name) {
-    cv::OptionStore::global().declare(name, defaultValue.str(), false,
-                                      std::string(sourcePath) + ":" + std::to_string(line));
+    try {  // a static object of the module (see FuncConstruct)
+        cv::OptionStore::global().declare(name, defaultValue.str(), false,
+                                          std::string(sourcePath) + ":" + std::to_string(line));
+    } catch (const std::bad_alloc&) {
+        cv::noteFailedRegistration();
+    }
 }
 
 MakeOption::~MakeOption() { cv::OptionStore::global().undeclare(name_); }

@@ -19,7 +19,8 @@ class OptionStore {
 public:
     static OptionStore& global();
     void declare(std::string_view name, std::string defaultValue, bool isInteger, std::string source);
-    void undeclare(std::string_view name);
+    // Allocates nothing: it runs in the module's static destructors at unload.
+    void undeclare(std::string_view name) noexcept;
     // Sets an option's value; an option nobody declared is kept as given.
     void set(std::string_view name, std::string value);
     void reset(std::string_view name);
@@ -28,7 +29,7 @@ public:
     std::vector<OptionInfo> all() const;
 
 private:
-    std::map<std::string, OptionInfo> options_;  // keyed by lower-case name
+    std::map<std::string, OptionInfo, std::less<>> options_;  // keyed by lower-case name
 };
 
 }  // namespace cv

@@ -78,10 +78,24 @@ bool Session::RunTime::evaluate(const YString& expression, YString& valueText, Y
 
 Session::~Session() { unloadModule(); }
 
+namespace {
+constexpr const char* kModuleMemory = "Not enough memory to load the function module";
+}
+
 bool Session::loadModule(std::string& error, const std::string& path) {
     if (module_) return true;
-    module_ = Module::load(path.empty() ? defaultModulePath() : path, error);
-    return bool(module_);
+    const size_t failedBefore = failedRegistrations();
+    try {
+        module_ = Module::load(path.empty() ? defaultModulePath() : path, error);
+    } catch (const std::bad_alloc&) {
+        module_.reset();
+    }
+    // A module whose static objects could not all register would miss
+    // functions without saying so: it is taken out again.
+    if (module_ && failedRegistrations() == failedBefore) return true;
+    module_.reset();
+    if (failedRegistrations() != failedBefore || error.empty()) error = kModuleMemory;
+    return false;
 }
 
 void Session::unloadModule() { module_.reset(); }
@@ -156,6 +170,9 @@ bool Session::loadData(const std::string& path, std::string& error, std::vector<
         }
         bindDataSet(data, prefix);
         return true;
+    } catch (const std::bad_alloc&) {
+        error = "Not enough memory to load '" + path + "'";
+        return false;
     } catch (const std::exception& e) {
         error = e.what();
         return false;

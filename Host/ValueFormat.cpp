@@ -179,6 +179,12 @@ void StatementPrinter::statement(const ValuePtr& v, std::string_view text, std::
 
 void StatementPrinter::finish() {
     if (csv_.empty()) return;
+    // The values held back are dropped also when their table cannot be made
+    // (memory): a caller that reports that and finishes again prints nothing.
+    struct Drop {
+        std::vector<std::pair<std::string, ValuePtr>>& held;
+        ~Drop() { held.clear(); }
+    } drop{csv_};
     const std::vector<std::string> keys = rowKeys(*csv_.front().second);
     bool tidy = !keys.empty();
     for (const auto& [text, v] : csv_) tidy = tidy && rowKeys(*v) == keys;

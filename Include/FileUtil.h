@@ -19,7 +19,8 @@ int unlink_utf8(const char* path);
 // Opens a file for reading only when it is a regular file: a directory, FIFO,
 // device or socket is refused (null, errno EISDIR or EINVAL) without blocking,
 // since reading one could wait for ever or never end; so is a file larger
-// than the memory the machine could hold (errno EFBIG). Binary mode.
+// than the memory the machine could hold (errno EFBIG). Binary mode. Memory
+// that runs out while it opens throws std::bad_alloc.
 FILE* sp_OpenRegularFile(const char* path);
 
 // A whole file in memory.

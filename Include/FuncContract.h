@@ -71,18 +71,28 @@ template <class T>
 class ArgTypeList {
 public:
     ArgTypeList() = default;
-    ArgTypeList(std::initializer_list<int> codes) {
-        items_.reserve(codes.size());
-        for (int c : codes) items_.push_back(static_cast<T>(c));
+    // Held in place up to kInline codes (every registration row; MaxN's 32
+    // are the most): the rows are static objects of the module, built while
+    // it loads, where an allocation that failed could only end the process.
+    ArgTypeList(std::initializer_list<int> codes) : size_(codes.size()) {
+        if (size_ > kInline) heap_.reserve(size_);
+        T* out = size_ > kInline ? nullptr : inline_;
+        for (int c : codes) {
+            if (out) *out++ = static_cast<T>(c);
+            else heap_.push_back(static_cast<T>(c));
+        }
     }
-    int size() const noexcept { return static_cast<int>(items_.size()); }
-    bool empty() const noexcept { return items_.empty(); }
-    T operator[](int i) const noexcept { return items_[static_cast<size_t>(i)]; }
-    auto begin() const noexcept { return items_.begin(); }
-    auto end() const noexcept { return items_.end(); }
+    int size() const noexcept { return static_cast<int>(size_); }
+    bool empty() const noexcept { return size_ == 0; }
+    T operator[](int i) const noexcept { return begin()[i]; }
+    const T* begin() const noexcept { return size_ > kInline ? heap_.data() : inline_; }
+    const T* end() const noexcept { return begin() + size_; }
 
 private:
-    std::vector<T> items_;
+    static constexpr size_t kInline = 32;
+    size_t size_ = 0;
+    T inline_[kInline] = {};
+    std::vector<T> heap_;
 };
 
 // Passed to every handler; no function of the module reads it.

@@ -93,7 +93,8 @@ bool sp_StrTok(std::string_view& rest, std::string_view delimiters, YString& tok
 // Reads lines of any length until one holds more than blanks (space, tab,
 // CR, FF, VT); gives it without its "\n" or "\r\n". Every physical line read
 // is counted into *lineCounter when it is not null. At end of file (or a read
-// error) returns false and leaves `line` empty.
+// error) returns false and leaves `line` empty; a line that does not fit in
+// memory throws std::bad_alloc.
 bool sp_ReadNextNonBlankLine(FILE* f, YString& line, long long* lineCounter);
 
 // Fills slots[0 .. count-1] with malloc'd copies of the list's strings, in

@@ -80,7 +80,14 @@ FILE* sp_OpenRegularFile(const char* path) {
     }
     ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
     FILE* f = ::fdopen(fd, "rb");
-    if (!f) ::close(fd);
+    if (!f) {
+        const int e = errno;
+        ::close(fd);
+        // Not a file that is absent: callers that read a missing file as
+        // empty would go on with a wrong result.
+        if (e == ENOMEM) throw std::bad_alloc();
+        errno = e;
+    }
     return f;
 }
 

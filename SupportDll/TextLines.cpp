@@ -1,9 +1,12 @@
 // Line splitting, tokenising and reading for the host and the module.
 #include "TextLines.h"
 
+#include <cerrno>
 #include <cstdint>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <new>
 #include <sys/types.h>
 
 namespace {
@@ -184,8 +187,13 @@ bool sp_ReadNextNonBlankLine(FILE* f, YString& line, long long* lineCounter) {
     if (!f) return false;
     GetlineBuffer buffer;
     for (;;) {
+        errno = 0;
         const ssize_t n = getline(&buffer.data, &buffer.capacity, f);
-        if (n < 0) return false;
+        if (n < 0) {
+            // A line that did not fit in memory is not the end of the file.
+            if (errno == ENOMEM && !std::feof(f)) throw std::bad_alloc();
+            return false;
+        }
         if (lineCounter) ++*lineCounter;
         const std::string_view text = withoutLineEnd(std::string_view(buffer.data, static_cast<size_t>(n)));
         if (text.find_first_not_of(Blanks) != std::string_view::npos) {

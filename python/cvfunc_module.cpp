@@ -379,6 +379,17 @@ PYBIND11_MODULE(_cvfunc, m) {
     m.doc() = "The compiled part of the cvfunc package; use the package cvfunc.";
     m.attr("__version__") = CVFUNC_VERSION;
     registerVector(m);
+    // pybind11 reports a Python object it could not make (a list of a
+    // result's texts) as a RuntimeError, over the MemoryError Python has
+    // already raised: that one is the truth, and it is kept.
+    py::register_local_exception_translator([](std::exception_ptr p) {
+        try {
+            std::rethrow_exception(p);
+        } catch (const std::runtime_error&) {
+            if (PyErr_Occurred() && PyErr_ExceptionMatches(PyExc_MemoryError)) return;
+            throw;
+        }
+    });
 
     m.def("call", &callFunction, "name"_a,
           R"doc(call(name, *args) -> result

@@ -17,12 +17,14 @@ namespace {
 
 using namespace cvmod;
 
-const YString kDefaultCss("%SHAREPATH%/html/css/msw.css");
+// Plain text: a string object made while the module loads could fail to
+// allocate where nothing can catch it.
+constexpr const char* kDefaultCss = "%SHAREPATH%/html/css/msw.css";
 
 // clang-format off
-MakeOption optionMonteCarloCss ("FuncDll/Source/XMLReportFuncs", __LINE__, "MonteCarloCss",  kDefaultCss, OptionNotCached, true, true, false, false);
-MakeOption optionSensitivityCss("FuncDll/Source/XMLReportFuncs", __LINE__, "SensitivityCss", kDefaultCss, OptionNotCached, true, true, false, false);
-MakeOption optionWorstCaseCss  ("FuncDll/Source/XMLReportFuncs", __LINE__, "WorstCaseCss",   kDefaultCss, OptionNotCached, true, true, false, false);
+MakeOption optionMonteCarloCss ("FuncDll/Source/XMLReportFuncs", __LINE__, "MonteCarloCss",  kDefaultCss, OptionNotCached, true);
+MakeOption optionSensitivityCss("FuncDll/Source/XMLReportFuncs", __LINE__, "SensitivityCss", kDefaultCss, OptionNotCached, true);
+MakeOption optionWorstCaseCss  ("FuncDll/Source/XMLReportFuncs", __LINE__, "WorstCaseCss",   kDefaultCss, OptionNotCached, true);
 // clang-format on
 
 // The selector of the sensitivity page and CSV: truncated toward zero, and

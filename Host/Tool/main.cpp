@@ -9,6 +9,7 @@
 #include <strings.h>
 #include <fstream>
 #include <iostream>
+#include <memory>
 #include <optional>
 #include <sstream>
 #include <string>
@@ -91,6 +92,17 @@ void listFunctions() {
     }
 }
 
+// What the tool reports when memory runs out outside a function call, where
+// the session has no message of its own: printing a result (a large value's
+// text), or reading and running the statements. The texts are static, since
+// making one could fail in turn.
+constexpr const char* kPrintMemory = "Not enough memory to print the result";
+constexpr const char* kStatementMemory = "Not enough memory to complete the statement";
+
+// Thrown by the printer in place of std::bad_alloc, so that the tool can say
+// that the statement ran and its result could not be printed.
+struct PrintOutOfMemory {};
+
 int usageError(const std::string& msg) {
     std::fprintf(stderr, "cvfunc: %s\nTry 'cvfunc --help'.\n", msg.c_str());
     return 2;
@@ -154,9 +166,7 @@ char** completeName(const char* text, int start, int) {
     return rl_completion_matches(text, nextCandidate);
 }
 
-}  // namespace
-
-int main(int argc, char** argv) {
+int runTool(int argc, char** argv) {
     std::vector<std::string> exprs, loads, positionals, eachPatterns;
     std::vector<std::pair<std::string, std::string>> options;  // set once the module has declared its own
     std::string file, modulePath, helpName, plotPath;
@@ -320,8 +330,21 @@ int main(int argc, char** argv) {
     cv::StatementPrinter printer(format, [](const std::string& s) { std::fwrite(s.data(), 1, s.size(), stdout); });
     cvtool::Plot plot;
     auto print = [&](const cv::ValuePtr& v, const cv::Session::Statement& st) {
-        printer.statement(v, st.text, st.assigned);
-        if (plotFormat && st.assigned.empty()) plot.add(v, st.text);
+        try {
+            printer.statement(v, st.text, st.assigned);
+            if (plotFormat && st.assigned.empty()) plot.add(v, st.text);
+        } catch (const std::bad_alloc&) {
+            throw PrintOutOfMemory{};
+        }
+    };
+    // Printing what is still held back (CSV: the whole table at the end).
+    auto finishPrinting = [&]() -> const char* {
+        try {
+            printer.finish();
+            return nullptr;
+        } catch (const std::bad_alloc&) {
+            return kPrintMemory;
+        }
     };
     // The picture of what was printed, also when a later statement failed:
     // the results drawn are the ones printed.
@@ -333,52 +356,84 @@ int main(int argc, char** argv) {
                                  "'%s' not written\n", plotPath.c_str());
             return true;
         }
-        std::string message;
-        if (plot.write(plotPath, *plotFormat, message)) return true;
-        std::fprintf(stderr, "Error: %s\n", message.c_str());
+        try {
+            std::string message;
+            if (plot.write(plotPath, *plotFormat, message)) return true;
+            std::fprintf(stderr, "Error: %s\n", message.c_str());
+        } catch (const std::bad_alloc&) {
+            std::fprintf(stderr, "Error: Not enough memory to draw '%s'\n", plotPath.c_str());
+        }
         return false;
     };
-    auto fail = [&](const std::string& msg) {
-        printer.finish();
+    // One Error: line, then the end of the session. When the results printed
+    // before cannot be printed either, that is the error to report: the
+    // other would leave their absence unexplained.
+    auto fail = [&](std::string_view msg) {
+        if (const char* problem = finishPrinting()) msg = problem;
         std::fflush(stdout);
-        std::fprintf(stderr, "Error: %s\n", msg.c_str());
+        std::fprintf(stderr, "Error: %.*s\n", int(msg.size()), msg.data());
         finishPlot();
         session.exitCli();
         return 1;
+    };
+    // Runs statements, turning memory that ran out outside any function call
+    // into the failure it is: null when they all ran, "" when one failed with
+    // the session's message in `error`, else the text of what ran out.
+    auto guarded = [&](auto&& run) -> const char* {
+        try {
+            return run() ? nullptr : "";
+        } catch (const PrintOutOfMemory&) {
+            return kPrintMemory;
+        } catch (const std::bad_alloc&) {
+            return kStatementMemory;
+        }
+    };
+    auto failWith = [&](const char* problem) { return fail(*problem ? std::string_view(problem) : error); };
+    // The end of a run whose statements all ran.
+    auto finishRun = [&]() {
+        if (const char* problem = finishPrinting()) return fail(problem);
+        const bool drawn = finishPlot();
+        session.exitCli();
+        return drawn ? 0 : 1;
     };
     auto post = [&] { session.postCli(); };
 
     if (!exprs.empty() || !file.empty()) {
         for (const auto& e : exprs) {
-            bool ok = session.runStatements(e, print, error);
+            const char* problem = guarded([&] { return session.runStatements(e, print, error); });
             post();
-            if (!ok) return fail(error);
+            if (problem) return failWith(problem);
         }
         if (!file.empty()) {
-            std::stringstream text;
-            if (file == "-") {
-                text << std::cin.rdbuf();
-            } else {
-                std::ifstream in(file, std::ios::binary);
-                if (!in) return fail("cannot open script file '" + file + "'");
-                text << in.rdbuf();
-            }
-            if (!session.runStatements(text.str(), print, error, post)) return fail(error);
+            bool opened = true;
+            const char* problem = guarded([&] {
+                std::stringstream text;
+                if (file == "-") {
+                    text << std::cin.rdbuf();
+                } else {
+                    std::ifstream in(file, std::ios::binary);
+                    if (!in) {
+                        opened = false;
+                        return false;
+                    }
+                    text << in.rdbuf();
+                }
+                return session.runStatements(text.str(), print, error, post);
+            });
+            if (!opened) return fail("cannot open script file '" + file + "'");
+            if (problem) return failWith(problem);
         }
-        printer.finish();
-        const bool drawn = finishPlot();
-        session.exitCli();
-        return drawn ? 0 : 1;
+        return finishRun();
     }
 
     if (!isatty(STDIN_FILENO)) {
-        std::stringstream text;
-        text << std::cin.rdbuf();
-        if (!cvtool::runWithHelp(session, text.str(), print, error, post)) return fail(error);
-        printer.finish();
-        const bool drawn = finishPlot();
-        session.exitCli();
-        return drawn ? 0 : 1;
+        const char* problem = guarded([&] {
+            std::stringstream text;
+            text << std::cin.rdbuf();
+            return cvtool::runWithHelp(session, text.str(), print, error, post);
+        });
+        if (problem) return failWith(problem);
+        return finishRun();
     }
 
     // Interactive: failures are reported and the session goes on.
@@ -392,39 +447,59 @@ int main(int argc, char** argv) {
         // Ctrl-C abandons the line being typed or the statement running; the
         // session and its vectors stay.
         InterruptScope interrupt;
-        std::string text;
-        bool ended = false;
-        for (const char* prompt = "> ";; prompt = "... ") {
-            char* line = readline(prompt);
-            if (!line) {
-                ended = !interrupt.interrupted();
-                break;
+        // So does memory running out: the line fails and the next is read.
+        try {
+            std::string text;
+            bool ended = false;
+            for (const char* prompt = "> ";; prompt = "... ") {
+                char* line = readline(prompt);
+                if (!line) {
+                    ended = !interrupt.interrupted();
+                    break;
+                }
+                const std::unique_ptr<char, decltype(&std::free)> owned(line, &std::free);
+                text += owned.get();
+                if (!continues(text)) break;
+                text += "\n";
             }
-            text += line;
-            std::free(line);
-            if (!continues(text)) break;
-            text += "\n";
+            if (ended) break;
+            if (interrupt.interrupted()) {
+                std::printf("\n");
+                continue;
+            }
+            if (text.find_first_not_of(" \t\n") == std::string::npos) continue;
+            add_history(text.c_str());
+            if (cvtool::replHelp(text)) continue;
+            if (text == "vars" || text == "vars()") {
+                for (const auto& name : session.names()) std::printf("%s\n", name.c_str());
+                continue;
+            }
+            const char* problem = guarded([&] { return session.runStatements(text, print, error); });
+            if (const char* unprinted = finishPrinting(); unprinted && !problem) problem = unprinted;
+            if (problem) std::fprintf(stderr, "Error: %s\n", *problem ? problem : error.c_str());
+            post();
+            std::fflush(stdout);
+        } catch (const std::bad_alloc&) {
+            std::fprintf(stderr, "Error: %s\n", kStatementMemory);
         }
-        if (ended) break;
-        if (interrupt.interrupted()) {
-            std::printf("\n");
-            continue;
-        }
-        if (text.find_first_not_of(" \t\n") == std::string::npos) continue;
-        add_history(text.c_str());
-        if (cvtool::replHelp(text)) continue;
-        if (text == "vars" || text == "vars()") {
-            for (const auto& name : session.names()) std::printf("%s\n", name.c_str());
-            continue;
-        }
-        if (!session.runStatements(text, print, error)) std::fprintf(stderr, "Error: %s\n", error.c_str());
-        printer.finish();
-        post();
-        std::fflush(stdout);
     }
     if (!hist.empty()) write_history(hist.c_str());
     std::printf("\n");
     const bool drawn = finishPlot();
     session.exitCli();
     return drawn ? 0 : 1;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    // Memory that runs out where no statement is running (reading the
+    // options, loading the module or the data, --each, --vars) ends the tool
+    // with one message too.
+    try {
+        return runTool(argc, argv);
+    } catch (const std::bad_alloc&) {
+        std::fprintf(stderr, "Error: Not enough memory to run the command\n");
+        return 1;
+    }
 }
