@@ -16,6 +16,7 @@ using cvtest::call;
 using cvtest::complexesOf;
 using cvtest::grid;
 using cvtest::noResult;
+using cvtest::realsOf;
 using cvtest::reals;
 using cvtest::str;
 using cvtest::wave;
@@ -55,6 +56,31 @@ TEST(FftMessages, ShortDataMissingReferenceAndNoSpacing) {
 // same bits. The baseline code agrees with the wide one to rounding (the
 // wide one fuses multiply-adds). Sizes: the smallest four-step transform with padding, one spread over
 // threads, and sizes taken in turns so that kept plans are reused and dropped.
+// A simulator's transient starts with a tiny step: the bins, which take the
+// first step for all, are then wrong, and the call says so but keeps its values.
+TEST(FftMessages, UnevenXValuesGiveTheValuesAndAWarning) {
+    std::vector<std::pair<MessageHandler::Severity, std::string>> seen;
+    cv::Caller caller([&](MessageHandler::Severity s, const std::string& t) { seen.emplace_back(s, t); });
+    auto fftOf = [&](const std::vector<double>& x) {
+        cv::ValuePtr out;
+        std::string error;
+        const std::vector<cv::ValuePtr> args{wave({1, 2, 3, 4, 5}, x)};
+        EXPECT_TRUE(caller.call("fft", args, out, error)) << error;
+        return out;
+    };
+    const auto uneven = fftOf({0, 0.5, 1.5, 2, 9});
+    ASSERT_EQ(seen.size(), 1u);
+    EXPECT_EQ(seen[0].first, MessageHandler::Warning);
+    EXPECT_EQ(seen[0].second, "The x-values in function 'fft' are not evenly spaced (steps from 0.5 to 7); its "
+                              "frequencies take the first step, 0.5, for all. Spectrum resamples onto an even grid first");
+    EXPECT_EQ(realsOf(*uneven->ref()), realsOf(*call("fft", {wave({1, 2, 3, 4, 5}, grid(5, 0.5))}).value->ref()));
+    seen.clear();
+    // Steps that differ by rounding alone are even.
+    std::vector<double> x = grid(1000, 1e-9, 1e-3);
+    fftOf(x);
+    EXPECT_TRUE(seen.empty());
+}
+
 TEST(FftTransform, ThreadsInstructionSetsAndKeptPlansGiveTheSameBits) {
     auto sample = [](int64_t n) {
         Reals y(static_cast<size_t>(n));

@@ -39,6 +39,9 @@ constexpr double kDegreesPerRadian = 57.29577951308232;
 const char* const kComplexFft = "FFT function for complex data not yet implemented.";
 const char* const kTooShortForFft = "Need at least two points for FFT";
 const char* const kNoSpacing = "The first two x-values of argument %d in function '%s' give no sample spacing";
+const char* const kUnevenSpacing =
+    "The x-values in function '%s' are not evenly spaced (steps from %.6g to %.6g); its frequencies "
+    "take the first step, %.6g, for all. Spectrum resamples onto an even grid first";
 const char* const kTooManyPoints = "Too many points (%g) for FFT in function '%s'";
 const char* const kTooManyHarmonics = "Too many harmonics (%g) in function '%s'";
 const char* const kTooManyFrequencies = "Too many frequencies (%g) in function '%s'";
@@ -141,6 +144,21 @@ FUNC_ERROR tooManyPoints(const FuncArgs& a, MessageHandler& messages, double cou
 
 // ---------------------------------------------------------------- fft
 
+// The bins take the first step for every sample, which a simulator's
+// transient (a tiny first step, then steps the solver chose) is far from: the
+// values stay as they are, and the caller hears why they may mislead.
+void warnIfUneven(const FuncArgs& a, const Wave& w, double first, MessageHandler& messages) {
+    double lo = first, hi = first;
+    for (int64_t i = 2; i < w.n; ++i) {
+        const double step = w.x[i] - w.x[i - 1];
+        lo = std::min(lo, step);
+        hi = std::max(hi, step);
+    }
+    const double tolerance = 1e-6 * std::fabs(first);
+    if (!(hi - first <= tolerance && first - lo <= tolerance))
+        messages.warning(kUnevenSpacing, a.functionName(), lo, hi, first);
+}
+
 FUNC_ERROR fftWorker(const FuncArgs& a, FuncResult& r, MessageHandler& messages) {
     if (a.type(0) != VD_Real) {
         messages.error(kComplexFft);
@@ -161,6 +179,7 @@ FUNC_ERROR fftWorker(const FuncArgs& a, FuncResult& r, MessageHandler& messages)
     }
     const int64_t N = cv::fftcore::nextPowerOfTwo(w.n);
     if (N == 0) return tooManyPoints(a, messages, double(w.n));
+    warnIfUneven(a, w, spacing, messages);
 
     // The window and the zeros after the samples are applied as the
     // transform reads them: no copy of the waveform is made.
