@@ -67,6 +67,10 @@ public:
 
     // Receives warnings and informational messages sent by handlers.
     void setSink(MessageSink sink) { sink_ = std::move(sink); }
+    // A warning of the caller's own, through the same sink.
+    void warn(const std::string& text) const {
+        if (sink_) sink_(MessageHandler::Warning, text);
+    }
     // Passed to every handler: how it reaches the session that called it.
     // Without one, handlers get a run-time that evaluates nothing.
     void setRunTime(const FunctionRunTime* runTime) { runTime_ = runTime; }

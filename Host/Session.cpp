@@ -234,6 +234,18 @@ bool Session::runStatements(std::string_view source,
     return true;
 }
 
+// An operator whose operands cannot be paired (lengths that differ and are
+// not 1, or kinds it does not combine) gives no result and no message: that
+// is the operators' rule, which scripts test for. A person at the tool or the
+// REPL would take the empty answer for a computed one, so they are told.
+void Session::warnIfUnpaired(const expr::Operator& op, std::span<const ValuePtr> args, const ValuePtr& out) const {
+    if (out && out->kind() != Kind::None) return;
+    for (const ValuePtr& a : args)
+        if (!a || a->kind() == Kind::None || a->size() == 0) return;
+    caller_.warn("The operator '" + std::string(op.text) + "' gave no result: it cannot pair operands of " +
+                 std::to_string(args[0]->size()) + " and " + std::to_string(args[1]->size()) + " elements");
+}
+
 bool Session::eval(const expr::Node& n, ValuePtr& out, std::string& error) {
     using expr::NodeKind;
     switch (n.kind) {
@@ -300,7 +312,10 @@ bool Session::eval(const expr::Node& n, ValuePtr& out, std::string& error) {
         if (!eval(*c.args[i], args[i], error)) return false;
     // Ctrl-C (within the tool's or the REPL's interrupt scope) abandons the
     // statement at the next call, or as soon as the call itself polls.
-    if (!sp_Interrupted() && caller_.call(*f, args, out, error) && !sp_Interrupted()) return true;
+    if (!sp_Interrupted() && caller_.call(*f, args, out, error) && !sp_Interrupted()) {
+        if (c.op && args.size() == 2) warnIfUnpaired(*c.op, args, out);
+        return true;
+    }
     if (sp_Interrupted() && error.rfind("Interrupted", 0) != 0) error = "Interrupted in function '" + std::string(f->name()) + "'";
     return false;
 }

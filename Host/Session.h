@@ -16,6 +16,7 @@ namespace cv {
 
 namespace expr {
 struct Node;
+struct Operator;
 struct Program;
 }  // namespace expr
 
@@ -75,6 +76,7 @@ public:
 
 private:
     bool eval(const expr::Node& n, ValuePtr& out, std::string& error);
+    void warnIfUnpaired(const expr::Operator& op, std::span<const ValuePtr> args, const ValuePtr& out) const;
 
     // Evaluates in this session, for handlers (ee, templates).
     class RunTime : public FunctionRunTime {

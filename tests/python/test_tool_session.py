@@ -34,6 +34,18 @@ def test_runs_loaded_under_names_side_by_side():
     assert r.returncode == 1 and "Unknown name 'out'; did you mean a.out" in r.stderr
 
 
+def test_unpaired_operands_warn_instead_of_answering_nothing_silently():
+    tran = os.path.join(EXAMPLES, "filter_tran.raw")
+    mc = os.path.join(EXAMPLES, "filter_mc.raw")
+    r = run_tool("-e", "[1,2,3] - [1,2]", "-e", "[1,2,3] - 1")
+    assert r.returncode == 0 and r.stdout.split() == ["(empty)", "0", "1", "2"], r
+    assert r.stderr == "Warning: The operator '-' gave no result: it cannot pair operands of 3 and 2 elements\n"
+    # Runs of different lengths: the same warning, with the lengths.
+    r = run_tool("--load", f"a={tran}", "--load", f"b={mc}", "-e", "a.out - b.out")
+    assert r.returncode == 0 and r.stdout.split() == ["(empty)"]
+    assert "Warning: The operator '-' gave no result: it cannot pair operands of 1081 and 13073 elements" in r.stderr
+
+
 class Terminal:
     """The tool on a pseudo-terminal, run in `home` (interactive unless `args` say otherwise)."""
 
