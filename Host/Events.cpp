@@ -25,13 +25,6 @@ bool handles(const AutoFunc* f, std::string_view event) noexcept {
 
 }  // namespace
 
-std::vector<const AutoFunc*> Events::subscribers(std::string_view event) const {
-    std::vector<const AutoFunc*> out;
-    for (const AutoFunc* f : subs_)
-        if (handles(f, event)) out.push_back(f);
-    return out;
-}
-
 // The callbacks are picked before any runs, since one may unsubscribe; they
 // are picked into room on the stack, because the events fire after every
 // command and at exit, when memory may have run out and nothing could report

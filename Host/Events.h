@@ -17,7 +17,6 @@ public:
     // Runs every callback of the event in subscription order; a callback that
     // throws is skipped so that the others still run. Never throws.
     void fire(std::string_view event, void* data = nullptr) noexcept;
-    std::vector<const AutoFunc*> subscribers(std::string_view event) const;
 
 private:
     std::vector<const AutoFunc*> subs_;

@@ -74,10 +74,6 @@ void FunctionTable::add(const FuncConstruct* f) {
     map_[lowerAscii(f->name())].push_back(f);
 }
 
-namespace {
-
-// The lower-case form of a name in `room`, or an empty view when the name
-// does not fit (no registered name comes near).
 std::string_view lowerInto(std::string_view name, char (&room)[128]) noexcept {
     if (name.size() > sizeof room) return {};
     for (size_t i = 0; i < name.size(); ++i) {
@@ -86,8 +82,6 @@ std::string_view lowerInto(std::string_view name, char (&room)[128]) noexcept {
     }
     return {room, name.size()};
 }
-
-}  // namespace
 
 void FunctionTable::remove(const FuncConstruct* f) noexcept {
     char room[128];

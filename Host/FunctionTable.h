@@ -23,6 +23,10 @@ void applyCallLimits();
 // Registrations (functions, event callbacks) that ran out of memory while a
 // module loaded; a loader that sees the count grow unloads the module again.
 void noteFailedRegistration() noexcept;
+// The ASCII lower-case form of `name` in `room`, without allocating (names
+// are looked up and removed while unloading, when memory may have run out);
+// an empty view when the name does not fit.
+std::string_view lowerInto(std::string_view name, char (&room)[128]) noexcept;
 size_t failedRegistrations() noexcept;
 
 class FunctionTable {

@@ -53,9 +53,9 @@ void OptionStore::declare(std::string_view name, std::string defaultValue, bool 
 
 void OptionStore::undeclare(std::string_view name) noexcept {
     char room[128];
-    if (name.size() > sizeof room) return;  // no declared name is that long
-    for (size_t i = 0; i < name.size(); ++i) room[i] = name[i] >= 'A' && name[i] <= 'Z' ? char(name[i] - 'A' + 'a') : name[i];
-    auto it = options_.find(std::string_view(room, name.size()));
+    const std::string_view key = lowerInto(name, room);
+    if (key.empty()) return;  // no declared name is that long
+    auto it = options_.find(key);
     if (it == options_.end()) return;
     if (it->second.value) {
         it->second.defaultValue.clear();  // a user's setting outlives the declaration
@@ -118,37 +118,41 @@ YString sp_GetStringOption(const char* name, bool& found) {
     return v ? YString(*v) : YString();
 }
 
-MakeOption::MakeOption(const char* sourcePath, int line, const char* name, int defaultValue, OptionCacheStatus,
-                       bool)
-    : name_(name) {
-    try {  // a static object of the module (see FuncConstruct)
-        cv::OptionStore::global().declare(name, std::to_string(defaultValue), true,
+namespace {
+
+// What the module's MakeOption objects declare. They are static objects, built
+// while the module loads: an exception would end the process inside dlopen, so
+// a failure is noted for the loader instead (see FuncConstruct). The default's
+// text is made inside, where the failure is caught too.
+template <class Default>
+void declareFromModule(const char* sourcePath, int line, const char* name, Default defaultText,
+                       bool integer) noexcept {
+    try {
+        cv::OptionStore::global().declare(name, defaultText(), integer,
                                           std::string(sourcePath) + ":" + std::to_string(line));
     } catch (const std::bad_alloc&) {
         cv::noteFailedRegistration();
     }
+}
+
+}  // namespace
+
+MakeOption::MakeOption(const char* sourcePath, int line, const char* name, int defaultValue, OptionCacheStatus,
+                       bool)
+    : name_(name) {
+    declareFromModule(sourcePath, line, name, [&] { return std::to_string(defaultValue); }, true);
 }
 
 MakeOption::MakeOption(const char* sourcePath, int line, const char* name, const char* defaultValue,
                        OptionCacheStatus, bool)
     : name_(name) {
-    try {  // a static object of the module (see FuncConstruct)
-        cv::OptionStore::global().declare(name, defaultValue ? defaultValue : "", false,
-                                          std::string(sourcePath) + ":" + std::to_string(line));
-    } catch (const std::bad_alloc&) {
-        cv::noteFailedRegistration();
-    }
+    declareFromModule(sourcePath, line, name, [&] { return std::string(defaultValue ? defaultValue : ""); }, false);
 }
 
 MakeOption::MakeOption(const char* sourcePath, int line, const char* name, const YString& defaultValue,
                        OptionCacheStatus, bool, bool, bool, bool)
     : name_(name) {
-    try {  // a static object of the module (see FuncConstruct)
-        cv::OptionStore::global().declare(name, defaultValue.str(), false,
-                                          std::string(sourcePath) + ":" + std::to_string(line));
-    } catch (const std::bad_alloc&) {
-        cv::noteFailedRegistration();
-    }
+    declareFromModule(sourcePath, line, name, [&] { return defaultValue.str(); }, false);
 }
 
 MakeOption::~MakeOption() { cv::OptionStore::global().undeclare(name_); }
