@@ -8,6 +8,7 @@
 #include <optional>
 #include <new>
 
+#include "Clocks.h"
 #include "Divisions.h"
 #include "FuncArgs.h"
 #include "OptionStore.h"
@@ -310,6 +311,18 @@ bool Caller::callConverted(const FuncConstruct& f, std::span<const ValuePtr> arg
     return invoke(f, conv.span(), out, error);
 }
 
+namespace {
+
+// Ctrl-C between the runs of a call stops it there, so a statement over
+// hundreds of runs ends at once even where the handler itself never polls.
+bool interruptedIn(const FuncConstruct& f, std::string& error) {
+    if (!sp_Interrupted()) return false;
+    error = format("Interrupted in function '%s'", {f.name()});
+    return true;
+}
+
+}  // namespace
+
 bool Caller::callDivided(const FuncConstruct& f, std::span<const ValuePtr> args, int64_t divisions,
                          const std::vector<bool>& split, bool statistic, ValuePtr& out, std::string& error) {
     std::vector<ValuePtr> parts;
@@ -340,7 +353,7 @@ bool Caller::callDivided(const FuncConstruct& f, std::span<const ValuePtr> args,
             for (size_t i = 0; i < args.size(); ++i)
                 if (split[i]) one[i] = args[i]->division(d);
             ValuePtr part;
-            if (!invoke(f, one, part, error)) return false;
+            if (interruptedIn(f, error) || !invoke(f, one, part, error)) return false;
             parts.push_back(std::move(part));
         }
     }
@@ -386,6 +399,7 @@ bool Caller::invokeDivisionsInParallel(const FuncConstruct& f, std::span<const V
             MessageSink record;
             if (recording)
                 record = [&o](MessageHandler::Severity s, const std::string& t) { o.messages.emplace_back(s, t); };
+            if (interruptedIn(f, o.error)) continue;
             YRef<CallMessages> msgs = makeYRef<CallMessages>();
             o.ok = invokeWith(f, one, o.part, o.error, *msgs, record);
         }

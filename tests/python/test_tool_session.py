@@ -124,10 +124,20 @@ def test_the_interactive_session(terminal):
     assert t.read_until(r"\.\.\. $")
     t.send("0.5)\n")
     assert t.read_until(r"\d+\.\d+e-\d+\s[\s\S]*> $"), t.seen
-    t.send("w = Interp(out, 2e8)\n")                  # seconds long: Ctrl-C stops it
+    t.send("Sleep(30)\n")                             # Ctrl-C stops a pause ...
+    time.sleep(0.5)
+    os.kill(t.pid, signal.SIGINT)
+    assert t.read_until(r"Interrupted in function 'Sleep'[\s\S]*> $"), t.seen
+    t.send("w = Interp(out, 2e8)\n")                  # ... and a later long call, named as itself
     time.sleep(0.6)
     os.kill(t.pid, signal.SIGINT)
     assert t.read_until(r"Interrupted in function 'Interp'"), t.seen
+    t.send("x = Fourier(Interp(out, 1e6), 1e3, 4000)\n")  # stopped mid-integration: no partial result
+    time.sleep(1.5)
+    os.kill(t.pid, signal.SIGINT)
+    assert t.read_until(r"Interrupted in function 'Fourier'"), t.seen
+    t.send("vars\n")
+    assert t.read_until(r"> $") and not re.search(r"^x\r?$", t.seen, re.M), t.seen
     t.send("NumElems(out)\n")                         # the session and its vectors stay
     assert t.read_until(r"\b\d{2,}\b[\s\S]*> $"), t.seen
     t.send("half typed")                              # Ctrl-C at the prompt drops the line
