@@ -1,5 +1,6 @@
 #include "OptionStore.h"
 
+#include <algorithm>
 #include <cctype>
 #include <cerrno>
 #include <climits>
@@ -42,6 +43,59 @@ OptionStore& OptionStore::global() {
     }();
     return *store;
 }
+
+namespace {
+
+constexpr OptionDoc kOptionDocs[] = {
+    {"DerivAcceptFactor", true,
+     "deriv and its kin: steps shorter than this fraction of the mean x step are not differentiated across "
+     "(repeated time points at breakpoints). Default 0.001."},
+    {"HistoCurveStyle", false,
+     "how a graphical host draws a histogram curve ('Stepped'). Declared for such a host: no function here reads it."},
+    {"InterpOrder", false,
+     "the interpolation order a graphical host uses when it resamples waveforms itself (2). Declared for such a "
+     "host: no function here reads it; functions take their order as an argument."},
+    {"InterpPts", false,
+     "the points a graphical host resamples a waveform onto (1024). Declared for such a host: no function here "
+     "reads it."},
+    {"MCNumberOfBins", true,
+     "Histogram's bin count for a Monte Carlo set when none is given; 0 (the default): half the square root of "
+     "the number of values."},
+    {"MemoryLimitMB", true,
+     "the most memory, in MiB, one call's results may hold; 0 (the default): the memory available when the call "
+     "starts."},
+    {"MonteCarloCss", false,
+     "the style sheet a graphical host gives its Monte Carlo pages. Declared for such a host: BuildMclogHTML takes "
+     "its style sheet as an argument."},
+    {"NewModelLifetime", true,
+     "days for which a model the user added to the library counts as recently added in the parts selector data. "
+     "Default 0."},
+    {"ProjectDir", true, "where the logical path %PROJECT% points."},
+    {"SensitivityCss", false,
+     "the style sheet a graphical host gives its sensitivity pages. Declared for such a host: BuildSensitivityHTML "
+     "takes its style sheet as an argument."},
+    {"StartScriptPath", true, "the script the host started with (SystemValuePath('StartUpFile'))."},
+    {"Threads", true,
+     "worker threads for large work; 0 (the default): $CVFUNC_THREADS, else one per core; 1: one thread. Results "
+     "are the same whatever the setting."},
+    {"WorstCaseCss", false,
+     "the style sheet a graphical host gives its worst-case pages. Declared for such a host: BuildWorstCaseHTML "
+     "takes its style sheet as an argument."},
+};
+
+}  // namespace
+
+const OptionDoc* optionDoc(std::string_view name) noexcept {
+    for (const OptionDoc& d : kOptionDocs)
+        if (name.size() == std::char_traits<char>::length(d.name) &&
+            std::equal(name.begin(), name.end(), d.name, [](char a, char b) {
+                return std::tolower(static_cast<unsigned char>(a)) == std::tolower(static_cast<unsigned char>(b));
+            }))
+            return &d;
+    return nullptr;
+}
+
+std::span<const OptionDoc> optionDocs() noexcept { return kOptionDocs; }
 
 void OptionStore::declare(std::string_view name, std::string defaultValue, bool isInteger, std::string source) {
     OptionInfo& o = options_[lowerAscii(name)];

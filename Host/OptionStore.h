@@ -1,6 +1,7 @@
 #pragma once
 #include <map>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -14,6 +15,22 @@ struct OptionInfo {
     bool isInteger = false;
     std::string source;  // declaring file and line
 };
+
+// What an option does, for `cvfunc --help options` and for the warning when
+// one is set. `readHere` is false for the options the module declares for a
+// graphical host (how it resamples and draws waveforms, which style sheets
+// its report pages get): they can be set and read back with GetOption, but
+// no function of this host changes with them.
+struct OptionDoc {
+    const char* name;
+    bool readHere;
+    const char* text;
+};
+
+// The documentation of every option this host or its module declares, in
+// name order; nullptr for a name it does not know.
+const OptionDoc* optionDoc(std::string_view name) noexcept;
+std::span<const OptionDoc> optionDocs() noexcept;
 
 class OptionStore {
 public:

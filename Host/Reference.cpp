@@ -47,29 +47,6 @@ std::vector<std::string> splitArgs(std::string_view line) {
     return out;
 }
 
-// Greedy word wrap; the first line follows `first`, the others `indent`.
-std::string wrap(std::string_view text, const std::string& first, const std::string& indent, int width) {
-    std::string out = first, word;
-    size_t col = first.size();
-    bool lineEmpty = true;
-    std::istringstream words{std::string(text)};
-    while (words >> word) {
-        if (!lineEmpty && col + 1 + word.size() > size_t(width)) {
-            out += "\n" + indent;
-            col = indent.size();
-            lineEmpty = true;
-        }
-        if (!lineEmpty) {
-            out += ' ';
-            ++col;
-        }
-        out += word;
-        col += word.size();
-        lineEmpty = false;
-    }
-    return out + "\n";
-}
-
 std::string mdCell(std::string_view s) {
     std::string out;
     for (char c : s) {
@@ -96,6 +73,28 @@ size_t editDistance(const std::string& a, const std::string& b) {
 }
 
 }  // namespace
+
+std::string wrap(std::string_view text, const std::string& first, const std::string& indent, int width) {
+    std::string out = first, word;
+    size_t col = first.size();
+    bool lineEmpty = true;
+    std::istringstream words{std::string(text)};
+    while (words >> word) {
+        if (!lineEmpty && col + 1 + word.size() > size_t(width)) {
+            out += "\n" + indent;
+            col = indent.size();
+            lineEmpty = true;
+        }
+        if (!lineEmpty) {
+            out += ' ';
+            ++col;
+        }
+        out += word;
+        col += word.size();
+        lineEmpty = false;
+    }
+    return out + "\n";
+}
 
 int Entry::requiredCount() const {
     int n = 0;

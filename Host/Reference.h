@@ -82,6 +82,10 @@ private:
     std::vector<std::string> errors_;
 };
 
+// `text` wrapped greedily at word breaks to `width` columns: the first line
+// starts with `first`, the others with `indent`; ends with a new line.
+std::string wrap(std::string_view text, const std::string& first, const std::string& indent, int width = 78);
+
 // The entry as a person reads it in a terminal or a docstring.
 std::string formatText(const Entry& e, int width = 78);
 

@@ -113,6 +113,18 @@ TEST(Module, DeclaresItsOptionsWithDefaultsThatUsersCanOverride) {
     EXPECT_EQ(sp_GetIntOption("InterpOrder"), 2);
 }
 
+// `cvfunc --help options` and the warning for options nothing here reads
+// depend on every declared option being documented.
+TEST(Module, EveryDeclaredOptionIsDocumented) {
+    cvtest::session();
+    const auto all = cv::OptionStore::global().all();
+    for (const auto& o : all)
+        if (!o.source.empty()) EXPECT_NE(cv::optionDoc(o.name), nullptr) << o.name;  // declared, not only set
+    ASSERT_NE(cv::optionDoc("interporder"), nullptr);
+    EXPECT_FALSE(cv::optionDoc("InterpOrder")->readHere);
+    EXPECT_TRUE(cv::optionDoc("MCNumberOfBins")->readHere);
+}
+
 TEST(Module, LateBoundFunctionsAreListedAndUnresolvedOnesThrow) {
     cvtest::session();
     auto o = call("_ListDynamicFunctions", {});

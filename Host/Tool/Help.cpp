@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "FunctionTable.h"
+#include "OptionStore.h"
 #include "Reference.h"
 
 namespace cvtool {
@@ -14,8 +15,9 @@ namespace {
 using cv::reference::Reference;
 
 const char* kReplHelp =
-    "Type a statement to evaluate it, e.g. XFromY([0, 2, 0], 1).\n"
+    "Type a statement to evaluate it, e.g. XFromY(XY([0, 2, 0], [0, 1, 2]), 1, 1).\n"
     "  help NAME   the reference of function NAME: arguments, defaults, result, example\n"
+    "  help options  the host options (--option NAME=VALUE) and what reads them\n"
     "  help        this text\n"
     "  Ctrl-D      end the session\n"
     "'cvfunc --list' lists every function; docs/functions.md holds the whole reference.\n";
@@ -28,8 +30,22 @@ std::vector<std::string> knownNames() {
     return names;
 }
 
+// Every option with its current value, and what it does: those no function
+// here reads are marked, so that setting one is not mistaken for a change.
+std::string optionsText() {
+    std::string text = "Options: set with --option NAME=VALUE (cvfunc.set_option in Python), read with GetOption.\n";
+    for (const cv::OptionInfo& o : cv::OptionStore::global().all()) {
+        const cv::OptionDoc* d = cv::optionDoc(o.name);
+        text += "  " + o.name + " = '" + o.value.value_or(o.defaultValue) + "'" +
+                (d && !d->readHere ? "  (read by no function here)" : "") + "\n" +
+                cv::reference::wrap(d ? d->text : "declared by the module; no description", "      ", "      ");
+    }
+    return text;
+}
+
 // The help text of `name`, or an empty string with `problem` set.
 std::string helpText(const std::string& name, std::string& problem) {
+    if (name == "options") return optionsText();
     const Reference& ref = Reference::global();
     if (const auto* e = ref.find(name)) return cv::reference::formatText(*e);
     if (const FuncConstruct* f = cv::FunctionTable::global().find(name)) {

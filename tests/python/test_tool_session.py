@@ -153,3 +153,17 @@ def test_the_interactive_session(terminal):
     status = t.close()
     t.pid = 0
     assert os.WIFEXITED(status) and os.WEXITSTATUS(status) == 0
+
+
+def test_the_example_of_the_help_text_works():
+    text = subprocess.run([TOOL], input="help\n", capture_output=True, text=True).stdout
+    example = re.search(r"e\.g\. (.*)\.\n", text).group(1)
+    r = run_tool("-e", example)
+    assert r.returncode == 0 and r.stdout.split() == ["0.5", "1.5"], (example, r)
+
+
+def test_help_options_says_which_options_no_function_reads():
+    r = run_tool("--help", "options")
+    assert r.returncode == 0
+    assert re.search(r"^  InterpOrder = '2'  \(read by no function here\)$", r.stdout, re.M), r.stdout
+    assert re.search(r"^  MCNumberOfBins = '0'$", r.stdout, re.M)
