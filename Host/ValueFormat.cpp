@@ -1,7 +1,11 @@
 #include "ValueFormat.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
+
+#include "Divisions.h"
+#include "Session.h"
 
 namespace cv {
 
@@ -65,23 +69,47 @@ const Value* refFor(const Value& v, int64_t d, int64_t& offset) {
     return r->size() == v.divisionLength(d) ? r : nullptr;
 }
 
-std::string formatText(const Value& v) {
+// The lines of division d: "x<TAB>value", or the value alone; with
+// `edge` set, its first and last `edge` lines around a "..." line.
+void divisionText(std::string& s, const Value& v, int64_t d, int64_t edge) {
+    int64_t roff = 0;
+    const Value* r = refFor(v, d, roff);
+    const int64_t off = v.divisionOffset(d), n = v.divisionLength(d);
+    for (int64_t i = 0; i < n; ++i) {
+        if (edge && i == edge && n > 2 * edge) {
+            s += "...\n";
+            i = n - edge;
+        }
+        if (r) s += elementText(*r, roff + i) + "\t";
+        s += elementText(v, off + i) + "\n";
+    }
+}
+
+// The whole value, or, when `shorten` and it is long, the ends of its first
+// and last divisions and a line that says how to get all of it.
+std::string formatText(const Value& v, bool shorten) {
     if (v.kind() == Kind::None || v.size() == 0) return "(empty)\n";
+    const bool cut = shorten && v.size() > kSummaryAbove;
+    const int64_t edge = cut ? kSummaryEdge : 0, nd = v.numDivisions();
+    const int64_t edgeDivisions = cut && nd > 2 * kSummaryEdgeDivisions ? kSummaryEdgeDivisions : 0;
     std::string s;
-    int64_t nd = v.numDivisions();
     for (int64_t d = 0; d < nd; ++d) {
+        if (edgeDivisions && d == edgeDivisions) {
+            s += "# ... (divisions " + std::to_string(d + 1) + " to " + std::to_string(nd - edgeDivisions) +
+                 " not shown)\n";
+            d = nd - edgeDivisions;
+        }
         if (nd > 1) {
             s += "# division " + std::to_string(d + 1);
             if (size_t(d) < v.divisionLabels().size()) s += ": " + v.divisionLabels()[size_t(d)];
             s += "\n";
         }
-        int64_t roff = 0;
-        const Value* r = refFor(v, d, roff);
-        int64_t off = v.divisionOffset(d);
-        for (int64_t i = 0; i < v.divisionLength(d); ++i) {
-            if (r) s += elementText(*r, roff + i) + "\t";
-            s += elementText(v, off + i) + "\n";
-        }
+        divisionText(s, v, d, edge);
+    }
+    if (cut) {
+        s += "(" + std::to_string(v.size()) + " values";
+        if (nd > 1) s += " in " + std::to_string(nd) + " divisions";
+        s += "; use --format csv or --format json for all)\n";
     }
     return s;
 }
@@ -93,8 +121,7 @@ std::string divisionLabel(const Value& v, int64_t d) {
 
 // CSV header cells of a value: complex values take two columns.
 std::string csvTitle(const Value& v, const std::string& title) {
-    if (v.kind() != Kind::Complex) return csvField(title);
-    return csvField(title + " (re)") + "," + csvField(title + " (im)");
+    return tidyCsvTitle(title, v.kind() == Kind::Complex);
 }
 
 std::string csvCells(const Value& v, int64_t i) {
@@ -124,7 +151,47 @@ std::string formatCsv(const Value& v) {
     return s;
 }
 
-std::string formatJson(const Value& v) {
+// The run labels as the file wrote them for the x-values of a statistic
+// collected over runs; empty when no list of labels gives exactly these
+// x-values and this axis. The host's own collection reads the labels, so
+// the two cannot disagree on how a label reads.
+std::vector<std::string> matchRuns(const Value& v, const Value& x, int64_t xoff, const RunLabelSets& runs) {
+    const int64_t n = v.size();
+    std::vector<ValuePtr> parts;
+    for (const auto& labels : runs) {
+        if (int64_t(labels.size()) != n) continue;
+        if (parts.empty()) parts.assign(size_t(n), Value::real(0));
+        const ValuePtr read = collectStatistic(parts, labels);
+        if (read->refName() != v.refName()) continue;
+        const Value& rx = *read->ref();
+        bool same = true;
+        for (int64_t i = 0; i < n && same; ++i) same = rx.realAt(i) == x.realAt(xoff + i);
+        if (!same) continue;
+        // Runs without labels are numbered from 1, as their divisions print.
+        std::vector<std::string> keys = labels;
+        for (size_t i = 0; i < keys.size(); ++i)
+            if (keys[i].empty()) keys[i] = std::to_string(i + 1);
+        return keys;
+    }
+    return {};
+}
+
+// Whether a value may need the session's run labels to be printed: a
+// statistic collected over runs is one division against x-values.
+bool mayBeCollected(const Value& v) {
+    int64_t roff = 0;
+    return v.isNumeric() && v.numDivisions() == 1 && v.size() > 1 && refFor(v, 0, roff);
+}
+
+// A list of the run labels of a divided value, one per division ("" where
+// the file gave none).
+std::vector<std::string> runLabelsOf(const Value& v) {
+    std::vector<std::string> labels = v.divisionLabels();
+    labels.resize(size_t(v.numDivisions()));
+    return labels;
+}
+
+std::string formatJson(const Value& v, const RunLabelSets& runs) {
     std::string s = "{\"kind\": \"" + std::string(kindName(v.kind())) + "\", \"values\": ";
     s += v.kind() == Kind::None ? "[]" : jsonArray(v);
     s += ", \"ref\": " + (v.ref() ? jsonArray(*v.ref()) : std::string("null"));
@@ -133,42 +200,90 @@ std::string formatJson(const Value& v) {
     s += ", \"divisions\": [";
     if (v.kind() != Kind::None)
         for (int64_t d = 0; d < v.numDivisions(); ++d) s += (d ? ", " : "") + std::to_string(v.divisionLength(d));
-    return s + "]}\n";
-}
-
-// The row keys of a value that gives one number per run: as one value in
-// each of several divisions (keyed by the divisions' labels), or as one
-// division of values over an x-axis (a statistic over the runs, keyed by its
-// x-values; a plain number is one row). Empty for any other value.
-std::vector<std::string> rowKeys(const Value& v) {
-    std::vector<std::string> keys;
-    if (v.kind() == Kind::None || v.kind() == Kind::String || v.size() == 0) return keys;
-    const int64_t nd = v.numDivisions();
-    if (nd > 1) {
-        for (int64_t d = 0; d < nd; ++d) {
-            if (v.divisionLength(d) != 1) return {};
-            keys.push_back(divisionLabel(v, d));
-        }
-        return keys;
+    s += "]";
+    // The runs, so that a waveform per run, a number per run and a statistic
+    // collected over the runs all name them alike.
+    std::vector<std::string> labels;
+    if (v.kind() != Kind::None && v.numDivisions() > 1) {
+        for (int64_t d = 0; d < v.numDivisions(); ++d) labels.push_back(divisionLabel(v, d));
+    } else if (int64_t roff = 0; mayBeCollected(v)) {
+        const Value& x = *refFor(v, 0, roff);
+        if (x.isNumeric()) labels = matchRuns(v, x, roff, runs);
     }
-    int64_t roff = 0;
-    const Value* r = refFor(v, 0, roff);
-    if (!r && v.size() > 1) return {};  // a plain vector: its elements are not runs
-    for (int64_t i = 0; i < v.size(); ++i) keys.push_back(r ? elementText(*r, roff + i) : std::to_string(i + 1));
-    return keys;
+    if (!labels.empty()) {
+        s += ", \"runs\": [";
+        for (size_t i = 0; i < labels.size(); ++i) s += (i ? ", " : "") + jsonString(labels[i]);
+        s += "]";
+    }
+    return s + "}\n";
 }
 
 }  // namespace
 
+TidyRows tidyRows(const Value& v, const RunLabelSets& runs) {
+    TidyRows rows;
+    if (!v.isNumeric() || v.size() == 0) return rows;
+    const int64_t nd = v.numDivisions();
+    if (nd > 1) {
+        for (int64_t d = 0; d < nd; ++d)
+            if (v.divisionLength(d) != 1) return rows;
+        for (int64_t d = 0; d < nd; ++d) rows.keys.push_back(divisionLabel(v, d));
+        rows.kind = TidyRows::Runs;
+        return rows;
+    }
+    // A lone number stands for every run, whatever x-value it carries (the
+    // time of a maximum).
+    if (v.size() == 1) {
+        rows.kind = TidyRows::Single;
+        return rows;
+    }
+    int64_t roff = 0;
+    const Value* r = refFor(v, 0, roff);
+    if (!r) return rows;  // a plain list: its elements are not runs
+    rows.keys = r->isNumeric() ? matchRuns(v, *r, roff, runs) : std::vector<std::string>{};
+    if (!rows.keys.empty()) {
+        rows.kind = TidyRows::Runs;
+        return rows;
+    }
+    for (int64_t i = 0; i < v.size(); ++i) rows.keys.push_back(elementText(*r, roff + i));
+    rows.kind = TidyRows::XValues;
+    return rows;
+}
+
+RunLabelSets sessionRunLabels(const Session& session) {
+    RunLabelSets sets;
+    for (const auto& name : session.names()) {
+        const ValuePtr v = session.lookup(name);
+        if (!v || v->kind() == Kind::None || v->numDivisions() < 2) continue;
+        std::vector<std::string> labels = runLabelsOf(*v);
+        // Every vector of a file shares its runs: most names add nothing new.
+        if (std::find(sets.begin(), sets.end(), labels) == sets.end()) sets.push_back(std::move(labels));
+    }
+    return sets;
+}
+
+RunLabelSets StatementPrinter::runSets(const std::vector<std::pair<std::string, ValuePtr>>& printed) const {
+    RunLabelSets sets;
+    bool needed = false;
+    for (const auto& [text, v] : printed) {
+        if (v->isNumeric() && v->numDivisions() > 1) sets.push_back(runLabelsOf(*v));
+        needed = needed || mayBeCollected(*v);
+    }
+    if (!needed) return {};
+    if (runs_)
+        for (auto& labels : runs_()) sets.push_back(std::move(labels));
+    return sets;
+}
+
 void StatementPrinter::statement(const ValuePtr& v, std::string_view text, std::string_view assigned) {
     switch (format_) {
         case OutputFormat::Text:
-            if (assigned.empty()) out_(formatText(*v));
+            if (assigned.empty()) out_(formatText(*v, true));
             return;
         case OutputFormat::Json: {
             std::string head = "{\"statement\": " + jsonString(text);
             if (!assigned.empty()) head += ", \"name\": " + jsonString(assigned);
-            out_(head + ", " + formatJson(*v).substr(1));
+            out_(head + ", " + formatJson(*v, runSets({{std::string(), v}})).substr(1));
             return;
         }
         case OutputFormat::Csv:
@@ -185,29 +300,50 @@ void StatementPrinter::finish() {
         std::vector<std::pair<std::string, ValuePtr>>& held;
         ~Drop() { held.clear(); }
     } drop{csv_};
-    const std::vector<std::string> keys = rowKeys(*csv_.front().second);
-    bool tidy = !keys.empty();
-    for (const auto& [text, v] : csv_) tidy = tidy && rowKeys(*v) == keys;
+    const RunLabelSets sets = runSets(csv_);
+    std::vector<TidyRows> rows;
+    for (const auto& [text, v] : csv_) rows.push_back(tidyRows(*v, sets));
+    // One table when every statement gives a number per run, or one number;
+    // the runs (or the x-values) must be the same for all of them.
+    const TidyRows* keyed = nullptr;
+    bool tidy = true;
+    for (size_t c = 0; c < rows.size() && tidy; ++c) {
+        if (rows[c].kind == TidyRows::None) tidy = false;
+        else if (rows[c].kind == TidyRows::Single) continue;
+        else if (!keyed) keyed = &rows[c];
+        else tidy = rows[c].kind == keyed->kind && rows[c].keys == keyed->keys;
+    }
+    // Values over the same x-values share a table too, but a lone number is
+    // no value per x.
+    if (tidy && keyed && keyed->kind == TidyRows::XValues)
+        tidy = std::none_of(rows.begin(), rows.end(), [](const TidyRows& r) { return r.kind == TidyRows::Single; });
     if (!tidy) {
         for (const auto& [text, v] : csv_) out_(formatCsv(*v));
-        csv_.clear();
         return;
     }
-    const bool keyed = keys.size() > 1;
-    std::string s = keyed ? "division" : "";
+    std::string s, keyTitle;
+    if (keyed) {
+        const Value& first = *csv_[size_t(keyed - rows.data())].second;
+        keyTitle = keyed->kind == TidyRows::Runs ? "run" : first.refName().empty() ? "x" : first.refName();
+        s = csvField(keyTitle);
+    }
     for (const auto& [text, v] : csv_) s += (s.empty() ? "" : ",") + csvTitle(*v, text);
     s += "\n";
-    for (size_t i = 0; i < keys.size(); ++i) {
-        std::string row = keyed ? csvField(keys[i]) + "," : "";
-        for (size_t c = 0; c < csv_.size(); ++c) row += (c ? "," : "") + csvCells(*csv_[c].second, int64_t(i));
+    const size_t n = keyed ? keyed->keys.size() : 1;
+    for (size_t i = 0; i < n; ++i) {
+        std::string row = keyed ? csvField(keyed->keys[i]) : "";
+        for (size_t c = 0; c < csv_.size(); ++c)
+            row += (c == 0 && !keyed ? "" : ",") +
+                   csvCells(*csv_[c].second, rows[c].kind == TidyRows::Single ? 0 : int64_t(i));
         s += row + "\n";
     }
     out_(s);
-    csv_.clear();
 }
 
-std::vector<std::string> tidyRowKeys(const Value& v) { return rowKeys(v); }
 std::string tidyCsvField(const std::string& s) { return csvField(s); }
+std::string tidyCsvTitle(const std::string& title, bool complex) {
+    return complex ? csvField(title + " (re)") + "," + csvField(title + " (im)") : csvField(title);
+}
 std::string tidyCsvCells(const Value& v, int64_t i) { return csvCells(v, i); }
 std::string tidyJsonElement(const Value& v, int64_t i) { return jsonElement(v, i); }
 
@@ -235,11 +371,11 @@ std::string jsonString(std::string_view in) {
 
 std::string formatValue(const Value& v, OutputFormat format) {
     switch (format) {
-        case OutputFormat::Json: return formatJson(v);
+        case OutputFormat::Json: return formatJson(v, {});
         case OutputFormat::Csv: return formatCsv(v);
         case OutputFormat::Text: break;
     }
-    return formatText(v);
+    return formatText(v, false);
 }
 
 }  // namespace cv

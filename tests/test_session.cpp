@@ -84,7 +84,7 @@ TEST(Tool, CsvOfPerRunMeasurementsIsOneTidyTable) {
     ToolRun r = tool("--load " + mc + " -e 'Mean1(out, 0, 1m)' -e 'RMS1(out, 0, 1m)' -e 'k = 3' --format csv");
     EXPECT_EQ(r.status, 0);
     ASSERT_EQ(std::count(r.out.begin(), r.out.end(), '\n'), 21) << r.out;
-    EXPECT_EQ(r.out.substr(0, r.out.find('\n')), "division,\"Mean1(out, 0, 1m)\",\"RMS1(out, 0, 1m)\"");
+    EXPECT_EQ(r.out.substr(0, r.out.find('\n')), "run,\"Mean1(out, 0, 1m)\",\"RMS1(out, 0, 1m)\"");
     EXPECT_EQ(r.out.substr(r.out.find('\n') + 1, 2), "1,");
     r = tool("-e '1 + 2' -e '4' --format csv");
     EXPECT_EQ(r.out, "1 + 2,4\n3,4\n");

@@ -61,24 +61,24 @@ std::string describe(const cv::Value& v) {
            " division(s), not one number per run";
 }
 
-void encodeStatement(std::string& out, const cv::Value& v, std::string_view text) {
-    const std::vector<std::string> keys = cv::tidyRowKeys(v);
-    if (keys.empty()) {
+void encodeStatement(std::string& out, const cv::Value& v, std::string_view text, const cv::RunLabelSets& runs) {
+    const cv::TidyRows rows = cv::tidyRows(v, runs);
+    if (rows.kind == cv::TidyRows::None) {
         out += 'N';
         put(out, text);
         put(out, describe(v));
         return;
     }
+    const bool single = rows.kind == cv::TidyRows::Single;
+    const size_t n = single ? 1 : rows.keys.size();
     out += 'S';
     put(out, text);
     put(out, v.kind() == cv::Kind::Complex ? "c" : "r");
-    // A lone number is the same for every run (a mean over the runs, say),
-    // whatever x-value it carries (the time of a maximum).
-    put(out, v.numDivisions() == 1 && v.size() == 1 ? "1" : "0");
-    put(out, std::to_string(keys.size()));
-    for (const auto& k : keys) put(out, k);
-    for (size_t i = 0; i < keys.size(); ++i) put(out, cv::tidyCsvCells(v, int64_t(i)));
-    for (size_t i = 0; i < keys.size(); ++i) put(out, cv::tidyJsonElement(v, int64_t(i)));
+    put(out, single ? "1" : "0");
+    put(out, std::to_string(n));
+    for (size_t i = 0; i < n; ++i) put(out, single ? std::string_view() : std::string_view(rows.keys[i]));
+    for (size_t i = 0; i < n; ++i) put(out, cv::tidyCsvCells(v, int64_t(i)));
+    for (size_t i = 0; i < n; ++i) put(out, cv::tidyJsonElement(v, int64_t(i)));
 }
 
 bool decode(std::string_view in, FileResult& r) {
@@ -129,8 +129,11 @@ std::string measure(cv::Session& session, const std::string& file, const std::ve
         return out;
     }
     for (const auto& w : warnings) std::fprintf(stderr, "Warning: %s: %s\n", file.c_str(), w.c_str());
+    // The runs of the file, read once: a statistic collected over them is
+    // keyed by their labels as the file wrote them.
+    const cv::RunLabelSets runs = cv::sessionRunLabels(session);
     auto onStatement = [&](const cv::ValuePtr& v, const cv::Session::Statement& st) {
-        if (st.assigned.empty()) encodeStatement(out, *v, st.text);
+        if (st.assigned.empty()) encodeStatement(out, *v, st.text, runs);
     };
     for (const auto& s : statements) {
         const bool ok = session.runStatements(s, onStatement, error);
@@ -302,9 +305,7 @@ void writeTable(const EachRequest& rq, const std::vector<FileResult>& results, F
         s = "[";
     } else {
         s = "file,run";
-        for (size_t k = 0; k < t.titles.size(); ++k)
-            s += "," + (t.complex[k] ? cv::tidyCsvField(t.titles[k] + " (re)") + "," + cv::tidyCsvField(t.titles[k] + " (im)")
-                                     : cv::tidyCsvField(t.titles[k]));
+        for (size_t k = 0; k < t.titles.size(); ++k) s += "," + cv::tidyCsvTitle(t.titles[k], t.complex[k]);
         s += ",error\n";
     }
     bool firstRow = true;

@@ -125,6 +125,7 @@ private:
     Range xr_, yr_;  // the x range in decades when logX_
     double binWidth_ = 0;
     bool logX_ = false;
+    bool wholeCounts_ = false;  // bars of whole numbers: the y-axis counts
 };
 
 void Panel::text(const std::string& s, double x, double y, double alignX, double size) {
@@ -169,6 +170,11 @@ void Panel::ranges() {
         }
     }
     if (item_.bars) {
+        wholeCounts_ = true;
+        for (int64_t i = 0; i < v_.size() && wholeCounts_; ++i) {
+            const double y = yAt(v_, i);
+            wholeCounts_ = !std::isfinite(y) || (y == std::floor(y) && std::fabs(y) < 1e15);
+        }
         // Bars are as wide as the closest two centres lie apart, and rise from zero.
         std::sort(centres.begin(), centres.end());
         binWidth_ = 0;
@@ -195,7 +201,14 @@ void Panel::ranges() {
 
 void Panel::axes() {
     cairo_set_line_width(cr_, 1);
-    std::vector<double> xt = niceTicks(xr_.lo, xr_.hi), yt = niceTicks(yr_.lo, yr_.hi, 5);
+    // Counts tick at whole numbers only, written out: "2", never "1.5" or "500m".
+    std::vector<double> xt = niceTicks(xr_.lo, xr_.hi), yt = niceTicks(yr_.lo, yr_.hi, 5, wholeCounts_ ? 1 : 0);
+    auto yText = [&](double t) {
+        if (!wholeCounts_) return sp_ConvertRealToJSEng(t, 6);
+        char buf[32];
+        std::snprintf(buf, sizeof buf, "%.0f", t);
+        return std::string(buf);
+    };
     if (logX_) {
         xt.clear();
         for (double k = std::ceil(xr_.lo - 1e-9); k <= xr_.hi + 1e-9; ++k) xt.push_back(std::pow(10.0, k));
@@ -224,7 +237,7 @@ void Panel::axes() {
         cairo_move_to(cr_, left_ - 4, std::round(py(t)) + 0.5);
         cairo_line_to(cr_, left_, std::round(py(t)) + 0.5);
         cairo_stroke(cr_);
-        text(sp_ConvertRealToJSEng(t, 6), left_ - 6, py(t) - 5.5, 1);
+        text(yText(t), left_ - 6, py(t) - 5.5, 1);
     }
     const cv::Value* ref = v_.ref().get();
     text(axisLabel(v_.refPhysType(), v_.refName().empty() && ref ? ref->name() : v_.refName(), "x"),
@@ -375,14 +388,14 @@ std::optional<PlotFormat> plotFormatFor(std::string_view path) {
     return std::nullopt;
 }
 
-std::vector<double> niceTicks(double lo, double hi, int target) {
+std::vector<double> niceTicks(double lo, double hi, int target, double minStep) {
     std::vector<double> ticks;
     if (!std::isfinite(lo) || !std::isfinite(hi) || !(hi > lo) || target < 1) return ticks;
     const double raw = (hi - lo) / target;
     if (!std::isfinite(raw) || raw <= 0) return ticks;
     const double mag = std::pow(10.0, std::floor(std::log10(raw)));
     const double f = raw / mag;
-    const double step = (f < 1.5 ? 1 : f < 3.5 ? 2 : f < 7.5 ? 5 : 10) * mag;
+    const double step = std::max((f < 1.5 ? 1 : f < 3.5 ? 2 : f < 7.5 ? 5 : 10) * mag, minStep);
     if (!(step > 0) || !std::isfinite(step)) return ticks;
     const double first = std::ceil(lo / step - 1e-9), last = std::floor(hi / step + 1e-9);
     if (!(last - first < 1000)) return ticks;  // huge offsets over a tiny span: no readable ticks

@@ -5,7 +5,8 @@
 // legend of the run labels when there are several, the axes labelled with
 // the physical types and their units and ticked in engineering notation
 // (0, 200n, 400n). A statement whose outermost call is Histogram(...) without
-// 'step' draws as bars. Plain numbers and lists without x-values are not
+// 'step' draws as bars, its count axis ticked at whole numbers and labelled
+// as plain integers. Plain numbers and lists without x-values are not
 // drawn. Several results make several panels, stacked in the one file, each
 // kPanelHeight high and kWidth wide (pixels for PNG, points for SVG and PDF).
 #pragma once
@@ -47,7 +48,8 @@ private:
 };
 
 // Tick positions for [lo, hi]: multiples of 1, 2 or 5 times a power of ten,
-// about `target` of them, all inside the range.
-std::vector<double> niceTicks(double lo, double hi, int target = 6);
+// about `target` of them, all inside the range, never closer than `minStep`
+// (a nice number itself: 1 keeps the ticks of a count on whole numbers).
+std::vector<double> niceTicks(double lo, double hi, int target = 6, double minStep = 0);
 
 }  // namespace cvtool

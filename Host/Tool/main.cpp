@@ -45,10 +45,16 @@ const char* kUsage =
     "                        name stays reachable as Vec('name')\n"
     "  --load NAME=FILE      the same, each vector bound as NAME.vector (NAME.out),\n"
     "                        so that several runs can be compared in one expression\n"
-    "  --format FMT          text (default), json or csv\n"
-    "  --plot FILE           also draw the printed waveforms (a line per run) and\n"
-    "                        Histogram results (bars) into FILE, a .png, .svg or\n"
-    "                        .pdf; one panel per result, stacked\n"
+    "  --format FMT          text (default), json or csv. Text shows a result of\n"
+    "                        more than 1000 values by its first and last 10 (per\n"
+    "                        run); json and csv give every value, and csv puts\n"
+    "                        measurements per run in one table: a row per run, a\n"
+    "                        column per statement\n"
+    "  --plot FILE           draw the waveforms (a line per run) and Histogram\n"
+    "                        results (bars) into FILE, a .png, .svg or .pdf, one\n"
+    "                        panel per result, stacked, and say so on stderr;\n"
+    "                        what is drawn is printed too only with a --format\n"
+    "                        (results that cannot be drawn are always printed)\n"
     "  --each PATTERN        run the -e statements on every file PATTERN matches\n"
     "                        (a glob; repeatable; further FILE arguments are more\n"
     "                        files) and print one table, a row per file and run, a\n"
@@ -268,6 +274,9 @@ int runTool(int argc, char** argv) {
         auto& store = cv::OptionStore::global();
         if (store.get(name)) {
             store.set(name, value);
+            if (const cv::OptionDoc* d = cv::optionDoc(name); d && !d->readHere)
+                std::fprintf(stderr, "Warning: no function here reads the option '%s' (it is kept for a graphical "
+                                     "host); see cvfunc --help options\n", d->name);
             continue;
         }
         std::vector<std::string> known;
@@ -275,7 +284,7 @@ int runTool(int argc, char** argv) {
         std::string list;
         for (const auto& k : known) list += "\n  " + k;
         return usageError("unknown option '" + name + "'" + cv::reference::didYouMean(name, known) +
-                          "\nThe options are:" + list);
+                          "\nThe options are:" + list + "\n'cvfunc --help options' says what each does.");
     }
     session.caller().setSink([](MessageHandler::Severity s, const std::string& text) {
         std::fprintf(stderr, "%s%s\n", s == MessageHandler::Error ? "Error: " : s == MessageHandler::Warning ? "Warning: " : "",
@@ -327,12 +336,18 @@ int runTool(int argc, char** argv) {
         if (exprs.empty() && file.empty()) return 0;
     }
 
-    cv::StatementPrinter printer(format, [](const std::string& s) { std::fwrite(s.data(), 1, s.size(), stdout); });
+    cv::StatementPrinter printer(
+        format, [](const std::string& s) { std::fwrite(s.data(), 1, s.size(), stdout); },
+        [&session] { return cv::sessionRunLabels(session); });
     cvtool::Plot plot;
+    // With --plot, what is drawn is not printed too, unless a --format asks
+    // for the values; what cannot be drawn is printed, so no result is lost.
+    // The terminal session prints everything: the picture comes at its end.
+    bool printDrawn = formatGiven;
     auto print = [&](const cv::ValuePtr& v, const cv::Session::Statement& st) {
         try {
-            printer.statement(v, st.text, st.assigned);
-            if (plotFormat && st.assigned.empty()) plot.add(v, st.text);
+            const bool drawn = plotFormat && st.assigned.empty() && plot.add(v, st.text);
+            if (!drawn || printDrawn) printer.statement(v, st.text, st.assigned);
         } catch (const std::bad_alloc&) {
             throw PrintOutOfMemory{};
         }
@@ -358,7 +373,12 @@ int runTool(int argc, char** argv) {
         }
         try {
             std::string message;
-            if (plot.write(plotPath, *plotFormat, message)) return true;
+            if (plot.write(plotPath, *plotFormat, message)) {
+                // On stderr: standard output holds values only.
+                std::fprintf(stderr, "Wrote %s (%zu panel%s)\n", plotPath.c_str(), plot.panels(),
+                             plot.panels() == 1 ? "" : "s");
+                return true;
+            }
             std::fprintf(stderr, "Error: %s\n", message.c_str());
         } catch (const std::bad_alloc&) {
             std::fprintf(stderr, "Error: Not enough memory to draw '%s'\n", plotPath.c_str());
@@ -437,6 +457,7 @@ int runTool(int argc, char** argv) {
     }
 
     // Interactive: failures are reported and the session goes on.
+    printDrawn = true;
     std::string hist = historyPath();
     if (!hist.empty()) read_history(hist.c_str());
     std::printf("cvfunc %s: type expressions, 'help' for help, Tab to complete, Ctrl-C to stop a statement, "

@@ -1,8 +1,11 @@
 """cvfunc --plot: the pictures open as images of the promised size and show
-drawn content, in each of the three formats; what cannot be drawn is said."""
+drawn content, in each of the three formats; what cannot be drawn is said;
+a histogram's count axis reads in whole numbers."""
 import os
+import re
 import subprocess
 import xml.etree.ElementTree as ET
+import zlib
 
 import numpy as np
 import pytest
@@ -74,9 +77,55 @@ def test_what_cannot_be_drawn(sandbox):
     for name in ["p.gif", "p", "dir.png/p"]:
         r = run_tool("--load", tran, "-e", "out", "--plot", name)
         assert r.returncode == 2 and "png, .svg or .pdf" in r.stderr, name
-    # A folder that does not exist: an error, after the values were printed.
-    r = run_tool("--load", tran, "-e", "out", "--plot", "missing/p.png")
+    # A folder that does not exist: an error, after the values asked for were printed.
+    r = run_tool("--load", tran, "-e", "out", "--plot", "missing/p.png", "--format", "text")
     assert r.returncode == 1 and "cannot write 'missing/p.png'" in r.stderr and r.stdout
     # Results printed before a failing statement are still drawn.
     r = run_tool("--load", tran, "-e", "out", "-e", "NoSuchFunction(out)", "--plot", "f.png")
     assert r.returncode == 1 and (sandbox / "f.png").exists()
+
+
+def pdf_texts(path):
+    """(x, y, text) of the upright 11-point texts a PDF shows, top-down y:
+    the tick labels. The page streams are deflated; each text sits in a
+    text matrix followed by the string it shows."""
+    data = path.read_bytes()
+    found = []
+    for m in re.finditer(rb"<<(.*?)>>\s*stream\r?\n", data, re.S):
+        if b"FlateDecode" not in m.group(1):
+            continue
+        try:
+            content = zlib.decompress(data[m.end():data.index(b"endstream", m.end())])
+        except zlib.error:
+            continue
+        for t in re.finditer(rb"11 0 0 -11 ([-\d.]+) ([-\d.]+) Tm\s*/\S+ [\d.]+ Tf\s*(\[.*?\]\s*TJ|\(.*?\)\s*Tj)",
+                             content, re.S):
+            text = b"".join(re.findall(rb"\((.*?)(?<!\\)\)", t.group(3))).decode("latin-1")
+            found.append((float(t.group(1)), float(t.group(2)), text))
+    return found
+
+
+def y_ticks(path):
+    """The count axis' labels from the bottom up: left of the frame, above the x-axis labels."""
+    texts = pdf_texts(path)
+    x_row = max(y for _, y, _ in texts)
+    return [s for x, y, s in sorted(texts, key=lambda t: -t[1]) if y < x_row - 1 and x < 78]
+
+
+@pytest.mark.parametrize("statement", [
+    "Histogram([1, 2, 3, 4], 2)",           # two counts of 2: no half steps between them
+    "Histogram(Interp(out, 20000), 5)",     # thousands: written out, not 1k, 2k
+])
+def test_histogram_counts_tick_as_whole_numbers(sandbox, statement):
+    tran = os.path.join(EXAMPLES, "filter_tran.raw")
+    r = run_tool("--load", tran, "-e", statement, "--plot", "h.pdf", "--format", "text")
+    assert r.returncode == 0, r.stderr
+    most = max(float(line.split("\t")[1]) for line in r.stdout.splitlines())
+    ticks = y_ticks(sandbox / "h.pdf")
+    assert ticks[0] == "0" and len(ticks) >= 3, ticks
+    assert all(re.fullmatch(r"\d+", t) for t in ticks), ticks
+    steps = {int(b) - int(a) for a, b in zip(ticks, ticks[1:])}
+    assert len(steps) == 1 and int(ticks[-1]) <= most * 1.05 < int(ticks[-1]) + steps.pop(), ticks
+    # A waveform's axis keeps its engineering ticks.
+    assert run_tool("--load", tran, "-e", "out", "--plot", "w.pdf").returncode == 0
+    assert any(t.endswith("m") for t in y_ticks(sandbox / "w.pdf"))

@@ -167,3 +167,7 @@ def test_help_options_says_which_options_no_function_reads():
     assert r.returncode == 0
     assert re.search(r"^  InterpOrder = '2'  \(read by no function here\)$", r.stdout, re.M), r.stdout
     assert re.search(r"^  MCNumberOfBins = '0'$", r.stdout, re.M)
+    r = run_tool("--option", "InterpOrder=1", "--option", "MCNumberOfBins=4", "-e", "1")
+    assert r.returncode == 0 and r.stdout == "1\n"
+    assert r.stderr == ("Warning: no function here reads the option 'InterpOrder' (it is kept for a graphical host); "
+                        "see cvfunc --help options\n")
