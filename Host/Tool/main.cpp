@@ -84,7 +84,7 @@ const char* kUsage =
     "  cvfunc --load run.raw -e 'XFromY(out, 0.5)' --format json\n"
     "  cvfunc --help XFromY\n"
     "  cvfunc --load run.raw -e 'out' --plot out.png\n"
-    "  cvfunc --each 'runs/*.raw' -e 'Maximum(out)' -e 'Mean(out)' > table.csv\n"
+    "  cvfunc --each 'runs/*.raw' -e 'Maximum(out)' -e 'Mean1(out)' > table.csv\n"
     "\n"
     "Exit status: 0 success, 1 a failed statement (with --each: a row with an\n"
     "error), 2 bad usage.\n";

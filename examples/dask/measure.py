@@ -8,7 +8,7 @@ in the order of the files and are joined into one pandas table: a row per
 file and run, a column per printed statement, and an "error" column.
 
     # on this machine, two worker processes
-    python3 measure.py -e 'Maximum(out)' -e 'Mean(out)' 'runs/*.raw'
+    python3 measure.py -e 'Maximum(out)' -e 'Mean1(out)' 'runs/*.raw'
     # on a cluster: the scheduler's address; every worker needs cvfunc and
     # the files at the same path (a shared file system)
     python3 measure.py --scheduler tcp://10.0.0.5:8786 -e 'Maximum(out)' 'runs/*.raw'
