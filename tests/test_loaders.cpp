@@ -585,3 +585,156 @@ TEST(LoadScale, TheSessionBindsTheLoadedBuffersWithoutACopy) {
     EXPECT_EQ(again->name(), "again.out");
     EXPECT_EQ(out->divisionLengths(), Lengths(2, 1000));
 }
+
+namespace {
+
+std::string metadataOf(const DataSet& data) {
+    std::string text;
+    for (const auto& [key, value] : data.metadata) text += key + "=" + value + ";";
+    return text;
+}
+
+std::complex<double> at(const Signal& signal, std::size_t i) {
+    return {signal.data()[2 * i], signal.data()[2 * i + 1]};
+}
+
+// A version 1 file of `ports` ports and one point at 1 GHz whose parameter
+// in row r, column c (from 0) is r * 100 + c + 1j * (r + c); written in the
+// format's own order: 11, 21, 12, 22 for two ports, row by row otherwise.
+std::string numberedNetwork(int ports) {
+    std::string text = "# GHz S RI R 50\n1";
+    auto pair = [&](int r, int c) { text += " " + std::to_string(r * 100 + c) + " " + std::to_string(r + c); };
+    for (int r = 0; r < ports; ++r) {
+        for (int c = 0; c < ports; ++c) ports == 2 ? pair(c, r) : pair(r, c);
+        text += "\n";
+    }
+    return text;
+}
+
+}  // namespace
+
+TEST(Touchstone, ParametersBecomeComplexSignalsOverFrequencyInHertz) {
+    ScratchFile file("! a two-port\n# MHz S RI R 50\n" + numberedNetwork(2).substr(16) + "2" +
+                         numberedNetwork(2).substr(17),
+                     "amp.S2P");
+    const DataSet data = cv::load::loadFile(file.path);
+    ASSERT_EQ(layout(data), "frequency:frequency S11:* S12:* S21:* S22:* [2]");
+    EXPECT_EQ(vec(data.reference.data()), (std::vector<double>{1e6, 2e6}));  // MHz in the file
+    // The file writes 11, 21, 12, 22: each lands in its own row and column.
+    EXPECT_EQ(at(signalNamed(data, "S21"), 1), std::complex<double>(100, 1));
+    EXPECT_EQ(at(signalNamed(data, "S12"), 0), std::complex<double>(1, 1));
+    EXPECT_EQ(at(signalNamed(data, "S22"), 0), std::complex<double>(101, 2));
+    EXPECT_EQ(data.title, "amp.S2P");
+    EXPECT_EQ(metadataOf(data), "version=1;ports=2;parameter=S;format=RI;frequency_unit=MHz;z0=50;");
+
+    // A version 2 file keeps one z0 per port.
+    const DataSet v2 = load("touchstone/ex_5.ts");
+    EXPECT_EQ(metadataOf(v2), "version=2.0;ports=4;parameter=S;format=MA;frequency_unit=GHz;z0=50 75 0.01 0.01;");
+    EXPECT_NEAR(std::abs(at(signalNamed(v2, "S23"), 0) - std::polar(0.53, -79.34 * M_PI / 180)), 0, 1e-15);
+}
+
+TEST(Touchstone, OtherParameterKindsKeepTheirNamesAndUnits) {
+    const DataSet z = load("touchstone/ex_9.s1p");
+    EXPECT_EQ(layout(z), "frequency:frequency Z11:resistance* [5]");
+    EXPECT_EQ(metadataOf(z), "version=1;ports=1;parameter=Z;format=MA;frequency_unit=MHz;z0=75;");
+    // Version 1 writes Z divided by R: 0.99 at -4 degrees is 74.25 ohms.
+    EXPECT_NEAR(std::abs(at(z.signals[0], 0)), 0.99 * 75, 1e-12);
+    EXPECT_EQ(layout(load("touchstone/ex_11.s2p")),
+              "frequency:frequency H11:resistance* H12:* H21:* H22:conductance* [1]");
+    ScratchFile g("# GHz G RI R 50\n1 1 0 2 0 3 0 4 0\n", "g.s2p");
+    EXPECT_EQ(layout(cv::load::loadFile(g.path)),
+              "frequency:frequency G11:conductance* G12:* G21:* G22:resistance* [1]");
+    ScratchFile y("[Version] 2.0\n# GHz Y RI R 50\n[Number of Ports] 1\n[Number of Frequencies] 1\n"
+                  "[Network Data]\n1 0.02 0\n[End]\n",
+                  "y.ts");
+    EXPECT_EQ(layout(cv::load::loadFile(y.path)), "frequency:frequency Y11:conductance* [1]");
+}
+
+TEST(Touchstone, TenPortsOrMoreSeparateRowAndColumnInTheirNames) {
+    ScratchFile file(numberedNetwork(11), "big.s11p");
+    const DataSet data = cv::load::loadFile(file.path);
+    ASSERT_EQ(data.signals.size(), 121u);
+    EXPECT_EQ(data.signals.front().name, "S1_1");
+    EXPECT_EQ(data.signals.back().name, "S11_11");
+    // S1_11 and S11_1 would both be "S111" without the underscore.
+    EXPECT_EQ(at(signalNamed(data, "S1_11"), 0), std::complex<double>(10, 10));
+    EXPECT_EQ(at(signalNamed(data, "S11_1"), 0), std::complex<double>(1000, 10));
+    ScratchFile nine(numberedNetwork(9), "nine.s9p");
+    EXPECT_EQ(cv::load::loadFile(nine.path).signals.back().name, "S99");
+}
+
+TEST(Touchstone, FilesAreKnownByNameOrByTheirVersionLineAndNoiseIsLeftWithAWarning) {
+    const std::string v2 = "! made by hand\n[Version] 2.1\n# GHz S RI\n[Number of Ports] 1\n"
+                           "[Number of Frequencies] 1\n[Network Data]\n1 0.5 0\n";
+    for (const char* name : {"net.TS", "net.txt", "net", "net.csv"}) {
+        ScratchFile file(v2, name);
+        const DataSet data = cv::load::loadFile(file.path);
+        EXPECT_EQ(layout(data), "frequency:frequency S11:* [1]") << name;
+        EXPECT_EQ(data.metadata.at(0).second, "2.1") << name;
+    }
+    // A version 1 file has no mark of its own: named otherwise, it is a table.
+    ScratchFile table("# GHz S RI\n1 0.5 0\n", "net.dat");
+    EXPECT_THROW(cv::load::loadFile(table.path), LoadError);
+    EXPECT_TRUE(cv::load::loadFile(dataPath("simple.csv")).metadata.empty());
+
+    const DataSet noisy = load("touchstone/thru.s2p");
+    EXPECT_EQ(noisy.reference.divisionLengths, Lengths{4});
+    ASSERT_EQ(noisy.warnings.size(), 1u);
+    EXPECT_EQ(noisy.warnings[0],
+              dataPath("touchstone/thru.s2p") + ": noise parameters at 4 frequencies are not loaded");
+}
+
+TEST(Touchstone, MalformedFilesAreRefusedWithTheLineAndWhatWasFound) {
+    const std::string good = "# GHz S RI R 50\n1 1 2 3 4 5 6 7 8\n", v2 = "[Version] 2.0\n# GHz S RI\n";
+    const std::tuple<std::string, const char*, const char*> cases[] = {  // bytes, name, what follows "<path>: "
+        {good + "2 1 2 3 4 5 6 7\n", "cut.s2p",
+         "at the end of the file: the frequency point that began on line 3 has 8 of its 9"},
+        {"# GHz S XX R 50\n1 1 2\n", "option.s1p", "line 1: unknown option 'XX'"},
+        {"# GHz S RI\n1 nan 2\n", "nan.s1p", "line 2: 'nan' is not a finite number"},
+        {"", "empty.s2p", "at the end of the file: the file holds no network data"},
+        {good, "zero.s0p", "the name ends in '.s0p', but a Touchstone file has 1 to 46340 ports"},
+        {good, "many.s46341p", "the name ends in '.s46341p'"},
+        {good, "overflow.s99999999999999999999999p", "the name ends in '.s99999999999999999999999p'"},
+        // A count the file is far too small for: nothing of that size is made.
+        {good, "big.s46340p", "line 2: the file ends before the frequency point is complete (4294791201 numbers"},
+        {v2 + "[Number of Ports] 46341\n", "many.ts", "line 3: [Number of Ports] is 46341, more than"},
+        {v2 + "[Network Data]\n1 2 3\n", "noports.ts", "line 3: [Network Data] without [Number of Ports]"},
+        {good, "v1.ts", "line 1: a .ts file starts with '[Version] 2.0' (or 2.1), found '# GHz S RI R 50'"},
+        {"", "empty.ts", "a .ts file starts with '[Version] 2.0' (or 2.1), found an empty file"},
+    };
+    for (const auto& [bytes, name, message] : cases) {
+        ScratchFile file(bytes, name);
+        const std::string what = loadError(file.path);
+        EXPECT_EQ(what.rfind(file.path + ": ", 0), 0u) << what;
+        EXPECT_NE(what.find(message), std::string::npos) << name << ": " << what;
+    }
+    EXPECT_NE(loadError(dataPath("touchstone/no_such_file.s2p")).find("cannot open"), std::string::npos);
+
+    // Every cut and a thousand damaged copies of a version 2 file: data or a LoadError.
+    const std::string original = readBytes(dataPath("touchstone/ex_17.ts"));
+    std::mt19937 random(7);
+    for (std::size_t n = 0; n < original.size() + 1000; ++n) {
+        std::string bytes = original.substr(0, std::min(n, original.size()));
+        if (n >= original.size()) bytes[random() % bytes.size()] = "\n !#[]-.e0123456789"[random() % 19];
+        ScratchFile file(bytes, "cut.ts");
+        try {
+            const DataSet data = cv::load::loadFile(file.path);
+            for (const Signal& s : data.signals) ASSERT_EQ(s.data().size(), 2 * data.reference.data().size());
+        } catch (const LoadError& e) {
+            EXPECT_EQ(e.file(), file.path);
+        }
+    }
+}
+
+TEST(Touchstone, AMillionFrequenciesLoadInOnePass) {
+    std::string text = "# Hz S RI R 50\n";
+    constexpr int points = 1000000;
+    text.reserve(points * 20);
+    for (int i = 1; i <= points; ++i) text += std::to_string(i) + " " + std::to_string(i % 7) + " -0.5\n";
+    ScratchFile file(text, "sweep.s1p");
+    const DataSet data = cv::load::loadFile(file.path);
+    ASSERT_EQ(data.reference.divisionLengths, Lengths{points});
+    EXPECT_EQ(data.reference.data()[points - 1], points);
+    EXPECT_EQ(at(data.signals.at(0), points - 1), std::complex<double>(points % 7, -0.5));
+    EXPECT_EQ(at(data.signals.at(0), 12345), std::complex<double>(12346 % 7, -0.5));
+}

@@ -56,7 +56,7 @@ struct DescriptorCloser {
 
 }  // namespace
 
-FileBuffer readWholeFile(const std::string& path) {
+FileBuffer readWholeFile(const std::string& path, bool populate) {
     const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0) fail(path, 0, std::string("cannot open: ") + std::strerror(errno));
     const DescriptorCloser closer{fd};
@@ -69,7 +69,7 @@ FileBuffer readWholeFile(const std::string& path) {
         if (static_cast<std::uintmax_t>(status.st_size) > std::numeric_limits<std::size_t>::max() / 2)
             fail(path, 0, "file too large to load");
         const auto size = static_cast<std::size_t>(status.st_size);
-        void* mapping = ::mmap(nullptr, size, PROT_READ, MAP_PRIVATE | MAP_POPULATE, fd, 0);
+        void* mapping = ::mmap(nullptr, size, PROT_READ, MAP_PRIVATE | (populate ? MAP_POPULATE : 0), fd, 0);
         if (mapping != MAP_FAILED) {
             buffer.mapping_ = mapping;
             buffer.data_ = static_cast<const char*>(mapping);

@@ -1,5 +1,6 @@
-// Pieces the CSV and raw readers share: whole-file reading, number parsing,
-// error reporting and small text helpers. Internal to Host/Loaders.
+// Pieces the CSV, raw and Touchstone readers share: whole-file reading,
+// number parsing, error reporting and small text helpers. Internal to
+// Host/Loaders.
 #pragma once
 
 #include "Loaders.h"
@@ -27,14 +28,16 @@ public:
     std::string_view view() const { return {data_, size_}; }
 
 private:
-    friend FileBuffer readWholeFile(const std::string& path);
+    friend FileBuffer readWholeFile(const std::string& path, bool populate);
     std::unique_ptr<char[]> heap_;
     void* mapping_ = nullptr;
     const char* data_ = "";
     std::size_t size_ = 0;
 };
 
-FileBuffer readWholeFile(const std::string& path);
+// populate false: a mapped file's pages are read only when touched, for a
+// caller that looks at the start of the file alone.
+FileBuffer readWholeFile(const std::string& path, bool populate = true);
 
 [[noreturn]] void fail(const std::string& file, int64_t line, const std::string& message);
 
@@ -76,5 +79,11 @@ void warnAboutDuplicateNames(DataSet& dataSet);
 DataSet parseCsv(std::string_view text, const std::string& path);
 DataSet parseSpiceRaw(std::string_view bytes, const std::string& path);
 bool looksLikeSpiceRaw(std::string_view bytes);
+
+// Touchstone: a name that ends in ".sNp" or ".ts" (any case), and text that
+// starts like a version 2 file.
+bool hasTouchstoneName(std::string_view path);
+bool looksLikeTouchstone(std::string_view bytes);
+DataSet parseTouchstone(std::string_view bytes, const std::string& path);
 
 }  // namespace cv::load::detail

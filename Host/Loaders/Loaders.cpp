@@ -9,8 +9,8 @@ namespace cv::load {
 namespace {
 
 template <typename Parse>
-DataSet loadWith(const std::string& path, Parse parse) {
-    const detail::FileBuffer file = detail::readWholeFile(path);
+DataSet loadWith(const std::string& path, Parse parse, bool populate = true) {
+    const detail::FileBuffer file = detail::readWholeFile(path, populate);
     try {
         DataSet data = parse(file.view(), path);
         // Warnings reach the user beside other files' messages: name the file, as errors do.
@@ -28,14 +28,23 @@ DataSet loadWith(const std::string& path, Parse parse) {
 }  // namespace
 
 DataSet loadFile(const std::string& path) {
+    // Touchstone files go by their name first: a version 1 file has no mark
+    // of its own, and its name holds its port count.
+    if (detail::hasTouchstoneName(path)) return loadTouchstone(path);
     return loadWith(path, [](std::string_view bytes, const std::string& name) {
-        return detail::looksLikeSpiceRaw(bytes) ? detail::parseSpiceRaw(bytes, name) : detail::parseCsv(bytes, name);
+        if (detail::looksLikeSpiceRaw(bytes)) return detail::parseSpiceRaw(bytes, name);
+        if (detail::looksLikeTouchstone(bytes)) return detail::parseTouchstone(bytes, name);
+        return detail::parseCsv(bytes, name);
     });
 }
 
 DataSet loadCsv(const std::string& path) { return loadWith(path, detail::parseCsv); }
 
 DataSet loadSpiceRaw(const std::string& path) { return loadWith(path, detail::parseSpiceRaw); }
+
+// The Touchstone reader reads the file itself; this pass looks at its header
+// alone, so the file's pages are not all read in first.
+DataSet loadTouchstone(const std::string& path) { return loadWith(path, detail::parseTouchstone, false); }
 
 std::string scriptName(const std::string& original) {
     // Only the single-node forms "v(node)" and "i(source)" map; "v(a,b)" is a

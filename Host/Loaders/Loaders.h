@@ -1,12 +1,13 @@
 // Data loaders of the host: SPICE raw files (ngspice and LTspice, ASCII and
-// binary, real and complex), CSV files and other text tables read into a
-// DataSet whose columns already are the host's vector values: every value
-// is written once, straight into its final buffer, and Session::bindDataSet
-// binds those buffers without a copy. Sizes come from the raw headers (for
-// text tables from one count of the lines); a file is read once; large
-// binary plots are de-interleaved on all cores (cv::forEachChunk), ASCII
-// plots one plot per core, with the same values and messages whatever the
-// thread count.
+// binary, real and complex), CSV files, other text tables and Touchstone
+// files read into a DataSet whose columns already are the host's vector
+// values: every value is written once, straight into its final buffer, and
+// Session::bindDataSet binds those buffers without a copy. Sizes come from
+// the raw headers (for text tables from one count of the lines); a file is
+// read once (a Touchstone file by its reader, after a look at its header);
+// large binary plots are de-interleaved on all cores (cv::forEachChunk),
+// ASCII plots one plot per core, with the same values and messages whatever
+// the thread count.
 //
 // File formats, as this loader reads them:
 //
@@ -49,6 +50,29 @@
 //   one pair per vector ("x1 y1 x2 y2 ..." with equal x columns, or a header
 //   "time v(a) time v(b)"), become one reference and one signal per pair.
 //
+// Touchstone: network parameters of an N-port over frequency, read by the
+//   host's Touchstone reader (AcTableData, Touchstone.h: versions 1.0 to 2.1,
+//   strict). A file is one when its name ends in ".sNp" or ".ts" (any case),
+//   or when its first line is a [Version] keyword. The port count comes from
+//   [Number of Ports] in a version 2 file, from the ".sNp" name otherwise (a
+//   version 1 file named ".ts" is refused: nothing in it says its size). The
+//   reference is "frequency" in Hz whatever unit the option line names; each
+//   parameter is a complex signal named after the file's kind and its row and
+//   column from 1: S11, S21, ... Snn, or Y, Z, H, G. With ten ports or more
+//   every name takes an underscore between row and column (S1_1, S10_2), so
+//   that no name means two parameters. Z and Y values are in ohms and siemens
+//   (quantity "resistance" / "conductance"), H and G element by element (H11
+//   ohms, H22 siemens, H12 and H21 plain numbers; G the other way round), S
+//   plain numbers. Noise parameters are not loaded: a warning says so. The
+//   file's facts go to DataSet::metadata:
+//       version          "1", "2.0" or "2.1"
+//       ports            the port count
+//       parameter        "S", "Y", "Z", "H" or "G"
+//       format           "RI", "MA" or "DB": how the file wrote its numbers
+//       frequency_unit   "Hz", "kHz", "MHz" or "GHz", as the file wrote frequencies
+//       z0               reference impedance in ohms: one number when the file
+//                        gives one for all ports, else one per port, blank-separated
+//
 // Every malformed file ends in a LoadError whose message names the file and,
 // where it applies, the line: "run.raw: line 12: expected 3 values, found 2".
 #pragma once
@@ -57,6 +81,7 @@
 #include <span>
 #include <stdexcept>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "Value.h"
@@ -68,7 +93,8 @@ namespace cv::load {
 // division layout already set; the session binds that buffer without a copy.
 struct Signal {
     std::string name;      // as in the file, e.g. "time", "v(out)", "i(v1)", "out"
-    std::string quantity;  // "time", "frequency", "voltage", "current" or "" when unknown
+    // "time", "frequency", "voltage", "current", "resistance", "conductance" or "" when unknown
+    std::string quantity;
     bool isComplex = false;
     MutableValuePtr values;                 // all divisions back to back (Real or Complex)
     std::vector<int64_t> divisionLengths;   // points per division, one entry per division (>= 1)
@@ -87,6 +113,9 @@ struct DataSet {
     std::vector<std::string> divisionLabels;  // one per division when there are several, else empty
     std::string title;                        // raw title (or plot name) or the CSV file name
     std::vector<std::string> warnings;        // for the user, each "<file>: ...": skipped plots, duplicate names
+    // Facts about the file that are no vector, as (key, text) in a fixed
+    // order: set for Touchstone files (see above), empty for the others.
+    std::vector<std::pair<std::string, std::string>> metadata;
 };
 
 class LoadError : public std::runtime_error {
@@ -102,10 +131,12 @@ private:
     int64_t line_ = 0;
 };
 
-// Raw files start with "Title:" or "Plotname:"; everything else is read as CSV.
+// Touchstone files go by their name (or a first line "[Version]"), raw files
+// start with "Title:" or "Plotname:"; everything else is read as CSV.
 DataSet loadFile(const std::string& path);
 DataSet loadCsv(const std::string& path);
 DataSet loadSpiceRaw(const std::string& path);
+DataSet loadTouchstone(const std::string& path);
 
 // The name a script uses for a loaded vector: "v(out)" -> "out", "V(OUT)" ->
 // "OUT", "i(v1)" -> "v1#branch"; differential "v(a,b)" and all else unchanged.
