@@ -97,6 +97,12 @@ const OptionDoc* optionDoc(std::string_view name) noexcept {
 
 std::span<const OptionDoc> optionDocs() noexcept { return kOptionDocs; }
 
+std::string unreadOptionWarning(std::string_view name) {
+    const OptionDoc* d = optionDoc(name);
+    if (!d || d->readHere) return {};
+    return std::string("no function here reads the option '") + d->name + "' (it is kept for a graphical host)";
+}
+
 void OptionStore::declare(std::string_view name, std::string defaultValue, bool isInteger, std::string source) {
     OptionInfo& o = options_[lowerAscii(name)];
     o.name = std::string(name);

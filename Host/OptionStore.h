@@ -31,6 +31,9 @@ struct OptionDoc {
 // name order; nullptr for a name it does not know.
 const OptionDoc* optionDoc(std::string_view name) noexcept;
 std::span<const OptionDoc> optionDocs() noexcept;
+// The warning for setting an option no function here reads, or "" for one
+// that a function reads or that is unknown.
+std::string unreadOptionWarning(std::string_view name);
 
 class OptionStore {
 public:

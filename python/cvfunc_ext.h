@@ -29,6 +29,10 @@ struct Vector {
     // yes/no): numpy sees shape (), as it sees a numpy scalar, so that a list
     // of such results makes a 1-D array.
     bool scalar = false;
+    // For one value per run (a statistic over the runs of a file): the label
+    // of the run each value belongs to. The value itself holds the labels
+    // only as numbers (its x-values), so the package keeps the texts here.
+    std::shared_ptr<const std::vector<std::string>> runs = nullptr;
 };
 
 // A Python object that cannot become a value. The caller adds where it

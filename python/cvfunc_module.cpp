@@ -5,16 +5,33 @@
 // the GIL is released meanwhile, so that a long function does not stop other
 // Python threads. Nothing inside that section touches a Python object: the
 // messages a handler sends are collected and reported after it.
+//
+// Ctrl-C: Python only notices a signal between bytecodes, which a long call
+// never reaches; the host's kernels poll the flag of an InterruptScope
+// (Clocks.h) instead. A scope per call would cost three system calls, half
+// the time of a call of a scalar function, so the package keeps one scope
+// for good and puts a relay in front of its handler (see "Ctrl-C" below).
 #include <algorithm>
 #include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <csignal>
 #include <mutex>
+#include <new>
 #include <optional>
+#include <system_error>
+#include <thread>
 #include <utility>
 
+#include <pthread.h>
+
+#include "Clocks.h"
+#include "EngNumber.h"
 #include "Loaders/Loaders.h"
 #include "OptionStore.h"
 #include "Reference.h"
 #include "Session.h"
+#include "TextLines.h"
 #include "cvfunc_ext.h"
 
 #ifndef CVFUNC_VERSION
@@ -39,6 +56,7 @@ struct Host {
 Host* gHost = nullptr;
 PyObject* gErrorClass = nullptr;  // cvfunc.Error
 PyObject* gReport = nullptr;      // cvfunc._report(severity, text)
+pthread_t gMainThread{};          // Python's main thread, the one signals reach
 
 Host& host() {
     if (!gHost) {
@@ -75,6 +93,184 @@ auto locked(std::vector<Message>& messages, F&& f) {
     return f(h.session);
 }
 
+// ---- Ctrl-C
+//
+// One InterruptScope lives for good (a scope of a function, Sleep's, nests in
+// it at no cost), and SIGINT goes to a relay in front of it: while the main
+// thread runs a script function or statements, the relay passes the signal
+// to the scope's handler, which sets the flag the kernels poll; at any other
+// time to Python's own handler, so that Python code, the prompt and other
+// threads see Ctrl-C exactly as without the package. A call that caught one
+// ends the scope, which hands the signal on to Python (KeyboardInterrupt),
+// and starts a fresh one. A call pays a few flag stores and loads for this.
+//
+// Python code may put another handler in place of the relay (signal.signal,
+// asyncio.run, a notebook kernel around each cell). A watcher thread puts the
+// relay back in front of it once a call has run for a tenth of a second, so
+// that such a call, and a Sleep, still stop. It sleeps while nothing runs;
+// short calls wake it at most once a tenth of a second.
+
+struct sigaction gPythonAction{};                 // what the relay serves outside calls
+void (*gScopeHandler)(int) = nullptr;             // the scope's: sets the flag kernels poll
+std::optional<InterruptScope>* gScope = nullptr;  // kept to the process's end; empty: no relay
+std::atomic<bool> gMainCallRunning{false};
+std::atomic<bool> gCaught{false};                 // the relay passed a Ctrl-C to the scope
+bool gHandedOver = false;                         // ... and the scope on to Python (main thread only)
+std::atomic<uint64_t> gMainCalls{0};              // written by the main thread only
+
+// Never destroyed (the detached watcher may still wait on it at exit), and
+// made anew in a child process after fork().
+struct Watcher {
+    std::mutex mutex;  // the watcher's sleep
+    std::condition_variable wake;
+    std::mutex relay;  // changes of the relay: the hand-over after a call, the watcher's repair
+};
+alignas(Watcher) unsigned char gWatcherStorage[sizeof(Watcher)];
+Watcher* gWatcher = nullptr;
+bool gWatcherStarted = false;            // main thread only
+std::atomic<bool> gWatcherAsleep{true};  // also: not started yet
+
+void relaySigint(int sig, siginfo_t* info, void* context) {
+    if (gMainCallRunning.load(std::memory_order_relaxed)) {
+        gCaught.store(true, std::memory_order_relaxed);
+        gScopeHandler(sig);
+    } else if (gPythonAction.sa_flags & SA_SIGINFO) {
+        gPythonAction.sa_sigaction(sig, info, context);
+    } else {
+        gPythonAction.sa_handler(sig);
+    }
+}
+
+bool isFunction(const struct sigaction& a) {
+    return (a.sa_flags & SA_SIGINFO) || (a.sa_handler != SIG_DFL && a.sa_handler != SIG_IGN);
+}
+
+void putRelayInFront(const struct sigaction& served) {
+    gPythonAction = served;
+    struct sigaction relay{};
+    relay.sa_sigaction = relaySigint;
+    relay.sa_mask = served.sa_mask;
+    // No SA_RESTART, as Python's: a blocking call must wake up to see it.
+    relay.sa_flags = SA_SIGINFO | (served.sa_flags & SA_ONSTACK);
+    sigaction(SIGINT, &relay, nullptr);
+}
+
+// Starts the scope and puts the relay in front of it. Where SIGINT is not
+// Python's to handle (ignored, or the default of an embedding that handles
+// no signals) nothing changes.
+void startRelay() {
+    if (!gScope) gScope = new std::optional<InterruptScope>();
+    for (int attempt = 0; attempt < 3; ++attempt) {
+        struct sigaction python{};
+        if (sigaction(SIGINT, nullptr, &python) != 0 || !isFunction(python)) return;
+        gScope->emplace();
+        struct sigaction scope{};
+        if (sigaction(SIGINT, nullptr, &scope) != 0 || (scope.sa_flags & SA_SIGINFO) ||
+            scope.sa_handler == python.sa_handler || !isFunction(scope)) {
+            gScope->reset();  // the scope did not take SIGINT: leave it to Python
+            return;
+        }
+        gScopeHandler = scope.sa_handler;
+        putRelayInFront(python);
+        // A Ctrl-C between the scope's start and the relay's went to the
+        // scope: it is Python's, and the scope starts again.
+        if (!(*gScope)->interrupted()) return;
+        gScope->reset();
+    }
+}
+
+// After a call that caught Ctrl-C, in the session lock: the signal goes on to
+// Python (the scope's end raises it there) and a fresh scope takes its place.
+[[gnu::noinline]] void handOverInterrupt() {
+    std::lock_guard<std::mutex> lock(gWatcher->relay);
+    gCaught.store(false);
+    gHandedOver = true;
+    if (*gScope) gScope->reset();
+    startRelay();
+}
+
+// The watcher's repair: the relay back in front of a handler that took its
+// place. An ignored or default SIGINT is left as it is.
+void repairRelay() {
+    std::lock_guard<std::mutex> lock(gWatcher->relay);
+    struct sigaction current{};
+    if (!*gScope || sigaction(SIGINT, nullptr, &current) != 0 || !isFunction(current)) return;
+    const bool info = current.sa_flags & SA_SIGINFO;
+    if ((info && current.sa_sigaction == relaySigint) || (!info && current.sa_handler == gScopeHandler)) return;
+    putRelayInFront(current);
+}
+
+void watch() {
+    Watcher& w = *gWatcher;
+    std::unique_lock<std::mutex> lock(w.mutex);
+    uint64_t seen = 0;
+    for (;;) {
+        w.wake.wait_for(lock, std::chrono::milliseconds(100));
+        if (!gMainCallRunning.load()) {
+            // Nothing runs: sleep until a call starts. Sequentially consistent
+            // with the call's flags, so that one of the two sees the other's.
+            gWatcherAsleep.store(true);
+            if (gMainCallRunning.load()) gWatcherAsleep.store(false);
+            w.wake.wait(lock, [] { return !gWatcherAsleep.load(); });
+            seen = gMainCalls.load(std::memory_order_relaxed);
+            continue;
+        }
+        const uint64_t calls = gMainCalls.load(std::memory_order_relaxed);
+        if (calls == seen) repairRelay();  // the same call as a period ago: a long one
+        seen = calls;
+    }
+}
+
+[[gnu::noinline]] void wakeWatcher() {
+    if (!gWatcherStarted) {
+        gWatcher = new (gWatcherStorage) Watcher();
+        gWatcherStarted = true;
+        gWatcherAsleep.store(false);
+        try {
+            std::thread(watch).detach();
+        } catch (const std::system_error&) {
+            // No thread to spare: Ctrl-C still works while the relay stays in place.
+        }
+        return;
+    }
+    std::lock_guard<std::mutex> lock(gWatcher->mutex);
+    gWatcherAsleep.store(false);
+    gWatcher->wake.notify_one();
+}
+
+void forkedChild() {
+    gWatcherStarted = false;  // threads do not survive fork(): the first call starts one
+    gWatcherAsleep.store(true);
+}
+
+// As `locked`, for work that may run long (script functions, statements).
+// Only a call of the main thread is stopped: Python raises KeyboardInterrupt
+// there, and a call of another thread is no Ctrl-C's business.
+template <class F>
+auto interruptible(std::vector<Message>& messages, F&& f) {
+    const bool main = gScope && pthread_equal(pthread_self(), gMainThread);
+    return locked(messages, [&](cv::Session& s) {
+        if (!main || !*gScope) return f(s);
+        gMainCalls.store(gMainCalls.load(std::memory_order_relaxed) + 1, std::memory_order_relaxed);
+        gMainCallRunning.store(true);
+        if (gWatcherAsleep.load()) wakeWatcher();
+        struct Running {
+            ~Running() {
+                gMainCallRunning.store(false, std::memory_order_relaxed);
+                if (gCaught.load(std::memory_order_relaxed)) handOverInterrupt();
+            }
+        } running;
+        return f(s);
+    });
+}
+
+// A call that Ctrl-C ended, or that ran while Ctrl-C came, has handed the
+// signal on to Python: the user asked to stop, so that is what Python raises.
+void raiseIfInterrupted(bool failed) {
+    const bool handedOver = std::exchange(gHandedOver, false);
+    if ((failed || handedOver) && PyErr_CheckSignals() != 0) throw py::error_already_set();
+}
+
 void report(const std::vector<Message>& messages) {
     for (const auto& [severity, message] : messages) {
         if (gReport) py::reinterpret_borrow<py::object>(gReport)(int(severity), text(message));
@@ -93,17 +289,36 @@ bool isScalar(py::handle a) {
     return PyObject_IsInstance(o, generic) == 1;
 }
 
-// Large numpy arrays are lent to the call rather than copied (`borrowed`);
-// `scalars` tells whether every argument was a single number or text.
+using Runs = std::shared_ptr<const std::vector<std::string>>;
+
+// What the call needs to know of its Python arguments besides their values;
+// the lists stay empty (no allocation) when no argument needs them.
+struct ArgumentInfo {
+    std::vector<bool> texts;  // a Python str: may be a number in engineering notation
+    std::vector<Runs> runs;   // the runs of a Vector of one value per run
+    bool scalars = false;     // every argument a single number or text
+};
+
+// Large numpy arrays are lent to the call rather than copied (`borrowed`).
 std::vector<cv::ValuePtr> argumentValues(const std::string& function, const py::args& args,
-                                         std::vector<Borrowed>& borrowed, bool& scalars) {
+                                         std::vector<Borrowed>& borrowed, ArgumentInfo& info) {
     std::vector<cv::ValuePtr> values;
     values.reserve(args.size());
     size_t i = 0;
-    scalars = args.size() > 0;
+    info.scalars = args.size() > 0;
     for (py::handle a : args) {
         ++i;
-        scalars = scalars && isScalar(a);
+        info.scalars = info.scalars && isScalar(a);
+        PyObject* o = a.ptr();
+        if (PyUnicode_Check(o)) {
+            info.texts.resize(args.size());
+            info.texts[i - 1] = true;
+        } else if (!PyFloat_Check(o) && !PyLong_Check(o) && py::isinstance<Vector>(a)) {
+            if (const Runs& r = a.cast<const Vector&>().runs) {
+                info.runs.resize(args.size());
+                info.runs[i - 1] = r;
+            }
+        }
         try {
             values.push_back(argumentValue(a, &borrowed));
         } catch (const ConvertError& e) {
@@ -115,23 +330,80 @@ std::vector<cv::ValuePtr> argumentValues(const std::string& function, const py::
     return values;
 }
 
+// A text that reads whole as a number the way the script language writes
+// them ("5u", "2.2k", "3meg", "-1e-3", "10uF"), through the host's reader.
+std::optional<double> engineeringNumber(std::string_view text) {
+    const std::string t(sp_TrimBlanks(text));
+    if (t.empty()) return std::nullopt;
+    const char* end = nullptr;
+    const double x = sp_ConvertEngToReal(t.c_str(), &end);
+    if (end != t.c_str() + t.size()) return std::nullopt;
+    return x;
+}
+
+// Python has no literal for 5u, so a str where a function takes a number is
+// read as the language would read it. A str that is no number stays a str,
+// for the function's own message; operators keep Python's rule that a str
+// is not a number.
+void readNumbersFromTexts(const FuncConstruct& f, const std::vector<bool>& texts, std::vector<cv::ValuePtr>& values) {
+    if (texts.empty() || f.options().isOperator) return;
+    for (size_t i = 0; i < values.size(); ++i) {
+        const argType k = f.kindOf(int(i));
+        if (!texts[i] || (k != ArgNumeric && k != ArgReal) || values[i]->size() != 1) continue;
+        if (std::optional<double> x = engineeringNumber(values[i]->stringAt(0))) values[i] = cv::Value::real(*x);
+    }
+}
+
+// The runs a result of one value per run belongs to. The host collects the
+// values of a statistic over d runs into one vector of d values whose
+// x-values stand for the run labels (as numbers, or 0 ... d-1); the labels
+// themselves are those of the argument's runs. A result that keeps such a
+// vector's x-values (v * 2, the same reference) keeps its runs.
+Runs resultRuns(const FuncConstruct& f, std::span<const cv::ValuePtr> args, const std::vector<Runs>& argRuns,
+                const cv::ValuePtr& out) {
+    if (!out || out->numDivisions() != 1) return nullptr;
+    for (size_t i = 0; i < args.size(); ++i) {
+        const int64_t d = args[i] ? args[i]->numDivisions() : 1;
+        if (f.multiOf(int(i)) != MultiStatistic || d < 2 || out->size() != d) continue;
+        auto labels = std::make_shared<std::vector<std::string>>(args[i]->divisionLabels());
+        if (int64_t(labels->size()) != d) {
+            labels->clear();
+            for (int64_t k = 0; k < d; ++k) labels->push_back(std::to_string(k));
+        }
+        return labels;
+    }
+    for (size_t i = 0; i < argRuns.size(); ++i)
+        if (argRuns[i] && out->ref() && out->ref() == args[i]->ref() && out->size() == int64_t(argRuns[i]->size()))
+            return argRuns[i];
+    return nullptr;
+}
+
 py::object callFunction(const std::string& name, const py::args& args) {
     host();
     std::vector<Borrowed> borrowed;
-    bool scalars = false;
-    std::vector<cv::ValuePtr> values = argumentValues(name, args, borrowed, scalars);
+    ArgumentInfo info;
+    std::vector<cv::ValuePtr> values = argumentValues(name, args, borrowed, info);
     std::vector<Message> messages;
     cv::ValuePtr out;
     std::string error;
     std::optional<PythonReturnType> declared;
-    bool ok = locked(messages, [&](cv::Session& s) {
+    Runs runs;
+    bool ok = interruptible(messages, [&](cv::Session& s) {
         const FuncConstruct* f = cv::FunctionTable::global().find(name);
         if (!f) {
             error = "Unknown function '" + name + "'";
             return false;
         }
         declared = f->pythonReturn();
+        readNumbersFromTexts(*f, info.texts, values);
         bool done = s.caller().call(*f, values, out, error);
+        // Stopped by Ctrl-C, a function may still give what it had so far:
+        // not an answer, as the script language holds too.
+        if (gCaught.load(std::memory_order_relaxed) && (done || error.rfind("Interrupted", 0) != 0)) {
+            error = "Interrupted in function '" + std::string(f->name()) + "'";
+            done = false;
+        }
+        if (done) runs = resultRuns(*f, values, info.runs, out);
         s.postCli();
         return done;
     });
@@ -145,12 +417,12 @@ py::object callFunction(const std::string& name, const py::args& args) {
                 py::detail::array_proxy(b.array.ptr())->flags &= ~py::detail::npy_api::NPY_ARRAY_WRITEABLE_;
     }
     report(messages);
-    // A call that Ctrl-C ended (Sleep) has handed the signal on to Python:
-    // the user asked to stop, so that is what Python raises.
-    if (!ok && PyErr_CheckSignals() != 0) throw py::error_already_set();
+    raiseIfInterrupted(!ok);
     if (!ok) raiseError(error);
     // Numbers in, one number out: a number, as numpy gives for scalars.
-    return result(out, scalars && out && out->isNumeric() ? PyNone : *declared);
+    py::object r = result(out, info.scalars && out && out->isNumeric() ? PyNone : *declared);
+    if (runs && py::isinstance<Vector>(r)) r.cast<Vector&>().runs = std::move(runs);
+    return r;
 }
 
 std::string functionDoc(const FuncConstruct& f) {
@@ -170,7 +442,8 @@ std::string functionDoc(const FuncConstruct& f) {
     else
         doc += std::to_string(f.minArgs()) + " to " + std::to_string(f.maxArgs()) + " arguments.";
     if (*f.text()) doc += "\n\n" + std::string(f.text());
-    doc += "\n\nArguments: Vector, numpy array, number, str, or a list of numbers or of str.\n"
+    doc += "\n\nArguments: Vector, numpy array, number, str, or a list of numbers or of str; a str such as "
+           "'5u' where a number is taken reads as that number.\n"
            "Raises cvfunc.Error with the host's message when the call fails.";
     return doc;
 }
@@ -258,12 +531,13 @@ py::object evaluate(const std::string& source) {
     std::vector<Message> messages;
     cv::ValuePtr last;
     std::string error;
-    bool ok = locked(messages, [&](cv::Session& s) {
+    bool ok = interruptible(messages, [&](cv::Session& s) {
         bool done = s.run(source, [&](const cv::ValuePtr& v) { last = v; }, error);
         s.postCli();
         return done;
     });
     report(messages);
+    raiseIfInterrupted(!ok);
     if (!ok) raiseError(error);
     return natural(last);
 }
@@ -291,7 +565,7 @@ py::object lookup(const std::string& name) {
     return v ? wrap(std::move(v)) : py::object(py::none());
 }
 
-py::dict load(py::object path) {
+py::object load(py::object path, bool withMetadata) {
     std::string file = py::str(py::module_::import("os").attr("fsdecode")(path));
     host();
     cv::load::DataSet data;
@@ -322,7 +596,10 @@ py::dict load(py::object path) {
     py::dict out;
     for (auto& [n, v] : bound)
         if (v) out[text(n)] = wrap(v);
-    return out;
+    if (!withMetadata) return out;
+    py::list metadata;
+    for (const auto& [key, value] : data.metadata) metadata.append(py::make_tuple(text(key), text(value)));
+    return py::make_tuple(out, metadata);
 }
 
 std::string optionText(py::handle value) {
@@ -344,6 +621,9 @@ void setOption(const std::string& name, py::handle value) {
         if (v) cv::OptionStore::global().set(name, *v);
         else cv::OptionStore::global().reset(name);
     });
+    if (const std::string unread = cv::unreadOptionWarning(name); v && !unread.empty())
+        messages.emplace_back(MessageHandler::Warning, unread);
+    report(messages);
 }
 
 py::object getOption(const std::string& name) {
@@ -356,6 +636,14 @@ void start(py::object errorClass, py::object reporter) {
     gErrorClass = errorClass.release().ptr();
     gReport = reporter.release().ptr();
     host();
+    // Python's main thread: its ident is the thread's pthread_t.
+    const auto main = py::module_::import("threading").attr("main_thread")().attr("ident").cast<unsigned long>();
+    if (main == PyThread_get_thread_ident()) {
+        gMainThread = pthread_self();
+        std::vector<Message> ignored;
+        locked(ignored, [](cv::Session&) { startRelay(); });
+        pthread_atfork(nullptr, nullptr, forkedChild);
+    }
 }
 
 void exitCli() {
@@ -396,7 +684,10 @@ PYBIND11_MODULE(_cvfunc, m) {
 
 Calls the script function `name` (case-insensitive) with the arguments given.
 Arguments: Vector, numpy array, int, float, complex, bool, str, or a list or
-tuple of numbers or of str. The result follows the function's declared kind:
+tuple of numbers or of str. A str where the function takes a number is read
+as the script language writes numbers ('5u', '2.2k', '3meg', '10uF'). Ctrl-C
+stops a long call with KeyboardInterrupt. The result follows the function's
+declared kind:
 bool, int, float, str, list of str, numpy array, Vector (values with a
 reference or divisions) or None.
 
@@ -425,13 +716,17 @@ array([2., 3.]))doc");
           "Binds `value` (anything a script function accepts) to `name`, for eval() to use. Returns None.");
     m.def("lookup", &lookup, "name"_a,
           "The Vector bound to `name` (case-insensitive), or None when nothing is bound to it.");
-    m.def("load", &load, "path"_a,
-          R"doc(load(path) -> dict
+    m.def("load", &load, "path"_a, "metadata"_a = false,
+          R"doc(load(path, metadata=False) -> dict
 
-Reads a CSV or SPICE raw file and binds its vectors for eval(): v(x) as x,
-i(x) as x#branch, and every original name through Vec('name'). Returns
+Reads a CSV, SPICE raw or Touchstone file and binds its vectors for eval():
+v(x) as x, i(x) as x#branch, and every original name through Vec('name');
+a Touchstone file gives S11 ... Snn against frequency in Hz. Returns
 {name: Vector} with the reference (scale) first. Stepped or Monte Carlo runs
-come back as divisions. Raises cvfunc.Error when the file cannot be read.)doc");
+come back as divisions. Raises cvfunc.Error when the file cannot be read.
+With metadata=True: (dict, [(key, text), ...]), what the loader keeps about
+the file beside its vectors (a Touchstone file's version, ports, parameter,
+format, frequency_unit and z0); an empty list for other files.)doc");
     m.def("set_option", &setOption, "name"_a, "value"_a,
           "Sets a host option (str, int, float or bool); None resets it to its default.");
     m.def("get_option", &getOption, "name"_a,

@@ -200,6 +200,32 @@ double realOf(const Vector& self, const char* what) {
     return z.real();
 }
 
+// The truth of every element (not zero; NaN is true, as in numpy) as a bool
+// vector with this one's layout, x-values, names and runs: what numpy users
+// get from a comparison, a mask to index with. Bool values pass through
+// every script function as 0 and 1.
+Vector truth(const Vector& s) {
+    const cv::Value& src = *s.value;
+    if (src.kind() == cv::Kind::Bool) return s;
+    if (!src.isNumeric())
+        throw py::type_error(std::string("only numbers are true or false element by element, not a ") +
+                             cv::kindName(src.kind()) + " vector");
+    const std::vector<int64_t> layout = src.divisionLengths();
+    cv::MutableValuePtr v = layout.size() > 1 ? cv::Value::makeDivided(cv::Kind::Bool, layout)
+                                              : cv::Value::make(cv::Kind::Bool, src.size());
+    bool* out = static_cast<bool*>(v->mutableData());
+    if (const double* x = src.reals())
+        for (int64_t i = 0; i < src.size(); ++i) out[i] = x[i] != 0.0;
+    else
+        for (int64_t i = 0; i < src.size(); ++i) out[i] = src.complexAt(i) != cv::cplx(0.0, 0.0);
+    v->setRef(src.ref());
+    v->setRefPhysType(src.refPhysType());
+    v->setRefName(src.refName());
+    v->setName(src.name());
+    v->setDivisionLabels(src.divisionLabels());
+    return Vector{std::move(v), s.scalar, s.runs};
+}
+
 py::object dtypeOf(const cv::Value& v) {
     switch (v.kind()) {
         case cv::Kind::Real: return py::dtype::of<double>();
@@ -235,6 +261,10 @@ copy       False: a C-contiguous float64 or complex128 array that owns its
 
 numpy.asarray(v) is a read-only view of the values (no copy); copy it to
 change it. Vectors are immutable and can be passed to any script function.
+Operators work element by element as in numpy and raise ValueError for
+operands they cannot pair; comparisons give bool masks, and v[mask] keeps
+the x-values and runs. v.to_pandas() and v.to_xarray() give one tidy shape
+for every vector.
 
 >>> v = cvfunc.Vector([0, 1, 0, 1], ref=[0, 1e-6, 0, 1e-6], divisions=[2, 2],
 ...                   phys="Voltage", ref_phys="Time")
@@ -272,8 +302,33 @@ void registerVector(py::module_& m) {
             "True for one number that a function gives as such (Maximum, a count): numpy sees it with shape (), "
             "as a numpy scalar; it keeps its x-value all the same.")
         .def(
-            "_as_scalar", [](const Vector& s) { return Vector{s.value, s.value->size() == 1 && s.value->numDivisions() == 1}; },
+            "_as_scalar",
+            [](const Vector& s) { return Vector{s.value, s.value->size() == 1 && s.value->numDivisions() == 1, s.runs}; },
             "This vector seen as a single number when it has one element.")
+        .def("_truth", &truth, "The elements' truth values as a bool Vector keeping x-values, runs and names.")
+        .def_property_readonly(
+            "run_labels",
+            [](const Vector& s) -> py::object {
+                if (!s.runs) return py::none();
+                py::list out;
+                for (const auto& l : *s.runs) out.append(text(l));
+                return out;
+            },
+            "For one value per run (a statistic such as Maximum called on the runs of a file): the label of "
+            "the run each value belongs to, as the file gave it; None for other vectors, and for values "
+            "that cvfunc.eval gives.")
+        .def(
+            "_with_run_labels",
+            [](const Vector& s, py::object labels) {
+                if (labels.is_none()) return Vector{s.value, s.scalar};
+                auto runs = std::make_shared<std::vector<std::string>>();
+                for (py::handle l : labels) runs->push_back(py::str(l).cast<std::string>());
+                if (int64_t(runs->size()) != s.value->size())
+                    throw py::value_error(std::to_string(runs->size()) + " run labels for " +
+                                          std::to_string(s.value->size()) + " values");
+                return Vector{s.value, s.scalar, std::move(runs)};
+            },
+            "labels"_a, "This vector with these run labels, one per value (None: without).")
         .def_property_readonly(
             "size", [](const Vector& s) { return s.value->size(); }, "The number of elements, all divisions.")
         .def_property_readonly(
@@ -326,7 +381,7 @@ void registerVector(py::module_& m) {
                 v->setName(src.name());
                 v->setDivisionLabels(src.divisionLabels());
                 v->setPhysType(phys.is_none() ? PhysType() : converting("phys", [&] { return physTypeOf(phys, "phys"); }));
-                return Vector{std::move(v), s.scalar};
+                return Vector{std::move(v), s.scalar, s.runs};
             },
             "values"_a, "phys"_a = py::none(),
             "A Vector of `values` (as many) with this one's reference, divisions, labels and names.")

@@ -275,9 +275,8 @@ int runTool(int argc, char** argv) {
         auto& store = cv::OptionStore::global();
         if (store.get(name)) {
             store.set(name, value);
-            if (const cv::OptionDoc* d = cv::optionDoc(name); d && !d->readHere)
-                std::fprintf(stderr, "Warning: no function here reads the option '%s' (it is kept for a graphical "
-                                     "host); see cvfunc --help options\n", d->name);
+            if (const std::string unread = cv::unreadOptionWarning(name); !unread.empty())
+                std::fprintf(stderr, "Warning: %s; see cvfunc --help options\n", unread.c_str());
             continue;
         }
         std::vector<std::string> known;

@@ -26,7 +26,17 @@ What a function returns depends on the kind it declares: bool, int, float,
 str, a list of str, a numpy array, a Vector (when the result has a reference
 or divisions) or None. A failed call raises cvfunc.Error carrying the host's
 message. Warnings of a function arrive as cvfunc.Warning through the warnings
-module; its informational messages go to the "cvfunc" logger.
+module; its informational messages go to the "cvfunc" logger. Where a
+function takes a number, a str in the script language's notation ('5u',
+'2.2k') is that number. Ctrl-C stops a long call with KeyboardInterrupt.
+
+Vectors act like numpy arrays: operators that cannot pair their operands
+raise ValueError, comparisons are bool masks (v[v > 1] keeps x-values and
+runs), and v.to_pandas() / v.to_xarray() give one tidy shape for every
+result::
+
+    >>> m = cvfunc.Maximum(data["out"])     # one value per run
+    >>> m.to_pandas()                       # columns run, r2, value
 
 Other entries: eval(text), bind(name, value), lookup(name), load(path),
 set_option(name, value), get_option(name), functions().
@@ -43,6 +53,7 @@ import inspect as _inspect
 import numbers as _numbers
 import operator as _operator
 import logging as _logging
+import os as _os
 import sys as _sys
 import warnings as _warnings
 
@@ -73,13 +84,16 @@ _log = _logging.getLogger("cvfunc")
 _INFO, _WARNING, _ERROR = 0, 1, 2
 
 
+_PACKAGE_DIR = _os.path.dirname(__file__)
+
+
 def _report(severity, text):
     if severity == _INFO:
         _log.info("%s", text)
         return
     # Point the warning at the user's line, past this package's own frames.
     level, frame = 1, _sys._getframe(0)
-    while frame is not None and frame.f_code.co_filename == __file__:
+    while frame is not None and _os.path.dirname(frame.f_code.co_filename) == _PACKAGE_DIR:
         frame, level = frame.f_back, level + 1
     _warnings.warn(text, Warning, stacklevel=level)
 
@@ -101,8 +115,8 @@ _cvfunc._start(Error, _report)
 _atexit.register(_cvfunc._exit)
 
 __all__ = [
-    "Error", "Warning", "Vector", "Divisions", "Data", "call", "eval", "bind", "lookup", "load",
-    "set_option", "get_option", "functions", "__version__",
+    "Error", "Warning", "Vector", "Divisions", "Data", "Network", "call", "eval", "bind", "lookup", "load",
+    "read_network", "set_option", "get_option", "functions", "__version__",
 ]
 
 
@@ -146,13 +160,22 @@ def _flat_ref(v):
 def _vector_getitem(self, key):
     """v[i] is a one-element Vector keeping its x-value; v[a:b], v[mask] and
     v[indices] are Vectors of those elements with theirs. Positions count
-    over all runs back to back; v.divisions[k] is run k."""
+    over all runs back to back; v.divisions[k] is run k.
+
+    A mask (a comparison such as v > 1, a numpy bool array or a list of bools,
+    as long as v) keeps the runs too: each run keeps its own elements where the
+    mask is true, so a run can become empty. A mask of another length raises
+    IndexError, as numpy does."""
     kind = self.kind
     if kind == "none":
         raise IndexError("a vector without values has no elements")
     single = False
     if isinstance(key, Vector) and not key.is_scalar:
         key = _np.asarray(key)
+    elif isinstance(key, list):
+        key = _np.asarray(key) if key else _np.empty(0, dtype=_np.intp)
+    if isinstance(key, _np.ndarray) and key.dtype == bool:
+        return _masked(self, key)
     if not isinstance(key, (slice, list, tuple, _np.ndarray)) and not isinstance(key, (bool, _np.bool_)):
         try:
             i = _operator.index(key)
@@ -173,12 +196,38 @@ def _vector_getitem(self, key):
         picked = self.values[key]
         if picked.ndim != 1:
             raise IndexError("a vector is one-dimensional: one index, slice, integer array or mask")
-    ref = _flat_ref(self)
-    kwargs = {}
-    if ref is not None:
-        kwargs = dict(ref=ref[key], ref_phys=self.ref_phys)
-    out = Vector(picked, phys=self.phys, name=self.name, **kwargs)
+    out = _picked(self, picked, key)
     return out._as_scalar() if single else out
+
+
+def _picked(v, values, key, divisions=None):
+    """A Vector of `values`, the elements of v at `key`, with their x-values,
+    v's names and physical types, and their run labels."""
+    ref = _flat_ref(v)
+    if ref is not None:
+        ref = Vector(ref[key], phys=v.ref_phys, name=v.ref_name)
+    labels = v.labels if divisions is not None and len(v.labels) == len(divisions) else None
+    out = Vector(values, ref=ref, phys=v.phys, name=v.name, divisions=divisions, labels=labels)
+    runs = v.run_labels
+    return out if runs is None else out._with_run_labels(_np.asarray(runs, dtype=object)[key].tolist())
+
+
+def _masked(v, mask):
+    n = v.size
+    if mask.ndim != 1:
+        raise IndexError(f"a vector is one-dimensional: a boolean mask must be too, not of shape {mask.shape}")
+    if mask.size != n:
+        raise IndexError(f"boolean index did not match indexed array along dimension 0; dimension is {n} "
+                         f"but corresponding boolean dimension is {mask.size}")
+    values = _np.asarray(v.values, dtype=object)[mask].tolist() if v.kind == "string" else v.values[mask]
+    lengths = _np.asarray(v.division_lengths)
+    divisions = None
+    if lengths.size > 1:
+        # Each run keeps as many elements as the mask selects within it.
+        selected = _np.concatenate(([0], _np.cumsum(mask)))
+        ends = _np.cumsum(lengths)
+        divisions = (selected[ends] - selected[ends - lengths]).tolist()
+    return _picked(v, values, mask, divisions)
 
 
 def _vector_iter(self):
@@ -233,26 +282,114 @@ def _column(name, phys, fallback):
     return name or (phys.lower() if phys else fallback)
 
 
+def _unique(name, taken, suffix):
+    while name in taken:
+        name += suffix
+    return name
+
+
+def _flat_values(v):
+    """The values, all runs back to back: a 1-D array (object for strings)."""
+    if v.kind == "string":
+        return _np.asarray(v.values, dtype=object)
+    return _np.asarray(v).reshape(-1)
+
+
+def _x_name(v):
+    return _column(v.ref_name, v.ref_phys, "x")
+
+
 def _vector_to_pandas(self):
-    """A long table: one row per point, columns run (label), x (when there
-    are x-values) and the values. Units are in df.attrs["units"] and the
+    """One tidy table for every vector, a row per value:
+
+    run    the label of the run the value belongs to, as the file gave it
+           ("r2=1k", "3"); the run numbers "0", "1", ... for runs without
+           labels, "0" for a vector of one run;
+    x      the x-values, when there are any, named after the reference: its
+           name ("time"), else its physical type in lower case, else "x";
+    value  the values, named after the vector ("out"), else "value".
+
+    A result of one value per run (a statistic such as Maximum over the runs,
+    see run_labels) has those runs' labels in `run`; its x-values stand for
+    the labels and are a column only when they are a swept parameter's values,
+    named after the parameter ("r2"). Complex values make a complex column,
+    strings a column of str, a single number one row. A name already taken
+    gets "_value" (or "_x") appended. Units are in df.attrs["units"] and
     physical types in df.attrs["phys"], keyed by column name."""
     pd = _require("pandas", "python3-pandas", "Vector.to_pandas")
     columns, units, phys = {}, {}, {}
-    lengths = self.division_lengths
-    columns["run"] = _np.repeat(_np.asarray(Divisions(self).labels, dtype=object), lengths)
     ref = _flat_ref(self)
-    if ref is not None:
-        xname = _column(self.ref_name, self.ref_phys, "x")
+    runs = self.run_labels
+    if runs is not None:
+        columns["run"] = _np.asarray(runs, dtype=object)
+        xname = self.ref_name if ref is not None else ""
+    else:
+        columns["run"] = _np.repeat(_np.asarray(Divisions(self).labels, dtype=object), self.division_lengths)
+        xname = _x_name(self) if ref is not None else ""
+    if xname:
+        xname = _unique(xname, columns, "_x")
         columns[xname], units[xname], phys[xname] = ref, self.ref_unit, self.ref_phys
-    yname = _column(self.name, self.phys, "value")
-    while yname in columns:
-        yname += "_value"
-    columns[yname] = self.values
-    units[yname], phys[yname] = self.unit, self.phys
+    yname = _unique(self.name or "value", columns, "_value")
+    columns[yname], units[yname], phys[yname] = _flat_values(self), self.unit, self.phys
     df = pd.DataFrame(columns)
     df.attrs["units"], df.attrs["phys"] = units, phys
     return df
+
+
+def _vector_to_xarray(self):
+    """The vector as an xarray.DataArray of dims ("run", x): a row per run
+    against the x-values, the shape Monte Carlo and sweep code works on.
+
+    run    coordinate: the run labels as the file gave them (as to_pandas);
+    x      dimension and coordinate named after the reference (its name,
+           "time", else its physical type in lower case, else "x"), holding
+           the x-values; "point" without a coordinate when there are none.
+
+    Every vector has both dimensions, a single run or a single number too
+    (one row; da.squeeze("run") drops it). The name is the vector's (None
+    when unnamed), attrs["units"] and attrs["long_name"] its unit and physical
+    type, and the x coordinate's attrs likewise.
+
+    The runs must share their x-values: runs of different lengths or at
+    different x (a transient run's own time steps) raise ValueError, as a
+    common axis would be made up. Resample them onto one grid first, e.g.
+    cvfunc.Interp(v, [n, start, stop], 1, [1]), which gives every run the same
+    n points from start to stop.
+
+    A result of one value per run (see run_labels) has dims ("run",) only,
+    with a swept parameter's values, when the runs have them, as a second
+    coordinate along "run" named after the parameter ("r2")."""
+    xr = _require("xarray", "python3-xarray", "Vector.to_xarray")
+
+    def described(unit, phys):
+        return {k: v for k, v in (("units", unit), ("long_name", phys)) if v}
+
+    values, ref = _flat_values(self), _flat_ref(self)
+    name = self.name or None
+    attrs = described(self.unit, self.phys)
+    runs = self.run_labels
+    if runs is not None:
+        coords = {"run": _np.asarray(runs, dtype=object)}
+        if ref is not None and self.ref_name and self.ref_name != "run":
+            coords[self.ref_name] = ("run", ref, described(self.ref_unit, self.ref_phys))
+        return xr.DataArray(values, dims=("run",), coords=coords, name=name, attrs=attrs)
+    lengths = self.division_lengths
+    if len(set(lengths)) > 1:
+        raise ValueError(f"the runs have different lengths ({min(lengths)} to {max(lengths)} points), so they "
+                         "share no x-axis: resample them onto one grid first, e.g. "
+                         "cvfunc.Interp(v, [n, start, stop], 1, [1]), or use v.to_pandas() (one row per point)")
+    shape = (len(lengths), lengths[0])
+    coords = {"run": _np.asarray(Divisions(self).labels, dtype=object)}
+    xname = "point"
+    if ref is not None:
+        xname = _unique(_x_name(self), ("run",), "_x")
+        grid = ref.reshape(shape)
+        if any(not _np.array_equal(row, grid[0], equal_nan=True) for row in grid[1:]):
+            raise ValueError("the runs have different x-values, so they share no x-axis: resample them onto one "
+                             "grid first, e.g. cvfunc.Interp(v, [n, start, stop], 1, [1]), or use v.to_pandas() "
+                             "(one row per point)")
+        coords[xname] = (xname, grid[0], described(self.ref_unit, self.ref_phys))
+    return xr.DataArray(values.reshape(shape), dims=("run", xname), coords=coords, name=name, attrs=attrs)
 
 
 def _require(module, package, what):
@@ -304,8 +441,13 @@ def _vector_plot(self, ax=None, **kwargs):
 _UFUNC_OPERATORS = {
     _np.add: "_Plus", _np.subtract: "_Minus", _np.multiply: "_Times", _np.true_divide: "_Divide",
     _np.power: "_Power", _np.equal: "_Eq", _np.not_equal: "_Ne", _np.less: "_Lt", _np.less_equal: "_Le",
-    _np.greater: "_Gt", _np.greater_equal: "_Ge", _np.negative: "_UMinus",
+    _np.greater: "_Gt", _np.greater_equal: "_Ge", _np.logical_and: "_And", _np.logical_or: "_Or",
+    _np.negative: "_UMinus",
 }
+# Operators whose 0/1 results are truth values: they give bool masks.
+_TRUTH_OPERATORS = {"_Eq", "_Ne", "_Lt", "_Le", "_Gt", "_Ge", "_And", "_Or"}
+_SYMBOLS = {"_Plus": "+", "_Minus": "-", "_Times": "*", "_Divide": "/", "_Power": "**", "_Mod": "%",
+            "_And": "&", "_Or": "|", "_Eq": "==", "_Ne": "!=", "_Lt": "<", "_Le": "<=", "_Gt": ">", "_Ge": ">="}
 # Element-wise functions whose result has the physical type of the argument.
 _KEEPS_PHYS = {_np.absolute, _np.negative, _np.positive, _np.conjugate, _np.rint, _np.floor, _np.ceil,
                _np.trunc, _np.fabs}
@@ -316,16 +458,67 @@ def _one_dimensional(x):
     return isinstance(x, (Vector, _numbers.Number, str, _np.generic)) or _np.ndim(x) <= 1
 
 
+def _operand_lengths(x):
+    """The division lengths of an operand as the operator functions see it."""
+    if isinstance(x, Vector):
+        return x.division_lengths
+    if isinstance(x, _np.ndarray):
+        return [x.size]
+    return [len(x)] if isinstance(x, (list, tuple)) else [1]
+
+
+def _broadcast(a, b):
+    """Whether numpy would pair operands of lengths a and b."""
+    return a == b or a == 1 or b == 1
+
+
+def _unpaired(op, left, right, out):
+    """What an operator that could not pair its operands gives Python: the
+    operator functions give no result there (or empty runs, run by run); numpy
+    users expect an error that says why, or an empty result where numpy
+    gives one (an empty operand met by a single value)."""
+    lefts, rights = _operand_lengths(left), _operand_lengths(right)
+    runs = max(len(lefts), len(rights))
+    if runs > 1:
+        labels = (left if len(lefts) == runs else right).divisions.labels
+        for k in range(runs):
+            # An operand of one run meets every run whole.
+            a = lefts[k] if len(lefts) == runs else sum(lefts)
+            b = rights[k] if len(rights) == runs else sum(rights)
+            if not _broadcast(a, b):
+                raise ValueError(f"operands could not be broadcast together with lengths {a} and {b} "
+                                 f"(run {labels[k]!r})")
+    elif not _broadcast(lefts[0], rights[0]):
+        raise ValueError(f"operands could not be broadcast together with lengths {lefts[0]} and {rights[0]}")
+    if out is not None:
+        return out
+    if min(sum(lefts), sum(rights)) == 0:
+        return Vector([])
+    kinds = [x.kind if isinstance(x, Vector) else Vector(x, copy=True).kind for x in (left, right)]
+    raise ValueError(f"operands could not be combined: {_SYMBOLS.get(op, op)!r} gives no result for {kinds[0]} "
+                     f"and {kinds[1]} values")
+
+
+def _operate(op, left, right):
+    """left op right through the operator function, as numpy users expect it:
+    an error rather than nothing, and comparisons as bool masks."""
+    out = call(op, left, right)
+    if out is None or (isinstance(out, Vector) and len(out.division_lengths) > 1):
+        out = _unpaired(op, left, right, out)
+    return out._truth() if op in _TRUTH_OPERATORS and isinstance(out, Vector) else out
+
+
 def _vector_array_ufunc(self, ufunc, method, *inputs, **kwargs):
     if method == "__call__" and not kwargs:
         op = _UFUNC_OPERATORS.get(ufunc)
         if op is not None and all(_one_dimensional(x) for x in inputs):
-            return call(op, *inputs)
+            return _operate(op, *inputs) if len(inputs) == 2 else call(op, *inputs)
         v = inputs[0]
-        if ufunc.nin == 1 and ufunc.nout == 1 and isinstance(v, Vector) and v.kind in ("real", "complex"):
+        if ufunc.nin == 1 and ufunc.nout == 1 and isinstance(v, Vector) and v.kind in ("real", "complex", "bool"):
             out = ufunc(v.values)
             if _np.shape(out) == (v.size,) and out.dtype.kind in "fcb":
-                return v._derived(out, v.phys if ufunc in _KEEPS_PHYS else None)
+                derived = v._derived(out, v.phys if ufunc in _KEEPS_PHYS else None)
+                return derived._truth() if out.dtype.kind == "b" else derived
             return out.reshape(v.shape) if v.is_scalar else out
     # Anything else (reductions, several outputs, out=) on plain arrays.
     arrays = [_np.asarray(x) if isinstance(x, Vector) else x for x in inputs]
@@ -340,7 +533,7 @@ def _operator_method(op, swapped=False):
     def method(self, other):
         if not isinstance(other, (Vector,) + _OPERAND_TYPES):
             return NotImplemented
-        out = call(op, other, self) if swapped else call(op, self, other)
+        out = _operate(op, other, self) if swapped else _operate(op, self, other)
         # Numbers combine into a number, as numpy scalars do.
         return out._as_scalar() if self.is_scalar and _scalar_operand(other) and isinstance(out, Vector) else out
     method.__name__ = op
@@ -393,6 +586,7 @@ Vector.__array_ufunc__ = _vector_array_ufunc
 Vector.divisions = property(Divisions, doc="The runs: labels and per-run Vectors (see Divisions).")
 Vector.runs = _vector_runs
 Vector.to_pandas = _vector_to_pandas
+Vector.to_xarray = _vector_to_xarray
 Vector.plot = _vector_plot
 for _py, _op in [("add", "_Plus"), ("sub", "_Minus"), ("mul", "_Times"), ("truediv", "_Divide"),
                  ("pow", "_Power"), ("mod", "_Mod"), ("and", "_And"), ("or", "_Or")]:
@@ -401,6 +595,7 @@ for _py, _op in [("add", "_Plus"), ("sub", "_Minus"), ("mul", "_Times"), ("trued
 for _py, _op in [("eq", "_Eq"), ("ne", "_Ne"), ("lt", "_Lt"), ("le", "_Le"), ("gt", "_Gt"), ("ge", "_Ge")]:
     setattr(Vector, f"__{_py}__", _operator_method(_op))
 Vector.__neg__ = lambda self: call("_UMinus", self)
+Vector.__invert__ = lambda self: _np.invert(self)  # a mask's complement; numbers refuse it, as in numpy
 Vector.__pos__ = lambda self: self
 Vector.__abs__ = lambda self: _np.absolute(self)
 Vector.__round__ = lambda self, ndigits=None: round(float(self), ndigits)
@@ -410,12 +605,23 @@ Vector.__round__ = lambda self, ndigits=None: round(float(self), ndigits)
 # ---------------------------------------------------------------- data files
 
 class Data(dict):
-    """The vectors of a data file, {name: Vector}, the reference (scale) first."""
+    """The vectors of a data file, {name: Vector}, the reference (scale) first.
+    `metadata` holds what the loader keeps about the file beside its vectors
+    (a Touchstone file's version, ports, parameter, format, frequency_unit and
+    z0); it is empty for other files."""
+
+    def __init__(self, *args, metadata=None, **kwargs):
+        super().__init__(*args, **kwargs)
+        self.metadata = dict(metadata or {})
 
     def to_pandas(self):
-        """The whole file as one long table: a row per point and run, columns
-        run (label), the reference and every signal. Units are in
-        df.attrs["units"], physical types in df.attrs["phys"]."""
+        """The whole file as one tidy table, in the shape of Vector.to_pandas:
+        a row per point and run; columns run (the run labels as the file gave
+        them, "0", "1", ... for runs without labels, "0" for a file of one
+        run), the reference under its name in the file ("time",
+        "frequency") and every signal under its name. Units are in
+        df.attrs["units"], physical types in df.attrs["phys"]. Signals whose
+        runs do not line up with the first one's raise ValueError."""
         pd = _require("pandas", "python3-pandas", "Data.to_pandas")
         signals = [(n, v) for n, v in self.items() if v.ref is not None]
         scales = [(n, v) for n, v in self.items() if v.ref is None]
@@ -428,12 +634,13 @@ class Data(dict):
         columns = {"run": _np.repeat(_np.asarray(Divisions(first).labels, dtype=object), lengths)}
         units, phys = {}, {}
         if scales or first.ref is not None:
-            xname = scales[0][0] if scales else _column(first.ref_name, first.ref_phys, "x")
+            xname = _unique(scales[0][0] if scales else _x_name(first), columns, "_x")
             columns[xname], units[xname], phys[xname] = _flat_ref(first), first.ref_unit, first.ref_phys
         for n, v in signals:
             if v.division_lengths != lengths:
                 raise ValueError(f"{n!r} has runs of {v.division_lengths} points where {signals[0][0]!r} has "
                                  f"{lengths}: its rows do not line up")
+            n = _unique(n, columns, "_value")  # a column of the file named "run" keeps the run labels' place
             columns[n], units[n], phys[n] = _np.asarray(v), v.unit, v.phys
         df = pd.DataFrame(columns)
         df.attrs["units"], df.attrs["phys"] = units, phys
@@ -441,11 +648,16 @@ class Data(dict):
 
 
 def load(path):
-    return Data(_cvfunc.load(path))
+    vectors, metadata = _cvfunc.load(path, metadata=True)
+    return Data(vectors, metadata=metadata)
 
 
-load.__doc__ = _cvfunc.load.__doc__ + "\n\nThe dict is a cvfunc.Data: load(path).to_pandas() is the whole file " \
-    "as one long table."
+load.__doc__ = _cvfunc.load.__doc__.replace(", metadata=False", "").split("\nWith metadata=True")[0] + \
+    "\n\nThe dict is a cvfunc.Data: load(path).to_pandas() is the whole file as one long table, and " \
+    "load(path).metadata what the loader keeps beside the vectors. read_network(path) gives a Touchstone file " \
+    "as a Network."
+
+from .network import Network, read_network  # noqa: E402  (uses load)
 
 
 # ---------------------------------------------------------------- functions as attributes

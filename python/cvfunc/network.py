@@ -132,22 +132,13 @@ class Network:
         return skrf.Network(frequency=frequency, s=self.s.copy(), z0=z0, name=self.name or None)
 
 
-def _load(path):
-    """The loader's vectors and its facts about the file, as far as the extension reports them."""
-    try:
-        vectors, metadata = _cvfunc.load(path, metadata=True)
-    except TypeError:
-        # An extension that reports the vectors alone: no z0 and no format words.
-        vectors, metadata = _cvfunc.load(path), []
-    return vectors, dict(metadata)
-
-
 def read_network(path):
     """Reads a Touchstone file (.sNp, .ts) into a Network, through the host's loader.
 
     Raises cvfunc.Error with the file, the line and what was found when the file cannot be read,
     and ValueError for a file that holds no network parameters (a CSV or raw file)."""
-    vectors, metadata = _load(path)
+    vectors, metadata = _cvfunc.load(path, metadata=True)
+    metadata = dict(metadata)
     names = [n for n in vectors if n != "frequency"]
     kind = metadata.get("parameter") or (names[0][0].upper() if names else "")
     ports = int(metadata["ports"]) if "ports" in metadata else int(round(len(names) ** 0.5))
@@ -160,11 +151,7 @@ def read_network(path):
     for r in range(ports):
         for c in range(ports):
             params[:, r, c] = _np.asarray(vectors[wanted[r][c]])
-    if "z0" in metadata:
-        z0 = _np.array([float(v) for v in metadata["z0"].split()])
-        z0 = z0[0] if z0.size == 1 else z0
-    else:
-        raise RuntimeError("this build's cvfunc extension does not report a file's reference impedances "
-                           "(load(path, metadata=True)): rebuild cvfunc")
+    z0 = _np.array([float(v) for v in metadata.get("z0", "50").split()])  # 50 ohms unless the file says
+    z0 = z0[0] if z0.size == 1 else z0
     name = _os.path.splitext(_os.path.basename(_os.fspath(path)))[0]
     return Network(f, params, z0, name=name, kind=kind, metadata=metadata)

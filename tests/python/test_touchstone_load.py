@@ -41,19 +41,6 @@ REFUSED = {
 }
 
 
-def _reports_metadata():
-    try:
-        cvfunc._cvfunc.load(os.path.join(os.path.dirname(__file__), "..", "data", "touchstone", "ex_13.s2p"),
-                            metadata=True)
-        return True
-    except TypeError:
-        return False
-
-
-needs_metadata = pytest.mark.skipif(not _reports_metadata(),
-                                    reason="the extension's load() does not take metadata=True")
-
-
 def close(a, b, rel=1e-12):
     a, b = np.asarray(a), np.asarray(b)
     return a.shape == b.shape and bool(np.all(np.abs(a - b) <= rel * np.maximum(np.abs(a), np.abs(b))))
@@ -110,7 +97,6 @@ def test_load_gives_vectors_with_physical_types(data_file):
 
 # ---------------------------------------------------------------- Network
 
-@needs_metadata
 @needs_skrf
 @pytest.mark.parametrize("rel", SKRF_FILES)
 def test_networks_agree_with_scikit_rf_on_its_sample_files(rel):
@@ -134,7 +120,6 @@ def test_networks_agree_with_scikit_rf_on_its_sample_files(rel):
         assert close(np.broadcast_to(ours.z0, theirs.z0.shape), theirs.z0)
 
 
-@needs_metadata
 @needs_skrf
 def test_a_network_knows_its_file_and_goes_to_scikit_rf(data_file):
     net = network.read_network(data_file("touchstone/ex_5.ts"))
@@ -150,7 +135,6 @@ def test_a_network_knows_its_file_and_goes_to_scikit_rf(data_file):
     assert repr(single) == "Network('ex_11', 2-port, H-parameters, 1 point, 2 kHz, z0=1 ohm)"
 
 
-@needs_metadata
 @needs_skrf
 def test_y_z_h_and_g_files_give_the_s_parameters_scikit_rf_computes(data_file, tmp_path):
     z2s = skrf.network.z2s
@@ -173,7 +157,6 @@ def test_y_z_h_and_g_files_give_the_s_parameters_scikit_rf_computes(data_file, t
     assert close(network.Network([2e3], g, 1.0, kind="G").s, z2s(z, 1.0), 1e-10)
 
 
-@needs_metadata
 def test_ten_ports_or_more_are_read_by_their_underscored_names(tmp_path):
     path = tmp_path / "wide.s11p"
     rows = [" ".join(f"{r * 100 + c} {r + c}" for c in range(11)) for r in range(11)]
