@@ -784,7 +784,7 @@ def fmt_t(t):
 DIAGNOSES = {
     "ApplyJournal": "not a quadratic fault: checked at 2.5, 5, 10 and 20 x 10^4 records the time grows 2.43, "
                     "2.60 and 2.27 times per doubling (an exponent of 1.2 to 1.4 that does not rise). "
-                    "SupportDll/PartsLibrary.cpp, `libman_ApplyJournal` is one pass with hash look-ups, but "
+                    "Host/Services/PartsLibrary.cpp, `libman_ApplyJournal` is one pass with hash look-ups, but "
                     "over node-based containers (a `std::list` of records, each with its own field strings, and "
                     "a `std::unordered_map` index): the profile at 10^5 is 22 % hash look-up, 11 % rehashing "
                     "(`LibraryRecordTable` starts at 101 buckets and three tables are built: base, journal, "
@@ -817,13 +817,13 @@ DIAGNOSES = {
     "SetIntersect": "not a fault: FuncDll/Source/SetFuncs.cpp's flat open-addressing table, 2.73, 2.47 and "
                     "2.38 times per doubling from 10^5 to 8 x 10^5, falling towards 2 as every probe misses "
                     "the cache.",
-    "ReadConfigSetting": "not quadratic: SupportDll/IniFile.cpp, `IniDocument::keyNames`, one pass with an "
+    "ReadConfigSetting": "not quadratic: Host/Services/IniFile.cpp, `IniDocument::keyNames`, one pass with an "
                          "`std::unordered_set<std::string>` of lower-cased names; the profile of 4 x 10^5 "
                          "keys is that set's insertions and rehashes (55 %) and the allocator (15 %): a "
                          "node per key, a growing table, each insertion a cache miss (2.77, 2.46, 3.29 "
                          "times per doubling from 2.5 x 10^4). Reserving the set for the key count would "
                          "save the rehashes.",
-    "GetRegistryClassesRootKeys": "as ReadConfigSetting: SupportDll/SettingsStore.cpp, "
+    "GetRegistryClassesRootKeys": "as ReadConfigSetting: Host/Services/SettingsStore.cpp, "
                                   "`sp_GetClassesRootSubKeyNames`, one pass over the section names with two "
                                   "`std::unordered_set<std::string>` (one in `IniDocument::sectionNames`, one "
                                   "of its own), each insertion a lower-cased copy and a cache miss.",
@@ -865,7 +865,7 @@ REMARKS = {
                            "(the entry, then its index key) and the fsync'd replacement of the store.",
     "_LoadFiles": "the cost is opening the n files, 4 µs each.",
     "ParseProbeExpression": "below 1 because the work stops growing: the expression parser refuses trees "
-                            "deeper than 1024 levels (`kMaxTreeDepth`, Host/Expr/Ast.h), and a sum of 3,000 "
+                            "deeper than 1024 levels (`kMaxTreeDepth`, Host/Core/Expr/Ast.h), and a sum of 3,000 "
                             "terms already is one (it answers 3 items instead of 3,003). From 10^4 characters "
                             "the times measure the refusal, so the ladder says nothing about long inputs.",
     "SubstProbeExpression": "as ParseProbeExpression: past 1024 levels the text comes back unchanged, so the "

@@ -1,4 +1,4 @@
-// Tests of the data loaders (Host/Loaders): CSV and SPICE raw files read into
+// Tests of the data loaders (Host/Core/Loaders): CSV and SPICE raw files read into
 // DataSets. The raw files in tests/data come from ngspice runs of
 // tests/data/rc2.cir (see tests/data/make-test-data.sh), so values can be
 // checked against the circuit itself, and ASCII against binary output.

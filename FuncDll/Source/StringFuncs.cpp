@@ -26,6 +26,7 @@
 #include <vector>
 
 #include "FuncKit.h"
+#include "PathUtil.h"
 #include "TextEscape.h"
 #include "YString.h"
 

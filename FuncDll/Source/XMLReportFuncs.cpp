@@ -1,7 +1,7 @@
 // Statistical reports: the data file of a Monte Carlo, sensitivity or
 // worst-case run turned into pages, CSV lines and its header, the append of
 // measured values to such a file, and XML validation. The file format, the
-// compiler and the builders are the host's (Include/Reports.h); this family
+// compiler and the builders are the host's (Include/Services/Reports.h); this family
 // reads the arguments, supplies the defaults and shapes the results. None of
 // these functions raises a script error: a file that cannot be compiled gives
 // false, 0 or an empty result, and the page is then not written.

@@ -1,4 +1,4 @@
-// Engineering notation (rules in Include/EngNumber.h).
+// Engineering notation (rules in Include/Contract/EngNumber.h).
 #include "EngNumber.h"
 
 #include <algorithm>

@@ -129,14 +129,18 @@ struct YStringEqualNoCase {
     bool operator()(const YString& a, const YString& b) const noexcept { return a.compareNoCase(b.view()) == 0; }
 };
 
+// The text without the blanks at either end: spaces and tabs, or the bytes
+// given.
+std::string_view sp_TrimBlanks(std::string_view text, std::string_view blanks = " \t");
+
 // ASCII case folding: names of functions, vectors and options, option words
 // and keys compare ignoring ASCII case, whatever the locale.
 std::string lowerAscii(std::string_view s);
 bool equalNoCase(std::string_view a, std::string_view b) noexcept;
-// Paths take '\' for '/' and follow the platform's rule for letter case
-// (sp_CaseSensitiveFiles: exact on Linux).
-bool equalPath(std::string_view a, std::string_view b) noexcept;
-// FNV-1a hashes that fold exactly as equalNoCase and equalPath compare, so
-// texts that compare equal always hash alike.
+// Path texts take '\' for '/', and ignore ASCII case when asked (the
+// platform's rule is PathUtil.h's equalPath and hashPath).
+bool equalPathText(std::string_view a, std::string_view b, bool ignoreCase) noexcept;
+// FNV-1a hashes that fold exactly as equalNoCase and equalPathText compare,
+// so texts that compare equal always hash alike.
 uint32_t hashNoCase(std::string_view s) noexcept;
-uint32_t hashPath(std::string_view s) noexcept;
+uint32_t hashPathText(std::string_view s, bool ignoreCase) noexcept;

@@ -9,7 +9,7 @@
 
 #include "AtomicFile.h"
 #include "FileUtil.h"
-#include "Value.h"
+#include "MemoryBudget.h"
 #include "TextLines.h"
 #include "YString.h"
 

@@ -74,12 +74,6 @@ std::string_view withoutLineEnd(std::string_view line) {
 
 }  // namespace
 
-std::string_view sp_TrimBlanks(std::string_view text, std::string_view blanks) {
-    while (!text.empty() && blanks.find(text.front()) != std::string_view::npos) text.remove_prefix(1);
-    while (!text.empty() && blanks.find(text.back()) != std::string_view::npos) text.remove_suffix(1);
-    return text;
-}
-
 bool sp_SplitLine(std::string_view text, char separator, YArray<YString>& out, int mode) {
     return splitFields(text, separator, {}, (mode & SplitLineStripQuotes) != 0, out);
 }

@@ -1,7 +1,6 @@
 // YString: a counted string whose buffer comes from malloc/realloc, so that its
 // text can be handed to result slots that free() it.
 #include "YString.h"
-#include "PathUtil.h"
 
 #include <cctype>
 #include <charconv>
@@ -273,6 +272,12 @@ bool equalFolded(std::string_view a, std::string_view b) noexcept {
 
 }  // namespace
 
+std::string_view sp_TrimBlanks(std::string_view text, std::string_view blanks) {
+    while (!text.empty() && blanks.find(text.front()) != std::string_view::npos) text.remove_prefix(1);
+    while (!text.empty() && blanks.find(text.back()) != std::string_view::npos) text.remove_suffix(1);
+    return text;
+}
+
 std::string lowerAscii(std::string_view s) {
     std::string k(s);
     for (char& c : k) c = foldAscii(c);
@@ -280,10 +285,10 @@ std::string lowerAscii(std::string_view s) {
 }
 
 bool equalNoCase(std::string_view a, std::string_view b) noexcept { return equalFolded<foldAscii>(a, b); }
-bool equalPath(std::string_view a, std::string_view b) noexcept {
-    return sp_CaseSensitiveFiles() ? equalFolded<foldSeparator>(a, b) : equalFolded<foldPathNoCase>(a, b);
+bool equalPathText(std::string_view a, std::string_view b, bool ignoreCase) noexcept {
+    return ignoreCase ? equalFolded<foldPathNoCase>(a, b) : equalFolded<foldSeparator>(a, b);
 }
 uint32_t hashNoCase(std::string_view s) noexcept { return fnv1a(s, foldAscii); }
-uint32_t hashPath(std::string_view s) noexcept {
-    return sp_CaseSensitiveFiles() ? fnv1a(s, foldSeparator) : fnv1a(s, foldPathNoCase);
+uint32_t hashPathText(std::string_view s, bool ignoreCase) noexcept {
+    return ignoreCase ? fnv1a(s, foldPathNoCase) : fnv1a(s, foldSeparator);
 }

@@ -68,8 +68,6 @@ CopyTreeErr sp_CopyTree(std::string_view source, std::string_view destination, c
 // user's home directory itself, and a path that is a link or not a directory.
 CopyTreeErr sp_DeleteTree(std::string_view dir, const TreeProgress& progress = {});
 
-// The temporary directory: $TMPDIR when it is set, else "/tmp" (no trailing '/').
-std::string sp_GetTempPath();
 // The host's temporary data directory; the temporary directory on this platform.
 std::string vec_GetTempDataDir();
 // Creates a new empty file with a unique name in `dir` (mkstemp: created

@@ -58,6 +58,12 @@ std::string sp_ResolvePath(std::string_view path);
 bool sp_ComparePaths(std::string_view a, std::string_view b);
 // File names are case-sensitive on this platform: true.
 bool sp_CaseSensitiveFiles();
+// Paths compare and hash with '\' taken for '/' and the platform's rule for
+// letter case (exact on Linux): texts that compare equal hash alike.
+bool equalPath(std::string_view a, std::string_view b) noexcept;
+uint32_t hashPath(std::string_view s) noexcept;
+// The temporary directory: $TMPDIR when it is set, else "/tmp" (no trailing '/').
+std::string sp_GetTempPath();
 // The current directory, "" when it cannot be read (it was removed).
 std::string sp_GetCwd();
 // chdir(2): 0 on success, else the errno of the failure.

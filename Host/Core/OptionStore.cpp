@@ -150,33 +150,13 @@ std::vector<OptionInfo> OptionStore::all() const {
 
 }  // namespace cv
 
-double sp_GetDoubleOption(const char* name) {
-    auto v = cv::OptionStore::global().get(name ? name : "");
-    if (!v) return 0.0;
-    errno = 0;
-    char* end = nullptr;
-    double d = std::strtod(v->c_str(), &end);
-    return end == v->c_str() ? 0.0 : d;
-}
-
-int sp_GetIntOption(const char* name) {
-    double d = sp_GetDoubleOption(name);
-    if (std::isnan(d)) return 0;
-    if (d >= double(INT_MAX)) return INT_MAX;
-    if (d <= double(INT_MIN)) return INT_MIN;
-    return static_cast<int>(d);
-}
-
-YString sp_GetStringOption(const char* name) {
-    bool found = false;
-    return sp_GetStringOption(name, found);
-}
-
-YString sp_GetStringOption(const char* name, bool& found) {
-    auto v = cv::OptionStore::global().get(name ? name : "");
-    found = v.has_value();
-    return v ? YString(*v) : YString();
-}
+namespace {
+// The services below the core read options through this lookup.
+[[maybe_unused]] const bool kOptionLookup = (sp_SetOptionLookup([](std::string_view name) {
+                                                 return cv::OptionStore::global().get(name);
+                                             }),
+                                             true);
+}  // namespace
 
 namespace {
 

@@ -11,7 +11,7 @@
 #include <unistd.h>
 
 #include "FileLock.h"
-#include "Value.h"
+#include "MemoryBudget.h"
 
 namespace {
 

@@ -7,7 +7,6 @@
 
 #include "EngNumber.h"
 #include "FuncArgs.h"
-#include "TextLines.h"
 
 namespace cv {
 

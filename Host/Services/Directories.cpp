@@ -338,13 +338,6 @@ CopyTreeErr sp_DeleteTree(std::string_view dir, const TreeProgress& progress) {
     return d.incomplete ? CopyTreeIncomplete : CopyTreeSuccess;
 }
 
-std::string sp_GetTempPath() {
-    const char* t = std::getenv("TMPDIR");
-    std::string dir = t && *t ? t : "/tmp";
-    while (dir.size() > 1 && dir.back() == '/') dir.pop_back();
-    return dir;
-}
-
 std::string vec_GetTempDataDir() { return sp_GetTempPath(); }
 
 std::string sp_GetTempFile(std::string_view dir) {

@@ -1,5 +1,6 @@
 #include "Reference.h"
 
+#include "AppInfo.h"
 #include "PathUtil.h"
 #include "TextLines.h"
 
@@ -300,6 +301,13 @@ const Reference& Reference::global() {
     static const Reference r = load(defaultDirectory());
     return r;
 }
+
+namespace {
+// The reference is the help that GetHelpContextId asks about; the services
+// below the core learn of it through this lookup.
+[[maybe_unused]] const bool kHelpTopics =
+    (sp_SetHelpTopicLookup([](const char* topic) { return Reference::global().find(topic) != nullptr; }), true);
+}  // namespace
 
 const Entry* Reference::find(std::string_view name) const {
     auto it = byName_.find(lower(name));

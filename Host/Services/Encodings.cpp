@@ -1,4 +1,4 @@
-// HTML colours, Base64, code pages and identifiers (rules in Include/Encodings.h).
+// HTML colours, Base64, code pages and identifiers (rules in Include/Services/Encodings.h).
 #include "Encodings.h"
 
 #include <openssl/evp.h>

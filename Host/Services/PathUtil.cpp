@@ -10,7 +10,6 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "Directories.h"
 #include "Options.h"
 
 namespace {
@@ -248,7 +247,20 @@ bool sp_ComparePaths(std::string_view a, std::string_view b) {
     return sp_GetFullPath(a) == sp_GetFullPath(b);
 }
 
+bool equalPath(std::string_view a, std::string_view b) noexcept {
+    return equalPathText(a, b, !sp_CaseSensitiveFiles());
+}
+
+uint32_t hashPath(std::string_view s) noexcept { return hashPathText(s, !sp_CaseSensitiveFiles()); }
+
 bool sp_CaseSensitiveFiles() { return true; }
+
+std::string sp_GetTempPath() {
+    const char* t = std::getenv("TMPDIR");
+    std::string dir = t && *t ? t : "/tmp";
+    while (dir.size() > 1 && dir.back() == '/') dir.pop_back();
+    return dir;
+}
 
 std::string sp_GetCwd() {
     std::string buf(256, '\0');

@@ -3,6 +3,7 @@
 #include <sys/utsname.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cctype>
 #include <cstdio>
 #include <cstring>
@@ -10,7 +11,6 @@
 #include <fstream>
 
 #include "PathUtil.h"
-#include "Reference.h"
 
 #ifndef CVFUNC_VERSION
 #define CVFUNC_VERSION "0.0.0"
@@ -123,8 +123,15 @@ YString sp_GetSystemValuePath(const char* name, bool& found) {
     return YString(path.empty() ? path : sp_GetFullPath(path));
 }
 
+namespace {
+std::atomic<bool (*)(const char*)> gHelpTopicExists{nullptr};
+}  // namespace
+
+void sp_SetHelpTopicLookup(bool (*exists)(const char* topic)) { gHelpTopicExists.store(exists); }
+
 uint32_t sp_GetHelpContextId(const char* topic) {
-    if (!topic || !cv::reference::Reference::global().find(topic)) return 4294967295u;
+    bool (*const exists)(const char*) = gHelpTopicExists.load();
+    if (!topic || !exists || !exists(topic)) return 4294967295u;
     uint32_t h = 2166136261u;
     for (const char* p = topic; *p; ++p) {
         h ^= uint8_t(std::tolower(static_cast<unsigned char>(*p)));

@@ -7,10 +7,6 @@
 #include "YContainers.h"
 #include "YString.h"
 
-// The text without the blanks at either end: spaces and tabs, or the bytes
-// given.
-std::string_view sp_TrimBlanks(std::string_view text, std::string_view blanks = " \t");
-
 // Mode bit of sp_SplitLine: the outermost quote characters of a field are
 // removed ("<a;b>" arrives as "a;b"). In mode 0 they are kept.
 constexpr int SplitLineStripQuotes = 2;

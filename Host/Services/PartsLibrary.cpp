@@ -8,7 +8,7 @@
 #include "AtomicFile.h"
 #include "FileUtil.h"
 #include "TextLines.h"
-#include "Value.h"
+#include "MemoryBudget.h"
 
 namespace {
 

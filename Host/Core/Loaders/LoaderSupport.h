@@ -1,6 +1,6 @@
 // Pieces the CSV, raw and Touchstone readers share: whole-file reading,
 // number parsing, error reporting and small text helpers. Internal to
-// Host/Loaders.
+// Host/Core/Loaders.
 #pragma once
 
 #include "Loaders.h"
