@@ -152,7 +152,7 @@ std::vector<OptionInfo> OptionStore::all() const {
 
 namespace {
 // The services below the core read options through this lookup.
-[[maybe_unused]] const bool kOptionLookup = (sp_SetOptionLookup([](std::string_view name) {
+[[maybe_unused]] const bool kOptionLookup = (cv::setOptionLookup([](std::string_view name) {
                                                  return cv::OptionStore::global().get(name);
                                              }),
                                              true);

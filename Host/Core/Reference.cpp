@@ -306,7 +306,7 @@ namespace {
 // The reference is the help that GetHelpContextId asks about; the services
 // below the core learn of it through this lookup.
 [[maybe_unused]] const bool kHelpTopics =
-    (sp_SetHelpTopicLookup([](const char* topic) { return Reference::global().find(topic) != nullptr; }), true);
+    (setHelpTopicLookup([](const char* topic) { return Reference::global().find(topic) != nullptr; }), true);
 }  // namespace
 
 const Entry* Reference::find(std::string_view name) const {

@@ -127,7 +127,7 @@ namespace {
 std::atomic<bool (*)(const char*)> gHelpTopicExists{nullptr};
 }  // namespace
 
-void sp_SetHelpTopicLookup(bool (*exists)(const char* topic)) { gHelpTopicExists.store(exists); }
+void cv::setHelpTopicLookup(bool (*exists)(const char* topic)) { gHelpTopicExists.store(exists); }
 
 uint32_t sp_GetHelpContextId(const char* topic) {
     bool (*const exists)(const char*) = gHelpTopicExists.load();

@@ -10,16 +10,16 @@
 
 namespace {
 
-std::atomic<OptionLookup> gLookup{nullptr};
+std::atomic<cv::OptionLookup> gLookup{nullptr};
 
 std::optional<std::string> lookUp(const char* name) {
-    const OptionLookup lookup = gLookup.load();
+    const cv::OptionLookup lookup = gLookup.load();
     return lookup ? lookup(name ? name : "") : std::nullopt;
 }
 
 }  // namespace
 
-void sp_SetOptionLookup(OptionLookup lookup) { gLookup.store(lookup); }
+void cv::setOptionLookup(OptionLookup lookup) { gLookup.store(lookup); }
 
 double sp_GetDoubleOption(const char* name) {
     auto v = lookUp(name);

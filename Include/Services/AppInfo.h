@@ -62,9 +62,11 @@ YString sp_GetSystemValuePath(const char* name, bool& found);
 // The help context id of a topic: a stable hash of its name, or 0xffffffff
 // for a topic the help does not hold. The help is the function reference,
 // which the layer above keeps: it tells which topics exist through
-// sp_SetHelpTopicLookup (until then no topic exists).
+// cv::setHelpTopicLookup (until then no topic exists).
 uint32_t sp_GetHelpContextId(const char* topic);
-void sp_SetHelpTopicLookup(bool (*exists)(const char* topic));
+namespace cv {
+void setHelpTopicLookup(bool (*exists)(const char* topic));
+}
 
 // Image formats (extensions without the dot, lower case) the host reads and
 // writes itself. It has no image decoder, so it reads none; it writes the

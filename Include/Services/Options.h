@@ -18,5 +18,7 @@ YString sp_GetStringOption(const char* name, bool& found);
 // The store of options is the core's: it hands its look-up (the current
 // value or the default, nullopt for an unknown name) down to these readers
 // when it starts. Until then every option reads as unknown.
+namespace cv {
 using OptionLookup = std::optional<std::string> (*)(std::string_view name);
-void sp_SetOptionLookup(OptionLookup lookup);
+void setOptionLookup(OptionLookup lookup);
+}  // namespace cv
