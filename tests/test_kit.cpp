@@ -1,10 +1,18 @@
-// The module kit's header-only parts: handle tables, exact integer reads and
-// the handler shell's promise to finish the result on every path.
+// The module kit: handle tables, exact integer reads, the handler shell's
+// promise to finish the result on every path, the readers of a value a
+// function cannot do without, registration rows and option declarations.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <stdexcept>
+#include <string>
+#include <vector>
 
-#include "../FuncDll/Source/FuncKit.h"
+// The kit is built into the module, which this test only loads: its readers
+// are compiled here once more to be called directly.
+#include "../FuncDll/Source/FuncKit.cpp"
+#include "FunctionTable.h"
+#include "OptionStore.h"
 #include "TestHost.h"
 
 namespace {
@@ -64,6 +72,94 @@ TEST(KitShell, FinishesTheResultOnEveryPath) {
     FuncResult r("f", &a);
     EXPECT_THROW(cvmod::handler<throwingWorker>(a, &r, ref, ScpParseContext(), runTime), std::runtime_error);
     EXPECT_TRUE(r.finished());
+}
+
+struct Recorder : MessageHandler {
+    std::vector<std::string> texts;
+    void report(Severity, const std::string& text) override { texts.push_back(text); }
+};
+
+// One real argument laid out in divisions of these lengths, values 1, 2, ...
+cv::ValuePtr divided(std::vector<int64_t> lengths) {
+    auto v = cv::Value::makeDivided(cv::Kind::Real, lengths);
+    for (int64_t k = 0; k < v->size(); ++k) static_cast<double*>(v->mutableData())[k] = double(k + 1);
+    return v;
+}
+
+TEST(KitRequired, GivesTheFirstValueOrSaysWhichArgumentIsEmpty) {
+    Recorder* m = new Recorder;
+    YRef<MessageHandler> keep(m);
+    const std::vector<cv::ValuePtr> args{cvtest::reals({4.5, 6}), cvtest::reals({}), cvtest::str("7"),
+                                         divided({0, 2}), divided({1, 2})};
+    const FuncArgs a("Probe", args);
+    EXPECT_EQ(cvmod::requiredReal(a, 0, *m).value_or(0), 4.5);
+    EXPECT_EQ(cvmod::requiredReal(a, 4, *m).value_or(0), 1.0);
+    EXPECT_TRUE(m->texts.empty());
+    // Empty, not real, an empty first division, absent.
+    for (int i : {1, 2, 3, 5}) {
+        m->texts.clear();
+        EXPECT_FALSE(cvmod::requiredReal(a, i, *m)) << i;
+        ASSERT_EQ(m->texts.size(), 1u) << i;
+        EXPECT_EQ(m->texts[0], "Argument " + std::to_string(i + 1) + " in function 'Probe' is empty");
+    }
+    EXPECT_FALSE(cvmod::firstReal(a, -1));
+    // The first division decides here, where the other readers read across.
+    EXPECT_FALSE(cvmod::firstReal(a, 3));
+    EXPECT_EQ(cvmod::optionalReal(a, 3).value_or(0), 1.0);
+}
+
+TEST(KitRequired, ValueOfIsTheArgumentItself) {
+    const std::vector<cv::ValuePtr> args{divided({1, 2})};
+    const FuncArgs a("Probe", args);
+    EXPECT_EQ(cvmod::valueOf(a, 0).get(), args[0].get());
+    EXPECT_EQ(cvmod::valueOf(a, 1), nullptr);
+    EXPECT_EQ(cvmod::valueOf(a, -1), nullptr);
+}
+
+TEST(KitRows, PurityIsGivenInTheRow) {
+    const cvmod::FunctionRow pure{"_KitProbePure", {cvmod::Real}, {}, 1, 1, nullptr, "", PyVector, cvmod::Plain,
+                                  cvmod::Pure};
+    const cvmod::FunctionRow plain{"_KitProbePlain", {cvmod::Real}, {}, 1, 1, nullptr, "", PyVector, cvmod::Plain};
+    EXPECT_TRUE(cv::FunctionTable::global().find("_KitProbePure")->pure());
+    EXPECT_FALSE(cv::FunctionTable::global().find("_KitProbePlain")->pure());
+}
+
+// Divisions of these run on several threads at once: a row marked by mistake
+// (rnd keeps its sequence between calls) would race.
+TEST(KitRows, TheModuleMarksExactlyTheMeasurementsThatOnlyReadTheirArguments) {
+    cvtest::session();
+    std::vector<std::string> pure;
+    for (const FuncConstruct* f : cv::FunctionTable::global().all())
+        if (f->pure()) pure.emplace_back(f->name());
+    std::sort(pure.begin(), pure.end());
+    EXPECT_EQ(pure, (std::vector<std::string>{"Maximum", "Mean1", "Minimum", "RMS1", "RMS1_AC", "Rms",
+                                              "RootSumOfSquares", "SumNoise", "XFromY", "YFromX"}));
+}
+
+TEST(KitOptions, DeclaredWithTheirDefaultAndWhereTheyAreWritten) {
+    const int line = __LINE__ + 1;
+    const cvmod::Option count{"_KitProbeCount", 12}, text{"_KitProbeText", "abc"};
+    auto find = [](const char* name) {
+        for (const cv::OptionInfo& o : cv::OptionStore::global().all())
+            if (o.name == name) return o;
+        return cv::OptionInfo{};
+    };
+    const cv::OptionInfo c = find("_KitProbeCount"), t = find("_KitProbeText");
+    EXPECT_EQ(c.defaultValue, "12");
+    EXPECT_TRUE(c.isInteger);
+    EXPECT_EQ(t.defaultValue, "abc");
+    EXPECT_FALSE(t.isInteger);
+    const std::string where = "tests/test_kit:" + std::to_string(line);
+    EXPECT_TRUE(c.source.ends_with(where)) << c.source;
+}
+
+TEST(KitOptions, SourcePathFromTheModuleFolderWithoutExtension) {
+    auto path = [](std::string_view file) { return std::string(cvmod::Option::sourcePathOf(file).text); };
+    EXPECT_EQ(path("/home/u/tree/FuncDll/Source/VectorFuncs.cpp"), "FuncDll/Source/VectorFuncs");
+    EXPECT_EQ(path("/a/FuncDll/x/FuncDll/Source/Timing.cpp"), "FuncDll/Source/Timing");
+    EXPECT_EQ(path("/tree.v2/tests/probe"), "/tree.v2/tests/probe") << "a dot in a folder is no extension";
+    EXPECT_EQ(path(""), "");
+    EXPECT_EQ(path(std::string(400, 'x')).size(), 255u) << "cut to the buffer, still terminated";
 }
 
 }  // namespace

@@ -120,7 +120,7 @@ FUNC_ERROR writeFormats(const FuncArgs&, FuncResult& r, MessageHandler&) {
 }
 
 // clang-format off
-FuncConstruct registrations[] = {
+FunctionRow registrations[] = {
     {"ChooseDirectory",       {String},         {}, 1, 1, handler<chooseDirectory>, "", PyString,     Plain},
     {"IsImageFile",           {String},         {}, 1, 1, handler<isImageFile>,     "", PyBool,       Plain},
     {"MessageBox",            {String, String}, {}, 1, 2, handler<messageBox>,      "", PyString,     Plain},

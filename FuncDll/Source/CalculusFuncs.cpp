@@ -131,8 +131,8 @@ void copyElements(const T* in, int64_t n, T* out) {
 }
 
 FUNC_ERROR joinVectors(const FuncArgs& a, FuncResult& r, MessageHandler&) {
-    const cv::ValuePtr& first = a.vector(0);
-    const cv::ValuePtr& second = a.vector(1);
+    const cv::ValuePtr& first = valueOf(a, 0);
+    const cv::ValuePtr& second = valueOf(a, 1);
     if (!first || !second) return FuncOk;
     const int64_t la = first->size(), lb = second->size();
     cv::Kind kind = first->kind();
@@ -329,7 +329,7 @@ const ArgTypeList<argType> kThirtyTwoReals{
 };
 
 // clang-format off
-FuncConstruct registrations[] = {
+FunctionRow registrations[] = {
     {"area",           {Real, Real, Real}, {},            1, 3,  handler<area>,                   "", PyReal2,         Plain},
     {"avg",            {Real},             {PerDivision}, 1, 1,  handler<runningIntegral<true>>,  "", PyVector,        Plain},
     {"diff",           {Real},             {PerDivision}, 1, 1,  handler<derivative>,             "", PyVector,        Plain},

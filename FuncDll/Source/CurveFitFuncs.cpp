@@ -150,7 +150,7 @@ constexpr CurveFitOptions kLogX{           false, true,  true,      false};
 constexpr CurveFitOptions kLogY{           true,  false, true,      false};
 constexpr CurveFitOptions kPlot{           false, false, false,     true};
 
-FuncConstruct registrations[] = {
+FunctionRow registrations[] = {
     {"CurveFit",     {Real, Real, String}, {}, 2, 3, handler<curveFit<kLinear>>,  "", PyVector, Plain},
     {"CurveFitLog",  {Real, Real, String}, {}, 2, 3, handler<curveFit<kLogBoth>>, "", PyVector, Plain},
     {"CurveFitLogX", {Real, Real, String}, {}, 2, 3, handler<curveFit<kLogX>>,    "", PyVector, Plain},

@@ -58,8 +58,8 @@ FUNC_ERROR testAccessViolation(const FuncArgs& a, FuncResult&, MessageHandler& m
 }
 
 FUNC_ERROR testRemoveItems(const FuncArgs& a, FuncResult& r, MessageHandler&) {
-    const cv::Value& values = *a.vector(0);
-    const cv::Value& indices = *a.vector(1);
+    const cv::Value& values = *valueOf(a, 0);
+    const cv::Value& indices = *valueOf(a, 1);
     std::list<double> items;
     for (int64_t i = 0; i < values.size(); ++i) items.push_back(values.realAt(i));
 
@@ -86,7 +86,7 @@ FUNC_ERROR testRemoveItems(const FuncArgs& a, FuncResult& r, MessageHandler&) {
 }
 
 // clang-format off
-FuncConstruct registrations[] = {
+FunctionRow registrations[] = {
     {"_ListDynamicFunctions",           {Any},              {}, 0, 0, handler<listDynamicFunctions>,           "", PyStringList, Plain},
     {"_ListUnresolvedDynamicFunctions", {String},           {}, 0, 1, handler<listUnresolvedDynamicFunctions>, "", PyStringList, Plain},
     {"_TestAccessViolation",            {Any},              {}, 0, 0, handler<testAccessViolation>,            "", PyNone,       Plain},

@@ -3,17 +3,19 @@
 // element by element, or reduce it to one value per division: the elementary
 // functions and unary operators, and the special functions.
 //
-// A function is one row of its family's table: an element kernel for each kind
-// of argument and result it supports, the rule for the result's physical type
-// and, for one argument, whether it reduces. The dispatcher picks the kernel by
-// the argument's kind, lays the result out like the argument (sharing its
+// A function is one named row: an element kernel for each kind of argument and
+// result it supports, the rule for the result's physical type and, for one
+// argument, whether it reduces. The dispatcher picks the kernel by the
+// argument's kind, lays the result out like the argument (sharing its
 // reference), runs the kernel once over the whole contiguous value array and
 // turns the kernel's status into the one message. A family writes
 //
-//   template <OpIndex k>
-//   FUNC_ERROR unary(const FuncArgs& a, FuncResult& r, MessageHandler& m) { return runUnary(kTable[k], a, r, m); }
+//   constexpr UnaryRow mag{"mag", rrAbs, crMag, nullptr, nullptr, kSame, PerElement};
+//   template <const UnaryRow& row>
+//   FUNC_ERROR unary(const FuncArgs& a, FuncResult& r, MessageHandler& m) { return runUnary(row, a, r, m); }
 //
-// and registers `handler<unary<OpMag>>`.
+// and registers `handler<unary<mag>>`: the registration names its row, so
+// nothing depends on the order of either list.
 #pragma once
 #include <cstdint>
 

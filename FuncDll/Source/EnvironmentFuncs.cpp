@@ -58,7 +58,7 @@ FUNC_ERROR helpContextId(const FuncArgs& a, FuncResult& r, MessageHandler&) {
 }
 
 // clang-format off
-FuncConstruct registrations[] = {
+FunctionRow registrations[] = {
     {"GetOption",        {String},          {}, 1, 1, handler<getOption>,                          "", PyString,  Plain},
     {"GetHelpContextId", {String, Numeric}, {}, 1, 2, handler<helpContextId>,                      "", PyString,  Plain},
     {"GetEnvVar",        {String},          {}, 1, 1, handler<getEnvVar>,                          "", PyString,  Plain},

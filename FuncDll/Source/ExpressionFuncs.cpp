@@ -5,6 +5,7 @@
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -27,11 +28,13 @@ FUNC_ERROR iff(const FuncArgs& args, FuncResult& out, MessageHandler& m) {
         return FuncFailed;
     }
     // An empty condition is false; an empty pick gives an empty result.
-    bool condition = args.length(0) > 0 && args.realData(0)[0] != 0;
-    int pick = condition ? 1 : 2;
+    const std::optional<double> condition = firstReal(args, 0);
+    const int pick = condition && *condition != 0 ? 1 : 2;
     if (args.length(pick) > 0) {
         switch (args.type(pick)) {
-        case VD_Real: *out.makeRealVector(1) = args.realData(pick)[0]; break;
+        case VD_Real:
+            if (const std::optional<double> v = firstReal(args, pick)) setReal(out, *v);
+            break;
         case VD_Complex: *out.makeComplexVector(1) = args.complexData(pick)[0]; break;
         case VD_String: *out.makeStringVector(1) = copyString(args.stringData(pick)[0]); break;
         }
@@ -104,9 +107,10 @@ uint32_t fieldBits(uint32_t w, int64_t hi, int64_t lo) {
 }
 
 FUNC_ERROR field(const FuncArgs& args, FuncResult& out, MessageHandler&) {
-    if (args.length(0) > 0 && args.length(1) > 0 && args.length(2) > 0) {
-        int64_t p = bitOf(args.realData(1)[0]), q = bitOf(args.realData(2)[0]);
-        setInteger(out, int32_t(fieldBits(wordOf(args.realData(0)[0]), std::max(p, q), std::min(p, q))));
+    const std::optional<double> value = firstReal(args, 0), from = firstReal(args, 1), to = firstReal(args, 2);
+    if (value && from && to) {
+        const int64_t p = bitOf(*from), q = bitOf(*to);
+        setInteger(out, int32_t(fieldBits(wordOf(*value), std::max(p, q), std::min(p, q))));
     }
     return FuncOk;
 }
@@ -137,7 +141,7 @@ FUNC_ERROR fieldV(const FuncArgs& args, FuncResult& out, MessageHandler&) {
 // The script has already evaluated every argument, in order: the value of
 // the sequence is the last one, passed on as it is.
 FUNC_ERROR ev(const FuncArgs& args, FuncResult& out, MessageHandler&) {
-    const cv::ValuePtr& last = args.vector(args.numArgs() - 1);
+    const cv::ValuePtr& last = valueOf(args, args.numArgs() - 1);
     if (last) {
         if (args.refLength(args.numArgs() - 1) != 0)
             out.copyVector(last, last);
@@ -265,7 +269,7 @@ FUNC_ERROR parseProbeExpression(const FuncArgs& args, FuncResult& out, MessageHa
 }
 
 // clang-format off
-FuncConstruct registrations[] = {
+FunctionRow registrations[] = {
     {"Iff",                  {Real, Any, Any},               {},                                   3, 3, handler<iff>,                  "", PyVector,     Plain},
     {"IffV",                 {Real, Any, Any},               {PerDivision},                        3, 3, handler<iffV>,                 "", PyVector,     Plain},
     {"Field",                {Real, Real, Real},             {},                                   3, 3, handler<field>,                "", PyInteger,    Plain},

@@ -333,7 +333,7 @@ const AutoFunc gUnlockFiles("ExitCli", unlockFiles, "unlockFiles");
 const AutoFunc gAutoDeleteLockFile("PostCli", autoDeleteLockFile, "autoDeleteLockFile");
 
 // clang-format off
-FuncConstruct registrations[] = {
+FunctionRow registrations[] = {
     {"CRC32",          {String},                 {}, 1, 1, handler<crc32>,          "", PyString,     Plain},
     {"CanOpenFile",    {String, String},         {}, 1, 2, handler<canOpenFile>,    "", PyBool,       Plain},
     {"CreateLockFile", {String, String},         {}, 2, 2, handler<createLockFile>, "", PyString,     Plain},

@@ -100,7 +100,7 @@ FUNC_ERROR formatNumber(const FuncArgs& a, FuncResult& r, MessageHandler&) {
 // by its magnitude, strings as text, and the integer and bool results of
 // other functions as reals. False for an argument with nothing to give.
 bool printfArgOf(const FuncArgs& a, int i, PrintfArg& out) {
-    const cv::ValuePtr& v = a.vector(i);
+    const cv::ValuePtr& v = valueOf(a, i);
     if (!v || v->size() == 0) return false;
     switch (v->kind()) {
         case cv::Kind::Real:
@@ -257,7 +257,7 @@ FUNC_ERROR newGuid(const FuncArgs&, FuncResult& r, MessageHandler&) {
 }
 
 // clang-format off
-FuncConstruct registrations[] = {
+FunctionRow registrations[] = {
     {"FormatNumber",            {Real, Real, String}, {}, 2, 3, handler<formatNumber>,     "", PyStringList, Plain},
     {"SprintfNumber",           {String, AnyVector},  {}, 1, 8, handler<sprintfNumber>,    "", PyString2,    Plain},
     {"ConvertHTMLcolourToRGB",  {String},             {}, 1, 1, handler<htmlColourToRgb>,  "", PyString,     Plain},

@@ -1,4 +1,4 @@
-// The module kit's readers, messages and result helpers (see FuncKit.h).
+// The module kit's readers, messages, options and result helpers (see FuncKit.h).
 #include "FuncKit.h"
 
 #include <algorithm>
@@ -81,6 +81,21 @@ int wordOf(const FuncArgs& a, int i, std::initializer_list<const char*> words, i
     return unknown;
 }
 
+std::optional<double> firstReal(const FuncArgs& a, int i) {
+    if (i < 0 || i >= a.numArgs() || a.length(i) < 1) return std::nullopt;
+    const double* v = a.realData(i);
+    if (!v) return std::nullopt;
+    return v[0];
+}
+
+std::optional<double> requiredReal(const FuncArgs& a, int i, MessageHandler& m) {
+    std::optional<double> v = firstReal(a, i);
+    if (!v) emptyArgument(m, a, i + 1);
+    return v;
+}
+
+const cv::ValuePtr& valueOf(const FuncArgs& a, int i) { return a.vector(i); }
+
 bool hasReference(const FuncArgs& a, int i) { return a.hasRef(i); }
 
 Wave waveOf(const FuncArgs& a, int i) {
@@ -91,6 +106,27 @@ Wave waveOf(const FuncArgs& a, int i) {
     if (w.x) w.n = std::min(w.n, a.refLength(i));
     return w;
 }
+
+// ---------------------------------------------------------------- options
+
+Option::SourcePath Option::sourcePathOf(std::string_view file) noexcept {
+    // From the module's own folder on, without the extension: the record
+    // names the source, not where the tree was built.
+    if (const size_t from = file.rfind("FuncDll/"); from != std::string_view::npos) file.remove_prefix(from);
+    const size_t slash = file.rfind('/'), dot = file.rfind('.');
+    if (dot != std::string_view::npos && (slash == std::string_view::npos || dot > slash)) file = file.substr(0, dot);
+    SourcePath out;
+    const size_t n = std::min(file.size(), sizeof out.text - 1);
+    if (n > 0) std::memcpy(out.text, file.data(), n);
+    out.text[n] = '\0';
+    return out;
+}
+
+Option::Option(const char* name, int defaultValue, OptionFlags flags, std::source_location at)
+    : declared_(sourcePathOf(at.file_name()).text, int(at.line()), name, defaultValue, flags.cache, flags.flag) {}
+
+Option::Option(const char* name, const char* defaultValue, OptionFlags flags, std::source_location at)
+    : declared_(sourcePathOf(at.file_name()).text, int(at.line()), name, defaultValue, flags.cache, flags.flag) {}
 
 // ---------------------------------------------------------------- messages
 

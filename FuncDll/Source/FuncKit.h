@@ -10,13 +10,15 @@
 // A worker that needs the running host (to evaluate an expression) takes the
 // FunctionRunTime as a fourth parameter; `handler` serves both forms.
 //
-// Registration rows use the words defined here, so that a row reads like the
-// golden row it must match (tests/data/function_names.txt):
+// A family registers its functions in one table, `FunctionRow registrations[]`,
+// whose rows use the words defined here, so that a row reads like the golden
+// row it must match (tests/data/function_names.txt); a row that may run on
+// several threads ends in Pure:
 //
-//   {"XFromY", {Real, Real, Real, Real}, {PerDivision, PerDivision}, 2, 4, handler<xFromY>, "", PyRealVector, Plain},
+//   {"XFromY", {Real, Real, Real, Real}, {PerDivision, PerDivision}, 2, 4, handler<xFromY>, "", PyRealVector, Plain, Pure},
 //
 // Module-wide state that scripts address by number (open files, tables,
-// mutexes) lives in a HandleTable.
+// mutexes) lives in a HandleTable; options the module declares are Options.
 #pragma once
 #include <initializer_list>
 #include <cstring>
@@ -25,9 +27,11 @@
 #include <limits>
 #include <map>
 #include <optional>
+#include <source_location>
 #include <string>
 #include <string_view>
 #include <type_traits>
+#include <utility>
 #include <vector>
 
 #include "FuncArgs.h"
@@ -60,6 +64,59 @@ inline constexpr FunctionOption ArrayArgs{false, false, true, false};
 // The first flag has no meaning the module knows of; one function sets it
 // because the host expects it there.
 inline constexpr FunctionOption FirstFlag{true, false, false, false};
+
+// Whether the host may run the divisions of one call on several threads at
+// once (FuncConstruct::setPure). Only for a handler that reads its
+// arguments, writes its result and sends messages: no run-time, no state
+// shared between calls.
+enum Purity : bool { Impure = false, Pure = true };
+
+// A registration row: the host's record, with its purity as the last word.
+struct FunctionRow : FuncConstruct {
+    FunctionRow(const char* name, ArgTypeList<argType> kinds, ArgTypeList<MultiDef> multi, int minArgs, int maxArgs,
+                FuncHandler handler, const char* text, PythonReturnType pythonReturn, const FunctionOption& options,
+                Purity purity = Impure)
+        : FuncConstruct(name, std::move(kinds), std::move(multi), minArgs, maxArgs, handler, text, pythonReturn,
+                        options) {
+        if (purity == Pure) setPure();
+    }
+};
+
+// ---------------------------------------------------------------- options
+//
+// An option the module declares while it loads, withdrawn when it unloads:
+//
+//   const Option interpPts{"InterpPts", 1024};
+//
+// The default gives its kind (a number or a text). The host records where it
+// was declared: the source file (from FuncDll/ on, without extension) and
+// line of the declaration.
+struct OptionFlags {
+    // Both are passed through for the host, which alone gives them a meaning;
+    // every option of this module passes these defaults.
+    OptionCacheStatus cache = OptionNotCached;
+    bool flag = true;
+};
+
+class Option {
+public:
+    Option(const char* name, int defaultValue, OptionFlags flags = {},
+           std::source_location at = std::source_location::current());
+    Option(const char* name, const char* defaultValue, OptionFlags flags = {},
+           std::source_location at = std::source_location::current());
+    const char* name() const noexcept { return declared_.name(); }
+
+    // The declaring source file as the host records it. A fixed buffer:
+    // options are declared while the module loads, where an allocation that
+    // failed could only end the process.
+    struct SourcePath {
+        char text[256];
+    };
+    static SourcePath sourcePathOf(std::string_view file) noexcept;
+
+private:
+    MakeOption declared_;
+};
 
 // ---------------------------------------------------------------- the handler shell
 
@@ -127,6 +184,24 @@ bool sameWord(std::string_view a, std::string_view b) noexcept;
 // Index of argument i's first string among `words` (ignoring case);
 // `fallback` when not given, `unknown` when given but not listed.
 int wordOf(const FuncArgs& a, int i, std::initializer_list<const char*> words, int fallback, int unknown);
+
+// A single value the function cannot do without (a level, a bin count, an
+// index). Unlike the readers above these look at the first division only,
+// which for an argument handed over per division is all of it: an argument
+// passed whole whose first division is empty has no value here.
+//
+// The first real of argument i; none when its first division is empty or
+// the argument is not real.
+std::optional<double> firstReal(const FuncArgs& a, int i);
+// As firstReal, sending "Argument <i + 1> ... is empty" when there is none:
+//   const auto level = requiredReal(a, 1, m);
+//   if (!level) return FuncFailed;
+std::optional<double> requiredReal(const FuncArgs& a, int i, MessageHandler& m);
+
+// The host's value of argument i (null when absent), for the functions that
+// work on the value as it is held: its kind before any conversion, its
+// division layout and reference, shared into the result.
+const cv::ValuePtr& valueOf(const FuncArgs& a, int i);
 
 // Whether argument i carries a reference (x-values) of any kind.
 bool hasReference(const FuncArgs& a, int i);
@@ -272,17 +347,6 @@ bool exactInt(double v, Int& out) {
     const double bound = -double(std::numeric_limits<Int>::min());
     if (t < -bound || t >= bound) return false;
     out = Int(t);
-    return true;
-}
-
-// Marks the named rows of a registration table pure (FuncConstruct::setPure):
-// their divisions may run on several threads. Used as the initialiser of a
-// static flag after the table, so it runs as the module loads.
-template <size_t N>
-bool markPure(FuncConstruct (&rows)[N], std::initializer_list<const char*> names) {
-    for (auto& row : rows)
-        for (const char* name : names)
-            if (std::strcmp(row.name(), name) == 0) row.setPure();
     return true;
 }
 

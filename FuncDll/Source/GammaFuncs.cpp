@@ -371,47 +371,44 @@ int chisquareKernel(double* out, const double* x, const double* dof, int64_t n, 
 
 // ------------------------------------------------------------------ tables
 
-enum OneArgument { Lgamma, Gamma, Erf, Erfc };
-enum TwoArguments { Gammp, Gammq, Chisquare };
-
 constexpr PhysTypeRule kUnknown = static_cast<PhysTypeRule>(&PhysType::unknown);
 constexpr PhysTypeRule2 kUnknown2 = static_cast<PhysTypeRule2>(&PhysType::unknown);
 
-// Any status other than success stops the evaluation at that element.
+// One named row per function; the registrations below name them. Any status
+// other than success stops the evaluation at that element.
+namespace op {
 // clang-format off
-const UnaryRow kOneArgument[] = {
-    // name     real -> real  complex -> real  real -> complex  complex -> complex  rule      shape
-    {"lgamma", nullptr,      nullptr,         lgammaKernel,    nullptr,            kUnknown, PerElement},
-    {"gamma",  gammaKernel,  nullptr,         nullptr,         nullptr,            kUnknown, PerElement},
-    {"erf",    erfKernel,    nullptr,         nullptr,         nullptr,            kUnknown, PerElement},
-    {"erfc",   erfcKernel,   nullptr,         nullptr,         nullptr,            kUnknown, PerElement},
-};
-const PairRow kTwoArguments[] = {
-    {"gammp",     gammpKernel,     kUnknown2},
-    {"gammq",     gammqKernel,     kUnknown2},
-    {"chisquare", chisquareKernel, kUnknown2},
-};
+//                                  real -> real  complex -> real  real -> complex  complex -> complex  rule      shape
+constexpr UnaryRow lgamma{"lgamma", nullptr,      nullptr,         lgammaKernel,    nullptr,            kUnknown, PerElement};
+constexpr UnaryRow gamma {"gamma",  gammaKernel,  nullptr,         nullptr,         nullptr,            kUnknown, PerElement};
+constexpr UnaryRow erf   {"erf",    erfKernel,    nullptr,         nullptr,         nullptr,            kUnknown, PerElement};
+constexpr UnaryRow erfc  {"erfc",   erfcKernel,   nullptr,         nullptr,         nullptr,            kUnknown, PerElement};
+
+constexpr PairRow gammp    {"gammp",     gammpKernel,     kUnknown2};
+constexpr PairRow gammq    {"gammq",     gammqKernel,     kUnknown2};
+constexpr PairRow chisquare{"chisquare", chisquareKernel, kUnknown2};
 // clang-format on
+}  // namespace op
 
-template <OneArgument k>
+template <const UnaryRow& row>
 FUNC_ERROR unary(const FuncArgs& a, FuncResult& r, MessageHandler& m) {
-    return runUnary(kOneArgument[k], a, r, m);
+    return runUnary(row, a, r, m);
 }
 
-template <TwoArguments k>
+template <const PairRow& row>
 FUNC_ERROR binary(const FuncArgs& a, FuncResult& r, MessageHandler& m) {
-    return runPair(kTwoArguments[k], a, r, m);
+    return runPair(row, a, r, m);
 }
 
 // clang-format off
-FuncConstruct registrations[] = {
-    {"lgamma",    {Numeric},          {PerDivision},              1, 1, handler<unary<Lgamma>>,     "", PyVector,     ElementWise},
-    {"gamma",     {Numeric},          {PerDivision},              1, 1, handler<unary<Gamma>>,      "", PyRealVector, ElementWise},
-    {"erf",       {Numeric},          {PerDivision},              1, 1, handler<unary<Erf>>,        "", PyRealVector, ElementWise},
-    {"erfc",      {Numeric},          {PerDivision},              1, 1, handler<unary<Erfc>>,       "", PyRealVector, ElementWise},
-    {"gammp",     {Numeric, Numeric}, {PerDivision, PerDivision}, 2, 2, handler<binary<Gammp>>,     "", PyRealVector, ElementWise},
-    {"gammq",     {Numeric, Numeric}, {PerDivision, PerDivision}, 2, 2, handler<binary<Gammq>>,     "", PyRealVector, ElementWise},
-    {"chisquare", {Numeric, Numeric}, {PerDivision, PerDivision}, 2, 2, handler<binary<Chisquare>>, "", PyRealVector, ElementWise},
+FunctionRow registrations[] = {
+    {"lgamma",    {Numeric},          {PerDivision},              1, 1, handler<unary<op::lgamma>>,     "", PyVector,     ElementWise},
+    {"gamma",     {Numeric},          {PerDivision},              1, 1, handler<unary<op::gamma>>,      "", PyRealVector, ElementWise},
+    {"erf",       {Numeric},          {PerDivision},              1, 1, handler<unary<op::erf>>,        "", PyRealVector, ElementWise},
+    {"erfc",      {Numeric},          {PerDivision},              1, 1, handler<unary<op::erfc>>,       "", PyRealVector, ElementWise},
+    {"gammp",     {Numeric, Numeric}, {PerDivision, PerDivision}, 2, 2, handler<binary<op::gammp>>,     "", PyRealVector, ElementWise},
+    {"gammq",     {Numeric, Numeric}, {PerDivision, PerDivision}, 2, 2, handler<binary<op::gammq>>,     "", PyRealVector, ElementWise},
+    {"chisquare", {Numeric, Numeric}, {PerDivision, PerDivision}, 2, 2, handler<binary<op::chisquare>>, "", PyRealVector, ElementWise},
 };
 // clang-format on
 

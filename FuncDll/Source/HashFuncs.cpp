@@ -338,7 +338,7 @@ const AutoFunc onPostCli("PostCli", deleteTemporaryUserHashTables, "deleteTempor
 const AutoFunc onExit("Exit", deleteUserHashTables, "deleteUserHashTables");
 
 // clang-format off
-FuncConstruct registrations[] = {
+FunctionRow registrations[] = {
     {"HashAdd",    {Real, String, String}, {}, 3, 3, handler<hashAdd>,    "", PyBool,       Plain},
     {"HashCreate", {String},               {}, 0, 1, handler<hashCreate>, "", PyInteger,    Plain},
     {"HashDelete", {Real},                 {}, 1, 1, handler<hashDelete>, "", PyBool,       Plain},

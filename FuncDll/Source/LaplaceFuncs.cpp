@@ -146,7 +146,7 @@ FUNC_ERROR parseTrivaneInit(const FuncArgs& a, FuncResult& r, MessageHandler&) {
 }
 
 // clang-format off
-FuncConstruct registrations[] = {
+FunctionRow registrations[] = {
     {"CheckLaplaceExpression", {String}, {}, 1, 1, handler<checkLaplaceExpression>, "", PyInteger2,   Plain},
     {"GetLaplaceErrorMessage", {Real},   {}, 1, 1, handler<getLaplaceErrorMessage>, "", PyString,     Plain},
     {"ParseLaplace",           {String}, {}, 1, 1, handler<parseLaplace>,           "", PyRealVector, Plain},

@@ -1,6 +1,7 @@
 // Measures of a whole vector: its group delay, one element of it, and the
 // counts of its points and divisions.
 #include <cmath>
+#include <optional>
 
 #include "ElementWise.h"
 #include "FuncKit.h"
@@ -70,8 +71,9 @@ FUNC_ERROR elementAt(const FuncArgs& a, FuncResult& r, MessageHandler& m) {
         return FuncFailed;
     };
     if (a.type(1) != VD_Real || !a.realData(1)) return fail("Complex index");
-    if (a.length(1) != 1) return fail("Index must be scalar");
-    const double j = a.realData(1)[0];
+    const std::optional<double> index = firstReal(a, 1);
+    if (!index || a.length(1) != 1) return fail("Index must be scalar");
+    const double j = *index;
     if (j != std::floor(j)) return fail("Index must be an integer");  // NaN too
     if (j < 0 || j >= double(a.length(0))) return fail("Index out of range");
     const int64_t i = int64_t(j);
@@ -110,7 +112,7 @@ FUNC_ERROR numElems(const FuncArgs& a, FuncResult& r, MessageHandler&) {
 }
 
 // clang-format off
-FuncConstruct registrations[] = {
+FunctionRow registrations[] = {
     {"GroupDelay",   {Numeric},   {PerDivision}, 1, 1, handler<groupDelay>,   "", PyVector,    Plain},
     {"_Index",       {Any, Real}, {},            2, 2, handler<elementAt>,    "", PyVector,    Plain},
     {"length",       {Any},       {Whole},       1, 1, handler<length>,       "", PyInteger64, ArrayArgs},

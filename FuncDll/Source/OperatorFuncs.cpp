@@ -342,35 +342,32 @@ struct BinaryOperation {
     int32_t takesReference;
 };
 
-enum OperationIndex : int {
-    OpPlus, OpMinus, OpTimes, OpDivide, OpPower, OpEq, OpComma, OpMod, OpGt, OpLt, OpGe, OpLe, OpNe, OpAnd, OpOr,
-    OpMax, OpMin, OpAtan2, OpAtan2Deg, NumOperations
-};
-
+// One named operation per row; the handlers and registrations below name
+// them, so nothing depends on the order of either list.
+namespace op {
 // clang-format off
-constexpr BinaryOperation kOperations[NumOperations] = {
-//   name         RR                  RC              CR              CC              RR->C        RC->R            CR->R            CC->R            rule             ref
-    {"+",         RR<Add>,            RC<Add>,        CR<Add>,        CC<Add>,        nullptr,     nullptr,         nullptr,         nullptr,         PhysType::add,     1},
-    {"-",         RR<Subtract>,       RC<Subtract>,   CR<Subtract>,   CC<Subtract>,   nullptr,     nullptr,         nullptr,         nullptr,         PhysType::add,     1},
-    {"*",         RR<Multiply>,       RC<Multiply>,   CR<Multiply>,   CC<Multiply>,   nullptr,     nullptr,         nullptr,         nullptr,         PhysType::mult,    1},
-    {"/",         RR<Divide>,         RC<Divide>,     CR<Divide>,     CC<Divide>,     nullptr,     nullptr,         nullptr,         nullptr,         PhysType::div,     1},
-    {"^",         RR<Power>,          RC<Power>,      CR<Power>,      CC<Power>,      nullptr,     nullptr,         nullptr,         nullptr,         PhysType::unknown, 1},
-    {"==",        RR<Equal>,          nullptr,        nullptr,        nullptr,        nullptr,     RCtoR<Equal>,    CRtoR<Equal>,    CCtoR<Equal>,    PhysType::none,    1},
-    {",",         nullptr,            RC<Comma>,      CR<Comma>,      CC<Comma>,      RRtoC<Comma>, nullptr,        nullptr,         nullptr,         PhysType::add,     1},
-    {"%",         RR<Modulo>,         nullptr,        nullptr,        nullptr,        nullptr,     nullptr,         nullptr,         nullptr,         PhysType::unknown, 1},
-    {">",         RR<Greater>,        nullptr,        nullptr,        nullptr,        nullptr,     nullptr,         nullptr,         nullptr,         PhysType::none,    1},
-    {"<",         RR<Less>,           nullptr,        nullptr,        nullptr,        nullptr,     nullptr,         nullptr,         nullptr,         PhysType::none,    1},
-    {">=",        RR<GreaterEqual>,   nullptr,        nullptr,        nullptr,        nullptr,     nullptr,         nullptr,         nullptr,         PhysType::none,    1},
-    {"<=",        RR<LessEqual>,      nullptr,        nullptr,        nullptr,        nullptr,     nullptr,         nullptr,         nullptr,         PhysType::none,    1},
-    {"!=",        RR<NotEqual>,       nullptr,        nullptr,        nullptr,        nullptr,     RCtoR<NotEqual>, CRtoR<NotEqual>, CCtoR<NotEqual>, PhysType::none,    1},
-    {"&&",        RR<LogicalAnd>,     nullptr,        nullptr,        nullptr,        nullptr,     nullptr,         nullptr,         nullptr,         PhysType::none,    1},
-    {"||",        RR<LogicalOr>,      nullptr,        nullptr,        nullptr,        nullptr,     nullptr,         nullptr,         nullptr,         PhysType::none,    1},
-    {"max",       RR<Maximum>,        nullptr,        nullptr,        nullptr,        nullptr,     nullptr,         nullptr,         nullptr,         PhysType::add,     0},
-    {"min",       RR<Minimum>,        nullptr,        nullptr,        nullptr,        nullptr,     nullptr,         nullptr,         nullptr,         PhysType::add,     0},
-    {"atan2",     RR<Atan2>,          nullptr,        nullptr,        nullptr,        nullptr,     nullptr,         nullptr,         nullptr,         PhysType::none,    1},
-    {"atan2_deg", RR<Atan2Degrees>,   nullptr,        nullptr,        nullptr,        nullptr,     nullptr,         nullptr,         nullptr,         PhysType::none,    1},
-};
+//                                      name         RR                RC            CR            CC            RR->C         RC->R            CR->R            CC->R            rule               ref
+constexpr BinaryOperation plus         {"+",         RR<Add>,          RC<Add>,      CR<Add>,      CC<Add>,      nullptr,      nullptr,         nullptr,         nullptr,         PhysType::add,     1};
+constexpr BinaryOperation minus        {"-",         RR<Subtract>,     RC<Subtract>, CR<Subtract>, CC<Subtract>, nullptr,      nullptr,         nullptr,         nullptr,         PhysType::add,     1};
+constexpr BinaryOperation times        {"*",         RR<Multiply>,     RC<Multiply>, CR<Multiply>, CC<Multiply>, nullptr,      nullptr,         nullptr,         nullptr,         PhysType::mult,    1};
+constexpr BinaryOperation divide       {"/",         RR<Divide>,       RC<Divide>,   CR<Divide>,   CC<Divide>,   nullptr,      nullptr,         nullptr,         nullptr,         PhysType::div,     1};
+constexpr BinaryOperation power        {"^",         RR<Power>,        RC<Power>,    CR<Power>,    CC<Power>,    nullptr,      nullptr,         nullptr,         nullptr,         PhysType::unknown, 1};
+constexpr BinaryOperation equal        {"==",        RR<Equal>,        nullptr,      nullptr,      nullptr,      nullptr,      RCtoR<Equal>,    CRtoR<Equal>,    CCtoR<Equal>,    PhysType::none,    1};
+constexpr BinaryOperation comma        {",",         nullptr,          RC<Comma>,    CR<Comma>,    CC<Comma>,    RRtoC<Comma>, nullptr,         nullptr,         nullptr,         PhysType::add,     1};
+constexpr BinaryOperation modulo       {"%",         RR<Modulo>,       nullptr,      nullptr,      nullptr,      nullptr,      nullptr,         nullptr,         nullptr,         PhysType::unknown, 1};
+constexpr BinaryOperation greater      {">",         RR<Greater>,      nullptr,      nullptr,      nullptr,      nullptr,      nullptr,         nullptr,         nullptr,         PhysType::none,    1};
+constexpr BinaryOperation less         {"<",         RR<Less>,         nullptr,      nullptr,      nullptr,      nullptr,      nullptr,         nullptr,         nullptr,         PhysType::none,    1};
+constexpr BinaryOperation greaterEqual {">=",        RR<GreaterEqual>, nullptr,      nullptr,      nullptr,      nullptr,      nullptr,         nullptr,         nullptr,         PhysType::none,    1};
+constexpr BinaryOperation lessEqual    {"<=",        RR<LessEqual>,    nullptr,      nullptr,      nullptr,      nullptr,      nullptr,         nullptr,         nullptr,         PhysType::none,    1};
+constexpr BinaryOperation notEqual     {"!=",        RR<NotEqual>,     nullptr,      nullptr,      nullptr,      nullptr,      RCtoR<NotEqual>, CRtoR<NotEqual>, CCtoR<NotEqual>, PhysType::none,    1};
+constexpr BinaryOperation logicalAnd   {"&&",        RR<LogicalAnd>,   nullptr,      nullptr,      nullptr,      nullptr,      nullptr,         nullptr,         nullptr,         PhysType::none,    1};
+constexpr BinaryOperation logicalOr    {"||",        RR<LogicalOr>,    nullptr,      nullptr,      nullptr,      nullptr,      nullptr,         nullptr,         nullptr,         PhysType::none,    1};
+constexpr BinaryOperation max          {"max",       RR<Maximum>,      nullptr,      nullptr,      nullptr,      nullptr,      nullptr,         nullptr,         nullptr,         PhysType::add,     0};
+constexpr BinaryOperation min          {"min",       RR<Minimum>,      nullptr,      nullptr,      nullptr,      nullptr,      nullptr,         nullptr,         nullptr,         PhysType::add,     0};
+constexpr BinaryOperation atan2        {"atan2",     RR<Atan2>,        nullptr,      nullptr,      nullptr,      nullptr,      nullptr,         nullptr,         nullptr,         PhysType::none,    1};
+constexpr BinaryOperation atan2Deg     {"atan2_deg", RR<Atan2Degrees>, nullptr,      nullptr,      nullptr,      nullptr,      nullptr,         nullptr,         nullptr,         PhysType::none,    1};
 // clang-format on
+}  // namespace op
 
 // ---------------------------------------------------------------- dispatcher
 
@@ -454,7 +451,7 @@ Operand operandFor(const FuncArgs& args, int i, int64_t d, int64_t divisions) {
     if (divisions > 1 && args.numDivisions(i) == divisions) {
         o.real = args.realDivisionData(i, d);
         o.complex = args.complexDivisionData(i, d);
-        o.length = args.vector(i)->divisionLength(d);
+        o.length = valueOf(args, i)->divisionLength(d);
     } else {
         o.real = args.realData(i);
         o.complex = args.complexData(i);
@@ -552,15 +549,15 @@ FUNC_ERROR compareStrings(const FuncArgs& args, FuncResult& result, MessageHandl
 
 // ---------------------------------------------------------------- handlers
 
-template <OperationIndex k>
+template <const BinaryOperation& operation>
 FUNC_ERROR binary(const FuncArgs& a, FuncResult& r, MessageHandler& m) {
-    return dispatchNumeric(kOperations[k], a, r, m);
+    return dispatchNumeric(operation, a, r, m);
 }
 
-template <OperationIndex k, StringPredicate p>
+template <const BinaryOperation& operation, StringPredicate p>
 FUNC_ERROR comparison(const FuncArgs& a, FuncResult& r, MessageHandler& m) {
     if (a.type(0) == VD_String && a.type(1) == VD_String) return compareStrings(a, r, m, p);
-    return dispatchNumeric(kOperations[k], a, r, m);
+    return dispatchNumeric(operation, a, r, m);
 }
 
 constexpr bool orderEq(int r) { return r == 0; }
@@ -571,26 +568,26 @@ constexpr bool orderLt(int r) { return r < 0; }
 constexpr bool orderLe(int r) { return r <= 0; }
 
 // clang-format off
-FuncConstruct registrations[] = {
-    {"_Plus",     {Numeric, Numeric}, {PerDivision, PerDivision}, 2, 2, handler<binary<OpPlus>>,              "", PyVector, ElementWiseOperator},
-    {"_Minus",    {Numeric, Numeric}, {PerDivision, PerDivision}, 2, 2, handler<binary<OpMinus>>,             "", PyVector, ElementWiseOperator},
-    {"_Times",    {Numeric, Numeric}, {PerDivision, PerDivision}, 2, 2, handler<binary<OpTimes>>,             "", PyVector, ElementWiseOperator},
-    {"_Divide",   {Numeric, Numeric}, {PerDivision, PerDivision}, 2, 2, handler<binary<OpDivide>>,            "", PyVector, ElementWiseOperator},
-    {"_Power",    {Numeric, Numeric}, {PerDivision, PerDivision}, 2, 2, handler<binary<OpPower>>,             "", PyVector, ElementWiseOperator},
-    {"_Eq",       {Any, Any},         {PerDivision, PerDivision}, 2, 2, handler<comparison<OpEq, orderEq>>,   "", PyVector, ElementWiseOperator},
-    {"_Comma",    {Numeric, Numeric}, {PerDivision, PerDivision}, 2, 2, handler<binary<OpComma>>,             "", PyVector, ElementWiseOperator},
-    {"_Mod",      {Numeric, Numeric}, {PerDivision, PerDivision}, 2, 2, handler<binary<OpMod>>,               "", PyVector, ElementWiseOperator},
-    {"_Gt",       {Any, Any},         {PerDivision, PerDivision}, 2, 2, handler<comparison<OpGt, orderGt>>,   "", PyVector, ElementWiseOperator},
-    {"_Lt",       {Any, Any},         {PerDivision, PerDivision}, 2, 2, handler<comparison<OpLt, orderLt>>,   "", PyVector, ElementWiseOperator},
-    {"_Ge",       {Any, Any},         {PerDivision, PerDivision}, 2, 2, handler<comparison<OpGe, orderGe>>,   "", PyVector, ElementWiseOperator},
-    {"_Le",       {Any, Any},         {PerDivision, PerDivision}, 2, 2, handler<comparison<OpLe, orderLe>>,   "", PyVector, ElementWiseOperator},
-    {"_Ne",       {Any, Any},         {PerDivision, PerDivision}, 2, 2, handler<comparison<OpNe, orderNe>>,   "", PyVector, ElementWiseOperator},
-    {"_And",      {Numeric, Numeric}, {PerDivision, PerDivision}, 2, 2, handler<binary<OpAnd>>,               "", PyVector, ElementWiseOperator},
-    {"_Or",       {Numeric, Numeric}, {PerDivision, PerDivision}, 2, 2, handler<binary<OpOr>>,                "", PyVector, ElementWiseOperator},
-    {"max",       {Numeric, Numeric}, {},                         2, 2, handler<binary<OpMax>>,               "", PyVector, Plain},
-    {"min",       {Numeric, Numeric}, {},                         2, 2, handler<binary<OpMin>>,               "", PyVector, Plain},
-    {"atan2",     {Real, Real},       {PerDivision, PerDivision}, 2, 2, handler<binary<OpAtan2>>,             "", PyVector, ElementWise},
-    {"atan2_deg", {Real, Real},       {PerDivision, PerDivision}, 2, 2, handler<binary<OpAtan2Deg>>,          "", PyVector, ElementWise},
+FunctionRow registrations[] = {
+    {"_Plus",     {Numeric, Numeric}, {PerDivision, PerDivision}, 2, 2, handler<binary<op::plus>>,                      "", PyVector, ElementWiseOperator},
+    {"_Minus",    {Numeric, Numeric}, {PerDivision, PerDivision}, 2, 2, handler<binary<op::minus>>,                     "", PyVector, ElementWiseOperator},
+    {"_Times",    {Numeric, Numeric}, {PerDivision, PerDivision}, 2, 2, handler<binary<op::times>>,                     "", PyVector, ElementWiseOperator},
+    {"_Divide",   {Numeric, Numeric}, {PerDivision, PerDivision}, 2, 2, handler<binary<op::divide>>,                    "", PyVector, ElementWiseOperator},
+    {"_Power",    {Numeric, Numeric}, {PerDivision, PerDivision}, 2, 2, handler<binary<op::power>>,                     "", PyVector, ElementWiseOperator},
+    {"_Eq",       {Any, Any},         {PerDivision, PerDivision}, 2, 2, handler<comparison<op::equal, orderEq>>,        "", PyVector, ElementWiseOperator},
+    {"_Comma",    {Numeric, Numeric}, {PerDivision, PerDivision}, 2, 2, handler<binary<op::comma>>,                     "", PyVector, ElementWiseOperator},
+    {"_Mod",      {Numeric, Numeric}, {PerDivision, PerDivision}, 2, 2, handler<binary<op::modulo>>,                    "", PyVector, ElementWiseOperator},
+    {"_Gt",       {Any, Any},         {PerDivision, PerDivision}, 2, 2, handler<comparison<op::greater, orderGt>>,      "", PyVector, ElementWiseOperator},
+    {"_Lt",       {Any, Any},         {PerDivision, PerDivision}, 2, 2, handler<comparison<op::less, orderLt>>,         "", PyVector, ElementWiseOperator},
+    {"_Ge",       {Any, Any},         {PerDivision, PerDivision}, 2, 2, handler<comparison<op::greaterEqual, orderGe>>, "", PyVector, ElementWiseOperator},
+    {"_Le",       {Any, Any},         {PerDivision, PerDivision}, 2, 2, handler<comparison<op::lessEqual, orderLe>>,    "", PyVector, ElementWiseOperator},
+    {"_Ne",       {Any, Any},         {PerDivision, PerDivision}, 2, 2, handler<comparison<op::notEqual, orderNe>>,     "", PyVector, ElementWiseOperator},
+    {"_And",      {Numeric, Numeric}, {PerDivision, PerDivision}, 2, 2, handler<binary<op::logicalAnd>>,                "", PyVector, ElementWiseOperator},
+    {"_Or",       {Numeric, Numeric}, {PerDivision, PerDivision}, 2, 2, handler<binary<op::logicalOr>>,                 "", PyVector, ElementWiseOperator},
+    {"max",       {Numeric, Numeric}, {},                         2, 2, handler<binary<op::max>>,                       "", PyVector, Plain},
+    {"min",       {Numeric, Numeric}, {},                         2, 2, handler<binary<op::min>>,                       "", PyVector, Plain},
+    {"atan2",     {Real, Real},       {PerDivision, PerDivision}, 2, 2, handler<binary<op::atan2>>,                     "", PyVector, ElementWise},
+    {"atan2_deg", {Real, Real},       {PerDivision, PerDivision}, 2, 2, handler<binary<op::atan2Deg>>,                  "", PyVector, ElementWise},
 };
 // clang-format on
 

@@ -34,25 +34,26 @@ constexpr std::string_view kUnlabelled = "$unlabelled$";
 
 // ---------------------------------------------------------------- shared readers
 
-// A separator spec: its first byte separates fields; bytes 2 and 3, when the
-// spec has them and they differ, are an opening and a closing quote.
-struct SeparatorSpec {
+// A separator rule, given as text: its first byte separates fields; bytes 2
+// and 3, when the text has them and they differ, are an opening and a
+// closing quote.
+struct SeparatorRule {
     char separator = ';';
     bool quoted = false;
     char open = '\0', close = '\0';
 };
 
-SeparatorSpec separatorSpecOf(const FuncArgs& a, int i) {
-    SeparatorSpec spec;
+SeparatorRule separatorRuleOf(const FuncArgs& a, int i) {
+    SeparatorRule rule;
     const std::string_view s = stringOr(a, i, ";");
-    if (s.empty()) return spec;   // an empty spec keeps the default rather than splitting at NUL
-    spec.separator = s[0];
+    if (s.empty()) return rule;   // an empty rule keeps the default rather than splitting at NUL
+    rule.separator = s[0];
     if (s.size() >= 3 && s[1] != s[2]) {
-        spec.quoted = true;
-        spec.open = s[1];
-        spec.close = s[2];
+        rule.quoted = true;
+        rule.open = s[1];
+        rule.close = s[2];
     }
-    return spec;
+    return rule;
 }
 
 bool isBlank(std::string_view s) { return s.find_first_not_of(" \t") == std::string_view::npos; }
@@ -67,13 +68,13 @@ std::vector<std::string> asStrings(const YArray<YString>& list) {
 // ---------------------------------------------------------------- Scan, Parse
 
 FUNC_ERROR scan(const FuncArgs& a, FuncResult& r, MessageHandler&) {
-    const SeparatorSpec spec = separatorSpecOf(a, 1);
+    const SeparatorRule rule = separatorRuleOf(a, 1);
     const int64_t minimum = std::max<int64_t>(0, toInt64(realOr(a, 2, 0)));
     YArray<YString> fields;
-    if (spec.quoted)
-        sp_SplitLine(stringOr(a, 0), spec.separator, std::string{spec.open, spec.close}, fields, 0);
+    if (rule.quoted)
+        sp_SplitLine(stringOr(a, 0), rule.separator, std::string{rule.open, rule.close}, fields, 0);
     else
-        sp_SplitLine(stringOr(a, 0), spec.separator, fields, 0);
+        sp_SplitLine(stringOr(a, 0), rule.separator, fields, 0);
     // Sized before anything is copied: a minimum beyond memory ends in the
     // host's not-enough-memory message, not in a failed copy halfway. The
     // padding stays null (read as ""), so it costs one pointer per entry.
@@ -112,31 +113,31 @@ FUNC_ERROR parse(const FuncArgs& a, FuncResult& r, MessageHandler&) {
 
 // Field `column` of a record, read by the quote-aware state machine. Only the
 // wanted field is kept, so a record of any length costs one field's memory.
-std::string quotedField(std::string_view record, int64_t column, const SeparatorSpec& spec) {
+std::string quotedField(std::string_view record, int64_t column, const SeparatorRule& rule) {
     if (column < 0) return {};
     // Without quotes a field is the text between two separators, which
     // memchr finds many bytes at a time.
-    if (!spec.quoted) {
+    if (!rule.quoted) {
         for (int64_t i = 0; i < column; ++i) {
-            const size_t at = record.find(spec.separator);
+            const size_t at = record.find(rule.separator);
             if (at == std::string_view::npos) return {};
             record.remove_prefix(at + 1);
         }
-        return std::string(record.substr(0, record.find(spec.separator)));
+        return std::string(record.substr(0, record.find(rule.separator)));
     }
     enum class State { FieldStart, InQuotes, Plain, AfterQuote } state = State::FieldStart;
     std::string field;
     int64_t index = 0;
     int64_t depth = 0;
-    const bool quotes = spec.quoted;
+    const bool quotes = rule.quoted;
     for (size_t k = 0; k <= record.size(); ++k) {
         const bool end = k == record.size();
         const char c = end ? '\0' : record[k];
-        const bool separator = !end && c == spec.separator;
+        const bool separator = !end && c == rule.separator;
         switch (state) {
         case State::FieldStart:
             if (!end && !separator) {
-                if (quotes && c == spec.open) {
+                if (quotes && c == rule.open) {
                     depth = 1;
                     state = State::InQuotes;
                 } else {
@@ -148,9 +149,9 @@ std::string quotedField(std::string_view record, int64_t column, const Separator
             break;   // an empty field ends here
         case State::InQuotes:
             if (end) return {};   // the record ended inside quotes
-            if (c == spec.open) {
+            if (c == rule.open) {
                 ++depth;
-            } else if (c == spec.close && --depth == 0) {
+            } else if (c == rule.close && --depth == 0) {
                 state = State::AfterQuote;
                 continue;
             }
@@ -204,12 +205,12 @@ FUNC_ERROR selectColumns(const FuncArgs& a, FuncResult& r, MessageHandler&) {
         const double* c = a.realData(1);
         for (int64_t k = 0; k < a.totalLength(1); ++k) columns.push_back(toInt64(c[k]));
     }
-    const SeparatorSpec spec = separatorSpecOf(a, 2);
+    const SeparatorRule rule = separatorRuleOf(a, 2);
     char** out = r.makeStringVector(int64_t(records.size()));
     for (size_t k = 0; k < records.size(); ++k) {
         // The string views end at a NUL, so the cursor reader stays inside them.
-        out[k] = copyString(columns.size() == 1 ? quotedField(records[k], columns[0], spec)
-                                                : plainColumns(records[k].data(), columns, spec.separator));
+        out[k] = copyString(columns.size() == 1 ? quotedField(records[k], columns[0], rule)
+                                                : plainColumns(records[k].data(), columns, rule.separator));
     }
     return FuncOk;
 }
@@ -349,17 +350,18 @@ struct ParameterTokens {
     std::vector<std::string> tokens;
     int64_t positional = 0;   // n, clamped to the token count
     bool quoted = false;
-    ScanSpec spec;
+    ScanSpec scanRule;
 
     // A value as it is written back into the string. With quoting on, a
     // value that holds a delimiter, or is empty, goes back inside the first
     // quote pair it does not contain: unquoted, "L='1 u'" would come back as
     // "L=1 u" and read as L=1 next time.
     std::string written(std::string_view value) const {
-        if (!quoted || (!value.empty() && value.find_first_of(spec.delimiters) == std::string_view::npos))
+        if (!quoted || (!value.empty() && value.find_first_of(scanRule.delimiters) == std::string_view::npos))
             return std::string(value);
-        for (size_t q = 0; q < spec.openQuotes.size(); ++q) {
-            const char open = spec.openQuotes[q], close = q < spec.closeQuotes.size() ? spec.closeQuotes[q] : open;
+        for (size_t q = 0; q < scanRule.openQuotes.size(); ++q) {
+            const char open = scanRule.openQuotes[q];
+            const char close = q < scanRule.closeQuotes.size() ? scanRule.closeQuotes[q] : open;
             if (value.find(close) == std::string_view::npos) return open + std::string(value) + close;
         }
         return std::string(value);
@@ -371,19 +373,19 @@ struct ParameterTokens {
 ParameterTokens parameterTokens(const FuncArgs& a) {
     const std::vector<std::string_view> options = stringsOf(a, 4);
     const bool quoted = !options.empty() && sameWord(options[0], "allowquoted");
-    ScanSpec spec;
-    spec.delimiters = options.size() > 1 ? std::string(options[1]) : " \t=,";
-    spec.openQuotes = options.size() > 2 ? std::string(options[2]) : "\"'";
-    spec.closeQuotes = options.size() > 3 ? std::string(options[3]) : "\"'";
+    ScanSpec scanRule;
+    scanRule.delimiters = options.size() > 1 ? std::string(options[1]) : " \t=,";
+    scanRule.openQuotes = options.size() > 2 ? std::string(options[2]) : "\"'";
+    scanRule.closeQuotes = options.size() > 3 ? std::string(options[3]) : "\"'";
     YArray<YString> tokens;
     if (quoted)
-        sp_ScanLine(stringOr(a, 0), spec, tokens, INT_MAX);
+        sp_ScanLine(stringOr(a, 0), scanRule, tokens, INT_MAX);
     else
-        sp_ScanLine(stringOr(a, 0), spec.delimiters, tokens, INT_MAX);
+        sp_ScanLine(stringOr(a, 0), scanRule.delimiters, tokens, INT_MAX);
     ParameterTokens p;
     p.tokens = asStrings(tokens);
     p.quoted = quoted;
-    p.spec = std::move(spec);
+    p.scanRule = std::move(scanRule);
     const std::vector<std::string_view> mode = stringsOf(a, 2);
     if (mode.size() > 1) {
         const std::string count(mode[1]);
@@ -779,7 +781,7 @@ FUNC_ERROR mapArray(const FuncArgs& a, FuncResult& r, MessageHandler&) {
 }
 
 // clang-format off
-FuncConstruct registrations[] = {
+FunctionRow registrations[] = {
     {"BuildParameterString",  {String, String, String},                 {}, 2, 3, handler<buildParameterString>,  "", PyString2,       Plain},
     {"MapArray",              {Any, Real},                              {}, 2, 2, handler<mapArray>,              "", PyVector,        Plain},
     {"Parse",                 {String, String, String},                 {}, 1, 3, handler<parse>,                 "", PyStringList,    Plain},

@@ -249,7 +249,7 @@ FUNC_ERROR extractPartsTreeNameList(const FuncArgs& a, FuncResult& r, MessageHan
 }
 
 // clang-format off
-FuncConstruct registrations[] = {
+FunctionRow registrations[] = {
     {"ApplyJournal",             {String, Real},           {}, 2, 2, handler<applyJournal>,             "", PyInteger,    Plain},
     {"ExtractPartsTreeNameList", {String},                 {}, 1, 1, handler<extractPartsTreeNameList>, "", PyStringList, Plain},
     {"_BuildPartSelectorData",   {String, String, String}, {}, 1, 3, handler<buildPartSelectorData>,    "", PyInteger,    Plain},

@@ -189,7 +189,7 @@ FUNC_ERROR getTempFile(const FuncArgs& a, FuncResult& r, MessageHandler&) {
 }
 
 // clang-format off
-FuncConstruct registrations[] = {
+FunctionRow registrations[] = {
     {"PathEqual",             {String, String}, {}, 2, 2, handler<pathEqual>,                                "", PyBoolVector, Plain},
     {"ChangeDir",             {String},         {}, 1, 1, handler<changeDir>,                                "", PyInteger,    Plain},
     {"CleanPath",             {String},         {}, 1, 1, handler<passThrough<cleanPath>>,                   "", PyString,     Plain},

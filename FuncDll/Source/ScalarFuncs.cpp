@@ -1,10 +1,11 @@
 // Elementary functions of the script language on one numeric vector (abs,
 // sin, db, phase, ...) and the unary operators "-" and "!".
 //
-// Every function is one row of a table of element kernels, run by the shared
-// element-wise dispatcher (ElementWise.h), which picks the kernel by the
-// argument's kind, sizes the result, runs the kernel over the whole value
-// array in one call and turns the kernel's status into the function's message.
+// Every function is one named row of element kernels (namespace op below),
+// run by the shared element-wise dispatcher (ElementWise.h), which picks the
+// kernel by the argument's kind, sizes the result, runs the kernel over the
+// whole value array in one call and turns the kernel's status into the
+// function's message. A registration names its row.
 #include <algorithm>
 #include <cfloat>
 #include <cmath>
@@ -615,118 +616,114 @@ int32_t ccMean(cplx* out, const cplx* in, int64_t n) {
     return KernelOk;
 }
 
-// ---------------------------------------------------------------- table
+// ---------------------------------------------------------------- operations
 
 constexpr PhysTypeRule kSame = static_cast<PhysTypeRule>(&PhysType::same);
 constexpr PhysTypeRule kNone = static_cast<PhysTypeRule>(&PhysType::none);
 constexpr PhysTypeRule kDb = &PhysType::db;
 constexpr PhysTypeRule kSqrt = static_cast<PhysTypeRule>(&PhysType::sqrt);
 
-enum OpIndex : int {
-    OpMag, OpPhase, OpReal, OpImag, OpSign, OpDb, OpLog, OpLn, OpExp, OpSin, OpCos, OpSqrt, OpTan, OpAtan, OpNorm,
-    OpNeg, OpRnd, OpNot, OpMean, OpMaxIdx, OpMinIdx, OpPhaseRad, OpSinDeg, OpCosDeg, OpTanDeg, OpAtanDeg, OpArg,
-    OpArgRad, OpFloor, OpSum, OpSinh, OpCosh, OpTanh, OpAsin, OpAcos, OpAsinh, OpAcosh, OpAtanh, OpCount
-};
-
 constexpr ResultShape Each = PerElement, Reduce = OnePerDivision;
 
+// One row per operation; aliases (abs, mag, magnitude) register the same
+// row. The text that opens a row is the name its messages give.
+namespace op {
 // clang-format off
-const UnaryRow kUnaryOps[OpCount] = {
-    // name          real -> real                          complex -> real     r->c     complex -> complex            rule   shape
-    {"mag",         rrAbs,                                 crMag,              nullptr, nullptr,                      kSame, Each},
-    {"phase",       rrZero,                                crPhaseDeg,         nullptr, nullptr,                      kNone, Each},
-    {"real",        rrCopy,                                crReal,             nullptr, nullptr,                      kSame, Each},
-    {"imag",        rrZero,                                crImag,             nullptr, nullptr,                      kSame, Each},
-    {"sign",        rrSign,                                nullptr,            nullptr, nullptr,                      kNone, Each},
-    {"db",          rrDb,                                  crDb,               nullptr, nullptr,                      kDb,   Each},
-    {"log",         rrLogarithm<VecFn::Log10>,             nullptr,            nullptr, ccLogarithm<kInvLn10>,        kDb,   Each},
-    {"ln",          rrLogarithm<VecFn::Log>,               nullptr,            nullptr, ccLogarithm<kOne>,             kDb,   Each},
-    {"exp",         rrOverflowing<VecFn::Exp, false>,      nullptr,            nullptr, ccExp,                        kDb,   Each},
-    {"sin",         rrPlain<VecFn::Sin>,                   nullptr,            nullptr, ccSinCosFamily<false, false>, kDb,   Each},
-    {"cos",         rrPlain<VecFn::Cos>,                   nullptr,            nullptr, ccSinCosFamily<false, true>,  kDb,   Each},
-    {"sqrt",        rrSqrt,                                nullptr,            nullptr, ccSqrt,                       kSqrt, Each},
-    {"tan",         rrTangent<kOne>,                        nullptr,            nullptr, ccTan,                        kDb,   Each},
-    {"atan",        rrPlain<VecFn::Atan>,                  nullptr,            nullptr, ccAtan,                       kDb,   Each},
-    {"norm",        rrNorm,                                nullptr,            nullptr, ccNorm,                       kNone, Each, kZeroVector},
-    {"-",           rrNeg,                                 nullptr,            nullptr, ccNeg,                        kSame, Each},
-    {"rnd",         rrRnd,                                 nullptr,            nullptr, nullptr,                      kSame, Each},
-    {"!",           rrNot,                                 nullptr,            nullptr, nullptr,                      kNone, Each},
-    {"mean",        rrMean,                                nullptr,            nullptr, ccMean,                       kSame, Reduce},
-    {"maxidx",      rrMaxIdx,                              crMaxIdx,           nullptr, nullptr,                      kNone, Reduce},
-    {"minidx",      rrMinIdx,                              crMinIdx,           nullptr, nullptr,                      kNone, Reduce},
-    {"phase_rad",   rrZero,                                crPhaseRad,         nullptr, nullptr,                      kNone, Each},
-    {"sin_deg",     rrPlain<VecFn::Sin, kRadPerDeg>,       nullptr,            nullptr, ccSinCosFamily<false, false>, kDb,   Each},
-    {"cos_deg",     rrPlain<VecFn::Cos, kRadPerDeg>,       nullptr,            nullptr, ccSinCosFamily<false, true>,  kDb,   Each},
-    {"tan_deg",     rrTangent<kRadPerDeg>,                 nullptr,            nullptr, ccTan,                        kDb,   Each},
-    {"atan_deg",    rrPlain<VecFn::Atan, kOne, kDegPerRad>, nullptr,            nullptr, ccAtan,                       kDb,   Each},
-    {"phase_b",     rrZero,                                crArg<kDegPerRad>,  nullptr, nullptr,                      kNone, Each},
-    {"phase_b_rad", rrZero,                                crArg<kOne>,         nullptr, nullptr,                      kNone, Each},
-    {"floorv",      rrFloor,                               nullptr,            nullptr, nullptr,                      kSame, Each},
-    {"sum",         rrSum,                                 nullptr,            nullptr, ccSum,                        kSame, Reduce},
-    {"sinh",        rrOverflowing<VecFn::Sinh, true>,      nullptr,            nullptr, ccSinCosFamily<true, false>,  kDb,   Each},
-    {"cosh",        rrOverflowing<VecFn::Cosh, true>,      nullptr,            nullptr, ccSinCosFamily<true, true>,   kDb,   Each},
-    {"tanh",        rrPlain<VecFn::Tanh>,                  nullptr,            nullptr, ccTanh,                       kDb,   Each},
-    {"asin",        rrUnitDomain<VecFn::Asin>,             nullptr,            nullptr, ccAsin,                       kDb,   Each},
-    {"acos",        rrUnitDomain<VecFn::Acos>,             nullptr,            nullptr, ccAcos,                       kDb,   Each},
-    {"asinh",       rrPlain<VecFn::Asinh>,                 nullptr,            nullptr, ccAreaHyperbolic<1>,          kDb,   Each},
-    {"acosh",       rrAcosh,                               nullptr,            nullptr, ccAreaHyperbolic<-1>,         kDb,   Each},
-    {"atanh",       rrAtanh,                               nullptr,            nullptr, ccAtanh,                      kDb,   Each},
-};
+//                                            real -> real                            complex -> real    r->c     complex -> complex            rule   shape
+constexpr UnaryRow mag        {"mag",         rrAbs,                                  crMag,             nullptr, nullptr,                      kSame, Each};
+constexpr UnaryRow phase      {"phase",       rrZero,                                 crPhaseDeg,        nullptr, nullptr,                      kNone, Each};
+constexpr UnaryRow real       {"real",        rrCopy,                                 crReal,            nullptr, nullptr,                      kSame, Each};
+constexpr UnaryRow imag       {"imag",        rrZero,                                 crImag,            nullptr, nullptr,                      kSame, Each};
+constexpr UnaryRow sign       {"sign",        rrSign,                                 nullptr,           nullptr, nullptr,                      kNone, Each};
+constexpr UnaryRow db         {"db",          rrDb,                                   crDb,              nullptr, nullptr,                      kDb,   Each};
+constexpr UnaryRow log        {"log",         rrLogarithm<VecFn::Log10>,              nullptr,           nullptr, ccLogarithm<kInvLn10>,        kDb,   Each};
+constexpr UnaryRow ln         {"ln",          rrLogarithm<VecFn::Log>,                nullptr,           nullptr, ccLogarithm<kOne>,            kDb,   Each};
+constexpr UnaryRow exp        {"exp",         rrOverflowing<VecFn::Exp, false>,       nullptr,           nullptr, ccExp,                        kDb,   Each};
+constexpr UnaryRow sin        {"sin",         rrPlain<VecFn::Sin>,                    nullptr,           nullptr, ccSinCosFamily<false, false>, kDb,   Each};
+constexpr UnaryRow cos        {"cos",         rrPlain<VecFn::Cos>,                    nullptr,           nullptr, ccSinCosFamily<false, true>,  kDb,   Each};
+constexpr UnaryRow sqrt       {"sqrt",        rrSqrt,                                 nullptr,           nullptr, ccSqrt,                       kSqrt, Each};
+constexpr UnaryRow tan        {"tan",         rrTangent<kOne>,                        nullptr,           nullptr, ccTan,                        kDb,   Each};
+constexpr UnaryRow atan       {"atan",        rrPlain<VecFn::Atan>,                   nullptr,           nullptr, ccAtan,                       kDb,   Each};
+constexpr UnaryRow norm       {"norm",        rrNorm,                                 nullptr,           nullptr, ccNorm,                       kNone, Each,   kZeroVector};
+constexpr UnaryRow negate     {"-",           rrNeg,                                  nullptr,           nullptr, ccNeg,                        kSame, Each};
+constexpr UnaryRow rnd        {"rnd",         rrRnd,                                  nullptr,           nullptr, nullptr,                      kSame, Each};
+constexpr UnaryRow logicalNot {"!",           rrNot,                                  nullptr,           nullptr, nullptr,                      kNone, Each};
+constexpr UnaryRow mean       {"mean",        rrMean,                                 nullptr,           nullptr, ccMean,                       kSame, Reduce};
+constexpr UnaryRow maxIdx     {"maxidx",      rrMaxIdx,                               crMaxIdx,          nullptr, nullptr,                      kNone, Reduce};
+constexpr UnaryRow minIdx     {"minidx",      rrMinIdx,                               crMinIdx,          nullptr, nullptr,                      kNone, Reduce};
+constexpr UnaryRow phaseRad   {"phase_rad",   rrZero,                                 crPhaseRad,        nullptr, nullptr,                      kNone, Each};
+constexpr UnaryRow sinDeg     {"sin_deg",     rrPlain<VecFn::Sin, kRadPerDeg>,        nullptr,           nullptr, ccSinCosFamily<false, false>, kDb,   Each};
+constexpr UnaryRow cosDeg     {"cos_deg",     rrPlain<VecFn::Cos, kRadPerDeg>,        nullptr,           nullptr, ccSinCosFamily<false, true>,  kDb,   Each};
+constexpr UnaryRow tanDeg     {"tan_deg",     rrTangent<kRadPerDeg>,                  nullptr,           nullptr, ccTan,                        kDb,   Each};
+constexpr UnaryRow atanDeg    {"atan_deg",    rrPlain<VecFn::Atan, kOne, kDegPerRad>, nullptr,           nullptr, ccAtan,                       kDb,   Each};
+constexpr UnaryRow arg        {"phase_b",     rrZero,                                 crArg<kDegPerRad>, nullptr, nullptr,                      kNone, Each};
+constexpr UnaryRow argRad     {"phase_b_rad", rrZero,                                 crArg<kOne>,       nullptr, nullptr,                      kNone, Each};
+constexpr UnaryRow floor      {"floorv",      rrFloor,                                nullptr,           nullptr, nullptr,                      kSame, Each};
+constexpr UnaryRow sum        {"sum",         rrSum,                                  nullptr,           nullptr, ccSum,                        kSame, Reduce};
+constexpr UnaryRow sinh       {"sinh",        rrOverflowing<VecFn::Sinh, true>,       nullptr,           nullptr, ccSinCosFamily<true, false>,  kDb,   Each};
+constexpr UnaryRow cosh       {"cosh",        rrOverflowing<VecFn::Cosh, true>,       nullptr,           nullptr, ccSinCosFamily<true, true>,   kDb,   Each};
+constexpr UnaryRow tanh       {"tanh",        rrPlain<VecFn::Tanh>,                   nullptr,           nullptr, ccTanh,                       kDb,   Each};
+constexpr UnaryRow asin       {"asin",        rrUnitDomain<VecFn::Asin>,              nullptr,           nullptr, ccAsin,                       kDb,   Each};
+constexpr UnaryRow acos       {"acos",        rrUnitDomain<VecFn::Acos>,              nullptr,           nullptr, ccAcos,                       kDb,   Each};
+constexpr UnaryRow asinh      {"asinh",       rrPlain<VecFn::Asinh>,                  nullptr,           nullptr, ccAreaHyperbolic<1>,          kDb,   Each};
+constexpr UnaryRow acosh      {"acosh",       rrAcosh,                                nullptr,           nullptr, ccAreaHyperbolic<-1>,         kDb,   Each};
+constexpr UnaryRow atanh      {"atanh",       rrAtanh,                                nullptr,           nullptr, ccAtanh,                      kDb,   Each};
 // clang-format on
+}  // namespace op
 
-template <OpIndex k>
+template <const UnaryRow& row>
 FUNC_ERROR unary(const FuncArgs& a, FuncResult& r, MessageHandler& m) {
-    return runUnary(kUnaryOps[k], a, r, m);
+    return runUnary(row, a, r, m);
 }
 
 // ---------------------------------------------------------------- registration
 
 // clang-format off
-FuncConstruct registrations[] = {
-    {"abs",       {Numeric}, {PerDivision}, 1, 1, handler<unary<OpMag>>,      "", PyVector, ElementWise},
-    {"mag",       {Numeric}, {PerDivision}, 1, 1, handler<unary<OpMag>>,      "", PyVector, ElementWise},
-    {"magnitude", {Numeric}, {PerDivision}, 1, 1, handler<unary<OpMag>>,      "", PyVector, ElementWise},
-    {"ph",        {Numeric}, {PerDivision}, 1, 1, handler<unary<OpPhase>>,    "", PyVector, Plain},
-    {"phase",     {Numeric}, {PerDivision}, 1, 1, handler<unary<OpPhase>>,    "", PyVector, Plain},
-    {"re",        {Numeric}, {PerDivision}, 1, 1, handler<unary<OpReal>>,     "", PyVector, ElementWise},
-    {"real",      {Numeric}, {PerDivision}, 1, 1, handler<unary<OpReal>>,     "", PyVector, ElementWise},
-    {"im",        {Numeric}, {PerDivision}, 1, 1, handler<unary<OpImag>>,     "", PyVector, ElementWise},
-    {"imag",      {Numeric}, {PerDivision}, 1, 1, handler<unary<OpImag>>,     "", PyVector, ElementWise},
-    {"sign",      {Real},    {PerDivision}, 1, 1, handler<unary<OpSign>>,     "", PyVector, ElementWise},
-    {"db",        {Numeric}, {PerDivision}, 1, 1, handler<unary<OpDb>>,       "", PyVector, ElementWise},
-    {"log",       {Numeric}, {PerDivision}, 1, 1, handler<unary<OpLog>>,      "", PyVector, ElementWise},
-    {"log10",     {Numeric}, {PerDivision}, 1, 1, handler<unary<OpLog>>,      "", PyVector, ElementWise},
-    {"ln",        {Numeric}, {PerDivision}, 1, 1, handler<unary<OpLn>>,       "", PyVector, ElementWise},
-    {"exp",       {Numeric}, {PerDivision}, 1, 1, handler<unary<OpExp>>,      "", PyVector, ElementWise},
-    {"sin",       {Numeric}, {PerDivision}, 1, 1, handler<unary<OpSin>>,      "", PyVector, ElementWise},
-    {"cos",       {Numeric}, {PerDivision}, 1, 1, handler<unary<OpCos>>,      "", PyVector, ElementWise},
-    {"sqrt",      {Numeric}, {PerDivision}, 1, 1, handler<unary<OpSqrt>>,     "", PyVector, ElementWise},
-    {"tan",       {Numeric}, {PerDivision}, 1, 1, handler<unary<OpTan>>,      "", PyVector, ElementWise},
-    {"atan",      {Numeric}, {PerDivision}, 1, 1, handler<unary<OpAtan>>,     "", PyVector, ElementWise},
-    {"norm",      {Numeric}, {PerDivision}, 1, 1, handler<unary<OpNorm>>,     "", PyVector, ElementWise},
-    {"_UMinus",   {Numeric}, {PerDivision}, 1, 1, handler<unary<OpNeg>>,      "", PyVector, ElementWiseOperator},
-    {"rnd",       {Real},    {PerDivision}, 1, 1, handler<unary<OpRnd>>,      "", PyVector, ElementWise},
-    {"_Not",      {Numeric}, {PerDivision}, 1, 1, handler<unary<OpNot>>,      "", PyVector, ElementWiseOperator},
-    {"mean",      {Numeric}, {PerDivision}, 1, 1, handler<unary<OpMean>>,     "", PyVector, Plain},
-    {"maxidx",    {Numeric}, {PerDivision}, 1, 1, handler<unary<OpMaxIdx>>,   "", PyVector, Plain},
-    {"minidx",    {Numeric}, {PerDivision}, 1, 1, handler<unary<OpMinIdx>>,   "", PyVector, Plain},
-    {"phase_rad", {Numeric}, {PerDivision}, 1, 1, handler<unary<OpPhaseRad>>, "", PyVector, Plain},
-    {"sin_deg",   {Numeric}, {PerDivision}, 1, 1, handler<unary<OpSinDeg>>,   "", PyVector, ElementWise},
-    {"cos_deg",   {Numeric}, {PerDivision}, 1, 1, handler<unary<OpCosDeg>>,   "", PyVector, ElementWise},
-    {"tan_deg",   {Numeric}, {PerDivision}, 1, 1, handler<unary<OpTanDeg>>,   "", PyVector, ElementWise},
-    {"atan_deg",  {Numeric}, {PerDivision}, 1, 1, handler<unary<OpAtanDeg>>,  "", PyVector, ElementWise},
-    {"arg",       {Numeric}, {PerDivision}, 1, 1, handler<unary<OpArg>>,      "", PyVector, ElementWise},
-    {"arg_rad",   {Numeric}, {PerDivision}, 1, 1, handler<unary<OpArgRad>>,   "", PyVector, ElementWise},
-    {"floorv",    {Numeric}, {PerDivision}, 1, 1, handler<unary<OpFloor>>,    "", PyVector, ElementWise},
-    {"sum",       {Numeric}, {PerDivision}, 1, 1, handler<unary<OpSum>>,      "", PyVector, Plain},
-    {"sinh",      {Numeric}, {PerDivision}, 1, 1, handler<unary<OpSinh>>,     "", PyVector, ElementWise},
-    {"cosh",      {Numeric}, {PerDivision}, 1, 1, handler<unary<OpCosh>>,     "", PyVector, ElementWise},
-    {"tanh",      {Numeric}, {PerDivision}, 1, 1, handler<unary<OpTanh>>,     "", PyVector, ElementWise},
-    {"asin",      {Numeric}, {PerDivision}, 1, 1, handler<unary<OpAsin>>,     "", PyVector, ElementWise},
-    {"acos",      {Numeric}, {PerDivision}, 1, 1, handler<unary<OpAcos>>,     "", PyVector, ElementWise},
-    {"asinh",     {Numeric}, {PerDivision}, 1, 1, handler<unary<OpAsinh>>,    "", PyVector, ElementWise},
-    {"acosh",     {Numeric}, {PerDivision}, 1, 1, handler<unary<OpAcosh>>,    "", PyVector, ElementWise},
-    {"atanh",     {Numeric}, {PerDivision}, 1, 1, handler<unary<OpAtanh>>,    "", PyVector, ElementWise},
+FunctionRow registrations[] = {
+    {"abs",       {Numeric}, {PerDivision}, 1, 1, handler<unary<op::mag>>,        "", PyVector, ElementWise},
+    {"mag",       {Numeric}, {PerDivision}, 1, 1, handler<unary<op::mag>>,        "", PyVector, ElementWise},
+    {"magnitude", {Numeric}, {PerDivision}, 1, 1, handler<unary<op::mag>>,        "", PyVector, ElementWise},
+    {"ph",        {Numeric}, {PerDivision}, 1, 1, handler<unary<op::phase>>,      "", PyVector, Plain},
+    {"phase",     {Numeric}, {PerDivision}, 1, 1, handler<unary<op::phase>>,      "", PyVector, Plain},
+    {"re",        {Numeric}, {PerDivision}, 1, 1, handler<unary<op::real>>,       "", PyVector, ElementWise},
+    {"real",      {Numeric}, {PerDivision}, 1, 1, handler<unary<op::real>>,       "", PyVector, ElementWise},
+    {"im",        {Numeric}, {PerDivision}, 1, 1, handler<unary<op::imag>>,       "", PyVector, ElementWise},
+    {"imag",      {Numeric}, {PerDivision}, 1, 1, handler<unary<op::imag>>,       "", PyVector, ElementWise},
+    {"sign",      {Real},    {PerDivision}, 1, 1, handler<unary<op::sign>>,       "", PyVector, ElementWise},
+    {"db",        {Numeric}, {PerDivision}, 1, 1, handler<unary<op::db>>,         "", PyVector, ElementWise},
+    {"log",       {Numeric}, {PerDivision}, 1, 1, handler<unary<op::log>>,        "", PyVector, ElementWise},
+    {"log10",     {Numeric}, {PerDivision}, 1, 1, handler<unary<op::log>>,        "", PyVector, ElementWise},
+    {"ln",        {Numeric}, {PerDivision}, 1, 1, handler<unary<op::ln>>,         "", PyVector, ElementWise},
+    {"exp",       {Numeric}, {PerDivision}, 1, 1, handler<unary<op::exp>>,        "", PyVector, ElementWise},
+    {"sin",       {Numeric}, {PerDivision}, 1, 1, handler<unary<op::sin>>,        "", PyVector, ElementWise},
+    {"cos",       {Numeric}, {PerDivision}, 1, 1, handler<unary<op::cos>>,        "", PyVector, ElementWise},
+    {"sqrt",      {Numeric}, {PerDivision}, 1, 1, handler<unary<op::sqrt>>,       "", PyVector, ElementWise},
+    {"tan",       {Numeric}, {PerDivision}, 1, 1, handler<unary<op::tan>>,        "", PyVector, ElementWise},
+    {"atan",      {Numeric}, {PerDivision}, 1, 1, handler<unary<op::atan>>,       "", PyVector, ElementWise},
+    {"norm",      {Numeric}, {PerDivision}, 1, 1, handler<unary<op::norm>>,       "", PyVector, ElementWise},
+    {"_UMinus",   {Numeric}, {PerDivision}, 1, 1, handler<unary<op::negate>>,     "", PyVector, ElementWiseOperator},
+    {"rnd",       {Real},    {PerDivision}, 1, 1, handler<unary<op::rnd>>,        "", PyVector, ElementWise},
+    {"_Not",      {Numeric}, {PerDivision}, 1, 1, handler<unary<op::logicalNot>>, "", PyVector, ElementWiseOperator},
+    {"mean",      {Numeric}, {PerDivision}, 1, 1, handler<unary<op::mean>>,       "", PyVector, Plain},
+    {"maxidx",    {Numeric}, {PerDivision}, 1, 1, handler<unary<op::maxIdx>>,     "", PyVector, Plain},
+    {"minidx",    {Numeric}, {PerDivision}, 1, 1, handler<unary<op::minIdx>>,     "", PyVector, Plain},
+    {"phase_rad", {Numeric}, {PerDivision}, 1, 1, handler<unary<op::phaseRad>>,   "", PyVector, Plain},
+    {"sin_deg",   {Numeric}, {PerDivision}, 1, 1, handler<unary<op::sinDeg>>,     "", PyVector, ElementWise},
+    {"cos_deg",   {Numeric}, {PerDivision}, 1, 1, handler<unary<op::cosDeg>>,     "", PyVector, ElementWise},
+    {"tan_deg",   {Numeric}, {PerDivision}, 1, 1, handler<unary<op::tanDeg>>,     "", PyVector, ElementWise},
+    {"atan_deg",  {Numeric}, {PerDivision}, 1, 1, handler<unary<op::atanDeg>>,    "", PyVector, ElementWise},
+    {"arg",       {Numeric}, {PerDivision}, 1, 1, handler<unary<op::arg>>,        "", PyVector, ElementWise},
+    {"arg_rad",   {Numeric}, {PerDivision}, 1, 1, handler<unary<op::argRad>>,     "", PyVector, ElementWise},
+    {"floorv",    {Numeric}, {PerDivision}, 1, 1, handler<unary<op::floor>>,      "", PyVector, ElementWise},
+    {"sum",       {Numeric}, {PerDivision}, 1, 1, handler<unary<op::sum>>,        "", PyVector, Plain},
+    {"sinh",      {Numeric}, {PerDivision}, 1, 1, handler<unary<op::sinh>>,       "", PyVector, ElementWise},
+    {"cosh",      {Numeric}, {PerDivision}, 1, 1, handler<unary<op::cosh>>,       "", PyVector, ElementWise},
+    {"tanh",      {Numeric}, {PerDivision}, 1, 1, handler<unary<op::tanh>>,       "", PyVector, ElementWise},
+    {"asin",      {Numeric}, {PerDivision}, 1, 1, handler<unary<op::asin>>,       "", PyVector, ElementWise},
+    {"acos",      {Numeric}, {PerDivision}, 1, 1, handler<unary<op::acos>>,       "", PyVector, ElementWise},
+    {"asinh",     {Numeric}, {PerDivision}, 1, 1, handler<unary<op::asinh>>,      "", PyVector, ElementWise},
+    {"acosh",     {Numeric}, {PerDivision}, 1, 1, handler<unary<op::acosh>>,      "", PyVector, ElementWise},
+    {"atanh",     {Numeric}, {PerDivision}, 1, 1, handler<unary<op::atanh>>,      "", PyVector, ElementWise},
 };
 // clang-format on
 

@@ -172,7 +172,7 @@ FUNC_ERROR setSymmetricDifference(const FuncArgs& args, FuncResult& r, MessageHa
 }
 
 // clang-format off
-FuncConstruct registrations[] = {
+FunctionRow registrations[] = {
     {"SetDifference",          {String, String}, {}, 2, 2, handler<setDifference>,          "", PyStringList, ArrayArgs},
     {"SetIntersect",           {String, String}, {}, 2, 2, handler<setIntersect>,           "", PyStringList, ArrayArgs},
     {"SetSymmetricDifference", {String, String}, {}, 2, 2, handler<setSymmetricDifference>, "", PyStringList, ArrayArgs},

@@ -209,7 +209,7 @@ FUNC_ERROR writeDeviceCatalog(const FuncArgs& a, FuncResult& r, MessageHandler&)
 }
 
 // clang-format off
-FuncConstruct registrations[] = {
+FunctionRow registrations[] = {
     {"AddConfigCollection",        {String, String, String},         {}, 2, 3, handler<addConfigCollection>,        "", PyInteger,    Plain},
     {"DeleteConfigCollection",     {String},                         {}, 1, 1, handler<deleteConfigCollection>,     "", PyInteger,    Plain},
     {"GetConfigLoc",               {Any},                            {}, 0, 0, handler<getConfigLoc>,               "", PyString,     Plain},

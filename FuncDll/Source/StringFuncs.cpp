@@ -406,7 +406,7 @@ FUNC_ERROR mkVec(const FuncArgs& a, FuncResult& r, MessageHandler&) {
 FUNC_ERROR nothing(const FuncArgs&, FuncResult&, MessageHandler&) { return FuncOk; }
 
 // clang-format off
-FuncConstruct registrations[] = {
+FunctionRow registrations[] = {
     {"_Concat",            {String, String},         {NoRule, NoRule}, 2, 2, handler<concat>,             "", PyStringList,    Operator},
     {"Ascii",              {String},                 {},               1, 1, handler<ascii>,              "", PyInteger,       Plain},
     {"Char",               {String, Real},           {},               2, 2, handler<charAt>,             "", PyString,        Plain},

@@ -272,7 +272,7 @@ FUNC_ERROR msvcVersion(const FuncArgs&, FuncResult& r, MessageHandler&) {
 }
 
 // clang-format off
-FuncConstruct registrations[] = {
+FunctionRow registrations[] = {
     {"CreateMutex",             {String}, {}, 1, 1, handler<createMutex>,        "", PyInteger,    Plain},
     {"DestroyMutex",            {Real},   {}, 1, 1, handler<destroyMutex>,       "", PyBool,       Plain},
     {"Date",                    {String}, {}, 0, 1, handler<date>,               "", PyString,     Plain},

@@ -128,7 +128,7 @@ FUNC_ERROR parseTouchstone(const FuncArgs& a, FuncResult& r, MessageHandler&) {
 }
 
 // clang-format off
-FuncConstruct registrations[] = {
+FunctionRow registrations[] = {
     {"DeleteTouchstone",    {Real},               {}, 1, 1, handler<deleteTouchstone>,    "", PyInteger,       Plain},
     {"GetTouchstoneErrors", {Real},               {}, 1, 1, handler<getTouchstoneErrors>, "", PyStringList,    Plain},
     {"LoadTouchstone",      {String, Real},       {}, 2, 2, handler<loadTouchstone>,      "", PyIntegerVector, Plain},

@@ -21,11 +21,9 @@ using namespace cvmod;
 // allocate where nothing can catch it.
 constexpr const char* kDefaultCss = "%SHAREPATH%/html/css/msw.css";
 
-// clang-format off
-MakeOption optionMonteCarloCss ("FuncDll/Source/XMLReportFuncs", __LINE__, "MonteCarloCss",  kDefaultCss, OptionNotCached, true);
-MakeOption optionSensitivityCss("FuncDll/Source/XMLReportFuncs", __LINE__, "SensitivityCss", kDefaultCss, OptionNotCached, true);
-MakeOption optionWorstCaseCss  ("FuncDll/Source/XMLReportFuncs", __LINE__, "WorstCaseCss",   kDefaultCss, OptionNotCached, true);
-// clang-format on
+const Option monteCarloCss{"MonteCarloCss", kDefaultCss};
+const Option sensitivityCss{"SensitivityCss", kDefaultCss};
+const Option worstCaseCss{"WorstCaseCss", kDefaultCss};
 
 // The selector of the sensitivity page and CSV: truncated toward zero, and
 // anything below 1 (or absent) is 0, every measurement.
@@ -130,7 +128,7 @@ FUNC_ERROR xmlValidate(const FuncArgs& a, FuncResult& r, MessageHandler&) {
 }
 
 // clang-format off
-FuncConstruct registrations[] = {
+FunctionRow registrations[] = {
     {"AppendSensitivityData",      {String, String, Real, Real},   {}, 4, 4, handler<appendSensitivityData>,      "", PyBool,       Plain},
     {"BuildMclogHTML",             {String, String, String},       {}, 2, 3, handler<buildMclogHtml>,             "", PyBool,       Plain},
     {"BuildSensitivityCsv",        {String, Real},                 {}, 1, 2, handler<buildSensitivityCsv>,        "", PyStringList, Plain},

@@ -14,7 +14,7 @@ using namespace cvmod;
 
 // The x-values alone. The reference is shared with the argument, not copied.
 FUNC_ERROR ref(const FuncArgs& a, FuncResult& r, MessageHandler&) {
-    const cv::ValuePtr& v = a.vector(0);
+    const cv::ValuePtr& v = valueOf(a, 0);
     if (v && v->ref()) r.copyVector(v->ref());
     else r.makeRealVector(0);
     r.setPhysType(a.refPhysType(0));
@@ -23,7 +23,7 @@ FUNC_ERROR ref(const FuncArgs& a, FuncResult& r, MessageHandler&) {
 
 // The values alone, sharing the argument's data.
 FUNC_ERROR stripRef(const FuncArgs& a, FuncResult& r, MessageHandler&) {
-    const cv::ValuePtr& v = a.vector(0);
+    const cv::ValuePtr& v = valueOf(a, 0);
     if (v && v->isNumeric()) r.copyVector(v);
     else r.makeRealVector(0);
     r.setPhysType(a.physType(0));
@@ -33,7 +33,7 @@ FUNC_ERROR stripRef(const FuncArgs& a, FuncResult& r, MessageHandler&) {
 // One value per division: the first of each run, against the first x of each
 // run when the reference is divided likewise.
 FUNC_ERROR coll(const FuncArgs& a, FuncResult& r, MessageHandler&) {
-    const cv::ValuePtr& v = a.vector(0);
+    const cv::ValuePtr& v = valueOf(a, 0);
     if (!v || !v->isNumeric()) {
         r.makeRealVector(0);
         return FuncOk;
@@ -73,7 +73,7 @@ FUNC_ERROR coll(const FuncArgs& a, FuncResult& r, MessageHandler&) {
 
 // b, relabelled with a's division labels.
 FUNC_ERROR copyDivisionData(const FuncArgs& a, FuncResult& r, MessageHandler&) {
-    const cv::ValuePtr& b = a.vector(1);
+    const cv::ValuePtr& b = valueOf(a, 1);
     if (!b) {
         r.makeRealVector(0);
         return FuncOk;
@@ -152,7 +152,7 @@ FUNC_ERROR diffMergeVecs(const FuncArgs& a, FuncResult& r, MessageHandler&) {
 }
 
 // clang-format off
-FuncConstruct registrations[] = {
+FunctionRow registrations[] = {
     {"Coll",             {Numeric},          {Whole},        1, 1, handler<coll>,             "", PyVector, Plain},
     {"CopyDivisionData", {Numeric, Numeric}, {Whole, Whole}, 2, 2, handler<copyDivisionData>, "", PyVector, Plain},
     {"DiffMergeVecs",    {Real, Real},       {},             2, 2, handler<diffMergeVecs>,    "", PyVector, Plain},

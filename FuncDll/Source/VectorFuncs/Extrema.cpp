@@ -556,19 +556,18 @@ FUNC_ERROR allEqual(const FuncArgs& args, FuncResult& result, MessageHandler&) {
     return FuncOk;
 }
 
+// Rows marked Pure only read their arguments: the runs of a divided call may
+// be measured on several threads at once.
 // clang-format off
-FuncConstruct registrations[] = {
+FunctionRow registrations[] = {
     {"Maxima",  {Real, Real, String, Real}, {PerDivision}, 1, 4, handler<peaks<false>>,   "", PyVector, Plain},
     {"Minima",  {Real, Real, String, Real}, {PerDivision}, 1, 4, handler<peaks<true>>,    "", PyVector, Plain},
     {"Locate",  {Real, Real},               {},            2, 2, handler<locate>,         "", PyReal2,  Plain},
-    {"Maximum", {Numeric, Real, Real},      {Statistic},   1, 3, handler<extreme<false>>, "", PyReal,   Plain},
-    {"Minimum", {Numeric, Real, Real},      {Statistic},   1, 3, handler<extreme<true>>,  "", PyReal,   Plain},
+    {"Maximum", {Numeric, Real, Real},      {Statistic},   1, 3, handler<extreme<false>>, "", PyReal,   Plain, Pure},
+    {"Minimum", {Numeric, Real, Real},      {Statistic},   1, 3, handler<extreme<true>>,  "", PyReal,   Plain, Pure},
     {"Ones",    {Real},                     {},            1, 1, handler<allEqual<1>>,    "", PyBool,   Plain},
     {"Zeros",   {Real},                     {},            1, 1, handler<allEqual<0>>,    "", PyBool,   Plain},
 };
-// These only read their arguments: the runs of a divided call may be
-// measured on several threads at once.
-[[maybe_unused]] const bool kPure = markPure(registrations, {"Maximum", "Minimum"});
 // clang-format on
 
 }  // namespace

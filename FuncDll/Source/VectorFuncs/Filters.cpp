@@ -219,7 +219,7 @@ bool lowPass(double* out, const double* x, const double* t, int64_t n, double ta
 // Sizes the result like the signal, with the signal's physical types and
 // reference; returns the output of each division.
 std::vector<double*> resultLikeSignal(const FuncArgs& a, FuncResult& r) {
-    const cv::Value& signal = *a.vector(0);
+    const cv::Value& signal = *valueOf(a, 0);
     r.setType(VD_Real, a.refType(0));
     std::vector<double*> outs = r.makeRealDivisions(signal.divisionLengths());
     r.setPhysType(a.physType(0));
@@ -236,7 +236,7 @@ double iirDefaultFill(const double*, int64_t) { return 0.0; }
 
 template <SampleFilter filter, double (*defaultFill)(const double*, int64_t)>
 FUNC_ERROR sampleFilter(const FuncArgs& a, FuncResult& r, MessageHandler&) {
-    const cv::Value& signal = *a.vector(0);
+    const cv::Value& signal = *valueOf(a, 0);
     // Taps and history are read from their first division. A history given
     // empty is a history of zeros.
     const double* taps = a.realData(1);
@@ -258,7 +258,7 @@ FUNC_ERROR sampleFilter(const FuncArgs& a, FuncResult& r, MessageHandler&) {
 }
 
 FUNC_ERROR lowPassFilter(const FuncArgs& a, FuncResult& r, MessageHandler& messages) {
-    const cv::Value& signal = *a.vector(0);
+    const cv::Value& signal = *valueOf(a, 0);
     if (!signal.ref()) return FuncOk;  // nothing to filter against: the result stays empty
     const double tau = realOr(a, 1, NAN);
     if (!(tau >= 0.0)) {
@@ -284,7 +284,7 @@ FUNC_ERROR lowPassFilter(const FuncArgs& a, FuncResult& r, MessageHandler& messa
 }
 
 // clang-format off
-FuncConstruct registrations[] = {
+FunctionRow registrations[] = {
     {"FIR", {Real, Real, Real}, {PerDivision}, 2, 3, handler<sampleFilter<firFilter, firDefaultFill>>, "", PyVector, Plain},
     {"IIR", {Real, Real, Real}, {PerDivision}, 2, 3, handler<sampleFilter<iirFilter, iirDefaultFill>>, "", PyVector, Plain},
     {"LPF", {Real, Real, Real}, {PerDivision}, 2, 3, handler<lowPassFilter>,                          "", PyVector, Plain},

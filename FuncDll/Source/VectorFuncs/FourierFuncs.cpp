@@ -719,7 +719,7 @@ FUNC_ERROR spectrumUnivWorker(const FuncArgs& a, FuncResult& r, MessageHandler& 
 }
 
 // clang-format off
-FuncConstruct registrations[] = {
+FunctionRow registrations[] = {
     {"FourierWindow", {Real, String, Real},     {PerDivision}, 1, 3, handler<fourierWindowWorker>, "", PyVector, Plain},
     {"Fourier",       {Real, Real, Real, Real}, {PerDivision}, 3, 4, handler<fourierWorker>,       "", PyVector, Plain},
     {"Spectrum",      {Real, Real, Real, Real}, {PerDivision}, 1, 4, handler<spectrumWorker>,      "", PyVector, Plain},

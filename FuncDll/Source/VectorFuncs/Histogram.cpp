@@ -5,6 +5,7 @@
 #include <cmath>
 #include <cstdint>
 #include <mutex>
+#include <optional>
 #include <vector>
 
 #include "../FuncKit.h"
@@ -79,9 +80,9 @@ struct Bins {
     double width = 0;
 };
 
-FUNC_ERROR chooseBins(const FuncArgs& a, const DataRange& range, bool fixedWidth, Bins& bins,
+// b is argument 2: the bin count, or with fixedWidth the bin width.
+FUNC_ERROR chooseBins(const FuncArgs& a, double b, const DataRange& range, bool fixedWidth, Bins& bins,
                       MessageHandler& messages) {
-    const double b = a.realData(1)[0];
     const double s = scaleFor(range);
     const double span = range.hi * s - range.lo * s;  // finite, scaled by s
     double count;
@@ -196,7 +197,8 @@ void countInto(double* counts, const double* v, int64_t n, const DataRange& rang
 }
 
 FUNC_ERROR histogram(const FuncArgs& a, FuncResult& r, MessageHandler& messages) {
-    if (a.length(1) < 1) return emptyArgument(messages, a, 2);
+    const std::optional<double> countOrWidth = requiredReal(a, 1, messages);
+    if (!countOrWidth) return FuncFailed;
     bool stepped = false, fixedWidth = false;
     if (a.numArgs() > 2) {
         const char* const* words = a.stringData(2);
@@ -218,7 +220,7 @@ FUNC_ERROR histogram(const FuncArgs& a, FuncResult& r, MessageHandler& messages)
         return FuncFailed;
     }
     Bins bins;
-    if (chooseBins(a, range, fixedWidth, bins, messages) != FuncOk) return FuncFailed;
+    if (chooseBins(a, *countOrWidth, range, fixedWidth, bins, messages) != FuncOk) return FuncFailed;
 
     const int64_t B = bins.count, points = stepped ? 2 * B : B;
     double* y = r.makeRealVector(points);
@@ -244,7 +246,7 @@ FUNC_ERROR histogram(const FuncArgs& a, FuncResult& r, MessageHandler& messages)
 }
 
 // clang-format off
-FuncConstruct registrations[] = {
+FunctionRow registrations[] = {
     {"Histogram", {Real, Real, String}, {PerDivision}, 2, 3, handler<histogram>, "", PyVector, Plain},
 };
 // clang-format on

@@ -223,7 +223,7 @@ FUNC_ERROR truncateToInterval(const FuncArgs& a, FuncResult& r, MessageHandler& 
 // ---------------------------------------------------------------- Range
 
 FUNC_ERROR selectRange(const FuncArgs& a, FuncResult& r, MessageHandler& m) {
-    cv::ValuePtr v = a.vector(0);
+    cv::ValuePtr v = valueOf(a, 0);
     // Integer and boolean vectors arrive unconverted; their range is real.
     if (v && (v->kind() == cv::Kind::Integer || v->kind() == cv::Kind::Integer64 || v->kind() == cv::Kind::Bool))
         v = v->convertedTo(cv::Kind::Real);
@@ -261,19 +261,18 @@ FUNC_ERROR selectRange(const FuncArgs& a, FuncResult& r, MessageHandler& m) {
     return FuncOk;
 }
 
+// Rows marked Pure only read their arguments: the runs of a divided call may
+// be measured on several threads at once.
 // clang-format off
-FuncConstruct registrations[] = {
-    {"XFromY",    {Real, Real, Real, Real}, {PerDivision, PerDivision}, 2, 4, handler<crossings<true>>,    "", PyRealVector, Plain},
-    {"YFromX",    {Real, Real, Real},       {PerDivision, PerDivision}, 2, 3, handler<crossings<false>>,   "", PyRealVector, Plain},
+FunctionRow registrations[] = {
+    {"XFromY",    {Real, Real, Real, Real}, {PerDivision, PerDivision}, 2, 4, handler<crossings<true>>,    "", PyRealVector, Plain, Pure},
+    {"YFromX",    {Real, Real, Real},       {PerDivision, PerDivision}, 2, 3, handler<crossings<false>>,   "", PyRealVector, Plain, Pure},
     {"Interp",    {Real, Real, Real, Real}, {PerDivision},              2, 4, handler<interpolate>,        "", PyVector,     Plain},
     {"XY",        {Real, Real},             {PerDivision, PerDivision}, 2, 2, handler<pairVectors>,        "", PyVector,     Plain},
     {"XYOrdered", {Real, Real},             {PerDivision, PerDivision}, 2, 2, handler<pairVectorsOrdered>, "", PyVector,     Plain},
     {"Truncate",  {Real, Real, Real},       {PerDivision},              1, 3, handler<truncateToInterval>, "", PyVector,     Plain},
     {"Range",     {AnyVector, Real, Real},  {PerDivision},              1, 3, handler<selectRange>,        "", PyVector,     Plain},
 };
-// These only read their arguments: the runs of a divided call may be
-// measured on several threads at once.
-[[maybe_unused]] const bool kPure = markPure(registrations, {"XFromY", "YFromX"});
 // clang-format on
 
 }  // namespace

@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <cmath>
 #include <iterator>
+#include <optional>
 #include <vector>
 
 #include "../FuncKit.h"
@@ -48,11 +49,9 @@ bool waveformAndLevel(const FuncArgs& a, MessageHandler& messages, Wave& w, doub
         noReference(messages, a, 1);
         return false;
     }
-    if (a.length(1) < 1) {
-        emptyArgument(messages, a, 2);
-        return false;
-    }
-    level = a.realData(1)[0];
+    const std::optional<double> value = requiredReal(a, 1, messages);
+    if (!value) return false;
+    level = *value;
     return true;
 }
 
@@ -92,12 +91,13 @@ FUNC_ERROR propagationDelay(const FuncArgs& a, FuncResult& r, MessageHandler& me
     Wave ref, sig;
     // Name the argument that actually lacks its x-values.
     if (!waveformOf(a, 0, ref) || !waveformOf(a, 1, sig)) return noReference(messages, a, hasReference(a, 0) ? 2 : 1);
-    for (int i : {2, 3})
-        if (a.length(i) < 1) return emptyArgument(messages, a, i + 1);
-    const double refLevel = a.realData(2)[0], sigLevel = a.realData(3)[0];
+    const std::optional<double> refLevel = requiredReal(a, 2, messages);
+    if (!refLevel) return FuncFailed;
+    const std::optional<double> sigLevel = requiredReal(a, 3, messages);
+    if (!sigLevel) return FuncFailed;
 
-    std::vector<double> s = crossings(sig, sigLevel, 1, edge);
-    std::vector<double> t = crossings(ref, refLevel, 1, edge);
+    std::vector<double> s = crossings(sig, *sigLevel, 1, edge);
+    std::vector<double> t = crossings(ref, *refLevel, 1, edge);
     dropUntimed(s);
     dropUntimed(t);
 
@@ -151,7 +151,7 @@ FUNC_ERROR jitter(const FuncArgs& a, FuncResult& r, MessageHandler& messages) {
 }
 
 // clang-format off
-FuncConstruct registrations[] = {
+FunctionRow registrations[] = {
     {"CyclePeriod",      {Real, Real, Real, Real},             {PerDivision, PerDivision}, 2, 4, handler<cyclePeriod>,      "", PyVector, Plain},
     {"Jitter",           {Real, Real},                         {PerDivision},              2, 2, handler<jitter>,           "", PyVector, Plain},
     {"PropagationDelay", {Real, Real, Real, Real, Real, Real}, {},                         4, 6, handler<propagationDelay>, "", PyVector, Plain},

@@ -180,7 +180,7 @@ FUNC_ERROR wavWriteFile(const FuncArgs& a, FuncResult& r, MessageHandler&) {
 }
 
 // clang-format off
-FuncConstruct registrations[] = {
+FunctionRow registrations[] = {
     {"WAV_CloseFile", {Real},                     {}, 1, 1, handler<wavCloseFile>, "", PyInteger,       Plain},
     {"WAV_OpenFile",  {String, Real},             {}, 1, 2, handler<wavOpenFile>,  "", PyIntegerVector, Plain},
     {"WAV_ReadData",  {Real, Real},               {}, 2, 2, handler<wavReadData>,  "", PyVector,        Plain},

@@ -285,18 +285,17 @@ FUNC_ERROR runningRms(const FuncArgs& a, FuncResult& r, MessageHandler& m) {
     return FuncOk;
 }
 
+// Rows marked Pure only read their arguments: the runs of a divided call may
+// be measured on several threads at once.
 // clang-format off
-FuncConstruct registrations[] = {
-    {"Mean1",            {Real, Real, Real}, {Statistic, PerDivision, PerDivision}, 1, 3, handler<windowStatistic<Measure::Mean,            Output::Mean>>,           "", PyReal,   Plain},
-    {"RMS1",             {Real, Real, Real}, {Statistic, PerDivision, PerDivision}, 1, 3, handler<windowStatistic<Measure::Square,          Output::Rms>>,            "", PyReal,   Plain},
-    {"RMS1_AC",          {Real, Real, Real}, {Statistic, PerDivision, PerDivision}, 1, 3, handler<windowStatistic<Measure::SquareAboutMean, Output::Rms>>,            "", PyReal,   Plain},
-    {"RootSumOfSquares", {Real, Real, Real}, {Statistic, PerDivision, PerDivision}, 1, 3, handler<windowStatistic<Measure::Square,          Output::RootOfIntegral>>, "", PyReal,   Plain},
-    {"SumNoise",         {Real, Real, Real}, {Statistic, PerDivision, PerDivision}, 1, 3, handler<windowStatistic<Measure::Square,          Output::RootOfIntegral>>, "", PyReal,   Plain},
-    {"Rms",              {Real},             {PerDivision},                         1, 1, handler<runningRms>,                                                        "", PyVector, Plain},
+FunctionRow registrations[] = {
+    {"Mean1",            {Real, Real, Real}, {Statistic, PerDivision, PerDivision}, 1, 3, handler<windowStatistic<Measure::Mean,            Output::Mean>>,           "", PyReal,   Plain, Pure},
+    {"RMS1",             {Real, Real, Real}, {Statistic, PerDivision, PerDivision}, 1, 3, handler<windowStatistic<Measure::Square,          Output::Rms>>,            "", PyReal,   Plain, Pure},
+    {"RMS1_AC",          {Real, Real, Real}, {Statistic, PerDivision, PerDivision}, 1, 3, handler<windowStatistic<Measure::SquareAboutMean, Output::Rms>>,            "", PyReal,   Plain, Pure},
+    {"RootSumOfSquares", {Real, Real, Real}, {Statistic, PerDivision, PerDivision}, 1, 3, handler<windowStatistic<Measure::Square,          Output::RootOfIntegral>>, "", PyReal,   Plain, Pure},
+    {"SumNoise",         {Real, Real, Real}, {Statistic, PerDivision, PerDivision}, 1, 3, handler<windowStatistic<Measure::Square,          Output::RootOfIntegral>>, "", PyReal,   Plain, Pure},
+    {"Rms",              {Real},             {PerDivision},                         1, 1, handler<runningRms>,                                                        "", PyVector, Plain, Pure},
 };
-// These only read their arguments: the runs of a divided call may be
-// measured on several threads at once.
-[[maybe_unused]] const bool kPure = markPure(registrations, {"Mean1", "RMS1", "RMS1_AC", "RootSumOfSquares", "SumNoise", "Rms"});
 // clang-format on
 
 }  // namespace
