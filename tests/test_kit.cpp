@@ -8,9 +8,9 @@
 #include <string>
 #include <vector>
 
-// The kit is built into the module, which this test only loads: its readers
-// are compiled here once more to be called directly.
-#include "../FuncDll/Source/FuncKit.cpp"
+// The kit is built into the module, which the tests load; the test binary
+// compiles FuncKit.cpp once more, so that its readers can be called directly.
+#include "../FuncDll/Source/FuncKit.h"
 #include "FunctionTable.h"
 #include "OptionStore.h"
 #include "TestHost.h"
