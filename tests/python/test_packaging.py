@@ -69,6 +69,6 @@ def test_pip_wheel_holds_the_extension_the_host_the_module_and_the_reference(tmp
     wheel, = glob.glob(str(tmp_path / "cvfunc-*.whl"))
     names = zipfile.ZipFile(wheel).namelist()
     for expected in ("cvfunc/__init__.py", "cvfunc/libcvhost.so", "cvfunc/libfunctions.so",
-                     "cvfunc/share/reference/WindowStats.ref", "cvfunc/share/examples/filter_mc.raw"):
+                     "cvfunc/share/reference/WindowStatsFuncs.ref", "cvfunc/share/examples/filter_mc.raw"):
         assert expected in names, expected
     assert any(n.startswith("cvfunc/_cvfunc") and n.endswith(".so") for n in names)
