@@ -8,7 +8,7 @@ JOBS       ?= 2
 CMAKE_FLAGS ?=
 PREFIX     ?= /usr/local
 
-.PHONY: all deps build demo install test test-fast asan fuzz fuzz-build bench docs clean oom-sweep
+.PHONY: all deps build demo install test test-fast asan fuzz fuzz-build bench docs clean oom-sweep snapshot
 
 all: build
 
@@ -45,6 +45,13 @@ asan: deps
 	cd $(ASAN_BUILD) && ASAN_OPTIONS=detect_leaks=1 ctest --output-on-failure
 
 # docs/functions.md, generated from the function reference in share/reference.
+# A digest of some 40,000 calls over every function (bench/snapshot.py) into
+# $(BUILD)/snapshot.txt, compared with SNAPSHOT_BASELINE when it is given: a
+# change that must leave every result alone is shown to.
+snapshot: build
+	PYTHONPATH=$(BUILD)/python CVFUNC_BUILD_DIR=$(BUILD) /usr/bin/python3 bench/snapshot.py write $(BUILD)/snapshot.txt
+	@if [ -n "$(SNAPSHOT_BASELINE)" ]; then /usr/bin/python3 bench/snapshot.py compare $(SNAPSHOT_BASELINE) $(BUILD)/snapshot.txt; fi
+
 docs: build
 	$(BUILD)/cvfunc --reference-markdown > docs/functions.md.tmp
 	mv docs/functions.md.tmp docs/functions.md
