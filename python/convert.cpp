@@ -191,7 +191,7 @@ Prepared prepare(py::handle obj) {
     PyObject* o = obj.ptr();
     if (PyList_Check(o) || PyTuple_Check(o)) return fromSequence(obj, false);
     Prepared p;
-    if (py::isinstance<Vector>(obj)) {
+    if (isVector(obj)) {
         p.source = Prepared::Source::Value;
         p.value = obj.cast<const Vector&>().value;
         p.kind = p.value->kind();

@@ -35,6 +35,48 @@ struct Vector {
     std::shared_ptr<const std::vector<std::string>> runs = nullptr;
 };
 
+// The extension's VectorBase, and the package's cvfunc.Vector: a subclass
+// that adds what is better said in Python, null until the package has
+// registered it (vector.cpp).
+inline PyTypeObject* gVectorBase = nullptr;
+inline PyTypeObject* gVectorClass = nullptr;
+
+// The Python object of a Vector: an instance of the package's class, so that
+// every result is one. Every Vector returned to Python goes through here
+// (see the caster below).
+py::handle newVector(Vector&& v);
+
+// Whether `obj` is a Vector. A plain type check: isinstance asks the
+// metaclass first, which costs more than the rest of reading a small argument.
+inline bool isVector(py::handle obj) { return PyObject_TypeCheck(obj.ptr(), gVectorBase); }
+
+}  // namespace cvpy
+
+namespace pybind11::detail {
+
+// Vectors given to Python by value become instances of the package's class.
+// Those are read back directly: pybind11 reads an instance of a Python
+// subclass only after a look-up in its registry of types.
+template <>
+class type_caster<cvpy::Vector> : public type_caster_base<cvpy::Vector> {
+public:
+    using type_caster_base<cvpy::Vector>::cast;
+    static handle cast(cvpy::Vector&& v, return_value_policy, handle) { return cvpy::newVector(std::move(v)); }
+    static handle cast(const cvpy::Vector& v, return_value_policy, handle) { return cvpy::newVector(cvpy::Vector(v)); }
+
+    bool load(handle src, bool convert) {
+        if (src && Py_TYPE(src.ptr()) == cvpy::gVectorClass) {
+            load_value(reinterpret_cast<instance*>(src.ptr())->get_value_and_holder());
+            return true;
+        }
+        return type_caster_base<cvpy::Vector>::load(src, convert);
+    }
+};
+
+}  // namespace pybind11::detail
+
+namespace cvpy {
+
 // A Python object that cannot become a value. The caller adds where it
 // happened ("values", "argument 2 of function 'X'") before it reaches Python.
 struct ConvertError : std::runtime_error {
@@ -117,7 +159,8 @@ py::object natural(const cv::ValuePtr& v);
 py::object result(const cv::ValuePtr& v, PythonReturnType declared);
 const char* argKindWord(argType k);
 
-// ---- the Vector class (vector.cpp)
+// ---- the Vector class (vector.cpp): VectorBase, and _use_vector_class,
+// with which the package registers its cvfunc.Vector.
 void registerVector(py::module_& m);
 
 }  // namespace cvpy

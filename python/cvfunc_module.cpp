@@ -283,7 +283,7 @@ void report(const std::vector<Message>& messages) {
 bool isScalar(py::handle a) {
     PyObject* o = a.ptr();
     if (PyFloat_Check(o) || PyLong_Check(o) || PyUnicode_Check(o) || PyComplex_Check(o)) return true;
-    if (py::isinstance<Vector>(a)) return a.cast<const Vector&>().scalar;
+    if (isVector(a)) return a.cast<const Vector&>().scalar;
     if (PyList_Check(o) || PyTuple_Check(o)) return false;
     static PyObject* generic = py::object(py::module_::import("numpy").attr("generic")).release().ptr();
     return PyObject_IsInstance(o, generic) == 1;
@@ -313,7 +313,7 @@ std::vector<cv::ValuePtr> argumentValues(const std::string& function, const py::
         if (PyUnicode_Check(o)) {
             info.texts.resize(args.size());
             info.texts[i - 1] = true;
-        } else if (!PyFloat_Check(o) && !PyLong_Check(o) && py::isinstance<Vector>(a)) {
+        } else if (!PyFloat_Check(o) && !PyLong_Check(o) && isVector(a)) {
             if (const Runs& r = a.cast<const Vector&>().runs) {
                 info.runs.resize(args.size());
                 info.runs[i - 1] = r;
@@ -421,7 +421,7 @@ py::object callFunction(const std::string& name, const py::args& args) {
     if (!ok) raiseError(error);
     // Numbers in, one number out: a number, as numpy gives for scalars.
     py::object r = result(out, info.scalars && out && out->isNumeric() ? PyNone : *declared);
-    if (runs && py::isinstance<Vector>(r)) r.cast<Vector&>().runs = std::move(runs);
+    if (runs && isVector(r)) r.cast<Vector&>().runs = std::move(runs);
     return r;
 }
 
@@ -658,6 +658,47 @@ void exitCli() {
     report(messages);
 }
 
+// The docstrings of the longer entries.
+const char* const kCallDoc = R"doc(call(name, *args) -> result
+
+Calls the script function `name` (case-insensitive) with the arguments given.
+Arguments: Vector, numpy array, int, float, complex, bool, str, or a list or
+tuple of numbers or of str. A str where the function takes a number is read
+as the script language writes numbers ('5u', '2.2k', '3meg', '10uF'). Ctrl-C
+stops a long call with KeyboardInterrupt. The result follows the function's
+declared kind:
+bool, int, float, str, list of str, numpy array, Vector (values with a
+reference or divisions) or None.
+
+Raises cvfunc.Error with the host's message when the call fails, TypeError or
+ValueError when an argument cannot become a vector.
+
+>>> cvfunc.call("_TestRemoveItems", [10, 20, 30, 40], [2, 0])
+array([20., 40.]))doc";
+
+const char* const kEvalDoc = R"doc(eval(text) -> result
+
+Runs statements of the script language (separated by ';' or new lines) and
+returns the value of the last statement that is not an assignment: a Python
+scalar for a single plain value, a Vector for one with a reference or
+divisions, else a numpy array (list of str for strings); None when every
+statement is an assignment. Assignments bind names for later statements,
+eval calls and lookup().
+
+>>> cvfunc.eval("x = [1, 2, 3]; _TestRemoveItems(x, 0)")
+array([2., 3.]))doc";
+
+const char* const kLoadDoc = R"doc(load(path, metadata=False) -> dict
+
+Reads a CSV, SPICE raw or Touchstone file and binds its vectors for eval():
+v(x) as x, i(x) as x#branch, and every original name through Vec('name');
+a Touchstone file gives S11 ... Snn against frequency in Hz. Returns
+{name: Vector} with the reference (scale) first. Stepped or Monte Carlo runs
+come back as divisions. Raises cvfunc.Error when the file cannot be read.
+With metadata=True: (dict, [(key, text), ...]), what the loader keeps about
+the file beside its vectors (a Touchstone file's version, ports, parameter,
+format, frequency_unit and z0); an empty list for other files.)doc";
+
 }  // namespace
 
 }  // namespace cvpy
@@ -680,53 +721,19 @@ PYBIND11_MODULE(_cvfunc, m) {
     });
 
     m.def("call", &callFunction, "name"_a,
-          R"doc(call(name, *args) -> result
-
-Calls the script function `name` (case-insensitive) with the arguments given.
-Arguments: Vector, numpy array, int, float, complex, bool, str, or a list or
-tuple of numbers or of str. A str where the function takes a number is read
-as the script language writes numbers ('5u', '2.2k', '3meg', '10uF'). Ctrl-C
-stops a long call with KeyboardInterrupt. The result follows the function's
-declared kind:
-bool, int, float, str, list of str, numpy array, Vector (values with a
-reference or divisions) or None.
-
-Raises cvfunc.Error with the host's message when the call fails, TypeError or
-ValueError when an argument cannot become a vector.
-
->>> cvfunc.call("_TestRemoveItems", [10, 20, 30, 40], [2, 0])
-array([20., 40.]))doc");
+          kCallDoc);
     m.def("function", &function, "name"_a,
           "(registered name, docstring) of script function `name`, or None when no function has that name.");
     m.def("functions", &functions,
           "The registered script functions as (name, min_args, max_args, result_kind) tuples, sorted by name.");
     m.def("eval", &evaluate, "text"_a,
-          R"doc(eval(text) -> result
-
-Runs statements of the script language (separated by ';' or new lines) and
-returns the value of the last statement that is not an assignment: a Python
-scalar for a single plain value, a Vector for one with a reference or
-divisions, else a numpy array (list of str for strings); None when every
-statement is an assignment. Assignments bind names for later statements,
-eval calls and lookup().
-
->>> cvfunc.eval("x = [1, 2, 3]; _TestRemoveItems(x, 0)")
-array([2., 3.]))doc");
+          kEvalDoc);
     m.def("bind", &bind, "name"_a, "value"_a,
           "Binds `value` (anything a script function accepts) to `name`, for eval() to use. Returns None.");
     m.def("lookup", &lookup, "name"_a,
           "The Vector bound to `name` (case-insensitive), or None when nothing is bound to it.");
     m.def("load", &load, "path"_a, "metadata"_a = false,
-          R"doc(load(path, metadata=False) -> dict
-
-Reads a CSV, SPICE raw or Touchstone file and binds its vectors for eval():
-v(x) as x, i(x) as x#branch, and every original name through Vec('name');
-a Touchstone file gives S11 ... Snn against frequency in Hz. Returns
-{name: Vector} with the reference (scale) first. Stepped or Monte Carlo runs
-come back as divisions. Raises cvfunc.Error when the file cannot be read.
-With metadata=True: (dict, [(key, text), ...]), what the loader keeps about
-the file beside its vectors (a Touchstone file's version, ports, parameter,
-format, frequency_unit and z0); an empty list for other files.)doc");
+          kLoadDoc);
     m.def("set_option", &setOption, "name"_a, "value"_a,
           "Sets a host option (str, int, float or bool); None resets it to its default.");
     m.def("get_option", &getOption, "name"_a,

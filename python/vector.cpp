@@ -1,5 +1,8 @@
-// cvfunc.Vector: a host value seen from Python, with its reference,
-// divisions, physical types and names.
+// The compiled part of cvfunc.Vector (VectorBase): a host value seen from
+// Python, with its reference, divisions, physical types and names. The
+// package's cvfunc.Vector subclasses it with what is better said in Python
+// (representation, indexing, operators, tables, plots) and registers itself
+// here, so that every Vector the extension makes is one of that class.
 #include <algorithm>
 #include <cmath>
 #include <complex>
@@ -65,96 +68,116 @@ cv::MutableValuePtr referenceFor(const Prepared& r, const std::vector<int64_t>& 
                           (lengths.size() > 1 ? " (or divisions of " + std::to_string(r.size) + ")" : ""));
 }
 
-Vector makeVector(py::object values, py::object ref, py::object phys, py::object refPhys, py::object divisions,
-                  py::object name, py::object labels, bool copy) {
-    const Share share = copy ? Share::Copy : Share::Freeze;
-    // Check everything that can be wrong with the small arguments before
-    // copying any data.
+// The small arguments of Vector(...), checked before any data is copied.
+struct VectorOptions {
+    bool relayout = false;  // divisions= given
     std::vector<int64_t> layout;
-    const bool relayout = !divisions.is_none();
-    if (relayout) layout = divisionLayout(divisions);
-    const bool hasPhys = !phys.is_none(), hasRefPhys = !refPhys.is_none();
-    PhysType physType = hasPhys ? converting("phys", [&] { return physTypeOf(phys, "phys"); }) : PhysType();
-    PhysType refPhysType =
-        hasRefPhys ? converting("ref_phys", [&] { return physTypeOf(refPhys, "ref_phys"); }) : PhysType();
+    bool hasPhys = false, hasRefPhys = false;
+    PhysType physType, refPhysType;
+    bool hasLabels = false;
+    std::vector<std::string> labels;
+};
+
+VectorOptions checkOptions(py::object phys, py::object refPhys, py::object divisions, py::object name,
+                           py::object labels) {
+    VectorOptions o;
+    o.relayout = !divisions.is_none();
+    if (o.relayout) o.layout = divisionLayout(divisions);
+    o.hasPhys = !phys.is_none();
+    o.hasRefPhys = !refPhys.is_none();
+    if (o.hasPhys) o.physType = converting("phys", [&] { return physTypeOf(phys, "phys"); });
+    if (o.hasRefPhys) o.refPhysType = converting("ref_phys", [&] { return physTypeOf(refPhys, "ref_phys"); });
     if (!name.is_none() && !PyUnicode_Check(name.ptr())) throw py::type_error("name must be a str");
-    std::vector<std::string> labelTexts;
-    if (!labels.is_none()) {
+    o.hasLabels = !labels.is_none();
+    if (o.hasLabels) {
         if (PyUnicode_Check(labels.ptr()) || !PySequence_Check(labels.ptr()))
             throw py::type_error("labels must be a list of str, one per division");
         for (py::handle l : py::reinterpret_borrow<py::sequence>(labels)) {
             if (!PyUnicode_Check(l.ptr())) throw py::type_error("labels must be a list of str, one per division");
-            labelTexts.push_back(l.cast<std::string>());
+            o.labels.push_back(l.cast<std::string>());
         }
     }
+    return o;
+}
 
+// A Vector given new divisions keeps what still fits them: its physical
+// type, its names, its reference (unless a new one is given) and its labels.
+void keepWhatFits(cv::Value& v, const cv::Value& src, bool refGiven, Share share) {
+    v.setPhysType(src.physType());
+    v.setName(src.name());
+    if (src.ref() && !refGiven) {
+        Prepared r;
+        r.source = Prepared::Source::Value;
+        r.value = src.ref();
+        r.kind = src.ref()->kind();
+        r.size = src.ref()->size();
+        try {
+            v.setRef(referenceFor(r, v.divisionLengths(), v.size(), share));
+        } catch (const py::value_error&) {
+            throw py::value_error("the reference of values does not fit the new divisions: pass ref= too");
+        }
+        v.setRefPhysType(src.refPhysType());
+        v.setRefName(src.refName());
+    }
+    if (int64_t(src.divisionLabels().size()) == v.numDivisions()) v.setDivisionLabels(src.divisionLabels());
+}
+
+// ref= as the reference of v: named and typed after itself when it is a
+// Vector, ref_phys= having the last word on the type.
+void setReference(cv::Value& v, py::object ref, const VectorOptions& o, Share share) {
+    Prepared r = converting("ref", [&] { return prepare(ref); });
+    if (r.kind == cv::Kind::String || r.kind == cv::Kind::None)
+        throw py::type_error("ref must be numeric (real or complex x-values)");
+    if (r.source == Prepared::Source::Value && r.kind != cv::Kind::Real && r.kind != cv::Kind::Complex) {
+        r.value = r.value->convertedTo(cv::Kind::Real);
+        r.kind = cv::Kind::Real;
+    }
+    cv::MutableValuePtr rv = referenceFor(r, v.divisionLengths(), v.size(), share);
+    std::string refName = r.source == Prepared::Source::Value ? r.value->name() : std::string();
+    PhysType refType = r.source == Prepared::Source::Value ? r.value->physType() : PhysType();
+    if (o.hasRefPhys) refType = o.refPhysType;
+    rv->setPhysType(refType);
+    rv->setName(refName);
+    v.setRef(rv);
+    v.setRefName(refName);
+    v.setRefPhysType(refType);
+}
+
+Vector makeVector(py::object values, py::object ref, py::object phys, py::object refPhys, py::object divisions,
+                  py::object name, py::object labels, bool copy) {
+    const Share share = copy ? Share::Copy : Share::Freeze;
+    VectorOptions o = checkOptions(phys, refPhys, divisions, name, labels);
     Prepared p = converting("values", [&] { return prepare(values); });
     if (p.source == Prepared::Source::None)
         throw py::type_error("values: None cannot become a vector (an empty list makes an empty one)");
-    if (relayout) {
-        int64_t total = std::accumulate(layout.begin(), layout.end(), int64_t(0));
+    if (o.relayout) {
+        int64_t total = std::accumulate(o.layout.begin(), o.layout.end(), int64_t(0));
         if (total != p.size)
             throw py::value_error("divisions add up to " + std::to_string(total) + ", but there are " +
                                   std::to_string(p.size) + " values");
     }
 
     cv::MutableValuePtr v;
-    if (p.source == Prepared::Source::Value && !relayout) {
+    if (p.source == Prepared::Source::Value && !o.relayout) {
         v = p.value->shallowCopy();
     } else {
-        v = laidOut(p, layout, share);
-        if (p.source == Prepared::Source::Value) {
-            // A Vector given new divisions keeps what still fits them.
-            const cv::Value& src = *p.value;
-            v->setPhysType(src.physType());
-            v->setName(src.name());
-            if (src.ref() && ref.is_none()) {
-                Prepared r;
-                r.source = Prepared::Source::Value;
-                r.value = src.ref();
-                r.kind = src.ref()->kind();
-                r.size = src.ref()->size();
-                try {
-                    v->setRef(referenceFor(r, v->divisionLengths(), v->size(), share));
-                } catch (const py::value_error&) {
-                    throw py::value_error("the reference of values does not fit the new divisions: pass ref= too");
-                }
-                v->setRefPhysType(src.refPhysType());
-                v->setRefName(src.refName());
-            }
-            if (int64_t(src.divisionLabels().size()) == v->numDivisions()) v->setDivisionLabels(src.divisionLabels());
-        }
+        v = laidOut(p, o.layout, share);
+        if (p.source == Prepared::Source::Value) keepWhatFits(*v, *p.value, !ref.is_none(), share);
     }
-
     if (!ref.is_none()) {
-        Prepared r = converting("ref", [&] { return prepare(ref); });
-        if (r.kind == cv::Kind::String || r.kind == cv::Kind::None)
-            throw py::type_error("ref must be numeric (real or complex x-values)");
-        if (r.source == Prepared::Source::Value && r.kind != cv::Kind::Real && r.kind != cv::Kind::Complex) {
-            r.value = r.value->convertedTo(cv::Kind::Real);
-            r.kind = cv::Kind::Real;
-        }
-        cv::MutableValuePtr rv = referenceFor(r, v->divisionLengths(), v->size(), share);
-        std::string refName = r.source == Prepared::Source::Value ? r.value->name() : std::string();
-        PhysType refType = r.source == Prepared::Source::Value ? r.value->physType() : PhysType();
-        if (hasRefPhys) refType = refPhysType;
-        rv->setPhysType(refType);
-        rv->setName(refName);
-        v->setRef(rv);
-        v->setRefName(refName);
-        v->setRefPhysType(refType);
-    } else if (hasRefPhys) {
+        setReference(*v, ref, o, share);
+    } else if (o.hasRefPhys) {
         if (!v->ref()) throw py::value_error("ref_phys needs a ref");
-        v->setRefPhysType(refPhysType);
+        v->setRefPhysType(o.refPhysType);
     }
-    if (hasPhys) v->setPhysType(physType);
+    if (o.hasPhys) v->setPhysType(o.physType);
     if (!name.is_none()) v->setName(name.cast<std::string>());
-    if (!labels.is_none()) {
-        if (int64_t(labelTexts.size()) != v->numDivisions())
-            throw py::value_error("labels: " + std::to_string(labelTexts.size()) + " labels for " +
+    if (o.hasLabels) {
+        if (int64_t(o.labels.size()) != v->numDivisions())
+            throw py::value_error("labels: " + std::to_string(o.labels.size()) + " labels for " +
                                   std::to_string(v->numDivisions()) + " division" +
                                   (v->numDivisions() == 1 ? "" : "s"));
-        v->setDivisionLabels(std::move(labelTexts));
+        v->setDivisionLabels(std::move(o.labels));
     }
     return Vector{std::move(v)};
 }
@@ -239,59 +262,79 @@ py::object dtypeOf(const cv::Value& v) {
     return py::dtype::of<double>();
 }
 
-const char* kVectorDoc = R"doc(A vector of the host: values, an optional reference (x-values), divisions,
-physical types and names.
+// A Vector of `values` (as many) with this one's reference, divisions,
+// labels and names: what a numpy function applied to the values gives back.
+Vector derived(const Vector& s, py::object values, py::object phys) {
+    const cv::Value& src = *s.value;
+    Prepared p = converting("values", [&] { return prepare(values); });
+    if (p.source == Prepared::Source::None || p.size != src.size())
+        throw py::value_error("values: " + std::to_string(p.size) + " values for a vector of " +
+                              std::to_string(src.size()));
+    std::vector<int64_t> layout = src.divisionLengths();
+    cv::MutableValuePtr v =
+        p.source == Prepared::Source::Value && layout == p.value->divisionLengths()
+            ? p.value->shallowCopy()
+            : build(p, layout.size() > 1 ? std::span<const int64_t>(layout) : std::span<const int64_t>(), Share::Freeze);
+    v->setRef(src.ref());
+    v->setRefPhysType(src.refPhysType());
+    v->setRefName(src.refName());
+    v->setName(src.name());
+    v->setDivisionLabels(src.divisionLabels());
+    v->setPhysType(phys.is_none() ? PhysType() : converting("phys", [&] { return physTypeOf(phys, "phys"); }));
+    return Vector{std::move(v), s.scalar, s.runs};
+}
 
-Vector(values, ref=None, phys=None, ref_phys=None, divisions=None, name=None, labels=None, copy=False)
+Vector withRunLabels(const Vector& s, py::object labels) {
+    if (labels.is_none()) return Vector{s.value, s.scalar};
+    auto runs = std::make_shared<std::vector<std::string>>();
+    for (py::handle l : labels) runs->push_back(py::str(l).cast<std::string>());
+    if (int64_t(runs->size()) != s.value->size())
+        throw py::value_error(std::to_string(runs->size()) + " run labels for " + std::to_string(s.value->size()) +
+                              " values");
+    return Vector{s.value, s.scalar, std::move(runs)};
+}
 
-values     a numpy array, a sequence or a scalar: floats, ints and bools become
-           real values, complex numbers complex ones, str a string vector. A
-           Vector is copied with the other arguments changed.
-ref        the x-values (real or complex): as many as values, or, with several
-           divisions of one length, one division's worth shared by all.
-phys       physical type of the values, by name ("Voltage", "voltage", "V")
-           or code; ref_phys likewise for the reference.
-divisions  division lengths, adding up to len(values): the runs of a stepped
-           or Monte Carlo analysis. The reference gets the same layout.
-name       the vector's name; labels one str per division.
-copy       False: a C-contiguous float64 or complex128 array that owns its
-           memory is shared, not copied, and becomes read-only (a vector
-           never changes); a writeable view of another array is copied.
-           True: always copy, the array stays as it was.
+Vector divisionOf(const Vector& s, int64_t d) {
+    const int64_t n = s.value->numDivisions();
+    if (d < 0) d += n;
+    if (d < 0 || d >= n)
+        throw py::index_error("division index out of range (the vector has " + std::to_string(n) + " division" +
+                              (n == 1 ? ")" : "s)"));
+    return Vector{s.value->division(d)};
+}
 
-numpy.asarray(v) is a read-only view of the values (no copy); copy it to
-change it. Vectors are immutable and can be passed to any script function.
-Operators work element by element as in numpy and raise ValueError for
-operands they cannot pair; comparisons give bool masks, and v[mask] keeps
-the x-values and runs. v.to_pandas() and v.to_xarray() give one tidy shape
-for every vector.
+py::list labelList(const std::vector<std::string>& labels) {
+    py::list out;
+    for (const auto& l : labels) out.append(text(l));
+    return out;
+}
 
->>> v = cvfunc.Vector([0, 1, 0, 1], ref=[0, 1e-6, 0, 1e-6], divisions=[2, 2],
-...                   phys="Voltage", ref_phys="Time")
->>> v.division_lengths, v.phys, v.division(1).ref
-([2, 2], 'Voltage', array([0.e+00, 1.e-06]))
-)doc";
+using VectorClass = py::class_<Vector>;
 
-}  // namespace
+// Vectors made from Python objects, and from this one with something changed.
+void defineConstruction(VectorClass& c) {
+    c.def(py::init(&makeVector), "values"_a, "ref"_a = py::none(), "phys"_a = py::none(), "ref_phys"_a = py::none(),
+          "divisions"_a = py::none(), "name"_a = py::none(), "labels"_a = py::none(), "copy"_a = false)
+        .def("_derived", &derived, "values"_a, "phys"_a = py::none(),
+             "A Vector of `values` (as many) with this one's reference, divisions, labels and names.")
+        .def(
+            "_as_scalar",
+            [](const Vector& s) { return Vector{s.value, s.value->size() == 1 && s.value->numDivisions() == 1, s.runs}; },
+            "This vector seen as a single number when it has one element.")
+        .def("_with_run_labels", &withRunLabels, "labels"_a,
+             "This vector with these run labels, one per value (None: without).")
+        .def("division", &divisionOf, "d"_a, "Division d (negative counts from the end) as a Vector, sharing the data.");
+}
 
-void registerVector(py::module_& m) {
-    py::class_<Vector>(m, "Vector", kVectorDoc)
-        .def(py::init(&makeVector), "values"_a, "ref"_a = py::none(), "phys"_a = py::none(),
-             "ref_phys"_a = py::none(), "divisions"_a = py::none(), "name"_a = py::none(), "labels"_a = py::none(),
-             "copy"_a = false)
-        .def_property_readonly(
-            "values", [](const Vector& s) { return elements(s.value); },
-            "The values: a read-only numpy array (all divisions back to back), a list of str for strings.")
+// The elements, their count and layout, as numpy sees them.
+void defineElements(VectorClass& c) {
+    c.def_property_readonly(
+         "values", [](const Vector& s) { return elements(s.value); },
+         "The values: a read-only numpy array (all divisions back to back), a list of str for strings.")
         .def_property_readonly(
             "ref", [](const Vector& s) { return referenceElements(s.value->ref()); },
             "The reference (x-values) as a read-only numpy array, or None; real when the stored x-values are "
             "complex numbers without imaginary parts (frequencies).")
-        .def_property_readonly(
-            "unit", [](const Vector& s) { return std::string(sp_GetPhysTypeUnit(s.value->physType())); },
-            "Unit symbol of the values (\"V\", \"s\", ...); \"\" for a plain number.")
-        .def_property_readonly(
-            "ref_unit", [](const Vector& s) { return std::string(sp_GetPhysTypeUnit(s.value->refPhysType())); },
-            "Unit symbol of the reference; \"\" for a plain number.")
         .def_property_readonly(
             "shape", [](const Vector& s) { return s.scalar ? py::tuple() : py::make_tuple(s.value->size()); },
             "(len(v),); () for a single number a function gave (see is_scalar).")
@@ -301,40 +344,38 @@ void registerVector(py::module_& m) {
             "is_scalar", [](const Vector& s) { return s.scalar; },
             "True for one number that a function gives as such (Maximum, a count): numpy sees it with shape (), "
             "as a numpy scalar; it keeps its x-value all the same.")
-        .def(
-            "_as_scalar",
-            [](const Vector& s) { return Vector{s.value, s.value->size() == 1 && s.value->numDivisions() == 1, s.runs}; },
-            "This vector seen as a single number when it has one element.")
-        .def("_truth", &truth, "The elements' truth values as a bool Vector keeping x-values, runs and names.")
-        .def_property_readonly(
-            "run_labels",
-            [](const Vector& s) -> py::object {
-                if (!s.runs) return py::none();
-                py::list out;
-                for (const auto& l : *s.runs) out.append(text(l));
-                return out;
-            },
-            "For one value per run (a statistic such as Maximum called on the runs of a file): the label of "
-            "the run each value belongs to, as the file gave it; None for other vectors, and for values "
-            "that cvfunc.eval gives.")
-        .def(
-            "_with_run_labels",
-            [](const Vector& s, py::object labels) {
-                if (labels.is_none()) return Vector{s.value, s.scalar};
-                auto runs = std::make_shared<std::vector<std::string>>();
-                for (py::handle l : labels) runs->push_back(py::str(l).cast<std::string>());
-                if (int64_t(runs->size()) != s.value->size())
-                    throw py::value_error(std::to_string(runs->size()) + " run labels for " +
-                                          std::to_string(s.value->size()) + " values");
-                return Vector{s.value, s.scalar, std::move(runs)};
-            },
-            "labels"_a, "This vector with these run labels, one per value (None: without).")
         .def_property_readonly(
             "size", [](const Vector& s) { return s.value->size(); }, "The number of elements, all divisions.")
         .def_property_readonly(
             "dtype", [](const Vector& s) { return dtypeOf(*s.value); },
             "The numpy dtype of the values (object for strings).")
-        .def("__float__", [](const Vector& s) { return realOf(s, "float"); })
+        .def_property_readonly(
+            "kind", [](const Vector& s) { return std::string(cv::kindName(s.value->kind())); },
+            "\"real\", \"complex\", \"string\", \"integer\", \"bool\" or \"none\".")
+        .def_property_readonly(
+            "division_lengths",
+            [](const Vector& s) {
+                py::list out;
+                for (int64_t n : s.value->divisionLengths()) out.append(n);
+                return out;
+            },
+            "Division lengths: [len(v)] for an undivided vector.")
+        .def("_scalar",
+             [](const Vector& s) { return s.value->size() == 1 ? scalarAt(*s.value, 0) : py::object(py::none()); },
+             "The only element as a Python scalar, None for other lengths.")
+        .def("__len__",
+             [](const Vector& s) {
+                 if (s.scalar) throw py::type_error("len() of a single number (shape ()): use v.size");
+                 return s.value->size();
+             })
+        .def("__array__", &asArray, "dtype"_a = py::none(), "copy"_a = py::none(),
+             "The values as a numpy array: a read-only view unless a dtype or a copy is asked for.");
+}
+
+// float(v), int(v) and the like for a single value, and the truth of one
+// element or of each.
+void defineNumberProtocol(VectorClass& c) {
+    c.def("__float__", [](const Vector& s) { return realOf(s, "float"); })
         .def("__complex__",
              [](const Vector& s) {
                  cv::cplx z = single(s, "complex").complexAt(0);
@@ -361,33 +402,17 @@ void registerVector(py::module_& m) {
                  throw py::value_error("the truth value of a vector of " + std::to_string(v.size()) +
                                        " elements is ambiguous: use any() or all()");
              })
-        .def(
-            "_derived",
-            [](const Vector& s, py::object values, py::object phys) {
-                const cv::Value& src = *s.value;
-                Prepared p = converting("values", [&] { return prepare(values); });
-                if (p.source == Prepared::Source::None || p.size != src.size())
-                    throw py::value_error("values: " + std::to_string(p.size) + " values for a vector of " +
-                                          std::to_string(src.size()));
-                std::vector<int64_t> layout = src.divisionLengths();
-                cv::MutableValuePtr v = p.source == Prepared::Source::Value && layout == p.value->divisionLengths()
-                                            ? p.value->shallowCopy()
-                                            : build(p, layout.size() > 1 ? std::span<const int64_t>(layout)
-                                                                         : std::span<const int64_t>(),
-                                                    Share::Freeze);
-                v->setRef(src.ref());
-                v->setRefPhysType(src.refPhysType());
-                v->setRefName(src.refName());
-                v->setName(src.name());
-                v->setDivisionLabels(src.divisionLabels());
-                v->setPhysType(phys.is_none() ? PhysType() : converting("phys", [&] { return physTypeOf(phys, "phys"); }));
-                return Vector{std::move(v), s.scalar, s.runs};
-            },
-            "values"_a, "phys"_a = py::none(),
-            "A Vector of `values` (as many) with this one's reference, divisions, labels and names.")
-        .def("_scalar",
-             [](const Vector& s) { return s.value->size() == 1 ? scalarAt(*s.value, 0) : py::object(py::none()); },
-             "The only element as a Python scalar, None for other lengths.")
+        .def("_truth", &truth, "The elements' truth values as a bool Vector keeping x-values, runs and names.");
+}
+
+// Units, physical types, names and labels.
+void defineDescription(VectorClass& c) {
+    c.def_property_readonly(
+         "unit", [](const Vector& s) { return std::string(sp_GetPhysTypeUnit(s.value->physType())); },
+         "Unit symbol of the values (\"V\", \"s\", ...); \"\" for a plain number.")
+        .def_property_readonly(
+            "ref_unit", [](const Vector& s) { return std::string(sp_GetPhysTypeUnit(s.value->refPhysType())); },
+            "Unit symbol of the reference; \"\" for a plain number.")
         .def_property_readonly(
             "phys", [](const Vector& s) { return std::string(sp_GetPhysTypeName(s.value->physType())); },
             "Physical type of the values by name (\"Voltage\", \"Time\", ...); \"\" for a plain number.")
@@ -395,47 +420,63 @@ void registerVector(py::module_& m) {
             "ref_phys", [](const Vector& s) { return std::string(sp_GetPhysTypeName(s.value->refPhysType())); },
             "Physical type of the reference by name; \"\" for a plain number.")
         .def_property_readonly(
-            "division_lengths",
-            [](const Vector& s) {
-                py::list out;
-                for (int64_t n : s.value->divisionLengths()) out.append(n);
-                return out;
-            },
-            "Division lengths: [len(v)] for an undivided vector.")
-        .def_property_readonly(
-            "kind", [](const Vector& s) { return std::string(cv::kindName(s.value->kind())); },
-            "\"real\", \"complex\", \"string\", \"integer\", \"bool\" or \"none\".")
-        .def_property_readonly(
             "name", [](const Vector& s) { return text(s.value->name()); }, "The vector's name (\"\" when unnamed).")
         .def_property_readonly(
             "ref_name", [](const Vector& s) { return text(s.value->refName()); },
             "The reference's name (\"\" when unnamed).")
         .def_property_readonly(
-            "labels",
-            [](const Vector& s) {
-                py::list out;
-                for (const auto& l : s.value->divisionLabels()) out.append(text(l));
-                return out;
-            },
+            "labels", [](const Vector& s) { return labelList(s.value->divisionLabels()); },
             "Division labels (the swept parameter's values), [] when there are none.")
-        .def("__len__",
-             [](const Vector& s) {
-                 if (s.scalar) throw py::type_error("len() of a single number (shape ()): use v.size");
-                 return s.value->size();
-             })
-        .def("__array__", &asArray, "dtype"_a = py::none(), "copy"_a = py::none(),
-             "The values as a numpy array: a read-only view unless a dtype or a copy is asked for.")
-        .def(
-            "division",
-            [](const Vector& s, int64_t d) {
-                int64_t n = s.value->numDivisions();
-                if (d < 0) d += n;
-                if (d < 0 || d >= n)
-                    throw py::index_error("division index out of range (the vector has " + std::to_string(n) +
-                                          " division" + (n == 1 ? ")" : "s)"));
-                return Vector{s.value->division(d)};
+        .def_property_readonly(
+            "run_labels",
+            [](const Vector& s) -> py::object {
+                if (!s.runs) return py::none();
+                return labelList(*s.runs);
             },
-            "d"_a, "Division d (negative counts from the end) as a Vector, sharing the data.");
+            "For one value per run (a statistic such as Maximum called on the runs of a file): the label of "
+            "the run each value belongs to, as the file gave it; None for other vectors, and for values "
+            "that cvfunc.eval gives.");
+}
+
+void useVectorClass(py::handle cls) {
+    if (!PyType_Check(cls.ptr()) || !PyType_IsSubtype(reinterpret_cast<PyTypeObject*>(cls.ptr()), gVectorBase))
+        throw py::type_error("the Vector class must be a subclass of VectorBase");
+    // Kept for the life of the process, as the extension's own types are.
+    PyTypeObject* previous = gVectorClass;
+    gVectorClass = reinterpret_cast<PyTypeObject*>(cls.inc_ref().ptr());
+    Py_XDECREF(reinterpret_cast<PyObject*>(previous));
+}
+
+}  // namespace
+
+py::handle newVector(Vector&& v) {
+    if (!gVectorClass) return py::detail::type_caster_base<Vector>::cast(std::move(v), py::return_value_policy::move, {});
+    // What pybind11 does for a class it binds, with the subclass as the type:
+    // the instance's C++ part is the base's.
+    static const py::detail::type_info* const base = py::detail::get_type_info(typeid(Vector));
+    PyObject* self = gVectorClass->tp_alloc(gVectorClass, 0);
+    if (!self) throw py::error_already_set();
+    py::object instance = py::reinterpret_steal<py::object>(self);
+    auto* inst = reinterpret_cast<py::detail::instance*>(self);
+    inst->allocate_layout();
+    inst->owned = false;
+    py::detail::values_and_holders(inst).begin()->value_ptr() = new Vector(std::move(v));
+    inst->owned = true;
+    base->init_instance(inst, nullptr);
+    return instance.release();
+}
+
+void registerVector(py::module_& m) {
+    VectorClass c(m, "VectorBase",
+                  "The compiled part of cvfunc.Vector: a host value with its reference, divisions, physical types "
+                  "and names. Use cvfunc.Vector; every Vector the package gives is one.");
+    defineConstruction(c);
+    defineElements(c);
+    defineNumberProtocol(c);
+    defineDescription(c);
+    gVectorBase = reinterpret_cast<PyTypeObject*>(c.ptr());
+    m.def("_use_vector_class", &useVectorClass, "cls"_a,
+          "Makes every Vector the extension gives an instance of `cls`, a subclass of VectorBase.");
 }
 
 }  // namespace cvpy

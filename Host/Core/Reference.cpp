@@ -134,144 +134,195 @@ bool validArgumentName(std::string_view name) {
     return true;
 }
 
+namespace {
+
+// Reads one reference file a line at a time: the entry being filled, the
+// text a continuation line extends, and where each problem is.
+class FileParser {
+public:
+    FileParser(const std::string& path, const std::string& familyName, std::map<std::string, Entry>& byName,
+               std::vector<std::string>& errors)
+        : path_(path), byName_(byName), errors_(errors), family_{familyName, "", {}} {}
+
+    void line(std::string& line);
+    // The family read, once every line is; entries that lack a summary or
+    // an argument's description are reported.
+    Family finish();
+
+private:
+    void problem(const std::string& what) { errors_.push_back(path_ + ":" + std::to_string(lineNo_) + ": " + what); }
+    void continueText(const std::string& line);
+    void startEntry(const std::string& name);
+    void field(const std::string& key, const std::string& value);
+    std::string* singleText(const std::string& key);
+    void readArguments(const std::string& value);
+    Argument argument(std::string text, bool last);
+    void checkArgument(const Argument& a);
+    void describeArgument(const std::string& name, const std::string& value);
+    void exampleField(const std::string& key, const std::string& value);
+
+    const std::string& path_;
+    std::map<std::string, Entry>& byName_;
+    std::vector<std::string>& errors_;
+    Family family_;
+    Entry* entry_ = nullptr;
+    std::string* continued_ = nullptr;  // the text a continuation line extends
+    int lineNo_ = 0;
+};
+
+void FileParser::line(std::string& line) {
+    ++lineNo_;
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    if (line.empty() || line[0] == '#') {
+        continued_ = nullptr;
+        return;
+    }
+    if (line[0] == ' ' || line[0] == '\t') return continueText(line);
+    continued_ = nullptr;
+    if (line.rfind("==", 0) == 0) return startEntry(trim(std::string_view(line).substr(2)));
+    const size_t colon = line.find(':');
+    if (colon == std::string::npos) return problem("expected 'field: text'");
+    std::string value = line.substr(colon + 1);
+    if (!value.empty() && value[0] == ' ') value.erase(0, 1);
+    field(line.substr(0, colon), value);
+}
+
+void FileParser::continueText(const std::string& line) {
+    const std::string more = trim(line);
+    if (more.empty()) return;
+    if (!continued_) problem("a continuation line follows nothing it could continue");
+    else *continued_ += (continued_->empty() ? "" : " ") + more;
+}
+
+void FileParser::startEntry(const std::string& name) {
+    entry_ = nullptr;
+    if (name.empty()) return problem("'==' needs a function name");
+    const std::string key = lower(name);
+    if (byName_.count(key))
+        return problem("a second entry for '" + name + "' (the first is at " + byName_[key].source + ")");
+    entry_ = &byName_[key];
+    entry_->name = name;
+    entry_->family = family_.name;
+    entry_->source = path_ + ":" + std::to_string(lineNo_);
+    family_.entries.push_back(name);
+}
+
+void FileParser::field(const std::string& key, const std::string& value) {
+    if (key == "title" && !entry_) {
+        family_.title = trim(value);
+        continued_ = &family_.title;
+        return;
+    }
+    if (!entry_) return problem("'" + key + ":' outside an entry");
+    if (std::string* text = singleText(key)) {
+        *text = trim(value);
+        continued_ = text;
+    } else if (key == "note") {
+        entry_->notes.push_back(trim(value));
+        continued_ = &entry_->notes.back();
+    } else if (key == "args") {
+        readArguments(value);
+    } else if (key.rfind("arg ", 0) == 0) {
+        describeArgument(trim(std::string_view(key).substr(4)), value);
+    } else if (key == "example" || key == "output" || key == "error") {
+        exampleField(key, value);
+    } else if (key == "see") {
+        for (const auto& s : splitArgs(value))
+            if (!s.empty()) entry_->seeAlso.push_back(s);
+    } else {
+        problem("unknown field '" + key + "'");
+    }
+}
+
+// The entry's field of one text that continuation lines may extend, or null.
+std::string* FileParser::singleText(const std::string& key) {
+    if (key == "summary") return &entry_->summary;
+    if (key == "result") return &entry_->result;
+    if (key == "divisions") return &entry_->divisions;
+    return nullptr;
+}
+
+void FileParser::readArguments(const std::string& value) {
+    entry_->args.clear();
+    const std::vector<std::string> parts = splitArgs(value);
+    for (size_t i = 0; i < parts.size(); ++i) {
+        Argument a = argument(parts[i], i + 1 == parts.size());
+        checkArgument(a);
+        entry_->args.push_back(std::move(a));
+    }
+}
+
+// One argument of an args line: name, *name, name=VALUE, name? or name=?.
+Argument FileParser::argument(std::string text, bool last) {
+    Argument a;
+    if (!text.empty() && text[0] == '*') {
+        a.kind = Argument::Default::Rest;
+        text.erase(0, 1);
+        if (!last) problem("'*" + text + "' must be the last argument");
+    } else if (size_t eq = text.find('='); eq != std::string::npos) {
+        a.kind = Argument::Default::Literal;
+        a.literal = trim(std::string_view(text).substr(eq + 1));
+        text = trim(std::string_view(text).substr(0, eq));
+        if (a.literal.empty()) problem("argument '" + text + "' has '=' but no default");
+        if (a.literal == "?") a.kind = Argument::Default::Rule;  // as signatures show it
+    } else if (!text.empty() && text.back() == '?') {
+        a.kind = Argument::Default::Rule;
+        text.pop_back();
+    }
+    a.name = text;
+    return a;
+}
+
+// What Python needs of an argument beside the ones before it: a keyword it
+// accepts, required ones first, no name twice.
+void FileParser::checkArgument(const Argument& a) {
+    const std::vector<Argument>& before = entry_->args;
+    if (!validArgumentName(a.name)) problem("'" + a.name + "' is not usable as a keyword argument name");
+    if (a.kind == Argument::Default::None && !before.empty() && before.back().kind != Argument::Default::None)
+        problem("required argument '" + a.name + "' follows an optional one");
+    for (const auto& other : before)
+        if (lower(other.name) == lower(a.name)) problem("argument '" + a.name + "' is named twice");
+}
+
+void FileParser::describeArgument(const std::string& name, const std::string& value) {
+    auto it = std::find_if(entry_->args.begin(), entry_->args.end(), [&](const Argument& a) { return a.name == name; });
+    if (it == entry_->args.end())
+        return problem("'arg " + name + ":' describes no argument of the 'args:' line above it");
+    it->text = trim(value);
+    continued_ = &it->text;
+}
+
+// example: starts an example; output: and error: tell what it gives.
+void FileParser::exampleField(const std::string& key, const std::string& value) {
+    std::vector<Example>& examples = entry_->examples;
+    if (key == "example") examples.push_back({trim(value), {}, {}});
+    else if (examples.empty()) problem("'" + key + ":' before any 'example:'");
+    else if (key == "output") examples.back().output.push_back(value);
+    else examples.back().error = trim(value);
+}
+
+Family FileParser::finish() {
+    for (const auto& name : family_.entries) {
+        const Entry& done = byName_[lower(name)];
+        if (done.summary.empty()) errors_.push_back(done.source + ": '" + name + "' has no summary");
+        for (const auto& a : done.args)
+            if (a.text.empty()) errors_.push_back(done.source + ": argument '" + a.name + "' of '" + name + "' is not described");
+    }
+    return std::move(family_);
+}
+
+}  // namespace
+
 void Reference::parseFile(const std::string& path, const std::string& familyName) {
     std::ifstream in(path, std::ios::binary);
     if (!in) {
         errors_.push_back(path + ": cannot be read");
         return;
     }
-    Family family{familyName, "", {}};
-    Entry* e = nullptr;
-    std::string* continued = nullptr;  // the text a continuation line extends
+    FileParser parser(path, familyName, byName_, errors_);
     std::string line;
-    int lineNo = 0;
-    auto problem = [&](const std::string& what) {
-        errors_.push_back(path + ":" + std::to_string(lineNo) + ": " + what);
-    };
-    while (std::getline(in, line)) {
-        ++lineNo;
-        if (!line.empty() && line.back() == '\r') line.pop_back();
-        if (line.empty() || line[0] == '#') {
-            continued = nullptr;
-            continue;
-        }
-        if (line[0] == ' ' || line[0] == '\t') {
-            std::string more = trim(line);
-            if (more.empty()) continue;
-            if (!continued) problem("a continuation line follows nothing it could continue");
-            else *continued += (continued->empty() ? "" : " ") + more;
-            continue;
-        }
-        continued = nullptr;
-        if (line.rfind("==", 0) == 0) {
-            std::string name = trim(std::string_view(line).substr(2));
-            std::string key = lower(name);
-            if (name.empty()) {
-                problem("'==' needs a function name");
-                e = nullptr;
-                continue;
-            }
-            if (byName_.count(key)) {
-                problem("a second entry for '" + name + "' (the first is at " + byName_[key].source + ")");
-                e = nullptr;
-                continue;
-            }
-            e = &byName_[key];
-            e->name = name;
-            e->family = familyName;
-            e->source = path + ":" + std::to_string(lineNo);
-            family.entries.push_back(name);
-            continue;
-        }
-        size_t colon = line.find(':');
-        if (colon == std::string::npos) {
-            problem("expected 'field: text'");
-            continue;
-        }
-        std::string key = line.substr(0, colon);
-        std::string value = line.substr(colon + 1);
-        if (!value.empty() && value[0] == ' ') value.erase(0, 1);
-        if (key == "title" && !e) {
-            family.title = trim(value);
-            continued = &family.title;
-            continue;
-        }
-        if (!e) {
-            problem("'" + key + ":' outside an entry");
-            continue;
-        }
-        if (key == "summary") {
-            e->summary = trim(value);
-            continued = &e->summary;
-        } else if (key == "args") {
-            e->args.clear();
-            std::vector<std::string> parts = splitArgs(value);
-            for (size_t i = 0; i < parts.size(); ++i) {
-                std::string p = parts[i];
-                Argument a;
-                if (!p.empty() && p[0] == '*') {
-                    a.kind = Argument::Default::Rest;
-                    p.erase(0, 1);
-                    if (i + 1 != parts.size()) problem("'*" + p + "' must be the last argument");
-                } else if (size_t eq = p.find('='); eq != std::string::npos) {
-                    a.kind = Argument::Default::Literal;
-                    a.literal = trim(std::string_view(p).substr(eq + 1));
-                    p = trim(std::string_view(p).substr(0, eq));
-                    if (a.literal.empty()) problem("argument '" + p + "' has '=' but no default");
-                    if (a.literal == "?") a.kind = Argument::Default::Rule;  // as signatures show it
-                } else if (!p.empty() && p.back() == '?') {
-                    a.kind = Argument::Default::Rule;
-                    p.pop_back();
-                }
-                a.name = p;
-                if (!validArgumentName(p)) problem("'" + p + "' is not usable as a keyword argument name");
-                if (a.kind == Argument::Default::None && !e->args.empty() &&
-                    e->args.back().kind != Argument::Default::None)
-                    problem("required argument '" + p + "' follows an optional one");
-                for (const auto& other : e->args)
-                    if (lower(other.name) == lower(p)) problem("argument '" + p + "' is named twice");
-                e->args.push_back(std::move(a));
-            }
-        } else if (key.rfind("arg ", 0) == 0) {
-            std::string name = trim(std::string_view(key).substr(4));
-            auto it = std::find_if(e->args.begin(), e->args.end(), [&](const Argument& a) { return a.name == name; });
-            if (it == e->args.end()) {
-                problem("'arg " + name + ":' describes no argument of the 'args:' line above it");
-                continue;
-            }
-            it->text = trim(value);
-            continued = &it->text;
-        } else if (key == "result") {
-            e->result = trim(value);
-            continued = &e->result;
-        } else if (key == "divisions") {
-            e->divisions = trim(value);
-            continued = &e->divisions;
-        } else if (key == "note") {
-            e->notes.push_back(trim(value));
-            continued = &e->notes.back();
-        } else if (key == "example") {
-            e->examples.push_back({trim(value), {}, {}});
-        } else if (key == "output") {
-            if (e->examples.empty()) problem("'output:' before any 'example:'");
-            else e->examples.back().output.push_back(value);
-        } else if (key == "error") {
-            if (e->examples.empty()) problem("'error:' before any 'example:'");
-            else e->examples.back().error = trim(value);
-        } else if (key == "see") {
-            for (const auto& s : splitArgs(value))
-                if (!s.empty()) e->seeAlso.push_back(s);
-        } else {
-            problem("unknown field '" + key + "'");
-        }
-    }
-    for (const auto& name : family.entries) {
-        const Entry& done = byName_[lower(name)];
-        if (done.summary.empty()) errors_.push_back(done.source + ": '" + name + "' has no summary");
-        for (const auto& a : done.args)
-            if (a.text.empty()) errors_.push_back(done.source + ": argument '" + a.name + "' of '" + name + "' is not described");
-    }
-    families_.push_back(std::move(family));
+    while (std::getline(in, line)) parser.line(line);
+    families_.push_back(parser.finish());
 }
 
 Reference Reference::load(const std::string& directory) {

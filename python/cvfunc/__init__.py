@@ -100,7 +100,6 @@ def _report(severity, text):
 
 from . import _cvfunc  # noqa: E402  (needs Error and _report defined first)
 from ._cvfunc import (  # noqa: E402
-    Vector,
     __version__,
     bind,
     call,
@@ -120,7 +119,7 @@ __all__ = [
 ]
 
 
-# ---------------------------------------------------------------- Vector, Python side
+# ---------------------------------------------------------------- Vector: its runs, and what its methods share
 
 def _short(values):
     if isinstance(values, list):
@@ -130,74 +129,12 @@ def _short(values):
     return _np.array2string(values, threshold=8, edgeitems=3, separator=", ", max_line_width=1 << 20)
 
 
-def _vector_repr(self):
-    if self.kind == "none":
-        return "Vector(none)"
-    parts = [_short(self.values)]
-    if self.ref is not None:
-        parts.append("ref=" + _short(self.ref))
-    if self.phys:
-        parts.append(f"phys={self.phys!r}")
-    if self.ref is not None and self.ref_phys:
-        parts.append(f"ref_phys={self.ref_phys!r}")
-    if len(self.division_lengths) > 1:
-        parts.append(f"divisions={self.division_lengths!r}")
-    if self.name:
-        parts.append(f"name={self.name!r}")
-    if self.labels:
-        parts.append(f"labels={self.labels!r}")
-    return "Vector(" + ", ".join(parts) + ")"
-
-
 def _flat_ref(v):
     """The x-values of every element (a reference shared by equal runs repeated)."""
     ref = v.ref
     if ref is None or ref.size == v.size:
         return ref if ref is None else ref.reshape(-1)
     return _np.tile(ref, len(v.division_lengths))
-
-
-def _vector_getitem(self, key):
-    """v[i] is a one-element Vector keeping its x-value; v[a:b], v[mask] and
-    v[indices] are Vectors of those elements with theirs. Positions count
-    over all runs back to back; v.divisions[k] is run k.
-
-    A mask (a comparison such as v > 1, a numpy bool array or a list of bools,
-    as long as v) keeps the runs too: each run keeps its own elements where the
-    mask is true, so a run can become empty. A mask of another length raises
-    IndexError, as numpy does."""
-    kind = self.kind
-    if kind == "none":
-        raise IndexError("a vector without values has no elements")
-    single = False
-    if isinstance(key, Vector) and not key.is_scalar:
-        key = _np.asarray(key)
-    elif isinstance(key, list):
-        key = _np.asarray(key) if key else _np.empty(0, dtype=_np.intp)
-    if isinstance(key, _np.ndarray) and key.dtype == bool:
-        return _masked(self, key)
-    if not isinstance(key, (slice, list, tuple, _np.ndarray)) and not isinstance(key, (bool, _np.bool_)):
-        try:
-            i = _operator.index(key)
-        except TypeError:
-            raise TypeError(f"vector indices must be integers, slices, integer arrays or boolean masks, "
-                            f"not {type(key).__name__}") from None
-        n = self.size
-        if not -n <= i < n:
-            raise IndexError(f"index {i} is out of range for a vector of {n} element{'s' * (n != 1)}")
-        i %= n
-        key, single = slice(i, i + 1), True
-    if kind == "string":
-        values = self.values
-        if single:
-            return values[key.start]
-        picked = _np.asarray(values, dtype=object)[key].tolist()
-    else:
-        picked = self.values[key]
-        if picked.ndim != 1:
-            raise IndexError("a vector is one-dimensional: one index, slice, integer array or mask")
-    out = _picked(self, picked, key)
-    return out._as_scalar() if single else out
 
 
 def _picked(v, values, key, divisions=None):
@@ -228,11 +165,6 @@ def _masked(v, mask):
         ends = _np.cumsum(lengths)
         divisions = (selected[ends] - selected[ends - lengths]).tolist()
     return _picked(v, values, mask, divisions)
-
-
-def _vector_iter(self):
-    values = self.values
-    return iter(() if values is None else values)
 
 
 class Divisions(_abc.Sequence):
@@ -268,16 +200,6 @@ class Divisions(_abc.Sequence):
         return f"Divisions({len(self)} runs: labels={self.labels!r}, lengths={self.lengths!r})"
 
 
-def _vector_runs(self):
-    """The runs as a 2-D array, one row per run (a read-only view, no copy).
-    All runs must have one length."""
-    lengths = self.division_lengths
-    if len(set(lengths)) > 1:
-        raise ValueError(f"the runs have different lengths ({min(lengths)} to {max(lengths)} points), so they "
-                         "make no 2-D array: take them one by one from v.divisions, or use v.to_pandas()")
-    return self.values.reshape(len(lengths), lengths[0])
-
-
 def _column(name, phys, fallback):
     return name or (phys.lower() if phys else fallback)
 
@@ -299,99 +221,6 @@ def _x_name(v):
     return _column(v.ref_name, v.ref_phys, "x")
 
 
-def _vector_to_pandas(self):
-    """One tidy table for every vector, a row per value:
-
-    run    the label of the run the value belongs to, as the file gave it
-           ("r2=1k", "3"); the run numbers "0", "1", ... for runs without
-           labels, "0" for a vector of one run;
-    x      the x-values, when there are any, named after the reference: its
-           name ("time"), else its physical type in lower case, else "x";
-    value  the values, named after the vector ("out"), else "value".
-
-    A result of one value per run (a statistic such as Maximum over the runs,
-    see run_labels) has those runs' labels in `run`; its x-values stand for
-    the labels and are a column only when they are a swept parameter's values,
-    named after the parameter ("r2"). Complex values make a complex column,
-    strings a column of str, a single number one row. A name already taken
-    gets "_value" (or "_x") appended. Units are in df.attrs["units"] and
-    physical types in df.attrs["phys"], keyed by column name."""
-    pd = _require("pandas", "python3-pandas", "Vector.to_pandas")
-    columns, units, phys = {}, {}, {}
-    ref = _flat_ref(self)
-    runs = self.run_labels
-    if runs is not None:
-        columns["run"] = _np.asarray(runs, dtype=object)
-        xname = self.ref_name if ref is not None else ""
-    else:
-        columns["run"] = _np.repeat(_np.asarray(Divisions(self).labels, dtype=object), self.division_lengths)
-        xname = _x_name(self) if ref is not None else ""
-    if xname:
-        xname = _unique(xname, columns, "_x")
-        columns[xname], units[xname], phys[xname] = ref, self.ref_unit, self.ref_phys
-    yname = _unique(self.name or "value", columns, "_value")
-    columns[yname], units[yname], phys[yname] = _flat_values(self), self.unit, self.phys
-    df = pd.DataFrame(columns)
-    df.attrs["units"], df.attrs["phys"] = units, phys
-    return df
-
-
-def _vector_to_xarray(self):
-    """The vector as an xarray.DataArray of dims ("run", x): a row per run
-    against the x-values, the shape Monte Carlo and sweep code works on.
-
-    run    coordinate: the run labels as the file gave them (as to_pandas);
-    x      dimension and coordinate named after the reference (its name,
-           "time", else its physical type in lower case, else "x"), holding
-           the x-values; "point" without a coordinate when there are none.
-
-    Every vector has both dimensions, a single run or a single number too
-    (one row; da.squeeze("run") drops it). The name is the vector's (None
-    when unnamed), attrs["units"] and attrs["long_name"] its unit and physical
-    type, and the x coordinate's attrs likewise.
-
-    The runs must share their x-values: runs of different lengths or at
-    different x (a transient run's own time steps) raise ValueError, as a
-    common axis would be made up. Resample them onto one grid first, e.g.
-    cvfunc.Interp(v, [n, start, stop], 1, [1]), which gives every run the same
-    n points from start to stop.
-
-    A result of one value per run (see run_labels) has dims ("run",) only,
-    with a swept parameter's values, when the runs have them, as a second
-    coordinate along "run" named after the parameter ("r2")."""
-    xr = _require("xarray", "python3-xarray", "Vector.to_xarray")
-
-    def described(unit, phys):
-        return {k: v for k, v in (("units", unit), ("long_name", phys)) if v}
-
-    values, ref = _flat_values(self), _flat_ref(self)
-    name = self.name or None
-    attrs = described(self.unit, self.phys)
-    runs = self.run_labels
-    if runs is not None:
-        coords = {"run": _np.asarray(runs, dtype=object)}
-        if ref is not None and self.ref_name and self.ref_name != "run":
-            coords[self.ref_name] = ("run", ref, described(self.ref_unit, self.ref_phys))
-        return xr.DataArray(values, dims=("run",), coords=coords, name=name, attrs=attrs)
-    lengths = self.division_lengths
-    if len(set(lengths)) > 1:
-        raise ValueError(f"the runs have different lengths ({min(lengths)} to {max(lengths)} points), so they "
-                         "share no x-axis: resample them onto one grid first, e.g. "
-                         "cvfunc.Interp(v, [n, start, stop], 1, [1]), or use v.to_pandas() (one row per point)")
-    shape = (len(lengths), lengths[0])
-    coords = {"run": _np.asarray(Divisions(self).labels, dtype=object)}
-    xname = "point"
-    if ref is not None:
-        xname = _unique(_x_name(self), ("run",), "_x")
-        grid = ref.reshape(shape)
-        if any(not _np.array_equal(row, grid[0], equal_nan=True) for row in grid[1:]):
-            raise ValueError("the runs have different x-values, so they share no x-axis: resample them onto one "
-                             "grid first, e.g. cvfunc.Interp(v, [n, start, stop], 1, [1]), or use v.to_pandas() "
-                             "(one row per point)")
-        coords[xname] = (xname, grid[0], described(self.ref_unit, self.ref_phys))
-    return xr.DataArray(values.reshape(shape), dims=("run", xname), coords=coords, name=name, attrs=attrs)
-
-
 def _require(module, package, what):
     try:
         return __import__(module)
@@ -403,37 +232,6 @@ def _require(module, package, what):
 def _axis_label(name, phys, unit):
     text = phys or name
     return f"{text} ({unit})" if text and unit else text
-
-
-def _vector_plot(self, ax=None, **kwargs):
-    """Draws the vector with matplotlib, one line per run, against its
-    x-values (or the element positions); the axes are labelled with the
-    physical types and units. Complex values are drawn as magnitudes. Returns
-    the matplotlib Axes."""
-    _require("matplotlib", "python3-matplotlib", "Vector.plot")
-    import matplotlib.pyplot as plt
-    if self.kind not in ("real", "complex", "integer", "bool"):
-        raise TypeError(f"only numbers can be plotted, not a {self.kind} vector")
-    if ax is None:
-        ax = plt.figure().add_subplot()
-    runs = Divisions(self).items()
-    magnitude = self.kind == "complex"
-    for label, run in runs:
-        y = _np.abs(run) if magnitude else _np.asarray(run)
-        x = run.ref if run.ref is not None else _np.arange(len(run))
-        if _np.iscomplexobj(x):
-            x = x.real
-        ax.plot(x, y, label=label if len(runs) > 1 else (self.name or None), **kwargs)
-    ylabel = _axis_label(self.name, self.phys, self.unit)
-    ax.set_ylabel(f"|{ylabel}|" if magnitude and ylabel else ylabel)
-    ax.set_xlabel(_axis_label(self.ref_name, self.ref_phys, self.ref_unit) if self.ref is not None else "point")
-    x = self.ref
-    if self.ref_phys == "Frequency" and x is not None and len(x) > 1 and _np.all(_np.real(x) > 0) \
-            and _np.real(x).max() / _np.real(x).min() > 100:
-        ax.set_xscale("log")
-    if 1 < len(runs) <= 20:
-        ax.legend(fontsize="small")
-    return ax
 
 
 # numpy functions with a script operator of the same meaning: those go
@@ -508,52 +306,29 @@ def _operate(op, left, right):
     return out._truth() if op in _TRUTH_OPERATORS and isinstance(out, Vector) else out
 
 
-def _vector_array_ufunc(self, ufunc, method, *inputs, **kwargs):
-    if method == "__call__" and not kwargs:
-        op = _UFUNC_OPERATORS.get(ufunc)
-        if op is not None and all(_one_dimensional(x) for x in inputs):
-            return _operate(op, *inputs) if len(inputs) == 2 else call(op, *inputs)
-        v = inputs[0]
-        if ufunc.nin == 1 and ufunc.nout == 1 and isinstance(v, Vector) and v.kind in ("real", "complex", "bool"):
-            out = ufunc(v.values)
-            if _np.shape(out) == (v.size,) and out.dtype.kind in "fcb":
-                derived = v._derived(out, v.phys if ufunc in _KEEPS_PHYS else None)
-                return derived._truth() if out.dtype.kind == "b" else derived
-            return out.reshape(v.shape) if v.is_scalar else out
-    # Anything else (reductions, several outputs, out=) on plain arrays.
-    arrays = [_np.asarray(x) if isinstance(x, Vector) else x for x in inputs]
-    return getattr(ufunc, method)(*arrays, **kwargs)
-
-
 def _scalar_operand(x):
     return x.is_scalar if isinstance(x, Vector) else isinstance(x, (_numbers.Number, _np.generic))
 
 
-def _operator_method(op, swapped=False):
+def _operator_method(op, name, swapped=False):
+    """The method `name` for an operator: through the operator function `op`,
+    as numpy users expect its results."""
     def method(self, other):
         if not isinstance(other, (Vector,) + _OPERAND_TYPES):
             return NotImplemented
         out = _operate(op, other, self) if swapped else _operate(op, self, other)
         # Numbers combine into a number, as numpy scalars do.
         return out._as_scalar() if self.is_scalar and _scalar_operand(other) and isinstance(out, Vector) else out
-    method.__name__ = op
+    method.__name__ = name
+    method.__qualname__ = "Vector." + name
+    operands = ("other", "self") if swapped else ("self", "other")
+    method.__doc__ = f"{operands[0]} {_SYMBOLS[op]} {operands[1]}, by the script operator {op}."
     return method
 
 
-def _vector_str(self):
-    return str(self._scalar()) if self.is_scalar else repr(self)
-
-
-def _vector_getattr(self, name):
-    # What numpy arrays offer and a Vector does not (max, mean, tolist, ...)
-    # works on its values; the answer is a plain numpy result.
-    if name.startswith("_"):
-        raise AttributeError(f"'Vector' object has no attribute {name!r}")
-    array = _np.asarray(self)
-    try:
-        return getattr(array, name)
-    except AttributeError:
-        raise AttributeError(f"'Vector' object has no attribute {name!r}") from None
+def _operator_methods(name, op):
+    """__name__ and __rname__ for an operator that takes either side."""
+    return _operator_method(op, f"__{name}__"), _operator_method(op, f"__r{name}__", swapped=True)
 
 
 def _part(method):
@@ -565,41 +340,324 @@ def _part(method):
     return property(part, doc=f"The {method} parts as a Vector keeping the x-values.")
 
 
-def _vector_format(self, spec):
-    if self.size == 1 and self.kind != "none":
-        return format(self._scalar(), spec)
-    if spec:
-        raise TypeError("only a one-element vector takes a format specification")
-    return repr(self)
+# ---------------------------------------------------------------- Vector
+
+# The extension's VectorBase holds the value and what C++ answers fast
+# (properties, numpy's view, conversions); this subclass adds what is better
+# said in Python. The extension makes every Vector it returns one of these
+# (_use_vector_class below), so results and Vector(...) are the same type.
+class Vector(_cvfunc.VectorBase):
+    """A vector of the host: values, an optional reference (x-values), divisions,
+    physical types and names.
+
+    Vector(values, ref=None, phys=None, ref_phys=None, divisions=None, name=None, labels=None, copy=False)
+
+    values     a numpy array, a sequence or a scalar: floats, ints and bools become
+               real values, complex numbers complex ones, str a string vector. A
+               Vector is copied with the other arguments changed.
+    ref        the x-values (real or complex): as many as values, or, with several
+               divisions of one length, one division's worth shared by all.
+    phys       physical type of the values, by name ("Voltage", "voltage", "V")
+               or code; ref_phys likewise for the reference.
+    divisions  division lengths, adding up to len(values): the runs of a stepped
+               or Monte Carlo analysis. The reference gets the same layout.
+    name       the vector's name; labels one str per division.
+    copy       False: a C-contiguous float64 or complex128 array that owns its
+               memory is shared, not copied, and becomes read-only (a vector
+               never changes); a writeable view of another array is copied.
+               True: always copy, the array stays as it was.
+
+    numpy.asarray(v) is a read-only view of the values (no copy); copy it to
+    change it. Vectors are immutable and can be passed to any script function.
+    Operators work element by element as in numpy and raise ValueError for
+    operands they cannot pair; comparisons give bool masks, and v[mask] keeps
+    the x-values and runs. v.to_pandas() and v.to_xarray() give one tidy shape
+    for every vector.
+
+    >>> v = cvfunc.Vector([0, 1, 0, 1], ref=[0, 1e-6, 0, 1e-6], divisions=[2, 2],
+    ...                   phys="Voltage", ref_phys="Time")
+    >>> v.division_lengths, v.phys, v.division(1).ref
+    ([2, 2], 'Voltage', array([0.e+00, 1.e-06]))
+    """
+
+    __slots__ = ()  # no instance dict: a Vector takes no attributes and costs what VectorBase does
+    __hash__ = None  # compared element by element, like arrays
+
+    def __repr__(self):
+        if self.kind == "none":
+            return "Vector(none)"
+        parts = [_short(self.values)]
+        if self.ref is not None:
+            parts.append("ref=" + _short(self.ref))
+        if self.phys:
+            parts.append(f"phys={self.phys!r}")
+        if self.ref is not None and self.ref_phys:
+            parts.append(f"ref_phys={self.ref_phys!r}")
+        if len(self.division_lengths) > 1:
+            parts.append(f"divisions={self.division_lengths!r}")
+        if self.name:
+            parts.append(f"name={self.name!r}")
+        if self.labels:
+            parts.append(f"labels={self.labels!r}")
+        return "Vector(" + ", ".join(parts) + ")"
+
+    def __str__(self):
+        """A single number as that number; any other vector as its repr."""
+        return str(self._scalar()) if self.is_scalar else repr(self)
+
+    def __format__(self, fmt):
+        """A one-element vector formats as its element; others as their repr, with an empty format only."""
+        if self.size == 1 and self.kind != "none":
+            return format(self._scalar(), fmt)
+        if fmt:
+            raise TypeError("only a one-element vector takes a format specification")
+        return repr(self)
+
+    def __getitem__(self, key):
+        """v[i] is a one-element Vector keeping its x-value; v[a:b], v[mask] and
+        v[indices] are Vectors of those elements with theirs. Positions count
+        over all runs back to back; v.divisions[k] is run k.
+
+        A mask (a comparison such as v > 1, a numpy bool array or a list of bools,
+        as long as v) keeps the runs too: each run keeps its own elements where the
+        mask is true, so a run can become empty. A mask of another length raises
+        IndexError, as numpy does."""
+        kind = self.kind
+        if kind == "none":
+            raise IndexError("a vector without values has no elements")
+        single = False
+        if isinstance(key, Vector) and not key.is_scalar:
+            key = _np.asarray(key)
+        elif isinstance(key, list):
+            key = _np.asarray(key) if key else _np.empty(0, dtype=_np.intp)
+        if isinstance(key, _np.ndarray) and key.dtype == bool:
+            return _masked(self, key)
+        if not isinstance(key, (slice, list, tuple, _np.ndarray)) and not isinstance(key, (bool, _np.bool_)):
+            try:
+                i = _operator.index(key)
+            except TypeError:
+                raise TypeError(f"vector indices must be integers, slices, integer arrays or boolean masks, "
+                                f"not {type(key).__name__}") from None
+            n = self.size
+            if not -n <= i < n:
+                raise IndexError(f"index {i} is out of range for a vector of {n} element{'s' * (n != 1)}")
+            i %= n
+            key, single = slice(i, i + 1), True
+        if kind == "string":
+            values = self.values
+            if single:
+                return values[key.start]
+            picked = _np.asarray(values, dtype=object)[key].tolist()
+        else:
+            picked = self.values[key]
+            if picked.ndim != 1:
+                raise IndexError("a vector is one-dimensional: one index, slice, integer array or mask")
+        out = _picked(self, picked, key)
+        return out._as_scalar() if single else out
+
+    def __iter__(self):
+        values = self.values
+        return iter(() if values is None else values)
+
+    def __getattr__(self, name):
+        """What numpy arrays offer and a Vector does not (max, mean, tolist, ...)
+        works on its values; the answer is a plain numpy result."""
+        if name.startswith("_"):
+            raise AttributeError(f"'Vector' object has no attribute {name!r}")
+        array = _np.asarray(self)
+        try:
+            return getattr(array, name)
+        except AttributeError:
+            raise AttributeError(f"'Vector' object has no attribute {name!r}") from None
+
+    def runs(self):
+        """The runs as a 2-D array, one row per run (a read-only view, no copy).
+        All runs must have one length."""
+        lengths = self.division_lengths
+        if len(set(lengths)) > 1:
+            raise ValueError(f"the runs have different lengths ({min(lengths)} to {max(lengths)} points), so they "
+                             "make no 2-D array: take them one by one from v.divisions, or use v.to_pandas()")
+        return self.values.reshape(len(lengths), lengths[0])
+
+    def to_pandas(self):
+        """One tidy table for every vector, a row per value:
+
+        run    the label of the run the value belongs to, as the file gave it
+               ("r2=1k", "3"); the run numbers "0", "1", ... for runs without
+               labels, "0" for a vector of one run;
+        x      the x-values, when there are any, named after the reference: its
+               name ("time"), else its physical type in lower case, else "x";
+        value  the values, named after the vector ("out"), else "value".
+
+        A result of one value per run (a statistic such as Maximum over the runs,
+        see run_labels) has those runs' labels in `run`; its x-values stand for
+        the labels and are a column only when they are a swept parameter's values,
+        named after the parameter ("r2"). Complex values make a complex column,
+        strings a column of str, a single number one row. A name already taken
+        gets "_value" (or "_x") appended. Units are in df.attrs["units"] and
+        physical types in df.attrs["phys"], keyed by column name."""
+        pd = _require("pandas", "python3-pandas", "Vector.to_pandas")
+        columns, units, phys = {}, {}, {}
+        ref = _flat_ref(self)
+        runs = self.run_labels
+        if runs is not None:
+            columns["run"] = _np.asarray(runs, dtype=object)
+            xname = self.ref_name if ref is not None else ""
+        else:
+            columns["run"] = _np.repeat(_np.asarray(Divisions(self).labels, dtype=object), self.division_lengths)
+            xname = _x_name(self) if ref is not None else ""
+        if xname:
+            xname = _unique(xname, columns, "_x")
+            columns[xname], units[xname], phys[xname] = ref, self.ref_unit, self.ref_phys
+        yname = _unique(self.name or "value", columns, "_value")
+        columns[yname], units[yname], phys[yname] = _flat_values(self), self.unit, self.phys
+        df = pd.DataFrame(columns)
+        df.attrs["units"], df.attrs["phys"] = units, phys
+        return df
+
+    def to_xarray(self):
+        """The vector as an xarray.DataArray of dims ("run", x): a row per run
+        against the x-values, the shape Monte Carlo and sweep code works on.
+
+        run    coordinate: the run labels as the file gave them (as to_pandas);
+        x      dimension and coordinate named after the reference (its name,
+               "time", else its physical type in lower case, else "x"), holding
+               the x-values; "point" without a coordinate when there are none.
+
+        Every vector has both dimensions, a single run or a single number too
+        (one row; da.squeeze("run") drops it). The name is the vector's (None
+        when unnamed), attrs["units"] and attrs["long_name"] its unit and physical
+        type, and the x coordinate's attrs likewise.
+
+        The runs must share their x-values: runs of different lengths or at
+        different x (a transient run's own time steps) raise ValueError, as a
+        common axis would be made up. Resample them onto one grid first, e.g.
+        cvfunc.Interp(v, [n, start, stop], 1, [1]), which gives every run the same
+        n points from start to stop.
+
+        A result of one value per run (see run_labels) has dims ("run",) only,
+        with a swept parameter's values, when the runs have them, as a second
+        coordinate along "run" named after the parameter ("r2")."""
+        xr = _require("xarray", "python3-xarray", "Vector.to_xarray")
+
+        def described(unit, phys):
+            return {k: v for k, v in (("units", unit), ("long_name", phys)) if v}
+
+        values, ref = _flat_values(self), _flat_ref(self)
+        name = self.name or None
+        attrs = described(self.unit, self.phys)
+        runs = self.run_labels
+        if runs is not None:
+            coords = {"run": _np.asarray(runs, dtype=object)}
+            if ref is not None and self.ref_name and self.ref_name != "run":
+                coords[self.ref_name] = ("run", ref, described(self.ref_unit, self.ref_phys))
+            return xr.DataArray(values, dims=("run",), coords=coords, name=name, attrs=attrs)
+        lengths = self.division_lengths
+        if len(set(lengths)) > 1:
+            raise ValueError(f"the runs have different lengths ({min(lengths)} to {max(lengths)} points), so they "
+                             "share no x-axis: resample them onto one grid first, e.g. "
+                             "cvfunc.Interp(v, [n, start, stop], 1, [1]), or use v.to_pandas() (one row per point)")
+        shape = (len(lengths), lengths[0])
+        coords = {"run": _np.asarray(Divisions(self).labels, dtype=object)}
+        xname = "point"
+        if ref is not None:
+            xname = _unique(_x_name(self), ("run",), "_x")
+            grid = ref.reshape(shape)
+            if any(not _np.array_equal(row, grid[0], equal_nan=True) for row in grid[1:]):
+                raise ValueError("the runs have different x-values, so they share no x-axis: resample them onto one "
+                                 "grid first, e.g. cvfunc.Interp(v, [n, start, stop], 1, [1]), or use v.to_pandas() "
+                                 "(one row per point)")
+            coords[xname] = (xname, grid[0], described(self.ref_unit, self.ref_phys))
+        return xr.DataArray(values.reshape(shape), dims=("run", xname), coords=coords, name=name, attrs=attrs)
+
+    def plot(self, ax=None, **kwargs):
+        """Draws the vector with matplotlib, one line per run, against its
+        x-values (or the element positions); the axes are labelled with the
+        physical types and units. Complex values are drawn as magnitudes. Returns
+        the matplotlib Axes."""
+        _require("matplotlib", "python3-matplotlib", "Vector.plot")
+        import matplotlib.pyplot as plt
+        if self.kind not in ("real", "complex", "integer", "bool"):
+            raise TypeError(f"only numbers can be plotted, not a {self.kind} vector")
+        if ax is None:
+            ax = plt.figure().add_subplot()
+        runs = Divisions(self).items()
+        magnitude = self.kind == "complex"
+        for label, run in runs:
+            y = _np.abs(run) if magnitude else _np.asarray(run)
+            x = run.ref if run.ref is not None else _np.arange(len(run))
+            if _np.iscomplexobj(x):
+                x = x.real
+            ax.plot(x, y, label=label if len(runs) > 1 else (self.name or None), **kwargs)
+        ylabel = _axis_label(self.name, self.phys, self.unit)
+        ax.set_ylabel(f"|{ylabel}|" if magnitude and ylabel else ylabel)
+        ax.set_xlabel(_axis_label(self.ref_name, self.ref_phys, self.ref_unit) if self.ref is not None else "point")
+        x = self.ref
+        if self.ref_phys == "Frequency" and x is not None and len(x) > 1 and _np.all(_np.real(x) > 0) \
+                and _np.real(x).max() / _np.real(x).min() > 100:
+            ax.set_xscale("log")
+        if 1 < len(runs) <= 20:
+            ax.legend(fontsize="small")
+        return ax
+
+    def __array_ufunc__(self, ufunc, method, *inputs, **kwargs):
+        """numpy functions on Vectors: those with a script operator go through
+        it; other element-wise ones of one argument keep the x-values, runs
+        and names (and the physical type where the result has the argument's);
+        anything else works on the plain values."""
+        if method == "__call__" and not kwargs:
+            op = _UFUNC_OPERATORS.get(ufunc)
+            if op is not None and all(_one_dimensional(x) for x in inputs):
+                return _operate(op, *inputs) if len(inputs) == 2 else call(op, *inputs)
+            v = inputs[0]
+            if ufunc.nin == 1 and ufunc.nout == 1 and isinstance(v, Vector) and v.kind in ("real", "complex", "bool"):
+                out = ufunc(v.values)
+                if _np.shape(out) == (v.size,) and out.dtype.kind in "fcb":
+                    derived = v._derived(out, v.phys if ufunc in _KEEPS_PHYS else None)
+                    return derived._truth() if out.dtype.kind == "b" else derived
+                return out.reshape(v.shape) if v.is_scalar else out
+        # Anything else (reductions, several outputs, out=) on plain arrays.
+        arrays = [_np.asarray(x) if isinstance(x, Vector) else x for x in inputs]
+        return getattr(ufunc, method)(*arrays, **kwargs)
+
+    real = _part("real")
+    imag = _part("imag")
+    divisions = property(Divisions, doc="The runs: labels and per-run Vectors (see Divisions).")
+
+    # Operators go through the script's operator functions, so physical types
+    # and x-values follow the library's rules.
+    __add__, __radd__ = _operator_methods("add", "_Plus")
+    __sub__, __rsub__ = _operator_methods("sub", "_Minus")
+    __mul__, __rmul__ = _operator_methods("mul", "_Times")
+    __truediv__, __rtruediv__ = _operator_methods("truediv", "_Divide")
+    __pow__, __rpow__ = _operator_methods("pow", "_Power")
+    __mod__, __rmod__ = _operator_methods("mod", "_Mod")
+    __and__, __rand__ = _operator_methods("and", "_And")
+    __or__, __ror__ = _operator_methods("or", "_Or")
+    __eq__ = _operator_method("_Eq", "__eq__")
+    __ne__ = _operator_method("_Ne", "__ne__")
+    __lt__ = _operator_method("_Lt", "__lt__")
+    __le__ = _operator_method("_Le", "__le__")
+    __gt__ = _operator_method("_Gt", "__gt__")
+    __ge__ = _operator_method("_Ge", "__ge__")
+
+    def __neg__(self):
+        return call("_UMinus", self)
+
+    def __invert__(self):
+        return _np.invert(self)  # a mask's complement; numbers refuse it, as in numpy
+
+    def __pos__(self):
+        return self
+
+    def __abs__(self):
+        return _np.absolute(self)
+
+    def __round__(self, ndigits=None):
+        return round(float(self), ndigits)
 
 
-Vector.__repr__ = _vector_repr
-Vector.__getitem__ = _vector_getitem
-Vector.__iter__ = _vector_iter
-Vector.__format__ = _vector_format
-Vector.__str__ = _vector_str
-Vector.__getattr__ = _vector_getattr
-Vector.real = _part("real")
-Vector.imag = _part("imag")
-Vector.__hash__ = None  # compared element by element, like arrays
-Vector.__array_ufunc__ = _vector_array_ufunc
-Vector.divisions = property(Divisions, doc="The runs: labels and per-run Vectors (see Divisions).")
-Vector.runs = _vector_runs
-Vector.to_pandas = _vector_to_pandas
-Vector.to_xarray = _vector_to_xarray
-Vector.plot = _vector_plot
-for _py, _op in [("add", "_Plus"), ("sub", "_Minus"), ("mul", "_Times"), ("truediv", "_Divide"),
-                 ("pow", "_Power"), ("mod", "_Mod"), ("and", "_And"), ("or", "_Or")]:
-    setattr(Vector, f"__{_py}__", _operator_method(_op))
-    setattr(Vector, f"__r{_py}__", _operator_method(_op, swapped=True))
-for _py, _op in [("eq", "_Eq"), ("ne", "_Ne"), ("lt", "_Lt"), ("le", "_Le"), ("gt", "_Gt"), ("ge", "_Ge")]:
-    setattr(Vector, f"__{_py}__", _operator_method(_op))
-Vector.__neg__ = lambda self: call("_UMinus", self)
-Vector.__invert__ = lambda self: _np.invert(self)  # a mask's complement; numbers refuse it, as in numpy
-Vector.__pos__ = lambda self: self
-Vector.__abs__ = lambda self: _np.absolute(self)
-Vector.__round__ = lambda self, ndigits=None: round(float(self), ndigits)
-
+_cvfunc._use_vector_class(Vector)
 
 
 # ---------------------------------------------------------------- data files

@@ -213,17 +213,84 @@ struct Piece {
     std::exception_ptr error;
 };
 
-void readRows(std::string_view text, const Table& table, Piece& piece) {
+// Whether the line before byte `at` is blank, so that a piece reads its first
+// line as one reader would.
+bool followsBlankLine(std::string_view text, std::size_t at) {
+    if (at == 0) return false;
+    std::string_view before = text.substr(0, at - 1);
+    return isBlank(before.substr(before.rfind('\n') == std::string_view::npos ? 0 : before.rfind('\n') + 1));
+}
+
+// The fields of a row, which must be as many as the columns.
+void splitRow(const Table& table, std::string_view line, int64_t lineNumber, std::vector<std::string_view>& fields) {
+    const std::size_t columnCount = table.names.size();
+    table.splitter.split(line, lineNumber, fields);
+    if (table.trailingDelimiter && fields.size() == columnCount + 1 && fields.back().empty()) fields.pop_back();
+    if (fields.size() == columnCount) return;
+    if (table.blankDelimited && !fields.empty() && fields.size() < columnCount && allNumbers(fields))
+        fail(table.path, lineNumber,
+             "expected " + std::to_string(columnCount) + " numbers, found " + std::to_string(fields.size()));
+    fail(table.path, lineNumber,
+         "expected " + std::to_string(columnCount) + (columnCount == 1 ? " field" : " fields") + ", found " +
+             std::to_string(fields.size()));
+}
+
+// Whether a row is the header row again, which starts a new division. A row
+// whose first field is no number and that follows a blank line must be one.
+bool repeatsHeader(const Table& table, std::string_view line, int64_t lineNumber,
+                   const std::vector<std::string_view>& fields, bool afterBlankLine) {
+    double value;
+    if (parseEngineering(fields[0], value)) return false;
     const std::vector<std::string>& names = table.names;
-    const std::size_t columnCount = names.size();
+    std::vector<std::string> rowNames = table.splitter.splitNames(line, lineNumber);
+    if (rowNames.size() > names.size()) rowNames.pop_back();
+    bool repeats = true;
+    for (std::size_t i = 0; i < names.size(); ++i) repeats &= equalsNoCase(rowNames[i], names[i]);
+    if (repeats) return true;
+    if (afterBlankLine && !looksComplex(fields[0]))
+        fail(table.path, lineNumber, "a header row that starts a new division must repeat the first header row");
+    return false;
+}
+
+// Writes a row's numbers into the columns at `row`, or fails saying what a
+// field holds instead.
+void storeRow(const Table& table, const std::vector<std::string_view>& fields, int64_t lineNumber, int64_t row) {
+    const std::size_t columnCount = table.names.size();
     const std::string& path = table.path;
+    for (std::size_t c = 0; c < columnCount; ++c) {
+        double value;
+        if (!parseEngineering(fields[c], value)) {
+            const std::string where = " in column '" + table.names[c] + "'";
+            if (fields[c].empty()) fail(path, lineNumber, "empty value" + where);
+            if (looksComplex(fields[c]))
+                fail(path, lineNumber, quoteForMessage(fields[c]) + where + " looks complex; CSV columns must be real");
+            if (table.headerless)
+                fail(path, lineNumber,
+                     "expected " + std::to_string(columnCount) + " numbers, found " + quoteForMessage(fields[c]));
+            fail(path, lineNumber, quoteForMessage(fields[c]) + where + " is not a number");
+        }
+        table.columns[c][row] = value;
+    }
+}
+
+// Whether every even column of the row repeats the first, as x y pairs do.
+// A row that breaks pairs the header named is an error.
+bool pairsHold(const Table& table, int64_t row, int64_t lineNumber) {
+    for (std::size_t c = 2; c < table.names.size(); c += 2) {
+        const double x = table.columns[c][row], reference = table.columns[0][row];
+        if (x == reference || (std::isnan(x) && std::isnan(reference))) continue;
+        if (table.namedPairs)
+            fail(table.path, lineNumber, "column " + std::to_string(c + 1) + " ('" + table.names[c] +
+                                             "') holds other x-values than column 1");
+        return false;  // a plain table of numbers after all
+    }
+    return true;
+}
+
+void readRows(std::string_view text, const Table& table, Piece& piece) {
     LineReader lines(text.substr(0, piece.end), piece.begin, piece.firstLine - 1);
     // A blank line just before the piece counts as it would for one reader.
-    bool afterBlankLine = false;
-    if (piece.begin > 0) {
-        std::string_view before = text.substr(0, piece.begin - 1);
-        afterBlankLine = isBlank(before.substr(before.rfind('\n') == std::string_view::npos ? 0 : before.rfind('\n') + 1));
-    }
+    bool afterBlankLine = followsBlankLine(text, piece.begin);
     std::vector<std::string_view> fields;
     std::string_view line;
     while (lines.next(line)) {
@@ -233,57 +300,16 @@ void readRows(std::string_view text, const Table& table, Piece& piece) {
         }
         const int64_t lineNumber = lines.lineNumber();
         // Cannot happen (a row takes two bytes a column): a guard for the buffers' bound.
-        if (piece.rows >= piece.capacity) fail(path, lineNumber, "more rows than the file's size allows");
-        table.splitter.split(line, lineNumber, fields);
-        if (table.trailingDelimiter && fields.size() == columnCount + 1 && fields.back().empty()) fields.pop_back();
-        if (fields.size() != columnCount) {
-            if (table.blankDelimited && !fields.empty() && fields.size() < columnCount && allNumbers(fields))
-                fail(path, lineNumber,
-                     "expected " + std::to_string(columnCount) + " numbers, found " + std::to_string(fields.size()));
-            fail(path, lineNumber,
-                 "expected " + std::to_string(columnCount) + (columnCount == 1 ? " field" : " fields") + ", found " +
-                     std::to_string(fields.size()));
-        }
-
-        double value;
-        if (!table.headerless && !parseEngineering(fields[0], value)) {
-            // Not a number in the first column: a repeated header, or an error.
-            std::vector<std::string> rowNames = table.splitter.splitNames(line, lineNumber);
-            if (rowNames.size() > columnCount) rowNames.pop_back();
-            bool repeatsHeader = true;
-            for (std::size_t i = 0; i < columnCount; ++i) repeatsHeader &= equalsNoCase(rowNames[i], names[i]);
-            if (repeatsHeader) {
-                piece.breaks.push_back(piece.rows);
-                afterBlankLine = false;
-                continue;
-            }
-            if (afterBlankLine && !looksComplex(fields[0]))
-                fail(path, lineNumber, "a header row that starts a new division must repeat the first header row");
+        if (piece.rows >= piece.capacity) fail(table.path, lineNumber, "more rows than the file's size allows");
+        splitRow(table, line, lineNumber, fields);
+        if (!table.headerless && repeatsHeader(table, line, lineNumber, fields, afterBlankLine)) {
+            piece.breaks.push_back(piece.rows);
+            afterBlankLine = false;
+            continue;
         }
         const int64_t row = piece.slot + piece.rows;
-        for (std::size_t c = 0; c < columnCount; ++c) {
-            if (!parseEngineering(fields[c], value)) {
-                const std::string where = " in column '" + names[c] + "'";
-                if (fields[c].empty()) fail(path, lineNumber, "empty value" + where);
-                if (looksComplex(fields[c]))
-                    fail(path, lineNumber,
-                         quoteForMessage(fields[c]) + where + " looks complex; CSV columns must be real");
-                if (table.headerless)
-                    fail(path, lineNumber, "expected " + std::to_string(columnCount) + " numbers, found " +
-                                               quoteForMessage(fields[c]));
-                fail(path, lineNumber, quoteForMessage(fields[c]) + where + " is not a number");
-            }
-            table.columns[c][row] = value;
-        }
-        if (piece.pairsHold)
-            for (std::size_t c = 2; c < columnCount && piece.pairsHold; c += 2) {
-                const double x = table.columns[c][row], reference = table.columns[0][row];
-                if (x == reference || (std::isnan(x) && std::isnan(reference))) continue;
-                if (table.namedPairs)
-                    fail(path, lineNumber, "column " + std::to_string(c + 1) + " ('" + names[c] +
-                                               "') holds other x-values than column 1");
-                piece.pairsHold = false;  // a plain table of numbers after all
-            }
+        storeRow(table, fields, lineNumber, row);
+        if (piece.pairsHold) piece.pairsHold = pairsHold(table, row, lineNumber);
         ++piece.rows;
         afterBlankLine = false;
     }
@@ -293,11 +319,19 @@ void readRows(std::string_view text, const Table& table, Piece& piece) {
 // the pieces depend only on the file.
 constexpr std::size_t kPieceBytes = std::size_t(1) << 20;
 
-}  // namespace
+// The first row that is not blank: the names of the columns, unless it
+// holds numbers only, and the delimiter every row uses.
+struct Header {
+    char delimiter = ',';
+    std::vector<std::string> names;
+    bool headerless = false;
+    bool trailingDelimiter = false;  // "a,b,c,": some tools end every row with a delimiter
+    bool namedPairs = false;
+    std::size_t dataBegin = 0;  // the byte where the rows start
+    int64_t dataLine = 1;       // the number of their first line
+};
 
-DataSet parseCsv(std::string_view text, const std::string& path) {
-    if (isUtf16(text)) fail(path, 0, "the file is UTF-16 text; save it as UTF-8 or ASCII");
-    if (text.substr(0, 3) == "\xEF\xBB\xBF") text.remove_prefix(3);  // UTF-8 byte order mark
+Header readHeader(std::string_view text, const std::string& path) {
     LineReader lines(text);
     std::string_view line;
     bool haveHeader = false;
@@ -309,34 +343,49 @@ DataSet parseCsv(std::string_view text, const std::string& path) {
     }
     if (!haveHeader) fail(path, 0, "no header row: the file is empty");
 
-    const char delimiter = pickDelimiter(line);
-    FieldSplitter splitter(delimiter, path);
+    Header header;
+    header.delimiter = pickDelimiter(line);
+    FieldSplitter splitter(header.delimiter, path);
     std::vector<std::string_view> fields;
     splitter.split(line, lines.lineNumber(), fields);
     // A first row of numbers is data: the file has no header row.
-    const bool headerless = allNumbers(fields);
-    std::vector<std::string> names;
-    if (headerless) {
-        names = generatedNames(fields.size());
+    header.headerless = allNumbers(fields);
+    if (header.headerless) {
+        header.names = generatedNames(fields.size());
         lines = LineReader(text);  // read the first row again, as data
     } else {
-        names = splitter.splitNames(line, lines.lineNumber());
+        header.names = splitter.splitNames(line, lines.lineNumber());
     }
-    // "a,b,c," : some tools end every row with a delimiter.
-    const bool trailingDelimiter = !headerless && names.size() > 1 && names.back().empty();
-    if (trailingDelimiter) names.pop_back();
+    std::vector<std::string>& names = header.names;
+    header.trailingDelimiter = !header.headerless && names.size() > 1 && names.back().empty();
+    if (header.trailingDelimiter) names.pop_back();
     for (std::size_t i = 0; i < names.size(); ++i)
         if (names[i].empty()) fail(path, lines.lineNumber(), "column " + std::to_string(i + 1) + " has no name");
-    const bool namedPairs = !headerless && pairedNames(names);
-    const std::size_t columnCount = names.size();
+    header.namedPairs = !header.headerless && pairedNames(names);
+    header.dataBegin = std::min(lines.position(), text.size());
+    header.dataLine = lines.lineNumber() + 1;
+    return header;
+}
 
-    // The pieces, and the rows each may hold: no more than its lines, nor
-    // than its bytes allow at two a column (so that blank lines cannot make a
-    // wide file allocate more than it could fill). One count of the lines.
-    const std::size_t dataBegin = std::min(lines.position(), text.size());
+// The newlines in text[begin, end).
+int64_t countNewlines(std::string_view text, std::size_t begin, std::size_t end) {
+    int64_t newlines = 0;
+    for (const char *at = text.data() + begin, *stop = text.data() + end;
+         (at = static_cast<const char*>(std::memchr(at, '\n', static_cast<std::size_t>(stop - at)))) != nullptr; ++at)
+        ++newlines;
+    return newlines;
+}
+
+// The pieces of the rows, and the rows each may hold: no more than its
+// lines, nor than its bytes allow at two a column (so that blank lines
+// cannot make a wide file allocate more than it could fill). One count of
+// the lines. `bound` becomes the rows of all pieces.
+std::vector<Piece> cutPieces(std::string_view text, const Header& header, int64_t& bound) {
+    const std::size_t columnCount = header.names.size();
     std::vector<Piece> pieces;
-    int64_t lineNumber = lines.lineNumber() + 1, bound = 0;
-    for (std::size_t begin = dataBegin; begin < text.size();) {
+    int64_t lineNumber = header.dataLine;
+    bound = 0;
+    for (std::size_t begin = header.dataBegin; begin < text.size();) {
         std::size_t end = std::min(text.size(), begin + kPieceBytes);
         if (end < text.size()) {
             const void* newline = std::memchr(text.data() + end, '\n', text.size() - end);
@@ -346,10 +395,7 @@ DataSet parseCsv(std::string_view text, const std::string& path) {
         piece.begin = begin;
         piece.end = end;
         piece.firstLine = lineNumber;
-        int64_t newlines = 0;
-        for (const char *at = text.data() + begin, *stop = text.data() + end;
-             (at = static_cast<const char*>(std::memchr(at, '\n', static_cast<std::size_t>(stop - at)))) != nullptr; ++at)
-            ++newlines;
+        const int64_t newlines = countNewlines(text, begin, end);
         const int64_t lineCount = newlines + (text[end - 1] != '\n');
         piece.slot = bound;
         piece.capacity = std::min<int64_t>(lineCount, static_cast<int64_t>((end - begin) / (2 * columnCount) + 1));
@@ -358,15 +404,12 @@ DataSet parseCsv(std::string_view text, const std::string& path) {
         pieces.push_back(std::move(piece));
         begin = end;
     }
+    return pieces;
+}
 
-    // The final buffers, cut to the rows found at the end.
-    const int64_t bounds[] = {bound};
-    std::vector<MutableValuePtr> values;
-    Table table{path, splitter, names, headerless, trailingDelimiter, namedPairs, delimiter == ' ', {}};
-    for (std::size_t c = 0; c < columnCount; ++c) {
-        values.push_back(Value::makeDivided(Kind::Real, bounds, false));
-        table.columns.push_back(static_cast<double*>(values.back()->mutableData()));
-    }
+// Reads the pieces on the workers; the first error in the file is thrown,
+// as one reader would have stopped there.
+void readPieces(std::string_view text, const Table& table, std::vector<Piece>& pieces) {
     forEachChunk(pieces.size(), 1, [&](std::size_t first, std::size_t last) {
         for (std::size_t k = first; k < last; ++k) {
             try {
@@ -376,17 +419,18 @@ DataSet parseCsv(std::string_view text, const std::string& path) {
             }
         }
     });
-    // The first error in the file, as one reader would have stopped there.
     for (const Piece& piece : pieces)
         if (piece.error) std::rethrow_exception(piece.error);
+}
 
-    // Pack the pieces' rows together and lay out the divisions.
-    bool pairs = namedPairs || (headerless && columnCount >= 4 && columnCount % 2 == 0);
+// Moves the pieces' rows together in the columns and returns the division
+// lengths; `pairs` stays true only when every piece kept its x y pairs.
+std::vector<int64_t> packRows(const std::vector<Piece>& pieces, const std::vector<double*>& columns, bool& pairs) {
     std::vector<int64_t> lengths;
     int64_t rows = 0, divisionStart = 0;
     for (const Piece& piece : pieces) {
         if (piece.slot != rows && piece.rows > 0)
-            for (double* column : table.columns)
+            for (double* column : columns)
                 std::memmove(column + rows, column + piece.slot, static_cast<std::size_t>(piece.rows) * sizeof(double));
         for (int64_t at : piece.breaks) {
             lengths.push_back(rows + at - divisionStart);
@@ -396,11 +440,18 @@ DataSet parseCsv(std::string_view text, const std::string& path) {
         pairs &= piece.pairsHold;
     }
     lengths.push_back(rows - divisionStart);
+    return lengths;
+}
 
+// The columns as signals, the first one the reference; with x y pairs, the
+// repeated x columns are left out.
+DataSet makeDataSet(const std::string& path, const Header& header, std::vector<MutableValuePtr>& values,
+                    const std::vector<int64_t>& lengths, bool pairs) {
+    const std::vector<std::string>& names = header.names;
     DataSet dataSet;
     dataSet.title = std::filesystem::path(path).filename().string();
     std::size_t kept = 0;
-    for (std::size_t c = 0; c < columnCount; ++c) {
+    for (std::size_t c = 0; c < names.size(); ++c) {
         if (pairs && c >= 2 && c % 2 == 0) continue;  // an x column again
         values[c]->setDivisionLengths(lengths);
         Signal signal{names[c], {}, false, std::move(values[c]), lengths};
@@ -412,13 +463,40 @@ DataSet parseCsv(std::string_view text, const std::string& path) {
         }
         ++kept;
     }
-    if (pairs && headerless) {
+    if (pairs && header.headerless) {
         const auto named = generatedNames(kept);
         for (std::size_t i = 0; i < dataSet.signals.size(); ++i) dataSet.signals[i].name = named[i + 1];
     }
     if (lengths.size() > 1) dataSet.divisionLabels = numberedLabels(lengths.size());
     warnAboutDuplicateNames(dataSet);
     return dataSet;
+}
+
+}  // namespace
+
+DataSet parseCsv(std::string_view text, const std::string& path) {
+    if (isUtf16(text)) fail(path, 0, "the file is UTF-16 text; save it as UTF-8 or ASCII");
+    if (text.substr(0, 3) == "\xEF\xBB\xBF") text.remove_prefix(3);  // UTF-8 byte order mark
+    const Header header = readHeader(text, path);
+    const std::size_t columnCount = header.names.size();
+    int64_t bound = 0;
+    std::vector<Piece> pieces = cutPieces(text, header, bound);
+
+    // The final buffers, cut to the rows found at the end.
+    const int64_t bounds[] = {bound};
+    std::vector<MutableValuePtr> values;
+    FieldSplitter splitter(header.delimiter, path);
+    Table table{path, splitter, header.names, header.headerless, header.trailingDelimiter, header.namedPairs,
+                header.delimiter == ' ', {}};
+    for (std::size_t c = 0; c < columnCount; ++c) {
+        values.push_back(Value::makeDivided(Kind::Real, bounds, false));
+        table.columns.push_back(static_cast<double*>(values.back()->mutableData()));
+    }
+    readPieces(text, table, pieces);
+
+    bool pairs = header.namedPairs || (header.headerless && columnCount >= 4 && columnCount % 2 == 0);
+    const std::vector<int64_t> lengths = packRows(pieces, table.columns, pairs);
+    return makeDataSet(path, header, values, lengths, pairs);
 }
 
 }  // namespace cv::load::detail
