@@ -27,7 +27,7 @@ TEST(Tokenising, ScanKeepsEmptyFieldsAndPadsToTheMinimum) {
     EXPECT_EQ(texts("Scan", {str("a;b;")}), (Texts{"a", "b"}));
     EXPECT_EQ(texts("Scan", {str("a,b"), str(",")}), (Texts{"a", "b"}));
     EXPECT_EQ(texts("Scan", {str(""), str(";"), reals({-3})}), Texts{});
-    // An empty spec keeps the default separator.
+    // An empty separator rule keeps the default separator.
     EXPECT_EQ(texts("Scan", {str("a;b"), str("")}), (Texts{"a", "b"}));
 }
 

@@ -26,9 +26,9 @@ Strings split(std::string_view text, char separator, std::string_view quotes = {
     return texts(out);
 }
 
-Strings scanLine(std::string_view text, const ScanSpec& spec, int max = 1000) {
+Strings scanLine(std::string_view text, const ScanSpec& rule, int max = 1000) {
     YArray<YString> out;
-    sp_ScanLine(text, spec, out, max);
+    sp_ScanLine(text, rule, out, max);
     return texts(out);
 }
 

@@ -146,7 +146,7 @@ Directive parseDirective(const char*& p, ArgCursor& args) {
 
 // The directive handed to snprintf: only flags valid for the conversion, and a
 // length modifier that matches the C type passed.
-std::string buildSpec(const Directive& d, std::string_view allowedFlags, const char* length, char conversion) {
+std::string buildDirective(const Directive& d, std::string_view allowedFlags, const char* length, char conversion) {
     std::string directive = "%";
     for (char f : d.flags)
         if (allowedFlags.find(f) != std::string_view::npos) directive += f;
@@ -178,13 +178,13 @@ std::string formatArgument(const Directive& d, const PrintfArg& a) {
     const char c = d.conversion;
     switch (c) {
         case 'd': case 'i':
-            return runSnprintf(buildSpec(d, "-+ 0", "ll", 'd'), toInteger(a));
+            return runSnprintf(buildDirective(d, "-+ 0", "ll", 'd'), toInteger(a));
         case 'u': case 'o': case 'x': case 'X':
-            return runSnprintf(buildSpec(d, c == 'u' ? "-0" : "-#0", "ll", c), static_cast<unsigned long long>(toInteger(a)));
+            return runSnprintf(buildDirective(d, c == 'u' ? "-0" : "-#0", "ll", c), static_cast<unsigned long long>(toInteger(a)));
         case 'p': {   // no pointers travel here: the value is shown as hexadecimal
             Directive hex = d;
             addFlag(hex, '#');
-            return runSnprintf(buildSpec(hex, "-#0", "ll", 'x'), static_cast<unsigned long long>(toInteger(a)));
+            return runSnprintf(buildDirective(hex, "-#0", "ll", 'x'), static_cast<unsigned long long>(toInteger(a)));
         }
         case 's': return padText(toText(a), d);
         case 'c': {
@@ -193,7 +193,7 @@ std::string formatArgument(const Directive& d, const PrintfArg& a) {
             return padText(toCharText(a), one);
         }
         default:   // f F e E g G a A
-            return runSnprintf(buildSpec(d, "-+ #0", "", c), toReal(a));
+            return runSnprintf(buildDirective(d, "-+ #0", "", c), toReal(a));
     }
 }
 

@@ -23,6 +23,15 @@ struct InterpOpts {
 void support_FindYFromX(YList<double>& found, YList<int64_t>& indices, const double* returned,
                         const double* searched, int64_t n, double target, InterpOpts opts);
 
+namespace cv {
+// The finds of support_FindYFromX in the order of the data, into out[0 ..
+// found.count()): the one place that reads its list backwards.
+inline void copyFindsInOrder(const YList<double>& found, double* out) {
+    out += found.count();
+    for (double v : found) *--out = v;
+}
+}  // namespace cv
+
 // The value at x of the polynomial of order opts.order through the
 // order + 1 points (x[0], y[0]) ... (x[order], y[order]).
 double support_Interp(const double* y, const double* x, double at, const InterpOpts& opts);

@@ -63,10 +63,7 @@ FUNC_ERROR crossings(const FuncArgs& a, FuncResult& r, MessageHandler& m) {
 
     const int64_t k = found.count();
     if (k == 0) return FuncOk;
-    // The search puts each find at the front of its list: reading the list
-    // backwards gives the finds in the order of the data.
-    double* slot = r.makeRealVector(k) + k;
-    for (double v : found) *--slot = v;
+    cv::copyFindsInOrder(found, r.makeRealVector(k));
     typesOf(a, r, LevelSearch);
     return FuncOk;
 }

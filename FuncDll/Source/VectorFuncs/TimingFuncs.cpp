@@ -24,15 +24,15 @@ bool waveformOf(const FuncArgs& a, int i, Wave& w) {
     return true;
 }
 
-// The x-values where the waveform reaches `level`, in the order the search
-// found them. The search puts each find at the front of its list, so the list
-// is read backwards.
+// The x-values where the waveform reaches `level`, in the order of the data.
 std::vector<double> crossings(const Wave& w, double level, int order, int direction) {
     YList<double> found;
     YList<int64_t> indices;
     const InterpOpts opts{true, false, false, false, order, direction, 0.0};
     support_FindYFromX(found, indices, w.x, w.y, w.n, level, opts);
-    return std::vector<double>(std::make_reverse_iterator(found.end()), std::make_reverse_iterator(found.begin()));
+    std::vector<double> t(size_t(found.count()));
+    cv::copyFindsInOrder(found, t.data());
+    return t;
 }
 
 // A crossing whose x is NaN (a NaN in the reference) has no place in time;
