@@ -333,7 +333,7 @@ std::vector<cv::ValuePtr> argumentValues(const std::string& function, const py::
 // A text that reads whole as a number the way the script language writes
 // them ("5u", "2.2k", "3meg", "-1e-3", "10uF"), through the host's reader.
 std::optional<double> engineeringNumber(std::string_view text) {
-    const std::string t(sp_TrimBlanks(text));
+    const std::string t(cv::trimBlanks(text));
     if (t.empty()) return std::nullopt;
     const char* end = nullptr;
     const double x = sp_ConvertEngToReal(t.c_str(), &end);

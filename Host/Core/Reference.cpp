@@ -24,7 +24,7 @@ std::string lower(std::string_view s) {
     return out;
 }
 
-std::string trim(std::string_view s) { return std::string(sp_TrimBlanks(s)); }
+std::string trim(std::string_view s) { return std::string(cv::trimBlanks(s)); }
 
 // Splits an args line at commas outside quotes: defaults may be strings
 // that contain a comma.

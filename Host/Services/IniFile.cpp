@@ -33,7 +33,7 @@ IniDocument::Line IniDocument::parseLine(std::string raw) {
     while (at < body.size() && isBlank(body[at])) ++at;
     if (at == body.size() || body[at] == ';') return line;
     auto place = [&](std::string_view part, size_t& pos, size_t& len) {
-        const std::string_view t = sp_TrimBlanks(part);
+        const std::string_view t = cv::trimBlanks(part);
         pos = t.empty() ? size_t(part.data() - line.raw.data()) + part.size() : size_t(t.data() - line.raw.data());
         len = t.size();
     };
@@ -66,7 +66,7 @@ IniDocument::IniDocument(std::string_view text) {
 }
 
 size_t IniDocument::findSection(std::string_view section) const {
-    section = sp_TrimBlanks(section);
+    section = cv::trimBlanks(section);
     for (size_t i = 0; i < lines_.size(); ++i)
         if (lines_[i].kind == Kind::Section && equalNoCase(lines_[i].name(), section)) return i;
     return lines_.size();
@@ -81,7 +81,7 @@ size_t IniDocument::sectionEnd(size_t header) const {
 std::optional<std::string> IniDocument::value(std::string_view section, std::string_view key) const {
     const size_t s = findSection(section);
     if (s == lines_.size()) return std::nullopt;
-    key = sp_TrimBlanks(key);
+    key = cv::trimBlanks(key);
     for (size_t i = s + 1, end = sectionEnd(s); i < end; ++i)
         if (lines_[i].kind == Kind::Key && equalNoCase(lines_[i].name(), key)) return std::string(lines_[i].val());
     return std::nullopt;
@@ -128,8 +128,8 @@ void IniDocument::endWithLineEnd(size_t line) {
 }
 
 void IniDocument::set(std::string_view section, std::string_view key, std::string_view value) {
-    section = sp_TrimBlanks(section);
-    key = sp_TrimBlanks(key);
+    section = cv::trimBlanks(section);
+    key = cv::trimBlanks(key);
     const std::string eol = lineEnd();
     const size_t s = findSection(section);
     if (s == lines_.size()) {
@@ -154,7 +154,7 @@ void IniDocument::set(std::string_view section, std::string_view key, std::strin
 
 void IniDocument::appendKeys(std::string_view section, const std::vector<std::pair<std::string, std::string>>& keys) {
     if (keys.empty()) return;
-    section = sp_TrimBlanks(section);
+    section = cv::trimBlanks(section);
     const std::string eol = lineEnd();
     size_t at = findSection(section);
     if (at == lines_.size()) {
@@ -175,7 +175,7 @@ void IniDocument::appendKeys(std::string_view section, const std::vector<std::pa
 bool IniDocument::remove(std::string_view section, std::string_view key) {
     const size_t s = findSection(section);
     if (s == lines_.size()) return false;
-    key = sp_TrimBlanks(key);
+    key = cv::trimBlanks(key);
     bool removed = false;
     for (size_t i = sectionEnd(s); i-- > s + 1;) {
         if (lines_[i].kind == Kind::Key && equalNoCase(lines_[i].name(), key)) {
@@ -215,12 +215,12 @@ std::string IniDocument::text() const {
 }
 
 bool IniDocument::validSection(std::string_view name) {
-    return !name.empty() && sp_TrimBlanks(name).size() == name.size() && !hasLineEnd(name) &&
+    return !name.empty() && cv::trimBlanks(name).size() == name.size() && !hasLineEnd(name) &&
            name.find(']') == std::string_view::npos;
 }
 
 bool IniDocument::validKey(std::string_view name) {
-    return !name.empty() && sp_TrimBlanks(name).size() == name.size() && !hasLineEnd(name) &&
+    return !name.empty() && cv::trimBlanks(name).size() == name.size() && !hasLineEnd(name) &&
            name.find('=') == std::string_view::npos && name.front() != ';' && name.front() != '[';
 }
 
@@ -305,12 +305,12 @@ bool sp_GetProfileSectionNames(const std::string& file, std::vector<std::string>
 
 bool sp_WritePrivateProfileString(const std::string& file, std::string_view section, std::string_view key,
                                   const char* value) {
-    section = sp_TrimBlanks(section);
-    key = sp_TrimBlanks(key);
+    section = cv::trimBlanks(section);
+    key = cv::trimBlanks(key);
     if (file.empty() || !IniDocument::validSection(section) || !IniDocument::validKey(key)) return false;
     if (value && !IniDocument::validValue(value)) return false;
     return sp_UpdateSettingsFile(file, [&](IniDocument& doc) {
-        if (value) doc.set(section, key, sp_TrimBlanks(value));
+        if (value) doc.set(section, key, cv::trimBlanks(value));
         else doc.remove(section, key);
         return true;
     });

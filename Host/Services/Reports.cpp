@@ -245,7 +245,7 @@ std::string textOf(const xmlNode* n) {
     return out;
 }
 
-std::string_view trimmed(std::string_view s) { return sp_TrimBlanks(s, " \t\n\r"); }
+std::string_view trimmed(std::string_view s) { return cv::trimBlanks(s, " \t\n\r"); }
 
 // xs:double: a decimal or exponent form, "INF", "-INF" or "NaN".
 bool parseDouble(std::string_view text, double& out) {

@@ -82,7 +82,7 @@ struct EntryIndex {
 };
 
 bool usableCollection(std::string_view& collection) {
-    collection = sp_TrimBlanks(collection);
+    collection = cv::trimBlanks(collection);
     return IniDocument::validSection(collection);
 }
 
@@ -91,7 +91,7 @@ bool usableCollection(std::string_view& collection) {
 // "\Software\\Vendor\" -> "Software\Vendor"; "" when nothing is left.
 std::string normalKeyPath(std::string_view path) {
     std::string out;
-    for (char c : sp_TrimBlanks(path)) {
+    for (char c : cv::trimBlanks(path)) {
         if (c == '\\' && (out.empty() || out.back() == '\\')) continue;
         out += c;
     }
@@ -160,12 +160,12 @@ bool cfgman_GetConfigKeyNames(std::string_view section, std::vector<std::string>
 }
 
 bool cfgman_WriteConfigSetting(std::string_view section, std::string_view key, const char* value) {
-    section = sp_TrimBlanks(section);
-    key = sp_TrimBlanks(key);
+    section = cv::trimBlanks(section);
+    key = cv::trimBlanks(key);
     if (!IniDocument::validSection(section) || !IniDocument::validKey(key)) return false;
     if (value && !IniDocument::validValue(value)) return false;
     return updateInHome(configFile(), [&](IniDocument& doc) {
-        if (value) doc.set(section, key, sp_TrimBlanks(value));
+        if (value) doc.set(section, key, cv::trimBlanks(value));
         else doc.remove(section, key);
         return true;
     });
@@ -191,7 +191,7 @@ int libman_AddFiles(const std::vector<std::string>& files, std::string_view coll
     std::vector<std::string> entries;
     for (const auto& f : files) {
         if (!IniDocument::validValue(f)) return -1;
-        const std::string_view given = sp_TrimBlanks(f);
+        const std::string_view given = cv::trimBlanks(f);
         if (given.empty()) continue;
         std::string entry(given);
         if (!nonPath) {
@@ -228,7 +228,7 @@ int libman_RemoveFiles(const std::vector<std::string>& files, std::string_view c
     const bool ok = sp_UpdateSettingsFile(file, [&](IniDocument& doc) {
         std::vector<std::string> given;
         for (const auto& f : files)
-            if (!sp_TrimBlanks(f).empty()) given.emplace_back(sp_TrimBlanks(f));
+            if (!cv::trimBlanks(f).empty()) given.emplace_back(cv::trimBlanks(f));
         const EntryIndex index(given, true);
         std::vector<std::string> kept;
         for (const auto& k : collectionFiles(doc, collection)) {
@@ -243,8 +243,8 @@ int libman_RemoveFiles(const std::vector<std::string>& files, std::string_view c
 
 bool libman_GetFiles(std::vector<std::string>& files, std::string_view collection) {
     const IniDocument doc = readStore(configFile());
-    files = collectionFiles(doc, sp_TrimBlanks(collection));
-    return doc.hasSection(sp_TrimBlanks(collection));
+    files = collectionFiles(doc, cv::trimBlanks(collection));
+    return doc.hasSection(cv::trimBlanks(collection));
 }
 
 // ---------------------------------------------------------------- registry trees

@@ -6,7 +6,7 @@ namespace {
 
 constexpr std::string_view Blanks = " \t\r\f\v";
 
-std::string_view trimmed(std::string_view s) { return sp_TrimBlanks(s, Blanks); }
+std::string_view trimmed(std::string_view s) { return cv::trimBlanks(s, Blanks); }
 
 // The line up to its end-of-line comment.
 std::string_view withoutComment(std::string_view line) {

@@ -103,13 +103,13 @@ bool sweptValues(const std::vector<std::string>& labels, int64_t n, double* x, s
     for (int64_t d = 0; d < n; ++d) {
         std::string_view label = labels[size_t(d)], value = label, key;
         if (const size_t eq = label.find('='); eq != std::string_view::npos) {
-            key = sp_TrimBlanks(label.substr(0, eq));
+            key = cv::trimBlanks(label.substr(0, eq));
             value = label.substr(eq + 1);
             if (key.empty()) return false;
         }
         if (d == 0) name = key;
         else if (key != name) return false;
-        const std::string number(sp_TrimBlanks(value));
+        const std::string number(cv::trimBlanks(value));
         const char* end = nullptr;
         x[d] = sp_ConvertEngToReal(number.c_str(), &end);
         if (number.empty() || end != number.c_str() + number.size()) return false;

@@ -272,7 +272,7 @@ bool equalFolded(std::string_view a, std::string_view b) noexcept {
 
 }  // namespace
 
-std::string_view sp_TrimBlanks(std::string_view text, std::string_view blanks) {
+std::string_view cv::trimBlanks(std::string_view text, std::string_view blanks) {
     while (!text.empty() && blanks.find(text.front()) != std::string_view::npos) text.remove_prefix(1);
     while (!text.empty() && blanks.find(text.back()) != std::string_view::npos) text.remove_suffix(1);
     return text;

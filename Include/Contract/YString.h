@@ -131,7 +131,9 @@ struct YStringEqualNoCase {
 
 // The text without the blanks at either end: spaces and tabs, or the bytes
 // given.
-std::string_view sp_TrimBlanks(std::string_view text, std::string_view blanks = " \t");
+namespace cv {
+std::string_view trimBlanks(std::string_view text, std::string_view blanks = " \t");
+}  // namespace cv
 
 // ASCII case folding: names of functions, vectors and options, option words
 // and keys compare ignoring ASCII case, whatever the locale.
