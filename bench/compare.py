@@ -261,14 +261,11 @@ ROWS = [
 def _family_rows():
     """Rows that families keep beside this file, in bench/rows_<family>.py:
     each such file defines rows(Row, names) returning a list of Row."""
-    import importlib.util
     import pathlib
+    import runpy
     extra = []
     for path in sorted(pathlib.Path(__file__).parent.glob("rows_*.py")):
-        spec = importlib.util.spec_from_file_location(path.stem, path)
-        mod = importlib.util.module_from_spec(spec)
-        spec.loader.exec_module(mod)
-        extra += mod.rows(Row, names)
+        extra += runpy.run_path(str(path))["rows"](Row, names)
     return extra
 
 

@@ -410,7 +410,7 @@ class Vector(_cvfunc.VectorBase):
         if self.size == 1 and self.kind != "none":
             return format(self._scalar(), fmt)
         if fmt:
-            raise TypeError("only a one-element vector takes a format specification")
+            raise TypeError("only a one-element vector can be formatted with a format string such as '.3g'")
         return repr(self)
 
     def __getitem__(self, key):

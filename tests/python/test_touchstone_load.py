@@ -73,18 +73,6 @@ def test_the_tool_binds_parameters_over_frequency_in_hertz(data_file):
     assert first == "1e+09\t(0.926746562,-0.170089428)"
 
 
-def test_the_tool_refuses_a_broken_file_with_its_line_and_warns_of_noise(data_file, tmp_path):
-    broken = tmp_path / "broken.s2p"
-    broken.write_text("# GHz S RI R 50\n1 1 2 3 4 5 6 7 8\n2 1 2 3 4 5 6 7\n")
-    r = tool("--load", str(broken), "-e", "S21")
-    assert r.returncode != 0 and r.stdout == ""
-    assert f"{broken}: at the end of the file: the frequency point that began on line 3 has 8 of its 9" in r.stderr
-    thru = str(data_file("touchstone/thru.s2p"))
-    r = tool("--load", thru, "-e", "Length(S11)")
-    assert r.returncode == 0 and r.stdout.strip() == "4"
-    assert f"Warning: {thru}: noise parameters at 4 frequencies are not loaded" in r.stderr
-
-
 def test_load_gives_vectors_with_physical_types(data_file):
     data = cvfunc.load(str(data_file("touchstone/ex_9.s1p")))  # Z-parameters, version 1, MHz, R 75
     assert list(data) == ["frequency", "Z11"]
