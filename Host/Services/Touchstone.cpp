@@ -13,6 +13,8 @@
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <iterator>
+#include <utility>
 #include <bit>
 #include <cerrno>
 #include <charconv>
@@ -272,16 +274,19 @@ private:
         sawOption_ = true;
         std::string_view rest = text.substr(1);
         for (std::string_view tok = nextToken(rest); !tok.empty(); tok = nextToken(rest)) {
-            if (sameText(tok, "hz")) unit_ = 1.0;
-            else if (sameText(tok, "khz")) unit_ = 1e3;
-            else if (sameText(tok, "mhz")) unit_ = 1e6;
-            else if (sameText(tok, "ghz")) unit_ = 1e9;
-            else if (sameText(tok, "s") || sameText(tok, "y") || sameText(tok, "z") || sameText(tok, "h") ||
+            static constexpr std::pair<const char*, double> kUnits[] = {
+                {"Hz", 1.0}, {"kHz", 1e3}, {"MHz", 1e6}, {"GHz", 1e9}};
+            const auto* unit = std::find_if(std::begin(kUnits), std::end(kUnits),
+                                            [&](const auto& u) { return sameText(tok, u.first); });
+            if (unit != std::end(kUnits)) {
+                unit_ = unit->second;
+                t_.unitWord_ = unit->first;
+            } else if (sameText(tok, "s") || sameText(tok, "y") || sameText(tok, "z") || sameText(tok, "h") ||
                      sameText(tok, "g"))
                 t_.kind_ = char(lower(tok[0]) - 'a' + 'A');
-            else if (sameText(tok, "ri")) format_ = Format::RI;
-            else if (sameText(tok, "ma")) format_ = Format::MA;
-            else if (sameText(tok, "db")) format_ = Format::DB;
+            else if (sameText(tok, "ri")) setFormat(Format::RI, "RI");
+            else if (sameText(tok, "ma")) setFormat(Format::MA, "MA");
+            else if (sameText(tok, "db")) setFormat(Format::DB, "DB");
             else if (sameText(tok, "r")) {
                 const std::string_view v = nextToken(rest);
                 if (v.empty()) fail("the option R needs a reference resistance");
@@ -357,6 +362,7 @@ private:
             if (!t_.reference_.empty()) fail("[Reference] given twice");
             referenceLine_ = line_;
             inReference_ = true;
+            t_.referenceListed_ = true;
             referenceValues(args);
         } else if (name == "matrix format") {
             const std::string_view v = singleArg(args, shown);
@@ -707,6 +713,12 @@ private:
     bool sawFirstLine_ = false;
     bool sawOption_ = false;
     Section section_ = Section::Header;
+    // The number format, and its word for the table's callers.
+    void setFormat(Format f, const char* word) {
+        format_ = f;
+        t_.formatWord_ = word;
+    }
+
     double unit_ = 1e9;
     Format format_ = Format::MA;
     double resistance_ = 50.0;
@@ -761,6 +773,9 @@ bool AcTableData::build(YList<YString>* errors) {
     clear();
     kind_ = 'S';
     version_ = 1;
+    unitWord_ = "GHz";
+    formatWord_ = "MA";
+    referenceListed_ = false;
     std::string message;
     try {
         if (ports_ < 1 || ports_ > kMaxPorts) {

@@ -101,6 +101,12 @@ public:
     int version() const noexcept { return version_; }
     // The reference impedance of each port (ohms) after a build.
     const std::vector<double>& reference() const noexcept { return reference_; }
+    // After a build: the option line's frequency unit ("Hz", "kHz", "MHz",
+    // "GHz") and number format ("RI", "MA", "DB"), the defaults where it
+    // gives none; whether [Reference] listed the impedances port by port.
+    const char* frequencyUnit() const noexcept { return unitWord_; }
+    const char* numberFormat() const noexcept { return formatWord_; }
+    bool referenceListed() const noexcept { return referenceListed_; }
     int64_t noiseCount() const noexcept { return int64_t(noise_.size()); }
     const AcTableNoisePoint& noise(int64_t i) const { return noise_.at(size_t(i)); }
     DcExtractionMethod dcExtraction() const noexcept { return dc_; }
@@ -116,6 +122,9 @@ private:
     AcTableInterpMethod interp_;
     char kind_ = 'S';
     int version_ = 1;
+    const char* unitWord_ = "GHz";
+    const char* formatWord_ = "MA";
+    bool referenceListed_ = false;
     std::vector<double> reference_;
     std::vector<double> freqs_;
     std::vector<std::complex<double>> values_;

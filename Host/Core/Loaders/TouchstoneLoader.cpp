@@ -1,12 +1,13 @@
 // Touchstone files as a DataSet: the host's Touchstone reader (AcTableData)
 // reads the numbers; this file picks the port count it needs, turns its
 // point-by-point matrices into one complex signal per parameter, and keeps
-// the option words the reader does not report as metadata. The rules (names,
-// quantities, metadata keys) are in Loaders.h.
+// what the reader found (version, format, unit, z0) as metadata. The rules
+// (names, quantities, metadata keys) are in Loaders.h.
 //
-// The header is looked at here only as far as the first number of the data:
-// the reader checks every line itself, so a word this look skips or does not
-// know is the reader's to refuse, with its line.
+// The reader takes the port count before it reads, so the header is looked
+// at here first, only for the version and [Number of Ports], and only as far
+// as the data: the reader checks every line itself, so a word this look
+// skips or does not know is the reader's to refuse, with its line.
 #include "LoaderSupport.h"
 
 #include <algorithm>
@@ -95,35 +96,19 @@ void forEachLine(std::string_view bytes, F f) {
     }
 }
 
-// What the lines before the data say that the reader keeps to itself.
+// What the lines before the data say that the reader needs before it reads:
+// the port count of a version 2 file, and the version's own text.
 struct Header {
     std::string version = "1";
     int64_t firstLine = 0;   // the first line that holds something, 0: none
     std::string firstText;   // ... and its text, quoted for a message
     int64_t ports = -1;      // [Number of Ports], -1 when absent or not a count
     int64_t portsLine = 0;
-    bool referencePerPort = false;  // a [Reference] keyword
-    std::string unit = "GHz";       // the format's defaults, for a bare "#" or none
-    std::string format = "MA";
 };
-
-void readOptionWords(std::string_view text, Header& header) {
-    std::string_view rest = text.substr(1);
-    for (std::string_view word = firstWord(rest); !word.empty(); word = firstWord(rest)) {
-        rest = trim(rest).substr(word.size());
-        static constexpr std::string_view units[] = {"Hz", "kHz", "MHz", "GHz"};
-        static constexpr std::string_view formats[] = {"RI", "MA", "DB"};
-        for (const std::string_view unit : units)
-            if (equalsNoCase(word, unit)) header.unit = unit;
-        for (const std::string_view format : formats)
-            if (equalsNoCase(word, format)) header.format = format;
-        if (equalsNoCase(word, "r")) rest = trim(rest).substr(firstWord(rest).size());  // its resistance
-    }
-}
 
 Header readHeader(std::string_view bytes) {
     Header header;
-    bool information = false, sawOption = false;
+    bool information = false;
     forEachLine(bytes, [&](int64_t line, std::string_view text) {
         const std::string keyword = keywordName(text);
         if (header.firstLine == 0) {
@@ -138,17 +123,13 @@ Header readHeader(std::string_view bytes) {
         if (information) {
             information = keyword != "end information";
         } else if (text.front() == '#') {
-            // Version 1 ignores every option line after the first; version 2 refuses them.
-            if (!sawOption) readOptionWords(text, header);
-            sawOption = true;
+            // the option line: the reader's to read
         } else if (keyword == "begin information") {
             information = true;
         } else if (keyword == "number of ports") {
             int64_t n;
             header.portsLine = line;
             if (parseInteger(keywordArguments(text), n) && n > 0) header.ports = n;
-        } else if (keyword == "reference") {
-            header.referencePerPort = true;
         } else if (keyword == "network data" || text.front() != '[') {
             return false;  // the data begins
         }
@@ -283,10 +264,10 @@ DataSet parseTouchstone(std::string_view bytes, const std::string& path) {
         {"version", header.version},
         {"ports", std::to_string(ports)},
         {"parameter", std::string(1, kind)},
-        {"format", header.format},
-        {"frequency_unit", header.unit},
+        {"format", table.numberFormat()},
+        {"frequency_unit", table.frequencyUnit()},
         // One value when the file gives one (the option line's R), one per port when it lists them.
-        {"z0", header.referencePerPort ? joined(z0) : z0.empty() ? std::string() : formatReal(z0.front())},
+        {"z0", table.referenceListed() ? joined(z0) : z0.empty() ? std::string() : formatReal(z0.front())},
     };
     return data;
 }
