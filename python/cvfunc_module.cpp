@@ -397,12 +397,6 @@ py::object callFunction(const std::string& name, const py::args& args) {
         declared = f->pythonReturn();
         readNumbersFromTexts(*f, info.texts, values);
         bool done = s.caller().call(*f, values, out, error);
-        // Stopped by Ctrl-C, a function may still give what it had so far:
-        // not an answer, as the script language holds too.
-        if (gCaught.load(std::memory_order_relaxed) && (done || error.rfind("Interrupted", 0) != 0)) {
-            error = "Interrupted in function '" + std::string(f->name()) + "'";
-            done = false;
-        }
         if (done) runs = resultRuns(*f, values, info.runs, out);
         s.postCli();
         return done;

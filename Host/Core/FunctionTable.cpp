@@ -270,11 +270,30 @@ bool Caller::call(std::string_view name, std::span<const ValuePtr> args, ValuePt
     return call(*f, args, out, error);
 }
 
+namespace {
+
+// Ctrl-C (within an interrupt scope: the tool's, the REPL's, the Python
+// package's) stops a call: before it starts, between its runs, so that a
+// statement over hundreds of runs ends at once even where the handler never
+// polls, and after it, since a handler that polled may still have returned
+// what it had so far, which is no answer. The message names the call.
+bool interruptedIn(const FuncConstruct& f, std::string& error) {
+    if (!sp_Interrupted()) return false;
+    error = format("Interrupted in function '%s'", {f.name()});
+    return true;
+}
+
+}  // namespace
+
 bool Caller::call(const FuncConstruct& f, std::span<const ValuePtr> args, ValuePtr& out, std::string& error) {
     CallDepth depth;
     // Converting the arguments and joining divided results allocate too, outside the handler.
     try {
-        return callConverted(f, args, out, error);
+        if (interruptedIn(f, error)) return false;
+        const bool done = callConverted(f, args, out, error);
+        if (!interruptedIn(f, error)) return done;
+        out.reset();
+        return false;
     } catch (const std::bad_alloc&) {
         error = format("Not enough memory to complete function '%s'", {f.name()});
         return false;
@@ -311,17 +330,6 @@ bool Caller::callConverted(const FuncConstruct& f, std::span<const ValuePtr> arg
     return invoke(f, conv.span(), out, error);
 }
 
-namespace {
-
-// Ctrl-C between the runs of a call stops it there, so a statement over
-// hundreds of runs ends at once even where the handler itself never polls.
-bool interruptedIn(const FuncConstruct& f, std::string& error) {
-    if (!sp_Interrupted()) return false;
-    error = format("Interrupted in function '%s'", {f.name()});
-    return true;
-}
-
-}  // namespace
 
 bool Caller::callDivided(const FuncConstruct& f, std::span<const ValuePtr> args, int64_t divisions,
                          const std::vector<bool>& split, bool statistic, ValuePtr& out, std::string& error) {

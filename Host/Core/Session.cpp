@@ -5,7 +5,6 @@
 #include <cstring>
 #include <new>
 
-#include "Clocks.h"
 #include "Events.h"
 #include "Expr/Parser.h"
 #include "TemplateResolver.h"
@@ -310,16 +309,10 @@ bool Session::eval(const expr::Node& n, ValuePtr& out, std::string& error) {
     }
     for (size_t i = 0; i < c.args.size(); ++i)
         if (!eval(*c.args[i], args[i], error)) return false;
-    // Ctrl-C (within the tool's or the REPL's interrupt scope) abandons the
-    // statement at the next call, or as soon as the call itself polls. The
-    // message names this call whatever `error` held before: a call skipped
-    // here leaves it as an earlier statement's failure set it.
-    if (!sp_Interrupted() && caller_.call(*f, args, out, error) && !sp_Interrupted()) {
-        if (c.op && args.size() == 2) warnIfUnpaired(*c.op, args, out);
-        return true;
-    }
-    if (sp_Interrupted()) error = "Interrupted in function '" + std::string(f->name()) + "'";
-    return false;
+    // Ctrl-C abandons the statement at the next call (see Caller::call).
+    if (!caller_.call(*f, args, out, error)) return false;
+    if (c.op && args.size() == 2) warnIfUnpaired(*c.op, args, out);
+    return true;
 }
 
 void Session::postCli() { Events::global().fire("PostCli"); }
