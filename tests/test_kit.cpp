@@ -108,22 +108,6 @@ TEST(KitRequired, GivesTheFirstValueOrSaysWhichArgumentIsEmpty) {
     EXPECT_EQ(cvmod::optionalReal(a, 3).value_or(0), 1.0);
 }
 
-TEST(KitRequired, ValueOfIsTheArgumentItself) {
-    const std::vector<cv::ValuePtr> args{divided({1, 2})};
-    const FuncArgs a("Probe", args);
-    EXPECT_EQ(cvmod::valueOf(a, 0).get(), args[0].get());
-    EXPECT_EQ(cvmod::valueOf(a, 1), nullptr);
-    EXPECT_EQ(cvmod::valueOf(a, -1), nullptr);
-}
-
-TEST(KitRows, PurityIsGivenInTheRow) {
-    const cvmod::FunctionRow pure{"_KitProbePure", {cvmod::Real}, {}, 1, 1, nullptr, "", PyVector, cvmod::Plain,
-                                  cvmod::Pure};
-    const cvmod::FunctionRow plain{"_KitProbePlain", {cvmod::Real}, {}, 1, 1, nullptr, "", PyVector, cvmod::Plain};
-    EXPECT_TRUE(cv::FunctionTable::global().find("_KitProbePure")->pure());
-    EXPECT_FALSE(cv::FunctionTable::global().find("_KitProbePlain")->pure());
-}
-
 // Divisions of these run on several threads at once: a row marked by mistake
 // (rnd keeps its sequence between calls) would race.
 TEST(KitRows, TheModuleMarksExactlyTheMeasurementsThatOnlyReadTheirArguments) {
