@@ -784,7 +784,7 @@ def fmt_t(t):
 DIAGNOSES = {
     "ApplyJournal": "not a quadratic fault: checked at 2.5, 5, 10 and 20 x 10^4 records the time grows 2.43, "
                     "2.60 and 2.27 times per doubling (an exponent of 1.2 to 1.4 that does not rise). "
-                    "Host/Services/PartsLibrary.cpp, `libman_ApplyJournal` is one pass with hash look-ups, but "
+                    "Host/Services/PartsLibrary.cpp, `cv::applyLibraryJournal` is one pass with hash look-ups, but "
                     "over node-based containers (a `std::list` of records, each with its own field strings, and "
                     "a `std::unordered_map` index): the profile at 10^5 is 22 % hash look-up, 11 % rehashing "
                     "(`LibraryRecordTable` starts at 101 buckets and three tables are built: base, journal, "

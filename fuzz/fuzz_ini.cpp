@@ -39,7 +39,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         const std::string path = fuzz::writeFile("fuzz.ini", text);
         if (!sp_WritePrivateProfileString(path, section, key, remove ? nullptr : value.c_str())) std::abort();
         std::string after;
-        if (!sp_ReadSettingsFile(path, after)) std::abort();
+        if (!cv::readSettingsFile(path, after)) std::abort();
         doc = IniDocument(after);
     } else if (remove) {
         doc.remove(section, key);

@@ -31,6 +31,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         }
     }
     std::string format = in.rest();
-    sp_Format(format.c_str(), std::span<const PrintfArg>(args.data(), args.size()));
+    cv::formatPrintf(format.c_str(), std::span<const PrintfArg>(args.data(), args.size()));
     return 0;
 }

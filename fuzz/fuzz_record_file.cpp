@@ -14,7 +14,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     LibraryRecordTable table, journal;
     for (LibraryRecordTable* t : {&table, &journal}) {
         FILE* f = text.empty() ? nullptr : fmemopen(const_cast<char*>(text.data()), text.size(), "rb");
-        libman_ReadRecords(f, *t, {"a", "B"});
+        cv::readRecords(f, *t, {"a", "B"});
         if (f) std::fclose(f);
     }
     if (table.size() > text.size()) std::abort();
@@ -24,7 +24,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         if (!found || !equalNoCase(found->key.view(), r.key.view())) std::abort();
     }
     const size_t records = table.size();
-    const LibraryRecordTable merged = libman_ApplyJournal(std::move(table), journal, column);
+    const LibraryRecordTable merged = cv::applyLibraryJournal(std::move(table), journal, column);
     if (merged.size() > 2 * records) std::abort();
     for (const LibraryRecord& r : merged)
         if (r.fields.empty() || !(r.key == r.fields.at(0))) std::abort();

@@ -22,7 +22,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         return 0;
     }
     if (!ok) return 0;
-    for (const auto& [key, info] : table) sp_ReportStats(info);
+    for (const auto& [key, info] : table) cv::reportStats(info);
     std::vector<YString> lines;
     sp_BuildCsvSensitivityReport(&lines, table, header, int32_t(mode >> 2));
     if (mode % 3 == 2) {

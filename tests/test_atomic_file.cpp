@@ -16,7 +16,7 @@ TEST(AtomicFile, ReplacesThroughLinksKeepingModeAndLeavesNoTemporaryFile) {
     const std::string real = box.write("data/real.ini", "old");
     ::chmod(real.c_str(), 0640);
     std::filesystem::create_symlink(real, box.path("link.ini"));
-    ASSERT_TRUE(sp_WriteFileAtomic(box.path("link.ini"), "new contents"));
+    ASSERT_TRUE(cv::writeFileAtomic(box.path("link.ini"), "new contents"));
     EXPECT_TRUE(std::filesystem::is_symlink(box.path("link.ini")));
     EXPECT_EQ(FileSandbox::read(real), "new contents");
     struct stat st {};
@@ -28,9 +28,9 @@ TEST(AtomicFile, ReplacesThroughLinksKeepingModeAndLeavesNoTemporaryFile) {
 TEST(AtomicFile, AFailedWriteSaysWhyAndTouchesNothing) {
     FileSandbox box;
     std::string why;
-    EXPECT_FALSE(sp_WriteFileAtomic(box.path("missing/dir/x.ini"), "x", &why));
+    EXPECT_FALSE(cv::writeFileAtomic(box.path("missing/dir/x.ini"), "x", &why));
     EXPECT_NE(why.find("missing/dir/x.ini"), std::string::npos) << why;
-    EXPECT_FALSE(sp_WriteFileAtomic("", "x"));
+    EXPECT_FALSE(cv::writeFileAtomic("", "x"));
 }
 
 // Two processes each append their own lines to one file under the lock:
@@ -45,7 +45,7 @@ TEST(AtomicFile, ConcurrentReadModifyWriteKeepsEveryChange) {
             if (!lock.locked()) return false;
             std::string text = FileSandbox::read(file);
             text += tag;
-            if (!sp_WriteFileAtomic(file, text)) return false;
+            if (!cv::writeFileAtomic(file, text)) return false;
         }
         return true;
     };
@@ -75,7 +75,7 @@ TEST(AtomicFile, AWriteRemovesTemporaryFilesOfDeadWritersOnly) {
     for (const auto& name : orphans) box.write(name, "half");
     for (const auto& name : kept) box.write(name, "mine");
     std::filesystem::create_directory(box.path("dir.~" + dead + ".1.tmp"));
-    ASSERT_TRUE(sp_WriteFileAtomic(box.path("x.ini"), "new"));
+    ASSERT_TRUE(cv::writeFileAtomic(box.path("x.ini"), "new"));
     for (const auto& name : orphans) EXPECT_FALSE(std::filesystem::exists(box.path(name))) << name;
     for (const auto& name : kept) EXPECT_EQ(FileSandbox::read(box.path(name)), "mine") << name;
     EXPECT_TRUE(std::filesystem::is_directory(box.path("dir.~" + dead + ".1.tmp")));

@@ -89,27 +89,27 @@ TEST(HtmlColours, BlanksAroundAndWhatIsNoColour) {
 TEST(Base64, TextsLongerThanOneEncoderPieceOnOneLine) {
     std::string big(3 * 1024 * 1024 + 7, '\0');
     for (size_t k = 0; k < big.size(); ++k) big[k] = char(k * 7919 % 251);
-    const std::string encoded = sp_EncodeBase64(big);
+    const std::string encoded = cv::encodeBase64(big);
     EXPECT_EQ(encoded.size(), (big.size() + 2) / 3 * 4);
-    EXPECT_EQ(sp_DecodeBase64(encoded), big);
+    EXPECT_EQ(cv::decodeBase64(encoded), big);
 }
 
 TEST(Base64, LineBreaksAcceptedDamageRefused) {
-    EXPECT_EQ(sp_DecodeBase64("Zm9v\nYmFy\r\n"), "foobar");
-    EXPECT_EQ(sp_DecodeBase64(" Zm9v YmE= "), "fooba");
+    EXPECT_EQ(cv::decodeBase64("Zm9v\nYmFy\r\n"), "foobar");
+    EXPECT_EQ(cv::decodeBase64(" Zm9v YmE= "), "fooba");
     // OpenSSL alone would stop at '-' and decode the prefix.
     for (const char* bad : {"Zm9", "Zm9vYg", "Zm9v-YmFy", "Zm=9", "Zg===", "=", "@@@@", "Zg==Zg=="})
-        EXPECT_FALSE(sp_DecodeBase64(bad).has_value()) << bad;
+        EXPECT_FALSE(cv::decodeBase64(bad).has_value()) << bad;
 }
 
 TEST(Base64, RealsKeepEveryBitAndNeedExactlyEightBytes) {
     for (double v : {1e-310, fromBits(0x7ff8000000c0ffeeULL)}) {
-        const auto back = sp_DecodeBase64Real(sp_EncodeBase64Real(v));
+        const auto back = cv::decodeBase64Real(cv::encodeBase64Real(v));
         ASSERT_TRUE(back.has_value());
         EXPECT_EQ(std::memcmp(&*back, &v, sizeof v), 0) << v;
     }
-    EXPECT_FALSE(sp_DecodeBase64Real("AAAAAAAA8A==").has_value());      // 7 bytes
-    EXPECT_FALSE(sp_DecodeBase64Real("AAAAAAAA8D8AAA==").has_value());  // 10 bytes
+    EXPECT_FALSE(cv::decodeBase64Real("AAAAAAAA8A==").has_value());      // 7 bytes
+    EXPECT_FALSE(cv::decodeBase64Real("AAAAAAAA8D8AAA==").has_value());  // 10 bytes
 }
 
 TEST(CodePages, CharactersTheirPagesHold) {

@@ -95,7 +95,7 @@ TEST(FormatNumber, DigitCountsOfAnySizeStayBounded) {
     EXPECT_EQ(format({0.5}, 1e9, "%")[0].size(), 1002u);  // "50." and 998 decimals and "%"
 }
 
-// The engine behind it is sp_Format (tests/test_printf.cpp, hostile formats
+// The engine behind it is cv::formatPrintf (tests/test_printf.cpp, hostile formats
 // included); here, how each kind of value becomes its argument.
 TEST(SprintfNumber, ValuesOfEveryKindBecomeArguments) {
     EXPECT_EQ(text("SprintfNumber", {str("%s|%d|%.2f|%s"), reals({0.1}), str("12abc"), str("x"),

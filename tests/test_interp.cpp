@@ -117,10 +117,10 @@ TEST(CrossingSearch, BlockwiseWalkFindsWhatThePointwiseWalkFinds) {
         };
         for (int direction : {0, 1, -1}) {
             const Finds want = pointByPoint(r, s, 0.0, direction);
-            for (int level = 0; level <= int(sp_KernelLevelSupported()); ++level) {
-                sp_SetKernelLevel(KernelLevel(level));
+            for (int level = 0; level <= int(cv::kernelLevelSupported()); ++level) {
+                cv::setKernelLevel(KernelLevel(level));
                 const Finds got = search(r, s, 0.0, true, 1, direction);
-                sp_SetKernelLevel(sp_KernelLevelSupported());
+                cv::setKernelLevel(cv::kernelLevelSupported());
                 SCOPED_TRACE(testing::Message() << "trial " << trial << " level " << level << " direction " << direction);
                 ASSERT_EQ(bits(got.values), bits(want.values));
                 ASSERT_EQ(got.indices, want.indices);

@@ -45,13 +45,13 @@ std::vector<double> nasty(size_t n, unsigned seed, double specials = 0.05) {
 struct Levels {
     std::vector<KernelLevel> all;
     Levels() {
-        for (int l = 0; l <= int(sp_KernelLevelSupported()); ++l) all.push_back(KernelLevel(l));
+        for (int l = 0; l <= int(cv::kernelLevelSupported()); ++l) all.push_back(KernelLevel(l));
     }
 };
 
 struct LevelSetting {
-    explicit LevelSetting(KernelLevel l) { EXPECT_EQ(sp_SetKernelLevel(l), l); }
-    ~LevelSetting() { sp_SetKernelLevel(sp_KernelLevelSupported()); }
+    explicit LevelSetting(KernelLevel l) { EXPECT_EQ(cv::setKernelLevel(l), l); }
+    ~LevelSetting() { cv::setKernelLevel(cv::kernelLevelSupported()); }
 };
 
 TEST(Kernels, BinaryOperationsMatchTheScalarExpressionsAtEveryLevel) {
@@ -79,7 +79,7 @@ TEST(Kernels, BinaryOperationsMatchTheScalarExpressionsAtEveryLevel) {
             std::vector<double> out(n);
             for (const auto& [op, f] : ops)
                 for (VecSpread s : {VecSpread::Both, VecSpread::LeftSingle, VecSpread::RightSingle}) {
-                    sp_VecBinary(op, out.data(), a.data(), b.data(), int64_t(n), s);
+                    cv::vecBinary(op, out.data(), a.data(), b.data(), int64_t(n), s);
                     for (size_t i = 0; i < n; ++i) {
                         const double x = s == VecSpread::LeftSingle ? a[0] : a[i];
                         const double y = s == VecSpread::RightSingle ? b[0] : b[i];
@@ -89,9 +89,9 @@ TEST(Kernels, BinaryOperationsMatchTheScalarExpressionsAtEveryLevel) {
                 }
             std::vector<double> z = a;
             for (double& x : z) x = x == 0 ? 1.0 : x;
-            EXPECT_FALSE(sp_VecAnyZero(z.data(), int64_t(n)));
+            EXPECT_FALSE(cv::vecAnyZero(z.data(), int64_t(n)));
             z[n - 1] = -0.0;
-            EXPECT_TRUE(sp_VecAnyZero(z.data(), int64_t(n)));
+            EXPECT_TRUE(cv::vecAnyZero(z.data(), int64_t(n)));
         }
     }
 }
@@ -124,7 +124,7 @@ TEST(Kernels, ExtremeIndexKeepsTheFirstOfEqualValuesAndSkipsNaN) {
                                   {17, 18}, {1023, 1025 + 16 * 3}})
                 for (bool lower : {false, true}) {
                     if (hi > int64_t(y.size()) || lo >= hi) continue;  // ranges past a short case
-                    ASSERT_EQ(sp_VecExtremeIndex(y.data(), lo, hi, lower), reference(y, lo, hi, lower))
+                    ASSERT_EQ(cv::vecExtremeIndex(y.data(), lo, hi, lower), reference(y, lo, hi, lower))
                         << "level " << int(level) << " range " << lo << ".." << hi << " lower " << lower;
                 }
     }
@@ -151,7 +151,7 @@ TEST(Kernels, SegmentSumsAreTheSameAtEveryLevelAndNoticeEveryFallingStep) {
                 for (KernelLevel level : Levels().all) {
                     LevelSetting setting(level);
                     bool got = false;
-                    sums.push_back(sp_VecSegmentSum(t, x.data(), y.data(), a, b, 0.3, &got));
+                    sums.push_back(cv::vecSegmentSum(t, x.data(), y.data(), a, b, 0.3, &got));
                     ASSERT_TRUE(same(sums.back(), sums[0])) << "level " << int(level) << " " << a << ".." << b;
                     EXPECT_EQ(got, want) << "level " << int(level) << " fall " << fallAt << " " << a << ".." << b;
                 }

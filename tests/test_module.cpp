@@ -118,8 +118,10 @@ TEST(Module, DeclaresItsOptionsWithDefaultsThatUsersCanOverride) {
 TEST(Module, EveryDeclaredOptionIsDocumented) {
     cvtest::session();
     const auto all = cv::OptionStore::global().all();
-    for (const auto& o : all)
-        if (!o.source.empty()) EXPECT_NE(cv::optionDoc(o.name), nullptr) << o.name;  // declared, not only set
+    for (const auto& o : all) {
+        if (o.source.empty()) continue;  // set, never declared
+        EXPECT_NE(cv::optionDoc(o.name), nullptr) << o.name;
+    }
     ASSERT_NE(cv::optionDoc("interporder"), nullptr);
     EXPECT_FALSE(cv::optionDoc("InterpOrder")->readHere);
     EXPECT_TRUE(cv::optionDoc("MCNumberOfBins")->readHere);
@@ -135,10 +137,10 @@ TEST(Module, LateBoundFunctionsAreListedAndUnresolvedOnesThrow) {
 
     // A name the host does not provide stays on its stub.
     using Fn = int (*)();
-    static Fn pending = []() -> int { sp_ThrowUnresolvedDynamicFunction("dyn_TestPending"); };
+    static Fn pending = []() -> int { cv::throwUnresolvedDynamicFunction("dyn_TestPending"); };
     {
         RegisterDynFuncCall reg(&pending, "dyn_TestPending", true, "tests/test_module", __LINE__);
-        sp_ResolveDynamicFunctions();
+        cv::resolveDynamicFunctions();
         try {
             pending();
             FAIL() << "no exception";

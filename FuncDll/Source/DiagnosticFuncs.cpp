@@ -52,7 +52,7 @@ FUNC_ERROR listUnresolvedDynamicFunctions(const FuncArgs& a, FuncResult& r, Mess
 // Raises a real access violation, caught before it reaches the host: nothing
 // is held while it happens, so nothing can be left corrupted.
 FUNC_ERROR testAccessViolation(const FuncArgs& a, FuncResult&, MessageHandler& m) {
-    if (sp_RunFaultGuarded([](void*) { sp_RaiseAccessViolation(); }, nullptr)) return FuncOk;
+    if (cv::runFaultGuarded([](void*) { cv::raiseAccessViolation(); }, nullptr)) return FuncOk;
     m.error("Access violation in function '%s'", a.functionName());
     return FuncFailed;
 }

@@ -127,7 +127,7 @@ FUNC_ERROR readFile(const FuncArgs& a, FuncResult& r, MessageHandler& m) {
         lines.finish(r);
         return FuncOk;
     }
-    const File f(sp_OpenRegularFile(path));
+    const File f(cv::openRegularFile(path));
     if (!f) return cannotOpen(m, path);
     std::vector<char> block(size_t(1) << 20);
     for (size_t n; (n = std::fread(block.data(), 1, block.size(), f.get())) > 0;) lines.feed(block.data(), n);
@@ -147,7 +147,7 @@ bool forEachLine(const char* path, bool netlist, Take&& take) {
         while (stream->gets(line)) take(line);
         return true;
     }
-    const File f(sp_OpenRegularFile(path));
+    const File f(cv::openRegularFile(path));
     if (!f) return false;
     while (sp_ReadNextNonBlankLine(f.get(), line, nullptr)) take(line);
     return true;
@@ -212,7 +212,7 @@ FUNC_ERROR loadFiles(const FuncArgs& a, FuncResult& r, MessageHandler&) {
 FUNC_ERROR canOpenFile(const FuncArgs& a, FuncResult& r, MessageHandler&) {
     const std::string path = stringOr(a, 0);
     const bool writing = sameWord(stringOr(a, 1), "write");
-    setBool(r, writing ? sp_CanOpenForWriting(path.c_str()) : sp_CanOpenForReading(path.c_str()));
+    setBool(r, writing ? cv::canOpenForWriting(path.c_str()) : cv::canOpenForReading(path.c_str()));
     return FuncOk;
 }
 
@@ -268,7 +268,7 @@ FUNC_ERROR getFileInfo(const FuncArgs& a, FuncResult& r, MessageHandler&) {
     const std::string full = sp_GetFullPath(path);
     const PathName parts = sp_SplitPath(full);
     const int drive = sp_GetDriveType((parts.drive.str() + parts.dir.str()).c_str());
-    setStrings(r, std::vector<std::string>{sp_DriveTypeWord(drive),
+    setStrings(r, std::vector<std::string>{cv::driveTypeWord(drive),
                                            std::to_string(sp_GetFileSize64(path)), full,
                                            std::to_string(sp_GetFileModifiedTime(path)),
                                            sp_ExistDir(full) ? "true" : "false"});

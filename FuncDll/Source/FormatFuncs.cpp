@@ -123,7 +123,7 @@ FUNC_ERROR sprintfNumber(const FuncArgs& a, FuncResult& r, MessageHandler&) {
         if (!printfArgOf(a, i, arg)) return FuncOk;
         values.push_back(arg);
     }
-    setString(r, sp_Format(stringOr(a, 0), values));
+    setString(r, cv::formatPrintf(stringOr(a, 0), values));
     return FuncOk;
 }
 
@@ -210,14 +210,14 @@ FUNC_ERROR unixTimeToIso(const FuncArgs& a, FuncResult& r, MessageHandler&) {
 // --- Base64
 
 FUNC_ERROR toBase64(const FuncArgs& a, FuncResult& r, MessageHandler&) {
-    setString(r, sp_EncodeBase64(stringOr(a, 0)));
+    setString(r, cv::encodeBase64(stringOr(a, 0)));
     return FuncOk;
 }
 
 // A string result ends at its first NUL: bytes that hold one are no text,
 // and cutting them short would hand back less than was encoded.
 FUNC_ERROR fromBase64(const FuncArgs& a, FuncResult& r, MessageHandler&) {
-    const auto bytes = sp_DecodeBase64(stringOr(a, 0));
+    const auto bytes = cv::decodeBase64(stringOr(a, 0));
     if (bytes && bytes->find('\0') == std::string::npos) setString(r, *bytes);
     return FuncOk;
 }
@@ -225,7 +225,7 @@ FUNC_ERROR fromBase64(const FuncArgs& a, FuncResult& r, MessageHandler&) {
 // Bits of a complex value would be lost on the way back to a real.
 FUNC_ERROR numberToBase64(const FuncArgs& a, FuncResult& r, MessageHandler& m) {
     if (a.type(0) == VD_Complex) return requiresReal(m, a.functionName());
-    if (const auto v = optionalReal(a, 0)) setString(r, sp_EncodeBase64Real(*v));
+    if (const auto v = optionalReal(a, 0)) setString(r, cv::encodeBase64Real(*v));
     return FuncOk;
 }
 
@@ -233,12 +233,12 @@ FUNC_ERROR numberToBase64(const FuncArgs& a, FuncResult& r, MessageHandler& m) {
 FUNC_ERROR integerToBase64(const FuncArgs& a, FuncResult& r, MessageHandler& m) {
     if (a.type(0) == VD_Complex) return requiresReal(m, a.functionName());
     int64_t i;
-    if (const auto v = optionalReal(a, 0); v && exactInt(*v, i)) setString(r, sp_EncodeBase64Integer(i));
+    if (const auto v = optionalReal(a, 0); v && exactInt(*v, i)) setString(r, cv::encodeBase64Integer(i));
     return FuncOk;
 }
 
 FUNC_ERROR numberFromBase64(const FuncArgs& a, FuncResult& r, MessageHandler&) {
-    if (const auto v = sp_DecodeBase64Real(stringOr(a, 0))) setReal(r, *v);
+    if (const auto v = cv::decodeBase64Real(stringOr(a, 0))) setReal(r, *v);
     return FuncOk;
 }
 

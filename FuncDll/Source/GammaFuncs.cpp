@@ -340,7 +340,7 @@ template <VecFn F>
 int errorFunction(double* out, const double* in, int64_t n) {
     for (int64_t i = 0; i < n; ++i)
         if (std::fabs(in[i]) > kArgLimit) return KernelOutOfRange;
-    sp_VecMath(F, in, out, n);
+    cv::vecMath(F, in, out, n);
     return KernelOk;
 }
 

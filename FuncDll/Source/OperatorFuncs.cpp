@@ -257,12 +257,12 @@ int runKernel(Out* __restrict out, const A* __restrict a, const B* __restrict b,
     if constexpr (HostVectorOp<Op> && std::is_same_v<Out, double> && std::is_same_v<A, double> &&
                   std::is_same_v<B, double>) {
         if constexpr (DivisorCheckedOp<Op>) {
-            if (spread == Spread::RightSingle ? isZero(b[0]) : sp_VecAnyZero(b, n)) return StatusDivideByZero;
+            if (spread == Spread::RightSingle ? isZero(b[0]) : cv::vecAnyZero(b, n)) return StatusDivideByZero;
         }
         const VecSpread s = spread == Spread::Both       ? VecSpread::Both
                             : spread == Spread::LeftSingle ? VecSpread::LeftSingle
                                                            : VecSpread::RightSingle;
-        sp_VecBinary(Op::vec, out, a, b, n, s);
+        cv::vecBinary(Op::vec, out, a, b, n, s);
         return StatusOk;
     }
     if constexpr (DivisorCheckedOp<Op>) {

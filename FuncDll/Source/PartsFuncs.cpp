@@ -67,12 +67,12 @@ FUNC_ERROR applyJournal(const FuncArgs& a, FuncResult& r, MessageHandler&) {
     }
     const int column = intOr(a, 1, 0);
     LibraryRecordTable base, journal;
-    libman_ReadRecordFile(files[1].c_str(), base);
-    libman_ReadRecordFile(files[2].c_str(), journal);
-    const LibraryRecordTable merged = libman_ApplyJournal(std::move(base), journal, column);
+    cv::readRecordFile(files[1].c_str(), base);
+    cv::readRecordFile(files[2].c_str(), journal);
+    const LibraryRecordTable merged = cv::applyLibraryJournal(std::move(base), journal, column);
     // An output that cannot be written gives -1 (the code of too few file
     // names), so that the caller always gets an answer.
-    setInteger(r, libman_WriteLines(files[0].c_str(), linesOf(merged)) ? int32_t(merged.size()) : -1);
+    setInteger(r, cv::writeLibraryLines(files[0].c_str(), linesOf(merged)) ? int32_t(merged.size()) : -1);
     return FuncOk;
 }
 
@@ -164,20 +164,20 @@ FUNC_ERROR buildPartSelectorData(const FuncArgs& a, FuncResult& r, MessageHandle
         return FuncOk;
     }
     LibraryRecordTable library, userModels, categories0, categories1, parts0, parts1;
-    libman_ReadRecordFile(files[1].c_str(), library);
-    libman_ReadRecordFile(files[2].c_str(), userModels);
-    libman_ReadRecordFile(files[3].c_str(), categories0);
-    libman_ReadRecordFile(files[4].c_str(), categories1);
-    libman_ReadRecordFile(files[5].c_str(), parts0, kinds);
-    libman_ReadRecordFile(files[6].c_str(), parts1, kinds);
+    cv::readRecordFile(files[1].c_str(), library);
+    cv::readRecordFile(files[2].c_str(), userModels);
+    cv::readRecordFile(files[3].c_str(), categories0);
+    cv::readRecordFile(files[4].c_str(), categories1);
+    cv::readRecordFile(files[5].c_str(), parts0, kinds);
+    cv::readRecordFile(files[6].c_str(), parts1, kinds);
 
     LibraryRecordTable models;
     if (equalNoCase(stringOr(a, 1), "compressmodels"))
         oneEntryPerCategory(library, parts0);
     else
         models = userAndLibraryModels(library, userModels);
-    const LibraryRecordTable parts = libman_ApplyJournal(std::move(parts0), parts1, kPartsActionColumn);
-    const LibraryRecordTable categories = libman_ApplyJournal(std::move(categories0), categories1, kCategoryActionColumn);
+    const LibraryRecordTable parts = cv::applyLibraryJournal(std::move(parts0), parts1, kPartsActionColumn);
+    const LibraryRecordTable categories = cv::applyLibraryJournal(std::move(categories0), categories1, kCategoryActionColumn);
 
     // A model takes precedence over a part of the same name.
     std::vector<std::string> lines;
@@ -195,7 +195,7 @@ FUNC_ERROR buildPartSelectorData(const FuncArgs& a, FuncResult& r, MessageHandle
         if (!models.contains(p.key.view())) emit(p);
 
     const std::vector<std::string_view> views(lines.begin(), lines.end());
-    setInteger(r, libman_WriteLines(files[0].c_str(), views) ? int32_t(lines.size()) : -1);
+    setInteger(r, cv::writeLibraryLines(files[0].c_str(), views) ? int32_t(lines.size()) : -1);
     return FuncOk;
 }
 

@@ -143,9 +143,9 @@ FUNC_ERROR pathEqual(const FuncArgs& a, FuncResult& r, MessageHandler&) {
 
 // 0: no such directory; 1: a file can be created in it; 2: it exists but
 // could not be entered or written. The probe file is made exclusively and
-// only that file is removed again (sp_ProbeDirectory).
+// only that file is removed again (cv::probeDirectory).
 FUNC_ERROR existDir(const FuncArgs& a, FuncResult& r, MessageHandler&) {
-    switch (sp_ProbeDirectory(pathArg(a))) {
+    switch (cv::probeDirectory(pathArg(a))) {
         case DirProbe::Missing: setInteger(r, 0); break;
         case DirProbe::Writable: setInteger(r, 1); break;
         case DirProbe::NotWritable: setInteger(r, 2); break;

@@ -154,7 +154,7 @@ void inChunks(int64_t n, F f) {
 
 // Decibels of magnitudes already in out[], in place.
 void decibelsInPlace(double* __restrict out, int64_t n) {
-    sp_VecMath(VecFn::Log10, out, out, n);
+    cv::vecMath(VecFn::Log10, out, out, n);
     forEachElement(n, [=](int64_t i) { out[i] = std::isinf(out[i]) && out[i] < 0 ? kDbOfZero : 20.0 * out[i]; });
 }
 
@@ -212,7 +212,7 @@ template <VecFn F>
 int32_t rrLogarithm(double* __restrict out, const double* __restrict in, int64_t n) {
     int32_t status = KernelOk;
     inChunks(n, [&](int64_t c, int64_t len) {
-        sp_VecMath(F, in + c, out + c, len);
+        cv::vecMath(F, in + c, out + c, len);
         status |= markOutOfRange(out + c, in + c, len, kMinusInfinity, [](double x) { return x <= 0; });
     });
     return status;
@@ -224,7 +224,7 @@ int32_t rrOverflowing(double* __restrict out, const double* __restrict in, int64
     constexpr int64_t kChunk = 2048;
     for (int64_t c = 0; c < n; c += kChunk) {
         int64_t len = std::min(kChunk, n - c), k = firstOverflow<OrEqual>(in + c, len);
-        sp_VecMath(F, in + c, out + c, k);
+        cv::vecMath(F, in + c, out + c, k);
         if (k < len) return KernelOverflow;
     }
     return KernelOk;
@@ -236,9 +236,9 @@ template <VecFn F, const double& ArgScale = kOne, const double& ResultScale = kO
 int32_t rrPlain(double* __restrict out, const double* __restrict in, int64_t n) {
     if (ArgScale != 1.0) {
         forEachElement(n, [=](int64_t i) { out[i] = in[i] * ArgScale; });
-        sp_VecMath(F, out, out, n);
+        cv::vecMath(F, out, out, n);
     } else {
-        sp_VecMath(F, in, out, n);
+        cv::vecMath(F, in, out, n);
     }
     if (ResultScale != 1.0) forEachElement(n, [=](int64_t i) { out[i] *= ResultScale; });
     return KernelOk;
@@ -273,13 +273,13 @@ int32_t rrSqrt(double* __restrict out, const double* __restrict in, int64_t n) {
 
 template <VecFn F>
 int32_t rrUnitDomain(double* __restrict out, const double* __restrict in, int64_t n) {
-    sp_VecMath(F, in, out, n);
+    cv::vecMath(F, in, out, n);
     return markOutOfRange(out, in, n, 0.0, [](double x) { return std::fabs(x) > 1; });
 }
 
 // Anything not strictly inside (-1, 1), a NaN included, is out of range.
 int32_t rrAtanh(double* __restrict out, const double* __restrict in, int64_t n) {
-    sp_VecMath(VecFn::Atanh, in, out, n);
+    cv::vecMath(VecFn::Atanh, in, out, n);
     return markOutOfRange(out, in, n, 0.0, [](double x) { return !(x > -1 && x < 1); });
 }
 
@@ -287,7 +287,7 @@ int32_t rrAtanh(double* __restrict out, const double* __restrict in, int64_t n) 
 // acosh exists either, the math library's NaN is stored without a status: the
 // element says plainly that it has no value, and the rest of the vector stands.
 int32_t rrAcosh(double* __restrict out, const double* __restrict in, int64_t n) {
-    sp_VecMath(VecFn::Acosh, in, out, n);
+    cv::vecMath(VecFn::Acosh, in, out, n);
     return markOutOfRange(out, in, n, 0.0, [](double x) { return x < 0; });
 }
 

@@ -191,7 +191,7 @@ FUNC_ERROR writeDeviceCatalog(const FuncArgs& a, FuncResult& r, MessageHandler&)
         if (std::string_view name = firstToken(element); !name.empty()) devices.insert(name);
 
     const std::string source = stringOr(a, 1), destination = stringOr(a, 2);
-    std::unique_ptr<FILE, int (*)(FILE*)> in(sp_OpenRegularFile(source.c_str()), std::fclose);
+    std::unique_ptr<FILE, int (*)(FILE*)> in(cv::openRegularFile(source.c_str()), std::fclose);
     if (!in || destination.empty()) {
         setBool(r, false);
         return FuncOk;
@@ -204,7 +204,7 @@ FUNC_ERROR writeDeviceCatalog(const FuncArgs& a, FuncResult& r, MessageHandler&)
     // A read error midway would make a short copy look complete.
     const bool readAll = !std::ferror(in.get());
     in.reset();
-    setBool(r, readAll && sp_WriteFileAtomic(destination, out));
+    setBool(r, readAll && cv::writeFileAtomic(destination, out));
     return FuncOk;
 }
 

@@ -172,7 +172,7 @@ FUNC_ERROR systemInfo(const FuncArgs&, FuncResult& r, MessageHandler&) {
 }
 
 FUNC_ERROR driveType(const FuncArgs& a, FuncResult& r, MessageHandler&) {
-    setString(r, sp_DriveTypeWord(sp_GetDriveType(stringOr(a, 0))));
+    setString(r, cv::driveTypeWord(sp_GetDriveType(stringOr(a, 0))));
     return FuncOk;
 }
 

@@ -12,6 +12,7 @@
 #include "FuncKit.h"
 #include "PathUtil.h"
 #include "Reports.h"
+#include "TextEscape.h"
 
 namespace {
 
@@ -86,7 +87,7 @@ FUNC_ERROR buildSensitivityPerturbCsv(const FuncArgs& a, FuncResult& r, MessageH
     if (it == c.table.end()) return FuncOk;
     std::vector<std::string> lines;
     for (const XMLReportRecord& rec : it->second.records)
-        lines.push_back(sp_CsvField(rec.name.view()) + ',' + YString(rec.value1).str() + ',' +
+        lines.push_back(cv::csvField(rec.name.view()) + ',' + YString(rec.value1).str() + ',' +
                         YString(rec.value3).str());
     setStrings(r, lines);
     return FuncOk;

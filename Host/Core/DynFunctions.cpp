@@ -109,7 +109,7 @@ RegisterDynFuncCall::~RegisterDynFuncCall() {
     r.erase(std::remove_if(r.begin(), r.end(), [this](const Registration& x) { return x.slot == slot_; }), r.end());
 }
 
-int sp_ResolveDynamicFunctions() {
+int cv::resolveDynamicFunctions() {
     for (auto& r : registrations()) {
         auto it = providers().find(r.name);
         if (it == providers().end()) continue;
@@ -155,6 +155,6 @@ void sp_GetUnresolvedDynamicFunctions(std::vector<DynamicFunctionInfo>& list, bo
                    list.end());
 }
 
-void sp_ThrowUnresolvedDynamicFunction(const char* name) {
-    throw DynFuncException(sp_Format("*** FATAL ERROR *** Unresolved dynamic function '%s' called", {name}).c_str());
+void cv::throwUnresolvedDynamicFunction(const char* name) {
+    throw DynFuncException(cv::formatPrintf("*** FATAL ERROR *** Unresolved dynamic function '%s' called", {name}).c_str());
 }

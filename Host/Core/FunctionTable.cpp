@@ -18,7 +18,7 @@ namespace cv {
 
 namespace {
 
-std::string format(const char* fmt, std::initializer_list<PrintfArg> args) { return sp_Format(fmt, args); }
+std::string format(const char* fmt, std::initializer_list<PrintfArg> args) { return cv::formatPrintf(fmt, args); }
 
 // Calls made from inside a handler (through the run-time) are part of the
 // call that is already running and keep its memory limit.
@@ -278,7 +278,7 @@ namespace {
 // polls, and after it, since a handler that polled may still have returned
 // what it had so far, which is no answer. The message names the call.
 bool interruptedIn(const FuncConstruct& f, std::string& error) {
-    if (!sp_Interrupted()) return false;
+    if (!cv::interruptRequested()) return false;
     error = format("Interrupted in function '%s'", {f.name()});
     return true;
 }

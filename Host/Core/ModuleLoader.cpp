@@ -30,7 +30,7 @@ std::unique_ptr<Module> Module::load(const std::string& path, std::string& error
         return nullptr;
     }
     try {
-        sp_ResolveDynamicFunctions();
+        cv::resolveDynamicFunctions();
         return std::unique_ptr<Module>(new Module(h, path));
     } catch (...) {
         dlclose(h);  // memory ran out: the module leaves again

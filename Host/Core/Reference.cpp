@@ -344,7 +344,7 @@ Reference Reference::load(const std::string& directory) {
 }
 
 std::string Reference::defaultDirectory() {
-    const std::string share = sp_GetShareDir();
+    const std::string share = cv::shareDir();
     return share.empty() ? "share/reference" : share + "/reference";
 }
 

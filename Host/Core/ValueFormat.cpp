@@ -6,6 +6,7 @@
 
 #include "Divisions.h"
 #include "Session.h"
+#include "TextEscape.h"
 
 namespace cv {
 
@@ -48,13 +49,6 @@ std::string jsonArray(const Value& v) {
         s += jsonElement(v, i);
     }
     return s + "]";
-}
-
-std::string csvField(const std::string& s) {
-    if (s.find_first_of(",\"\n") == std::string::npos) return s;
-    std::string q = "\"";
-    for (char c : s) q += c == '"' ? std::string("\"\"") : std::string(1, c);
-    return q + "\"";
 }
 
 // The reference element that belongs to element i of division d.
@@ -125,7 +119,7 @@ std::string csvTitle(const Value& v, const std::string& title) {
 }
 
 std::string csvCells(const Value& v, int64_t i) {
-    if (v.kind() != Kind::Complex) return csvField(elementText(v, i));
+    if (v.kind() != Kind::Complex) return cv::csvField(elementText(v, i));
     return formatReal(v.complexAt(i).real()) + "," + formatReal(v.complexAt(i).imag());
 }
 
@@ -135,7 +129,7 @@ std::string formatCsv(const Value& v) {
     bool hasRef = v.ref() != nullptr;
     std::string s;
     if (nd > 1) s += "division,";
-    if (hasRef) s += csvField(v.refName().empty() ? "x" : v.refName()) + ",";
+    if (hasRef) s += cv::csvField(v.refName().empty() ? "x" : v.refName()) + ",";
     s += csvTitle(v, v.name().empty() ? "value" : v.name()) + "\n";
     if (empty) return s;
     for (int64_t d = 0; d < nd; ++d) {
@@ -143,8 +137,8 @@ std::string formatCsv(const Value& v) {
         const Value* r = refFor(v, d, roff);
         int64_t off = v.divisionOffset(d);
         for (int64_t i = 0; i < v.divisionLength(d); ++i) {
-            if (nd > 1) s += csvField(divisionLabel(v, d)) + ",";
-            if (hasRef) s += (r ? csvField(elementText(*r, roff + i)) : std::string()) + ",";
+            if (nd > 1) s += cv::csvField(divisionLabel(v, d)) + ",";
+            if (hasRef) s += (r ? cv::csvField(elementText(*r, roff + i)) : std::string()) + ",";
             s += csvCells(v, off + i) + "\n";
         }
     }
@@ -325,13 +319,13 @@ void StatementPrinter::finish() {
     if (keyed) {
         const Value& first = *csv_[size_t(keyed - rows.data())].second;
         keyTitle = keyed->kind == TidyRows::Runs ? "run" : first.refName().empty() ? "x" : first.refName();
-        s = csvField(keyTitle);
+        s = cv::csvField(keyTitle);
     }
     for (const auto& [text, v] : csv_) s += (s.empty() ? "" : ",") + csvTitle(*v, text);
     s += "\n";
     const size_t n = keyed ? keyed->keys.size() : 1;
     for (size_t i = 0; i < n; ++i) {
-        std::string row = keyed ? csvField(keyed->keys[i]) : "";
+        std::string row = keyed ? cv::csvField(keyed->keys[i]) : "";
         for (size_t c = 0; c < csv_.size(); ++c)
             row += (c == 0 && !keyed ? "" : ",") +
                    csvCells(*csv_[c].second, rows[c].kind == TidyRows::Single ? 0 : int64_t(i));
@@ -340,9 +334,9 @@ void StatementPrinter::finish() {
     out_(s);
 }
 
-std::string tidyCsvField(const std::string& s) { return csvField(s); }
+std::string tidyCsvField(const std::string& s) { return cv::csvField(s); }
 std::string tidyCsvTitle(const std::string& title, bool complex) {
-    return complex ? csvField(title + " (re)") + "," + csvField(title + " (im)") : csvField(title);
+    return complex ? cv::csvField(title + " (re)") + "," + cv::csvField(title + " (im)") : cv::csvField(title);
 }
 std::string tidyCsvCells(const Value& v, int64_t i) { return csvCells(v, i); }
 std::string tidyJsonElement(const Value& v, int64_t i) { return jsonElement(v, i); }

@@ -144,7 +144,7 @@ bool AtomicFileWriter::commit() {
     return false;
 }
 
-bool sp_WriteFileAtomic(std::string_view path, std::string_view content, std::string* why) {
+bool cv::writeFileAtomic(std::string_view path, std::string_view content, std::string* why) {
     const std::string target(path);
     AtomicFileWriter writer(target.c_str());
     const bool ok = writer.file() && std::fwrite(content.data(), 1, content.size(), writer.file()) == content.size() &&

@@ -103,4 +103,4 @@ InterruptScope::~InterruptScope() {
 
 bool InterruptScope::interrupted() const noexcept { return gInterrupted != 0; }
 
-bool sp_Interrupted() noexcept { return gScopes > 0 && gInterrupted != 0; }
+bool cv::interruptRequested() noexcept { return gScopes > 0 && gInterrupted != 0; }

@@ -224,7 +224,7 @@ bool sp_MakeTree(std::string_view path) {
     return sp_ExistDir(full);
 }
 
-DirProbe sp_ProbeDirectory(std::string_view dir) {
+DirProbe cv::probeDirectory(std::string_view dir) {
     if (!sp_ExistDir(dir)) return DirProbe::Missing;
     Fd d(::open(str(dir).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     if (!d.ok()) d.fd = ::open(str(dir).c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
@@ -246,7 +246,7 @@ DirProbe sp_ProbeDirectory(std::string_view dir) {
     return DirProbe::NotWritable;
 }
 
-bool sp_DirectoryIsWriteable(std::string_view dir) { return sp_ProbeDirectory(dir) == DirProbe::Writable; }
+bool sp_DirectoryIsWriteable(std::string_view dir) { return cv::probeDirectory(dir) == DirProbe::Writable; }
 
 bool sp_ListDirectory(std::string_view dir, std::vector<std::string>& out, bool fullPath) {
     if (dir.empty()) return false;

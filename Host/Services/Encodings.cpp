@@ -205,7 +205,7 @@ std::string sp_ConvertRGBcolourToHTML(int64_t rgb) {
 
 // ---------------------------------------------------------------- Base64
 
-std::string sp_EncodeBase64(std::string_view bytes) {
+std::string cv::encodeBase64(std::string_view bytes) {
     EncodeContext ctx = newContext();
     EVP_EncodeInit(ctx.get());
     std::string out;
@@ -227,7 +227,7 @@ std::string sp_EncodeBase64(std::string_view bytes) {
     return out;
 }
 
-std::optional<std::string> sp_DecodeBase64(std::string_view text) {
+std::optional<std::string> cv::decodeBase64(std::string_view text) {
     if (!wellFormedBase64(text)) return std::nullopt;
     EncodeContext ctx = newContext();
     EVP_DecodeInit(ctx.get());
@@ -248,16 +248,16 @@ std::optional<std::string> sp_DecodeBase64(std::string_view text) {
     return out;
 }
 
-std::string sp_EncodeBase64Real(double value) {
+std::string cv::encodeBase64Real(double value) {
     uint64_t bits;
     std::memcpy(&bits, &value, sizeof bits);
-    return sp_EncodeBase64(littleEndianBytes(bits));
+    return cv::encodeBase64(littleEndianBytes(bits));
 }
 
-std::string sp_EncodeBase64Integer(int64_t value) { return sp_EncodeBase64(littleEndianBytes(uint64_t(value))); }
+std::string cv::encodeBase64Integer(int64_t value) { return cv::encodeBase64(littleEndianBytes(uint64_t(value))); }
 
-std::optional<double> sp_DecodeBase64Real(std::string_view text) {
-    const auto bytes = sp_DecodeBase64(text);
+std::optional<double> cv::decodeBase64Real(std::string_view text) {
+    const auto bytes = cv::decodeBase64(text);
     if (!bytes || bytes->size() != 8) return std::nullopt;
     uint64_t bits = 0;
     for (int k = 7; k >= 0; --k) bits = (bits << 8) | static_cast<unsigned char>((*bytes)[size_t(k)]);

@@ -17,7 +17,7 @@ void onFault(int) {
 
 }  // namespace
 
-bool sp_RunFaultGuarded(void (*fn)(void*), void* data) {
+bool cv::runFaultGuarded(void (*fn)(void*), void* data) {
     struct sigaction sa {}, oldSegv{}, oldBus{};
     sa.sa_handler = onFault;
     sigemptyset(&sa.sa_mask);
@@ -39,7 +39,7 @@ bool sp_RunFaultGuarded(void (*fn)(void*), void* data) {
     return completed;
 }
 
-void sp_RaiseAccessViolation() {
+void cv::raiseAccessViolation() {
     long page = sysconf(_SC_PAGESIZE);
     void* p = mmap(nullptr, size_t(page), PROT_NONE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
     if (p == MAP_FAILED) {

@@ -56,7 +56,7 @@ int unlink_utf8(const char* path) {
 
 // ---------------------------------------------------------------- whole files and file facts
 
-FILE* sp_OpenRegularFile(const char* path) {
+FILE* cv::openRegularFile(const char* path) {
     if (!path || !*path) {
         errno = ENOENT;
         return nullptr;
@@ -93,7 +93,7 @@ FILE* sp_OpenRegularFile(const char* path) {
 
 bool JFileBuf::open(const char* path, bool) {
     close();
-    FILE* f = sp_OpenRegularFile(path);
+    FILE* f = cv::openRegularFile(path);
     if (!f) return false;
     struct stat st;
     if (::fstat(fileno(f), &st) != 0) {
@@ -203,7 +203,7 @@ int64_t sp_GetFileModifiedTime(const char* path) {
 
 // ---------------------------------------------------------------- open tests
 
-bool sp_CanOpenForWriting(const char* path) {
+bool cv::canOpenForWriting(const char* path) {
     if (!path || !*path) return false;
     struct stat st;
     if (::lstat(path, &st) != 0) {
@@ -227,7 +227,7 @@ bool sp_CanOpenForWriting(const char* path) {
     return true;
 }
 
-bool sp_CanOpenForReading(const char* path) {
+bool cv::canOpenForReading(const char* path) {
     if (!path) return false;
     const int fd = ::open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) return false;

@@ -228,11 +228,11 @@ bool IniDocument::validValue(std::string_view value) { return !hasLineEnd(value)
 
 // ---------------------------------------------------------------- files
 
-bool sp_ReadSettingsFile(const std::string& path, std::string& text, bool* missing) {
+bool cv::readSettingsFile(const std::string& path, std::string& text, bool* missing) {
     text.clear();
     if (missing) *missing = false;
     if (path.empty()) return false;
-    FILE* f = sp_OpenRegularFile(path.c_str());
+    FILE* f = cv::openRegularFile(path.c_str());
     if (!f) {
         if (missing && errno == ENOENT) *missing = true;
         return false;
@@ -254,18 +254,18 @@ bool sp_ReadSettingsFile(const std::string& path, std::string& text, bool* missi
     return complete;
 }
 
-bool sp_UpdateSettingsFile(const std::string& path, const std::function<bool(IniDocument&)>& edit) {
+bool cv::updateSettingsFile(const std::string& path, const std::function<bool(IniDocument&)>& edit) {
     if (path.empty()) return false;
     DirectoryUpdateLock lock(path);
     if (!lock.locked()) return false;
     std::string before;
     bool missing = false;
-    if (!sp_ReadSettingsFile(path, before, &missing) && !missing) return false;
+    if (!cv::readSettingsFile(path, before, &missing) && !missing) return false;
     IniDocument doc(before);
     if (!edit(doc)) return false;
     std::string after = doc.text();
     if (after == before) return true;
-    return sp_WriteFileAtomic(path, after);
+    return cv::writeFileAtomic(path, after);
 }
 
 namespace {
@@ -274,7 +274,7 @@ namespace {
 // readable": a read error midway still answers from the part before it).
 IniDocument readDocument(const std::string& file) {
     std::string text;
-    sp_ReadSettingsFile(file, text);
+    cv::readSettingsFile(file, text);
     return IniDocument(text);
 }
 
@@ -309,7 +309,7 @@ bool sp_WritePrivateProfileString(const std::string& file, std::string_view sect
     key = cv::trimBlanks(key);
     if (file.empty() || !IniDocument::validSection(section) || !IniDocument::validKey(key)) return false;
     if (value && !IniDocument::validValue(value)) return false;
-    return sp_UpdateSettingsFile(file, [&](IniDocument& doc) {
+    return cv::updateSettingsFile(file, [&](IniDocument& doc) {
         if (value) doc.set(section, key, cv::trimBlanks(value));
         else doc.remove(section, key);
         return true;

@@ -133,7 +133,7 @@ double solveInSegment(const double* x, const double* y, int count, int left, dou
 }
 
 // The scan passes over whole blocks of 16 values that lie strictly on the
-// side already reached (sp_VecSkipOnSide, vectorised for the processor).
+// side already reached (cv::vecSkipOnSide, vectorised for the processor).
 constexpr int64_t kSkipBlock = 16;
 
 }  // namespace
@@ -219,7 +219,7 @@ void support_FindYFromX(YList<double>& found, YList<int64_t>& indices, const dou
             // Most blocks lie wholly on the side already reached: no
             // crossing, no hit, no NaN. Such a block only moves the last
             // point off the target, so it is tested whole and skipped.
-            if (const int64_t to = sp_VecSkipOnSide(searched, k, n, target, prevSide); to > k) {
+            if (const int64_t to = cv::vecSkipOnSide(searched, k, n, target, prevSide); to > k) {
                 k = to;
                 prevIndex = k - 1;
                 continue;

@@ -34,7 +34,7 @@ bool MD5_Impl::addFile(FILE* f) {
 }
 
 bool MD5_Impl::addFile(const char* path) {
-    FILE* f = sp_OpenRegularFile(path);
+    FILE* f = cv::openRegularFile(path);
     if (!f) return false;
     const bool ok = addFile(f);
     std::fclose(f);

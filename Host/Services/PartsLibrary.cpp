@@ -73,34 +73,34 @@ std::list<LibraryRecord> LibraryRecordTable::release() {
     return std::move(records_);
 }
 
-bool libman_KindAccepted(const LibraryRecord& record, const std::vector<std::string>& kinds) {
+bool cv::kindAccepted(const LibraryRecord& record, const std::vector<std::string>& kinds) {
     if (kinds.empty()) return true;
     const YString& kind = record.field(2);
     if (kind.empty()) return true;
     return std::any_of(kinds.begin(), kinds.end(), [&](const std::string& k) { return equalNoCase(k, kind.view()); });
 }
 
-void libman_ReadRecords(FILE* f, LibraryRecordTable& table, const std::vector<std::string>& kinds) {
+void cv::readRecords(FILE* f, LibraryRecordTable& table, const std::vector<std::string>& kinds) {
     if (!f) return;
     YString line;
     while (sp_ReadNextNonBlankLine(f, line, nullptr)) {
         LibraryRecord r = LibraryRecord::fromLine(line.view());
-        if (libman_KindAccepted(r, kinds)) table.insert(std::move(r));
+        if (cv::kindAccepted(r, kinds)) table.insert(std::move(r));
     }
 }
 
-void libman_ReadRecordFile(const char* path, LibraryRecordTable& table, const std::vector<std::string>& kinds) {
-    FILE* f = path ? sp_OpenRegularFile(path) : nullptr;
+void cv::readRecordFile(const char* path, LibraryRecordTable& table, const std::vector<std::string>& kinds) {
+    FILE* f = path ? cv::openRegularFile(path) : nullptr;
     if (!f) return;
     // The file is closed also when a record cannot be stored (no memory).
     struct Closer {
         FILE* f;
         ~Closer() { std::fclose(f); }
     } closer{f};
-    libman_ReadRecords(f, table, kinds);
+    cv::readRecords(f, table, kinds);
 }
 
-LibraryRecordTable libman_ApplyJournal(LibraryRecordTable base, const LibraryRecordTable& journal, int column) {
+LibraryRecordTable cv::applyLibraryJournal(LibraryRecordTable base, const LibraryRecordTable& journal, int column) {
     LibraryRecordTable out;
     // One journal record may edit many base records with its key, each
     // growing by its fields: the growth is counted against the memory limit
@@ -134,7 +134,7 @@ LibraryRecordTable libman_ApplyJournal(LibraryRecordTable base, const LibraryRec
     return out;
 }
 
-bool libman_WriteLines(const char* path, const std::vector<std::string_view>& lines) {
+bool cv::writeLibraryLines(const char* path, const std::vector<std::string_view>& lines) {
     AtomicFileWriter writer(path);
     FILE* f = writer.file();
     if (!f) return false;

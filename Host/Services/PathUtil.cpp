@@ -74,8 +74,6 @@ std::string withoutTrailingSlash(std::string s) {
     return s;
 }
 
-std::string shareDir() { return sp_GetShareDir(); }
-
 struct LogicalName {
     const char* name;
     bool project;
@@ -89,7 +87,7 @@ const LogicalName kLogicalNames[] = {
      }},
     {"CVFUNC_HOME", false, cvfuncHome},
     {"CVAPPDATAPATH", false, cvfuncHome},
-    {"SHAREPATH", false, shareDir},
+    {"SHAREPATH", false, cv::shareDir},
     {"PROGRAM", false, programDir},
     {"TEMP", false, [] { return sp_GetTempPath(); }},
     {"HOME", false, home},
@@ -362,7 +360,7 @@ std::string sp_GetExeDir() {
     return withoutTrailingSlash(sp_GetDirFromPath(buf));
 }
 
-std::string sp_GetShareDir() {
+std::string cv::shareDir() {
     if (const std::string env = envOr("CVFUNC_SHARE"); !env.empty()) return withoutTrailingSlash(env);
     // Found from the host library, so that the tool, the Python package and
     // the tests all find the same tree: the build tree links the sources'
@@ -382,7 +380,7 @@ std::string sp_GetProgramPath(std::string_view name) {
     if (is("ProgramPath", "ExePath")) return programDir();
     if (is("StartScriptPath", "StartScriptPath")) return sp_GetStringOption("StartScriptPath").str();
     if (is("DataPath", "SharePath")) {
-        const std::string dir = sp_GetShareDir();
+        const std::string dir = cv::shareDir();
         return dir.empty() ? dir : dir + "/";
     }
     if (is("UserPath", "AppDataPath")) return cvfuncHome();

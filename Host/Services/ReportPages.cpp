@@ -15,6 +15,7 @@
 #include "AtomicFile.h"
 #include "PathUtil.h"
 #include "Reports.h"
+#include "TextEscape.h"
 
 namespace {
 
@@ -83,7 +84,7 @@ std::string findStyleSheet(std::string_view name, std::string_view htmlPath) {
     if (sp_IsRelativePath(p)) {
         const std::string beside = sp_GetDirFromPath(htmlPath) + p;
         if (isFile(beside)) return beside;
-        const std::string share = sp_GetShareDir();
+        const std::string share = cv::shareDir();
         if (!share.empty() && isFile(share + "/html/css/" + p)) return share + "/html/css/" + p;
     }
     return {};
@@ -99,7 +100,7 @@ struct Page {
              << "<meta name=\"viewport\" content=\"width=device-width, initial-scale=1\">\n"
              << "<meta name=\"generator\" content=\"cvfunc\">\n"
              << "<title>" << escape(title) << "</title>\n";
-        const std::string share = sp_GetShareDir();
+        const std::string share = cv::shareDir();
         const std::string base = share.empty() ? std::string() : share + "/html/css/msw.css";
         const std::string named = findStyleSheet(styleSheet, htmlPath);
         if (isFile(base) && !sp_ComparePaths(base, named)) html << "<style>\n" << slurp(base) << "</style>\n";
@@ -122,7 +123,7 @@ struct Page {
 
     bool write(std::string_view path) {
         html << "</main>\n<footer>Written by cvfunc.</footer>\n</body>\n</html>\n";
-        return sp_WriteFileAtomic(path, html.str());
+        return cv::writeFileAtomic(path, html.str());
     }
 };
 
@@ -151,7 +152,7 @@ void statsTable(std::ostringstream& o, const std::vector<const XMLReportInfo*>& 
       << "</th><th>Runs</th><th>Mean</th><th>Std. deviation</th><th>Minimum</th><th>Run at minimum</th>"
          "<th>Maximum</th><th>Run at maximum</th><th>Failed runs</th></tr></thead>\n<tbody>\n";
     for (const XMLReportInfo* m : merits) {
-        const ReportStats s = sp_ReportStats(*m);
+        const ReportStats s = cv::reportStats(*m);
         o << "<tr data-name=\"" << escape(m->name.view()) << "\"><th scope=\"row\">" << meritLabel(*m) << "</th>"
           << "<td class=\"num\">" << s.count << "</td>" << numberCell(s.mean) << numberCell(s.stddev)
           << numberCell(s.minimum) << "<td class=\"num\">" << (s.count ? std::to_string(s.runAtMinimum) : "\u2013")
@@ -308,7 +309,7 @@ bool sp_BuildHTMLSensitivityReport(std::string_view htmlPath, std::string_view s
              "change of the parameter, at the means, from a least-squares linear model over the runs. "
              "Contribution: the absolute sensitivity times the parameter's standard deviation.</p>\n";
     for (const XMLReportInfo* m : ms) {
-        const ReportStats s = sp_ReportStats(*m);
+        const ReportStats s = cv::reportStats(*m);
         o << "<section class=\"measurement\">\n<h2>" << meritLabel(*m) << "</h2>\n<p>Mean " << shown(s.mean)
           << ", standard deviation " << shown(s.stddev) << ", " << s.count << " runs.</p>\n";
         if (m->records.empty()) {
@@ -346,7 +347,7 @@ bool sp_BuildWorstCaseHTMLReport(std::string_view htmlPath, std::string_view sty
         return "<td class=\"num\">" + shown(100 * (v - nominal) / std::fabs(nominal)) + " %</td>";
     };
     for (const XMLReportInfo* m : ms) {
-        const ReportStats s = sp_ReportStats(*m);
+        const ReportStats s = cv::reportStats(*m);
         // Run 0 is the nominal run when the file has it; the mean stands in otherwise.
         double nominal = s.mean;
         bool fromRun0 = false;
@@ -367,7 +368,7 @@ bool sp_BuildWorstCaseHTMLReport(std::string_view htmlPath, std::string_view sty
         for (const XMLReportInfo* p : ps) o << "<th>" << escape(p->name.view()) << "</th>";
         o << "</tr></thead>\n<tbody>\n";
         for (const XMLReportInfo* m : ms) {
-            const ReportStats s = sp_ReportStats(*m);
+            const ReportStats s = cv::reportStats(*m);
             if (!s.count) continue;
             for (int side = 0; side < 2; ++side) {
                 const int32_t run = side ? s.runAtMaximum : s.runAtMinimum;
@@ -387,16 +388,6 @@ bool sp_BuildWorstCaseHTMLReport(std::string_view htmlPath, std::string_view sty
     return page.write(htmlPath);
 }
 
-std::string sp_CsvField(std::string_view text) {
-    if (text.find_first_of(",\"\r\n") == std::string_view::npos) return std::string(text);
-    std::string out = "\"";
-    for (char c : text) {
-        if (c == '"') out += '"';
-        out += c;
-    }
-    return out + '"';
-}
-
 bool sp_BuildCsvSensitivityReport(std::vector<YString>* lines, const XMLReportTable& table,
                                   const XMLReportHeader&, int32_t selector) {
     if (!lines) return false;
@@ -405,8 +396,8 @@ bool sp_BuildCsvSensitivityReport(std::vector<YString>* lines, const XMLReportTa
     lines->emplace_back("measurement,analysis,parameter,normalised sensitivity,absolute sensitivity,contribution");
     for (const XMLReportInfo* m : ms)
         for (auto* r : byMagnitude(*m)) {
-            std::string line = sp_CsvField(m->name.view()) + ',' + sp_CsvField(m->analysis.view()) + ',' +
-                               sp_CsvField(r->name.view());
+            std::string line = cv::csvField(m->name.view()) + ',' + cv::csvField(m->analysis.view()) + ',' +
+                               cv::csvField(r->name.view());
             for (double v : {r->value1, r->value2, r->value3}) line += ',' + (r->flag ? exact(v) : std::string());
             lines->emplace_back(line);
         }

@@ -199,7 +199,7 @@ int loadSchema(std::string_view path, SchemaPtr& out, std::string* why) {
 // The shipped schema, parsed once per path.
 xmlSchema* dataSchema() {
     static std::unordered_map<std::string, SchemaPtr> cache;
-    const std::string path = sp_ReportSchemaPath();
+    const std::string path = cv::reportSchemaPath();
     if (path.empty()) return nullptr;
     auto it = cache.find(path);
     if (it == cache.end()) {
@@ -446,14 +446,14 @@ bool xmlSafe(std::string_view s) {
 
 // ---------------------------------------------------------------- public services
 
-std::string sp_ReportSchemaPath() {
-    const std::string share = sp_GetShareDir();
+std::string cv::reportSchemaPath() {
+    const std::string share = cv::shareDir();
     if (share.empty()) return {};
     const std::string p = share + "/schema/statreport.xsd";
     return ::access(p.c_str(), R_OK) == 0 ? p : std::string();
 }
 
-ReportStats sp_ReportStats(const XMLReportInfo& merit) {
+ReportStats cv::reportStats(const XMLReportInfo& merit) {
     ReportStats s;
     std::vector<double> v;
     for (size_t k = 0; k < merit.values.size(); ++k) {
@@ -631,7 +631,7 @@ bool sp_AppendMeritData(std::string_view path, std::string_view name, std::strin
     XMLReportTable table;
     XMLReportHeader header;
     if (!sp_CompileSensReportText(out, &table, &header, why)) return false;
-    return sp_WriteFileAtomic(path, out, why);
+    return cv::writeFileAtomic(path, out, why);
 }
 
 int sp_ValidateXml(std::string_view document, std::string_view schema, std::string* message) {
@@ -643,7 +643,7 @@ int sp_ValidateXml(std::string_view document, std::string_view schema, std::stri
     SchemaPtr owned;
     xmlSchema* xsd = nullptr;
     if (schema.empty()) {
-        const std::string shipped = sp_ReportSchemaPath();
+        const std::string shipped = cv::reportSchemaPath();
         if (shipped.empty()) return why = "the data-file schema is not installed", done(3);
         if (const int rc = loadSchema(shipped, owned, &why)) return done(rc);
     } else if (const int rc = loadSchema(schema, owned, &why)) {

@@ -13,22 +13,22 @@
 namespace {
 
 std::string inHome(const char* name) {
-    const std::string home = sp_SettingsHome();
+    const std::string home = cv::settingsHome();
     return home.empty() ? std::string() : home + "/" + name;
 }
-std::string inSystem(const char* name) { return sp_SystemSettingsDir() + "/" + name; }
+std::string inSystem(const char* name) { return cv::systemSettingsDir() + "/" + name; }
 
 std::string configFile() { return inHome("config.ini"); }
 
 // A store in the settings home is created with the home on its first write.
 bool updateInHome(const std::string& file, const std::function<bool(IniDocument&)>& edit) {
-    if (file.empty() || !sp_MakeTree(sp_SettingsHome())) return false;
-    return sp_UpdateSettingsFile(file, edit);
+    if (file.empty() || !sp_MakeTree(cv::settingsHome())) return false;
+    return cv::updateSettingsFile(file, edit);
 }
 
 IniDocument readStore(const std::string& file) {
     std::string text;
-    if (!file.empty()) sp_ReadSettingsFile(file, text);
+    if (!file.empty()) cv::readSettingsFile(file, text);
     return IniDocument(text);
 }
 
@@ -119,20 +119,20 @@ bool writeValue(const std::string& file, bool home, std::string_view keyPath, st
         doc.set(key, name, value);
         return true;
     };
-    return home ? updateInHome(file, edit) : sp_UpdateSettingsFile(file, edit);
+    return home ? updateInHome(file, edit) : cv::updateSettingsFile(file, edit);
 }
 
 }  // namespace
 
 // ---------------------------------------------------------------- locations
 
-std::string sp_SettingsHome() {
+std::string cv::settingsHome() {
     std::string home = sp_GetProgramPath("UserPath");
     while (home.size() > 1 && home.back() == '/') home.pop_back();
     return home;
 }
 
-std::string sp_SystemSettingsDir() {
+std::string cv::systemSettingsDir() {
     const char* dir = std::getenv("CVFUNC_SYSCONF");
     std::string out = dir && *dir ? dir : "/etc/cvfunc";
     while (out.size() > 1 && out.back() == '/') out.pop_back();
@@ -140,7 +140,7 @@ std::string sp_SystemSettingsDir() {
 }
 
 bool cfgman_GetBaseConfigLocation(ConfigLocation& location) {
-    location.setString(sp_SettingsHome());
+    location.setString(cv::settingsHome());
     return !location.getString().empty();
 }
 
@@ -176,7 +176,7 @@ int cfgman_DeleteConfigSection(std::string_view section) {
     const std::string file = configFile();
     if (file.empty()) return -1;
     bool removed = false;
-    const bool ok = sp_UpdateSettingsFile(file, [&](IniDocument& doc) {
+    const bool ok = cv::updateSettingsFile(file, [&](IniDocument& doc) {
         removed = doc.removeSection(section);
         return true;
     });
@@ -225,7 +225,7 @@ int libman_RemoveFiles(const std::vector<std::string>& files, std::string_view c
     const std::string file = configFile();
     if (file.empty()) return -1;
     int removed = 0;
-    const bool ok = sp_UpdateSettingsFile(file, [&](IniDocument& doc) {
+    const bool ok = cv::updateSettingsFile(file, [&](IniDocument& doc) {
         std::vector<std::string> given;
         for (const auto& f : files)
             if (!cv::trimBlanks(f).empty()) given.emplace_back(cv::trimBlanks(f));

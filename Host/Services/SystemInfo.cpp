@@ -269,7 +269,7 @@ int sp_GetDriveType(const char* path) {
     return best ? driveTypeOf(best->type) : 2;
 }
 
-const char* sp_DriveTypeWord(int type) {
+const char* cv::driveTypeWord(int type) {
     switch (type) {
         case 1: return "notexist";
         case 2: return "local";

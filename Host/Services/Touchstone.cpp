@@ -782,7 +782,7 @@ bool AcTableData::build(YList<YString>* errors) {
             message = path_ + ": the port count " + std::to_string(ports_) + " is not between 1 and " +
                       std::to_string(kMaxPorts);
         } else {
-            FILE* file = sp_OpenRegularFile(path_.c_str());
+            FILE* file = cv::openRegularFile(path_.c_str());
             if (!file) {
                 sp_FileOpenForensicMsg(path_.c_str(), "r", message);
             } else {

@@ -333,35 +333,35 @@ const Table* gTable = kTables[int(gLevel)];
 
 }  // namespace
 
-KernelLevel sp_KernelLevel() noexcept { return gLevel; }
-KernelLevel sp_KernelLevelSupported() noexcept { return supported(); }
+KernelLevel cv::kernelLevel() noexcept { return gLevel; }
+KernelLevel cv::kernelLevelSupported() noexcept { return supported(); }
 
-KernelLevel sp_SetKernelLevel(KernelLevel level) noexcept {
+KernelLevel cv::setKernelLevel(KernelLevel level) noexcept {
     const int l = int(level) < 0 ? 0 : int(level);
     gLevel = capped(KernelLevel(l > 2 ? 2 : l));
     gTable = kTables[int(gLevel)];
     return gLevel;
 }
 
-void sp_VecBinary(VecOp op, double* out, const double* a, const double* b, int64_t n, VecSpread spread) noexcept {
+void cv::vecBinary(VecOp op, double* out, const double* a, const double* b, int64_t n, VecSpread spread) noexcept {
     if (n > 0) gTable->binary(op, out, a, b, n, spread);
 }
 
-bool sp_VecAnyZero(const double* v, int64_t n) noexcept { return n > 0 && gTable->anyZero(v, n); }
+bool cv::vecAnyZero(const double* v, int64_t n) noexcept { return n > 0 && gTable->anyZero(v, n); }
 
-int64_t sp_VecExtremeIndex(const double* y, int64_t lo, int64_t hi, bool lower) noexcept {
+int64_t cv::vecExtremeIndex(const double* y, int64_t lo, int64_t hi, bool lower) noexcept {
     return lo < hi ? gTable->extreme(y, lo, hi, lower) : -1;
 }
 
-double sp_VecSegmentSum(SegmentTerm term, const double* x, const double* y, int64_t a, int64_t b, double level,
+double cv::vecSegmentSum(SegmentTerm term, const double* x, const double* y, int64_t a, int64_t b, double level,
                         bool* falling) noexcept {
     return gTable->segments(term, x, y, a, b, level, falling);
 }
 
-int64_t sp_VecSkipOnSide(const double* v, int64_t k, int64_t n, double target, int side) noexcept {
+int64_t cv::vecSkipOnSide(const double* v, int64_t k, int64_t n, double target, int side) noexcept {
     return gTable->skip(v, k, n, target, side);
 }
 
-void sp_VecBinIndices(const BinParams& p, const double* v, int32_t* out, int64_t n) noexcept {
+void cv::vecBinIndices(const BinParams& p, const double* v, int32_t* out, int64_t n) noexcept {
     if (n > 0) gTable->bins(p, v, out, n);
 }

@@ -136,9 +136,9 @@ const Choice& chosen() {
 
 }  // namespace
 
-void sp_VecMath(VecFn f, const double* in, double* out, int64_t n) noexcept {
+void cv::vecMath(VecFn f, const double* in, double* out, int64_t n) noexcept {
     if (n <= 0 || int(f) < 0 || f >= VecFn::Count) return;
     chosen().table[int(f)](in, out, n);
 }
 
-int sp_VecMathWidth() noexcept { return chosen().width; }
+int cv::vecMathWidth() noexcept { return chosen().width; }

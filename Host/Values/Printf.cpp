@@ -201,7 +201,7 @@ bool isValueConversion(char c) { return c && std::strchr("diuoxXpcsfFeEgGaA", c)
 
 }  // namespace
 
-std::string sp_Format(const char* format, std::span<const PrintfArg> args) {
+std::string cv::formatPrintf(const char* format, std::span<const PrintfArg> args) {
     std::string out;
     if (!format) return out;
     ArgCursor cursor(args);

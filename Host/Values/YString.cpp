@@ -249,7 +249,7 @@ YString YString::strtok(std::string_view delims) {
 
 YString& YString::sprintf(const char* format, std::initializer_list<PrintfArg> args) {
     // Formatted aside: the arguments may be views of this string.
-    return *this = YString(sp_Format(format, args));
+    return *this = YString(cv::formatPrintf(format, args));
 }
 
 YString YString::substr(size_t pos, size_t n) const {

@@ -30,6 +30,6 @@ public:
 
 private:
     void send(Severity s, const char* format, std::initializer_list<PrintfArg> args) {
-        report(s, sp_Format(format, args));
+        report(s, cv::formatPrintf(format, args));
     }
 };

@@ -35,7 +35,9 @@ struct PrintfArg {
 // format: "%n" is refused (written as nothing), a conversion with no argument
 // left prints nothing, a kind mismatch is converted safely, and widths and
 // precisions are clamped.
-std::string sp_Format(const char* format, std::span<const PrintfArg> args);
-inline std::string sp_Format(const char* format, std::initializer_list<PrintfArg> args) {
-    return sp_Format(format, std::span<const PrintfArg>(args.begin(), args.size()));
+namespace cv {
+std::string formatPrintf(const char* format, std::span<const PrintfArg> args);
+inline std::string formatPrintf(const char* format, std::initializer_list<PrintfArg> args) {
+    return cv::formatPrintf(format, std::span<const PrintfArg>(args.begin(), args.size()));
 }
+}  // namespace cv

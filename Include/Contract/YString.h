@@ -91,7 +91,7 @@ public:
     // keeps the text after it; without a delimiter returns the whole text and
     // leaves the string empty.
     YString strtok(std::string_view delims);
-    // Replaces the contents with the formatted text (never crashes, see sp_Format).
+    // Replaces the contents with the formatted text (never crashes, see cv::formatPrintf).
     YString& sprintf(const char* format, std::initializer_list<PrintfArg> args = {});
     // Makes sure the string owns a buffer of its own (always true here: kept for
     // callers that expect copy-on-write strings).

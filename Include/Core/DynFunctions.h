@@ -37,6 +37,8 @@ void sp_GetDynamicFunctionInfo(std::vector<DynamicFunctionInfo>& table, bool unr
 void sp_GetUnresolvedDynamicFunctions(std::vector<DynamicFunctionInfo>& list, bool criticalOnly);
 // Fills every registered slot whose name the host provides; returns how many
 // names stay unresolved.
-int sp_ResolveDynamicFunctions();
+namespace cv {
+int resolveDynamicFunctions();
 // Thrown by the stubs of unresolved names.
-[[noreturn]] void sp_ThrowUnresolvedDynamicFunction(const char* name);
+[[noreturn]] void throwUnresolvedDynamicFunction(const char* name);
+}  // namespace cv

@@ -11,7 +11,7 @@
 namespace {
 
 #define CV_DYN_FUNCTION(ret, name, params)                                                              \
-    [[noreturn]] ret name##_unresolved params { sp_ThrowUnresolvedDynamicFunction(#name); }             \
+    [[noreturn]] ret name##_unresolved params { cv::throwUnresolvedDynamicFunction(#name); }             \
     ret(*name) params = name##_unresolved;                                                              \
     RegisterDynFuncCall name##_registration(reinterpret_cast<void*>(&name), #name, true,                \
                                             "Include/common_dynexport", __LINE__);

@@ -1,7 +1,7 @@
 // Whole-file replacement that never leaves a half-written file, and the lock
 // that makes read-modify-write of a shared file safe between processes.
 //
-// sp_WriteFileAtomic writes into a fresh temporary file in the target's own
+// cv::writeFileAtomic writes into a fresh temporary file in the target's own
 // directory (so the rename cannot cross file systems), flushes it to disk and
 // renames it over the target only when every byte is there: a failure at any
 // point leaves the old file as it was and removes the temporary file. A
@@ -56,7 +56,9 @@ private:
 
 // The whole of `content` through an AtomicFileWriter; false with `why` (the
 // file and the system's reason) when it could not be written.
-bool sp_WriteFileAtomic(std::string_view path, std::string_view content, std::string* why = nullptr);
+namespace cv {
+bool writeFileAtomic(std::string_view path, std::string_view content, std::string* why = nullptr);
+}  // namespace cv
 
 class DirectoryUpdateLock {
 public:

@@ -56,4 +56,6 @@ private:
 // Whether Ctrl-C arrived within the current InterruptScope (false outside
 // any). Long computations poll it and stop early; the session abandons the
 // statement at the next call.
-bool sp_Interrupted() noexcept;
+namespace cv {
+bool interruptRequested() noexcept;
+}  // namespace cv

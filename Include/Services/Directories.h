@@ -42,8 +42,10 @@ enum class DirProbe { Missing, NotWritable, Writable };
 // the directory so that the current directory is never changed, and deletes
 // it again only when it is still the file this call created. A file someone
 // else made is never opened, truncated or removed.
-DirProbe sp_ProbeDirectory(std::string_view dir);
-// Whether a file can be created in the directory (sp_ProbeDirectory).
+namespace cv {
+DirProbe probeDirectory(std::string_view dir);
+}  // namespace cv
+// Whether a file can be created in the directory (cv::probeDirectory).
 bool sp_DirectoryIsWriteable(std::string_view dir);
 
 // The names of the directory's entries ("." and ".." left out), sorted, as

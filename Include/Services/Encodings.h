@@ -30,15 +30,17 @@ std::string sp_ConvertRGBcolourToHTML(int64_t rgb);
 // Decoding accepts line breaks and blanks anywhere (as in a file) and refuses,
 // with no result, anything else outside the alphabet, a '=' before the end,
 // and a text whose length, blanks aside, is not a multiple of four.
-std::string sp_EncodeBase64(std::string_view bytes);
-std::optional<std::string> sp_DecodeBase64(std::string_view text);
+namespace cv {
+std::string encodeBase64(std::string_view bytes);
+std::optional<std::string> decodeBase64(std::string_view text);
 
 // Numbers travel as their 8 bytes in little-endian order: a real as its IEEE
 // 754 double, an integer as its two's-complement 64 bits. A real reads back
 // only from exactly 8 bytes.
-std::string sp_EncodeBase64Real(double value);
-std::string sp_EncodeBase64Integer(int64_t value);
-std::optional<double> sp_DecodeBase64Real(std::string_view text);
+std::string encodeBase64Real(double value);
+std::string encodeBase64Integer(int64_t value);
+std::optional<double> decodeBase64Real(std::string_view text);
+}  // namespace cv
 
 // ---------------------------------------------------------------- code pages
 //

@@ -5,7 +5,9 @@
 // True when fn ran to its end; false when it raised SIGSEGV or SIGBUS.
 // Only for code that holds no resources at the moment of the fault: nothing
 // between the fault and this call is unwound.
-bool sp_RunFaultGuarded(void (*fn)(void*), void* data);
+namespace cv {
+bool runFaultGuarded(void (*fn)(void*), void* data);
 // Writes to a page that is mapped without access: a real access violation
 // at an address that belongs to no data.
-void sp_RaiseAccessViolation();
+void raiseAccessViolation();
+}  // namespace cv

@@ -21,7 +21,9 @@ int unlink_utf8(const char* path);
 // since reading one could wait for ever or never end; so is a file larger
 // than the memory the machine could hold (errno EFBIG). Binary mode. Memory
 // that runs out while it opens throws std::bad_alloc.
-FILE* sp_OpenRegularFile(const char* path);
+namespace cv {
+FILE* openRegularFile(const char* path);
+}  // namespace cv
 
 // A whole file in memory.
 class JFileBuf {
@@ -57,10 +59,12 @@ const std::string& sp_FileOpenForensicMsg(const char* path, const char* mode, st
 // exclusively (O_EXCL) and removed again, but only while it is still the file
 // made here, so a file someone else creates meanwhile is never truncated or
 // removed. Nothing is written either way, and no file is left behind.
-bool sp_CanOpenForWriting(const char* path);
+namespace cv {
+bool canOpenForWriting(const char* path);
 // Whether the file opens for reading (without waiting on a pipe); a directory
 // does not count.
-bool sp_CanOpenForReading(const char* path);
+bool canOpenForReading(const char* path);
+}  // namespace cv
 
 // Size in bytes, -1 when the file cannot be examined (links followed).
 int64_t sp_GetFileSize64(const char* path);

@@ -106,14 +106,16 @@ private:
 // the end; `missing` tells a file that does not exist (then `text` is empty
 // and the result false). When reading stops early, `text` holds what was read
 // and the result is false. A file larger than the memory limit is not read.
-bool sp_ReadSettingsFile(const std::string& path, std::string& text, bool* missing = nullptr);
+namespace cv {
+bool readSettingsFile(const std::string& path, std::string& text, bool* missing = nullptr);
 
 // Reads and edits a file under its directory's update lock and writes the
 // result atomically when it changed. `edit` gets the document (empty for a
 // missing file) and returns false to abandon. False when the lock, the read,
 // the edit or the write fails; nothing is written then. A missing file is
 // created only when the edit leaves text in it.
-bool sp_UpdateSettingsFile(const std::string& path, const std::function<bool(IniDocument&)>& edit);
+bool updateSettingsFile(const std::string& path, const std::function<bool(IniDocument&)>& edit);
+}  // namespace cv
 
 // The four profile operations. `file` empty, section or key invalid: false.
 bool sp_GetPrivateProfileString(std::string_view section, std::string_view key, const std::string& file,

@@ -1,6 +1,6 @@
 // MD5 digests through OpenSSL's libcrypto, as lower-case hexadecimal text of
 // 32 digits. Files are read in binary and streamed, so their size does not
-// matter; only regular files are read (sp_OpenRegularFile).
+// matter; only regular files are read (cv::openRegularFile).
 #pragma once
 #include <cstdio>
 #include <memory>

@@ -87,14 +87,15 @@ private:
 
 // Keeps a record when `kinds` is empty, or when its field 2 is empty or
 // equals one of the words ignoring case.
-bool libman_KindAccepted(const LibraryRecord& record, const std::vector<std::string>& kinds);
+namespace cv {
+bool kindAccepted(const LibraryRecord& record, const std::vector<std::string>& kinds);
 
 // Appends the records of the lines of `f` (blank lines skipped) to `table`,
 // those refused by the kind filter left out.
-void libman_ReadRecords(FILE* f, LibraryRecordTable& table, const std::vector<std::string>& kinds = {});
+void readRecords(FILE* f, LibraryRecordTable& table, const std::vector<std::string>& kinds = {});
 // The same for the file at `path`; a file that cannot be opened (or is not a
 // regular file) reads as empty, without a message.
-void libman_ReadRecordFile(const char* path, LibraryRecordTable& table, const std::vector<std::string>& kinds = {});
+void readRecordFile(const char* path, LibraryRecordTable& table, const std::vector<std::string>& kinds = {});
 
 // Applies `journal` to `base`, with the action word in field `column` of the
 // journal's records:
@@ -107,9 +108,10 @@ void libman_ReadRecordFile(const char* path, LibraryRecordTable& table, const st
 //  - then every "add" record of the journal, its action field emptied.
 // Action words compare ignoring case.
 // The base table's records are moved into the result.
-LibraryRecordTable libman_ApplyJournal(LibraryRecordTable base, const LibraryRecordTable& journal, int column);
+LibraryRecordTable applyLibraryJournal(LibraryRecordTable base, const LibraryRecordTable& journal, int column);
 
 // Writes `lines`, each followed by "\n", to `path` through an
 // AtomicFileWriter (FileUtil.h): the old file stays whole unless every line
 // was written. False when nothing was replaced.
-bool libman_WriteLines(const char* path, const std::vector<std::string_view>& lines);
+bool writeLibraryLines(const char* path, const std::vector<std::string_view>& lines);
+}  // namespace cv

@@ -96,7 +96,7 @@ std::string sp_ConvertUnixToLocal(std::string_view path);
 //   CVFUNC_HOME  $CVFUNC_HOME, else $XDG_CONFIG_HOME/cvfunc,
 //                else $HOME/.config/cvfunc                            (system)
 //   CVAPPDATAPATH  the same directory: the user's settings home       (system)
-//   SHAREPATH    the host's data tree, sp_GetShareDir()               (system)
+//   SHAREPATH    the host's data tree, cv::shareDir()               (system)
 //   PROGRAM      the directory of the running program                 (system)
 //   TEMP         the temporary directory (sp_GetTempPath)             (system)
 //   HOME         $HOME                                                (system)
@@ -129,12 +129,14 @@ std::string sp_GetExeDir();
 // library (the build tree links the sources' share/ there); else
 // PREFIX/share/cvfunc for a library installed in PREFIX/lib. No trailing
 // "/"; "" when none exists.
-std::string sp_GetShareDir();
+namespace cv {
+std::string shareDir();
+}  // namespace cv
 
 // The directories the host knows by name (case-insensitive):
 //   "ProgramPath", "ExePath"      directory of the running program
 //   "StartScriptPath"             the host option of that name
-//   "DataPath", "SharePath"       sp_GetShareDir(), with a trailing "/"
+//   "DataPath", "SharePath"       cv::shareDir(), with a trailing "/"
 //   "UserPath", "AppDataPath"     CVFUNC_HOME (see above)
 //   "TempPath"                    the temporary directory
 //   "HomePath", "DocumentsPath"   $HOME and the XDG documents directory

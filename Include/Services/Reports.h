@@ -13,7 +13,7 @@
 // an entity bomb is refused before anything expands it. External resources a
 // user's schema names are loaded only from local files.
 //
-// Files are written with sp_WriteFileAtomic; the append holds a
+// Files are written with cv::writeFileAtomic; the append holds a
 // DirectoryUpdateLock across its read-modify-write.
 #pragma once
 #include <cstdint>
@@ -70,10 +70,12 @@ struct ReportStats {
     double mean = 0, stddev = 0, minimum = 0, maximum = 0;
     int32_t runAtMinimum = 0, runAtMaximum = 0;
 };
-ReportStats sp_ReportStats(const XMLReportInfo& merit);
+namespace cv {
+ReportStats reportStats(const XMLReportInfo& merit);
 
 // The shipped schema of the data files ("" when the share tree is missing).
-std::string sp_ReportSchemaPath();
+std::string reportSchemaPath();
+}  // namespace cv
 
 // Fills table and header (which it clears first) from a data file; false when
 // the file cannot be read, is not a data file of this format, or breaks the
@@ -108,9 +110,6 @@ bool sp_BuildWorstCaseHTMLReport(std::string_view htmlPath, std::string_view sty
 // the magnitude of the normalised sensitivity), RFC 4180 fields.
 bool sp_BuildCsvSensitivityReport(std::vector<YString>* lines, const XMLReportTable& table,
                                   const XMLReportHeader& header, int32_t selector);
-// One RFC 4180 field: quoted (quotes doubled) when it holds a comma, a quote,
-// CR or LF; as it is otherwise.
-std::string sp_CsvField(std::string_view text);
 
 // Validates the XML document `document` against the XSD `schema` (the
 // shipped data-file schema when `schema` is empty). Returns 0 valid,

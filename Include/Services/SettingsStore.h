@@ -33,8 +33,10 @@
 
 // The settings home ("" when neither $CVFUNC_HOME, $XDG_CONFIG_HOME nor $HOME
 // is set) and the system directory, without a trailing '/'.
-std::string sp_SettingsHome();
-std::string sp_SystemSettingsDir();
+namespace cv {
+std::string settingsHome();
+std::string systemSettingsDir();
+}  // namespace cv
 
 class ConfigLocation {
 public:

@@ -63,7 +63,9 @@ bool sp_TestExtended();
 int sp_GetDriveType(const char* path);
 // The word scripts see for a drive type: "notexist", "local", "remote",
 // "cdrom", "other", or "unknown" for any other number.
-const char* sp_DriveTypeWord(int type);
+namespace cv {
+const char* driveTypeWord(int type);
+}  // namespace cv
 int64_t sp_GetFreeDiskSpace(const char* path);
 void sp_GetEthernetAddresses(YList<YString>& out, int mode);
 

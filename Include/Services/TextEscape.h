@@ -33,6 +33,7 @@
 //   sp_EscapeStringDecode(sp_EscapeStringEncode(s, o)) == s
 // All four take any bytes and run in time linear in the length of the text.
 #pragma once
+#include <string>
 #include <string_view>
 
 #include "YString.h"
@@ -42,3 +43,9 @@ YString sp_UnescapeString(std::string_view text);
 
 YString sp_EscapeStringEncode(std::string_view text, bool replaceSpaces);
 YString sp_EscapeStringDecode(std::string_view text);
+
+// One RFC 4180 field: quoted (quotes doubled) when it holds a comma, a quote,
+// CR or LF; as it is otherwise.
+namespace cv {
+std::string csvField(std::string_view text);
+}  // namespace cv

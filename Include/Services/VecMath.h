@@ -12,11 +12,13 @@ enum class VecFn : int {
     Count
 };
 
-void sp_VecMath(VecFn f, const double* in, double* out, int64_t n) noexcept;
+namespace cv {
+void vecMath(VecFn f, const double* in, double* out, int64_t n) noexcept;
 
 // How many elements the chosen variant takes at once (1 when scalar): for
 // benchmarks and tests.
-int sp_VecMathWidth() noexcept;
+int vecMathWidth() noexcept;
+}  // namespace cv
 
 // ---------------------------------------------------------------- hot kernels
 //
@@ -26,17 +28,19 @@ int sp_VecMathWidth() noexcept;
 // runs the same source with the same order of operations (sums keep fixed
 // lanes, no fused multiply-add), so results are identical bit for bit
 // whichever level runs. CVFUNC_KERNELS=sse2|avx2|avx512 caps the level (for
-// measurements); tests set it with sp_SetKernelLevel.
+// measurements); tests set it with cv::setKernelLevel.
 
 enum class KernelLevel : int { Sse2 = 0, Avx2 = 1, Avx512 = 2 };
 
 // The level in use.
-KernelLevel sp_KernelLevel() noexcept;
+namespace cv {
+KernelLevel kernelLevel() noexcept;
 // The best level this processor runs.
-KernelLevel sp_KernelLevelSupported() noexcept;
+KernelLevel kernelLevelSupported() noexcept;
 // Uses `level` from now on, capped at what the processor runs; returns the
 // level set. Not for use while kernels run on other threads.
-KernelLevel sp_SetKernelLevel(KernelLevel level) noexcept;
+KernelLevel setKernelLevel(KernelLevel level) noexcept;
+}  // namespace cv
 
 // Binary operations on real operands, with the results of the scalar
 // expressions: comparisons and logic give 1 or 0, Max gives a when a > b
@@ -50,13 +54,15 @@ enum class VecOp : int {
 enum class VecSpread : int { Both, LeftSingle, RightSingle };
 
 // out[i] = a[i] op b[i] for i in [0, n); `out` must not overlap a or b.
-void sp_VecBinary(VecOp op, double* out, const double* a, const double* b, int64_t n, VecSpread spread) noexcept;
+namespace cv {
+void vecBinary(VecOp op, double* out, const double* a, const double* b, int64_t n, VecSpread spread) noexcept;
 // Whether any of v[0, n) is zero (either sign).
-bool sp_VecAnyZero(const double* v, int64_t n) noexcept;
+bool vecAnyZero(const double* v, int64_t n) noexcept;
 
 // Index of the first largest (lower: smallest) non-NaN value of y[lo, hi),
 // or -1 when there is none.
-int64_t sp_VecExtremeIndex(const double* y, int64_t lo, int64_t hi, bool lower) noexcept;
+int64_t vecExtremeIndex(const double* y, int64_t lo, int64_t hi, bool lower) noexcept;
+}  // namespace cv
 
 // Sums over the linear segments (k, k + 1), k in [a, b), of
 //   Trapezoid: (y[k] + y[k+1]) * (x[k+1] - x[k])
@@ -64,14 +70,16 @@ int64_t sp_VecExtremeIndex(const double* y, int64_t lo, int64_t hi, bool lower) 
 // in four lanes (segment k goes to lane (k - a) % 4, lanes added as
 // (s0 + s1) + (s2 + s3)). *falling is set when a step of x falls or is NaN.
 enum class SegmentTerm : int { Trapezoid, Square };
-double sp_VecSegmentSum(SegmentTerm term, const double* x, const double* y, int64_t a, int64_t b, double level,
+namespace cv {
+double vecSegmentSum(SegmentTerm term, const double* x, const double* y, int64_t a, int64_t b, double level,
                         bool* falling) noexcept;
 
 // The crossing search's skip: from k, whole blocks of 16 values that all lie
 // strictly above (side 1) or below (side -1) the target are passed over;
 // returns the start of the first block that does not (or that would run past
 // n).
-int64_t sp_VecSkipOnSide(const double* v, int64_t k, int64_t n, double target, int side) noexcept;
+int64_t vecSkipOnSide(const double* v, int64_t k, int64_t n, double target, int side) noexcept;
+}  // namespace cv
 
 // Equal-width bins: for each value the bin i in [0, last] from
 // t = (x * scale - loScaled) * inverse, clamped to [0, last], then moved one
@@ -81,4 +89,6 @@ struct BinParams {
     double scale, lo, width, loScaled, inverse;
     int32_t last, outside;
 };
-void sp_VecBinIndices(const BinParams& p, const double* v, int32_t* out, int64_t n) noexcept;
+namespace cv {
+void vecBinIndices(const BinParams& p, const double* v, int32_t* out, int64_t n) noexcept;
+}  // namespace cv

@@ -416,7 +416,7 @@ FUNC_ERROR peaks(const FuncArgs& args, FuncResult& result, MessageHandler& messa
 // vectorised scan for the processor at hand.
 template <bool Lower>
 int64_t extremeIndex(const double* y, int64_t lo, int64_t hi) {
-    return sp_VecExtremeIndex(y, lo, hi, Lower);
+    return cv::vecExtremeIndex(y, lo, hi, Lower);
 }
 
 // First index of x[0, n) (sorted as `ascending` says) at which pred(x) is

@@ -407,7 +407,7 @@ bool integrateHarmonics(const FourierJob& job, int64_t h0, int64_t count, cplx* 
         std::swap(s0, s1);
         if (--untilCheck == 0) {
             untilCheck = checkEvery;
-            if (stop.load(std::memory_order_relaxed) || sp_Interrupted()) return false;
+            if (stop.load(std::memory_order_relaxed) || cv::interruptRequested()) return false;
             if (job.timeLimit > 0 &&
                 std::chrono::duration<double>(Clock::now() - job.start).count() > job.timeLimit)
                 return false;

@@ -127,7 +127,7 @@ public:
     // vectorised form of binOfFinite (32-bit bins, for counts far below 2^31).
     void block(const double* v, int32_t* out, int64_t n, int32_t outside) const {
         const BinParams p{s_, lo_, w_, los_, inverse_, int32_t(last_), outside};
-        sp_VecBinIndices(p, v, out, n);
+        cv::vecBinIndices(p, v, out, n);
     }
 
 private:

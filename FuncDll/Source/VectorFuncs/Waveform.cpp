@@ -212,7 +212,7 @@ bool resample(const ResampleSource& source, ResampleDest& dest, int order, bool 
     int64_t made = -1;  // the window whose polynomial `poly` holds
     InterpPolynomial poly;
     for (int64_t i = 0; i < count; ++i) {
-        if ((i & 0xffff) == 0 && i && sp_Interrupted()) return false;  // a grid of millions: let Ctrl-C in
+        if ((i & 0xffff) == 0 && i && cv::interruptRequested()) return false;  // a grid of millions: let Ctrl-C in
         const double t = double(i) * step + start;
         while (j < n && x[j] < t) ++j;
         if (j == n) j = n - 1;

@@ -36,7 +36,7 @@ struct ResampleDest {
 // the data). With includeEnd the derived step puts the last grid point on
 // stop, otherwise one step short of it. The order is limited by the sample
 // count and by the host interpolator's own cap. An empty source gives NaN.
-// False when Ctrl-C stopped it early (see sp_Interrupted); `out` is then
+// False when Ctrl-C stopped it early (see cv::interruptRequested); `out` is then
 // only partly written.
 bool resample(const ResampleSource& source, ResampleDest& dest, int order, bool includeEnd);
 

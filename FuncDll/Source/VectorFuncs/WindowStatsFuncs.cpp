@@ -41,7 +41,7 @@ struct SquareTerm {  // times 1/3: the integral of (y - level)^2
 // step of x is negative or NaN.
 template <class Term>
 double sumSegments(const double* x, const double* y, int64_t a, int64_t b, Term term, bool& falling) {
-    return sp_VecSegmentSum(Term::kind, x, y, a, b, term.level, &falling);
+    return cv::vecSegmentSum(Term::kind, x, y, a, b, term.level, &falling);
 }
 
 // True when x[a ... b] never falls (and holds no NaN).
