@@ -23,7 +23,7 @@ build: deps
 demo:
 	./scripts/install-deps.sh --tool
 	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCVFUNC_TESTS=OFF -DCVFUNC_PYTHON=OFF -DCVFUNC_BENCH=OFF $(CMAKE_FLAGS) >/dev/null
-	cmake --build $(BUILD) -j$(JOBS) --target cvfunc functions
+	cmake --build $(BUILD) -j$(JOBS) --target cvfunc functions measure
 	./examples/demo.sh $(BUILD)
 
 # The tool, the module, the share data and the Python package into PREFIX.

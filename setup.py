@@ -7,6 +7,7 @@ into the package what an installed package needs beside its Python files:
     cvfunc/_cvfunc.*.so   the extension
     cvfunc/libcvhost.so   the host it links to (found through $ORIGIN)
     cvfunc/libfunctions.so  the function module, found beside the host
+    cvfunc/libmeasure.so    the measurement module, beside it
     cvfunc/share/         the reference and data tree, found beside the host
 
 CVFUNC_CMAKE_BUILD_DIR names an existing, configured build to reuse (a
@@ -39,7 +40,7 @@ class CMakeBuild(build_ext):
                                    "-DCVFUNC_PYTHON=ON", "-DCVFUNC_TESTS=OFF", "-DCVFUNC_BENCH=OFF",
                                    *os.environ.get("CMAKE_ARGS", "").split()])
         jobs = os.environ.get("CVFUNC_JOBS", str(os.cpu_count() or 1))
-        subprocess.check_call(["cmake", "--build", build_dir, "-j", jobs, "--target", "_cvfunc", "functions"])
+        subprocess.check_call(["cmake", "--build", build_dir, "-j", jobs, "--target", "_cvfunc", "functions", "measure"])
 
         target = os.path.dirname(os.path.abspath(self.get_ext_fullpath(ext.name)))
         os.makedirs(target, exist_ok=True)
@@ -47,7 +48,7 @@ class CMakeBuild(build_ext):
         if len(built) != 1:
             raise SystemExit(f"expected one built extension in {build_dir}/python/cvfunc, found {built}")
         shutil.copy2(built[0], self.get_ext_fullpath(ext.name))
-        for library in ("libcvhost.so", "libfunctions.so"):
+        for library in ("libcvhost.so", "libfunctions.so", "libmeasure.so"):
             shutil.copy2(os.path.join(build_dir, library), os.path.join(target, library))
         share = os.path.join(target, "share")
         shutil.rmtree(share, ignore_errors=True)

@@ -16,7 +16,7 @@ cv::Session& session() {
     static cv::Session* s = [] {
         auto* s = new cv::Session;
         std::string error;
-        if (!s->loadModule(error, modulePath())) ADD_FAILURE() << error;
+        if (!s->loadModule(error)) ADD_FAILURE() << error;  // both modules, from beside the test binary
         return s;
     }();
     return *s;
@@ -69,9 +69,12 @@ TEST(Module, EveryRegisteredFunctionHasItsGoldenRow) {
     auto golden = goldenRows();
     EXPECT_EQ(golden.size(), 330u);
     int checked = 0;
-    for (const FuncConstruct* f : cv::FunctionTable::global().all()) {
+    const auto& table = cv::FunctionTable::global();
+    for (const FuncConstruct* f : table.all()) {
         std::string name = f->name();
         if (name.rfind("_cvtest_", 0) == 0) continue;
+        if (std::string_view(table.moduleOf(f)) == "measure") continue;
+        EXPECT_STREQ(table.moduleOf(f), "functions") << name;
         ++checked;
         auto it = golden.find(name);
         ASSERT_NE(it, golden.end()) << name << " is not a registered name of the library";
@@ -79,6 +82,28 @@ TEST(Module, EveryRegisteredFunctionHasItsGoldenRow) {
         EXPECT_STREQ(f->text(), "");
     }
     EXPECT_GE(checked, 4);
+}
+
+// The tool, the REPL and Python load both modules; one named alone loads
+// alone, and a failing one leaves none loaded.
+TEST(Module, TheDefaultModulesLoadTogetherAndANamedOneAlone) {
+    auto paths = cv::defaultModulePaths();
+    ASSERT_EQ(paths.size(), 2u);
+    EXPECT_TRUE(paths[0].ends_with("/libfunctions.so") && paths[1].ends_with("/libmeasure.so"));
+    cv::Session alone;
+    std::string error;
+    cvtest::session().unloadModule();
+    ASSERT_TRUE(alone.loadModule(error, cvtest::modulePath())) << error;
+    EXPECT_NE(cv::FunctionTable::global().find("Mean1"), nullptr);
+    EXPECT_EQ(cv::FunctionTable::global().find("StdDev"), nullptr);
+    alone.unloadModule();
+    setenv("CVFUNC_MODULE", (cvtest::modulePath() + ":/nowhere/libmeasure.so").c_str(), 1);
+    EXPECT_FALSE(alone.loadModule(error));
+    unsetenv("CVFUNC_MODULE");
+    EXPECT_NE(error.find("/nowhere/libmeasure.so"), std::string::npos) << error;
+    EXPECT_EQ(cv::FunctionTable::global().find("Mean1"), nullptr);
+    ASSERT_TRUE(cvtest::session().loadModule(error)) << error;
+    EXPECT_STREQ(cv::FunctionTable::global().moduleOf(cv::FunctionTable::global().find("StdDev")), "measure");
 }
 
 TEST(Module, UnloadingRemovesEveryRegistrationAndReloadingRestoresThem) {
@@ -97,7 +122,7 @@ TEST(Module, UnloadingRemovesEveryRegistrationAndReloadingRestoresThem) {
     EXPECT_LT(dyn.size(), dynBefore);
 
     std::string error;
-    ASSERT_TRUE(cvtest::session().loadModule(error, cvtest::modulePath())) << error;
+    ASSERT_TRUE(cvtest::session().loadModule(error)) << error;
     EXPECT_EQ(table.size(), before);
     EXPECT_TRUE(call("_TestRemoveItems", {cvtest::reals({1}), cvtest::reals({0})}).ok);
 }

@@ -83,9 +83,11 @@ TEST(Reference, EveryRegisteredFunctionHasAnEntryOrIsPending) {
                                     << joined(documented);
     EXPECT_TRUE(unknown.empty()) << "No function has these names: remove them from " << pendingFile << ":"
                                  << joined(unknown);
-    for (const auto* e : reference().entries())
-        EXPECT_TRUE(cv::FunctionTable::global().find(e->name))
-            << e->source << ": '" << e->name << "' is no registered function";
+    for (const auto* e : reference().entries()) {
+        const FuncConstruct* f = cv::FunctionTable::global().find(e->name);
+        EXPECT_TRUE(f) << e->source << ": '" << e->name << "' is no registered function";
+        if (f) EXPECT_EQ(e->module, cv::FunctionTable::global().moduleOf(f)) << e->source << ": the family's module: line";
+    }
 }
 
 TEST(Reference, ArgumentsFitTheRegisteredCounts) {

@@ -118,7 +118,8 @@ TEST(Tool, BadUsageExitsWithStatusTwo) {
     for (const char* args : {"--format xml -e 1", "--no-such-flag", "--option novalue -e 1"})
         EXPECT_EQ(tool(args).status, 2) << args;
     ToolRun r = tool("--list");
-    EXPECT_NE(r.out.find("_TestRemoveItems\t2-2\tnumeric,numeric\treal-vector\n"), std::string::npos);
+    EXPECT_NE(r.out.find("_TestRemoveItems\t2-2\tnumeric,numeric\treal-vector\tfunctions\n"), std::string::npos);
+    EXPECT_NE(r.out.find("\nYield\t3-3\treal,real,real\treal\tmeasure\n"), std::string::npos);
 }
 
 // The entries the tool serves come from the function reference.

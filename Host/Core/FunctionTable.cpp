@@ -72,7 +72,16 @@ FunctionTable& FunctionTable::global() {
 }
 
 void FunctionTable::add(const FuncConstruct* f) {
-    map_[lowerAscii(f->name())].push_back(f);
+    const std::string key = lowerAscii(f->name());
+    auto& same = map_[key];
+    same.push_back(f);
+    try {
+        if (loading_) modules_[f] = loading_;
+    } catch (...) {
+        same.pop_back();
+        if (same.empty()) map_.erase(key);
+        throw;
+    }
 }
 
 std::string_view lowerInto(std::string_view name, char (&room)[128]) noexcept {
@@ -85,6 +94,7 @@ std::string_view lowerInto(std::string_view name, char (&room)[128]) noexcept {
 }
 
 void FunctionTable::remove(const FuncConstruct* f) noexcept {
+    modules_.erase(f);
     char room[128];
     const std::string_view key = lowerInto(f->name(), room);
     auto it = key.empty() ? map_.end() : map_.find(key);
@@ -98,6 +108,11 @@ void FunctionTable::remove(const FuncConstruct* f) noexcept {
     auto& v = it->second;
     v.erase(std::remove(v.begin(), v.end(), f), v.end());
     if (v.empty()) map_.erase(it);
+}
+
+const char* FunctionTable::moduleOf(const FuncConstruct* f) const noexcept {
+    auto it = modules_.find(f);
+    return it == modules_.end() ? "" : it->second;
 }
 
 const FuncConstruct* FunctionTable::find(std::string_view name) const {

@@ -41,6 +41,11 @@ public:
     // Sorted by name, case-insensitively.
     std::vector<const FuncConstruct*> all() const;
     size_t size() const noexcept { return map_.size(); }
+    // The module whose registrations run now (the loader sets it around
+    // dlopen; null otherwise); each function added meanwhile belongs to it.
+    void setLoadingModule(const char* name) noexcept { loading_ = name; }
+    // The module that registered f, or "" for one registered otherwise.
+    const char* moduleOf(const FuncConstruct* f) const noexcept;
 
 private:
     // Looked up by a lower-case view, so that neither a look-up nor a removal
@@ -50,6 +55,8 @@ private:
         size_t operator()(std::string_view s) const noexcept { return std::hash<std::string_view>{}(s); }
     };
     std::unordered_map<std::string, std::vector<const FuncConstruct*>, NameHash, std::equal_to<>> map_;
+    std::unordered_map<const FuncConstruct*, const char*> modules_;
+    const char* loading_ = nullptr;
 };
 
 using MessageSink = std::function<void(MessageHandler::Severity, const std::string&)>;

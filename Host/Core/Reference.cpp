@@ -203,6 +203,7 @@ void FileParser::startEntry(const std::string& name) {
     entry_ = &byName_[key];
     entry_->name = name;
     entry_->family = family_.name;
+    entry_->module = family_.module;
     entry_->source = path_ + ":" + std::to_string(lineNo_);
     family_.entries.push_back(name);
 }
@@ -211,6 +212,10 @@ void FileParser::field(const std::string& key, const std::string& value) {
     if (key == "title" && !entry_) {
         family_.title = trim(value);
         continued_ = &family_.title;
+        return;
+    }
+    if (key == "module" && !entry_ && family_.entries.empty()) {
+        family_.module = trim(value);
         return;
     }
     if (!entry_) return problem("'" + key + ":' outside an entry");
@@ -405,7 +410,7 @@ std::string formatText(const Entry& e, int width) {
         for (const auto& s : e.seeAlso) see += (see.empty() ? "" : ", ") + s;
         out += "\n" + wrap(see, "See also: ", "  ", width);
     }
-    return out;
+    return out + "\nModule: " + e.module + "\n";
 }
 
 std::string Reference::markdown() const {
@@ -426,6 +431,7 @@ std::string Reference::markdown() const {
     for (const auto& f : families_) {
         md += "\n## <a id=\"family-" + lower(f.name) + "\"></a>" + f.name + "\n\n";
         if (!f.title.empty()) md += f.title + "\n";
+        md += "\nModule: `" + f.module + "`.\n";
         for (const auto& n : f.entries) {
             const Entry& e = *find(n);
             md += "\n### <a id=\"" + anchor(n) + "\"></a>" + n + "\n\n`" + e.signature() + "`\n\n" + e.summary + "\n";

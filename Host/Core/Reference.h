@@ -34,6 +34,7 @@ struct Example {
 struct Entry {
     std::string name;     // as registered
     std::string family;   // the reference file (module source file) it comes from
+    std::string module;   // the module that registers it: its family's "module:" line, else functions
     std::string summary;
     std::vector<Argument> args;
     std::string result, divisions;
@@ -52,6 +53,7 @@ struct Family {
     std::string name;   // file stem, e.g. StringFuncs
     std::string title;  // its "title:" line
     std::vector<std::string> entries;  // names in file order
+    std::string module = "functions";  // its "module:" line
 };
 
 class Reference {

@@ -82,22 +82,33 @@ constexpr const char* kModuleMemory = "Not enough memory to load the function mo
 }
 
 bool Session::loadModule(std::string& error, const std::string& path) {
-    if (module_) return true;
+    if (!modules_.empty()) return true;
     const size_t failedBefore = failedRegistrations();
+    bool loaded = true;
     try {
-        module_ = Module::load(path.empty() ? defaultModulePath() : path, error);
+        const std::vector<std::string> paths = path.empty() ? defaultModulePaths() : std::vector<std::string>{path};
+        if (paths.empty()) error = "No function module to load: $CVFUNC_MODULE names none";
+        modules_.reserve(paths.size());
+        for (const std::string& p : paths) {
+            auto module = Module::load(p, error);
+            if (!module) break;
+            modules_.push_back(std::move(module));
+        }
+        loaded = !paths.empty() && modules_.size() == paths.size();
     } catch (const std::bad_alloc&) {
-        module_.reset();
+        loaded = false;
     }
     // A module whose static objects could not all register would miss
-    // functions without saying so: it is taken out again.
-    if (module_ && failedRegistrations() == failedBefore) return true;
-    module_.reset();
+    // functions without saying so: it is taken out again, with the others.
+    if (loaded && failedRegistrations() == failedBefore) return true;
+    unloadModule();
     if (failedRegistrations() != failedBefore || error.empty()) error = kModuleMemory;
     return false;
 }
 
-void Session::unloadModule() { module_.reset(); }
+void Session::unloadModule() {
+    while (!modules_.empty()) modules_.pop_back();  // the last loaded leaves first
+}
 
 void Session::bind(std::string_view name, ValuePtr v) { vars_[lowerAscii(name)] = {std::string(name), std::move(v)}; }
 

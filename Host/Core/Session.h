@@ -31,9 +31,10 @@ public:
     Session(const Session&) = delete;
     Session& operator=(const Session&) = delete;
 
-    // Loads the function module (the default path when empty); false with a message.
+    // Loads the function module at `path`, or the default modules when it is
+    // empty; false with a message (and none loaded) when one cannot be loaded.
     bool loadModule(std::string& error, const std::string& path = "");
-    // Unloads it: every function it registered leaves the table.
+    // Unloads them: every function they registered leaves the table.
     void unloadModule();
 
     Caller& caller() noexcept { return caller_; }
@@ -88,7 +89,7 @@ private:
         Session& session_;
     };
 
-    std::unique_ptr<Module> module_;
+    std::vector<std::unique_ptr<Module>> modules_;
     RunTime runTime_{*this};
     Caller caller_;
     std::map<std::string, std::pair<std::string, ValuePtr>> vars_;  // lower-case name -> (name as bound, value)

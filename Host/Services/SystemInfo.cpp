@@ -19,11 +19,14 @@
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <new>
 #include <set>
 #include <sstream>
 #include <string>
 #include <utility>
 #include <vector>
+
+#include "FaultGuard.h"
 
 extern char** environ;
 
@@ -160,16 +163,32 @@ Topology topology() {
 
 }  // namespace
 
+// Runs a look-up through the C library's name services (hosts, passwd).
+// When an allocation fails on the first such look-up of the process, the C
+// library goes on with the state it could not allocate and faults at once,
+// before it holds any lock; that fault is turned into the memory failure it
+// is. Nothing else faults there, so nothing else is hidden.
+template <class Lookup>
+void nameServiceLookup(Lookup& lookup) {
+    if (!cv::runFaultGuarded([](void* f) { (*static_cast<Lookup*>(f))(); }, &lookup)) throw std::bad_alloc();
+}
+
 YString sp_GetLocalHostId() {
+    long id = 0;
+    auto lookup = [&id] { id = gethostid(); };
+    nameServiceLookup(lookup);
     char buf[16];
-    std::snprintf(buf, sizeof buf, "%08lx", static_cast<unsigned long>(gethostid()) & 0xffffffffUL);
+    std::snprintf(buf, sizeof buf, "%08lx", static_cast<unsigned long>(id) & 0xffffffffUL);
     return YString(buf);
 }
 
 YString sp_GetUserName() {
     struct passwd pw{}, *found = nullptr;
     std::vector<char> buf(16384);
-    if (getpwuid_r(geteuid(), &pw, buf.data(), buf.size(), &found) == 0 && found && found->pw_name)
+    int status = -1;
+    auto lookup = [&] { status = getpwuid_r(geteuid(), &pw, buf.data(), buf.size(), &found); };
+    nameServiceLookup(lookup);
+    if (status == 0 && found && found->pw_name)
         return YString(found->pw_name);
     for (const char* var : {"USER", "LOGNAME"})
         if (const char* v = std::getenv(var); v && *v) return YString(v);

@@ -66,9 +66,10 @@ const char* kUsage =
     "  --jobs N              with --each: files measured at a time (default: one per\n"
     "                        processor)\n"
     "  --option NAME=VALUE   set a host option (repeatable)\n"
-    "  --module PATH         load the function module from PATH\n"
+    "  --module PATH         load only the function module at PATH (by default both\n"
+    "                        modules load: functions and measure)\n"
     "  --list                list the registered functions: name, argument counts,\n"
-    "                        argument kinds, result kind\n"
+    "                        argument kinds, result kind, module\n"
     "  --vars                after loading, list the bound vectors: name, kind,\n"
     "                        length, divisions, physical type, reference\n"
     "  --help                show this help\n"
@@ -96,8 +97,8 @@ void listFunctions() {
     for (const FuncConstruct* f : cv::FunctionTable::global().all()) {
         std::string kinds;
         for (int i = 0; i < f->kinds().size(); ++i) kinds += (i ? "," : "") + std::string(cv::argKindWord(f->kinds()[i]));
-        std::printf("%s\t%d-%d\t%s\t%s\n", f->name(), f->minArgs(), f->maxArgs(), kinds.c_str(),
-                    cv::resultKindWord(f->pythonReturn()));
+        std::printf("%s\t%d-%d\t%s\t%s\t%s\n", f->name(), f->minArgs(), f->maxArgs(), kinds.c_str(),
+                    cv::resultKindWord(f->pythonReturn()), cv::FunctionTable::global().moduleOf(f));
     }
 }
 

@@ -50,7 +50,7 @@ print(os.path.dirname(cvfunc.__file__))
 print(float(cvfunc.Mean1(cvfunc.XY([0, 0, 3], [0, 2, 3]))))
 print(cvfunc.SystemValuePath("SHAREPATH"))
 print("crosses a level" in (cvfunc.XFromY.__doc__ or ""))
-print(sorted({l.split()[-1] for l in open("/proc/self/maps") if "libcvhost" in l or "libfunctions" in l}))
+print(sorted({l.split()[-1] for l in open("/proc/self/maps") if "libcvhost" in l or "libfunctions" in l or "libmeasure" in l}))
 """], env=clean_env(HOME=str(tmp_path), CVFUNC_HOME=str(tmp_path)), cwd=tmp_path).split("\n")
     package = out[0]
     assert package.startswith(str(venv)), out
@@ -58,7 +58,7 @@ print(sorted({l.split()[-1] for l in open("/proc/self/maps") if "libcvhost" in l
     assert out[2] == os.path.join(package, "share")
     assert out[3] == "True", "the function reference did not come with the package"
     # The host and the module come from the package, not from the build tree.
-    assert out[4] == str([os.path.join(package, "libcvhost.so"), os.path.join(package, "libfunctions.so")]), out
+    assert out[4] == str([os.path.join(package, n) for n in ("libcvhost.so", "libfunctions.so", "libmeasure.so")]), out
     run([python, "-m", "pip", "uninstall", "-y", "cvfunc"], env=clean_env())
     assert not os.path.exists(package)
 
@@ -68,7 +68,7 @@ def test_pip_wheel_holds_the_extension_the_host_the_module_and_the_reference(tmp
         env=clean_env(CVFUNC_CMAKE_BUILD_DIR=BUILD), cwd=tmp_path)
     wheel, = glob.glob(str(tmp_path / "cvfunc-*.whl"))
     names = zipfile.ZipFile(wheel).namelist()
-    for expected in ("cvfunc/__init__.py", "cvfunc/libcvhost.so", "cvfunc/libfunctions.so",
+    for expected in ("cvfunc/__init__.py", "cvfunc/libcvhost.so", "cvfunc/libfunctions.so", "cvfunc/libmeasure.so",
                      "cvfunc/share/reference/WindowStatsFuncs.ref", "cvfunc/share/examples/filter_mc.raw"):
         assert expected in names, expected
     assert any(n.startswith("cvfunc/_cvfunc") and n.endswith(".so") for n in names)
