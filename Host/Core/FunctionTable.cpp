@@ -369,14 +369,21 @@ bool Caller::callDivided(const FuncConstruct& f, std::span<const ValuePtr> args,
         sink_ = [&outer = restore.saved, &labels, &d](MessageHandler::Severity s, const std::string& t) {
             outer(s, "run " + (labels.empty() ? std::to_string(d + 1) : labels[size_t(d)]) + ": " + t);
         };
+    // The error of a failing run names it as well, as its messages do.
+    auto failedRun = [&] {
+        if (!error.starts_with("Interrupted"))
+            error = "run " + (labels.empty() ? std::to_string(d + 1) : labels[size_t(d)]) + ": " + error;
+        return false;
+    };
     if (f.pure() && threadCount() > 1 && worthThreads(args, split)) {
-        if (!invokeDivisionsInParallel(f, args, divisions, split, parts, d, error)) return false;
+        if (!invokeDivisionsInParallel(f, args, divisions, split, parts, d, error)) return failedRun();
     } else {
         for (; d < divisions; ++d) {
             for (size_t i = 0; i < args.size(); ++i)
                 if (split[i]) one[i] = args[i]->division(d);
             ValuePtr part;
-            if (interruptedIn(f, error) || !invoke(f, one, part, error)) return false;
+            if (interruptedIn(f, error)) return false;
+            if (!invoke(f, one, part, error)) return failedRun();
             parts.push_back(std::move(part));
         }
     }
