@@ -28,9 +28,11 @@ std::optional<Wave> waveArg(const FuncArgs& a, int i, const char* argName, Messa
         return std::nullopt;
     }
     for (int64_t k = 0; k < w.n; ++k) {
-        if (std::isnan(w.x[k]) || (k && w.x[k] < w.x[k - 1])) {
+        if (!std::isfinite(w.x[k]) || (k && w.x[k] < w.x[k - 1])) {
             refuse(m, a, i + 1, argName,
-                   std::isnan(w.x[k]) ? "has a NaN x-value" : "has x-values that fall: they must not decrease");
+                   std::isnan(w.x[k])      ? "has a NaN x-value"
+                   : std::isinf(w.x[k])    ? "has an infinite x-value"
+                                           : "has x-values that fall: they must not decrease");
             return std::nullopt;
         }
     }

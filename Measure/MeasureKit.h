@@ -30,7 +30,7 @@ FUNC_ERROR refuse(MessageHandler& m, const FuncArgs& a, int argNumber, const cha
 // Waveform argument i (from 0) of one run: real values with real x-values
 // that do not fall. Refuses (naming the argument as `argName`) a waveform
 // without x-values, with fewer than `minSamples` samples, or with a NaN or
-// falling x-value; a NaN value is left to the measurement.
+// infinite or falling x-value; a NaN value is left to the measurement.
 std::optional<Wave> waveArg(const FuncArgs& a, int i, const char* argName, MessageHandler& m, int64_t minSamples = 2);
 
 // A real argument the measurement needs: refused when absent or NaN.
