@@ -16,6 +16,7 @@
 // measured run by run first.
 #include <algorithm>
 #include <cmath>
+#include <span>
 #include <vector>
 
 #include "MeasureKit.h"
@@ -24,41 +25,51 @@ namespace {
 
 using namespace measure;
 
-// The values of argument 0, one per run, with each one's run key (its
-// x-value, or its run's number from 0 when it has none).
+// The values of argument 0, one per run, read where they lie (copied only
+// when the host holds them as another kind), with each one's run key: its
+// x-value, or its position from 0 when it has none.
 struct PerRun {
-    std::vector<double> v, key;
-    bool hasNaN = false;
+    std::span<const double> v;
+    std::vector<double> converted;
+    cv::ValuePtr value;
+
+    double keyAt(size_t i) const {
+        const cv::ValuePtr& ref = value->ref();
+        return ref && ref->size() == int64_t(v.size()) ? ref->realAt(int64_t(i)) : double(i);
+    }
+    bool hasNaN() const {
+        return std::any_of(v.begin(), v.end(), [](double x) { return std::isnan(x); });
+    }
 };
 
 std::optional<PerRun> perRun(const FuncArgs& a, MessageHandler& m, size_t minCount) {
-    const cv::ValuePtr& value = valueOf(a, 0);
-    if (!value || value->size() == 0) {
+    PerRun p;
+    p.value = valueOf(a, 0);
+    if (!p.value || p.value->size() == 0) {
         refuse(m, a, 1, "values", "is empty: give one measured value per run");
         return std::nullopt;
     }
-    const int64_t runs = value->numDivisions();
+    const int64_t runs = p.value->numDivisions();
     if (runs > 1)
         for (int64_t d = 0; d < runs; ++d)
-            if (value->divisionLength(d) != 1) {
+            if (p.value->divisionLength(d) != 1) {
                 refuse(m, a, 1, "values",
-                       "has " + std::to_string(value->divisionLength(d)) + " values in run " + std::to_string(d + 1) +
+                       "has " + std::to_string(p.value->divisionLength(d)) + " values in run " +
+                           std::to_string(d + 1) +
                            ": give one value per run (a measurement of each run, such as Maximum(wave))");
                 return std::nullopt;
             }
-    PerRun p;
-    const int64_t n = value->size();
-    p.v.resize(size_t(n));
-    p.key.resize(size_t(n));
-    const cv::ValuePtr& ref = value->ref();
-    for (int64_t i = 0; i < n; ++i) {
-        p.v[size_t(i)] = value->realAt(i);
-        p.key[size_t(i)] = ref && ref->size() == n ? ref->realAt(i) : double(i);
-        p.hasNaN = p.hasNaN || std::isnan(p.v[size_t(i)]);
+    const size_t n = size_t(p.value->size());
+    if (const double* held = p.value->reals()) {
+        p.v = {held, n};
+    } else {
+        p.converted.resize(n);
+        for (size_t i = 0; i < n; ++i) p.converted[i] = p.value->realAt(int64_t(i));
+        p.v = p.converted;
     }
-    if (p.v.size() < minCount) {
+    if (n < minCount) {
         refuse(m, a, 1, "values",
-               "has " + std::to_string(p.v.size()) + " value; at least " + std::to_string(minCount) + " are needed");
+               "has " + std::to_string(n) + " value; at least " + std::to_string(minCount) + " are needed");
         return std::nullopt;
     }
     return p;
@@ -66,41 +77,51 @@ std::optional<PerRun> perRun(const FuncArgs& a, MessageHandler& m, size_t minCou
 
 PhysType valuesType(const FuncArgs& a) { return a.physType(0); }
 
-double mean(const std::vector<double>& v) {
-    double s = 0.0;
-    for (double x : v) s += x;
-    return s / double(v.size());
+// Sums in four lanes, added as (s0 + s1) + (s2 + s3): the compiler keeps
+// them in vector registers, and the order is fixed. A NaN value makes the
+// sums, and so the statistics built on them, NaN.
+template <class Term>
+double laneSum(std::span<const double> v, Term term) {
+    double s[4] = {0, 0, 0, 0};
+    size_t i = 0;
+    for (; i + 4 <= v.size(); i += 4)
+        for (int l = 0; l < 4; ++l) s[l] += term(v[i + size_t(l)]);
+    for (; i < v.size(); ++i) s[0] += term(v[i]);
+    return (s[0] + s[1]) + (s[2] + s[3]);
 }
+
+double mean(std::span<const double> v) { return laneSum(v, [](double x) { return x; }) / double(v.size()); }
 
 // Two passes: the mean, then the squared deviations from it.
-double sampleStdDev(const std::vector<double>& v) {
+double sampleStdDev(std::span<const double> v) {
     const double mu = mean(v);
-    double s = 0.0;
-    for (double x : v) s += (x - mu) * (x - mu);
-    return std::sqrt(s / double(v.size() - 1));
+    return std::sqrt(laneSum(v, [mu](double x) { return (x - mu) * (x - mu); }) / double(v.size() - 1));
 }
 
-// Linear between the order statistics; v is sorted here.
-double percentileOf(std::vector<double>& v, double p) {
-    std::sort(v.begin(), v.end());
+// Linear between the order statistics, found by selection (linear time)
+// in a copy of the values.
+double percentileOf(std::span<const double> values, double p) {
+    std::vector<double> v(values.begin(), values.end());
     const double rank = p / 100.0 * double(v.size() - 1);
     const size_t lo = size_t(std::floor(rank));
-    const size_t hi = std::min(lo + 1, v.size() - 1);
+    std::nth_element(v.begin(), v.begin() + ptrdiff_t(lo), v.end());
     const double t = rank - double(lo);
-    return t == 0.0 ? v[lo] : v[lo] + (v[hi] - v[lo]) * t;
+    if (t == 0.0) return v[lo];
+    const double next = *std::min_element(v.begin() + ptrdiff_t(lo) + 1, v.end());
+    return v[lo] + (next - v[lo]) * t;
 }
 
 FUNC_ERROR stdDev(const FuncArgs& a, FuncResult& r, MessageHandler& m) {
     auto p = perRun(a, m, 2);
     if (!p) return FuncFailed;
-    setMeasured(r, p->hasNaN ? NAN : sampleStdDev(p->v), valuesType(a));
+    setMeasured(r, sampleStdDev(p->v), valuesType(a));
     return FuncOk;
 }
 
 FUNC_ERROR percentileWith(const FuncArgs& a, FuncResult& r, MessageHandler& m, double percent) {
     auto p = perRun(a, m, 1);
     if (!p) return FuncFailed;
-    setMeasured(r, p->hasNaN ? NAN : percentileOf(p->v, percent), valuesType(a));
+    setMeasured(r, p->hasNaN() ? NAN : percentileOf(p->v, percent), valuesType(a));
     return FuncOk;
 }
 
@@ -125,9 +146,9 @@ FUNC_ERROR extremeRun(const FuncArgs& a, FuncResult& r, MessageHandler& m) {
     }
     if (best < 0) return refuse(m, a, 1, "values", "holds NaN only: no run was measured");
     *r.makeRealVector(1) = p->v[size_t(best)];
-    *r.makeRealRefVector(1) = p->key[size_t(best)];
+    *r.makeRealRefVector(1) = p->keyAt(size_t(best));
     r.setPhysType(valuesType(a));
-    if (const cv::ValuePtr& ref = valueOf(a, 0)->ref()) r.setRefPhysType(ref->physType());
+    if (const cv::ValuePtr& ref = p->value->ref()) r.setRefPhysType(ref->physType());
     return FuncOk;
 }
 
@@ -162,10 +183,6 @@ FUNC_ERROR cpk(const FuncArgs& a, FuncResult& r, MessageHandler& m) {
     if (!limits(a, m, low, high)) return FuncFailed;
     auto p = perRun(a, m, 2);
     if (!p) return FuncFailed;
-    if (p->hasNaN) {
-        setMeasured(r, NAN, PhysType::None);
-        return FuncOk;
-    }
     const double mu = mean(p->v), sigma = sampleStdDev(p->v);
     setMeasured(r, std::min(high - mu, mu - low) / (3.0 * sigma), PhysType::None);
     return FuncOk;
