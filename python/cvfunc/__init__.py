@@ -762,9 +762,11 @@ def _signature(params):
 def _positions(name, params, args, kwargs):
     """Keyword arguments placed at their positions. A position skipped over
     gets an empty list, which a script function reads as not given, exactly
-    as when a trailing argument is left out; so does a keyword given None."""
+    as when a trailing argument is left out; so does an optional argument
+    given None, by keyword or by position (its signature shows None)."""
     index = {p[0]: i for i, p in enumerate(params) if p[1] != "rest"}
-    placed = list(args)
+    placed = [_MISSING if value is None and i < len(params) and params[i][1] in ("rule", "literal") else value
+              for i, value in enumerate(args)]
     for key, value in kwargs.items():
         i = index.get(key)
         if i is None:
@@ -801,7 +803,15 @@ def _script_function(name, doc, params=None, max_args=None):
         def function(*args, **kwargs):
             if kwargs:
                 args = _positions(name, params, args, kwargs)
-            return call(name, *args)
+            try:
+                return call(name, *args)
+            except Error:
+                # An optional argument given None by position means not
+                # given; looked for only when a call failed, so that the
+                # usual call pays nothing for it.
+                if not any(a is None for a in args):
+                    raise
+            return call(name, *_positions(name, params, args, {}))
 
         function.__signature__ = _signature(params)
 

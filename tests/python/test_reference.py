@@ -24,6 +24,7 @@ def test_docstring_and_signature_come_from_the_reference():
     (lambda: cvfunc.Mid("abcdef", start=2, length=2), "cd"),
     (lambda: cvfunc.Mid(text="abcdef", start=2), "cdef"),
     (lambda: cvfunc.Mid("abcdef", 2, length=None), "cdef"),                # None: not given
+    (lambda: cvfunc.Mid("abcdef", 2, None), "cdef"),                       # by position too
     (lambda: cvfunc.Search(["a", "b", "b"], ["b", "x"], options="count"), 1),
     (lambda: cvfunc.SprintfNumber("%g-%g", 1, 2), "1-2"),
 ])
