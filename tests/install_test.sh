@@ -23,6 +23,8 @@ expect "true" "$("$prefix/bin/cvfunc" -e "ExistFile(SystemValuePath('EXAMPLEINST
 "$prefix/bin/cvfunc" --help XFromY | grep -q "XFromY" || fail "the function reference is not found"
 "$prefix/bin/cvfunc" --load "$prefix/share/cvfunc/examples/filter_tran.raw" -e 'XFromY(out, 0.5)' >/dev/null \
     || fail "the tool cannot measure the bundled run"
+"$prefix/bin/cvfunc" --help RiseTime | grep -q "^Module: measure" || fail "the measure module's reference is not found"
+"$prefix/bin/cvfunc" -e 'StdDev([1, 2, 3])' >/dev/null || fail "the measure module is not loaded"
 ldd "$prefix/bin/cvfunc" | grep -q "$build" && fail "the tool still links against the build tree"
 
 site="$prefix/lib/python3/dist-packages"
@@ -30,8 +32,10 @@ got=$(PYTHONPATH="$site" "$python" -c '
 import cvfunc, os
 print(os.path.dirname(cvfunc.__file__))
 print(cvfunc.SystemValuePath("SHAREPATH"))
-print(float(cvfunc.Mean([1.0, 2.0, 3.0])))')
+print(float(cvfunc.Mean([1.0, 2.0, 3.0])))
+print(float(cvfunc.Median([1.0, 5.0, 3.0])))')
 expect "$site/cvfunc
 $prefix/share/cvfunc
-2.0" "$got" "the Python package"
+2.0
+3.0" "$got" "the Python package"
 echo "install test: the tool and the package work from $prefix alone"
