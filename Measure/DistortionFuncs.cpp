@@ -37,10 +37,14 @@
 // magnitude in the window first: no square or quotient of the integration
 // can overflow, however large the values.
 #include <algorithm>
+#include <cfloat>
 #include <cmath>
 #include <cstdio>
-#include <memory>
+#include <cstdlib>
+#include <cstring>
+#include <new>
 #include <string>
+#include <type_traits>
 #include <vector>
 
 #include "MeasureKit.h"
@@ -74,27 +78,33 @@ std::string samplesPerPeriod(int64_t steps, double periods) {
     return number(v) + (v == 1.0 ? " sample" : " samples") + " per period of f0";
 }
 
-// A scratch array counted against the call's memory limit.
+// A scratch array counted against the call's memory limit, left
+// uninitialised: its user writes every element first, on all the cores,
+// so that they share the faulting-in of the fresh pages.
 template <class T>
 class Scratch {
+    static_assert(std::is_trivially_copyable_v<T>);
+
 public:
     explicit Scratch(size_t n) : bytes_(n * sizeof(T)) {
         cv::reserveMemoryBytes(bytes_);
-        try {
-            data_.reset(new T[n]);
-        } catch (...) {
+        data_ = static_cast<T*>(std::malloc(std::max<size_t>(bytes_, 1)));
+        if (!data_) {
             cv::releaseMemoryBytes(bytes_);
-            throw;
+            throw std::bad_alloc();
         }
     }
-    ~Scratch() { cv::releaseMemoryBytes(bytes_); }
+    ~Scratch() {
+        std::free(data_);
+        cv::releaseMemoryBytes(bytes_);
+    }
     Scratch(const Scratch&) = delete;
     Scratch& operator=(const Scratch&) = delete;
-    T* get() const { return data_.get(); }
+    T* get() const { return data_; }
 
 private:
     size_t bytes_;
-    std::unique_ptr<T[]> data_;
+    T* data_ = nullptr;
 };
 
 // ---------------------------------------------------------------- the window
@@ -112,6 +122,8 @@ struct Window {
     int64_t steps = 0;           // segments of positive length
     bool lines = true;           // the straight lines between samples, or the samples alone
     bool even = false;           // whether the steps are even
+    bool grid = false;           // whether the samples from `first` on lie on an even grid ...
+    double step = 0;             // ... of this step
 
     int64_t segments() const { return n - first; }
     void segment(int64_t s, double& xa, double& ya, double& xb, double& yb) const {
@@ -124,6 +136,107 @@ struct Window {
     // Half the mean sample rate, in multiples of 1/T.
     int64_t nyquistBin() const { return steps / 2; }
 };
+
+// ---------------------------------------------------------------- passes over the data
+
+// Points per chunk of a pass over the data: fixed, so that the chunks'
+// partial sums add up in the same order, to the same bits, for any number
+// of threads.
+constexpr int64_t kChunk = 32768;
+
+// Two doubles: one register at the baseline. Sums kept in several lanes are
+// what lets the compiler use them (it may not reorder one sum itself), and
+// their order is fixed, so the bits are too.
+using V2 = double __attribute__((vector_size(16)));
+using V2u = double __attribute__((vector_size(16), aligned(8), may_alias));
+
+inline const V2u& two(const double* p) { return *reinterpret_cast<const V2u*>(p); }
+inline double total(V2 v) { return v[0] + v[1]; }
+
+// One result per chunk of [0, n), combined in chunk order.
+template <class T, class Body, class Combine>
+T overChunks(int64_t n, T start, Body body, Combine combine) {
+    std::vector<T> part(cv::chunkCount(size_t(n), size_t(kChunk)), start);
+    cv::forEachChunk(size_t(n), size_t(kChunk),
+                     [&](size_t b, size_t e) { part[b / size_t(kChunk)] = body(int64_t(b), int64_t(e)); });
+    T v = start;
+    for (const T& p : part) v = combine(v, p);
+    return v;
+}
+
+// The largest magnitude of v[0, n) (NaN when a value is not finite) and
+// their sum, in one pass.
+struct Values {
+    double largest = 0, sum = 0;
+};
+
+Values valuesOf(const double* v, int64_t n) {
+    return overChunks(
+        n, Values{},
+        [v](int64_t b, int64_t e) {
+            // v - v is 0 but for an infinity or a NaN, whose NaN the sum keeps.
+            V2 hi0 = {0, 0}, hi1 = hi0, lo0 = hi0, lo1 = hi0, s0 = hi0, s1 = hi0, bad = hi0;
+            int64_t i = b;
+            for (; i + 4 <= e; i += 4) {
+                const V2 a = two(v + i), c = two(v + i + 2);
+                hi0 = a > hi0 ? a : hi0;
+                hi1 = c > hi1 ? c : hi1;
+                lo0 = a < lo0 ? a : lo0;
+                lo1 = c < lo1 ? c : lo1;
+                s0 += a;
+                s1 += c;
+                bad += (a - a) + (c - c);
+            }
+            const V2 hi = hi0 > hi1 ? hi0 : hi1, lo = lo0 < lo1 ? lo0 : lo1;
+            double largest = std::max(std::max(hi[0], hi[1]), -std::min(lo[0], lo[1])), sum = total(s0 + s1);
+            double invalid = total(bad);
+            for (; i < e; ++i) {
+                largest = std::max(largest, std::fabs(v[i]));
+                sum += v[i];
+                invalid += v[i] - v[i];
+            }
+            return Values{invalid == 0 ? largest : NAN, sum};
+        },
+        [](Values a, Values p) {
+            return Values{std::isnan(a.largest) || std::isnan(p.largest) ? NAN : std::max(a.largest, p.largest),
+                          a.sum + p.sum};
+        });
+}
+
+// Below this many points the tables of the grid's pass cost more than
+// they save.
+constexpr int64_t kGridPoints = 2048;
+
+// Whether x[0, n) lies on an even grid x[0] + i h, each point within 1e-8
+// of a step of its place, and that step h. Read on the grid, a component
+// moves by no more than its phase over such a shift; x-values made as i h
+// are off by their rounding only, far less.
+bool onGrid(const double* x, int64_t n, double& step) {
+    if (n < kGridPoints) return false;
+    const double x0 = x[0], h = (x[n - 1] - x0) / double(n - 1);
+    if (!(h > 0) || !std::isfinite(h)) return false;
+    // The largest square of a point's distance from the grid.
+    const double off = overChunks(
+        n, 0.0,
+        [x, x0, h](int64_t b, int64_t e) {
+            V2 k = {double(b), double(b + 1)}, m0 = {0, 0}, m1 = m0;
+            int64_t i = b;
+            for (; i + 4 <= e; i += 4, k += 4.0) {
+                const V2 d0 = two(x + i) - (x0 + k * h), d1 = two(x + i + 2) - (x0 + (k + 2.0) * h);
+                m0 = d0 * d0 > m0 ? d0 * d0 : m0;
+                m1 = d1 * d1 > m1 ? d1 * d1 : m1;
+            }
+            double m = std::max(std::max(m0[0], m0[1]), std::max(m1[0], m1[1]));
+            for (; i < e; ++i) {
+                const double d = x[i] - (x0 + double(i) * h);
+                m = std::max(m, d * d);
+            }
+            return m;
+        },
+        [](double a, double p) { return std::max(a, p); });
+    step = h;
+    return off <= 1e-16 * h * h;
+}
 
 // What the waveform, the periods (argument periodsArg) and the reading of
 // the samples (the argument after it) leave to analyse; refuses (naming the
@@ -179,8 +292,13 @@ std::optional<Window> windowOf(const FuncArgs& a, MessageHandler& m, double f0, 
         win.first = std::upper_bound(w->x, w->x + w->n, win.t0) - w->x;
     }
     // The count of steps decides whether f0 can be seen at all; K beyond any
-    // step count is refused below before it is used as an integer.
-    for (int64_t j = win.first; j < w->n; ++j) win.steps += w->x[j] > (j == win.first ? win.t0 : w->x[j - 1]);
+    // step count is refused below before it is used as an integer. On a
+    // grid every step is one, and so is the one to its first point.
+    win.grid = onGrid(w->x + win.first, win.segments(), win.step);
+    if (win.grid)
+        win.steps = win.segments();
+    else
+        for (int64_t j = win.first; j < w->n; ++j) win.steps += w->x[j] > (j == win.first ? win.t0 : w->x[j - 1]);
     if (!(2.0 * K <= double(win.steps))) {
         refuse(m, a, 1, "wave",
                "has " + samplesPerPeriod(win.steps, K) + " in the analysed periods; at least 2 are needed");
@@ -191,23 +309,38 @@ std::optional<Window> windowOf(const FuncArgs& a, MessageHandler& m, double f0, 
     // Every value the window's straight lines reach must be a number: the
     // one before the start too, through which the start is interpolated.
     const int64_t before = win.first - 1;
-    double largest = 0;
-    for (int64_t j = before; j < w->n; ++j) {
+    const Values values = valuesOf(w->y + before, w->n - before);
+    const double largest = values.largest;
+    for (int64_t j = before; std::isnan(largest) && j < w->n; ++j)
         if (!std::isfinite(w->y[j])) {
             refuse(m, a, 1, "wave",
                    std::string(std::isnan(w->y[j]) ? "has a NaN" : "has an infinite") + " value at x = " +
                        number(w->x[j]) + ", which the analysed periods (from x = " + number(win.t0) + ") need");
             return std::nullopt;
         }
-        largest = std::max(largest, std::fabs(w->y[j]));
-    }
     const double xa = w->x[before], xb = w->x[win.first];
     const double f = (win.t0 - xa) / (xb - xa);
     win.y0 = w->y[before] * (1.0 - f) + w->y[win.first] * f;
     win.scale = largest > 0 ? largest : 1.0;
+    // The grid's pass multiplies by 1 / scale, which a scale below the
+    // normal numbers cannot give; its mean is the sum of the values, which
+    // values near the largest number can overflow.
+    win.grid = win.grid && std::isfinite(1.0 / win.scale) && std::isfinite(values.sum);
     // The mean, and the steps after the first (which t0 may cut).
     double area = 0, shortest = INFINITY, longest = 0, firstStep = 0;
-    for (int64_t s = 0; s < win.segments(); ++s) {
+    if (win.grid) {
+        // The grid's points each count a step, but its ends (read as lines)
+        // or its first (read as samples) half or none of one.
+        const double* y = w->y + win.first;
+        const int64_t last = win.segments() - 1;
+        const double inv = 1.0 / win.scale;
+        const double q0 = y[0] * inv, ys = win.y0 / win.scale, sum = (values.sum - w->y[before]) * inv;
+        firstStep = w->x[win.first] - win.t0;
+        shortest = longest = win.step;
+        area = win.lines ? firstStep * (ys + q0) * 0.5 + win.step * (sum - (q0 + y[last] * inv) * 0.5)
+                         : firstStep * q0 + win.step * (sum - q0);
+    }
+    for (int64_t s = 0; !win.grid && s < win.segments(); ++s) {
         double x0, y0, x1, y1;
         win.segment(s, x0, y0, x1, y1);
         area += (x1 - x0) * (win.lines ? (y0 + y1) * 0.5 : y1);
@@ -239,9 +372,6 @@ std::optional<Window> windowOf(const FuncArgs& a, MessageHandler& m, double f0, 
 
 // ---------------------------------------------------------------- exact integration
 
-// Segments per chunk: fixed, so that the chunks' partial sums add up in the
-// same order, to the same bits, for any number of threads.
-constexpr int64_t kChunk = 32768;
 // The phase at a segment's start is carried from the one before and taken
 // afresh this often, before rounding can build up.
 constexpr int64_t kResync = 32;
@@ -352,11 +482,163 @@ void integrateAs(const Window& win, const std::vector<double>& bases, int64_t H,
     if (power) *power = sq;
 }
 
+// On a grid the factors of a segment are the same for every segment, and
+// the sums reduce to one per frequency over the grid's points q_0 ... q_P-1
+// (P = segments; the segment from t0 to the first point, of length L0, is
+// taken on its own as above):
+//   G = Σ_j e^{i w (u_j - t0)} q_j,  u_j = x_first + j h,  θ = w h
+// With α = (e^{iθ} - 1) / θ - i and γ = -conj(α), the straight lines give
+//   ∫ = [4 sin²(θ/2) / θ · G - γ e^{i w (u_0 - t0)} q_0 + α e^{i w (u_P-1 - t0)} q_P-1] / w
+//   ∫ y² = h (2 Σ q_j² - q_0² - q_P-1² + Σ q_j q_j+1) / 3
+// and the samples alone
+//   ∫ = h (G - e^{i w (u_0 - t0)} q_0),  ∫ y² = h (Σ q_j² - q_0²).
+// G is summed block by block: within a block of kBlock points the phases
+// are a table shared by all blocks, a block's own phase from the chunk's
+// (taken afresh) times a table; so no sine is taken per point, the data
+// are read once for up to kGroup frequencies, and the block's products run
+// in lanes. The order of every sum is fixed by the chunks.
+constexpr int64_t kBlock = 128;
+constexpr int64_t kGroup = 16;
+
+// e^{i θ m} for m < count, each within a few roundings: a sine at each
+// power of two, the rest products of those.
+void powersOf(double theta, int64_t count, cplx* out) {
+    for (int64_t m = 0, top = 0; m < count; ++m) {
+        if (m == 0) {
+            out[0] = 1.0;
+        } else if ((m & (m - 1)) == 0) {
+            top = m;
+            double sn, cs;
+            sincos(theta * double(m), &sn, &cs);
+            out[m] = {cs, sn};
+        } else {
+            out[m] = mul(out[top], out[m - top]);
+        }
+    }
+}
+
+template <bool lines>
+void integrateGrid(const Window& win, const std::vector<double>& omegas, cplx* out, double* power) {
+    const int64_t P = win.segments(), F = int64_t(omegas.size());
+    const int64_t blocks = (std::min(P, kChunk) + kBlock - 1) / kBlock;
+    const double h = win.step, inv = 1.0 / win.scale, mu = win.mean, L0 = win.x[win.first] - win.t0;
+    const double* y = win.y + win.first;
+    std::vector<double> wr(size_t(F * kBlock)), wi(size_t(F * kBlock));
+    std::vector<cplx> blockPhase(size_t(F * blocks)), turns(static_cast<size_t>(kBlock));
+    for (int64_t f = 0; f < F; ++f) {
+        const double theta = omegas[size_t(f)] * h;
+        powersOf(theta, kBlock, turns.data());
+        for (int64_t i = 0; i < kBlock; ++i) {
+            wr[size_t(f * kBlock + i)] = turns[size_t(i)].real();
+            wi[size_t(f * kBlock + i)] = turns[size_t(i)].imag();
+        }
+        powersOf(theta * double(kBlock), blocks, blockPhase.data() + f * blocks);
+    }
+    const size_t stride = size_t(2 * F + 2);
+    std::vector<double> partial(cv::chunkCount(size_t(P), size_t(kChunk)) * stride);
+    cv::forEachChunk(size_t(P), size_t(kChunk), [&](size_t begin, size_t end) {
+        double q[kBlock + 4] = {};
+        std::vector<cplx> G(static_cast<size_t>(F));
+        V2 squares0 = {0, 0}, squares1 = squares0, pairs0 = squares0, pairs1 = squares0;
+        double across = 0.0;  // products of neighbours in two blocks
+        for (int64_t g = 0; g < F; g += kGroup) {
+            const int64_t gEnd = std::min(F, g + kGroup);
+            for (int64_t j = int64_t(begin), b = 0; j < int64_t(end); j += kBlock, ++b) {
+                const int64_t len = std::min(kBlock, int64_t(end) - j);
+                if (g == 0 && j > int64_t(begin)) across += q[kBlock - 1] * (y[j] * inv - mu);
+                for (int64_t i = 0; i < len; ++i) q[i] = y[j + i] * inv - mu;
+                for (int64_t i = len; i < kBlock; ++i) q[i] = 0.0;
+                if (g == 0)
+                    for (int64_t i = 0; i < kBlock; i += 4) {
+                        const V2 a = two(q + i), c = two(q + i + 2);
+                        squares0 += a * a;
+                        squares1 += c * c;
+                        if constexpr (lines) {
+                            pairs0 += a * two(q + i + 1);
+                            pairs1 += c * two(q + i + 3);
+                        }
+                    }
+                for (int64_t f = g; f < gEnd; ++f) {
+                    const double *cr = wr.data() + f * kBlock, *ci = wi.data() + f * kBlock;
+                    V2 r0 = {0, 0}, r1 = r0, i0 = r0, i1 = r0;
+                    for (int64_t i = 0; i < kBlock; i += 4) {
+                        const V2 qa = two(q + i), qb = two(q + i + 2);
+                        r0 += two(cr + i) * qa;
+                        r1 += two(cr + i + 2) * qb;
+                        i0 += two(ci + i) * qa;
+                        i1 += two(ci + i + 2) * qb;
+                    }
+                    const cplx sum = {total(r0 + r1), total(i0 + i1)};
+                    G[size_t(f)] += mul(blockPhase[size_t(f * blocks + b)], sum);
+                }
+            }
+        }
+        if (int64_t(end) < P) across += q[(int64_t(end) - 1) % kBlock] * (y[end] * inv - mu);
+        double* p = partial.data() + begin / size_t(kChunk) * stride;
+        for (int64_t f = 0; f < F; ++f) {
+            double sn, cs;
+            sincos(omegas[size_t(f)] * (L0 + double(begin) * h), &sn, &cs);
+            const cplx v = mul(cplx(cs, sn), G[size_t(f)]);
+            p[2 * f] = v.real();
+            p[2 * f + 1] = v.imag();
+        }
+        p[2 * F] = total(squares0 + squares1);
+        p[2 * F + 1] = total(pairs0 + pairs1) + across;
+    });
+    std::vector<cplx> G(static_cast<size_t>(F));
+    double squares = 0, pairs = 0;
+    for (size_t c = 0; c < partial.size(); c += stride) {
+        for (int64_t f = 0; f < F; ++f) G[size_t(f)] += cplx(partial[c + 2 * f], partial[c + 2 * f + 1]);
+        squares += partial[c + 2 * F];
+        pairs += partial[c + 2 * F + 1];
+    }
+    const double q0 = y[0] * inv - mu, qLast = y[P - 1] * inv - mu, ys = win.y0 / win.scale - mu;
+    for (int64_t f = 0; f < F; ++f) {
+        const double w = omegas[size_t(f)];
+        double sn, cs;
+        sincos(w * L0, &sn, &cs);
+        const cplx E0 = {cs, sn};
+        if constexpr (lines) {
+            sincos(w * (L0 + double(P - 1) * h), &sn, &cs);
+            const cplx Elast = {cs, sn};
+            double sh, ch;
+            sincos(0.5 * w * h, &sh, &ch);
+            const double theta = w * h, re = 2.0 * sh * sh / theta, im = 2.0 * sh * ch / theta - 1.0;
+            cplx v = 2.0 * re * G[size_t(f)] - mul(cplx(re, im), E0) * q0 + mul(cplx(-re, im), Elast) * qLast;
+            // The first segment, from t0 on, as in integrateAs.
+            const double theta0 = w * L0, dy = q0 - ys;
+            if (theta0 > 1e-200) {
+                sincos(0.5 * theta0, &sh, &ch);
+                const cplx D = {-2.0 * sh * sh, 2.0 * sh * ch};
+                const double a = dy / theta0;
+                v += cplx(D.real() * a + D.imag() * q0, D.imag() * a - D.real() * q0 - dy);
+            }
+            out[f] = v / w;
+        } else {
+            out[f] = h * (G[size_t(f)] - E0 * q0) + L0 * E0 * q0;
+        }
+    }
+    if (power)
+        *power = lines ? h * (2.0 * squares - q0 * q0 - qLast * qLast + pairs) / 3.0 +
+                             L0 * (ys * ys + ys * q0 + q0 * q0) / 3.0
+                       : h * (squares - q0 * q0) + L0 * q0 * q0;
+}
+
+// The integrals of integrateAs, on a grid by integrateGrid.
 void integrate(const Window& win, const std::vector<double>& bases, int64_t H, cplx* out, double* power) {
-    if (win.lines)
+    if (win.grid) {
+        std::vector<double> omegas;
+        for (double base : bases)
+            for (int64_t k = 1; k <= H; ++k) omegas.push_back(double(k) * base);
+        if (win.lines)
+            integrateGrid<true>(win, omegas, out, power);
+        else
+            integrateGrid<false>(win, omegas, out, power);
+    } else if (win.lines) {
         integrateAs<true>(win, bases, H, out, power);
-    else
+    } else {
         integrateAs<false>(win, bases, H, out, power);
+    }
 }
 
 // The amplitudes A_1 ... A_H of the harmonics of f0 (relative to the
@@ -427,63 +709,94 @@ private:
     std::vector<cplx> lo_, hi_;
 };
 
-// One stage of the transform: butterflies of length L over z[0, count),
-// w(k) = e^{-2πik/L}. Twiddle by twiddle, so each is made once.
-template <class Twiddle>
-void stage(cplx* z, int64_t count, int64_t L, Twiddle w) {
-    const int64_t h = L / 2;
-    for (int64_t k = 0; k < h; ++k) {
-        const cplx t = w(k);
-        for (int64_t g = k; g < count; g += L) {
-            const cplx a = z[g], b = z[g + h];
-            z[g] = a + b;
-            z[g + h] = mul(a - b, t);
-        }
+// The stages of lengths L, L/2, ..., 2L/R in one pass over the data: the
+// R points of a butterfly network lie q = L/R apart, and those of twiddles
+// k0 ... k1 - 1 (of q) are done. The same butterflies as stage by stage,
+// with the same twiddles (w(k 2^s) at the stage of length L / 2^s), so the
+// same bits; but the data are read and written once for r = log2 R stages.
+template <int R, class Twiddle>
+void stages(cplx* z, int64_t count, int64_t L, Twiddle w, int64_t k0, int64_t k1) {
+    const int64_t q = L / R;
+    double* d = reinterpret_cast<double*>(z);
+    // A complex number is a register {re, im}; a twiddle t is kept as
+    // {re t, re t} and {-im t, im t}, so that (a - b) t is two products and
+    // a sum: the same roundings as mul(). The twiddles are taken kTile at a
+    // time and each group of the array visited once per tile, so that a page
+    // is visited for kTile networks, not one.
+    constexpr int64_t kTile = 64;
+    V2 tr[kTile][R], ti[kTile][R], x[R];
+    for (int64_t t0 = k0; t0 < k1; t0 += kTile) {
+        const int64_t tiles = std::min(kTile, k1 - t0);
+        for (int64_t u = 0; u < tiles; ++u)
+            for (int half = R / 2, s = 0; half >= 1; half /= 2, ++s)
+                for (int r = 0; r < half; ++r) {
+                    const cplx v = w((t0 + u + r * q) << s);
+                    tr[u][half + r] = V2{v.real(), v.real()};
+                    ti[u][half + r] = V2{-v.imag(), v.imag()};
+                }
+        for (int64_t g0 = t0; g0 < count; g0 += L)
+            for (int64_t u = 0; u < tiles; ++u) {
+                double* p = d + 2 * (g0 + u);
+#pragma GCC unroll 16
+                for (int i = 0; i < R; ++i) x[i] = two(p + 2 * i * q);
+#pragma GCC unroll 4
+                for (int half = R / 2; half >= 1; half /= 2)
+#pragma GCC unroll 16
+                    for (int i = 0; i < R; ++i)
+                        if ((i & half) == 0) {
+                            const int k = half + (i & (half - 1));
+                            const V2 a = x[i], b = x[i + half], e = a - b;
+                            x[i] = a + b;
+                            x[i + half] = e * tr[u][k] + __builtin_shufflevector(e, e, 1, 0) * ti[u][k];
+                        }
+#pragma GCC unroll 16
+                for (int i = 0; i < R; ++i) std::memcpy(p + 2 * i * q, &x[i], sizeof(V2));
+            }
     }
 }
 
-// The stages of lengths L and L/2 in one pass over the data: the long
-// stages are bound by memory, not by arithmetic.
+// How many points the networks of one pass from length L down to `last`
+// take: at most 8 (three stages; more spill out of the registers).
+int64_t radixFrom(int64_t L, int64_t last) { return L / 8 >= last ? 8 : L / 4 >= last ? 4 : 2; }
+
 template <class Twiddle>
-void stagePair(cplx* z, int64_t count, int64_t L, Twiddle w) {
-    const int64_t q = L / 4;
-    for (int64_t k = 0; k < q; ++k) {
-        const cplx wa = w(k), wb = w(k + q), wc = w(2 * k);
-        for (int64_t g = k; g < count; g += L) {
-            cplx* p = z + g;
-            const cplx x0 = p[0], x1 = p[q], x2 = p[2 * q], x3 = p[3 * q];
-            const cplx y0 = x0 + x2, y1 = x1 + x3, y2 = mul(x0 - x2, wa), y3 = mul(x1 - x3, wb);
-            p[0] = y0 + y1;
-            p[q] = mul(y0 - y1, wc);
-            p[2 * q] = y2 + y3;
-            p[3 * q] = mul(y2 - y3, wc);
-        }
-    }
+void stagesOf(int64_t R, cplx* z, int64_t count, int64_t L, Twiddle w, int64_t k0, int64_t k1) {
+    if (R == 8)
+        stages<8>(z, count, L, w, k0, k1);
+    else if (R == 4)
+        stages<4>(z, count, L, w, k0, k1);
+    else
+        stages<2>(z, count, L, w, k0, k1);
 }
 
 // Z_m = Σ_j z_j e^{-2πi jm/n} in place, n a power of two, left in
 // bit-reversed order (Z_m at index reverse(m)): the scan reads it so, and a
 // reordering pass would cost as much as a stage. `turns` is of 2n. The long
-// stages go over the whole array two at a time, the short ones block by
-// block while a block stays in the cache.
+// stages go over the whole array up to three at a time, the short ones
+// block by block while a block stays in the core's cache.
 void fft(cplx* z, int64_t n, const Turns& turns) {
-    const int64_t block = std::min<int64_t>(n, 8192);
+    const int64_t block = std::min<int64_t>(n, 32768);
     std::vector<cplx> small(size_t(std::max<int64_t>(block / 2, 1)));
     for (int64_t j = 0; j < block / 2; ++j) small[size_t(j)] = turns.at(2 * j * (n / block));
-    int64_t L = n;
-    while (L > block) {
+    // Every butterfly is the same whoever does it: the cores share a long
+    // pass by its twiddles, and the blocks.
+    constexpr size_t kTwiddles = 256;
+    for (int64_t L = n; L > block;) {
         const auto wide = [&turns, n, L](int64_t k) { return turns.at(2 * k * (n / L)); };
-        if (L / 2 > block) {
-            stagePair(z, n, L, wide);
-            L /= 4;
-        } else {
-            stage(z, n, L, wide);
-            L /= 2;
-        }
+        const int64_t R = radixFrom(L, block);
+        cv::forEachChunk(size_t(L / R), kTwiddles, [&](size_t k0, size_t k1) {
+            stagesOf(R, z, n, L, wide, int64_t(k0), int64_t(k1));
+        });
+        L /= R;
     }
-    for (int64_t b = 0; b < n; b += block)
-        for (int64_t len = block; len >= 2; len /= 2)
-            stage(z + b, block, len, [&small, block, len](int64_t k) { return small[size_t(k * (block / len))]; });
+    cv::forEachChunk(size_t(n / block), 1, [&](size_t first, size_t last) {
+        for (int64_t b = int64_t(first) * block; b < int64_t(last) * block; b += block)
+            for (int64_t len = block, R; len >= 2; len /= R) {
+                R = radixFrom(len, 1);
+                const auto w = [&small, block, len](int64_t k) { return small[size_t(k * (block / len))]; };
+                stagesOf(R, z + b, block, len, w, 0, len / R);
+            }
+    });
 }
 
 // sin²(u) / u², from cos 2u where that is accurate.
@@ -493,8 +806,8 @@ double sinc2(double u, double cos2u) {
 
 // The average over each of the N cells [t0 + jT/N, t0 + (j+1)T/N] into g of
 // the straight lines through the samples less the sine Re(C e^{-i w0 (x - t0)})
-// at each, walking the segments once.
-void cellAverages(const Window& win, int64_t N, double* g, cplx C, double w0) {
+// at each, for the cells j0 ... j1 - 1, walking the segments once.
+void cellAverages(const Window& win, int64_t N, double* g, cplx C, double w0, int64_t j0, int64_t j1) {
     const int64_t S = win.segments();
     // The sine is only taken out at even steps: its phase steps by a fixed
     // turn, taken afresh now and then.
@@ -513,37 +826,45 @@ void cellAverages(const Window& win, int64_t N, double* g, cplx C, double w0) {
         }
         return y - mul(C, phase).real();
     };
-    int64_t s = 0;
+    // The segment where the first cell starts: the first to end after it.
+    const double start = win.t0 + win.T / double(N) * double(j0);
+    int64_t s = j0 == 0 ? 0 : std::upper_bound(win.x + win.first, win.x + win.n, start) - (win.x + win.first);
+    s = std::min(s, S - 1);
     double xa, ya, xb, yb;
-    win.segment(0, xa, ya, xb, yb);
+    win.segment(s, xa, ya, xb, yb);
     // The samples alone repeat with the window (the DFT's view): their
     // straight lines start where they end, without the jump the window's
     // ends would add to every component.
-    if (!win.lines) {
+    if (!win.lines && s == 0) {
         double xl, yl, xe, ye;
         win.segment(S - 1, xl, yl, xe, ye);
         ya = ye;
     }
     ya = less(xa, ya);
     yb = less(xb, yb);
+    double slope = (yb - ya) / (xb - xa);
     auto next = [&] {
         const double x = xb, y = yb;
         win.segment(++s, xa, ya, xb, yb);
         xa = x;
         ya = y;
         yb = less(xb, yb);
+        slope = (yb - ya) / (xb - xa);  // of a segment of positive length only
     };
-    auto at = [&](double t) { return ya + (yb - ya) * ((t - xa) / (xb - xa)); };
-    for (int64_t j = 0; j < N; ++j) {
-        const double lo = win.t0 + win.T * double(j) / double(N), hi = win.t0 + win.T * double(j + 1) / double(N);
+    // N is a power of two: the cells' ends are exact fractions of T.
+    const double perCell = win.T / double(N);
+    double lo = win.t0 + perCell * double(j0);
+    for (int64_t j = j0; j < j1; ++j) {
+        const double hi = win.t0 + perCell * double(j + 1);
         double sum = 0.0;
         for (;;) {
             const double a = std::max(lo, xa), b = std::min(hi, xb);
-            if (b > a) sum += (b - a) * (at(a) + at(b)) * 0.5;
+            if (b > a) sum += (b - a) * (ya + slope * (0.5 * (a + b) - xa));
             if (xb >= hi || s + 1 >= S) break;
             next();
         }
         g[j] = sum / (hi - lo);
+        lo = hi;
     }
 }
 
@@ -565,39 +886,63 @@ double largestSpur(const Window& win, cplx c1, double w0) {
     const double u = kPi * double(K) / double(win.steps);
     const cplx C = !win.even ? 0.0 : win.lines ? c1 / std::pow(std::sin(u) / u, 2) : c1;
     Scratch<cplx> z(static_cast<size_t>(n));
-    cellAverages(win, N, reinterpret_cast<double*>(z.get()), C, w0);
+    // The cells in fixed runs, each walked by one core (and first written
+    // there, so that all the cores fault the fresh pages in).
+    constexpr size_t kCells = 65536;
+    cv::forEachChunk(size_t(N), kCells, [&](size_t j0, size_t j1) {
+        cellAverages(win, N, reinterpret_cast<double*>(z.get()), C, w0, int64_t(j0), int64_t(j1));
+    });
     const Turns turns(N);
     fft(z.get(), n, turns);
 
     // The real transform's bin m from the packed one's bins m and n - m,
     // which in bit-reversed order lie at j and 3L - 1 - j for j in [L, 2L):
-    // both read in sequence.
+    // both read in sequence. The cores scan runs of j, each keeping its
+    // largest estimates; merged in order, ties go as in one scan.
     constexpr size_t kKept = 16;
-    std::vector<std::pair<double, int64_t>> best;  // (estimate², bin), largest first
-    auto consider = [&](int64_t m, cplx X) {
+    using Best = std::vector<std::pair<double, int64_t>>;  // (estimate², bin), largest first
+    auto keep = [](Best& best, double e, int64_t m) {
+        if (best.size() == kKept && !(e > best.back().first)) return;
+        if (best.size() == kKept) best.pop_back();
+        best.insert(std::find_if(best.begin(), best.end(), [e](const auto& b) { return e > b.first; }), {e, m});
+    };
+    auto consider = [&](Best& best, int64_t m, cplx X, cplx turn) {
         if (m < 1 || m > M || m == K) return;
-        double e = std::norm(X) / sinc2(kPi * double(m) / double(N), turns.at(m).real());
+        double e = std::norm(X) / sinc2(kPi * double(m) / double(N), turn.real());
         // The samples' own component is that of their straight lines over
         // sinc²(πm/S): up to 1/sinc²(π/2)² = 6.1 times more.
         if (!win.lines && (best.size() < kKept || e * 6.1 > best.back().first)) {
             const double v = kPi * double(m) / double(win.steps);
             e /= std::pow(std::sin(v) / v, 4);
         }
-        if (best.size() == kKept && !(e > best.back().first)) return;
-        if (best.size() == kKept) best.pop_back();
-        best.insert(std::find_if(best.begin(), best.end(), [e](const auto& b) { return e > b.first; }), {e, m});
+        keep(best, e, m);
     };
     const cplx* Z = z.get();
-    for (int64_t L = 1, j = 1, m = n / 2; L < n; L *= 2)
-        for (; j < 2 * L; ++j) {
-            const cplx a = Z[j], b = std::conj(Z[3 * L - 1 - j]);
-            const cplx even = (a + b) * 0.5, odd = (a - b) * cplx(0.0, -0.5);
-            consider(m, even + mul(turns.at(m), odd));
+    constexpr size_t kBins = 65536;
+    std::vector<Best> runs(cv::chunkCount(size_t(n - 1), kBins));
+    cv::forEachChunk(size_t(n - 1), kBins, [&](size_t begin, size_t end) {
+        Best& best = runs[begin / kBins];
+        int64_t j = int64_t(begin) + 1, L = 1, m = 0;
+        while (2 * L <= j) L *= 2;
+        for (int64_t b = 1, r = n / 2; b < n; b *= 2, r /= 2)
+            if (j & b) m |= r;
+        for (; j <= int64_t(end); ++j) {
+            if (j == 2 * L) L *= 2;
+            // Only the bins up to M count.
+            if (m <= M) {
+                const cplx a = Z[j], b = std::conj(Z[3 * L - 1 - j]), turn = turns.at(m);
+                const cplx even = (a + b) * 0.5, odd = (a - b) * cplx(0.0, -0.5);
+                consider(best, m, even + mul(turn, odd), turn);
+            }
             // m = reverse(j + 1): the bit-reversed counter.
             int64_t bit = n / 2;
             for (; m & bit; bit /= 2) m ^= bit;
             m |= bit;
         }
+    });
+    Best best;
+    for (const Best& part : runs)
+        for (const auto& [e, m] : part) keep(best, e, m);
     if (best.empty()) return -1.0;
 
     // Each pass over the data takes the next estimates down to half the

@@ -1,6 +1,7 @@
 #include "MeasureKit.h"
 
 #include <cmath>
+#include <limits>
 
 namespace measure {
 
@@ -27,7 +28,12 @@ std::optional<Wave> waveArg(const FuncArgs& a, int i, const char* argName, Messa
                    std::to_string(minSamples) + " are needed");
         return std::nullopt;
     }
-    for (int64_t k = 0; k < w.n; ++k) {
+    // One branch-free pass that vectorises; the offending sample is looked
+    // for only when there is one.
+    constexpr double kLargest = std::numeric_limits<double>::max();
+    bool bad = w.n > 0 && !(std::fabs(w.x[0]) <= kLargest);
+    for (int64_t k = 1; k < w.n; ++k) bad |= !(w.x[k] >= w.x[k - 1]) | !(std::fabs(w.x[k]) <= kLargest);
+    for (int64_t k = 0; bad && k < w.n; ++k) {
         if (!std::isfinite(w.x[k]) || (k && w.x[k] < w.x[k - 1])) {
             refuse(m, a, i + 1, argName,
                    std::isnan(w.x[k])      ? "has a NaN x-value"
