@@ -61,12 +61,6 @@ using namespace measure;
 
 constexpr double kDegrees = 180.0 / std::numbers::pi;
 
-std::string number(double v) {
-    char text[32];
-    std::snprintf(text, sizeof text, "%.6g", v);
-    return text;
-}
-
 // One run of a sweep, read as the header says.
 struct Sweep {
     const double* f = nullptr;
@@ -105,7 +99,7 @@ std::optional<Sweep> sweepArg(const FuncArgs& a, int i, const char* name, Messag
         const double x = s.f[k];
         if (std::isnan(x)) return no("has a NaN frequency");
         if (k && x < s.f[k - 1]) return no("has frequencies that fall: they must not decrease");
-        auto at = [x] { return " at " + number(x) + " Hz"; };
+        auto at = [x] { return " at " + shown(x) + " Hz"; };
         if (s.h) {
             const double re = s.h[k].real(), im = s.h[k].imag();
             if (std::isnan(re) || std::isnan(im)) return no("has a NaN value" + at());
@@ -186,8 +180,8 @@ FUNC_ERROR bandwidth(const FuncArgs& a, FuncResult& r, MessageHandler& m) {
     const auto c = firstGainFall(*s, g0 - drop);
     if (!c)
         return refuse(m, a, 1, "wave",
-                      "never falls " + number(drop) + " dB below its gain at the lowest frequency (" + number(g0) +
-                          " dB at " + number(s->f[0]) + " Hz)");
+                      "never falls " + shown(drop) + " dB below its gain at the lowest frequency (" + shown(g0) +
+                          " dB at " + shown(s->f[0]) + " Hz)");
     setMeasured(r, c->at(s->f), PhysType::Frequency);
     return FuncOk;
 }
@@ -200,7 +194,7 @@ FUNC_ERROR gainAt(const FuncArgs& a, FuncResult& r, MessageHandler& m) {
     const double* end = s->f + s->n;
     if (*f < s->f[0] || *f > end[-1])
         return refuse(m, a, 2, "f",
-                      "lies outside the sweep, which runs from " + number(s->f[0]) + " to " + number(end[-1]) + " Hz");
+                      "lies outside the sweep, which runs from " + shown(s->f[0]) + " to " + shown(end[-1]) + " Hz");
     const int64_t k = std::lower_bound(s->f, end, *f) - s->f;
     const double g =
         s->f[k] == *f ? s->gain(k) : between(s->gain(k - 1), s->gain(k), (*f - s->f[k - 1]) / (s->f[k] - s->f[k - 1]));
@@ -299,8 +293,8 @@ FUNC_ERROR gainMargin(const FuncArgs& a, FuncResult& r, MessageHandler& m) {
     });
     if (!c)
         return refuse(m, a, 1, "loopgain",
-                      "never reaches -180 degrees of phase (the lowest is " + number(lowest) + " at " +
-                          number(lowestAt) + " Hz): it has no gain margin");
+                      "never reaches -180 degrees of phase (the lowest is " + shown(lowest) + " at " +
+                          shown(lowestAt) + " Hz): it has no gain margin");
     setMeasured(r, -between(s.gain(c->k - 1), s.gain(c->k), c->t), PhysType::Decibel);
     return FuncOk;
 }

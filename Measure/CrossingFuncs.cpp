@@ -49,13 +49,6 @@ using namespace measure;
 
 enum Edge { Rise = 1, Fall = -1, Either = 0 };
 
-// A number as a message shows it: short, and whole numbers in full.
-std::string shown(double v) {
-    char text[32];
-    std::snprintf(text, sizeof text, std::fabs(v) < 1e15 && v == std::trunc(v) ? "%.0f" : "%.6g", v);
-    return text;
-}
-
 const char* edgeName(Edge e) { return e == Rise ? "rising " : e == Fall ? "falling " : ""; }
 
 std::string plural(size_t count, const std::string& one) {

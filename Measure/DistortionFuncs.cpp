@@ -67,15 +67,9 @@ inline cplx mul(cplx a, cplx b) {
     return {a.real() * b.real() - a.imag() * b.imag(), a.real() * b.imag() + a.imag() * b.real()};
 }
 
-std::string number(double v) {
-    char text[32];
-    std::snprintf(text, sizeof text, "%.6g", v);
-    return text;
-}
-
 std::string samplesPerPeriod(int64_t steps, double periods) {
     const double v = double(steps) / periods;
-    return number(v) + (v == 1.0 ? " sample" : " samples") + " per period of f0";
+    return shown(v) + (v == 1.0 ? " sample" : " samples") + " per period of f0";
 }
 
 // A scratch array counted against the call's memory limit, left
@@ -261,7 +255,7 @@ std::optional<Window> windowOf(const FuncArgs& a, MessageHandler& m, double f0, 
     const double whole = std::floor(cycles * (1.0 + 1e-9));
     if (!(whole >= 1.0)) {
         refuse(m, a, 1, "wave",
-               "spans " + number(cycles) + " periods of f0 = " + number(f0) + "; at least one whole period is needed");
+               "spans " + shown(cycles) + " periods of f0 = " + shown(f0) + "; at least one whole period is needed");
         return std::nullopt;
     }
     double K = whole;
@@ -273,7 +267,7 @@ std::optional<Window> windowOf(const FuncArgs& a, MessageHandler& m, double f0, 
         }
         if (asked > whole) {
             refuse(m, a, periodsArg + 1, "periods",
-                   "asks for " + number(asked) + " periods; the wave holds " + number(whole) + " whole periods of f0");
+                   "asks for " + shown(asked) + " periods; the wave holds " + shown(whole) + " whole periods of f0");
             return std::nullopt;
         }
         K = asked;
@@ -315,7 +309,7 @@ std::optional<Window> windowOf(const FuncArgs& a, MessageHandler& m, double f0, 
         if (!std::isfinite(w->y[j])) {
             refuse(m, a, 1, "wave",
                    std::string(std::isnan(w->y[j]) ? "has a NaN" : "has an infinite") + " value at x = " +
-                       number(w->x[j]) + ", which the analysed periods (from x = " + number(win.t0) + ") need");
+                       shown(w->x[j]) + ", which the analysed periods (from x = " + shown(win.t0) + ") need");
             return std::nullopt;
         }
     const double xa = w->x[before], xb = w->x[win.first];
@@ -359,9 +353,9 @@ std::optional<Window> windowOf(const FuncArgs& a, MessageHandler& m, double f0, 
     // steps more than the signal.
     if (!win.lines && !win.even) {
         refuse(m, a, 1, "wave",
-               evenAfter ? "does not start its analysed " + number(double(win.periods)) +
+               evenAfter ? "does not start its analysed " + shown(double(win.periods)) +
                                " periods on a sample: read as 'samples', they must span a whole number of steps"
-                         : "has steps from " + number(shortest) + " to " + number(longest) +
+                         : "has steps from " + shown(shortest) + " to " + shown(longest) +
                                " in the analysed periods: read as 'samples', it needs even steps (read it as "
                                "'lines')");
         return std::nullopt;
@@ -971,7 +965,7 @@ std::optional<double> fundamentalArg(const FuncArgs& a, MessageHandler& m) {
     const auto f0 = levelArg(a, 1, "f0", m);
     if (!f0) return std::nullopt;
     if (!(*f0 > 0) || !std::isfinite(*f0)) {
-        refuse(m, a, 2, "f0", "must be a positive, finite frequency (it is " + number(*f0) + ")");
+        refuse(m, a, 2, "f0", "must be a positive, finite frequency (it is " + shown(*f0) + ")");
         return std::nullopt;
     }
     return f0;
@@ -999,8 +993,8 @@ std::optional<int64_t> harmonicsArg(const FuncArgs& a, MessageHandler& m, const 
     H = std::min(H, double(seen));
     if (H * double(win.segments()) > kMaxWork) {
         refuse(m, a, 3, "harmonics",
-               "asks for " + number(H) + " harmonics over " + number(double(win.segments())) +
-                   " segments: too much work; at most " + number(std::floor(kMaxWork / double(win.segments()))) +
+               "asks for " + shown(H) + " harmonics over " + shown(double(win.segments())) +
+                   " segments: too much work; at most " + shown(std::floor(kMaxWork / double(win.segments()))) +
                    " at this length");
         return std::nullopt;
     }
@@ -1021,14 +1015,14 @@ FUNC_ERROR distortion(const FuncArgs& a, FuncResult& r, MessageHandler& m) {
     }
     const Harmonics h = harmonicsOf(*win, *f0, H);
     const double A1 = h.A[0], P1 = A1 * A1 / 2.0;
-    if (!(A1 > 0)) return refuse(m, a, 1, "wave", "has no component at f0 = " + number(*f0) + ": its amplitude is 0");
+    if (!(A1 > 0)) return refuse(m, a, 1, "wave", "has no component at f0 = " + shown(*f0) + ": its amplitude is 0");
     // A fundamental at the level of rounding is none: every ratio to it
     // would be a number of no meaning.
     const double rms = std::sqrt(h.acPower);
     if (A1 < 1e-12 * rms)
         return refuse(m, a, 1, "wave",
-                      "has no component at f0 = " + number(*f0) + " above rounding: its amplitude there is " +
-                          number(A1 * win->scale) + " against an RMS of " + number(rms * win->scale) +
+                      "has no component at f0 = " + shown(*f0) + " above rounding: its amplitude there is " +
+                          shown(A1 * win->scale) + " against an RMS of " + shown(rms * win->scale) +
                           " (f0 must be the sine's own frequency)");
     // What is left when the fundamental (and for SNR the harmonics) is taken
     // from the power: rounding may leave a hair below zero.

@@ -1,6 +1,7 @@
 #include "MeasureKit.h"
 
 #include <cmath>
+#include <cstdio>
 #include <limits>
 
 namespace measure {
@@ -52,6 +53,12 @@ std::optional<double> levelArg(const FuncArgs& a, int i, const char* argName, Me
         return std::nullopt;
     }
     return v;
+}
+
+std::string shown(double v) {
+    char text[32];
+    std::snprintf(text, sizeof text, std::fabs(v) < 1e15 && v == std::trunc(v) ? "%.0f" : "%.6g", v);
+    return text;
 }
 
 void setMeasured(FuncResult& r, double v, PhysType type) {

@@ -36,6 +36,10 @@ std::optional<Wave> waveArg(const FuncArgs& a, int i, const char* argName, Messa
 // A real argument the measurement needs: refused when absent or NaN.
 std::optional<double> levelArg(const FuncArgs& a, int i, const char* argName, MessageHandler& m);
 
+// A number as a message shows it: whole numbers in full (up to 10^15),
+// others with 6 significant digits.
+std::string shown(double v);
+
 // One measured value of the given physical type.
 void setMeasured(FuncResult& r, double v, PhysType type);
 
