@@ -2,7 +2,6 @@
 
 #include <cmath>
 #include <cstdio>
-#include <limits>
 
 namespace measure {
 
@@ -29,11 +28,11 @@ std::optional<Wave> waveArg(const FuncArgs& a, int i, const char* argName, Messa
                    std::to_string(minSamples) + " are needed");
         return std::nullopt;
     }
-    // One branch-free pass that vectorises; the offending sample is looked
-    // for only when there is one.
-    constexpr double kLargest = std::numeric_limits<double>::max();
-    bool bad = w.n > 0 && !(std::fabs(w.x[0]) <= kLargest);
-    for (int64_t k = 1; k < w.n; ++k) bad |= !(w.x[k] >= w.x[k - 1]) | !(std::fabs(w.x[k]) <= kLargest);
+    // One branch-free pass: x-values that never fall (a NaN fails the
+    // comparison) are all finite when the first and last are. The offending
+    // sample is looked for only when there is one.
+    bool bad = w.n > 0 && !(std::isfinite(w.x[0]) && std::isfinite(w.x[w.n - 1]));
+    for (int64_t k = 1; k < w.n; ++k) bad |= !(w.x[k] >= w.x[k - 1]);
     for (int64_t k = 0; bad && k < w.n; ++k) {
         if (!std::isfinite(w.x[k]) || (k && w.x[k] < w.x[k - 1])) {
             refuse(m, a, i + 1, argName,

@@ -43,6 +43,7 @@
 // Crossings are the host's crossing search, linear (order 1), as a
 // simulator's own measurements interpolate them.
 #include <algorithm>
+#include <atomic>
 #include <cmath>
 #include <cstdio>
 #include <limits>
@@ -52,6 +53,7 @@
 
 #include "Interp.h"
 #include "MeasureKit.h"
+#include "Parallel.h"
 #include "VecMath.h"
 
 namespace {
@@ -64,10 +66,82 @@ constexpr int kFirstBins = 100;   // over one half of the range
 constexpr int kZoomBins = 9999;   // over the modal bin and its neighbours: 3333 per bin
 constexpr double kFinest = 1e-9;  // of the swing: where zooming stops
 
-std::string num(double v) {
-    char text[32];
-    std::snprintf(text, sizeof text, "%.6g", v);
-    return text;
+// The wave in blocks of kBlock segments, read once: where each block's
+// values lie, and what its segments add to a bin that holds them all. A
+// histogram then passes over the blocks outside its window unread, adds a
+// block that lies inside one bin at once, and reads the segments of the
+// others; its bins are narrow only about the mode, so few blocks are read
+// twice. Blocks are handed to the cores kChunkBlocks at a time, and partial
+// results are added in chunk order: they do not depend on the thread count.
+constexpr int64_t kBlock = 1024;
+constexpr size_t kChunkBlocks = 1024;
+// Samples of a search handed to one core: shorter waves are searched on the
+// calling thread.
+constexpr int64_t kScanChunk = int64_t(1) << 18;
+
+struct Block {
+    int64_t low = -1, high = -1;  // where its first smallest and largest values are; -1 when all are NaN
+    // Its sloped segments: their time and first moment about the block's
+    // smallest value (terms of the block's own size, so the moment about a
+    // nearby bin edge keeps its digits).
+    double slopedTime = 0, slopedMoment = 0;
+    double flatTime = 0, flatSum = 0, flatMin = INFINITY, flatMax = -INFINITY;
+};
+
+struct Blocks {
+    const Wave* w;
+    std::vector<Block> list;
+
+    size_t count() const { return list.size(); }
+    int64_t first(size_t b) const { return int64_t(b) * kBlock; }
+    int64_t end(size_t b) const { return std::min(first(b) + kBlock, w->n - 1); }  // segments [first, end)
+    double min(size_t b) const { return w->y[list[b].low]; }
+    double max(size_t b) const { return w->y[list[b].high]; }
+    bool meets(size_t b, double lo, double hi) const { return list[b].low >= 0 && max(b) >= lo && min(b) <= hi; }
+};
+
+// The block of segments [k0, k1).
+Block blockOf(const Wave& w, int64_t k0, int64_t k1) {
+    Block s;
+    s.low = cv::vecExtremeIndex(w.y, k0, k1 + 1, true);
+    s.high = cv::vecExtremeIndex(w.y, k0, k1 + 1, false);
+    if (s.low < 0) return s;
+    // Sums in locals (the compiler cannot keep a field it might alias with
+    // the wave in a register); each sample is read once, carried over as the
+    // next segment's start.
+    const double base = w.y[s.low];
+    double slopedTime = 0, moment = 0, flatTime = 0, flatSum = 0, flatMin = INFINITY, flatMax = -INFINITY;
+    double x0 = w.x[k0], y0 = w.y[k0];
+    for (int64_t k = k0; k < k1; ++k) {
+        const double x1 = w.x[k + 1], y1 = w.y[k + 1], dt = x1 - x0;
+        if (!(dt > 0) || std::isnan(y0) || std::isnan(y1)) {
+        } else if (y0 == y1) {
+            flatTime += dt;
+            flatSum += dt * y0;
+            flatMin = std::min(flatMin, y0);
+            flatMax = std::max(flatMax, y0);
+        } else {
+            slopedTime += dt;
+            moment += dt * ((y0 - base) + (y1 - base));
+        }
+        x0 = x1;
+        y0 = y1;
+    }
+    s.slopedTime = slopedTime;
+    s.slopedMoment = 0.5 * moment;
+    s.flatTime = flatTime;
+    s.flatSum = flatSum;
+    s.flatMin = flatMin;
+    s.flatMax = flatMax;
+    return s;
+}
+
+Blocks blocksOf(const Wave& w) {
+    Blocks blocks{&w, std::vector<Block>(size_t((w.n - 2) / kBlock + 1))};
+    cv::forEachChunk(blocks.count(), kChunkBlocks, [&](size_t from, size_t to) {
+        for (size_t b = from; b < to; ++b) blocks.list[b] = blockOf(w, blocks.first(b), blocks.end(b));
+    });
+    return blocks;
 }
 
 struct Extremes {
@@ -76,90 +150,163 @@ struct Extremes {
 
 // The smallest and largest values of a run; refused when it holds no finite
 // value or an infinite one.
-std::optional<Extremes> extremesOf(const FuncArgs& a, const Wave& w, MessageHandler& m) {
-    const int64_t lo = cv::vecExtremeIndex(w.y, 0, w.n, true), hi = cv::vecExtremeIndex(w.y, 0, w.n, false);
+std::optional<Extremes> extremesOf(const FuncArgs& a, const Blocks& blocks, MessageHandler& m) {
+    const Wave& w = *blocks.w;
+    // The first smallest and largest, as one search over the whole wave finds.
+    int64_t lo = -1, hi = -1;
+    for (const Block& b : blocks.list) {
+        if (b.low < 0) continue;
+        if (lo < 0 || w.y[b.low] < w.y[lo]) lo = b.low;
+        if (hi < 0 || w.y[b.high] > w.y[hi]) hi = b.high;
+    }
     if (lo < 0) {
         refuse(m, a, 1, "wave", "holds NaN only");
         return std::nullopt;
     }
     for (int64_t k : {lo, hi})
         if (std::isinf(w.y[k])) {
-            refuse(m, a, 1, "wave", "has an infinite value at x = " + num(w.x[k]));
+            refuse(m, a, 1, "wave", "has an infinite value at x = " + shown(w.x[k]));
             return std::nullopt;
         }
     // Bins of a swing that overflows, or of a few denormals, are not numbers.
     const double swing = w.y[hi] - w.y[lo];
     if (std::isinf(swing) || (swing > 0 && swing < 1e-290)) {
         refuse(m, a, 1, "wave",
-               "has a swing (max - min) of " + num(swing) + ", too " + (swing > 1 ? "large" : "small") + " to bin");
+               "has a swing (max - min) of " + shown(swing) + ", too " + (swing > 1 ? "large" : "small") + " to bin");
         return std::nullopt;
     }
     if (!(w.x[w.n - 1] > w.x[0])) {
-        refuse(m, a, 1, "wave", "spans no time: its x-values are all " + num(w.x[0]));
+        refuse(m, a, 1, "wave", "spans no time: its x-values are all " + shown(w.x[0]));
         return std::nullopt;
     }
     return Extremes{w.y[lo], w.y[hi]};
 }
 
-// Time of the interpolant in each of the bins of [lo, hi], and the first
-// moment (about lo) of its sloped segments. A segment's full bins are added
-// through a difference array of its density dt/dy, so each segment costs the
-// same however many bins it spans.
+// `count` equal bins over [lo, hi].
+struct Grid {
+    double lo, hi, width, perBin;
+    int count;
+
+    Grid(double lo, double hi, int count)
+        : lo(lo), hi(hi), width((hi - lo) / count), perBin(count / (hi - lo)), count(count) {}
+    // Compared before the conversion: a swing of a few denormals makes
+    // perBin infinite, and 0 * inf is NaN.
+    int binOf(double v) const {
+        const double t = (v - lo) * perBin;
+        return t >= 1.0 ? std::min(int(std::min(t, double(count))), count - 1) : 0;
+    }
+};
+
+// Time of the interpolant in each bin of a grid, and the first moment (about
+// lo) of its sloped segments; `from` is the first bin held (a chunk's share
+// holds only the bins its values reach).
 struct Histogram {
-    double lo, width;
+    int from = 0;
     std::vector<double> time, moment;
     // The flat segments alone: their time, their values' time-weighted sum
     // and their range, so that a dwell at one value gives that value exactly.
     std::vector<double> flatTime, flatSum, flatMin, flatMax;
+    // A sloped segment's full bins get its density dt/dy through this
+    // difference array, so each segment costs the same however many bins it
+    // spans; timeHistogram adds them in at the end.
+    std::vector<double> density;
+
+    explicit Histogram(int from = 0, int bins = 0)
+        : from(from), time(size_t(bins)), moment(size_t(bins)), flatTime(size_t(bins)), flatSum(size_t(bins)),
+          flatMin(size_t(bins), INFINITY), flatMax(size_t(bins), -INFINITY), density(size_t(bins)) {}
 };
 
-Histogram timeHistogram(const Wave& w, double lo, double hi, int bins) {
-    const std::vector<double> zeros(size_t(bins), 0.0), above(size_t(bins), INFINITY), below(size_t(bins), -INFINITY);
-    Histogram h{lo, (hi - lo) / bins, zeros, zeros, zeros, zeros, above, below};
-    std::vector<double> density(size_t(bins) + 1);
-    const double width = h.width;
-    const double perBin = bins / (hi - lo);
-    // Compared before the conversion: a swing of a few denormals makes
-    // perBin infinite, and 0 * inf is NaN.
-    auto binOf = [&](double v) {
-        const double t = (v - lo) * perBin;
-        return t >= 1.0 ? std::min(int(std::min(t, double(bins))), bins - 1) : 0;
-    };
+// Adds the segments [k0, k1) of the wave that meet the grid's window to h.
+// Bins are numbered on the grid; h holds them from h.from on.
+void tally(const Wave& w, int64_t k0, int64_t k1, const Grid& g, Histogram& h) {
+    const double lo = g.lo, hi = g.hi, width = g.width;
+    const int from = h.from;
     // The part [p, q] (about lo) of bin j, at density rho.
     auto piece = [&](int j, double p, double q, double rho) {
-        h.time[size_t(j)] += rho * (q - p);
-        h.moment[size_t(j)] += rho * (q - p) * 0.5 * (p + q);
+        h.time[size_t(j - from)] += rho * (q - p);
+        h.moment[size_t(j - from)] += rho * (q - p) * 0.5 * (p + q);
     };
-    for (int64_t k = 0; k + 1 < w.n; ++k) {
+    for (int64_t k = k0; k < k1; ++k) {
         const double dt = w.x[k + 1] - w.x[k], y0 = w.y[k], y1 = w.y[k + 1];
-        if (!(dt > 0) || std::isnan(y0) || std::isnan(y1)) continue;
-        const double u = std::min(y0, y1), v = std::max(y0, y1);
-        if (v < lo || u > hi) continue;
+        // A NaN at either end makes u or v NaN, and the test below false.
+        const double u = y0 < y1 ? y0 : y1, v = y0 < y1 ? y1 : y0;
+        if (!(dt > 0 && v >= lo && u <= hi)) continue;
         if (u == v) {
-            const int j = binOf(u);
-            h.flatTime[size_t(j)] += dt;
-            h.flatSum[size_t(j)] += dt * u;
-            h.flatMin[size_t(j)] = std::min(h.flatMin[size_t(j)], u);
-            h.flatMax[size_t(j)] = std::max(h.flatMax[size_t(j)], u);
+            const size_t j = size_t(g.binOf(u) - from);
+            h.flatTime[j] += dt;
+            h.flatSum[j] += dt * u;
+            h.flatMin[j] = std::min(h.flatMin[j], u);
+            h.flatMax[j] = std::max(h.flatMax[j], u);
             continue;
         }
         const double cu = std::max(u, lo), cv = std::min(v, hi), rho = dt / (v - u);
         if (!(cu < cv)) continue;
-        const int ju = binOf(cu), jv = binOf(cv);
+        const int ju = g.binOf(cu), jv = g.binOf(cv);
         if (ju == jv) {
             piece(ju, cu - lo, cv - lo, rho);
             continue;
         }
         piece(ju, cu - lo, (ju + 1) * width, rho);
         piece(jv, jv * width, cv - lo, rho);
-        density[size_t(ju) + 1] += rho;
-        density[size_t(jv)] -= rho;
+        h.density[size_t(ju + 1 - from)] += rho;
+        h.density[size_t(jv - from)] -= rho;
     }
+}
+
+// Adds block b, which lies inside one bin of the grid, to that bin.
+void tallyBlock(const Blocks& blocks, size_t b, const Grid& g, Histogram& h) {
+    const Block& s = blocks.list[b];
+    const size_t j = size_t(g.binOf(blocks.min(b)) - h.from);
+    h.time[j] += s.slopedTime;
+    h.moment[j] += s.slopedMoment + (blocks.min(b) - g.lo) * s.slopedTime;
+    h.flatTime[j] += s.flatTime;
+    h.flatSum[j] += s.flatSum;
+    h.flatMin[j] = std::min(h.flatMin[j], s.flatMin);
+    h.flatMax[j] = std::max(h.flatMax[j], s.flatMax);
+}
+
+// The histogram of the wave over a grid: each chunk of blocks tallies the
+// blocks that meet the window into a share of its own, bounded by their
+// values; the shares are added in chunk order.
+Histogram timeHistogram(const Blocks& blocks, const Grid& g) {
+    std::vector<Histogram> shares(cv::chunkCount(blocks.count(), kChunkBlocks));
+    cv::forEachChunk(blocks.count(), kChunkBlocks, [&](size_t from, size_t to) {
+        double low = INFINITY, high = -INFINITY;
+        for (size_t b = from; b < to; ++b)
+            if (blocks.meets(b, g.lo, g.hi)) {
+                low = std::min(low, blocks.min(b));
+                high = std::max(high, blocks.max(b));
+            }
+        if (!(low <= high)) return;
+        const int first = g.binOf(std::max(low, g.lo)), last = g.binOf(std::min(high, g.hi));
+        Histogram& share = shares[from / kChunkBlocks];
+        share = Histogram(first, last - first + 1);
+        for (size_t b = from; b < to; ++b) {
+            if (!blocks.meets(b, g.lo, g.hi)) continue;
+            const bool inside = blocks.min(b) >= g.lo && blocks.max(b) <= g.hi;
+            if (inside && g.binOf(blocks.min(b)) == g.binOf(blocks.max(b)))
+                tallyBlock(blocks, b, g, share);
+            else
+                tally(*blocks.w, blocks.first(b), blocks.end(b), g, share);
+        }
+    });
+    Histogram h(0, g.count);
+    for (const Histogram& share : shares)
+        for (size_t i = 0; i < share.time.size(); ++i) {
+            const size_t j = size_t(share.from) + i;
+            h.time[j] += share.time[i];
+            h.moment[j] += share.moment[i];
+            h.flatTime[j] += share.flatTime[i];
+            h.flatSum[j] += share.flatSum[i];
+            h.flatMin[j] = std::min(h.flatMin[j], share.flatMin[i]);
+            h.flatMax[j] = std::max(h.flatMax[j], share.flatMax[i]);
+            h.density[j] += share.density[i];
+        }
     double rho = 0.0;
-    for (int j = 0; j < bins; ++j) {
-        rho += density[size_t(j)];
-        h.time[size_t(j)] += rho * width + h.flatTime[size_t(j)];
-        h.moment[size_t(j)] += rho * width * (j + 0.5) * width;
+    for (int j = 0; j < g.count; ++j) {
+        rho += h.density[size_t(j)];
+        h.time[size_t(j)] += rho * g.width + h.flatTime[size_t(j)];
+        h.moment[size_t(j)] += rho * g.width * (j + 0.5) * g.width;
     }
     return h;
 }
@@ -176,14 +323,14 @@ int modalBin(const Histogram& h, int from, int to) {
 
 // The histogram of both halves at once: kFirstBins bins each, the upper half
 // from bin kFirstBins on.
-Histogram firstHistogram(const Wave& w, const Extremes& e) {
-    return timeHistogram(w, e.min, e.max, 2 * kFirstBins);
+Histogram firstHistogram(const Blocks& blocks, const Extremes& e) {
+    return timeHistogram(blocks, Grid(e.min, e.max, 2 * kFirstBins));
 }
 
 // The level of the upper (or lower) half from the first histogram, zoomed in
 // from its modal bin; nullopt when the wave spends no time there (its values
 // beyond the midpoint are jumps at one x).
-std::optional<double> levelOf(const Wave& w, const Extremes& e, const Histogram& first, bool upper) {
+std::optional<double> levelOf(const Blocks& blocks, const Extremes& e, const Histogram& first, bool upper) {
     const double swing = e.max - e.min;
     if (swing == 0.0) return e.max;
     int from = upper ? kFirstBins : 0, to = from + kFirstBins;
@@ -192,20 +339,22 @@ std::optional<double> levelOf(const Wave& w, const Extremes& e, const Histogram&
     if (j == (upper ? from : to - 1)) return upper ? e.max : e.min;
     // Each pass narrows the bins 3333-fold: two reach the finest; the bound
     // only guards against rounding.
+    Grid g(e.min, e.max, 2 * kFirstBins);
     Histogram h = first;
     for (int pass = 0;; ++pass) {
         const double level =
-            h.flatTime[size_t(j)] > 0 ? dwellIn(h, size_t(j)) : h.lo + h.moment[size_t(j)] / h.time[size_t(j)];
+            h.flatTime[size_t(j)] > 0 ? dwellIn(h, size_t(j)) : g.lo + h.moment[size_t(j)] / h.time[size_t(j)];
         // A dwell at one value that holds most of the bin's time holds more
         // than any part of the bin could take from it: it stays the mode at
         // every finer scale.
         if (h.flatMin[size_t(j)] == h.flatMax[size_t(j)] && 2 * h.flatTime[size_t(j)] > h.time[size_t(j)])
             return h.flatMin[size_t(j)];
-        const double lo = h.lo + std::max(j - 1, from) * h.width, hi = h.lo + std::min(j + 2, to) * h.width;
+        const double lo = g.lo + std::max(j - 1, from) * g.width, hi = g.lo + std::min(j + 2, to) * g.width;
         // Rounding would make the bins uneven below a few ulps of the values.
         const double ulps = 16 * std::numeric_limits<double>::epsilon() * std::max(std::abs(lo), std::abs(hi));
-        if (h.width <= kFinest * swing || h.width <= ulps || pass == 8) return std::clamp(level, e.min, e.max);
-        h = timeHistogram(w, lo, hi, kZoomBins);
+        if (g.width <= kFinest * swing || g.width <= ulps || pass == 8) return std::clamp(level, e.min, e.max);
+        g = Grid(lo, hi, kZoomBins);
+        h = timeHistogram(blocks, g);
         from = 0;
         to = kZoomBins;
         j = modalBin(h, from, to);
@@ -219,9 +368,9 @@ struct Levels {
     double swing() const { return top - base; }
 };
 
-std::optional<double> oneLevel(const FuncArgs& a, const Wave& w, const Extremes& e, const Histogram& first, bool upper,
-                               MessageHandler& m) {
-    const auto level = levelOf(w, e, first, upper);
+std::optional<double> oneLevel(const FuncArgs& a, const Blocks& blocks, const Extremes& e, const Histogram& first,
+                               bool upper, MessageHandler& m) {
+    const auto level = levelOf(blocks, e, first, upper);
     if (!level)
         refuse(m, a, 1, "wave",
                std::string("spends no time in its ") + (upper ? "upper" : "lower") +
@@ -230,14 +379,14 @@ std::optional<double> oneLevel(const FuncArgs& a, const Wave& w, const Extremes&
 }
 
 // Both levels of a wave that has a swing; refused when it is flat.
-std::optional<Levels> levelsOf(const FuncArgs& a, const Wave& w, const Extremes& e, MessageHandler& m) {
-    const Histogram first = firstHistogram(w, e);
-    const auto base = oneLevel(a, w, e, first, false, m);
+std::optional<Levels> levelsOf(const FuncArgs& a, const Blocks& blocks, const Extremes& e, MessageHandler& m) {
+    const Histogram first = firstHistogram(blocks, e);
+    const auto base = oneLevel(a, blocks, e, first, false, m);
     if (!base) return std::nullopt;
-    const auto top = oneLevel(a, w, e, first, true, m);
+    const auto top = oneLevel(a, blocks, e, first, true, m);
     if (!top) return std::nullopt;
     if (!(*top > *base)) {
-        refuse(m, a, 1, "wave", "is flat at " + num(*top) + ": it has no step to measure");
+        refuse(m, a, 1, "wave", "is flat at " + shown(*top) + ": it has no step to measure");
         return std::nullopt;
     }
     return Levels{*base, *top};
@@ -265,7 +414,11 @@ struct Edge {
 // `near` before it, unless no crossing of `near` came since the last edge
 // (the wave rang about `far` without going back past `near`).
 std::vector<Edge> edgesOf(const Wave& w, double near, double far, int direction) {
-    const std::vector<double> from = crossings(w, near, direction), to = crossings(w, far, direction);
+    // The two searches of a long wave are work for two cores.
+    std::vector<double> from, to;
+    cv::forEachChunk(2, w.n < kScanChunk ? 2 : 1, [&](size_t begin, size_t end) {
+        for (size_t i = begin; i < end; ++i) (i == 0 ? from : to) = crossings(w, i == 0 ? near : far, direction);
+    });
     std::vector<Edge> edges;
     size_t i = 0;
     for (double t : to) {
@@ -300,17 +453,17 @@ std::optional<EdgeRequest> edgeRequest(const FuncArgs& a, int i, MessageHandler&
         const double v = k == i ? *low : *high;
         if (v < 0 || v > 100) {
             refuse(m, a, k + 1, k == i ? "low" : "high",
-                   "is " + num(v) + ": it must lie between 0 and 100 (% of the swing)");
+                   "is " + shown(v) + ": it must lie between 0 and 100 (% of the swing)");
             return std::nullopt;
         }
     }
     if (!(*low < *high)) {
-        refuse(m, a, i + 2, "high", "must lie above low (" + num(*low) + " %)");
+        refuse(m, a, i + 2, "high", "must lie above low (" + shown(*low) + " %)");
         return std::nullopt;
     }
     if (!exactInt(*n, q.n) || double(q.n) != *n || q.n == 0) {
         refuse(m, a, i + 3, "n",
-               "is " + num(*n) + ": it must be a whole number, 1 for the first edge, -1 for the last");
+               "is " + shown(*n) + ": it must be a whole number, 1 for the first edge, -1 for the last");
         return std::nullopt;
     }
     q.low = *low;
@@ -326,16 +479,17 @@ struct MeasuredEdge {
 
 std::optional<MeasuredEdge> measureEdge(const FuncArgs& a, const Wave& w, const EdgeRequest& q, bool rising,
                                         MessageHandler& m) {
-    const auto e = extremesOf(a, w, m);
+    const Blocks blocks = blocksOf(w);
+    const auto e = extremesOf(a, blocks, m);
     if (!e) return std::nullopt;
-    const auto lv = levelsOf(a, w, *e, m);
+    const auto lv = levelsOf(a, blocks, *e, m);
     if (!lv) return std::nullopt;
     const double low = lv->base + q.low / 100 * lv->swing(), high = lv->base + q.high / 100 * lv->swing();
     const std::vector<Edge> edges = rising ? edgesOf(w, low, high, 1) : edgesOf(w, high, low, -1);
     const int64_t count = int64_t(edges.size());
-    const std::string span = std::string(rising ? "rises" : "falls") + " from " + num(rising ? q.low : q.high) +
-                             " % to " + num(rising ? q.high : q.low) + " % of its swing (base " + num(lv->base) +
-                             ", top " + num(lv->top) + ")";
+    const std::string span = std::string(rising ? "rises" : "falls") + " from " + shown(rising ? q.low : q.high) +
+                             " % to " + shown(rising ? q.high : q.low) + " % of its swing (base " + shown(lv->base) +
+                             ", top " + shown(lv->top) + ")";
     if (count == 0) {
         refuse(m, a, 1, "wave", "never " + span);
         return std::nullopt;
@@ -356,9 +510,10 @@ template <bool upper>
 FUNC_ERROR stateLevel(const FuncArgs& a, FuncResult& r, MessageHandler& m) {
     const auto w = waveArg(a, 0, "wave", m);
     if (!w) return FuncFailed;
-    const auto e = extremesOf(a, *w, m);
+    const Blocks blocks = blocksOf(*w);
+    const auto e = extremesOf(a, blocks, m);
     if (!e) return FuncFailed;
-    const auto level = oneLevel(a, *w, *e, firstHistogram(*w, *e), upper, m);
+    const auto level = oneLevel(a, blocks, *e, firstHistogram(blocks, *e), upper, m);
     if (!level) return FuncFailed;
     setMeasured(r, *level, a.physType(0));
     return FuncOk;
@@ -388,7 +543,7 @@ FUNC_ERROR slewRate(const FuncArgs& a, FuncResult& r, MessageHandler& m) {
     const double dt = e->edge.end - e->edge.start;
     if (!(dt > 0))
         return refuse(m, a, 1, "wave",
-                      "jumps across the edge at x = " + num(e->edge.end) + ": its slew rate is infinite");
+                      "jumps across the edge at x = " + shown(e->edge.end) + ": its slew rate is infinite");
     setMeasured(r, (e->highLevel - e->lowLevel) / dt, PhysType::div(a.physType(0), a.refPhysType(0)));
     return FuncOk;
 }
@@ -397,12 +552,39 @@ template <bool over>
 FUNC_ERROR aberration(const FuncArgs& a, FuncResult& r, MessageHandler& m) {
     const auto w = waveArg(a, 0, "wave", m);
     if (!w) return FuncFailed;
-    const auto e = extremesOf(a, *w, m);
+    const Blocks blocks = blocksOf(*w);
+    const auto e = extremesOf(a, blocks, m);
     if (!e) return FuncFailed;
-    const auto lv = levelsOf(a, *w, *e, m);
+    const auto lv = levelsOf(a, blocks, *e, m);
     if (!lv) return FuncFailed;
     setMeasured(r, (over ? e->max - lv->top : lv->base - e->min) / lv->swing() * 100, PhysType::None);
     return FuncOk;
+}
+
+// ---------------------------------------------------------------- settling
+
+// The last of the samples [0, count) whose value lies outside final +- tol
+// (NaN lies nowhere), or -1. Chunks are numbered from the end and searched
+// on both cores; a chunk behind one that has found a sample is not begun.
+int64_t lastOutside(const double* y, int64_t count, double final, double tol) {
+    const size_t chunks = cv::chunkCount(size_t(count), size_t(kScanChunk));
+    std::vector<int64_t> found(chunks, -1);
+    std::atomic<size_t> nearest{chunks};  // the chunk nearest the end with a find
+    cv::forEachChunk(size_t(count), size_t(kScanChunk), [&](size_t from, size_t to) {
+        const size_t c = from / size_t(kScanChunk);
+        if (c > nearest.load()) return;
+        for (int64_t k = count - 1 - int64_t(from); k >= count - int64_t(to); --k)
+            if (std::abs(y[k] - final) > tol) {
+                found[c] = k;
+                // Lowered to c unless a chunk nearer the end got there first.
+                size_t seen = nearest.load();
+                while (c < seen && !nearest.compare_exchange_weak(seen, c)) continue;
+                return;
+            }
+    });
+    for (int64_t k : found)
+        if (k >= 0) return k;
+    return -1;
 }
 
 FUNC_ERROR settlingTime(const FuncArgs& a, FuncResult& r, MessageHandler& m) {
@@ -411,7 +593,7 @@ FUNC_ERROR settlingTime(const FuncArgs& a, FuncResult& r, MessageHandler& m) {
     const auto tol = levelArg(a, 1, "tolerance", m);
     if (!tol) return FuncFailed;
     if (!(*tol > 0))
-        return refuse(m, a, 2, "tolerance", "is " + num(*tol) + ": it must be positive (the band's half-width)");
+        return refuse(m, a, 2, "tolerance", "is " + shown(*tol) + ": it must be positive (the band's half-width)");
     const double* y = w->y;
     const double* x = w->x;
     int64_t last = w->n - 1;
@@ -422,23 +604,19 @@ FUNC_ERROR settlingTime(const FuncArgs& a, FuncResult& r, MessageHandler& m) {
     const auto start = optionalLevel(a, 3, "start", m, x[0]);
     if (!start) return FuncFailed;
     if (*start > x[w->n - 1])
-        return refuse(m, a, 4, "start", "is " + num(*start) + ": it lies beyond the wave's last x-value " +
-                                            num(x[w->n - 1]));
-    auto outside = [&](double v) { return std::abs(v - *final) > *tol; };
-    if (outside(y[last]))
+        return refuse(m, a, 4, "start", "is " + shown(*start) + ": it lies beyond the wave's last x-value " +
+                                            shown(x[w->n - 1]));
+    if (std::abs(y[last] - *final) > *tol)
         return refuse(m, a, 1, "wave",
-                      "never settles: its last value " + num(y[last]) + " (at x = " + num(x[last]) +
-                          ") lies outside " + num(*final) + " +- " + num(*tol));
-    // Back from the end to the last sample outside the band; `inside` is the
-    // first sample with a value after it.
-    int64_t k = last, inside = last;
-    for (; k >= 0; --k) {
-        if (std::isnan(y[k])) continue;
-        if (outside(y[k])) break;
-        inside = k;
-    }
+                      "never settles: its last value " + shown(y[last]) + " (at x = " + shown(x[last]) +
+                          ") lies outside " + shown(*final) + " +- " + shown(*tol));
+    // From the crossing of the band's edge after the last sample outside it
+    // (to the first sample with a value after that one).
+    const int64_t k = lastOutside(y, last, *final, *tol);
     double settled = x[0];
     if (k >= 0) {
+        int64_t inside = k + 1;
+        while (std::isnan(y[inside])) ++inside;
         const double edge = y[k] > *final ? *final + *tol : *final - *tol;
         const Wave segment{y + k, x + k, inside - k + 1};
         const std::vector<double> t = crossings(segment, edge, 0);

@@ -3,7 +3,9 @@
 // refusals. Simulated RC and RLC steps are checked against ngspice and their
 // analytic values in the Python peer tests.
 #include <cmath>
+#include <random>
 
+#include "Parallel.h"
 #include "TestHost.h"
 
 using cvtest::call;
@@ -83,6 +85,57 @@ TEST(StepEdges, RingingAboutALevelMakesNoNewEdge) {
     auto down = wave({1, 1, 0, -0.3, 0.1, 0, 0}, {0, 5, 6, 7, 8, 9, 20});
     EXPECT_EQ(number("Overshoot", {down}), 0.0);
     EXPECT_NEAR(number("Undershoot", {down}), 30.0, 1e-12);
+}
+
+TEST(StepLevels, ALevelApproachedForeverIsTheMeanOfTheWaveInItsFinestBin) {
+    // exp(-t) over 20 s in 1.5 million uneven steps: the time below y is
+    // ln(y / m) (m its last value), so the lowest bin, of width w, is the
+    // mode at every scale and holds the mean w / ln(1 + w / m). Its last
+    // thousands of samples lie inside that bin, read in pieces and whole.
+    Reals y, x;
+    std::mt19937_64 rng(7);
+    std::uniform_real_distribution<double> step(0.5, 1.5);
+    for (double t = 0; t <= 20; t += step(rng) * 20 / 1.5e6) {
+        x.push_back(t);
+        y.push_back(std::exp(-t));
+    }
+    const double m = y.back(), first = (1 - m) / 200, zoomed = 2 * (2 * first / 9999) / 9999;
+    EXPECT_NEAR(number("BaseLevel", {wave(y, x)}), zoomed / std::log1p(zoomed / m), 1e-6 * m);
+}
+
+TEST(StepLevels, ALongWaveMeasuresAsTheFormulaOfItsStepDoesOnAnyNumberOfCores) {
+    // 1.5 million uneven steps of an underdamped step (zeta 0.4) after a flat
+    // start, with a gap of NaN values in its ringing: read in many pieces,
+    // some added whole, some segment by segment, on several cores.
+    Reals y, x;
+    std::mt19937_64 rng(5);
+    std::uniform_real_distribution<double> step(0.5, 1.5);
+    const double zeta = 0.4, wn = 2 * M_PI, wd = wn * std::sqrt(1 - zeta * zeta);
+    for (double t = 0; t < 20; t += step(rng) * 20 / 1.5e6) {
+        const double tau = std::max(t - 1, 0.0);
+        x.push_back(t);
+        y.push_back(1 - std::exp(-zeta * wn * tau) * (std::cos(wd * tau) + zeta * wn / wd * std::sin(wd * tau)));
+    }
+    std::fill(y.begin() + 200000, y.begin() + 203000, NAN);
+    const auto w = wave(y, x);
+    auto measure = [&](unsigned threads) {
+        cv::setThreadCount(threads);
+        Reals v;
+        for (const char* f : {"BaseLevel", "TopLevel", "Overshoot", "RiseTime", "SlewRate"})
+            v.push_back(number(f, {w}));
+        v.push_back(number("SettlingTime", {w, reals({0.02})}));
+        cv::setThreadCount(0);
+        return v;
+    };
+    const Reals got = measure(1);
+    EXPECT_EQ(got, measure(3));
+    EXPECT_EQ(got[0], 0.0);
+    EXPECT_NEAR(got[1], 1.0, 1e-9);
+    EXPECT_NEAR(got[2], 100 * std::exp(-zeta * M_PI / std::sqrt(1 - zeta * zeta)), 1e-6);
+    // The first crossings of 0.1 and 0.9, and the last of 1 +- 0.02, of the
+    // formula (solved by bisection).
+    EXPECT_NEAR(got[3], 0.23292185911522245, 1e-7);
+    EXPECT_NEAR(got[5], 2.3383847867824663, 1e-7);
 }
 
 TEST(StepSettling, EndsAtTheBandEdgeCrossingAfterTheLastSampleOutside) {
