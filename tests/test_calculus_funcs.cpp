@@ -133,3 +133,42 @@ TEST(VectorJoins, KindsDecideAndExtremesNeedEqualLengths) {
 }
 
 }  // namespace
+
+// Long waveforms are differenced by blocks of steps; a repeated x must be
+// crossed the same way wherever it falls: first step, either side of a block
+// edge, deep inside, last step, or every other step.
+TEST(CalculusValues, DerivativeOfLongWaveformsCrossesRepeatedStepsAnywhere) {
+    const int n = 1000;
+    auto slope = [](const Reals& y, const Reals& x, int a, int b) { return (y[b] - y[a]) / (x[b] - x[a]); };
+    for (int p : {1, 2, 255, 256, 257, 600, n - 1}) {
+        Reals x(n), y(n);
+        for (int k = 0; k < n; ++k) {
+            x[k] = k - (k >= p);  // x[p] repeats x[p - 1]
+            y[k] = std::sin(0.01 * k);
+        }
+        Reals want(n);
+        for (int k = 1; k < n; ++k) want[k] = k == p ? 0 : slope(y, x, k - 1, k);
+        if (p < n - 1) {
+            // The slope is taken across both steps; the repeated point keeps the one before.
+            want[p + 1] = slope(y, x, p - 1, p + 1);
+            want[p] = p > 1 ? want[p - 1] : want[p + 1];
+        } else {
+            want[p] = want[p - 1];  // at the end the last slope carries on
+        }
+        want[0] = want[1];
+        EXPECT_EQ(values("diff", {wave(y, x)}), want) << "repeated x at " << p;
+    }
+    Reals x(n), y(n);
+    for (int k = 0; k < n; ++k) {
+        x[k] = k / 2;
+        y[k] = std::sin(0.01 * k);
+    }
+    const Reals d = values("diff", {wave(y, x)});
+    ASSERT_EQ(d.size(), size_t(n));
+    for (int k = 2; k < n; k += 2) {
+        EXPECT_EQ(d[k], slope(y, x, k - 2, k)) << k;
+        EXPECT_EQ(d[k + 1], d[k]) << k + 1;
+    }
+    EXPECT_EQ(d[0], d[2]);
+    EXPECT_EQ(d[1], d[2]);
+}

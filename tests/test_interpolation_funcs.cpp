@@ -262,3 +262,34 @@ TEST(Pairing, TakesTheShorterLengthAndOrderedPairsSortByXStably) {
 }
 
 }  // namespace
+
+// A long rising waveform is cut as a block; one sample that dips out of the
+// window far inside it (where a bisection does not look) must still split the
+// cut into two passes, each closed on the bound.
+TEST(Truncation, LongWaveformsAreCutWholeOrSplitWhereTheyLeaveTheWindow) {
+    Reals x(1000), y(1000);
+    for (int k = 0; k < 1000; ++k) {
+        x[k] = k;
+        y[k] = 2 * k;
+    }
+    auto slice = [](const Reals& v, int from, int to) { return Reals(v.begin() + from, v.begin() + to); };
+    auto join = [](std::initializer_list<Reals> parts) {
+        Reals out;
+        for (const Reals& p : parts) out.insert(out.end(), p.begin(), p.end());
+        return out;
+    };
+    auto whole = call("Truncate", {wave(y, x), reals({100.5}), reals({899.25})});
+    EXPECT_EQ(realsOf(*whole.value), join({{201}, slice(y, 101, 900), {1798.5}}));
+    EXPECT_EQ(refOf(whole), join({{100.5}, slice(x, 101, 900), {899.25}}));
+
+    for (double dip : {-1.0, kNaN}) {
+        Reals xd = x, yd = y;
+        xd[600] = dip;
+        yd[600] = 2 * dip;
+        auto cut = call("Truncate", {wave(yd, xd), reals({100}), reals({900})});
+        EXPECT_EQ(refOf(cut), join({slice(x, 100, 600), {100, 100}, slice(x, 601, 901)})) << dip;
+        if (dip == -1.0) {
+            EXPECT_EQ(realsOf(*cut.value), join({slice(y, 100, 600), {200, 200}, slice(y, 601, 901)}));
+        }
+    }
+}
