@@ -3,7 +3,9 @@
 // two threads; results written into buffers that are not cleared first.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
+#include <cstdint>
 #include <cstring>
 #include <functional>
 #include <limits>
@@ -19,6 +21,7 @@
 namespace {
 
 using cvtest::call;
+using cvtest::complexes;
 using cvtest::reals;
 
 constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
@@ -270,6 +273,78 @@ TEST(KernelThreads, HistogramCountsOfLongVectorsAreTheSameOnTwoThreads) {
     size_t finite = 0;
     for (double x : v) finite += std::isfinite(x);
     EXPECT_EQ(total, double(finite));
+}
+
+// ---------------------------------------------------------------- math up to a limit
+
+// Up to the first element beyond the limit the values are those of the whole
+// pass, bit for bit, whatever group of lanes the stop falls in; from it on
+// nothing is written. Long outputs at a 64-byte boundary take the streamed
+// stores.
+TEST(KernelMath, StoppingAtALimitKeepsTheWholePassValuesBeforeTheStop) {
+    constexpr double kLimit = 709.016, kUntouched = 7.0;
+    const int64_t longRun = (int64_t(1) << 18) + 13;
+    for (int64_t n : {int64_t(1), int64_t(7), int64_t(8), int64_t(9), int64_t(100), longRun}) {
+        std::vector<double> in = nasty(size_t(n), unsigned(n));
+        for (auto& x : in) x = std::isinf(x) && x > 0 ? 700.0 : x;  // +inf is beyond the limit
+        std::vector<double> storage(static_cast<size_t>(n) + 8);
+        double* out = storage.data() + (8 - reinterpret_cast<uintptr_t>(storage.data()) / 8 % 8) % 8;
+        for (int64_t stop : {int64_t(0), n / 2, n - 1, n}) {
+            for (bool orEqual : {false, true}) {
+                std::vector<double> v = in;
+                // At the limit stops only with orEqual; NaN just before never does.
+                if (stop < n) v[size_t(stop)] = orEqual ? kLimit : std::nextafter(kLimit, 800.0);
+                if (!orEqual && stop > 1) v[0] = kLimit;
+                if (stop > 0 && stop < n) v[size_t(stop - 1)] = kNaN;
+                std::vector<double> ref(static_cast<size_t>(n));
+                cv::vecMath(VecFn::Exp, v.data(), ref.data(), n);
+                std::fill_n(out, n, kUntouched);
+                ASSERT_EQ(cv::vecMathBelow(VecFn::Exp, v.data(), out, n, kLimit, orEqual), stop) << n << " " << stop;
+                for (int64_t i = 0; i < n; ++i)
+                    ASSERT_TRUE(same(out[i], i < stop ? ref[size_t(i)] : kUntouched)) << n << " " << stop << " " << i;
+            }
+        }
+    }
+}
+
+// A long exp or db is shared among threads in pieces and written into a kept
+// buffer that is not cleared: every element is that of short calls over the
+// same values, on every thread count, and an overflow in the last element
+// still fails the call.
+TEST(KernelThreads, LongExpAndDbAreTheirShortPiecesOnEveryThreadCount) {
+    constexpr size_t n = 3'000'005, piece = 1000;
+    std::vector<double> x = nasty(n, 9, 0.01);
+    for (auto& v : x) v = std::isinf(v) && v > 0 ? 1.0 : v;
+    std::vector<cv::cplx> z(n);
+    for (size_t i = 0; i < n; ++i) z[i] = {x[i], x[(i * 7) % n]};
+    const auto same2 = [](cv::cplx a, cv::cplx b) { return same(a.real(), b.real()) && same(a.imag(), b.imag()); };
+    for (const char* name : {"exp", "db"}) {
+        for (bool complexArg : {false, true}) {
+            std::vector<cv::cplx> expected;
+            for (size_t at = 0; at < n; at += piece) {
+                const size_t end = std::min(at + piece, n);
+                const auto o = call(name, {complexArg ? complexes({z.begin() + at, z.begin() + end})
+                                                      : reals({x.begin() + at, x.begin() + end})});
+                ASSERT_TRUE(o.ok) << o.error;
+                for (auto c : cvtest::complexesOf(*o.value)) expected.push_back(c);
+            }
+            for (unsigned threads : {1u, 2u}) {
+                {
+                    auto junk = cv::Value::make(cv::Kind::Complex, int64_t(n));  // leaves a kept buffer
+                    std::fill_n(static_cast<double*>(junk->mutableData()), 2 * n, 7.0);
+                }
+                const Captured c = callCapturing(name, {complexArg ? complexes(z) : reals(x)}, threads);
+                ASSERT_TRUE(c.ok) << name << ": " << c.error;
+                const auto got = cvtest::complexesOf(*c.value);
+                ASSERT_EQ(got.size(), n);
+                for (size_t i = 0; i < n; ++i)
+                    ASSERT_TRUE(same2(got[i], expected[i])) << name << complexArg << " on " << threads << " at " << i;
+            }
+        }
+    }
+    x[n - 1] = 710;
+    for (unsigned threads : {1u, 2u})
+        EXPECT_EQ(callCapturing("exp", {reals(x)}, threads).error, "Overflow in function 'exp'") << threads;
 }
 
 // ---------------------------------------------------------------- not cleared

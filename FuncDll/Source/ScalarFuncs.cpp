@@ -7,6 +7,7 @@
 // whole value array in one call and turns the kernel's status into the
 // function's message. A registration names its row.
 #include <algorithm>
+#include <atomic>
 #include <cfloat>
 #include <cmath>
 #include <cstring>
@@ -17,6 +18,7 @@
 
 #include "ElementWise.h"
 #include "FuncKit.h"
+#include "Parallel.h"
 #include "Random.h"
 #include "VecMath.h"
 
@@ -152,16 +154,44 @@ void inChunks(int64_t n, F f) {
     for (int64_t c = 0; c < n; c += kChunk) f(c, std::min(kChunk, n - c));
 }
 
-// Decibels of magnitudes already in out[], in place.
+// Large arrays are shared among the worker threads in pieces of whole chunks,
+// so every element meets the vector math in the same lanes as in one pass;
+// below kParallelMin starting a thread costs more than it saves. A piece is
+// large enough (2 MiB of results) for the vector math to stream it to memory.
+constexpr int64_t kParallelMin = int64_t(1) << 20, kPiece = int64_t(1) << 18;
+
+template <class F>
+void inPieces(int64_t n, F f) {
+    if (n < kParallelMin) {
+        f(0, n);
+        return;
+    }
+    cv::forEachChunk(size_t(n), size_t(kPiece), [&](size_t b, size_t e) { f(int64_t(b), int64_t(e - b)); });
+}
+
+// Decibels of magnitudes already in out[], in place. The log of 0 is the
+// only -inf. The selection is written with vector registers: the compiler
+// keeps this loop scalar, with a branch per element, which cost as much as
+// the logarithm.
 void decibelsInPlace(double* __restrict out, int64_t n) {
     cv::vecMath(VecFn::Log10, out, out, n);
-    forEachElement(n, [=](int64_t i) { out[i] = std::isinf(out[i]) && out[i] < 0 ? kDbOfZero : 20.0 * out[i]; });
+    int64_t i = 0;
+#if defined(__SSE2__)
+    const __m128d twenty = _mm_set1_pd(20.0), minusInf = _mm_set1_pd(-HUGE_VAL), zeroDb = _mm_set1_pd(kDbOfZero);
+    for (; i + 2 <= n; i += 2) {
+        const __m128d x = _mm_loadu_pd(out + i), isZero = _mm_cmpeq_pd(x, minusInf);
+        _mm_storeu_pd(out + i, _mm_or_pd(_mm_and_pd(isZero, zeroDb), _mm_andnot_pd(isZero, _mm_mul_pd(x, twenty))));
+    }
+#endif
+    for (; i < n; ++i) out[i] = out[i] == -HUGE_VAL ? kDbOfZero : 20.0 * out[i];
 }
 
 int32_t rrDb(double* __restrict out, const double* __restrict in, int64_t n) {
-    inChunks(n, [=](int64_t c, int64_t len) {
-        forEachElement(len, [=](int64_t i) { out[c + i] = std::fabs(in[c + i]); });
-        decibelsInPlace(out + c, len);
+    inPieces(n, [=](int64_t p, int64_t count) {
+        inChunks(count, [=](int64_t c, int64_t len) {
+            forEachElement(len, [=](int64_t i) { out[p + c + i] = std::fabs(in[p + c + i]); });
+            decibelsInPlace(out + p + c, len);
+        });
     });
     return KernelOk;
 }
@@ -182,32 +212,6 @@ int32_t markOutOfRange(double* __restrict out, const double* __restrict in, int6
     return count ? KernelOutOfRange : KernelOk;
 }
 
-// The first element beyond the overflow limit (at or beyond it with
-// OrEqual), or n; NaN is never beyond. Blocks are tested whole, the hit is
-// then found inside its block. The block test is written with vector types:
-// at -O2 GCC leaves an any-of reduction scalar, which made this scan cost
-// about as much as the elementary function after it.
-template <bool OrEqual>
-int64_t firstOverflow(const double* in, int64_t n) {
-    using Pair = double __attribute__((vector_size(16)));
-    using PairMask = long long __attribute__((vector_size(16)));
-    constexpr int64_t kBlock = 16;
-    const Pair limit = {kOverflowLimit, kOverflowLimit};
-    int64_t i = 0;
-    for (; i + kBlock <= n; i += kBlock) {
-        PairMask any = {0, 0};
-        for (int64_t j = 0; j < kBlock; j += 2) {
-            Pair p;
-            std::memcpy(&p, in + i + j, sizeof p);
-            any |= OrEqual ? p >= limit : p > limit;
-        }
-        if (any[0] | any[1]) break;
-    }
-    for (; i < n; ++i)
-        if (OrEqual ? in[i] >= kOverflowLimit : in[i] > kOverflowLimit) return i;
-    return n;
-}
-
 template <VecFn F>
 int32_t rrLogarithm(double* __restrict out, const double* __restrict in, int64_t n) {
     int32_t status = KernelOk;
@@ -218,16 +222,18 @@ int32_t rrLogarithm(double* __restrict out, const double* __restrict in, int64_t
     return status;
 }
 
-// Stops before the first argument beyond the limit (status 4).
+// Stops before the first argument beyond the limit (at or beyond it with
+// OrEqual; NaN never is) with status 4. The test is made in the function's
+// own pass: a separate scan cost half as much as the function.
 template <VecFn F, bool OrEqual>
 int32_t rrOverflowing(double* __restrict out, const double* __restrict in, int64_t n) {
-    constexpr int64_t kChunk = 2048;
-    for (int64_t c = 0; c < n; c += kChunk) {
-        int64_t len = std::min(kChunk, n - c), k = firstOverflow<OrEqual>(in + c, len);
-        cv::vecMath(F, in + c, out + c, k);
-        if (k < len) return KernelOverflow;
-    }
-    return KernelOk;
+    std::atomic<bool> overflowed{false};
+    inPieces(n, [&](int64_t p, int64_t count) {
+        if (overflowed.load(std::memory_order_relaxed)) return;
+        if (cv::vecMathBelow(F, in + p, out + p, count, kOverflowLimit, OrEqual) < count)
+            overflowed.store(true, std::memory_order_relaxed);
+    });
+    return overflowed ? KernelOverflow : KernelOk;
 }
 
 // Library functions with no failure of their own; the degree variants scale
@@ -379,8 +385,12 @@ int32_t crArg(double* __restrict out, const cplx* in, int64_t n) {
 }
 
 int32_t crDb(double* __restrict out, const cplx* in, int64_t n) {
-    magnitudes(out, in, n);
-    decibelsInPlace(out, n);
+    inPieces(n, [=](int64_t p, int64_t count) {
+        inChunks(count, [=](int64_t c, int64_t len) {
+            magnitudes(out + p + c, in + p + c, len);
+            decibelsInPlace(out + p + c, len);
+        });
+    });
     return KernelOk;
 }
 
@@ -676,6 +686,35 @@ FUNC_ERROR unary(const FuncArgs& a, FuncResult& r, MessageHandler& m) {
     return runUnary(row, a, r, m);
 }
 
+// As unary, for rows whose kernels fill every element of the result or fail
+// (and the host drops a failed call's result): the result is laid out without
+// being cleared first, which on a large buffer cost as much as the function.
+// Such a row has a real kernel and one complex kernel, as exp and db do.
+template <const UnaryRow& row>
+FUNC_ERROR unaryFilled(const FuncArgs& a, FuncResult& r, MessageHandler& m) {
+    constexpr bool complexToComplex = row.complexToReal == nullptr;
+    static_assert(row.shape == PerElement && row.realToReal != nullptr && row.realToComplex == nullptr &&
+                  (row.complexToComplex == nullptr) != complexToComplex && row.failure == nullptr);
+    const VD_type kind = a.type(0);
+    if (kind != VD_Real && kind != VD_Complex) return runUnary(row, a, r, m);  // for its refusal
+
+    const bool complexOut = kind == VD_Complex && complexToComplex;
+    const PhysType t = row.physTypeRule(a.physType(0));
+    r.setPhysType(t);
+    r.setRefPhysType(t);
+    r.setType(complexOut ? VD_Complex : VD_Real, a.refType(0));
+    const int64_t n = a.totalLength(0), perDivision = a.length(0);
+    if (perDivision * a.numDivisions(0) == n) r.allocateUninitialized(perDivision, AllocLikeArg, n);
+    else r.allocateUninitialized(n, AllocSingle, n);
+    r.copyRefFromArgs(a, AllocLikeArg, 0);
+
+    int32_t status;
+    if (kind == VD_Real) status = row.realToReal(r.data(), a.realData(0), n);
+    else if constexpr (complexToComplex) status = row.complexToComplex(r.complexData(), a.complexData(0), n);
+    else status = row.complexToReal(r.data(), a.complexData(0), n);
+    return status == KernelOk ? FuncOk : status == KernelOutOfRange ? outOfRange(m, row.name) : overflow(m, row.name);
+}
+
 // ---------------------------------------------------------------- registration
 
 // clang-format off
@@ -690,11 +729,11 @@ FunctionRow registrations[] = {
     {"im",        {Numeric}, {PerDivision}, 1, 1, handler<unary<op::imag>>,       "", PyVector, ElementWise},
     {"imag",      {Numeric}, {PerDivision}, 1, 1, handler<unary<op::imag>>,       "", PyVector, ElementWise},
     {"sign",      {Real},    {PerDivision}, 1, 1, handler<unary<op::sign>>,       "", PyVector, ElementWise},
-    {"db",        {Numeric}, {PerDivision}, 1, 1, handler<unary<op::db>>,         "", PyVector, ElementWise},
+    {"db",        {Numeric}, {PerDivision}, 1, 1, handler<unaryFilled<op::db>>,   "", PyVector, ElementWise},
     {"log",       {Numeric}, {PerDivision}, 1, 1, handler<unary<op::log>>,        "", PyVector, ElementWise},
     {"log10",     {Numeric}, {PerDivision}, 1, 1, handler<unary<op::log>>,        "", PyVector, ElementWise},
     {"ln",        {Numeric}, {PerDivision}, 1, 1, handler<unary<op::ln>>,         "", PyVector, ElementWise},
-    {"exp",       {Numeric}, {PerDivision}, 1, 1, handler<unary<op::exp>>,        "", PyVector, ElementWise},
+    {"exp",       {Numeric}, {PerDivision}, 1, 1, handler<unaryFilled<op::exp>>,  "", PyVector, ElementWise},
     {"sin",       {Numeric}, {PerDivision}, 1, 1, handler<unary<op::sin>>,        "", PyVector, ElementWise},
     {"cos",       {Numeric}, {PerDivision}, 1, 1, handler<unary<op::cos>>,        "", PyVector, ElementWise},
     {"sqrt",      {Numeric}, {PerDivision}, 1, 1, handler<unary<op::sqrt>>,       "", PyVector, ElementWise},

@@ -15,6 +15,13 @@ enum class VecFn : int {
 namespace cv {
 void vecMath(VecFn f, const double* in, double* out, int64_t n) noexcept;
 
+// As vecMath over in[0, k), k being the first element above `limit` (at or
+// above it with orEqual; NaN never is) or n; returns k and leaves out[k, n)
+// alone. The test rides in the function's own pass, so a function that
+// refuses arguments past an overflow limit reads them once. Long results
+// may be written past the cache.
+int64_t vecMathBelow(VecFn f, const double* in, double* out, int64_t n, double limit, bool orEqual) noexcept;
+
 // How many elements the chosen variant takes at once (1 when scalar): for
 // benchmarks and tests.
 int vecMathWidth() noexcept;
