@@ -321,3 +321,33 @@ TEST(AnyInput, EmptyNaNAndMalformedArgumentsGiveAResultOrOneMessage) {
         EXPECT_TRUE(o.ok || !o.error.empty()) << name;
     }
 }
+
+// Texts longer than one block of the scanner, with tokens across block
+// boundaries, read the same as a byte-by-byte split: whether tokens fill the
+// text (copied whole) or delimiters do (copied token by token), with a few
+// delimiters (compared at once) or many (looked up), and with bytes beyond ASCII.
+TEST(Tokenising, ParseOfLongTextsAgreesWithASplitByteByByte) {
+    auto split = [](const std::string& text, const std::string& delimiters) {
+        Texts out;
+        std::string token;
+        for (const char c : text + delimiters[0]) {
+            if (delimiters.find(c) == std::string::npos) token += c;
+            else if (!token.empty()) out.push_back(std::move(token)), token.clear();
+        }
+        return out;
+    };
+    const std::string alphabets[] = {"ab;c,d \t\xc3\xa9", "a       ;", ";;;;;;;;;;;;x"};
+    const std::string delimiterSets[] = {";", ",;\t", ";abcdefghijklmnop"};
+    uint32_t seed = 12345;
+    for (const std::string& alphabet : alphabets)
+        for (const std::string& delimiters : delimiterSets)
+            for (const size_t length : {63, 64, 65, 129, 1000, 4099}) {
+                std::string text;
+                for (size_t k = 0; k < length; ++k) {
+                    seed = seed * 1664525u + 1013904223u;
+                    text += alphabet[(seed >> 16) % alphabet.size()];
+                }
+                EXPECT_EQ(texts("Parse", {str(text), str(delimiters)}), split(text, delimiters))
+                    << delimiters << " of " << length;
+            }
+}

@@ -12,9 +12,11 @@
 #include <cmath>
 #include <complex>
 #include <cstdarg>
+#include <cstdint>
 #include <cstdio>
 #include <ctime>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "Encodings.h"
@@ -80,7 +82,13 @@ FUNC_ERROR formatNumber(const FuncArgs& a, FuncResult& r, MessageHandler&) {
     const int digits = std::clamp(intOr(a, 1, 6), -kMaxDigits, kMaxDigits);
     enum Mode { Engineering = -1, Plain, Percent, Integer };
     const int mode = wordOf(a, 2, {"noeng", "%", "int"}, Engineering, Engineering);
-    char** out = r.makeStringVector(n);
+    // The texts are written one after another and then moved into the
+    // result's single block, whose size is known only once all are written:
+    // an allocation per text cost as much as writing it. Engineering texts
+    // rarely pass 12 characters ("-123.457meg").
+    std::string texts;
+    texts.reserve(size_t(n) * 12);
+    std::vector<uint32_t> lengths(static_cast<size_t>(n));
     for (int64_t k = 0; k < n; ++k) {
         std::string text;
         switch (mode) {
@@ -89,7 +97,14 @@ FUNC_ERROR formatNumber(const FuncArgs& a, FuncResult& r, MessageHandler&) {
             case Integer: text = roundedIntegerText(v[k]); break;
             default: text = sp_ConvertRealToJSEng(v[k], digits < 0 ? 6 : digits, false); break;
         }
-        out[k] = copyString(text);
+        texts += text;
+        lengths[size_t(k)] = uint32_t(text.size());
+    }
+    TextBlock out(r, n, texts.size());
+    const char* next = texts.data();
+    for (const uint32_t length : lengths) {
+        out.put(std::string_view(next, length));
+        next += length;
     }
     return FuncOk;
 }

@@ -23,22 +23,24 @@ constexpr Suffix kSuffixes[] = {{-15, "f"}, {-12, "p"}, {-9, "n"}, {-6, "u"}, {-
 constexpr int kLowestSuffix = -15, kHighestSuffix = 12;
 
 // Decimal digits (no leading zero, no point) and the power of ten of the
-// first one, as read from to_chars' scientific text "-d.ddde+xx".
+// first one, as read from to_chars' scientific text "-d.ddde+xx". Held in
+// place: a conversion is a few dozen nanoseconds, which a string per call
+// would double.
 struct Digits {
-    std::string digits;
+    char digits[32];
+    int count = 0;
     int exponent = 0;
 };
 
-Digits digitsOf(std::string_view scientific) {
+Digits digitsOf(const char* p, const char* end) {
     Digits d;
-    size_t k = 0;
-    if (k < scientific.size() && scientific[k] == '-') ++k;
-    for (; k < scientific.size() && scientific[k] != 'e'; ++k)
-        if (std::isdigit(static_cast<unsigned char>(scientific[k]))) d.digits += scientific[k];
-    if (k < scientific.size()) {
-        ++k;
-        if (k < scientific.size() && scientific[k] == '+') ++k;
-        std::from_chars(scientific.data() + k, scientific.data() + scientific.size(), d.exponent);
+    if (p < end && *p == '-') ++p;
+    for (; p < end && *p != 'e'; ++p)
+        if (*p >= '0' && *p <= '9') d.digits[d.count++] = *p;
+    if (p < end) {
+        ++p;
+        if (p < end && *p == '+') ++p;
+        std::from_chars(p, end, d.exponent);
     }
     return d;
 }
@@ -74,38 +76,53 @@ std::string sp_ConvertRealToJSEng(double value, int significantDigits, bool keep
     const int wanted = std::clamp(significantDigits, 1, 17);
 
     char text[64];
-    auto written = std::to_chars(text, text + sizeof text, value, std::chars_format::scientific, wanted - 1);
-    Digits d = digitsOf(std::string_view(text, size_t(written.ptr - text)));
+    auto written = std::to_chars(text, text + sizeof text - 1, value, std::chars_format::scientific, wanted - 1);
+    Digits d = digitsOf(text, written.ptr);
     // The fewest digits that read back to the rounded value; a rounding that
-    // overflowed (1.8e308 to one digit) keeps the digits it has.
-    char* end = nullptr;
-    const double rounded = strtod_l(std::string(text, written.ptr).c_str(), &end, cLocale());
-    if (std::isfinite(rounded)) {
-        written = std::to_chars(text, text + sizeof text, rounded, std::chars_format::scientific);
-        d = digitsOf(std::string_view(text, size_t(written.ptr - text)));
+    // overflowed (1.8e308 to one digit) keeps the digits it has. Up to 15
+    // digits, every decimal of the normal range reads back to a double of its
+    // own (they lie more than an ulp apart), so that double's shortest text
+    // is the decimal itself: the reading back is needed only beyond.
+    const double magnitude = std::fabs(value);
+    if (wanted > 15 || magnitude < 1e-300 || magnitude > 1e300) {
+        *written.ptr = '\0';
+        char* end = nullptr;
+        const double rounded = strtod_l(text, &end, cLocale());
+        if (std::isfinite(rounded)) {
+            written = std::to_chars(text, text + sizeof text, rounded, std::chars_format::scientific);
+            d = digitsOf(text, written.ptr);
+        }
     }
-    while (d.digits.size() > 1 && d.digits.back() == '0') d.digits.pop_back();
-    if (keepTrailingZeros && d.digits.size() < size_t(wanted)) d.digits.append(size_t(wanted) - d.digits.size(), '0');
+    while (d.count > 1 && d.digits[d.count - 1] == '0') --d.count;
+    if (keepTrailingZeros)
+        for (; d.count < wanted; ++d.count) d.digits[d.count] = '0';
 
-    std::string out = value < 0 ? "-" : "";
+    // At most a sign, 17 digits, a point and a suffix or an exponent ("e-324").
+    char out[32];
+    char* o = out;
+    if (value < 0) *o++ = '-';
     const int group = floorDiv3(d.exponent) * 3;
     if (group < kLowestSuffix || group > kHighestSuffix) {
-        out += d.digits[0];
-        if (d.digits.size() > 1) out += "." + d.digits.substr(1);
-        char exponent[16];
-        std::snprintf(exponent, sizeof exponent, "e%+03d", d.exponent);
-        return out + exponent;
+        *o++ = d.digits[0];
+        if (d.count > 1) {
+            *o++ = '.';
+            o = std::copy(d.digits + 1, d.digits + d.count, o);
+        }
+        o += std::snprintf(o, size_t(out + sizeof out - o), "e%+03d", d.exponent);
+        return std::string(out, size_t(o - out));
     }
-    const size_t integerDigits = size_t(d.exponent - group + 1);
-    if (d.digits.size() <= integerDigits) {
-        out += d.digits;
-        out.append(integerDigits - d.digits.size(), '0');
+    const int integerDigits = d.exponent - group + 1;
+    if (d.count <= integerDigits) {
+        o = std::copy(d.digits, d.digits + d.count, o);
+        o = std::fill_n(o, integerDigits - d.count, '0');
     } else {
-        out += d.digits.substr(0, integerDigits) + "." + d.digits.substr(integerDigits);
+        o = std::copy(d.digits, d.digits + integerDigits, o);
+        *o++ = '.';
+        o = std::copy(d.digits + integerDigits, d.digits + d.count, o);
     }
-    for (const Suffix& s : kSuffixes)
-        if (s.exponent == group) out += s.text;
-    return out;
+    const char* suffix = kSuffixes[(group - kLowestSuffix) / 3].text;
+    o = std::copy(suffix, suffix + std::strlen(suffix), o);
+    return std::string(out, size_t(o - out));
 }
 
 double sp_ConvertEngToReal(const char* text, const char** end) {
