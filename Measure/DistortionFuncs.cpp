@@ -142,9 +142,14 @@ constexpr int64_t kChunk = 32768;
 // what lets the compiler use them (it may not reorder one sum itself), and
 // their order is fixed, so the bits are too.
 using V2 = double __attribute__((vector_size(16)));
-using V2u = double __attribute__((vector_size(16), aligned(8), may_alias));
 
-inline const V2u& two(const double* p) { return *reinterpret_cast<const V2u*>(p); }
+// Two doubles from any address (a copy the compiler turns into one
+// unaligned load).
+inline V2 two(const double* p) {
+    V2 v;
+    std::memcpy(&v, p, sizeof v);
+    return v;
+}
 inline double total(V2 v) { return v[0] + v[1]; }
 
 // One result per chunk of [0, n), combined in chunk order.

@@ -122,11 +122,11 @@ Option::SourcePath Option::sourcePathOf(std::string_view file) noexcept {
     return out;
 }
 
-Option::Option(const char* name, int defaultValue, OptionFlags flags, std::source_location at)
-    : declared_(sourcePathOf(at.file_name()).text, int(at.line()), name, defaultValue, flags.cache, flags.flag) {}
+Option::Option(const char* name, int defaultValue, OptionFlags flags, const char* file, int line)
+    : declared_(sourcePathOf(file).text, line, name, defaultValue, flags.cache, flags.flag) {}
 
-Option::Option(const char* name, const char* defaultValue, OptionFlags flags, std::source_location at)
-    : declared_(sourcePathOf(at.file_name()).text, int(at.line()), name, defaultValue, flags.cache, flags.flag) {}
+Option::Option(const char* name, const char* defaultValue, OptionFlags flags, const char* file, int line)
+    : declared_(sourcePathOf(file).text, line, name, defaultValue, flags.cache, flags.flag) {}
 
 // ---------------------------------------------------------------- messages
 

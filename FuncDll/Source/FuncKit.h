@@ -27,7 +27,6 @@
 #include <limits>
 #include <map>
 #include <optional>
-#include <source_location>
 #include <string>
 #include <string_view>
 #include <type_traits>
@@ -100,10 +99,13 @@ struct OptionFlags {
 
 class Option {
 public:
-    Option(const char* name, int defaultValue, OptionFlags flags = {},
-           std::source_location at = std::source_location::current());
-    Option(const char* name, const char* defaultValue, OptionFlags flags = {},
-           std::source_location at = std::source_location::current());
+    // The file and line are those of the declaration (the builtins in a
+    // default argument are evaluated where the call is; they serve where
+    // std::source_location is missing, as with the fuzzing build's clang).
+    Option(const char* name, int defaultValue, OptionFlags flags = {}, const char* file = __builtin_FILE(),
+           int line = __builtin_LINE());
+    Option(const char* name, const char* defaultValue, OptionFlags flags = {}, const char* file = __builtin_FILE(),
+           int line = __builtin_LINE());
     const char* name() const noexcept { return declared_.name(); }
 
     // The declaring source file as the host records it. A fixed buffer:

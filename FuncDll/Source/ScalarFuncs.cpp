@@ -42,7 +42,7 @@ constexpr double kOverflowLimit = 709.016;
 constexpr double kMinusInfinity = -1e100;
 constexpr double kDbOfZero = -6160.0;
 
-const char* const kZeroVector = "Cannot normalise zero vector";
+constexpr const char* kZeroVector = "Cannot normalise zero vector";
 
 // ---------------------------------------------------------------- kernels
 
