@@ -161,33 +161,39 @@ bool levelOrMiddle(const FuncArgs& a, int i, const Wave& w, MessageHandler& m, d
     return true;
 }
 
-// The arguments that choose one crossing, numbered from 0.
+// The four arguments that choose one crossing, from `first` on: the wave,
+// the level, the edge and the count, with the names the messages give them.
 struct Chosen {
-    int waveIndex;
-    const char* waveName;
-    int countIndex;
-    const char* countName;
+    int first;
+    const char* names[4];
 };
 
-// The n-th crossing (n from countArg); the messages name the wave when it
-// never crosses, and the count, with how many crossings there are, when
-// there are too few.
-bool nthCrossing(const FuncArgs& a, MessageHandler& m, const Wave& w, const Chosen& arg, double level, Edge edge,
-                 double n, int order, double& x) {
-    const Crossings c = crossings(w, level, order, edge);
+// The n-th crossing of the chosen edge of the chosen wave; the messages name
+// the wave when it never crosses, and the count, with how many crossings
+// there are, when there are too few.
+bool chosenCrossing(const FuncArgs& a, MessageHandler& m, const Chosen& arg, int order, double& x) {
+    const int i = arg.first;
+    const auto w = waveArg(a, i, arg.names[0], m);
+    if (!w) return false;
+    const auto level = levelArg(a, i + 1, arg.names[1], m);
+    if (!level) return false;
+    Edge edge;
+    double n;
+    if (!edgeArg(a, i + 2, arg.names[2], m, edge) || !countArg(a, i + 3, arg.names[3], m, n)) return false;
+    const Crossings c = crossings(*w, *level, order, edge);
     const std::string kind = std::string(edgeName(edge)) + "crossing";
     if (c.size() == 0) {
-        refuse(m, a, arg.waveIndex + 1, arg.waveName, "has no " + kind + " of level " + shown(level));
+        refuse(m, a, i + 1, arg.names[0], "has no " + kind + " of level " + shown(*level));
         return false;
     }
     const double count = double(c.size());
     if (n == 0 || n > count || n < -count) {
         const std::string there =
-            std::string(count == 1 ? "there is " : "there are ") + plural(c.size(), kind) + " of level " + shown(level);
+            std::string(count == 1 ? "there is " : "there are ") + plural(c.size(), kind) + " of level " + shown(*level);
         const std::string choices = count == 1 ? "give 1 or -1"
                                                : "give 1 to " + std::to_string(c.size()) + ", or -1 to -" +
                                                      std::to_string(c.size()) + " counting back from the last";
-        refuse(m, a, arg.countIndex + 1, arg.countName,
+        refuse(m, a, i + 4, arg.names[3],
                n == 0 ? "is 0, which names no crossing: " + there + "; " + choices
                       : "is " + shown(n) + ", but " + there + ": " + choices);
         return false;
@@ -199,38 +205,19 @@ bool nthCrossing(const FuncArgs& a, MessageHandler& m, const Wave& w, const Chos
 // ---------------------------------------------------------------- crossings and points
 
 FUNC_ERROR cross(const FuncArgs& a, FuncResult& r, MessageHandler& m) {
-    const auto w = waveArg(a, 0, "wave", m);
-    if (!w) return FuncFailed;
-    const auto level = levelArg(a, 1, "level", m);
-    if (!level) return FuncFailed;
-    Edge edge;
-    double n;
     int order;
-    if (!edgeArg(a, 2, "edge", m, edge) || !countArg(a, 3, "n", m, n) || !orderArg(a, 4, m, order)) return FuncFailed;
     double x;
-    if (!nthCrossing(a, m, *w, {0, "wave", 3, "n"}, *level, edge, n, order, x)) return FuncFailed;
+    if (!orderArg(a, 4, m, order) || !chosenCrossing(a, m, {0, {"wave", "level", "edge", "n"}}, order, x))
+        return FuncFailed;
     setMeasured(r, x, a.refPhysType(0));
     return FuncOk;
 }
 
 FUNC_ERROR trigTarg(const FuncArgs& a, FuncResult& r, MessageHandler& m) {
-    const auto w1 = waveArg(a, 0, "w1", m);
-    if (!w1) return FuncFailed;
-    const auto level1 = levelArg(a, 1, "level1", m);
-    if (!level1) return FuncFailed;
-    const auto w2 = waveArg(a, 4, "w2", m);
-    if (!w2) return FuncFailed;
-    const auto level2 = levelArg(a, 5, "level2", m);
-    if (!level2) return FuncFailed;
-    Edge edge1, edge2;
-    double n1, n2;
     int order;
-    if (!edgeArg(a, 2, "edge1", m, edge1) || !countArg(a, 3, "n1", m, n1) || !edgeArg(a, 6, "edge2", m, edge2) ||
-        !countArg(a, 7, "n2", m, n2) || !orderArg(a, 8, m, order))
-        return FuncFailed;
     double trig, targ;
-    if (!nthCrossing(a, m, *w1, {0, "w1", 3, "n1"}, *level1, edge1, n1, order, trig) ||
-        !nthCrossing(a, m, *w2, {4, "w2", 7, "n2"}, *level2, edge2, n2, order, targ))
+    if (!orderArg(a, 8, m, order) || !chosenCrossing(a, m, {0, {"w1", "level1", "edge1", "n1"}}, order, trig) ||
+        !chosenCrossing(a, m, {4, {"w2", "level2", "edge2", "n2"}}, order, targ))
         return FuncFailed;
     setMeasured(r, targ - trig, a.refPhysType(0));
     return FuncOk;

@@ -519,26 +519,28 @@ FUNC_ERROR stateLevel(const FuncArgs& a, FuncResult& r, MessageHandler& m) {
     return FuncOk;
 }
 
+// The edge the arguments ask for: the wave, then the percentages and the
+// count from argument 1 on.
+std::optional<MeasuredEdge> askedEdge(const FuncArgs& a, bool rising, MessageHandler& m) {
+    const auto w = waveArg(a, 0, "wave", m);
+    if (!w) return std::nullopt;
+    const auto q = edgeRequest(a, 1, m);
+    if (!q) return std::nullopt;
+    return measureEdge(a, *w, *q, rising, m);
+}
+
 template <bool rising>
 FUNC_ERROR edgeTime(const FuncArgs& a, FuncResult& r, MessageHandler& m) {
-    const auto w = waveArg(a, 0, "wave", m);
-    if (!w) return FuncFailed;
-    const auto q = edgeRequest(a, 1, m);
-    if (!q) return FuncFailed;
-    const auto e = measureEdge(a, *w, *q, rising, m);
+    const auto e = askedEdge(a, rising, m);
     if (!e) return FuncFailed;
     setMeasured(r, e->edge.end - e->edge.start, a.refPhysType(0));
     return FuncOk;
 }
 
 FUNC_ERROR slewRate(const FuncArgs& a, FuncResult& r, MessageHandler& m) {
-    const auto w = waveArg(a, 0, "wave", m);
-    if (!w) return FuncFailed;
-    const auto q = edgeRequest(a, 1, m);
-    if (!q) return FuncFailed;
     const int rising = wordOf(a, 4, {"fall", "rise"}, 1, -1);
     if (rising < 0) return refuse(m, a, 5, "edge", "must be 'rise' or 'fall'");
-    const auto e = measureEdge(a, *w, *q, rising == 1, m);
+    const auto e = askedEdge(a, rising == 1, m);
     if (!e) return FuncFailed;
     const double dt = e->edge.end - e->edge.start;
     if (!(dt > 0))

@@ -40,11 +40,13 @@ FUNC_ERROR runUnary(const UnaryRow& row, const FuncArgs& a, FuncResult& r, Messa
     setPhysTypes(r, row.physTypeRule(a.physType(0)));
     const int64_t n = a.totalLength(0);
     const bool reduce = row.shape == OnePerDivision;
-    // The result is laid out, with its reference, before the kernel runs: a
-    // failing kernel leaves what it computed in place (zeros past an
-    // overflow), and the host discards it.
-    auto realOut = [&] { return reduce ? (allocateOne(r, VD_Real), r.data()) : realLike(a, r, 0); };
-    auto complexOut = [&] { return reduce ? (allocateOne(r, VD_Complex), r.complexData()) : complexLike(a, r, 0); };
+    // The result is laid out, with its reference, before the kernel runs,
+    // and not cleared: every kernel writes each element, and a failing one
+    // leaves what it has written, which the host discards.
+    auto realOut = [&] { return reduce ? (allocateOne(r, VD_Real), r.data()) : realLike(a, r, 0, Fill::Unfilled); };
+    auto complexOut = [&] {
+        return reduce ? (allocateOne(r, VD_Complex), r.complexData()) : complexLike(a, r, 0, Fill::Unfilled);
+    };
 
     int32_t status;
     if (a.type(0) == VD_Real) {

@@ -190,23 +190,24 @@ double* setReals(FuncResult& r, const double* v, int64_t n) {
     return out;
 }
 
-void allocateLike(const FuncArgs& a, FuncResult& r, int i, VD_type kind) {
+void allocateLike(const FuncArgs& a, FuncResult& r, int i, VD_type kind, Fill fill) {
     r.setType(kind, a.refType(i));
     const int64_t total = a.totalLength(i), perDivision = a.length(i);
-    if (perDivision * a.numDivisions(i) == total)
-        r.allocate(perDivision, AllocLikeArg, total);
-    else
-        r.allocate(total, AllocSingle, total);
+    const bool even = perDivision * a.numDivisions(i) == total;
+    const int64_t n = even ? perDivision : total;
+    const ResultAllocType how = even ? AllocLikeArg : AllocSingle;
+    if (fill == Fill::Unfilled) r.allocateUninitialized(n, how, total);
+    else r.allocate(n, how, total);
     r.copyRefFromArgs(a, AllocLikeArg, i);
 }
 
-double* realLike(const FuncArgs& a, FuncResult& r, int i) {
-    allocateLike(a, r, i, VD_Real);
+double* realLike(const FuncArgs& a, FuncResult& r, int i, Fill fill) {
+    allocateLike(a, r, i, VD_Real, fill);
     return r.data();
 }
 
-cplx* complexLike(const FuncArgs& a, FuncResult& r, int i) {
-    allocateLike(a, r, i, VD_Complex);
+cplx* complexLike(const FuncArgs& a, FuncResult& r, int i, Fill fill) {
+    allocateLike(a, r, i, VD_Complex, fill);
     return r.complexData();
 }
 

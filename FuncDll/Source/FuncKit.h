@@ -291,10 +291,13 @@ double* setReals(FuncResult& r, const double* v, int64_t n);
 // A result of `kind` shaped like argument i: its divisions (when the host
 // passed it whole and they are even; one division of all its elements
 // otherwise) and its reference, shared. The element-wise functions build
-// their results this way.
-void allocateLike(const FuncArgs& a, FuncResult& r, int i, VD_type kind);
-double* realLike(const FuncArgs& a, FuncResult& r, int i);
-cplx* complexLike(const FuncArgs& a, FuncResult& r, int i);
+// their results this way. A caller that writes every element, or fails
+// (the host drops a failed call's result), asks for it Unfilled: clearing a
+// large buffer first costs as much as a cheap function itself.
+enum class Fill { Cleared, Unfilled };
+void allocateLike(const FuncArgs& a, FuncResult& r, int i, VD_type kind, Fill fill = Fill::Cleared);
+double* realLike(const FuncArgs& a, FuncResult& r, int i, Fill fill = Fill::Cleared);
+cplx* complexLike(const FuncArgs& a, FuncResult& r, int i, Fill fill = Fill::Cleared);
 
 // A waveform of no points: the host joins per-division results, and a
 // division that measured nothing must not make that join fail.

@@ -686,35 +686,6 @@ FUNC_ERROR unary(const FuncArgs& a, FuncResult& r, MessageHandler& m) {
     return runUnary(row, a, r, m);
 }
 
-// As unary, for rows whose kernels fill every element of the result or fail
-// (and the host drops a failed call's result): the result is laid out without
-// being cleared first, which on a large buffer cost as much as the function.
-// Such a row has a real kernel and one complex kernel, as exp and db do.
-template <const UnaryRow& row>
-FUNC_ERROR unaryFilled(const FuncArgs& a, FuncResult& r, MessageHandler& m) {
-    constexpr bool complexToComplex = row.complexToReal == nullptr;
-    static_assert(row.shape == PerElement && row.realToReal != nullptr && row.realToComplex == nullptr &&
-                  (row.complexToComplex == nullptr) != complexToComplex && row.failure == nullptr);
-    const VD_type kind = a.type(0);
-    if (kind != VD_Real && kind != VD_Complex) return runUnary(row, a, r, m);  // for its refusal
-
-    const bool complexOut = kind == VD_Complex && complexToComplex;
-    const PhysType t = row.physTypeRule(a.physType(0));
-    r.setPhysType(t);
-    r.setRefPhysType(t);
-    r.setType(complexOut ? VD_Complex : VD_Real, a.refType(0));
-    const int64_t n = a.totalLength(0), perDivision = a.length(0);
-    if (perDivision * a.numDivisions(0) == n) r.allocateUninitialized(perDivision, AllocLikeArg, n);
-    else r.allocateUninitialized(n, AllocSingle, n);
-    r.copyRefFromArgs(a, AllocLikeArg, 0);
-
-    int32_t status;
-    if (kind == VD_Real) status = row.realToReal(r.data(), a.realData(0), n);
-    else if constexpr (complexToComplex) status = row.complexToComplex(r.complexData(), a.complexData(0), n);
-    else status = row.complexToReal(r.data(), a.complexData(0), n);
-    return status == KernelOk ? FuncOk : status == KernelOutOfRange ? outOfRange(m, row.name) : overflow(m, row.name);
-}
-
 // ---------------------------------------------------------------- registration
 
 // clang-format off
@@ -729,11 +700,11 @@ FunctionRow registrations[] = {
     {"im",        {Numeric}, {PerDivision}, 1, 1, handler<unary<op::imag>>,       "", PyVector, ElementWise},
     {"imag",      {Numeric}, {PerDivision}, 1, 1, handler<unary<op::imag>>,       "", PyVector, ElementWise},
     {"sign",      {Real},    {PerDivision}, 1, 1, handler<unary<op::sign>>,       "", PyVector, ElementWise},
-    {"db",        {Numeric}, {PerDivision}, 1, 1, handler<unaryFilled<op::db>>,   "", PyVector, ElementWise},
+    {"db",        {Numeric}, {PerDivision}, 1, 1, handler<unary<op::db>>,         "", PyVector, ElementWise},
     {"log",       {Numeric}, {PerDivision}, 1, 1, handler<unary<op::log>>,        "", PyVector, ElementWise},
     {"log10",     {Numeric}, {PerDivision}, 1, 1, handler<unary<op::log>>,        "", PyVector, ElementWise},
     {"ln",        {Numeric}, {PerDivision}, 1, 1, handler<unary<op::ln>>,         "", PyVector, ElementWise},
-    {"exp",       {Numeric}, {PerDivision}, 1, 1, handler<unaryFilled<op::exp>>,  "", PyVector, ElementWise},
+    {"exp",       {Numeric}, {PerDivision}, 1, 1, handler<unary<op::exp>>,        "", PyVector, ElementWise},
     {"sin",       {Numeric}, {PerDivision}, 1, 1, handler<unary<op::sin>>,        "", PyVector, ElementWise},
     {"cos",       {Numeric}, {PerDivision}, 1, 1, handler<unary<op::cos>>,        "", PyVector, ElementWise},
     {"sqrt",      {Numeric}, {PerDivision}, 1, 1, handler<unary<op::sqrt>>,       "", PyVector, ElementWise},
