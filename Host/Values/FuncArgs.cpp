@@ -176,8 +176,8 @@ char** FuncResult::makeStringBlock(int64_t n, size_t bytes, char*& block) {
     return static_cast<char**>(value_->mutableData());
 }
 
-void* FuncResult::makeRef(Kind k, std::span<const int64_t> lengths) {
-    ref_ = Value::makeDivided(k, lengths);
+void* FuncResult::makeRef(Kind k, std::span<const int64_t> lengths, bool cleared) {
+    ref_ = Value::makeDivided(k, lengths, cleared);
     sharedRef_.reset();
     refFromArgs_ = false;
     refKind_ = k;
@@ -219,6 +219,12 @@ bool FuncResult::allocateUninitialized(int64_t n, ResultAllocType how, int64_t t
 bool FuncResult::allocateRef(int64_t n, ResultAllocType how, int64_t total) {
     if (n < 0) return false;
     makeRef(refKind_, layout(n, how, total));
+    return true;
+}
+
+bool FuncResult::allocateRefUninitialized(int64_t n, ResultAllocType how, int64_t total) {
+    if (n < 0) return false;
+    makeRef(refKind_, layout(n, how, total), false);
     return true;
 }
 

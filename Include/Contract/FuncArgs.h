@@ -96,6 +96,8 @@ public:
     // writes every element (or drops the result) before anything reads it.
     bool allocateUninitialized(int64_t n, ResultAllocType how, int64_t total);
     bool allocateRef(int64_t n, ResultAllocType how, int64_t total);
+    // The same for the reference.
+    bool allocateRefUninitialized(int64_t n, ResultAllocType how, int64_t total);
     double* makeReal(int64_t n, ResultAllocType how, int64_t total);
     cplx* makeComplex(int64_t n, ResultAllocType how, int64_t total);
     double* makeRealRef(int64_t n, ResultAllocType how, int64_t total);
@@ -124,7 +126,7 @@ public:
 
 private:
     void* makeValues(cv::Kind k, int64_t n);
-    void* makeRef(cv::Kind k, std::span<const int64_t> lengths);
+    void* makeRef(cv::Kind k, std::span<const int64_t> lengths, bool cleared = true);
     std::vector<int64_t> layout(int64_t n, ResultAllocType how, int64_t total) const;
 
     std::string_view name_;

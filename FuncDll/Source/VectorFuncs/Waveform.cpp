@@ -279,17 +279,13 @@ bool truncateWaveform(double lo, double hi, const double* y, const double* x, in
                       TruncateOutData<double>& out) {
     if (n <= 0 || !y || !x) return false;
     bool wrote = false;
-    if (truncateSpan(lo, hi, y, x, n, out, wrote)) {
-        if (wrote) out.written();
-        return wrote;
-    }
+    if (truncateSpan(lo, hi, y, x, n, out, wrote)) return wrote;
     const int64_t count = truncatePass<false>(lo, hi, y, x, n, nullptr, nullptr);
     if (count == 0) return false;
     double* outY = out.allocateY(count);
     double* outX = out.allocateX(count);
     if (!outY || !outX) return false;
     truncatePass<true>(lo, hi, y, x, n, outY, outX);
-    out.written();
     return true;
 }
 

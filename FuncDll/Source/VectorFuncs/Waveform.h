@@ -43,44 +43,34 @@ bool resample(const ResampleSource& source, ResampleDest& dest, int order, bool 
 // ---------------------------------------------------------------- truncation
 
 // Output of truncateWaveform(): asked for y and then for x storage of the
-// final point count, so that the cut costs one allocation per vector, and
-// told when every value is written. A fast attempt that finds the waveform
-// shaped otherwise than it looked asks again: the later storage replaces the
-// earlier.
+// final point count, so that the cut costs one allocation per vector. A fast
+// attempt that finds the waveform shaped otherwise than it looked asks
+// again: the later storage replaces the earlier.
 template <class T>
 class TruncateOutData {
 public:
     virtual ~TruncateOutData() = default;
     virtual T* allocateY(int64_t count) = 0;
     virtual T* allocateX(int64_t count) = 0;
-    virtual void written() {}
 };
 
-// Writes the cut into a function result: values and reference. The cut
-// writes every element, so the storage is not cleared first (clearing tens
-// of megabytes would cost as much as the cut); it becomes the result once
-// written.
+// Writes the cut straight into a function result: values and reference. The
+// cut writes every element, so the storage is not cleared first (clearing
+// tens of megabytes would cost as much as the cut).
 class TruncateOutData_FuncResult : public TruncateOutData<double> {
 public:
-    explicit TruncateOutData_FuncResult(FuncResult& result) : result_(result) {}
-    double* allocateY(int64_t count) override { return make(y_, count); }
-    double* allocateX(int64_t count) override { return make(x_, count); }
-    // The result builds only cleared storage of its own; it takes these
-    // values instead, the x-values as their reference.
-    void written() override {
-        y_->setRef(x_);
-        result_.copyVector(y_, y_);
+    explicit TruncateOutData_FuncResult(FuncResult& result) : result_(result) { result_.setType(VD_Real, VD_Real); }
+    double* allocateY(int64_t count) override {
+        result_.allocateUninitialized(count, AllocSingle, count);
+        return result_.data();
+    }
+    double* allocateX(int64_t count) override {
+        result_.allocateRefUninitialized(count, AllocSingle, count);
+        return result_.refData();
     }
 
 private:
-    static double* make(cv::MutableValuePtr& v, int64_t count) {
-        v = cv::Value::makeUninitialized(cv::Kind::Real, count);
-        return static_cast<double*>(v->mutableData());
-    }
-
     FuncResult& result_;
-    cv::MutableValuePtr y_;
-    cv::MutableValuePtr x_;
 };
 
 // Keeps the cut for further work (a spectrum of a time window, say).
