@@ -1,9 +1,7 @@
-// THD, THDN, SNR, SINAD, ENOB and SFDR through the function table: sines
-// whose straight lines have known components, the window of whole periods,
-// uneven steps, the two readings of the samples, the even grid's own road,
-// refusals and runs. The agreement with numpy's DFT recipe is checked in
-// the Python peer tests.
-#include <algorithm>
+// THD, THDN, SNR, SINAD, ENOB and SFDR: sines whose straight lines have
+// known components, breakpoints, the `periods` window, the even grid's own
+// road, and the refusals. numpy's DFT recipe, uneven steps integrated with
+// numpy and runs measured alone are the peers in the Python tests.
 #include <cmath>
 #include <random>
 
@@ -43,89 +41,37 @@ cv::ValuePtr wave(const Reals& y, const Reals& x) { return cvtest::wave(y, x, Ph
 // An optional argument left out before one that is given.
 cv::ValuePtr none() { return reals({}); }
 
-std::string error(const std::string& f, std::vector<cv::ValuePtr> args) {
-    const auto o = call(f, std::move(args));
-    EXPECT_FALSE(o.ok) << f;
-    return o.error;
-}
+std::string error(const std::string& f, std::vector<cv::ValuePtr> args) { return call(f, std::move(args)).error; }
 
-TEST(DistortionValues, HarmonicsReadAsTheStraightLinesHoldThem) {
-    const Reals x = evenTimes(32, 4), a = {1.0, 0.05, 0.02, 0, 0.01};
-    const auto w = wave(sines(x, a), x);
+TEST(DistortionValues, HarmonicsReadAsTheStraightLinesHoldThemOrAsTheSamplesDo) {
+    const Reals x = evenTimes(32, 4), a = {1.0, 0.05, 0.02, 0, 0.01}, y = sines(x, a);
     const double A1 = droop(1, 32), A2 = 0.05 * droop(2, 32), A3 = 0.02 * droop(3, 32), A5 = 0.01 * droop(5, 32);
-    EXPECT_NEAR(number("THD", {w, reals({1000})}), 100 * std::hypot(A2, A3, A5) / A1, 1e-11);
-    EXPECT_NEAR(number("THD", {w, reals({1000}), reals({3})}), 100 * std::hypot(A2, A3) / A1, 1e-11);
-    EXPECT_NEAR(number("SFDR", {w, reals({1000})}), 20 * std::log10(A1 / A2), 1e-9);
-    // Read as samples, the amplitudes are the sines' own.
-    const auto samples = [&](const char* f) { return number(f, {w, reals({1000}), none(), none(), str("samples")}); };
-    EXPECT_NEAR(samples("THD"), 100 * std::hypot(0.05, 0.02, 0.01), 1e-11);
-    EXPECT_NEAR(number("SFDR", {w, reals({1000}), none(), str("samples")}), 20 * std::log10(1 / 0.05), 1e-9);
-    // All the harmonics taken out of the samples leaves no noise but
-    // rounding; the lines keep the sine's images above half the sample rate.
-    EXPECT_GT(samples("SNR"), 140);
-    const double snr = number("SNR", {w, reals({1000})});
-    EXPECT_GT(snr, 40 * std::log10(32) - 3.4 - 1);
-    EXPECT_LT(snr, 40 * std::log10(32) - 3.35 + 1);
-}
-
-TEST(DistortionValues, AToneBetweenHarmonicsIsNoiseAndASpurAndAnOffsetNothing) {
-    // Read as samples (the DFT): a tone at 2.5 f0 beside a 2nd harmonic.
-    const Reals x = evenTimes(50, 2), clean = sines(x, {1.0, 0.03});
-    Reals y = clean;
-    for (size_t i = 0; i < x.size(); ++i) y[i] += 100 + 0.04 * std::cos(2 * kPi * 2500 * x[i]);
-    auto measure = [&](std::string f) {
-        std::vector<cv::ValuePtr> args{wave(y, x), reals({1000}), none(), str("samples")};
-        if (f == "THD" || f == "SNR") args.insert(args.begin() + 2, none());
-        return number(f, args);
-    };
-    const double sinad = -10 * std::log10(0.03 * 0.03 + 0.04 * 0.04), tone = -20 * std::log10(0.04);
-    EXPECT_NEAR(measure("SINAD"), sinad, 1e-8);
-    EXPECT_NEAR(measure("THDN"), 100 * std::hypot(0.03, 0.04), 1e-8);
-    EXPECT_NEAR(measure("ENOB"), (sinad - 1.76) / 6.02, 1e-8);
-    EXPECT_NEAR(measure("SNR"), tone, 1e-8);
-    EXPECT_NEAR(measure("SFDR"), tone, 1e-8);
-    EXPECT_NEAR(measure("THD"), 3.0, 1e-8);
-    // Read as lines, the tone and the offset do not reach the harmonics either.
-    EXPECT_NEAR(number("THD", {wave(y, x), reals({1000})}), number("THD", {wave(clean, x), reals({1000})}), 1e-8);
-}
-
-TEST(DistortionValues, UnevenStepsOnStraightLinesAreExact) {
-    // A triangle wave is its own straight lines: odd harmonics of 1/k², at
-    // any steps that keep its corners.
-    std::mt19937 rng(7);
-    std::uniform_real_distribution<double> at(0.0, 1.0);
-    auto triangle = [](double u) { return u < 0.25 ? 4 * u : u < 0.75 ? 2 - 4 * u : 4 * u - 4; };
-    Reals x, y;
-    for (int p = 0; p < 2; ++p) {
-        Reals u = {0, 0.25, 0.5, 0.75};
-        for (int i = 0; i < 60; ++i) u.push_back(at(rng));
-        std::sort(u.begin(), u.end());
-        for (double v : u) x.push_back((p + v) * 1e-3), y.push_back(triangle(v));
+    const double thd = 100 * std::hypot(A2, A3, A5) / A1;
+    EXPECT_NEAR(number("THD", {wave(y, x), reals({1000})}), thd, 1e-11);
+    EXPECT_NEAR(number("THD", {wave(y, x), reals({1000}), reals({3})}), 100 * std::hypot(A2, A3) / A1, 1e-11);
+    EXPECT_NEAR(number("THD", {wave(y, x), reals({1000}), none(), none(), str("samples")}),
+                100 * std::hypot(0.05, 0.02, 0.01), 1e-11);
+    // Ratios are in percent, levels in dB.
+    for (const char* f : {"THD", "THDN", "SNR", "SINAD", "ENOB", "SFDR"}) {
+        const bool dB = std::string(f) == "SNR" || std::string(f) == "SINAD" || std::string(f) == "SFDR";
+        EXPECT_EQ(call(f, {wave(y, x), reals({1000})}).value->physType(), dB ? PhysType::Decibel : PhysType::None);
     }
-    x.push_back(2e-3), y.push_back(0);
-    const double thd = 100 * std::sqrt(std::pow(3, -4) + std::pow(5, -4) + std::pow(7, -4) + std::pow(9, -4));
-    EXPECT_NEAR(number("THD", {wave(y, x), reals({1000})}), thd, 1e-9);
-    // A breakpoint (a repeated time point) adds nothing.
-    x.insert(x.begin() + 20, x[20]), y.insert(y.begin() + 20, y[20]);
-    EXPECT_NEAR(number("THD", {wave(y, x), reals({1000})}), thd, 1e-9);
+    // A breakpoint (a repeated time point) adds nothing to the lines.
+    Reals bx = x, by = y;
+    bx.insert(bx.begin() + 20, bx[20]), by.insert(by.begin() + 20, by[20]);
+    EXPECT_NEAR(number("THD", {wave(by, bx), reals({1000})}), thd, 1e-11);
     // The samples alone need even steps.
-    const std::string uneven = error("THD", {wave(y, x), reals({1000}), none(), none(), str("samples")});
-    EXPECT_EQ(uneven.rfind("THD: argument 1 (wave) has steps from ", 0), 0u) << uneven;
-    EXPECT_NE(uneven.find("read as 'samples', it needs even steps"), std::string::npos) << uneven;
+    Reals nudged = x;
+    nudged[70] += 0.1 * (x[1] - x[0]);
+    EXPECT_EQ(error("THD", {wave(y, nudged), reals({1000}), none(), none(), str("samples")}),
+              "THD: argument 1 (wave) has steps from 2.8125e-05 to 3.4375e-05 in the analysed periods: read as "
+              "'samples', it needs even steps (read it as 'lines')");
 }
 
-TEST(DistortionWindow, OnlyTheLastWholePeriodsCount) {
+TEST(DistortionWindow, PeriodsTakesTheLastOnesAndNoMoreThanThereAre) {
     const Reals x = evenTimes(40, 3.5), clean = sines(x, {1.0, 0.02, 0.01});
-    Reals settling = clean;
-    for (size_t i = 0; i < 15; ++i) settling[i] += 5.0 * std::exp(-double(i));  // before the last 3 periods
-    const Reals last(x.begin() + 20, x.end()), lastY(clean.begin() + 20, clean.end());
-    for (const char* f : {"THD", "SINAD", "SFDR"}) {
-        const double whole = number(f, {wave(lastY, last), reals({1000})});
-        EXPECT_NEAR(number(f, {wave(settling, x), reals({1000})}), whole, 1e-9) << f;
-    }
-    // `periods` takes the last ones only, and no more than there are.
     Reals early = clean;
-    for (size_t i = 0; i < 60; ++i) early[i] *= 2;
+    for (size_t i = 0; i < 60; ++i) early[i] *= 2;  // the first 1.5 periods
     EXPECT_NEAR(number("THD", {wave(early, x), reals({1000}), none(), reals({2})}),
                 number("THD", {wave(clean, x), reals({1000}), none(), reals({2})}), 1e-9);
     EXPECT_GT(
@@ -176,66 +122,46 @@ TEST(DistortionRefusals, NaNCountsOnlyInsideTheAnalysedPeriods) {
               "need");
 }
 
-TEST(DistortionRuns, EachRunGivesTheValueItGivesAlone) {
-    const Reals x1 = evenTimes(32, 2), x2 = evenTimes(24, 3);
-    const Reals y1 = sines(x1, {1.0, 0.1}), y2 = sines(x2, {0.5, 0, 0.05});
-    auto runs = cvtest::dividedWave({y1, y2}, {x1, x2}, PhysType::Voltage, PhysType::Time);
-    for (const char* f : {"THD", "THDN", "SNR", "SINAD", "ENOB", "SFDR"}) {
-        const auto o = call(f, {runs, reals({1000})});
-        ASSERT_TRUE(o.ok) << o.error;
-        EXPECT_EQ(cvtest::realsOf(*o.value),
-                  (Reals{number(f, {wave(y1, x1), reals({1000})}), number(f, {wave(y2, x2), reals({1000})})}))
-            << f;
-        const bool dB = std::string(f) == "SNR" || std::string(f) == "SINAD" || std::string(f) == "SFDR";
-        EXPECT_EQ(o.value->physType(), dB ? PhysType::Decibel : PhysType::None) << f;
-    }
-}
-
 // Waves on an even grid take a road of their own to the same integrals: the
 // same wave with one sample moved off the grid (by far too little to
-// matter) takes the general one. Long enough for several chunks and blocks
-// of the passes over the data and of the spur search.
-struct GridCase {
-    Reals x, y, nudged;
-};
-
-GridCase gridCase(double perPeriod, size_t n) {
-    GridCase c;
-    c.x = cvtest::grid(n, 1e-3 / perPeriod);
-    c.y = sines(c.x, {1.0, 0.02, 0.01, 0, 0.003, 0, 0, 0, 0, 0, 0, 1e-3});
+// matter) takes the general one. 70001 samples: several chunks and blocks of
+// the passes over the data and of the spur search.
+using OnAndOff = std::pair<cv::ValuePtr, cv::ValuePtr>;
+OnAndOff onAndOffGrid(double perPeriod) {
+    Reals x = cvtest::grid(70001, 1e-3 / perPeriod), y = sines(x, {1.0, 0.02, 0.01, 0, 0.003, 0, 0, 0, 0, 0, 0, 1e-3});
     std::mt19937 rng(5);
     std::normal_distribution<double> noise(0.0, 1e-4);
-    for (double& v : c.y) v += 0.5 + noise(rng);
-    c.nudged = c.x;
-    c.nudged[n / 2] += 2e-7 * (c.x[1] - c.x[0]);  // steps still even to 1e-6
-    return c;
+    for (double& v : y) v += 0.5 + noise(rng);
+    const auto on = wave(y, x);
+    x[35000] += 2e-7 * (x[1] - x[0]);  // steps still even to 1e-6
+    return {on, wave(y, x)};
 }
 
-void expectGridAsOffGrid(const GridCase& c, const char* f, std::vector<cv::ValuePtr> rest, double tol) {
-    std::vector<cv::ValuePtr> on{wave(c.y, c.x), reals({1000})}, off{wave(c.y, c.nudged), reals({1000})};
-    on.insert(on.end(), rest.begin(), rest.end());
-    off.insert(off.end(), rest.begin(), rest.end());
-    const double a = number(f, on), b = number(f, off);
-    EXPECT_NEAR(a, b, tol * std::fabs(b)) << f;
+// f(wave, 1000, rest...) on the grid and off it.
+void expectGridAsOffGrid(const OnAndOff& w, const char* f, std::vector<cv::ValuePtr> rest, double tol) {
+    rest.insert(rest.begin(), {w.first, reals({1000})});
+    const double on = number(f, rest);
+    rest[0] = w.second;
+    const double off = number(f, rest);
+    EXPECT_NEAR(on, off, tol * std::fabs(off)) << f;
 }
 
 TEST(DistortionGrid, AnEvenGridMeasuresAsTheSameWaveOffIt) {
     // Read as lines, with a start between two samples.
-    const GridCase lines = gridCase(997.3, 70001);
+    const OnAndOff lines = onAndOffGrid(997.3);
     for (const char* f : {"THD", "THDN", "SINAD", "SFDR"}) expectGridAsOffGrid(lines, f, {}, 1e-9);
     // More harmonics than one pass takes at a time. The noise left by SNR
     // is 75 times below the 12th harmonic, whose last digits it inherits.
     expectGridAsOffGrid(lines, "THD", {reals({40})}, 1e-9);
     expectGridAsOffGrid(lines, "SNR", {reals({40})}, 1e-7);
     // Read as samples, the periods start on one.
-    const GridCase samples = gridCase(1000, 70001);
+    const OnAndOff samples = onAndOffGrid(1000);
     for (const char* f : {"THD", "SNR"}) expectGridAsOffGrid(samples, f, {none(), none(), str("samples")}, 1e-9);
     for (const char* f : {"SINAD", "SFDR"}) expectGridAsOffGrid(samples, f, {none(), str("samples")}, 1e-9);
 }
 
 TEST(DistortionGrid, TheCoresDoNotChangeABit) {
-    const GridCase c = gridCase(997.3, 70001);
-    const auto w = wave(c.y, c.x);
+    const cv::ValuePtr w = onAndOffGrid(997.3).first;
     auto measure = [&](unsigned threads) {
         cv::setThreadCount(threads);
         Reals v;

@@ -60,54 +60,40 @@ ParseError errorOf(std::string_view text) {
 
 }  // namespace
 
+// Every operator spelled as its function; "<>" builds the call "!=" does.
 TEST(ExprPrecedence, GroupsAsTheTableSays) {
     const std::pair<const char*, const char*> cases[] = {
-        {"1+2*3", "_Plus(1, _Times(2, 3))"}, {"1*2+3", "_Plus(_Times(1, 2), 3)"},
-        {"a-b-c", "_Minus(_Minus(a, b), c)"}, {"a/b*c%d", "_Mod(_Times(_Divide(a, b), c), d)"},
-        {"2^3^2", "_Power(2, _Power(3, 2))"}, {"-2^2", "_UMinus(_Power(2, 2))"}, {"2^-2", "_Power(2, _UMinus(2))"},
-        {"-a*b", "_Times(_UMinus(a), b)"}, {"a*-b", "_Times(a, _UMinus(b))"}, {"--a", "_UMinus(_UMinus(a))"},
-        {"+a", "a"}, {"!a && b", "_And(_Not(a), b)"}, {"!a == b", "_Eq(_Not(a), b)"},
-        {"a & b + c", "_Concat(a, _Plus(b, c))"}, {"a + b & c", "_Concat(_Plus(a, b), c)"},
-        {"a & b == c", "_Eq(_Concat(a, b), c)"}, {"a < b == c", "_Eq(_Lt(a, b), c)"},
-        {"a < b < c", "_Lt(_Lt(a, b), c)"}, {"a == b && c != d", "_And(_Eq(a, b), _Ne(c, d))"},
-        {"a || b && c", "_Or(a, _And(b, c))"}, {"a && b || c && d", "_Or(_And(a, b), _And(c, d))"},
-        {"(3, 4)", "_Comma(3, 4)"}, {"(a, b, c)", "_Comma(_Comma(a, b), c)"},
-        {"(a, (b, c))", "_Comma(a, _Comma(b, c))"}, {"(1+2, -3)*2", "_Times(_Comma(_Plus(1, 2), _UMinus(3)), 2)"},
-        {"f(a, b)", "f(a, b)"}, {"f((a, b))", "f(_Comma(a, b))"}, {"f()", "f()"}, {"v[i]", "_Index(v, i)"},
-        {"v[i][j]", "_Index(_Index(v, i), j)"}, {"-v[i]^2", "_UMinus(_Power(_Index(v, i), 2))"},
-        {"f(x)[0]", "_Index(f(x), 0)"}, {"(a+b)[1]", "_Index(_Plus(a, b), 1)"},
+        {"1+2*3", "_Plus(1, _Times(2, 3))"}, {"a-b-c", "_Minus(_Minus(a, b), c)"},
+        {"a/b*c%d", "_Mod(_Times(_Divide(a, b), c), d)"}, {"2^3^2", "_Power(2, _Power(3, 2))"},
+        {"-2^2", "_UMinus(_Power(2, 2))"}, {"2^-2", "_Power(2, _UMinus(2))"}, {"-a*b", "_Times(_UMinus(a), b)"},
+        {"+a", "a"}, {"!a && b", "_And(_Not(a), b)"}, {"a & b + c", "_Concat(a, _Plus(b, c))"},
+        {"a + b & c", "_Concat(_Plus(a, b), c)"}, {"a & b == c", "_Eq(_Concat(a, b), c)"},
+        {"a < b == c", "_Eq(_Lt(a, b), c)"}, {"a < b < c", "_Lt(_Lt(a, b), c)"},
+        {"a == b && c != d", "_And(_Eq(a, b), _Ne(c, d))"}, {"a || b && c", "_Or(a, _And(b, c))"},
+        {"a <> b", "_Ne(a, b)"}, {"a <= b", "_Le(a, b)"}, {"a > b", "_Gt(a, b)"}, {"a >= b", "_Ge(a, b)"},
+        {"(a, b, c)", "_Comma(_Comma(a, b), c)"}, {"(1+2, -3)*2", "_Times(_Comma(_Plus(1, 2), _UMinus(3)), 2)"},
+        {"f((a, b))", "f(_Comma(a, b))"}, {"v[i][j]", "_Index(_Index(v, i), j)"},
+        {"-v[i]^2", "_UMinus(_Power(_Index(v, i), 2))"}, {"f(x)[0]", "_Index(f(x), 0)"},
         {"[1, a+b][0]", "_Index([1, _Plus(a, b)], 0)"}, {"[]", "[]"}, {"x = 1 + 2", "x=_Plus(1, 2)"},
         {"Vec('x y')*2", "_Times(Vec('x y'), 2)"},
     };
     for (auto [text, expected] : cases) EXPECT_EQ(shapeOf(text), expected) << text;
 }
 
-// Every spelling of an operator builds its function's call, and a call by the
-// function's own name stays a call when printed.
-TEST(ExprPrecedence, EverySpellingBuildsItsFunction) {
-    const std::pair<const char*, const char*> spelled[] = {
-        {"a <> b", "_Ne(a, b)"}, {"a <= b", "_Le(a, b)"}, {"a > b", "_Gt(a, b)"}, {"a >= b", "_Ge(a, b)"}};
-    for (auto [text, expected] : spelled) EXPECT_EQ(shapeOf(text), expected) << text;
-    EXPECT_EQ(reprint("a <> b"), "a <> b") << "the spelling is kept";
-    EXPECT_EQ(reprint("_Plus(1, 2)"), "_Plus(1, 2)");
-}
-
 TEST(ExprNumbers, SuffixesAndUnits) {
     // The suffix folds into the exponent: "2.5u" is exactly the double nearest
     // 2.5e-6; an 'e' without exponent digits is a unit letter.
     const std::pair<const char*, double> cases[] = {
-        {"1", 1}, {"1.5", 1.5}, {".5", 0.5}, {"3.", 3}, {"2e-3", 2e-3}, {"2E+3", 2e3}, {"1e3", 1e3}, {"1f", 1e-15},
-        {"1p", 1e-12}, {"1n", 1e-9}, {"1u", 1e-6}, {"1m", 1e-3}, {"1k", 1e3}, {"1meg", 1e6}, {"1g", 1e9}, {"1t", 1e12},
-        {"1M", 1e-3}, {"1MEG", 1e6}, {"2.5u", 2.5e-6},
-        {"2.5uF", 2.5e-6}, {"1kohm", 1e3}, {"10V", 10}, {"3megHz", 3e6}, {"1mohm", 1e-3}, {"2e3k", 2e6},
-        {"1.5e-3meg", 1.5e3}, {"10µF", 10}, {"1e", 1}, {"2ex", 2}, {"0x1F", 31}, {"0XfF", 255},
-        {"0x1Fg", 31}, {"1e400", HUGE_VAL}, {"1e-400", 0}, {"0.0000001e-400", 0}, {"1234e-3000000", 0},
+        {".5", 0.5}, {"3.", 3}, {"2e-3", 2e-3}, {"2E+3", 2e3}, {"1f", 1e-15}, {"1m", 1e-3}, {"1k", 1e3},
+        {"1meg", 1e6}, {"1t", 1e12}, {"1M", 1e-3}, {"1MEG", 1e6}, {"2.5u", 2.5e-6}, {"2.5uF", 2.5e-6},
+        {"1kohm", 1e3}, {"3megHz", 3e6}, {"1mohm", 1e-3}, {"2e3k", 2e6}, {"1.5e-3meg", 1.5e3}, {"10µF", 10},
+        {"1e", 1}, {"2ex", 2}, {"0x1F", 31}, {"0XfF", 255}, {"0x1Fg", 31}, {"1e400", HUGE_VAL}, {"1e-400", 0},
+        {"1234e-3000000", 0},
     };
     for (auto [text, value] : cases) {
         Program p = parseProgram(text);
         EXPECT_EQ(number(p).value, value) << text;
-        EXPECT_EQ(number(p).text, text) << "the source text is kept";
-        EXPECT_EQ(serialise(p), text);
+        EXPECT_EQ(serialise(p), text) << "the source text is kept";
     }
 }
 
@@ -126,38 +112,29 @@ TEST(ExprStrings, QuotesEscapesAndUnterminatedStrings) {
     };
     // Unknown escapes are kept.
     const std::pair<const char*, const char*> values[] = {
-        {"'abc'", "abc"}, {"\"abc\"", "abc"}, {"''", ""}, {R"('a\'b')", "a'b"}, {R"("a\"b")", "a\"b"},
-        {R"('a"b')", "a\"b"}, {R"('a\\b')", "a\\b"}, {R"('a\nb\tc')", "a\nb\tc"}, {R"('C:\data')", "C:\\data"}};
+        {"\"abc\"", "abc"}, {"''", ""}, {R"('a\'b')", "a'b"}, {R"("a\"b")", "a\"b"}, {R"('a"b')", "a\"b"},
+        {R"('a\\b')", "a\\b"}, {R"('a\nb\tc')", "a\nb\tc"}, {R"('C:\data')", "C:\\data"}};
     for (auto [text, expected] : values) EXPECT_EQ(value(text), expected) << text;
     const std::pair<const char*, const char*> printed[] = {
         {R"("it's")", R"("it's")"}, {R"('say "hi"')", R"('say "hi"')"}, {R"('a\'b\\c\nd')", R"('a\'b\\c\nd')"},
         {R"('C:\data')", R"('C:\\data')"}};
     for (auto [text, expected] : printed) EXPECT_EQ(reprint(text), expected) << text;
-    for (const char* text : {"'abc", "\"abc", "x & 'abc\\'", "'abc\\"})
-        EXPECT_EQ(errorOf(text).reason, "unterminated string") << text;
+    for (const char* text : {"'abc", "x & 'abc\\'", "'abc\\"}) EXPECT_EQ(errorOf(text).reason, "unterminated string");
     EXPECT_EQ(errorOf("x & 'abc").column, 5u) << "the position of the opening quote";
 }
 
-TEST(ExprNames, SpecialCharactersAndCase) {
+// Names keep their case and special characters; newlines inside brackets are blanks.
+TEST(ExprStatements, NamesSeparatorsCommentsAndAssignments) {
     const std::pair<const char*, const char*> cases[] = {
         {"R1#p + X1.out*v:out", "_Plus(R1#p, _Times(X1.out, v:out))"}, {"$a_b$ - _x", "_Minus($a_b$, _x)"},
-        {"MixedCase", "MixedCase"}, {"Vµ", "Vµ"}, {"a.b.c:d#e", "a.b.c:d#e"}, {"f (x)", "f(x)"}};
-    for (auto [text, expected] : cases) EXPECT_EQ(shapeOf(text), expected) << text;
-}
-
-TEST(ExprStatements, SeparatorsCommentsAndAssignments) {
-    // Newlines inside brackets are blanks.
-    const std::pair<const char*, const char*> cases[] = {
+        {"MixedCase", "MixedCase"}, {"Vµ", "Vµ"}, {"a.b.c:d#e", "a.b.c:d#e"}, {"f (x)", "f(x)"},
         {"x = 3; y = x^2", "x=3 ; y=_Power(x, 2)"}, {"a\nb\r\nc", "a ; b ; c"}, {";;a;;\n\n;b;", "a ; b"}, {"", ""},
-        {"  \n ; ", ""}, {"# a comment\nx = 1", "x=1"}, {"# comment\n  # another\nx\n#end", "x"},
-        {"a; # comment after a separator\nb", "a ; b"}, {"f(1,\n  2)\n[3,\n4]", "f(1, 2) ; [3, 4]"},
-        {"x == 1", "_Eq(x, 1)"}, {"x=y", "x=y"}};
+        {"# comment\n  # another\nx\n#end", "x"}, {"a; # comment after a separator\nb", "a ; b"},
+        {"f(1,\n  2)\n[3,\n4]", "f(1, 2) ; [3, 4]"}, {"x == 1", "_Eq(x, 1)"}, {"x=y", "x=y"}};
     for (auto [text, expected] : cases) EXPECT_EQ(shapeOf(text), expected) << text;
     EXPECT_EQ(errorOf("a + #b").column, 5u);
     EXPECT_EQ(errorOf("x = 1 # c").column, 7u) << "'#' comments only at a statement's start";
-}
-
-TEST(ExprStatements, ParseExpressionTakesExactlyOne) {
+    // A single expression is exactly one.
     EXPECT_EQ(shape(*parseExpression("\n  a +\n b \n")), "_Plus(a, b)");
     for (const char* text : {"a; b", "a b", "x = 1", ""}) EXPECT_THROW(parseExpression(text), ParseError) << text;
 }
@@ -172,15 +149,12 @@ TEST(ExprErrors, NameTheirPosition) {
         {"1 +", 1, 4, "expected an expression, found end of input"}, {")", 1, 1, "expected an expression, found ')'"},
         {"a\n  b +* c", 2, 6, "expected an expression, found '*'"}, {"(1, 2", 1, 6, "expected ')', found end of input"},
         {"f(1 2)", 1, 5, "expected ',' or ')', found number '2'"}, {"v[1", 1, 4, "expected ']', found end of input"},
-        {"[1 2]", 1, 4, "expected ',' or ']', found number '2'"}, {"f(1,)", 1, 5, "expected an expression, found ')'"},
-        {"a @ b", 1, 3, "unexpected character '@'"}, {"a | b", 1, 3, "unexpected character '|' (logical or is '||')"},
-        {"a \x01", 1, 3, "unexpected byte 0x01"}, {"a)", 1, 2, "unmatched ')'"}, {"a]", 1, 2, "unmatched ']'"},
+        {"[1 2]", 1, 4, "expected ',' or ']', found number '2'"}, {"a @ b", 1, 3, "unexpected character '@'"},
+        {"a | b", 1, 3, "unexpected character '|' (logical or is '||')"}, {"a \x01", 1, 3, "unexpected byte 0x01"},
+        {"a)", 1, 2, "unmatched ')'"}, {"a]", 1, 2, "unmatched ']'"},
         {"1, 2", 1, 2, "a comma is allowed only inside parentheses, brackets or calls"},
         {"x[1] = 2", 1, 6, "'=' assigns only to a name that starts a statement (compare with '==')"},
-        {"a = b = c", 1, 7, "'=' assigns only to a name that starts a statement (compare with '==')"},
-        {"x = ", 1, 5, "expected an expression, found end of input"}, {"f(x) y", 1, 6, "unexpected name 'y'"},
-        {"ok;\nok\n  1 2", 3, 5, "unexpected number '2'"},
-        {"(1\n+", 2, 2, "expected an expression, found end of input"},
+        {"f(x) y", 1, 6, "unexpected name 'y'"}, {"ok;\nok\n  1 2", 3, 5, "unexpected number '2'"},
     };
     for (const Case& c : cases) {
         ParseError e = errorOf(c.text);
@@ -193,42 +167,30 @@ TEST(ExprErrors, NameTheirPosition) {
     EXPECT_THROW(parseProgram("("), std::runtime_error);
 }
 
-TEST(ExprLimits, NestingIsCapped) {
-    auto nested = [](int n, const char* open, const char* middle, const char* close) {
+// Deep nesting and long chains are refused by name, never a stack overflow;
+// many statements are no depth at all.
+TEST(ExprLimits, NestingAndTreeDepthAreCapped) {
+    auto nested = [](int n, const char* open, const char* close) {
         std::string s;
         for (int i = 0; i < n; ++i) s += open;
-        s += middle;
-        for (int i = 0; i < n; ++i) s += close;
+        s += "1";
+        for (int i = 0; *close && i < n; ++i) s += close;
         return s;
     };
-    EXPECT_NO_THROW(parseProgram(nested(200, "(", "1", ")")));
-    EXPECT_NO_THROW(parseProgram(nested(200, "f(", "1", ")")));
-    for (const std::string& deep : {nested(300, "(", "1", ")"), nested(300, "[", "1", "]"),
-                                    nested(300, "f(", "1", ")"), nested(300, "-", "1", ""),
-                                    nested(300, "!", "1", ""), nested(300, "+", "1", ""),
-                                    nested(300, "2^", "1", ""), nested(300, "v[", "1", "]"),
-                                    nested(1000000, "(", "", ""), nested(1000000, "{", "", "")}) {
-        ParseError e = errorOf(deep);
-        EXPECT_TRUE(e.reason.find("nested too deeply") != std::string::npos ||
-                    e.reason.find("unexpected character '{'") != std::string::npos)
-            << e.what();
-    }
-}
-
-TEST(ExprLimits, TreeDepthIsCappedForLongChains) {
-    auto chain = [](int n, const char* op) {
-        std::string s = "1";
-        for (int i = 1; i < n; ++i) (s += op) += "1";
-        return s;
-    };
-    Program ok = parseProgram(chain(1000, "+"));
-    EXPECT_EQ(ok.statements[0]->depth, 1000);
-    EXPECT_NE(errorOf(chain(5000, "+")).reason.find("too deep"), std::string::npos);
-    EXPECT_NE(errorOf(chain(100000, "*")).reason.find("too deep"), std::string::npos);
+    EXPECT_NO_THROW(parseProgram(nested(200, "(", ")")));
+    EXPECT_NO_THROW(parseProgram(nested(200, "f(", ")")));
+    for (const std::string& deep : {nested(300, "(", ")"), nested(300, "[", "]"), nested(300, "f(", ")"),
+                                    nested(300, "-", ""), nested(300, "+", ""), nested(300, "2^", ""),
+                                    nested(300, "v[", "]"), nested(1000000, "(", "")})
+        EXPECT_NE(errorOf(deep).reason.find("nested too deeply"), std::string::npos) << deep.substr(0, 8);
+    std::string chain = "1";
+    for (int i = 1; i < 1000; ++i) chain += "+1";
+    EXPECT_EQ(parseProgram(chain).statements[0]->depth, 1000);
+    for (int i = 0; i < 4000; ++i) chain += "+1";
+    EXPECT_NE(errorOf(chain).reason.find("too deep"), std::string::npos);
     std::string indices = "v";
     for (int i = 0; i < 5000; ++i) indices += "[0]";
     EXPECT_NE(errorOf(indices).reason.find("too deep"), std::string::npos);
-    // Many statements are no depth at all.
     std::string many;
     for (int i = 0; i < 50000; ++i) many += "x=1;";
     EXPECT_EQ(parseProgram(many).statements.size(), 50000u);
@@ -236,15 +198,14 @@ TEST(ExprLimits, TreeDepthIsCappedForLongChains) {
 
 TEST(ExprSerialise, MinimumParenthesesAndStyle) {
     const std::pair<const char*, const char*> cases[] = {
-        {"(1 + 2) * 3", "(1+2)*3"}, {"1 + (2 * 3)", "1+2*3"}, {"((a))", "a"}, {"a - (b - c)", "a-(b-c)"},
-        {"(a - b) - c", "a-b-c"}, {"a / (b * c)", "a/(b*c)"}, {"(2 ^ 3) ^ 2", "(2^3)^2"}, {"2 ^ (3 ^ 2)", "2^3^2"},
-        {"(-2) ^ 2", "(-2)^2"}, {"-(2 ^ 2)", "-2^2"}, {"2 ^ (-2)", "2^-2"}, {"-(a + b)", "-(a+b)"}, {"-(-a)", "--a"},
-        {"a - -b", "a--b"}, {"!(a == b)", "!(a == b)"}, {"a==b&&c<d||!e", "a == b && c < d || !e"},
-        {"(a || b) && c", "(a || b) && c"}, {"a & (b & c)", "a&(b&c)"}, {"(a & b) == 'x'", "a&b == 'x'"},
-        {"(3,4)", "(3, 4)"}, {"(a, b, c)", "(a, b, c)"}, {"(a, (b, c))", "(a, (b, c))"}, {"((a, b))", "(a, b)"},
-        {"f( a ,b )", "f(a, b)"}, {"f((a, b), c)", "f((a, b), c)"}, {"[ 1,2 , 3 ]", "[1, 2, 3]"}, {"(v)[i]", "v[i]"},
+        {"(1 + 2) * 3", "(1+2)*3"}, {"((a))", "a"}, {"a - (b - c)", "a-(b-c)"}, {"(a - b) - c", "a-b-c"},
+        {"a / (b * c)", "a/(b*c)"}, {"(2 ^ 3) ^ 2", "(2^3)^2"}, {"2 ^ (3 ^ 2)", "2^3^2"}, {"(-2) ^ 2", "(-2)^2"},
+        {"-(a + b)", "-(a+b)"}, {"-(-a)", "--a"}, {"a - -b", "a--b"}, {"!(a == b)", "!(a == b)"},
+        {"a==b&&c<d||!e", "a == b && c < d || !e"}, {"(a || b) && c", "(a || b) && c"}, {"a & (b & c)", "a&(b&c)"},
+        {"(a & b) == 'x'", "a&b == 'x'"}, {"(a, b, c)", "(a, b, c)"}, {"(a, (b, c))", "(a, (b, c))"},
+        {"((a, b))", "(a, b)"}, {"f( a ,b )", "f(a, b)"}, {"f((a, b), c)", "f((a, b), c)"}, {"[ 1,2 , 3 ]", "[1, 2, 3]"},
         {"(a+b)[i][j]", "(a+b)[i][j]"}, {"(-v)[1]", "(-v)[1]"}, {"x   =   1", "x = 1"}, {"a;b\nc", "a; b; c"},
-        {"1e - 3", "1e - 3"}, {"(1e) + 3", "1e + 3"},
+        {"1e - 3", "1e - 3"}, {"(1e) + 3", "1e + 3"}, {"a <> b", "a <> b"}, {"_Plus(1, 2)", "_Plus(1, 2)"},
     };
     // That what is printed parses back to the same tree: the random trees below.
     for (auto [text, expected] : cases) EXPECT_EQ(reprint(text), expected) << text;

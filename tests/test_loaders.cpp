@@ -10,8 +10,6 @@
 #include <cmath>
 #include <complex>
 #include <cstring>
-#include <filesystem>
-#include <fstream>
 #include <random>
 #include <span>
 #include <string>
@@ -44,6 +42,16 @@ const Signal& signalNamed(const DataSet& data, const std::string& name) {
     throw std::runtime_error("no signal " + name);
 }
 
+std::complex<double> at(const Signal& signal, std::size_t i) {
+    return {signal.data()[2 * i], signal.data()[2 * i + 1]};
+}
+
+std::string utf16(const std::string& text) {
+    std::string wide;
+    for (char c : text) wide += std::string{c, '\0'};
+    return wide;
+}
+
 // "name:quantity" of the reference and every signal ('*' when complex), then
 // the division lengths they all share; checks that the data fits the lengths.
 std::string layout(const DataSet& data) {
@@ -63,44 +71,42 @@ std::string layout(const DataSet& data) {
 const char* kRc2 = "time:time v(in):voltage v(mid):voltage v(out):voltage i(v1):current ";
 
 void expectSameDataSet(const DataSet& a, const DataSet& b) {
-    auto same = [](const Signal& x, const Signal& y) {
-        EXPECT_EQ(x.name, y.name);
-        EXPECT_EQ(x.isComplex, y.isComplex);
-        EXPECT_EQ(x.divisionLengths, y.divisionLengths);
-        ASSERT_EQ(x.data().size(), y.data().size());
+    ASSERT_EQ(layout(a), layout(b));
+    for (std::size_t k = 0; k <= a.signals.size(); ++k) {
+        const Signal &x = k ? a.signals[k - 1] : a.reference, &y = k ? b.signals[k - 1] : b.reference;
         // ngspice's ASCII output has 16 significant digits, one short of a round trip.
         for (std::size_t i = 0; i < x.data().size(); ++i)
             EXPECT_NEAR(x.data()[i], y.data()[i], 1e-15 * std::abs(y.data()[i]) + 1e-300) << x.name << " at " << i;
-    };
-    same(a.reference, b.reference);
-    ASSERT_EQ(a.signals.size(), b.signals.size());
-    for (std::size_t i = 0; i < a.signals.size(); ++i) same(a.signals[i], b.signals[i]);
+    }
 }
 
-// The message of the LoadError that loading the file ends in.
-std::string loadError(const std::string& path) {
+// Loading `path` ends in one LoadError for that file whose message, after
+// "<path>: ", holds `part`.
+testing::AssertionResult refused(const std::string& path, const std::string& part) {
     try {
         cv::load::loadFile(path);
     } catch (const LoadError& e) {
-        EXPECT_EQ(e.file(), path);
-        return e.what();
+        const std::string what = e.what();
+        if (e.file() == path && what.rfind(path + ": ", 0) == 0 && what.find(part) != std::string::npos)
+            return testing::AssertionSuccess();
+        return testing::AssertionFailure() << what;
     }
-    return "no LoadError";
+    return testing::AssertionFailure() << "no LoadError";
+}
+testing::AssertionResult refusedBytes(const std::string& bytes, const std::string& part,
+                                      const std::string& name = "scratch") {
+    return refused(ScratchFile(bytes, name).path, part);
 }
 
-// Loads a file that may be damaged: data or one LoadError, nothing else.
-void expectDataOrLoadError(const std::string& bytes, const std::string& what) {
-    ScratchFile file(bytes);
+// Loads a file that may be damaged: data that fits its lengths or one
+// LoadError naming the file, nothing else.
+void expectDataOrLoadError(const std::string& bytes, const std::string& what, const std::string& name = "scratch") {
+    SCOPED_TRACE(what);
+    ScratchFile file(bytes, name);
     try {
-        const DataSet data = cv::load::loadFile(file.path);
-        int64_t total = 0;
-        for (int64_t n : data.reference.divisionLengths) total += n;
-        EXPECT_EQ(static_cast<int64_t>(data.reference.divisionLengths.empty() ? 0 : data.reference.data().size()), total)
-            << what;
-        for (const Signal& s : data.signals)
-            EXPECT_EQ(s.data().size(), static_cast<std::size_t>(total) * (s.isComplex ? 2 : 1)) << what;
+        layout(cv::load::loadFile(file.path));
     } catch (const LoadError& e) {
-        EXPECT_NE(std::string(e.what()).find(file.path), std::string::npos) << what << ": " << e.what();
+        EXPECT_EQ(e.file(), file.path) << e.what();
     }
 }
 
@@ -110,32 +116,21 @@ TEST(RawTransient, AsciiFileGivesTheVariablesOfTheRunAndBinaryTheSameNumbers) {
     const DataSet data = cv::load::loadSpiceRaw(dataPath("tran_ascii.raw"));
     EXPECT_EQ(data.title, "rc2: loader test circuit");
     EXPECT_EQ(layout(data), kRc2 + std::string("[41]"));
-    EXPECT_TRUE(data.divisionLabels.empty());
-    EXPECT_TRUE(data.warnings.empty());
+    EXPECT_TRUE(data.divisionLabels.empty() && data.warnings.empty());
     // .options interp: the points sit on the 1 us grid.
     for (std::size_t i = 0; i < 41; ++i) EXPECT_NEAR(data.reference.data()[i], i * 1e-6, 1e-15);
     expectSameDataSet(data, load("tran_binary.raw"));
     expectSameDataSet(load("ok_crlf.raw"), data);  // CRLF line ends read like LF
-}
-
-// Which column is which signal: the AC circuit check below and the peers'
-// measurements of ngspice transients.
-TEST(RawTransient, BatchOutputPadsItsPointCount) {
     // `ngspice -b -r` pads "No. Points:" with blanks to patch it in place.
     const DataSet batch = load("batch.raw");
-    ASSERT_EQ(batch.reference.divisionLengths.size(), 1u);
-    EXPECT_GT(batch.reference.divisionLengths[0], 5);
-    EXPECT_EQ(batch.signals.at(2).data().size(), static_cast<std::size_t>(batch.reference.divisionLengths[0]));
+    ASSERT_EQ(layout(batch), kRc2 + std::string("[71]"));
     EXPECT_NEAR(batch.reference.data().back(), 20e-6, 1e-15);
 }
 
 TEST(RawAc, ComplexSignalsOverARealFrequencyMatchTheCircuit) {
     const DataSet data = load("ac_binary.raw");  // dec 5 from 1k to 1meg
     ASSERT_EQ(layout(data), "frequency:frequency v(in):voltage* v(mid):voltage* v(out):voltage* i(v1):current* [16]");
-    auto at = [&](const char* name, std::size_t i) {
-        const auto& d = signalNamed(data, name).data();
-        return std::complex<double>(d[2 * i], d[2 * i + 1]);
-    };
+    auto value = [&](const char* name, std::size_t i) { return at(signalNamed(data, name), i); };
     const double r = 1e3, c = 10e-9, pi = std::acos(-1.0);
     for (std::size_t i = 0; i < 16; ++i) {
         const double f = data.reference.data()[i];
@@ -143,10 +138,10 @@ TEST(RawAc, ComplexSignalsOverARealFrequencyMatchTheCircuit) {
         const std::complex<double> s(0.0, 2 * pi * f), zc = 1.0 / (s * c);
         const std::complex<double> zLoad = zc * (r + zc) / (zc + r + zc);  // C1 || (R2 + C2)
         const std::complex<double> vMid = zLoad / (r + zLoad);
-        EXPECT_NEAR(std::abs(at("v(in)", i) - 1.0), 0.0, 1e-12);
-        EXPECT_NEAR(std::abs(at("v(mid)", i) - vMid), 0.0, 1e-9);
-        EXPECT_NEAR(std::abs(at("v(out)", i) - vMid * zc / (r + zc)), 0.0, 1e-9);
-        EXPECT_NEAR(std::abs(at("i(v1)", i) + 1.0 / (r + zLoad)), 0.0, 1e-12);
+        EXPECT_NEAR(std::abs(value("v(in)", i) - 1.0), 0.0, 1e-12);
+        EXPECT_NEAR(std::abs(value("v(mid)", i) - vMid), 0.0, 1e-9);
+        EXPECT_NEAR(std::abs(value("v(out)", i) - vMid * zc / (r + zc)), 0.0, 1e-9);
+        EXPECT_NEAR(std::abs(value("i(v1)", i) + 1.0 / (r + zLoad)), 0.0, 1e-12);
     }
     expectSameDataSet(load("ac_ascii.raw"), data);
 }
@@ -170,11 +165,7 @@ TEST(RawDivisions, SteppedRunBecomesOneDivisionPerPlot) {
     // The plot titles "rc2 r2=500" ... label the runs and share the title.
     EXPECT_EQ(data.divisionLabels, (Names{"r2=500", "r2=1k", "r2=2k"}));
     EXPECT_EQ(data.title, "rc2");
-    EXPECT_TRUE(data.warnings.empty());
-    for (std::size_t d = 0; d < 3; ++d) {
-        EXPECT_EQ(data.reference.data()[21 * d], 0.0);
-        EXPECT_NEAR(data.reference.data()[21 * d + 20], 20e-6, 1e-15);
-    }
+    for (std::size_t d = 0; d < 3; ++d) EXPECT_NEAR(data.reference.data()[21 * d + 20], 20e-6, 1e-15) << d;
     // A larger R2 makes a slower second section: less output at the end of each run.
     const auto& out = signalNamed(data, "v(out)").data();
     EXPECT_GT(out[20], out[41]);
@@ -214,15 +205,11 @@ TEST(MalformedInput, EndsInALoadErrorNamingFileAndLine) {
         {"bad_quote.csv", "line 1: unterminated quote"},
         {"bad_unnamed_column.csv", "line 1: column 2 has no name"},
         {"bad_empty.csv", "no header row"}};
-    for (auto [file, message] : cases) {
-        const std::string path = dataPath(file), what = loadError(path);
-        EXPECT_EQ(what.rfind(path + ": ", 0), 0u) << what;
-        EXPECT_NE(what.find(message), std::string::npos) << what;
-    }
+    for (auto [file, message] : cases) EXPECT_TRUE(refused(dataPath(file), message));
 }
 
 TEST(MalformedInput, MissingFilesHugeCountsAndUtf16AreLoadErrors) {
-    EXPECT_THROW(load("no_such_file.raw"), LoadError);
+    EXPECT_TRUE(refused(dataPath("touchstone/no_such_file.s2p"), "cannot open"));
     EXPECT_THROW(cv::load::loadFile(CVFUNC_TEST_DATA), LoadError);
     // No allocation may follow these counts: ASan would abort on the attempt.
     const std::string header =
@@ -237,24 +224,16 @@ TEST(MalformedInput, MissingFilesHugeCountsAndUtf16AreLoadErrors) {
     ScratchFile recount("Title: t\n" + header +
                         "No. Points: 1\nNo. Variables: 4611686018427387904\nBinary:\n0123456789abcdef");
     EXPECT_THROW(cv::load::loadFile(recount.path), LoadError);
-
-    std::string utf16;
-    for (char c : std::string("Title: * x\nDate: now\n")) utf16 += std::string{c, '\0'};
-    ScratchFile wide(utf16);  // read as a raw file: its header stops short
-    EXPECT_NE(loadError(wide.path).find("line 3: plot 1: the header ends without"), std::string::npos)
-        << loadError(wide.path);
+    // Read as a raw file: its header stops short.
+    EXPECT_TRUE(refusedBytes(utf16("Title: * x\nDate: now\n"), "line 3: plot 1: the header ends without"));
 }
 
-TEST(MalformedInput, EveryTruncationOfARawFileEndsInDataOrLoadError) {
+TEST(MalformedInput, EveryTruncationAndCorruptedBytesEndInDataOrLoadError) {
     for (const char* name : {"tran_binary.raw", "ac_binary.raw", "step.raw", "ac_ascii.raw", "mixed.raw"}) {
         const std::string bytes = readBytes(dataPath(name));
-        const std::size_t stride = bytes.size() > 2000 ? 7 : 1;
-        for (std::size_t n = 0; n < bytes.size(); n += stride)
+        for (std::size_t n = 0; n < bytes.size(); n += bytes.size() > 2000 ? 7 : 1)
             expectDataOrLoadError(bytes.substr(0, n), std::string(name) + " cut at " + std::to_string(n));
     }
-}
-
-TEST(MalformedInput, CorruptedBytesEndInDataOrLoadError) {
     std::mt19937 random(20240611);
     for (const char* name : {"tran_ascii.raw", "tran_binary.raw", "ac_ascii.raw", "step.raw", "divisions.csv",
                              "engineering_semicolon.csv"}) {
@@ -274,28 +253,20 @@ TEST(MalformedInput, CorruptedBytesEndInDataOrLoadError) {
     }
 }
 
-TEST(Csv, SimpleAndTabDelimitedFilesGiveReferenceAndSignals) {
+TEST(Csv, CommasTabsSemicolonsQuotedNamesAndEngineeringSuffixes) {
     const DataSet data = load("simple.csv");
     EXPECT_EQ(data.title, "simple.csv");
     ASSERT_EQ(layout(data), "time:time v(in): v(out): [5]");
-    EXPECT_EQ(vec(data.reference.data()), (std::vector<double>{0, 1e-6, 2e-6, 3e-6, 4e-6}));
     EXPECT_EQ(vec(data.signals[1].data()), (std::vector<double>{0, 0.1, 0.3, 0.45, 0.5}));
-    EXPECT_TRUE(data.divisionLabels.empty());
-    const DataSet tabs = load("tabs.csv");
-    EXPECT_EQ(tabs.reference.quantity, "time");  // "TIME"
-    ASSERT_EQ(tabs.signals.size(), 2u);
-    EXPECT_EQ(tabs.signals[1].name, "i(v1)");
+    const DataSet tabs = load("tabs.csv");  // "TIME" is a time too
+    EXPECT_EQ(layout(tabs), "TIME:time v(a): i(v1): [2]");
     EXPECT_EQ(vec(tabs.signals[1].data()), (std::vector<double>{-1, -2}));
-}
-
-TEST(Csv, SemicolonsQuotedNamesAndEngineeringSuffixes) {
     // Also: a UTF-8 byte order mark, CRLF line ends and a blank line between rows.
-    const DataSet data = cv::load::loadCsv(dataPath("engineering_semicolon.csv"));
-    ASSERT_EQ(layout(data), "Freq:frequency V(OUT): gain \"dB\": [3]");
-    EXPECT_EQ(vec(data.reference.data()), (std::vector<double>{1e3, 2.5e3, 1e6}));
+    const DataSet semi = cv::load::loadCsv(dataPath("engineering_semicolon.csv"));
+    ASSERT_EQ(layout(semi), "Freq:frequency V(OUT): gain \"dB\": [3]");
+    EXPECT_EQ(vec(semi.reference.data()), (std::vector<double>{1e3, 2.5e3, 1e6}));
     const std::vector<double> expected{1.5e-3, 2e-6, 3e-9};
-    for (std::size_t i = 0; i < 3; ++i) EXPECT_DOUBLE_EQ(data.signals[0].data()[i], expected[i]);
-    EXPECT_EQ(vec(data.signals[1].data()), (std::vector<double>{-3, -6.5, 10}));
+    for (std::size_t i = 0; i < 3; ++i) EXPECT_DOUBLE_EQ(semi.signals[0].data()[i], expected[i]);
 }
 
 TEST(Csv, UnusualButValidFilesAndDuplicateNames) {
@@ -332,12 +303,6 @@ TEST(ScriptName, NodeVoltagesLoseTheirVAndBranchCurrentsGainBranch) {
 }
 
 namespace {
-
-std::string utf16(const std::string& text) {
-    std::string wide;
-    for (char c : text) wide += std::string{c, '\0'};
-    return wide;
-}
 
 template <typename T>
 void appendLittle(std::string& bytes, T value) {
@@ -406,16 +371,6 @@ std::string ngspiceRuns(int plots, int points) {
     return bytes;
 }
 
-std::string messageOf(const std::string& bytes, const std::string& name = "scratch") {
-    ScratchFile file(bytes, name);
-    try {
-        cv::load::loadFile(file.path);
-    } catch (const LoadError& e) {
-        return e.message();
-    }
-    return "no LoadError";
-}
-
 struct ThreadsSetting {
     explicit ThreadsSetting(unsigned n) { cv::setThreadCount(n); }
     ~ThreadsSetting() { cv::setThreadCount(0); }
@@ -446,34 +401,27 @@ TEST(CompactRaw, EveryLayoutGivesTheSameRunsFromAUtf16Header) {
 
 TEST(CompactRaw, StepLabelsComeFromTheLogBesideTheFile) {
     cvtest::FileSandbox box;
-    const std::string dir = box.path("steps");
-    std::filesystem::create_directories(dir);
-    std::ofstream(dir + "/filter.raw", std::ios::binary)
-        << compactRaw("real forward stepped", {"time", "V(out)", "V(in)"}, steppedRows());
-    std::ofstream(dir + "/filter.log", std::ios::binary)
-        << utf16(".step r=1k\n.step r=2k\n.step r=4k\n"
-                 "Step Information: R=1K  (Run: 1/3)\n\nStep Information: R=2K  (Run: 2/3)\n"
-                 "Step Information: R=4K  (Run: 3/3)\n");
-    const DataSet data = cv::load::loadFile(dir + "/filter.raw");
-    EXPECT_EQ(data.divisionLabels, (Names{"R=1K", "R=2K", "R=4K"}));
+    const std::string raw = box.write("steps/filter.raw", compactRaw("real forward stepped", {"time", "V(out)", "V(in)"},
+                                                                     steppedRows()));
+    box.write("steps/filter.log", utf16(".step r=1k\n.step r=2k\n.step r=4k\nStep Information: R=1K  (Run: 1/3)\n\n"
+                                        "Step Information: R=2K  (Run: 2/3)\nStep Information: R=4K  (Run: 3/3)\n"));
+    EXPECT_EQ(cv::load::loadFile(raw).divisionLabels, (Names{"R=1K", "R=2K", "R=4K"}));
     // A log that does not match the runs gives numbers, as no log does.
-    std::ofstream(dir + "/filter.log", std::ios::binary) << "Step Information: R=1K  (Run: 1/2)\n";
-    EXPECT_EQ(cv::load::loadFile(dir + "/filter.raw").divisionLabels, (Names{"1", "2", "3"}));
+    box.write("steps/filter.log", "Step Information: R=1K  (Run: 1/2)\n");
+    EXPECT_EQ(cv::load::loadFile(raw).divisionLabels, (Names{"1", "2", "3"}));
 }
 
 TEST(CompactRaw, DamagedFilesAreRefusedSayingWhatWasFound) {
     const std::string whole = compactRaw("real forward", {"time", "V(out)"}, steppedRows());
-    EXPECT_NE(messageOf(whole.substr(0, whole.size() - 3)).find("truncated: plot 1 ('Transient Analysis') declares 12 "
-                                                                 "points, the file holds 11"),
-              std::string::npos);
+    EXPECT_TRUE(refusedBytes(whole.substr(0, whole.size() - 3),
+                             "truncated: plot 1 ('Transient Analysis') declares 12 points, the file holds 11"));
     std::string bigEndian = "\xFE\xFF";
     for (char c : std::string("Title: x\n")) bigEndian += std::string{'\0', c};
-    EXPECT_NE(messageOf(bigEndian).find("big-endian UTF-16"), std::string::npos) << messageOf(bigEndian);
+    EXPECT_TRUE(refusedBytes(bigEndian, "big-endian UTF-16"));
     const std::string ascii = compactRaw("real forward ascii", {"time", "V(out)"}, steppedRows());
-    const std::size_t at = ascii.find(utf16("\t0.5\n"));
-    ASSERT_NE(at, std::string::npos);
-    const std::string bad = ascii.substr(0, at) + utf16("\tabc\n") + ascii.substr(at + 10);
-    EXPECT_NE(messageOf(bad).find("'abc' is not a number"), std::string::npos) << messageOf(bad);
+    const std::size_t pos = ascii.find(utf16("\t0.5\n"));
+    ASSERT_NE(pos, std::string::npos);
+    EXPECT_TRUE(refusedBytes(ascii.substr(0, pos) + utf16("\tabc\n") + ascii.substr(pos + 10), "'abc' is not a number"));
     for (std::size_t n = 0; n < whole.size(); n += 5) expectDataOrLoadError(whole.substr(0, n), "cut");
 }
 
@@ -501,16 +449,12 @@ TEST(TextTables, BlankSeparatedColumnsWithOrWithoutHeaderAndXYPairs) {
         EXPECT_EQ(layout(data), c.layout);
         EXPECT_EQ(vec(data.signals.back().data()), c.lastSignal);
     }
-    const std::pair<const char*, const char*> refused[] = {
+    const std::pair<const char*, const char*> refusals[] = {
         {"0 1\n1 2\n2 abc\n", "line 3: expected 2 numbers, found 'abc'"},
         {"0 1\n1\n", "line 2: expected 2 numbers, found 1"},
         {"time v(a) time v(b)\n0 1 0 2\n1 3 2 4\n", "line 3: column 3 ('time') holds other x-values than column 1"},
         {"t  v\n0 1 \"x\n", "line 2: unterminated quote"}};
-    for (auto [text, message] : refused) {
-        ScratchFile file(text);
-        const std::string what = loadError(file.path);
-        EXPECT_NE(what.find(message), std::string::npos) << what;
-    }
+    for (auto [text, message] : refusals) EXPECT_TRUE(refusedBytes(text, message));
 }
 
 TEST(LoadScale, TwoHundredRunsGiveTwoHundredDivisionsOfTheirOwnValues) {
@@ -519,9 +463,7 @@ TEST(LoadScale, TwoHundredRunsGiveTwoHundredDivisionsOfTheirOwnValues) {
     ASSERT_EQ(data.reference.divisionLengths, Lengths(200, 50));
     ASSERT_EQ(data.divisionLabels.size(), 200u);
     // The labels are what the titles "mc run 1 of 200" ... do not share.
-    EXPECT_EQ(data.divisionLabels[0], "1");
-    EXPECT_EQ(data.divisionLabels[199], "200");
-    EXPECT_EQ(data.title, "mc run");
+    EXPECT_EQ(data.divisionLabels[0] + " " + data.divisionLabels[199] + " " + data.title, "1 200 mc run");
     const auto out = data.signals.at(0).data();
     for (int run = 0; run < 200; ++run) EXPECT_EQ(out[run * 50 + 49], run + 49e-3) << run;
     EXPECT_EQ(data.signals[0].values->numDivisions(), 200);
@@ -550,15 +492,11 @@ TEST(LoadScale, OneAndTwoThreadsGiveTheSameValuesAndTheSameMessages) {
     brokenAscii.replace(brokenAscii.find("\t1.000000,"), 4, "\ty.0");
     for (const std::string* bytes : std::initializer_list<const std::string*>{&ascii, &binary, &table}) {
         ScratchFile file(*bytes);
-        DataSet one, two;
-        {
-            ThreadsSetting threads(1);
-            one = cv::load::loadFile(file.path);
-        }
-        {
-            ThreadsSetting threads(2);
-            two = cv::load::loadFile(file.path);
-        }
+        const auto loadOn = [&](unsigned threads) {
+            ThreadsSetting setting(threads);
+            return cv::load::loadFile(file.path);
+        };
+        const DataSet one = loadOn(1), two = loadOn(2);
         ASSERT_EQ(layout(one), layout(two));
         EXPECT_EQ(vec(one.reference.data()), vec(two.reference.data()));
         EXPECT_EQ(vec(one.signals[0].data()), vec(two.signals[0].data()));
@@ -568,7 +506,7 @@ TEST(LoadScale, OneAndTwoThreadsGiveTheSameValuesAndTheSameMessages) {
         }
     }
     ThreadsSetting threads(2);  // the first error in the file, not the first one found
-    EXPECT_NE(messageOf(brokenAscii).find("'y.0"), std::string::npos) << messageOf(brokenAscii);
+    EXPECT_TRUE(refusedBytes(brokenAscii, "'y.0"));
 }
 
 TEST(LoadScale, TheSessionBindsTheLoadedBuffersWithoutACopy) {
@@ -592,10 +530,6 @@ std::string metadataOf(const DataSet& data) {
     std::string text;
     for (const auto& [key, value] : data.metadata) text += key + "=" + value + ";";
     return text;
-}
-
-std::complex<double> at(const Signal& signal, std::size_t i) {
-    return {signal.data()[2 * i], signal.data()[2 * i + 1]};
 }
 
 // A version 1 file of `ports` ports and one point at 1 GHz whose parameter
@@ -651,15 +585,11 @@ TEST(Touchstone, OtherParameterKindsKeepTheirNamesAndUnits) {
 }
 
 TEST(Touchstone, TenPortsOrMoreSeparateRowAndColumnInTheirNames) {
-    ScratchFile file(numberedNetwork(11), "big.s11p");
+    ScratchFile file(numberedNetwork(11), "big.s11p"), nine(numberedNetwork(9), "nine.s9p");
     const DataSet data = cv::load::loadFile(file.path);
-    ASSERT_EQ(data.signals.size(), 121u);
-    EXPECT_EQ(data.signals.front().name, "S1_1");
-    EXPECT_EQ(data.signals.back().name, "S11_11");
     // S1_11 and S11_1 would both be "S111" without the underscore.
     EXPECT_EQ(at(signalNamed(data, "S1_11"), 0), std::complex<double>(10, 10));
     EXPECT_EQ(at(signalNamed(data, "S11_1"), 0), std::complex<double>(1000, 10));
-    ScratchFile nine(numberedNetwork(9), "nine.s9p");
     EXPECT_EQ(cv::load::loadFile(nine.path).signals.back().name, "S99");
 }
 
@@ -702,13 +632,7 @@ TEST(Touchstone, MalformedFilesAreRefusedWithTheLineAndWhatWasFound) {
         {good, "v1.ts", "line 1: a .ts file starts with '[Version] 2.0' (or 2.1), found '# GHz S RI R 50'"},
         {"", "empty.ts", "a .ts file starts with '[Version] 2.0' (or 2.1), found an empty file"},
     };
-    for (const auto& [bytes, name, message] : cases) {
-        ScratchFile file(bytes, name);
-        const std::string what = loadError(file.path);
-        EXPECT_EQ(what.rfind(file.path + ": ", 0), 0u) << what;
-        EXPECT_NE(what.find(message), std::string::npos) << name << ": " << what;
-    }
-    EXPECT_NE(loadError(dataPath("touchstone/no_such_file.s2p")).find("cannot open"), std::string::npos);
+    for (const auto& [bytes, name, message] : cases) EXPECT_TRUE(refusedBytes(bytes, message, name)) << name;
 
     // Every cut and a thousand damaged copies of a version 2 file: data or a LoadError.
     const std::string original = readBytes(dataPath("touchstone/ex_17.ts"));
@@ -716,13 +640,7 @@ TEST(Touchstone, MalformedFilesAreRefusedWithTheLineAndWhatWasFound) {
     for (std::size_t n = 0; n < original.size() + 1000; ++n) {
         std::string bytes = original.substr(0, std::min(n, original.size()));
         if (n >= original.size()) bytes[random() % bytes.size()] = "\n !#[]-.e0123456789"[random() % 19];
-        ScratchFile file(bytes, "cut.ts");
-        try {
-            const DataSet data = cv::load::loadFile(file.path);
-            for (const Signal& s : data.signals) ASSERT_EQ(s.data().size(), 2 * data.reference.data().size());
-        } catch (const LoadError& e) {
-            EXPECT_EQ(e.file(), file.path);
-        }
+        expectDataOrLoadError(bytes, "ex_17.ts edit " + std::to_string(n), "cut.ts");
     }
 }
 
@@ -735,6 +653,5 @@ TEST(Touchstone, AMillionFrequenciesLoadInOnePass) {
     const DataSet data = cv::load::loadFile(file.path);
     ASSERT_EQ(data.reference.divisionLengths, Lengths{points});
     EXPECT_EQ(data.reference.data()[points - 1], points);
-    EXPECT_EQ(at(data.signals.at(0), points - 1), std::complex<double>(points % 7, -0.5));
     EXPECT_EQ(at(data.signals.at(0), 12345), std::complex<double>(12346 % 7, -0.5));
 }

@@ -1,6 +1,7 @@
 // Tokenising, record selection and queries, parameter strings, netlist lines,
 // regular expressions, sorting and MapArray, through the function table.
 #include <cmath>
+#include <tuple>
 
 #include "TestHost.h"
 
@@ -22,56 +23,43 @@ const std::string kNotEnoughMemory = "Not enough memory to complete function";
 
 // ---------------------------------------------------------------- Scan and Parse
 
-TEST(Tokenising, ScanKeepsEmptyFieldsAndPadsToTheMinimum) {
-    EXPECT_EQ(texts("Scan", {str("a;;b"), str(";"), reals({5})}), (Texts{"a", "", "b", "", ""}));
-    EXPECT_EQ(texts("Scan", {str("a;b;")}), (Texts{"a", "b"}));
-    EXPECT_EQ(texts("Scan", {str("a,b"), str(",")}), (Texts{"a", "b"}));
-    EXPECT_EQ(texts("Scan", {str(""), str(";"), reals({-3})}), Texts{});
-    // An empty separator rule keeps the default separator.
-    EXPECT_EQ(texts("Scan", {str("a;b"), str("")}), (Texts{"a", "b"}));
-}
-
-TEST(Tokenising, ScanQuotePairProtectsSeparatorsUnlessBothQuotesAreEqual) {
-    EXPECT_EQ(texts("Scan", {str("<a;b>;c"), str(";<>")}), (Texts{"<a;b>", "c"}));
-    EXPECT_EQ(texts("Scan", {str("'a;b';c"), str(";''")}), (Texts{"'a", "b'", "c"}));
-}
-
-TEST(Tokenising, ParseSplitsAtRunsOfDelimitersAndASpaceBringsTheTab) {
-    EXPECT_EQ(texts("Parse", {str("  a,b\t c,,d ")}), (Texts{"a", "b", "c", "d"}));
-    EXPECT_EQ(texts("Parse", {str("a\tb c"), str(" ")}), (Texts{"a", "b", "c"}));
-    EXPECT_EQ(texts("Parse", {str("a;b c"), str(";")}), (Texts{"a", "b c"}));
-    EXPECT_EQ(texts("Parse", {str(" , ")}), Texts{});
-}
-
-TEST(Tokenising, ParseQuotedKeepsQuotedDelimitersAndEmptyTokens) {
-    EXPECT_EQ(texts("Parse", {str("a \"b c\" '' d"), str(" "), str("QUOTED")}), (Texts{"a", "b c", "", "d"}));
-    EXPECT_EQ(texts("Parse", {str("a \"unclosed, b"), str(" ,"), str("quoted")}), (Texts{"a", "unclosed, b"}));
+TEST(Tokenising, SeparatorsQuotesPaddingAndEmptyFields) {
+    const std::tuple<const char*, std::vector<cv::ValuePtr>, Texts> cases[] = {
+        {"Scan", {str("a;;b"), str(";"), reals({5})}, {"a", "", "b", "", ""}},
+        {"Scan", {str("a;b;")}, {"a", "b"}},
+        {"Scan", {str(""), str(";"), reals({-3})}, {}},
+        {"Scan", {str("a;b"), str("")}, {"a", "b"}},  // an empty rule keeps the default
+        // A quote pair protects separators unless both quotes are equal.
+        {"Scan", {str("<a;b>;c"), str(";<>")}, {"<a;b>", "c"}},
+        {"Scan", {str("'a;b';c"), str(";''")}, {"'a", "b'", "c"}},
+        // Parse splits at runs of delimiters; a space brings the tab.
+        {"Parse", {str("  a,b\t c,,d ")}, {"a", "b", "c", "d"}},
+        {"Parse", {str("a\tb c"), str(" ")}, {"a", "b", "c"}},
+        {"Parse", {str("a;b c"), str(";")}, {"a", "b c"}},
+        {"Parse", {str(" , ")}, {}},
+        {"Parse", {str("a \"b c\" '' d"), str(" "), str("QUOTED")}, {"a", "b c", "", "d"}},
+        {"Parse", {str("a \"unclosed, b"), str(" ,"), str("quoted")}, {"a", "unclosed, b"}},
+    };
+    for (const auto& [function, args, want] : cases) EXPECT_EQ(texts(function, args), want) << function;
 }
 
 // ---------------------------------------------------------------- SelectColumns and SelectRows
 
-TEST(Records, OneColumnReadsQuotedFieldsWithoutTheirQuotes) {
+TEST(Records, ColumnsReadQuotedFieldsWithoutTheirQuotesAndEmptyWhenAbsent) {
+    // Equal quotes turn quoting off.
     auto records = strs({"a;\"x;y\";c", "\"q\"tail;b", "1;2", "", "x;\"open;b"});
     EXPECT_EQ(texts("SelectColumns", {records, reals({1}), str(";\"\"")}), (Texts{"\"x", "b", "2", "", "\"open"}));
-    EXPECT_EQ(texts("SelectColumns", {records, reals({1}), str(";<>")}), (Texts{"\"x", "b", "2", "", "\"open"}));
     auto quoted = strs({"a;<x;y>;c", "<q>tail;b", "<a<b>;c>;d", "x;<open;b", "x;a<b>"});
     EXPECT_EQ(texts("SelectColumns", {quoted, reals({1}), str(";<>")}), (Texts{"x;y", "b", "d", "", "a<b>"}));
     EXPECT_EQ(texts("SelectColumns", {quoted, reals({0}), str(";<>")}), (Texts{"a", "q", "a<b>;c", "x", "x"}));
-    // Empty fields, a separator at the end, an empty record.
-    EXPECT_EQ(texts("SelectColumns", {strs({"a;;c", "a;b;", ";x", ""}), reals({1})}), (Texts{"", "b", "x", ""}));
+    // Empty fields count, a separator at the end, a column beyond the record.
     EXPECT_EQ(texts("SelectColumns", {strs({"a;;c", "a;b;", ";x", ""}), reals({2})}), (Texts{"c", "", "", ""}));
-    // Columns the record does not have, negative or NaN columns: empty.
-    EXPECT_EQ(texts("SelectColumns", {strs({"a;b"}), reals({7})}), Texts{""});
     EXPECT_EQ(texts("SelectColumns", {strs({"a;b"}), reals({-1})}), Texts{""});
     EXPECT_EQ(texts("SelectColumns", {strs({"a;b"}), reals({NAN})}), Texts{"a"});
-}
-
-TEST(Records, SeveralColumnsAreTakenInAscendingOrderOnly) {
-    auto records = strs({"a;b;c;d", "e;f"});
-    EXPECT_EQ(texts("SelectColumns", {records, reals({0, 2})}), (Texts{"a;c", "e"}));
-    EXPECT_EQ(texts("SelectColumns", {records, reals({2, 0, 3})}), (Texts{"c", ""}));
-    EXPECT_EQ(texts("SelectColumns", {records, reals({})}), (Texts{"", ""}));
-    EXPECT_EQ(texts("SelectColumns", {strs({"a,b,c"}), reals({1, 2}), str(",")}), Texts{"b,c"});
+    // Several columns are taken in ascending order only.
+    EXPECT_EQ(texts("SelectColumns", {strs({"a;b;c;d", "e;f"}), reals({0, 2})}), (Texts{"a;c", "e"}));
+    EXPECT_EQ(texts("SelectColumns", {strs({"a;b;c;d", "e;f"}), reals({2, 0, 3})}), (Texts{"c", ""}));
+    EXPECT_EQ(texts("SelectColumns", {strs({"a;b;c;d", "e;f"}), reals({})}), (Texts{"", ""}));
 }
 
 TEST(Records, LongRecordsAndUnbalancedQuotesAreReadWhole) {
@@ -84,8 +72,6 @@ TEST(Records, LongRecordsAndUnbalancedQuotesAreReadWhole) {
 TEST(Records, SelectRowsComparesOneColumnIgnoringCase) {
     auto records = strs({"R1;10k", "c1;1u", "r1;20k", "x", ""});
     EXPECT_EQ(texts("SelectRows", {records, str("R1")}), (Texts{"R1;10k", "r1;20k"}));
-    EXPECT_EQ(texts("SelectRows", {records, str("1U"), reals({1})}), Texts{"c1;1u"});
-    EXPECT_EQ(texts("SelectRows", {strs({"a,b", "c,d"}), str("d"), reals({1}), str(",")}), Texts{"c,d"});
     EXPECT_TRUE(noResult("SelectRows", {records, str("none")}));
     EXPECT_TRUE(noResult("SelectRows", {records, str("R1"), reals({-1})}));
     // An empty separator reads as the default one, as in Scan and SelectColumns.
@@ -97,7 +83,6 @@ TEST(Records, SelectRowsComparesOneColumnIgnoringCase) {
 TEST(Queries, ExactAndWildcardTermsCombineInPostfix) {
     auto records = strs({"R1;resistor;10k", "C1;capacitor;1u", "R2;resistor;20k", "L1;inductor;1m"});
     EXPECT_EQ(texts("QueryData", {records, strs({"*;RESISTOR"})}), (Texts{"R1;resistor;10k", "R2;resistor;20k"}));
-    EXPECT_EQ(texts("QueryData", {records, strs({"r*;*;1?k"})}), Texts{"R1;resistor;10k"});
     EXPECT_EQ(texts("QueryData", {records, strs({"C1", "L1", "\\OR"})}), (Texts{"C1;capacitor;1u", "L1;inductor;1m"}));
     EXPECT_EQ(texts("QueryData", {records, strs({"R*", "*;*;20k", "\\and", "\\not"})}),
               (Texts{"R1;resistor;10k", "C1;capacitor;1u", "L1;inductor;1m"}));
@@ -105,25 +90,21 @@ TEST(Queries, ExactAndWildcardTermsCombineInPostfix) {
 }
 
 TEST(Queries, MalformedQueriesRejectEveryRecord) {
-    auto records = strs({"a;b", "c;d"});
-    for (const Texts& terms : {Texts{"\\AND"}, Texts{"a", "c"}, Texts{}, Texts{"\\"},
-                               Texts{"\\NOT"}})
+    const auto records = strs({"a;b", "c;d"});
+    for (const Texts& terms : {Texts{"\\AND"}, Texts{"a", "c"}, Texts{}, Texts{"\\"}, Texts{"\\NOT"}})
         EXPECT_TRUE(noResult("QueryData", {records, strs(terms)})) << terms.size();
     // An invalid term stops the evaluation: what is on the stack then decides.
     EXPECT_EQ(texts("QueryData", {records, strs({"a", "\\bogus", "\\NOT"})}), Texts{"a;b"});
 }
 
-TEST(Queries, EscapedWildcardsAndMissingFields) {
+TEST(Queries, EscapedWildcardsMissingFieldsAndMegabyteRecords) {
     auto records = strs({"a*b;1", "axb;2", "solo", "trail;"});
     EXPECT_EQ(texts("QueryData", {records, strs({"a\\*b"})}), Texts{"a*b;1"});
-    EXPECT_TRUE(noResult("QueryData", {records, strs({"\\*"})}));
     EXPECT_EQ(texts("QueryData", {records, strs({"SOLO", "trail", "\\or"})}), (Texts{"solo", "trail;"}));
     EXPECT_EQ(texts("QueryData", {records, strs({"*;?"})}), (Texts{"a*b;1", "axb;2"}));
-}
-
-TEST(Queries, MegabyteRecordsNeedNoFixedBuffer) {
+    // No fixed buffer limits a record or a term.
     const std::string big(2 << 20, 'q');
-    auto records = strs({big + ";x", "short;x", "a;" + big});
+    records = strs({big + ";x", "short;x", "a;" + big});
     EXPECT_EQ(texts("QueryData", {records, strs({"q*q;X"})}), Texts{big + ";x"});
     EXPECT_EQ(texts("QueryData", {records, strs({"a;" + big})}), Texts{"a;" + big});
 }
@@ -142,21 +123,21 @@ Texts params(const char* function, const std::string& text, Texts names, Texts m
 
 }  // namespace
 
-TEST(ParameterStrings, ReadFindsNamesPositionalsAndTheLastSetting) {
+TEST(ParameterStrings, ReadFindsNamesPositionalsAndTheLastOrFirstSetting) {
     for (const char* f : {"ParseParameterString", "ParseParameterString2"}) {
         EXPECT_EQ(params(f, "10k R=5 TC=1", {"r", "$unlabelled$1", "W", "$UNLABELLED$2"}, {"read", "1"}),
                   (Texts{"5", "10k", "", ""}))
             << f;
+        EXPECT_EQ(params(f, "", {"R", "$unlabelled$1"}, {"read", "1"}), (Texts{"", ""})) << f;
     }
     // The first reads the last setting and searches values too; the second
     // reads the first entry whose name matches.
     EXPECT_EQ(params("ParseParameterString", "A=1 A=2 B=A", {"A"}, {"READ"}), Texts{"2"});
     EXPECT_EQ(params("ParseParameterString2", "A=1 A=2 B=A", {"A"}, {"READ"}), Texts{"1"});
-    EXPECT_EQ(params("ParseParameterString", "10k R=5", {"$unlabelled$1"}, {"read", "99"}), Texts{"10k"});
     EXPECT_EQ(params("ParseParameterString", "10k R=5", {"$unlabelled$1"}, {"read", "-4"}), Texts{""});
 }
 
-TEST(ParameterStrings, WriteReplacesAppendsAndIgnoresBlankValues) {
+TEST(ParameterStrings, WriteAndDeleteReplaceAppendAndIgnoreBlankValues) {
     const Texts names{"TC", "W", "R", "$unlabelled$1"}, values{"2", "10u", " \t", "22k"};
     EXPECT_EQ(params("ParseParameterString", "10k R=5 tc=1", names, {"write", "1"}, values),
               Texts{"22k R=5 TC=2 W=10u"});
@@ -165,54 +146,38 @@ TEST(ParameterStrings, WriteReplacesAppendsAndIgnoresBlankValues) {
     // A name given twice: its last value, in its first place.
     EXPECT_EQ(params("ParseParameterString", "R=5", {"X", "Y", "x"}, {"write"}, {"1", "2", "3"}),
               Texts{"R=5 X=3 Y=2"});
-    // Without a values list, write sets nothing.
+    // New positionals come before new pairs in the second.
+    EXPECT_EQ(params("ParseParameterString2", "A=1", {"B", "$unlabelled$1"}, {"write"}, {"2", "9"}),
+              Texts{"A=1 9 B=2"});
+    EXPECT_EQ(params("ParseParameterString2", "", {"R"}, {"write", "3"}, {"1"}), Texts{"R=1"});
+    for (const char* f : {"ParseParameterString", "ParseParameterString2"})
+        EXPECT_EQ(params(f, "1 2 A=3 B=4", {"$unlabelled$2", "a"}, {"delete", "2"}), Texts{"1 B=4"}) << f;
+    // Without a values list write sets nothing; an unknown or missing mode neither.
     EXPECT_TRUE(noResult("ParseParameterString", {str("R=5"), strs({"R"}), strs({"write"})}));
+    EXPECT_TRUE(noResult("ParseParameterString", {str("R=5"), strs({"R"}), strs({"append"})}));
+    EXPECT_TRUE(noResult("ParseParameterString2", {str("R=5"), strs({"R"}), strs({})}));
 }
 
 TEST(ParameterStrings, TrailingNameIsDroppedByTheFirstAndKeptByTheSecond) {
     EXPECT_EQ(params("ParseParameterString", "R=5 W", {"R"}, {"write"}, {"6"}), Texts{"R=6"});
     EXPECT_EQ(params("ParseParameterString", "R=5 W", {"R"}, {"delete"}), Texts{""});
     EXPECT_EQ(params("ParseParameterString2", "R=5 W", {"R"}, {"write"}, {"6"}), Texts{"R=6 W="});
-    EXPECT_EQ(params("ParseParameterString2", "R=5 W", {"R"}, {"delete"}), Texts{"W="});
     EXPECT_EQ(params("ParseParameterString2", "R=5 W", {"W"}, {"read"}), Texts{""});
     // A trailing name read as the first positional writes an empty value,
     // and the space after it stays.
     EXPECT_EQ(params("ParseParameterString2", "$unlabelled$1", {"L"}, {"write", "0"}, {"1"}), Texts{" L=1"});
 }
 
-TEST(ParameterStrings, DeleteDropsPositionalsAndPairs) {
-    for (const char* f : {"ParseParameterString", "ParseParameterString2"})
-        EXPECT_EQ(params(f, "1 2 A=3 B=4", {"$unlabelled$2", "a"}, {"delete", "2"}), Texts{"1 B=4"}) << f;
-}
-
-TEST(ParameterStrings, NewPositionalsComeBeforeNewPairsInTheSecond) {
-    EXPECT_EQ(params("ParseParameterString2", "A=1", {"B", "$unlabelled$1"}, {"write"}, {"2", "9"}),
-              Texts{"A=1 9 B=2"});
-}
-
-TEST(ParameterStrings, QuotingAndDelimitersFromTheOptions) {
-    EXPECT_EQ(params("ParseParameterString", "L='1 u' W=2", {"L"}, {"read"}, {}, {"allowquoted"}), Texts{"1 u"});
+TEST(ParameterStrings, QuotingAndDelimitersFromTheOptionsAndQuotedValuesWrittenBack) {
+    const Texts quoting{"allowquoted"};
+    EXPECT_EQ(params("ParseParameterString", "L='1 u' W=2", {"L"}, {"read"}, {}, quoting), Texts{"1 u"});
     EXPECT_EQ(params("ParseParameterString", "L='1 u' W=2", {"L"}, {"read"}, {}, {"none"}), Texts{"'1"});
     EXPECT_EQ(params("ParseParameterString", "L:<1 u>;W:2", {"L", "W"}, {"read"}, {}, {"allowquoted", ":;", "<", ">"}),
               (Texts{"1 u", "2"}));
-    EXPECT_EQ(params("ParseParameterString", "L:1;W:2", {"W"}, {"read"}, {}, {"", ":;"}), Texts{"2"});
-}
-
-TEST(ParameterStrings, QuotedValuesAreWrittenBackQuoted) {
-    const Texts quoting{"allowquoted"};
     EXPECT_EQ(params("ParseParameterString", "'1 k' L='1 u' C=\"\" W=2", {"W"}, {"write", "1"}, {"3"}, quoting),
               Texts{"\"1 k\" L=\"1 u\" C=\"\" W=3"});
     EXPECT_EQ(params("ParseParameterString2", "L='say \"hi\"' W=2", {"W", "M"}, {"write"}, {"3", "a b"}, quoting),
               Texts{"L='say \"hi\"' W=3 M=\"a b\""});
-    // Without quoting nothing is added: the tokens cannot hold a delimiter.
-    EXPECT_EQ(params("ParseParameterString", "L=1 W=2", {"L"}, {"delete"}, {}, {"none"}), Texts{"W=2"});
-}
-
-TEST(ParameterStrings, UnknownModesAndEmptyTexts) {
-    EXPECT_TRUE(noResult("ParseParameterString", {str("R=5"), strs({"R"}), strs({"append"})}));
-    EXPECT_TRUE(noResult("ParseParameterString2", {str("R=5"), strs({"R"}), strs({})}));
-    EXPECT_EQ(params("ParseParameterString", "", {"R", "$unlabelled$1"}, {"read", "1"}), (Texts{"", ""}));
-    EXPECT_EQ(params("ParseParameterString2", "", {"R"}, {"write", "3"}, {"1"}), Texts{"R=1"});
 }
 
 TEST(ParameterStrings, BuildQuotesValuesWithTriggersAndSkipsEmptyOnes) {
@@ -221,7 +186,6 @@ TEST(ParameterStrings, BuildQuotesValuesWithTriggersAndSkipsEmptyOnes) {
               Texts{"A=\"x,y\" B=z"});
     EXPECT_EQ(texts("BuildParameterString", {strs({"A", "B", "C"}), strs({"1"})}), Texts{"A=1"});
     EXPECT_EQ(texts("BuildParameterString", {strs({"S"}), strs({"say \"hi\""})}), Texts{"S='say \"hi\"'"});
-    EXPECT_EQ(texts("BuildParameterString", {strs({"A"}), strs({""})}), Texts{""});
     EXPECT_TRUE(noResult("BuildParameterString", {strs({}), strs({"1"})}));
 }
 
@@ -229,12 +193,10 @@ TEST(ParameterStrings, BuildQuotesValuesWithTriggersAndSkipsEmptyOnes) {
 
 // Complete matches and their pieces: against Python's re in the peers; a
 // beginning that could still match: the service's own test.
-TEST(RegularExpressions, IncompleteMatchesAndEmptyLists) {
+TEST(RegularExpressions, IncompleteMatchesEmptyListsAndBadPatterns) {
     EXPECT_EQ(texts("RegExp", {strs({"v(out)", "i(r1)"}), str("v\\((.*)\\)")}), (Texts{"IncompleteMatch", "out", ""}));
     EXPECT_TRUE(noResult("RegExp", {strs({}), str("a")}));
-}
-
-TEST(RegularExpressions, ABadPatternIsAnErrorNotACrash) {
+    // A bad or too costly pattern is an error, not a crash.
     auto o = call("RegExp", {strs({"a"}), str("(unclosed")});
     EXPECT_FALSE(o.ok);
     EXPECT_NE(o.error.find("Invalid regular expression in function 'RegExp'"), std::string::npos) << o.error;
@@ -248,7 +210,6 @@ TEST(RegularExpressions, ABadPatternIsAnErrorNotACrash) {
 // Orders, stable ties and "unique": against sorted() in the peers. Here the
 // NaNs, which Python cannot order.
 TEST(Sorting, SortIdxPutsNaNLastInBothDirections) {
-    EXPECT_EQ(texts("Sort", {strs({})}), Texts{});
     EXPECT_EQ(cvtest::values("SortIdx", {reals({NAN, 2, NAN, 1})}), (Reals{3, 1, 0, 2}));
     EXPECT_EQ(cvtest::values("SortIdx", {reals({NAN, 2, NAN, 1}), str("reverse")}), (Reals{1, 3, 0, 2}));
     // Many NaNs among many values: an order that called NaN equal to
@@ -277,7 +238,6 @@ TEST(Mapping, MapArrayPlacesValuesAtTheirIndices) {
 
 TEST(MendedFaults, CountsBeyondMemoryEndInTheNotEnoughMemoryMessage) {
     for (auto [name, args] : {std::pair{"MapArray", std::vector<cv::ValuePtr>{reals({1}), reals({1e15})}},
-                              {"MapArray", {strs({"a"}), reals({1e15})}},
                               {"MapArray", {reals({1}), reals({INFINITY})}},
                               {"Scan", {str("a;b"), str(";"), reals({1e12})}}}) {
         auto o = call(name, args);
@@ -289,31 +249,24 @@ TEST(MendedFaults, CountsBeyondMemoryEndInTheNotEnoughMemoryMessage) {
 // ---------------------------------------------------------------- any input
 
 TEST(AnyInput, EmptyNaNAndMalformedArgumentsGiveAResultOrOneMessage) {
-    const auto none = strs({}), empty = str(""), nan = reals({NAN}), noReals = reals({});
+    const auto none = strs({}), empty = str(""), noReals = reals({});
     const auto junk = strs({"\"", "<;>;\\", std::string("a\xff;\x01", 4), ";;;;"});
     const std::vector<std::pair<const char*, std::vector<cv::ValuePtr>>> calls = {
-        {"Scan", {empty, empty, nan}},
         {"Scan", {junk, str(";<"), reals({-1e300})}},
-        {"Parse", {empty, empty, empty}},
         {"Parse", {str("\"'\"'"), str("\"'"), str("quoted")}},
         {"SelectColumns", {none, noReals, empty}},
         {"SelectColumns", {junk, reals({NAN, -1, 1e300}), str(";\\<")}},
-        {"SelectRows", {none, none, noReals, empty}},
         {"SelectRows", {junk, empty, reals({1e300}), str(";")}},
-        {"QueryData", {none, none}},
         {"QueryData", {junk, junk}},
         {"ParseParameterString", {empty, none, none, none, none}},
         {"ParseParameterString", {str("= = ="), junk, strs({"write", "1e300"}), junk, junk}},
         {"ParseParameterString2", {str("'a"), junk, strs({"delete", "-9"}), none, strs({"allowquoted", "", "'", ""})}},
-        {"BuildParameterString", {none, none, empty}},
         {"BuildParameterString", {junk, junk, empty}},
         {"ParseSpiceLines", {junk}},
-        {"RegExp", {junk, empty}},
         {"RegExp", {junk, str("(?")}},
         {"Sort", {junk, str("unique")}},
         {"SortIdx", {none, empty}},
         {"SortIdx2", {reals({NAN, NAN, INFINITY, -INFINITY}), str("reverse")}},
-        {"MapArray", {none, noReals}},
         {"MapArray", {junk, reals({NAN, -INFINITY, 2})}},
     };
     for (const auto& [name, args] : calls) {

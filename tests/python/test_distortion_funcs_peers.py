@@ -118,13 +118,3 @@ def test_white_noise_keeps_two_thirds_of_its_power_in_the_lines():
     v = cvfunc.Vector(y, ref=t)
     assert cvfunc.SINAD(v, F0) - cvfunc.SINAD(v, F0, signal="samples") == pytest.approx(1.761, abs=0.05)
 
-
-def test_fifty_runs_give_what_each_gives_alone():
-    rng = np.random.default_rng(50)
-    xs = [np.sort(rng.uniform(0, 4e-3, rng.integers(300, 400))) for _ in range(50)]
-    ys = [np.sin(2 * np.pi * F0 * x) + 0.01 * r * np.sin(6 * np.pi * F0 * x) + 1e-3 * rng.standard_normal(len(x))
-          for r, x in enumerate(xs)]
-    v = cvfunc.Vector(np.concatenate(ys), ref=np.concatenate(xs), divisions=[len(x) for x in xs])
-    for name in NAMES:
-        f = getattr(cvfunc, name)
-        assert np.array_equal(np.asarray(f(v, F0)), [f(cvfunc.Vector(y, ref=x), F0) for x, y in zip(xs, ys)]), name

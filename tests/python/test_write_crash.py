@@ -3,14 +3,14 @@ writes and run out of disk space.
 
 Killed: the tool runs a script that rewrites one target over and over with
 contents that alternate (or grow), and is SIGKILLed after a random delay,
-many times. After every kill the target must parse and hold exactly one of
+many times; one writer for each way the functions write a file. After every kill the target must parse and hold exactly one of
 the contents a complete write produces; after the next complete run no
 temporary file ("TARGET.~PID.N.tmp") may be left beside it.
 
 Disk full: the writer runs over a good file with RLIMIT_FSIZE below the size
 of its new content (SIGXFSZ ignored, so a write fails with EFBIG as on a full
 disk), and again on a nearly full 64 KiB tmpfs (a real ENOSPC) where mounting
-one is allowed. The function must answer its documented failure, the old
+one is allowed; every writing function. It must answer its documented failure, the old
 file must be intact byte for byte and no temporary file may be left.
 
 CVFUNC_CRASH_KILLS sets the kills per writer (default 24) for a longer run.
@@ -55,14 +55,12 @@ class Home:
     its module is retried."""
 
     def __init__(self, root):
-        self.env = dict(os.environ)
+        self.root, self.env = root, dict(os.environ)
         for name, rel in HOME_DIRS:
             (root / rel).mkdir(parents=True, exist_ok=True)
             self.env[name] = str(root / rel)
         self.work = root / "work"
         self.work.mkdir(exist_ok=True)
-        self.cvhome = pathlib.Path(self.env["CVFUNC_HOME"])
-        self.etc = pathlib.Path(self.env["CVFUNC_SYSCONF"])
 
     def _spawn(self, args, **kw):
         for attempt in range(30):
@@ -90,26 +88,21 @@ class Home:
         return self._spawn([str(script)], stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
 
 
-def quoted(text):
-    assert "'" not in text
-    return f"'{text}'"
-
-
 def string_list(items):
-    return "[" + ", ".join(quoted(i) for i in items) + "]"
+    items = list(items)
+    assert not any("'" in i for i in items)
+    return "[" + ", ".join(f"'{i}'" for i in items) + "]"
 
 
 # ----------------------------------------------------------------- contents and their readers
 
-def ini_ballast(sections, keys, prefix="Ballast"):
-    return "".join(f"[{prefix} {s}]\n" + "".join(f"key{k} = value {s}.{k} " + "x" * 30 + "\n" for k in range(keys))
+def ini_ballast(sections, keys):
+    return "".join(f"[Ballast {s}]\n" + "".join(f"key{k} = value {s}.{k} " + "x" * 30 + "\n" for k in range(keys))
                    for s in range(sections))
 
 
 def parse_ini(data):
-    parser = configparser.ConfigParser(interpolation=None)
-    parser.read_string(data.decode("utf-8"))
-    return parser
+    configparser.ConfigParser(interpolation=None).read_string(data.decode("utf-8"))
 
 
 def parse_records(data):
@@ -130,24 +123,20 @@ def parse_wav(data):
         assert len(frames) == w.getnframes() * w.getnchannels() * w.getsampwidth(), "short data chunk"
 
 
-def data_file(measures, params, runs, seed, nominal=True):
+def data_file(measures, params, runs, seed):
     """A report data file: `measures` measurements and `params` parameters over
-    `runs` runs (and the nominal run 0)."""
+    runs 0 ... `runs`."""
     rng = random.Random(seed)
-    first = 0 if nominal else 1
     out = ['<?xml version="1.0" encoding="UTF-8"?>', '<statreport version="1">',
            f"  <header><title>set{seed}</title><design>crash.cir</design>"
            f"<created>2026-01-0{seed % 9 + 1}T00:00:00Z</created><analysis>montecarlo</analysis></header>"]
-    for m in range(measures):
-        out.append(f'  <merit name="meas{m}" analysis="tran">')
-        out += [f'    <value run="{r}">{rng.gauss(1.0 + m, 0.1)!r}</value>' for r in range(first, runs + 1)]
-        out.append("  </merit>")
-    for p in range(params):
-        out.append(f'  <merit name="R{p}" analysis="parameter">')
-        out += [f'    <value run="{r}">{rng.uniform(900, 1100)!r}</value>' for r in range(first, runs + 1)]
-        out.append("  </merit>")
-    out.append("</statreport>")
-    return "\n".join(out) + "\n"
+    for name, analysis, count, draw in [("meas", "tran", measures, lambda m: rng.gauss(1.0 + m, 0.1)),
+                                        ("R", "parameter", params, lambda m: rng.uniform(900, 1100))]:
+        for m in range(count):
+            out.append(f'  <merit name="{name}{m}" analysis="{analysis}">')
+            out += [f'    <value run="{r}">{draw(m)!r}</value>' for r in range(runs + 1)]
+            out.append("  </merit>")
+    return "\n".join(out + ["</statreport>"]) + "\n"
 
 
 def merits(data):
@@ -157,25 +146,27 @@ def merits(data):
             for m in root.iter("merit")}
 
 
-def small_wav(path):
-    with wave.open(str(path), "wb") as w:
+def small_wav():
+    out = io.BytesIO()
+    with wave.open(out, "wb") as w:
         w.setnchannels(1)
         w.setsampwidth(2)
         w.setframerate(8000)
         w.writeframes(b"\x01\x00\xff\x7f" * 10)
+    return out.getvalue()
 
 
-def catalog_lines(count):
-    return [f"D{i};model {i};pins 3;" + "param=" + "p" * (i % 50) + ";" for i in range(count)]
+def catalog(count):
+    return "".join(f"D{i};model {i};pins 3;" + "param=" + "p" * (i % 50) + ";\n" for i in range(count))
 
 
 def record_base(count):
     return "".join(f"K{i};a{i};b{i};c{i};d{i};e{i};f{i};g{i};h{i};\n" for i in range(count))
 
 
-def selector_inputs(folder, scale):
-    """The six inputs of _BuildPartSelectorData; their names in argument order after the output."""
-    files = {
+def selector_inputs(scale):
+    """The six inputs of _BuildPartSelectorData, in argument order after the output."""
+    return {
         "lib.idx": "".join(f"M{i};20200101;x;Cat{i % 20};model {i};x;ps_model;\n" for i in range(scale)),
         "user.lst": "M3;0\nM8;0\n",
         "cats.dat": "".join(f"Cat{j};Root|Group{j % 3}|Cat{j};\n" for j in range(20)),
@@ -183,31 +174,41 @@ def selector_inputs(folder, scale):
         "parts.dat": "".join(f"P{i};x;passive;Cat{i % 20};Part label {i};x;ps_generic;x;x;\n" for i in range(scale)),
         "parts.jnl": "P7;x;passive;Cat1;Edited label;x;;x;x;edit\nPnew;x;passive;Cat2;Added;x;;x;x;add\n",
     }
-    for name, text in files.items():
-        (folder / name).write_text(text)
-    return [str(folder / n) for n in files]
 
 
-# ----------------------------------------------------------------- the writers
+def write_files(folder, files):
+    for name, content in files.items():
+        (folder / name).write_bytes(content if isinstance(content, bytes) else content.encode())
+
+
+LIBS = string_list(f"/lib/vendor{i}/models_{i}.lib" for i in range(6))
+OLD_PAGE = "<!DOCTYPE html>\n<html><body>an old page</body></html>\n"
+BIG_INI = ini_ballast(400, 20)
+
+
+# ----------------------------------------------------------------- the writers killed
 
 class Writer:
-    """One writing function: how its target is prepared, the statements that
-    rewrite it in turn, and how its contents are read. `answer` is what a
-    successful statement prints (one per statement of the cycle when they
-    differ); `preamble` runs once before the writes."""
+    """A writing function under kills: its target (relative to the private
+    home's root) and first content, input files for the work folder, the
+    statements that rewrite the target in turn and how its contents are read.
+    `answer` is what a successful statement prints (one per statement of the
+    cycle when they differ); `preamble` runs once before the writes. The kills
+    cover each way of writing a file once; every function meets the full disk."""
 
-    name = ""
-    answer = "true"
-    preamble = ()
-    kill_length = 400  # statements in a killed run: more than a kill lets through
-    parse = staticmethod(lambda data: None)
+    def __init__(self, name, target, first, cycle, answer="true", parse=lambda data: None, inputs=None,
+                 preamble=(), kill_length=400):  # statements in a killed run: more than a kill lets through
+        self.name, self.target, self.first, self._cycle, self.answer = name, target, first, cycle, answer
+        self.parse, self.inputs, self.preamble, self.kill_length = parse, inputs or {}, preamble, kill_length
 
     def prepare(self, home):
-        """Makes the inputs and the first target; returns the target."""
-        raise NotImplementedError
+        write_files(home.work, self.inputs)
+        target = home.root / self.target
+        write_files(target.parent, {target.name: self.first})
+        return target
 
     def cycle(self, home):
-        raise NotImplementedError
+        return self._cycle
 
     def kill_script(self, home, state, length):
         """The statements of one killed run (assignments, so nothing prints)."""
@@ -241,247 +242,18 @@ class Writer:
             why = f"does not parse ({type(e).__name__}: {e})"
         return f"{len(data)} bytes, {why}"
 
-    def disk_full(self, home, place):
-        """Prepares a good target in `place` whose rewrite needs more than
-        FULL_LIMIT bytes; returns (target, statement or statements, the
-        answer that reports failure)."""
-        raise NotImplementedError
-
-
-class IniKey(Writer):
-    name = "WriteIniKey"
-    parse = staticmethod(parse_ini)
-
-    def prepare(self, home):
-        target = home.work / "user.ini"
-        target.write_text(ini_ballast(400, 20) + "[Crash]\nkey = first\n")
-        return target
-
-    def cycle(self, home):
-        return [f"WriteIniKey('user.ini', 'Crash', 'key', '{v}')" for v in ("alpha" * 30, "b")]
-
-    def disk_full(self, home, place):
-        target = place / "user.ini"
-        target.write_text(ini_ballast(3, 4) + "[Crash]\nkey = first\n")
-        return target, f"WriteIniKey('{target}', 'Crash', 'big', '{'x' * 20000}')", "false"
-
-
-class ConfigSetting(Writer):
-    name = "WriteConfigSetting"
-    parse = staticmethod(parse_ini)
-
-    def prepare(self, home):
-        target = home.cvhome / "config.ini"
-        target.write_text(ini_ballast(400, 20) + "[Crash]\nkey = first\n")
-        return target
-
-    def cycle(self, home):
-        return [f"WriteConfigSetting('Crash', 'key', '{v}')" for v in ("alpha" * 30, "b")] + \
-               ["WriteConfigSetting('Crash', 'key')"]
-
-    def disk_full(self, home, place):
-        home.env["CVFUNC_HOME"] = str(place)
-        target = place / "config.ini"
-        target.write_text(ini_ballast(3, 4) + "[Crash]\nkey = first\n")
-        return target, f"WriteConfigSetting('Crash', 'big', '{'x' * 20000}')", "false"
-
-
-LIBS = [f"/lib/vendor{i}/models_{i}.lib" for i in range(6)]
-
-
-class Collections(Writer):
-    """AddConfigCollection and RemoveConfigCollection in turn."""
-    name = "Add/RemoveConfigCollection"
-    answer = str(len(LIBS))
-    parse = staticmethod(parse_ini)
-
-    def prepare(self, home):
-        target = home.cvhome / "config.ini"
-        target.write_text(ini_ballast(400, 20))
-        return target
-
-    def cycle(self, home):
-        return [f"AddConfigCollection('Libs', {string_list(LIBS)})",
-                f"RemoveConfigCollection('Libs', {string_list(LIBS)})"]
-
-    def disk_full(self, home, place):
-        home.env["CVFUNC_HOME"] = str(place)
-        target = place / "config.ini"
-        target.write_text(ini_ballast(3, 4))
-        many = [f"/lib/vendor/a_long_library_file_name_{i:04}.lib" for i in range(400)]
-        return target, f"AddConfigCollection('Libs', {string_list(many)})", "-1"
-
-
-class AddCollection(Collections):
-    name = "AddConfigCollection"
-
-
-class RemoveCollection(Collections):
-    name = "RemoveConfigCollection"
-
-    def disk_full(self, home, place):
-        home.env["CVFUNC_HOME"] = str(place)
-        target = place / "config.ini"
-        target.write_text(ini_ballast(40, 12) + "[Libs]\n" + "".join(f"File{i + 1}={f}\n" for i, f in enumerate(LIBS)))
-        return target, f"RemoveConfigCollection('Libs', {string_list(LIBS[:1])})", "-1"
-
-
-class DeleteCollection(Writer):
-    """AddConfigCollection and DeleteConfigCollection in turn."""
-    name = "DeleteConfigCollection"
-    answer = (str(len(LIBS)), "1")
-    parse = staticmethod(parse_ini)
-
-    def prepare(self, home):
-        target = home.cvhome / "config.ini"
-        target.write_text(ini_ballast(400, 20))
-        return target
-
-    def cycle(self, home):
-        return [f"AddConfigCollection('Gone', {string_list(LIBS)})", "DeleteConfigCollection('Gone')"]
-
-    def disk_full(self, home, place):
-        home.env["CVFUNC_HOME"] = str(place)
-        target = place / "config.ini"
-        target.write_text(ini_ballast(40, 12) + "[Gone]\nFile1=/lib/a.lib\n")
-        return target, "DeleteConfigCollection('Gone')", "-1"
-
-
-class RegSetting(Writer):
-    name = "WriteRegSetting"
-    answer = "Ok"
-    parse = staticmethod(parse_ini)
-    tree = "HKCU"
-
-    def prepare(self, home):
-        target = home.cvhome / "registry.ini"
-        target.write_text(ini_ballast(400, 20, prefix="Software\\Ballast") + "[Software\\Crash]\nName=first\n")
-        return target
-
-    def cycle(self, home):
-        return [f"WriteRegSetting('Software\\Crash', 'Name', '{v}')" for v in ("alpha" * 30, "b")]
-
-    def disk_full(self, home, place):
-        home.env["CVFUNC_HOME" if self.tree == "HKCU" else "CVFUNC_SYSCONF"] = str(place)
-        target = place / "registry.ini"
-        target.write_text("[Software\\Crash]\nName=first\n")
-        return (target, f"WriteRegSetting('Software\\Crash', 'Big', '{'x' * 20000}', '{self.tree}')", "WriteFailed")
-
-
-class RegSettingMachine(RegSetting):
-    name = "WriteRegSetting-HKLM"
-    tree = "HKLM"
-
-    def prepare(self, home):
-        target = home.etc / "registry.ini"
-        target.write_text(ini_ballast(400, 20, prefix="Software\\Ballast") + "[Software\\Crash]\nName=first\n")
-        return target
-
-    def cycle(self, home):
-        return [f"WriteRegSetting('Software\\Crash', 'Name', '{v}', 'HKLM')" for v in ("alpha" * 30, "b")]
-
-
-class DeviceCatalog(Writer):
-    name = "WriteDeviceCatalog"
-    parse = staticmethod(parse_records)
-    preamble = (f"da = {string_list(f'D{i}' for i in range(0, 12000, 2))}",
-                f"db = {string_list(f'D{i}' for i in range(0, 12000, 5))}")
-
-    def prepare(self, home):
-        (home.work / "catalog.lib").write_text("\n".join(catalog_lines(12000)) + "\n")
-        target = home.work / "devices.lib"
-        target.write_text("* an old catalog;\n")
-        return target
-
-    def cycle(self, home):
-        return ["WriteDeviceCatalog(da, 'catalog.lib', 'devices.lib', ['* every other;'])",
-                "WriteDeviceCatalog(db, 'catalog.lib', 'devices.lib', ['* every fifth;', '* second line;'])"]
-
-    def disk_full(self, home, place):
-        (home.work / "catalog.lib").write_text("\n".join(catalog_lines(600)) + "\n")
-        target = place / "devices.lib"
-        target.write_text("* an old catalog;\nD1;old;\n")
-        names = string_list(f"D{i}" for i in range(600))
-        return target, f"WriteDeviceCatalog({names}, '{home.work}/catalog.lib', '{target}')", "false"
-
-
-class Journal(Writer):
-    name = "ApplyJournal"
-    answer = ("12000", "8000")
-    parse = staticmethod(parse_records)
-
-    def prepare(self, home):
-        (home.work / "base.lib").write_text(record_base(12000))
-        (home.work / "a.jnl").write_text("K5;;;;edited;;;;;edit\nK9;;;;;;;;;delete\nNEW1;n;n;n;n;n;n;n;n;add\n")
-        (home.work / "b.jnl").write_text("".join(f"K{i};;;;;;;;;delete\n" for i in range(0, 12000, 3)))
-        target = home.work / "out.lib"
-        target.write_text("OLD;output;\n")
-        return target
-
-    def cycle(self, home):
-        return [f"ApplyJournal(['out.lib', 'base.lib', '{j}.jnl'], 9)" for j in ("a", "b")]
-
-    def disk_full(self, home, place):
-        (home.work / "base.lib").write_text(record_base(800))
-        target = place / "out.lib"
-        target.write_text("OLD;output;\n")
-        return target, f"ApplyJournal(['{target}', '{home.work}/base.lib', '{home.work}/none.jnl'], 9)", "-1"
-
-
-class JournalInPlace(Writer):
-    """The call a journal is made for: the output is the base file itself."""
-    name = "ApplyJournal-in-place"
-    answer = "12000"
-    parse = staticmethod(parse_records)
-
-    def prepare(self, home):
-        (home.work / "edit.jnl").write_text("K5;;;;edited;;;;;edit\nK6;x;;;;;;;;edit\n")
-        target = home.work / "parts.lib"
-        target.write_text(record_base(12000))
-        return target
-
-    def cycle(self, home):
-        return ["ApplyJournal(['parts.lib', 'parts.lib', 'edit.jnl'], 9)"]
-
-    def disk_full(self, home, place):
-        target = place / "parts.lib"
-        target.write_text(record_base(400))  # ~18 KB: its rewrite is larger than the limit
-        (home.work / "edit.jnl").write_text("K5;;;;edited;;;;;edit\n")
-        return target, f"ApplyJournal(['{target}', '{target}', '{home.work}/edit.jnl'], 9)", "-1"
-
-
-class PartSelector(Writer):
-    name = "_BuildPartSelectorData"
-    answer = ("12003", "6021")  # every model and part; one entry per category instead of the models
-    parse = staticmethod(parse_records)
-
-    def prepare(self, home):
-        self.inputs = selector_inputs(home.work, 6000)
-        target = home.work / "selector.dat"
-        target.write_text("old;selector;\n")
-        return target
-
-    def cycle(self, home):
-        files = string_list(["selector.dat"] + self.inputs)
-        return [f"_BuildPartSelectorData({files})", f"_BuildPartSelectorData({files}, 'compressmodels')"]
-
-    def disk_full(self, home, place):
-        inputs = selector_inputs(home.work, 300)
-        target = place / "selector.dat"
-        target.write_text("old;selector;\n")
-        return target, f"_BuildPartSelectorData({string_list([str(target)] + inputs)})", "-1"
-
 
 class SensitivityData(Writer):
     """A growing file: each append adds the next run of one merit, so every
     complete write is the file with runs 1 ... K of it, K never falling."""
-    name = "AppendSensitivityData"
+
+    def __init__(self):
+        super().__init__("AppendSensitivityData", "work/data.xml", data_file(20, 0, 200, seed=3),
+                         [self.statement(1), self.statement(2)])
 
     def prepare(self, home):
-        target = home.work / "data.xml"
-        target.write_text(data_file(20, 0, 200, seed=3))
-        self.ballast = merits(target.read_bytes())
-        self.floor = 0
+        target = super().prepare(home)
+        self.ballast, self.floor = merits(target.read_bytes()), 0
         return target
 
     @staticmethod
@@ -492,14 +264,10 @@ class SensitivityData(Writer):
         start = len(merits(state).get(("grow", "ac"), [])) + 1
         return [f"w{run} = {self.statement(run)}" for run in range(start, start + length)]
 
-    def cycle(self, home):
-        return [self.statement(1), self.statement(2)]
-
     def calibrate(self, home, target):
         for statement in self.cycle(home):
             rc, out, err = home.run([statement])
             assert rc == 0 and out == ["true"], f"{statement} -> {out} {err}"
-        return None
 
     def verify(self, data, states):
         try:
@@ -516,75 +284,13 @@ class SensitivityData(Writer):
         self.floor = len(grow)
         return None
 
-    def disk_full(self, home, place):
-        target = place / "data.xml"
-        target.write_text(data_file(2, 0, 5, seed=4))
-        values = ", ".join(str(0.25 * r) for r in range(1, 1001))
-        runs = ", ".join(str(r) for r in range(1, 1001))
-        return target, f"AppendSensitivityData('{target}', ['new'], [{values}], [{runs}])", "false"
-
-
-class Page(Writer):
-    """A report page built from one data file, then from another."""
-    parse = staticmethod(parse_html)
-
-    def __init__(self, name, answer, extra="", fail="false"):
-        self.name, self.answer, self.extra, self.fail = name, answer, extra, fail
-
-    def prepare(self, home):
-        (home.work / "a.xml").write_text(data_file(40, 4, 150, seed=5))
-        (home.work / "b.xml").write_text(data_file(25, 3, 120, seed=6))
-        target = home.work / "page.html"
-        target.write_text("<!DOCTYPE html>\n<html><body>an old page</body></html>\n")
-        return target
-
-    def cycle(self, home):
-        return [f"{self.name}('{d}.xml', 'page.html'{self.extra})" for d in ("a", "b")]
-
-    def disk_full(self, home, place):
-        (home.work / "a.xml").write_text(data_file(20, 3, 40, seed=5))
-        target = place / "page.html"
-        target.write_text("<!DOCTYPE html>\n<html><body>an old page</body></html>\n")
-        return target, f"{self.name}('{home.work}/a.xml', '{target}'{self.extra})", self.fail
-
-
-class Wav(Writer):
-    name = "WAV_WriteFile"
-    answer = "0"
-    parse = staticmethod(parse_wav)
-    preamble = ("a = sin(vector(300000) / 10)", "b = cos(vector(200000) / 7)")
-
-    def prepare(self, home):
-        target = home.work / "sound.wav"
-        small_wav(target)
-        return target
-
-    def cycle(self, home):
-        return ["WAV_WriteFile('sound.wav', [16, 1, 8000], a)", "WAV_WriteFile('sound.wav', [24, 0.5, 44100], b, a)"]
-
-    def disk_full(self, home, place):
-        target = place / "sound.wav"
-        small_wav(target)
-        return target, ["a = sin(vector(100000) / 10)", f"WAV_WriteFile('{target}', [16, 1, 8000], a)"], "30"
-
 
 class LockFile(Writer):
     """CreateLockFile writes nothing: the user's file must keep its bytes, and
     the lock of a killed holder must be free for the next process."""
-    name = "CreateLockFile"
-    answer = "success"
-    kill_length = 20000
 
     def calibrate(self, home, target):
         return {target.read_bytes()}
-
-    def prepare(self, home):
-        target = home.work / "app.lock"
-        target.write_text("held by an earlier run\n")
-        return target
-
-    def cycle(self, home):
-        return ["CreateLockFile('app.lock', 'lock')", "CreateLockFile('app.lock', 'unlock')"]
 
     def verify(self, data, states):
         if data not in states:
@@ -594,19 +300,80 @@ class LockFile(Writer):
             return f"the lock of the killed holder is still taken: {out} {err}"
         return None
 
-    def disk_full(self, home, place):
-        target = place / "app.lock"
-        target.write_text("held by an earlier run\n")
-        return target, f"CreateLockFile('{target}', 'lock')", "success"
-
 
 WRITERS = {w.name: w for w in [
-    IniKey(), ConfigSetting(), Collections(), DeleteCollection(), RegSetting(), RegSettingMachine(),
-    DeviceCatalog(), Journal(), JournalInPlace(), PartSelector(), SensitivityData(),
-    Page("BuildMclogHTML", "true"), Page("BuildSensitivityHTML", "1", fail="0"),
-    Page("BuildWorstCaseHTML", "1", fail="0"), Wav(), LockFile()]}
-DISK_FULL = {w.name: w for w in [AddCollection(), RemoveCollection()] + list(WRITERS.values())
-             if w.name != "Add/RemoveConfigCollection"}
+    Writer("WriteIniKey", "work/user.ini", BIG_INI + "[Crash]\nkey = first\n",
+           [f"WriteIniKey('user.ini', 'Crash', 'key', '{v}')" for v in ("alpha" * 30, "b")], parse=parse_ini),
+    Writer("Add/RemoveConfigCollection", "cvhome/config.ini", BIG_INI,
+           [f"AddConfigCollection('Libs', {LIBS})", f"RemoveConfigCollection('Libs', {LIBS})"], answer="6",
+           parse=parse_ini),
+    # The catalog is read whole before the copy replaces the destination.
+    Writer("WriteDeviceCatalog", "work/devices.lib", "* an old catalog;\n",
+           ["WriteDeviceCatalog(da, 'catalog.lib', 'devices.lib', ['* every other;'])",
+            "WriteDeviceCatalog(db, 'catalog.lib', 'devices.lib', ['* every fifth;', '* second line;'])"],
+           parse=parse_records, inputs={"catalog.lib": catalog(12000)},
+           preamble=(f"da = {string_list(f'D{i}' for i in range(0, 12000, 2))}",
+                     f"db = {string_list(f'D{i}' for i in range(0, 12000, 5))}")),
+    # The call a journal is made for: the output is the base file itself.
+    Writer("ApplyJournal-in-place", "work/parts.lib", record_base(12000),
+           ["ApplyJournal(['parts.lib', 'parts.lib', 'edit.jnl'], 9)"], answer="12000", parse=parse_records,
+           inputs={"edit.jnl": "K5;;;;edited;;;;;edit\nK6;x;;;;;;;;edit\n"}),
+    SensitivityData(),
+    Writer("BuildMclogHTML", "work/page.html", OLD_PAGE, [f"BuildMclogHTML('{d}.xml', 'page.html')" for d in "ab"],
+           parse=parse_html, inputs={"a.xml": data_file(40, 4, 150, seed=5), "b.xml": data_file(25, 3, 120, seed=6)}),
+    Writer("WAV_WriteFile", "work/sound.wav", small_wav(),
+           ["WAV_WriteFile('sound.wav', [16, 1, 8000], a)", "WAV_WriteFile('sound.wav', [24, 0.5, 44100], b, a)"],
+           answer="0", parse=parse_wav, preamble=("a = sin(vector(300000) / 10)", "b = cos(vector(200000) / 7)")),
+    LockFile("CreateLockFile", "work/app.lock", "held by an earlier run\n",
+             ["CreateLockFile('app.lock', 'lock')", "CreateLockFile('app.lock', 'unlock')"], answer="success",
+             kill_length=20000)]}
+
+
+# ----------------------------------------------------------------- the writers on a full disk
+
+BIG = "x" * 20000
+SELECTOR = selector_inputs(300)
+PAGE = {"a.xml": data_file(20, 3, 40, seed=5)}
+# Each writer's call over a good target whose rewrite needs more than
+# FULL_LIMIT bytes, and the answer that reports the failure: (target file,
+# its content, statements, failure, input files in the work folder). @T is
+# the target's path, @W the work folder; a settings store (home=...) is the
+# named folder itself.
+DISK_FULL = {
+    "WriteIniKey": ("user.ini", ini_ballast(3, 4) + "[Crash]\nkey = first\n",
+                    f"WriteIniKey('@T', 'Crash', 'big', '{BIG}')", "false", {}),
+    "WriteConfigSetting": ("config.ini", ini_ballast(3, 4) + "[Crash]\nkey = first\n",
+                           f"WriteConfigSetting('Crash', 'big', '{BIG}')", "false", {}, "CVFUNC_HOME"),
+    "AddConfigCollection": ("config.ini", ini_ballast(3, 4), "AddConfigCollection('Libs', " + string_list(
+        f"/lib/vendor/a_long_library_file_name_{i:04}.lib" for i in range(400)) + ")", "-1", {}, "CVFUNC_HOME"),
+    "RemoveConfigCollection": ("config.ini", ini_ballast(40, 12) + "[Libs]\n" + "".join(
+        f"File{i + 1}=/lib/vendor{i}/models_{i}.lib\n" for i in range(6)),
+        "RemoveConfigCollection('Libs', ['/lib/vendor0/models_0.lib'])", "-1", {}, "CVFUNC_HOME"),
+    "DeleteConfigCollection": ("config.ini", ini_ballast(40, 12) + "[Gone]\nFile1=/lib/a.lib\n",
+                               "DeleteConfigCollection('Gone')", "-1", {}, "CVFUNC_HOME"),
+    "WriteRegSetting": ("registry.ini", "[Software\\Crash]\nName=first\n",
+                        f"WriteRegSetting('Software\\Crash', 'Big', '{BIG}', 'HKCU')", "WriteFailed", {}, "CVFUNC_HOME"),
+    "WriteRegSetting-HKLM": ("registry.ini", "[Software\\Crash]\nName=first\n",
+                             f"WriteRegSetting('Software\\Crash', 'Big', '{BIG}', 'HKLM')", "WriteFailed", {},
+                             "CVFUNC_SYSCONF"),
+    "WriteDeviceCatalog": ("devices.lib", "* an old catalog;\nD1;old;\n", "WriteDeviceCatalog(" + string_list(
+        f"D{i}" for i in range(600)) + ", '@W/catalog.lib', '@T')", "false", {"catalog.lib": catalog(600)}),
+    "ApplyJournal": ("out.lib", "OLD;output;\n", "ApplyJournal(['@T', '@W/base.lib', '@W/none.jnl'], 9)", "-1",
+                     {"base.lib": record_base(800)}),
+    "ApplyJournal-in-place": ("parts.lib", record_base(400), "ApplyJournal(['@T', '@T', '@W/edit.jnl'], 9)", "-1",
+                              {"edit.jnl": "K5;;;;edited;;;;;edit\n"}),
+    "_BuildPartSelectorData": ("selector.dat", "old;selector;\n", "_BuildPartSelectorData(" + string_list(
+        ["@T"] + [f"@W/{n}" for n in SELECTOR]) + ")", "-1", SELECTOR),
+    "AppendSensitivityData": ("data.xml", data_file(2, 0, 5, seed=4), "AppendSensitivityData('@T', ['new'], ["
+                              + ", ".join(str(0.25 * r) for r in range(1, 1001)) + "], ["
+                              + ", ".join(str(r) for r in range(1, 1001)) + "])", "false", {}),
+    "BuildMclogHTML": ("page.html", OLD_PAGE, "BuildMclogHTML('@W/a.xml', '@T')", "false", PAGE),
+    "BuildSensitivityHTML": ("page.html", OLD_PAGE, "BuildSensitivityHTML('@W/a.xml', '@T')", "0", PAGE),
+    "BuildWorstCaseHTML": ("page.html", OLD_PAGE, "BuildWorstCaseHTML('@W/a.xml', '@T')", "0", PAGE),
+    "WAV_WriteFile": ("sound.wav", small_wav(),
+                      ["a = sin(vector(100000) / 10)", "WAV_WriteFile('@T', [16, 1, 8000], a)"], "30", {}),
+    "CreateLockFile": ("app.lock", "held by an earlier run\n", "CreateLockFile('@T', 'lock')", "success", {}),
+}
 
 
 # ----------------------------------------------------------------- kills
@@ -771,40 +538,48 @@ def fill_leaving(folder, free):
     os.truncate(filler, max(size - free, 0))
 
 
-def run_over_full_disk(writer, home, place, preexec_fn, fill):
-    target, statements, failure = writer.disk_full(home, place)
+def disk_full(name, home, place):
+    """Makes the good target of DISK_FULL[name] in `place`; (target, statements, failure)."""
+    file, content, statements, failure, inputs, *store = DISK_FULL[name]
+    if store:
+        home.env[store[0]] = str(place)
+    write_files(home.work, inputs)
+    target = place / file
+    write_files(place, {file: content})
     statements = [statements] if isinstance(statements, str) else statements
+    return target, [s.replace("@T", str(target)).replace("@W", str(home.work)) for s in statements], failure
+
+
+def run_over_full_disk(name, home, place, preexec_fn, fill):
+    target, statements, failure = disk_full(name, home, place)
     before = target.read_bytes()
     if fill:
         fill_leaving(place, FULL_LIMIT)
     rc, out, err = home.run(statements, preexec_fn=preexec_fn)
-    assert rc == 0 and out == [failure], f"{writer.name} on a full disk answered {out} (exit {rc}) {err[:300]}"
+    assert rc == 0 and out == [failure], f"{name} on a full disk answered {out} (exit {rc}) {err[:300]}"
     assert target.read_bytes() == before, "the old file changed"
     assert temporaries(target.parent) == []
 
 
-def control_run(writer, root):
+def control_run(name, root):
     """The same call with room to write must succeed: else the failure above
     would prove nothing."""
     home = Home(root)
-    target, statements, failure = writer.disk_full(home, home.work)
-    statements = [statements] if isinstance(statements, str) else statements
+    target, statements, failure = disk_full(name, home, home.work)
     before = target.read_bytes()
     rc, out, err = home.run(statements)
     assert rc == 0, err
-    if writer.name != "CreateLockFile":
-        assert out != [failure] and target.read_bytes() != before, f"{writer.name} fails with room to write: {out}"
+    if name != "CreateLockFile":
+        assert out != [failure] and target.read_bytes() != before, f"{name} fails with room to write: {out}"
         assert len(target.read_bytes()) > FULL_LIMIT
 
 
 @pytest.mark.parametrize("name", list(DISK_FULL))
 def test_file_size_limit_keeps_the_old_file(sandbox, name):
-    control_run(DISK_FULL[name], sandbox.parent / "control")
-    home = Home(sandbox.parent)
-    run_over_full_disk(DISK_FULL[name], home, sandbox, ignore_sigxfsz_and_limit, fill=False)
+    control_run(name, sandbox.parent / "control")
+    run_over_full_disk(name, Home(sandbox.parent), sandbox, ignore_sigxfsz_and_limit, fill=False)
 
 
 @pytest.mark.parametrize("name", list(DISK_FULL))
 def test_full_tmpfs_keeps_the_old_file(sandbox, small_tmpfs, name):
-    home = Home(sandbox.parent)
-    run_over_full_disk(DISK_FULL[name], home, small_tmpfs, None, fill=True)
+    run_over_full_disk(name, Home(sandbox.parent), small_tmpfs, None, fill=True)
