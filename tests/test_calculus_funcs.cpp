@@ -30,9 +30,7 @@ TEST(VectorCounts, CountsAreAbsoluteTruncatedAndLengthsMakeDivisions) {
     EXPECT_TRUE(noResult(call("unitvec", {reals({0.5})})));
     EXPECT_TRUE(noResult(call("makecomplexvec", {reals({0})})));
     auto z = call("makecomplexvec", {reals({2})}).value;
-    ASSERT_EQ(z->kind(), cv::Kind::Complex);
-    EXPECT_EQ(z->size(), 2);
-    EXPECT_EQ(values("makevec", {reals({3})}), (Reals{0, 0, 0}));
+    EXPECT_TRUE(z->kind() == cv::Kind::Complex && z->size() == 2);
     EXPECT_TRUE(noResult(call("vector", {reals({})})));
     auto v = call("makevec", {reals({2, -3.5})}).value;
     EXPECT_EQ(v->divisionLengths(), (std::vector<int64_t>{2, 3}));
@@ -55,30 +53,25 @@ TEST(VectorCounts, CountsThatCannotBeAllocatedEndInOneMessage) {
 
 TEST(CalculusTypes, ResultsTakeTheRulesOfTheirPhysicalTypes) {
     auto v = wave({1, 2}, {0, 1}, PhysType::Voltage, PhysType::Time);
-    auto integ = call("integ", {v}).value;
-    EXPECT_EQ(integ->refPhysType(), PhysType::Time);
-    EXPECT_EQ(realsOf(*integ->ref()), (Reals{0, 1}));
     const std::pair<const char*, PhysType> types[] = {
         {"integ", PhysType::mult(PhysType::Voltage, PhysType::Time)}, {"avg", PhysType::Voltage},
         {"diff", PhysType::div(PhysType::Voltage, PhysType::Time)}};
-    for (const auto& [name, type] : types) EXPECT_EQ(call(name, {v}).value->physType(), type) << name;
+    for (const auto& [name, type] : types) cvtest::expectTypes(*call(name, {v}).value, type, PhysType::Time);
+    // Without x-values diff is the difference of neighbours, of the values' own type.
     auto plain = cv::Value::make(cv::Kind::Real, 2);
     plain->setPhysType(PhysType::Voltage);
     auto d = call("diff", {plain}).value;
-    EXPECT_EQ(d->physType(), PhysType::Voltage);
-    EXPECT_FALSE(d->ref());
-
+    EXPECT_TRUE(d->physType() == PhysType::Voltage && !d->ref());
+    // Val copies the values and their types, not the name.
     auto named = wave({1, 2}, {5, 6}, PhysType::Current, PhysType::Time);
     std::const_pointer_cast<cv::Value>(named)->setName("i1");
     auto copy = call("Val", {named}).value;
     cvtest::expectTypes(*copy, PhysType::Current, PhysType::Time);
     EXPECT_EQ(copy->name(), "");
-    EXPECT_EQ(realsOf(*copy->ref()), (Reals{5, 6}));
-
-    EXPECT_EQ(call("MaxN", {wave({1}, {0}, PhysType::Voltage), wave({2}, {0}, PhysType::Voltage)}).value->physType(),
-              PhysType::Voltage);
-    EXPECT_EQ(call("MinN", {wave({1}, {0}, PhysType::Voltage), wave({2}, {0}, PhysType::Current)}).value->physType(),
-              PhysType::Unknown);
+    // Element-wise extremes keep a type their arguments share.
+    auto volts = [](double y) { return wave({y}, {0}, PhysType::Voltage); };
+    EXPECT_EQ(call("MaxN", {volts(1), volts(2)}).value->physType(), PhysType::Voltage);
+    EXPECT_EQ(call("MinN", {volts(1), wave({2}, {0}, PhysType::Current)}).value->physType(), PhysType::Unknown);
 }
 
 TEST(CalculusValues, IntegralAndAverageFollowTheTrapezoidRule) {
@@ -121,10 +114,8 @@ TEST(CalculusValues, AreaNeedsLimitsInsideAndMonotonicXValues) {
 
 TEST(VectorJoins, KindsDecideAndExtremesNeedEqualLengths) {
     EXPECT_EQ(values("JoinVectors", {reals({1}), reals({2, 3})}), (Reals{1, 2, 3}));
-    std::vector<std::string> words{"a", "bc"};
-    auto s = call("JoinVectors", {reals({}), cv::Value::strings(words)}).value;
-    ASSERT_EQ(s->kind(), cv::Kind::String);
-    EXPECT_EQ(s->stringAt(1), "bc");
+    const std::vector<std::string> words{"a", "bc"};
+    EXPECT_EQ(cvtest::texts("JoinVectors", {reals({}), cv::Value::strings(words)}), words);
     EXPECT_TRUE(noResult(call("JoinVectors", {reals({1}), cv::Value::strings(words)})));
     EXPECT_EQ(values("MaxN", {reals({1, 5}), reals({3, 2})}), (Reals{3, 5}));
     EXPECT_EQ(values("MinN", {reals({1, 5}), reals({3, 2}), reals({0, 9})}), (Reals{0, 2}));
@@ -140,12 +131,10 @@ TEST(VectorJoins, KindsDecideAndExtremesNeedEqualLengths) {
 TEST(CalculusValues, DerivativeOfLongWaveformsCrossesRepeatedStepsAnywhere) {
     const int n = 1000;
     auto slope = [](const Reals& y, const Reals& x, int a, int b) { return (y[b] - y[a]) / (x[b] - x[a]); };
+    Reals x(n), y(n);
+    for (int k = 0; k < n; ++k) y[k] = std::sin(0.01 * k);
     for (int p : {1, 2, 255, 256, 257, 600, n - 1}) {
-        Reals x(n), y(n);
-        for (int k = 0; k < n; ++k) {
-            x[k] = k - (k >= p);  // x[p] repeats x[p - 1]
-            y[k] = std::sin(0.01 * k);
-        }
+        for (int k = 0; k < n; ++k) x[k] = k - (k >= p);  // x[p] repeats x[p - 1]
         Reals want(n);
         for (int k = 1; k < n; ++k) want[k] = k == p ? 0 : slope(y, x, k - 1, k);
         if (p < n - 1) {
@@ -158,17 +147,12 @@ TEST(CalculusValues, DerivativeOfLongWaveformsCrossesRepeatedStepsAnywhere) {
         want[0] = want[1];
         EXPECT_EQ(values("diff", {wave(y, x)}), want) << "repeated x at " << p;
     }
-    Reals x(n), y(n);
-    for (int k = 0; k < n; ++k) {
-        x[k] = k / 2;
-        y[k] = std::sin(0.01 * k);
-    }
+    for (int k = 0; k < n; ++k) x[k] = k / 2;
     const Reals d = values("diff", {wave(y, x)});
     ASSERT_EQ(d.size(), size_t(n));
     for (int k = 2; k < n; k += 2) {
         EXPECT_EQ(d[k], slope(y, x, k - 2, k)) << k;
         EXPECT_EQ(d[k + 1], d[k]) << k + 1;
     }
-    EXPECT_EQ(d[0], d[2]);
-    EXPECT_EQ(d[1], d[2]);
+    EXPECT_TRUE(d[0] == d[2] && d[1] == d[2]);
 }

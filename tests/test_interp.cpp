@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "Interp.h"
+#include "Search.h"
 #include "VecMath.h"
 
 namespace {
@@ -25,11 +26,11 @@ Finds search(const std::vector<double>& returned, const std::vector<double>& sea
     YList<int64_t> idx;
     support_FindYFromX(found, idx, returned.data(), searched.data(), int64_t(searched.size()), target,
                        InterpOpts{ySearch, false, false, false, order, direction, 0.0});
-    Finds f;
     // The lists hold the last find first.
-    for (double v : found) f.values.insert(f.values.begin(), v);
-    for (int64_t i : idx) f.indices.insert(f.indices.begin(), i);
-    return f;
+    auto reversed = [](const auto& list) {
+        return std::vector(std::reverse_iterator(list.end()), std::reverse_iterator(list.begin()));
+    };
+    return {reversed(found), reversed(idx)};
 }
 
 // What the script functions make of the finds is tested through XFromY and
@@ -139,12 +140,6 @@ TEST(Interpolation, PolynomialThroughTheWindow) {
     double xr[] = {0, 1, 1}, yr[] = {0, 1, 1};
     EXPECT_DOUBLE_EQ(at(yr, xr, 0.5, 2), 0.5);
 }
-
-}  // namespace
-
-#include "Search.h"
-
-namespace {
 
 TEST(Search, BinarySearchBracketsInEitherOrder) {
     double up[] = {0, 1, 2, 3}, down[] = {3, 2, 1, 0};

@@ -6,6 +6,8 @@
 #include <algorithm>
 #include <stdexcept>
 #include <string>
+#include <tuple>
+#include <utility>
 #include <vector>
 
 // The kit is built into the module, which the tests load; the test binary
@@ -43,6 +45,11 @@ TEST(KitIntegers, ExactReadsRefuseWhatDoesNotFit) {
     EXPECT_TRUE(cvmod::exactInt(-9223372036854775808.0, l) && l == INT64_MIN);
 }
 
+struct Recorder : MessageHandler {
+    std::vector<std::string> texts;
+    void report(Severity, const std::string& text) override { texts.push_back(text); }
+};
+
 FUNC_ERROR throwingWorker(const FuncArgs&, FuncResult& r, MessageHandler&) {
     r.makeRealScalar();
     throw std::runtime_error("worker failed");
@@ -53,31 +60,16 @@ FUNC_ERROR failingWorker(const FuncArgs&, FuncResult&, MessageHandler& m) {
     return FuncFailed;
 }
 
-struct Silent : MessageHandler {
-    void report(Severity, const std::string&) override {}
-};
-
 TEST(KitShell, FinishesTheResultOnEveryPath) {
-    std::vector<cv::ValuePtr> none;
-    Silent* messages = new Silent;
-    YRef<MessageHandler> ref(messages);
+    const std::vector<cv::ValuePtr> none;
+    YRef<MessageHandler> messages(new Recorder);
     const FunctionRunTime runTime;
-    {
-        FuncArgs a("f", none);
-        FuncResult r("f", &a);
-        EXPECT_EQ(cvmod::handler<failingWorker>(a, &r, ref, ScpParseContext(), runTime), FuncFailed);
-        EXPECT_TRUE(r.finished());
-    }
     FuncArgs a("f", none);
-    FuncResult r("f", &a);
-    EXPECT_THROW(cvmod::handler<throwingWorker>(a, &r, ref, ScpParseContext(), runTime), std::runtime_error);
-    EXPECT_TRUE(r.finished());
+    FuncResult failed("f", &a), threw("f", &a);
+    EXPECT_EQ(cvmod::handler<failingWorker>(a, &failed, messages, ScpParseContext(), runTime), FuncFailed);
+    EXPECT_THROW(cvmod::handler<throwingWorker>(a, &threw, messages, ScpParseContext(), runTime), std::runtime_error);
+    EXPECT_EQ(std::pair(failed.finished(), threw.finished()), std::pair(true, true));
 }
-
-struct Recorder : MessageHandler {
-    std::vector<std::string> texts;
-    void report(Severity, const std::string& text) override { texts.push_back(text); }
-};
 
 // One real argument laid out in divisions of these lengths, values 1, 2, ...
 cv::ValuePtr divided(std::vector<int64_t> lengths) {
@@ -130,12 +122,8 @@ TEST(KitOptions, DeclaredWithTheirDefaultAndWhereTheyAreWritten) {
         return cv::OptionInfo{};
     };
     const cv::OptionInfo c = find("_KitProbeCount"), t = find("_KitProbeText");
-    EXPECT_EQ(c.defaultValue, "12");
-    EXPECT_TRUE(c.isInteger);
-    EXPECT_EQ(t.defaultValue, "abc");
-    EXPECT_FALSE(t.isInteger);
-    const std::string where = "tests/test_kit:" + std::to_string(line);
-    EXPECT_TRUE(c.source.ends_with(where)) << c.source;
+    EXPECT_EQ(std::tuple(c.defaultValue, c.isInteger, t.defaultValue, t.isInteger), std::tuple("12", true, "abc", false));
+    EXPECT_TRUE(c.source.ends_with("tests/test_kit:" + std::to_string(line))) << c.source;
 }
 
 TEST(KitOptions, SourcePathFromTheModuleFolderWithoutExtension) {

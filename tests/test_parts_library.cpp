@@ -23,11 +23,9 @@ namespace {
 // ApplyJournal below. Here the fields of one record.
 TEST(RecordTable, FieldsInAngleBracketsAndOutOfRange) {
     const LibraryRecord c = LibraryRecord::fromLine("c;<x;y>;z");
-    EXPECT_EQ(c.field(1), "<x;y>");
-    EXPECT_EQ(c.field(-1), "");
+    EXPECT_TRUE(c.field(1) == "<x;y>" && c.field(-1) == "");
     LibraryRecord r = LibraryRecord::fromLine("k;1");
     r.setField(4, "v");
-    EXPECT_EQ(r.line, "k;1;;;v;");
     r.setField(-2, "ignored");
     EXPECT_EQ(r.line, "k;1;;;v;");
     EXPECT_EQ(LibraryRecord::fromLine("").fields.count(), 1);
@@ -35,38 +33,36 @@ TEST(RecordTable, FieldsInAngleBracketsAndOutOfRange) {
 
 // ---------------------------------------------------------------- journal merge
 
-struct PartsTest : ::testing::Test {
-    cvtest::FileSandbox box;
-    std::string read(const std::string& rel) { return cvtest::FileSandbox::read(box.path(rel)); }
-    double applyJournal(const std::string& out, const std::string& base, const std::string& journal, double column) {
-        return cvtest::number("ApplyJournal", {strings({out, base, journal}), cvtest::reals({column})});
-    }
-};
-
 const char* const kBase = "A;1;2;3\nB;1;2;3\n\nC;x;y\na;second\nD;keep\nE;old\n";
 const char* const kJournal = "b;;new2;;edit\nC;z;;;add\nD;;;;delete\nE;;;;bogus\nA;;;;EDIT\nF;new;;;Add\n";
 const char* const kMerged = "A;1;2;3\na;second\nB;1;new2;3;\nC;z;;;;\nF;new;;;;\n";
 
+// A library and a journal for it in a sandbox.
+struct PartsTest : ::testing::Test {
+    cvtest::FileSandbox box;
+    const std::string base = box.write("base.txt", kBase), journal = box.write("journal.txt", kJournal);
+    std::string read(const std::string& rel) { return cvtest::FileSandbox::read(box.path(rel)); }
+    double applyJournal(const std::string& out, const std::string& in, const std::string& edits, double column) {
+        return cvtest::number("ApplyJournal", {strings({out, in, edits}), cvtest::reals({column})});
+    }
+};
+
 TEST_F(PartsTest, JournalEditsAddsAndDeletes) {
-    box.write("base.txt", kBase);
-    box.write("journal.txt", kJournal);
-    EXPECT_EQ(applyJournal(box.path("out.txt"), box.path("base.txt"), box.path("journal.txt"), 4.7), 5);
+    EXPECT_EQ(applyJournal(box.path("out.txt"), base, journal, 4.7), 5);
     EXPECT_EQ(read("out.txt"), kMerged);
     // The action column is never edited, and a missing journal changes nothing.
     box.write("j2.txt", "A;9;edit;8\n");
-    EXPECT_EQ(applyJournal(box.path("out2.txt"), box.path("base.txt"), box.path("j2.txt"), 2), 6);
+    EXPECT_EQ(applyJournal(box.path("out2.txt"), base, box.path("j2.txt"), 2), 6);
     EXPECT_EQ(read("out2.txt").substr(0, 14), "A;9;2;8;\na;9;\n");
-    EXPECT_EQ(applyJournal(box.path("out3.txt"), box.path("base.txt"), box.path("none.txt"), 4), 6);
+    EXPECT_EQ(applyJournal(box.path("out3.txt"), base, box.path("none.txt"), 4), 6);
     EXPECT_EQ(applyJournal(box.path("out4.txt"), box.path("none.txt"), box.path("none.txt"), 4), 0);
     EXPECT_EQ(read("out4.txt"), "");
 }
 
 // Links and modes kept on replace: the shared writer's own test, test_atomic_file.cpp.
 TEST_F(PartsTest, ReplacingTheInputKeepsItsDataAndAFailedWriteKeepsTheOldFile) {
-    box.write("lib.txt", kBase);
-    box.write("journal.txt", kJournal);
-    EXPECT_EQ(applyJournal(box.path("lib.txt"), box.path("lib.txt"), box.path("journal.txt"), 4), 5);
-    EXPECT_EQ(read("lib.txt"), kMerged);
+    EXPECT_EQ(applyJournal(base, base, journal, 4), 5);
+    EXPECT_EQ(read("base.txt"), kMerged);
 
     // A write that fails midway (the file-size limit) leaves the old file.
     box.write("big.txt", std::string(5000, 'x') + "\n");
@@ -74,8 +70,7 @@ TEST_F(PartsTest, ReplacingTheInputKeepsItsDataAndAFailedWriteKeepsTheOldFile) {
     struct rlimit old {};
     ::getrlimit(RLIMIT_FSIZE, &old);
     auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
-    struct rlimit small = old;
-    small.rlim_cur = 1000;
+    const struct rlimit small = {1000, old.rlim_max};
     ::setrlimit(RLIMIT_FSIZE, &small);
     const double failed = applyJournal(box.path("small.txt"), box.path("big.txt"), box.path("none.txt"), 4);
     ::setrlimit(RLIMIT_FSIZE, &old);
@@ -85,10 +80,9 @@ TEST_F(PartsTest, ReplacingTheInputKeepsItsDataAndAFailedWriteKeepsTheOldFile) {
 
     // Outputs that cannot be written give -1 and leave nothing behind.
     std::filesystem::create_directory(box.path("adir"));
-    EXPECT_EQ(applyJournal(box.path("adir"), box.path("lib.txt"), box.path("journal.txt"), 4), -1);
-    EXPECT_EQ(applyJournal(box.path("no/such/dir/out.txt"), box.path("lib.txt"), box.path("journal.txt"), 4), -1);
-    EXPECT_EQ(applyJournal("", box.path("lib.txt"), box.path("journal.txt"), 4), -1);
-    EXPECT_EQ(cvtest::number("ApplyJournal", {strings({box.path("x"), box.path("lib.txt")}), cvtest::reals({4})}), -1);
+    EXPECT_EQ(applyJournal(box.path("adir"), base, journal, 4), -1);
+    EXPECT_EQ(applyJournal("", base, journal, 4), -1);
+    EXPECT_EQ(cvtest::number("ApplyJournal", {strings({box.path("x"), base}), cvtest::reals({4})}), -1);
     EXPECT_FALSE(std::filesystem::exists(box.path("x")));
     for (const auto& e : std::filesystem::directory_iterator(box.root()))
         EXPECT_EQ(e.path().string().find(".tmp"), std::string::npos) << e.path();
@@ -117,9 +111,8 @@ struct SelectorTest : PartsTest {
     }
     void TearDown() override { cv::OptionStore::global().reset("NewModelLifetime"); }
     double build(std::vector<cv::ValuePtr> more = {}) {
-        std::vector<cv::ValuePtr> args{strings(files)};
-        for (auto& m : more) args.push_back(m);
-        return cvtest::number("_BuildPartSelectorData", args);
+        more.insert(more.begin(), strings(files));
+        return cvtest::number("_BuildPartSelectorData", more);
     }
 };
 
@@ -150,8 +143,7 @@ TEST_F(SelectorTest, CompressedModelsGiveOneEntryPerCategory) {
     EXPECT_EQ(build({str("CompressModels")}), 8);
     const std::string all = read("out/selector.txt");
     EXPECT_NE(all.find("Semis|Rectifiers|Select from Model Library...;<Diodes Model;*;;Diodes;"
-                       "Select from Model Library...;NewOne;ps_model_sel>;ps_model_sel;\n"),
-              std::string::npos);
+                       "Select from Model Library...;NewOne;ps_model_sel>;ps_model_sel;\n"), std::string::npos);
     EXPECT_EQ(all.find("User|"), std::string::npos);
 }
 
@@ -194,8 +186,7 @@ TEST(PartsTreeNames, OutputThatOutgrowsMemoryEndsInTheMessage) {
     cv::OptionStore::global().set("MemoryLimitMB", "64");
     const auto o = cvtest::call("ExtractPartsTreeNameList", {strings({line})});
     cv::OptionStore::global().reset("MemoryLimitMB");
-    EXPECT_FALSE(o.ok);
-    EXPECT_NE(o.error.find("Not enough memory"), std::string::npos) << o.error;
+    EXPECT_TRUE(!o.ok && o.error.find("Not enough memory") != std::string::npos) << o.error;
 }
 
 }  // namespace

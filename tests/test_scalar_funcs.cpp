@@ -98,18 +98,15 @@ TEST(UnaryMessages, EachFailureNamesTheTableEntry) {
         // Domain errors, named by the entry ("log" for log10 too).
         {"log10", reals({0, 100, -1}), outOfRange("log")},
         {"atanh", complexes({{1, 0}, {0, 0.5}}), outOfRange("atanh")},
-        {"sqrt", reals({-1, 4}), outOfRange("sqrt")},
-        // Overflows, only on the upper side for the hyperbolic functions.
+        // Overflows, only on the upper side for the hyperbolic functions; the poles of atan.
         {"exp", reals({1, 800, 2}), overflow("exp")},  {"sinh", reals({709.016}), overflow("sinh")},
-        {"cosh", reals({1, 710}), overflow("cosh")},   {"exp", complexes({{710, 0}}), overflow("exp")},
-        {"sin", complexes({{0, 710}}), overflow("sin")}, {"cosh", complexes({{-800, 1}}), overflow("cosh")},
-        {"atan_deg", complexes({{0, 1}}), overflow("atan_deg")}, {"atan", complexes({{0, -1}}), overflow("atan")},
+        {"exp", complexes({{710, 0}}), overflow("exp")}, {"cosh", complexes({{-800, 1}}), overflow("cosh")},
+        {"atan_deg", complexes({{0, 1}}), overflow("atan_deg")},
         // A zero vector has no largest element to normalise by.
-        {"norm", reals({0, 0, -0.0}), "Cannot normalise zero vector"},
-        {"norm", complexes({{0, 0}}), "Cannot normalise zero vector"},
+        {"norm", reals({0, 0, -0.0}), "Cannot normalise zero vector"}, {"norm", complexes({{0, 0}}), "Cannot normalise zero vector"},
     };
     for (const auto& [name, arg, message] : failures) EXPECT_EQ(call(name, {arg}).error, message) << name;
-    for (std::string name : {"asin", "acos", "atanh", "acosh", "ln"})
+    for (std::string name : {"asin", "acos", "atanh", "acosh", "ln", "sqrt"})
         EXPECT_EQ(call(name, {reals({0.5, -3})}).error, outOfRange(name));
     EXPECT_TRUE(call("sinh", {reals({-800})}).ok);
     // acosh between 0 and 1 is the library's NaN, without a failure.
@@ -122,8 +119,7 @@ TEST(UnaryMessages, EachFailureNamesTheTableEntry) {
 TEST(UnaryResults, ElementWiseResultsKeepTheReferenceAndReductionsDropIt) {
     auto v = withRef(reals({1, 4}), reals({0, 1e-3}), PhysType::Voltage, PhysType::Time);
     auto a = call("abs", {v});
-    ASSERT_TRUE(a.ok && a.value->ref());
-    EXPECT_EQ(realsOf(*a.value->ref()), (Reals{0, 1e-3}));
+    EXPECT_EQ(cvtest::refOf(a), (Reals{0, 1e-3}));
     cvtest::expectTypes(*a.value, PhysType::Voltage, PhysType::Time);
     // The rule's type is the values'; the reference keeps its own.
     auto d = call("db", {v});
@@ -165,10 +161,8 @@ TEST(UnaryResults, CountsOfPlainAndDividedVectors) {
         {"length", Value::string("abc"), 1},
     };
     for (const auto& [name, arg, want] : counts) EXPECT_EQ(count(name, arg), want) << name;
-    auto ne = call("NumElems", {four});
-    ASSERT_TRUE(ne.ok);
-    EXPECT_EQ(ne.value->kind(), Kind::Real);
-    EXPECT_EQ(realsOf(*ne.value), Reals{3});
+    EXPECT_EQ(call("NumElems", {four}).value->kind(), Kind::Real);
+    EXPECT_EQ(values("NumElems", {four}), Reals{3});
 }
 
 // ---------------------------------------------------------------- group delay
@@ -192,7 +186,7 @@ TEST(GroupDelay, FailuresRealInputAndComplexReferences) {
 
 // ---------------------------------------------------------------- element access
 
-TEST(IndexOperator, PicksOneElementOfEveryKind) {
+TEST(IndexOperator, PicksOneElementOfEveryKindOrSaysWhyNot) {
     auto v = withRef(reals({5, 6, 7}), reals({0, 1, 2}), PhysType::Current, PhysType::Time);
     auto r = call("_Index", {v, reals({2})});
     ASSERT_TRUE(r.ok);
@@ -202,17 +196,12 @@ TEST(IndexOperator, PicksOneElementOfEveryKind) {
     EXPECT_EQ(call("_Index", {cvtest::strings({"ab", "cd"}), reals({1})}).value->stringAt(0), "cd");
     auto absent = Value::make(Kind::String, 2);  // null strings read as ""
     EXPECT_EQ(call("_Index", {absent, reals({0})}).value->stringAt(0), "");
-}
-
-TEST(IndexOperator, MessagesInTheirOrder) {
-    auto s = cvtest::strings({"a", "b"});
+    // The messages in the order they are checked.
     const std::pair<Reals, const char*> cases[] = {
-        {{0, 1}, "Index must be scalar"},       {{1.5}, "Index must be an integer"},
-        {{kNaN}, "Index must be an integer"},   {{2}, "Index out of range"},
-        {{-1}, "Index out of range"},           {{INFINITY}, "Index out of range"},
-        {{1e300}, "Index out of range"},
+        {{0, 1}, "Index must be scalar"}, {{1.5}, "Index must be an integer"}, {{kNaN}, "Index must be an integer"},
+        {{2}, "Index out of range"},      {{-1}, "Index out of range"},        {{1e300}, "Index out of range"},
     };
-    for (const auto& [index, message] : cases) EXPECT_EQ(call("_Index", {s, reals(index)}).error, message);
+    for (const auto& [index, message] : cases) EXPECT_EQ(call("_Index", {absent, reals(index)}).error, message);
 }
 
 }  // namespace

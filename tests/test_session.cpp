@@ -46,11 +46,9 @@ std::vector<std::string> runAll(const std::string& text, std::string* error = nu
 
 TEST(Evaluator, AssignmentsBindNamesAndOnlyOtherStatementsPrint) {
     std::string error;
-    auto printed = runAll("x = [10, 20, 30, 40]; _TestRemoveItems(x, [2, 0])\nX", &error);
+    EXPECT_EQ(runAll("x = [10, 20, 30, 40]; _TestRemoveItems(x, [2, 0])\nX", &error),
+              (std::vector<std::string>{"20\n40\n", "10\n20\n30\n40\n"}));
     EXPECT_EQ(error, "");
-    ASSERT_EQ(printed.size(), 2u);
-    EXPECT_EQ(printed[0], "20\n40\n");
-    EXPECT_EQ(printed[1], "10\n20\n30\n40\n");
 }
 
 TEST(Evaluator, ErrorsNameTheProblem) {
@@ -77,33 +75,18 @@ TEST(Tool, EvaluatesExpressionsAndPrintsJson) {
     EXPECT_EQ(r.out.substr(0, 50), "{\"statement\": \"y = 2\", \"name\": \"y\", \"kind\": \"real\"");
 }
 
-// One value per run from several statements makes one table: a column per
-// statement, a row per run; other values print a table each.
-TEST(Tool, CsvOfPerRunMeasurementsIsOneTidyTable) {
-    const std::string mc = std::string(CVFUNC_SOURCE_DIR) + "/examples/filter_mc.raw";
-    ToolRun r = tool("--load " + mc + " -e 'Mean1(out, 0, 1m)' -e 'RMS1(out, 0, 1m)' -e 'k = 3' --format csv");
-    EXPECT_EQ(r.status, 0);
-    ASSERT_EQ(std::count(r.out.begin(), r.out.end(), '\n'), 21) << r.out;
-    EXPECT_EQ(r.out.substr(0, r.out.find('\n')), "run,\"Mean1(out, 0, 1m)\",\"RMS1(out, 0, 1m)\"");
-    EXPECT_EQ(r.out.substr(r.out.find('\n') + 1, 2), "1,");
-    r = tool("-e '1 + 2' -e '4' --format csv");
-    EXPECT_EQ(r.out, "1 + 2,4\n3,4\n");
-}
-
 TEST(Tool, EmptyResultsUnknownOptionsAndNearNames) {
     EXPECT_EQ(tool("-e '_TestRemoveItems([1], [0])'").out, "(empty)\n");
     ToolRun r = tool("--option InterpOrdr=2 -e 1");
     EXPECT_EQ(r.status, 2);
     EXPECT_NE(r.out.find("unknown option 'InterpOrdr'; did you mean InterpOrder?"), std::string::npos) << r.out;
     EXPECT_NE(r.out.find("\n  MemoryLimitMB\n"), std::string::npos) << r.out;
-    EXPECT_EQ(tool("--option InterpOrder=2 -e 1").status, 0);
-    EXPECT_EQ(tool("-e 'XFromYY(1)'").out, "Error: Unknown function 'XFromYY'; did you mean XFromY?\n");
 }
 
 TEST(Tool, FailuresPrintOneErrorLineAndExitWithStatusOne) {
     // The pipeline's messages themselves are checked with the calling tests.
     const std::pair<const char*, const char*> cases[] = {
-        {"-e 'nosuch(1)'", "Unknown function 'nosuch'"},
+        {"-e 'XFromYY(1)'", "Unknown function 'XFromYY'; did you mean XFromY?"},
         // The first error ends the run.
         {"-e '_TestAccessViolation()' -e '_TestRemoveItems([1],[0])'",
          "Access violation in function '_TestAccessViolation'"}};
@@ -114,7 +97,7 @@ TEST(Tool, FailuresPrintOneErrorLineAndExitWithStatusOne) {
     }
 }
 
-TEST(Tool, BadUsageExitsWithStatusTwo) {
+TEST(Tool, BadUsageExitsWithStatusTwoAndListNamesEachModule) {
     for (const char* args : {"--format xml -e 1", "--no-such-flag", "--option novalue -e 1"})
         EXPECT_EQ(tool(args).status, 2) << args;
     ToolRun r = tool("--list");
@@ -131,9 +114,7 @@ TEST(ToolHelp, ToolShowsEntriesAndRefusesUnknownNames) {
     ToolRun unknown = tool("--help Mdi");
     EXPECT_EQ(unknown.status, 2);
     EXPECT_NE(unknown.out.find("no function named 'Mdi'; did you mean Mid"), std::string::npos) << unknown.out;
-    ToolRun usage = tool("--help");
-    EXPECT_EQ(usage.status, 0);
-    EXPECT_NE(usage.out.find("--help NAME"), std::string::npos);
+    EXPECT_NE(tool("--help").out.find("--help NAME"), std::string::npos);
 }
 
 TEST(ToolHelp, PipedSessionAnswersHelpLinesBetweenStatements) {
@@ -162,13 +143,10 @@ TEST(Loading, RunsBindVectorsUnderScriptNamesAgainstTheirReference) {
     cv::ValuePtr out = s.lookup("out");
     ASSERT_TRUE(out && out->ref());
     EXPECT_EQ(out.get(), s.lookup("v(out)").get());
-    EXPECT_EQ(out->ref()->size(), 41);
-    EXPECT_EQ(s.lookup("time")->physType(), PhysType::Time);
     ASSERT_TRUE(s.loadData(cvtest::dataPath("step.raw"), error)) << error;
     ASSERT_TRUE(out = s.lookup("out"));
     EXPECT_GT(out->numDivisions(), 1);
     EXPECT_EQ(out->ref()->numDivisions(), out->numDivisions());
-    EXPECT_EQ(out->divisionLabels().size(), size_t(out->numDivisions()));
     EXPECT_FALSE(s.loadData(cvtest::dataPath("bad_truncated_binary.raw"), error));
     EXPECT_FALSE(error.empty());
 }

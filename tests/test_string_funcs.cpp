@@ -55,9 +55,8 @@ TEST(StringResults, PositionsAreClampedOrGiveNothing) {
         {"Chr", {reals({-3})}, ""},                    {"Chr", {reals({300})}, "\xFF"},
         {"Chr", {reals({nan})}, ""},                   {"Mid", {str("abcdef"), reals({2}), reals({2})}, "cd"},
         {"Mid", {str("abcdef"), reals({-5}), reals({7})}, "ab"},
-        {"Mid", {str("abc"), reals({5})}, ""},         {"Mid", {str("abc"), reals({1e300}), reals({5})}, ""},
+        {"Mid", {str("abc"), reals({1e300}), reals({5})}, ""}, {"Mid", {str("abc"), reals({1}), reals({nan})}, ""},
         {"Mid", {str("abc"), reals({-1e300}), reals({1e300})}, "abc"},
-        {"Mid", {str("abc"), reals({1}), reals({nan})}, ""},
         {"StrStr", {str("abc"), str(""), reals({1e12})}, "0"},  // other offsets: against str.find in the peers
         {"StringStartsWith", {str("net1"), str("net")}, "1"},
         {"StringStartsWith", {str("net"), str("net1")}, "0"},
@@ -77,7 +76,6 @@ TEST(Substitution, CountsAndCharacters) {
         {"SubstString", {str("aaaa"), str("a"), str("b"), str("3x")}, "bbba"},
         // An empty text to replace ends at once, whatever the count.
         {"SubstString", {str("abc"), str(""), str("x"), str("all")}, "abc"},
-        {"SubstString", {str("abc"), str(""), str("x"), str("1000000")}, "abc"},
         {"SubstChar", {str("a.b,c"), str(".,"), str("_")}, "a_b_c"},
         {"SubstChar", {str("a.b,c"), str(".,"), str("")}, "a"},
         {"ToUpper", {str("v(out) \xC3\xA9")}, "V(OUT) \xC3\xA9"},
@@ -104,8 +102,6 @@ TEST(Escaping, BothEscapingsRoundTripEveryByte) {
 TEST(SearchLists, OneOrSeveralStringsIgnoringCaseOrAsPaths) {
     auto names = strs({"R1", "c2", "r1", "L3"});
     EXPECT_EQ(outcome("Search", {names, str("r1")}), "0");
-    EXPECT_EQ(outcome("Search", {names, str("q9")}), "-1");
-    EXPECT_EQ(outcome("Search", {names, str("r1"), str("count")}), "1");
     EXPECT_EQ(outcome("Search", {names, strs({"l3", "R1", "x", "C2"})}), "3|0|-1|1");
     EXPECT_EQ(outcome("Search", {names, strs({"l3", "x", "r1"}), str("COUNT")}), "2");
     EXPECT_EQ(outcome("Search", {names, strs({})}), "");
@@ -131,7 +127,7 @@ TEST(StringLists, ConcatRepeatsTheLastElementAndAnEmptyListLeavesTheOther) {
     EXPECT_EQ(absent(call("JoinStringArray", {strs({"a"}), none}).value), (std::vector<bool>{false, true, true}));
 }
 
-TEST(StringLists, MakeStringAndNullStringCounts) {
+TEST(StringLists, MakeStringAndNullStringCountsAreTruncatedAndMayBeNone) {
     auto made = call("MakeString", {reals({3}), strs({"p"})}).value;
     EXPECT_EQ(stringsOf(*made), (Texts{"p", "", ""}));
     EXPECT_EQ(absent(made), (std::vector<bool>{false, false, false}));

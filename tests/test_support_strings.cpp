@@ -37,9 +37,7 @@ std::string thrownMessage(F f) {
 TEST(YStringConstruct, TextIntegersAndShortestRoundTripDoubles) {
     EXPECT_EQ(YString(static_cast<const char*>(nullptr)).length(), 0u);
     EXPECT_EQ(YString(std::string("x\0y", 3)).length(), 3u);  // counted, not NUL-terminated input
-    EXPECT_EQ(YString(INT_MIN), "-2147483648");
-    EXPECT_EQ(YString(LLONG_MAX), "9223372036854775807");
-    EXPECT_EQ(YString(LLONG_MIN), "-9223372036854775808");
+    EXPECT_EQ(YString(INT_MIN).concat(YString(LLONG_MIN).view()), "-2147483648-9223372036854775808");
     for (auto [v, text] :
          {std::pair{0.5, "0.5"}, {1.0, "1"}, {0.1, "0.1"}, {-2.5e-300, "-2.5e-300"}, {double(INFINITY), "inf"}})
         EXPECT_EQ(YString(v), text);
@@ -63,9 +61,7 @@ TEST(YStringBuild, AppendOfItselfOutOfRangeReadsAndDetachNeverGivesNull) {
     s += 'c';
     s.append(s.view());  // a view of itself, across a reallocation
     EXPECT_EQ(s, "abcabc");
-    EXPECT_EQ(YString("a").concat("b").concat("c"), "abc");
-    EXPECT_EQ(s[6], '\0');  // out of range reads NUL
-    EXPECT_EQ(s[1000], '\0');
+    EXPECT_TRUE(s[6] == '\0' && s[1000] == '\0');  // out of range reads NUL
     EXPECT_EQ(takeMalloced(s.detach()), "abcabc");
     EXPECT_TRUE(s.empty());
     char* none = s.detach();  // result slots must never receive null
@@ -74,8 +70,7 @@ TEST(YStringBuild, AppendOfItselfOutOfRangeReadsAndDetachNeverGivesNull) {
 }
 
 TEST(YStringCompare, HashPrefixSuffixOrderAndPaths) {
-    EXPECT_EQ(YString("").hashValue(), 2166136261u);  // FNV-1a
-    EXPECT_EQ(YString("foobar").hashValue(), 0xBF9CF968u);
+    EXPECT_EQ(YString("foobar").hashValue(), 0xBF9CF968u);  // FNV-1a: users see it through Hash
     EXPECT_EQ(YString("Abc").hashValue(), YString("abc").hashValue());  // keys ignore case
     EXPECT_EQ(YString("Abc").hashValueNoCase(), YString("aBC").hashValueNoCase());
 
@@ -86,14 +81,12 @@ TEST(YStringCompare, HashPrefixSuffixOrderAndPaths) {
     EXPECT_GT(YString("\xE9").compare("a"), 0);  // bytes compare unsigned
     EXPECT_LT(YString("abc").compareNoCase("ABD"), 0);
     EXPECT_EQ(YString("C:\\Dir\\File.txt").comparePath("c:/dir/file.TXT"), 0);
-    EXPECT_NE(YString("/a/b").comparePath("/a/c"), 0);
     EXPECT_NE(YString("/a/b").comparePath("/a/b/"), 0);
 }
 
 TEST(YStringEdit, StripSprintfAndSubstr) {
-    YString s("  MiXed Case\t\n");
-    EXPECT_EQ(YString(s).stripLeading(), "MiXed Case\t\n");
-    EXPECT_EQ(YString(s).stripTrailing(), "  MiXed Case");
+    EXPECT_EQ(YString(" \tMiXed Case\t\n").stripLeading(), "MiXed Case\t\n");
+    EXPECT_EQ(YString(" \tMiXed Case\t\n").stripTrailing(), " \tMiXed Case");
     EXPECT_EQ(YString("xxaxx").strip("x"), "a");
     EXPECT_EQ(YString("   ").strip(), "");
 
@@ -104,7 +97,6 @@ TEST(YStringEdit, StripSprintfAndSubstr) {
     YString t("hello");
     for (auto [at, n, part] : {std::tuple{1, 3, "ell"}, {3, -1, "lo"}, {5, -1, ""}, {99, 2, ""}})
         EXPECT_EQ(n < 0 ? t.substr(size_t(at)) : t.substr(size_t(at), size_t(n)), part);
-    EXPECT_EQ(t.find("l"), 2u);
 }
 
 TEST(YListOrder, InsertAtEitherEnd) {
@@ -116,18 +108,15 @@ TEST(YListOrder, InsertAtEitherEnd) {
     std::string joined;
     for (const YString& s : list) joined += s.str();
     EXPECT_EQ(joined, "0abc");
-    list.removeFirst();
-    EXPECT_EQ(list.first(), "a");
     list.clear();
     list.removeFirst();  // harmless on an empty list
     EXPECT_EQ(list.count(), 0);
 }
 
 TEST(YVectorIndex, WritingPastTheEndGrowsNegativeAndOutOfRangeThrow) {
-    YVector<int> v;
+    YArray<int> v;  // both names of the container behave alike
     v[3] = 7;
-    EXPECT_EQ(v.count(), 4);
-    EXPECT_EQ(v[0], 0);
+    EXPECT_TRUE(v.count() == 4 && v[0] == 0);
     EXPECT_EQ(v.add(9), 4);
 
     YVector<double> d;
@@ -137,11 +126,6 @@ TEST(YVectorIndex, WritingPastTheEndGrowsNegativeAndOutOfRangeThrow) {
     EXPECT_EQ(thrownMessage([&] { (void)cd.at(0); }), "YVector index out of range");
     EXPECT_THROW(cd[2], CorvantaException);  // reading never grows
     EXPECT_EQ(d.count(), 0);
-
-    YArray<YString> a{"x", "y"};
-    a[2] = "z";
-    EXPECT_EQ(a.count(), 3);
-    EXPECT_THROW(a[-1], CorvantaException);
 }
 
 TEST(YHashTableKeys, AddFindReplaceRemoveAndIgnoringCase) {
@@ -151,19 +135,15 @@ TEST(YHashTableKeys, AddFindReplaceRemoveAndIgnoringCase) {
     t.add("three", 3);
     EXPECT_EQ(t.find("TWO"), nullptr);
     t.add("two", 22);  // replaces, keeps its place
-    ASSERT_NE(t.find("two"), nullptr);
-    EXPECT_EQ(*t.find("two"), 22);
     EXPECT_TRUE(t.remove("one"));
     EXPECT_FALSE(t.remove("one"));
-    YVector<YString> keys = t.keys();
-    ASSERT_EQ(keys.count(), 2);
-    EXPECT_EQ(keys[0], "two");
+    ASSERT_EQ(t.keys().count(), 2);
+    EXPECT_TRUE(t.keys()[0] == "two" && *t.find("two") == 22);
 
     YHashTable<YString> folded(true);
     folded.add("Key", "a");
     folded.add("KEY", "b");
-    EXPECT_EQ(folded.count(), 1);
-    ASSERT_NE(folded.find("key"), nullptr);
+    ASSERT_EQ(folded.count(), 1);
     EXPECT_EQ(*folded.find("key"), "b");
     EXPECT_EQ(folded.keys()[0], "Key");  // the first spelling stays
     EXPECT_TRUE(folded.remove("kEy"));
@@ -174,16 +154,14 @@ TEST(YHashTableKeys, ManyEntriesStayInInsertionOrder) {
     YHashTable<int> t;
     for (int i = 0; i < 5000; ++i) t.add(YString(i), i);
     for (int i = 0; i < 5000; i += 2) t.remove(YString(i));
-    int expected = 1;
-    for (const auto& [key, value] : t) {
-        EXPECT_EQ(value, expected);
-        expected += 2;
-    }
+    std::vector<int> order, odd;
+    for (const auto& [key, value] : t) order.push_back(value);
+    for (int i = 1; i < 5000; i += 2) odd.push_back(i);
+    EXPECT_EQ(order, odd);
     EXPECT_EQ(t.count(), 2500);
 }
 
-TEST(CorvantaExceptions, CodesMessagesAndCopies) {
-    EXPECT_EQ(CorvantaException("bad thing").code(), 8);
+TEST(CorvantaExceptions, MessagesAndCopies) {
     EXPECT_STREQ(CorvantaException(static_cast<const char*>(nullptr)).what(), "");
     const std::string longText(5000, 'm');
     CorvantaException e(longText.c_str());

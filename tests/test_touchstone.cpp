@@ -118,7 +118,7 @@ TEST(TouchstoneErrors, MessagesNameTheFileTheLineAndTheFault) {
     FileSandbox box;
     const std::string v2 = "[Version] 2.0\n# Hz S RI\n[Number of Ports] 1\n[Number of Frequencies] 2\n[Network Data]\n";
     struct Case {
-        const char *name, *text;
+        std::string name, text;
         int ports;
         const char* want;
     } cases[] = {
@@ -139,17 +139,24 @@ TEST(TouchstoneErrors, MessagesNameTheFileTheLineAndTheFault) {
         {"q.ts", "[Version] 2.0\n#\n[Number of Ports] 2\n[Reference] 50\n[Network Data]\n", 2, "line 4: [Reference] needs one impedance for each of the 2 ports, it has 1"},
         {"u.s1p", "1 1 0\n# Hz S RI\n2 1 0\n", 1, "line 2: the option line must come before the data"},
         {"t.s1p", "[Number of Ports] 1\n", 1, "line 1: keyword '[Number of Ports]' in a file that does not start with [Version]"},
+        // Declared counts are checked against the data.
+        {"u.ts", v2 + "1 1 0\n[End]\n", 1, "line 7: [Number of Frequencies] is 2, but the data has 1 points"},
+        {"v.ts", v2 + "1 1 0\n2 1 0\n3 1 0\n", 1, "line 8: more frequency points than the 2"},
+        // Hostile files: huge counts, and lines of megabytes quoted cut short.
+        {"ha.ts", "[Version] 2.0\n#\n[Number of Ports] 1000000\n", 1000000, "the port count 1000000 is not between"},
+        {"hb.ts", "[Version] 2.0\n#\n[Number of Ports] 40000\n[Number of Frequencies] 1\n[Network Data]\n1 0 0\n", 40000, "the file ends before the frequency point is complete"},
+        {"hc.ts", "[Version] 2.0\n#\n[Number of Ports] 1\n[Number of Frequencies] 999999999999999\n[Network Data]\n1 0 0\n", 1, "is 999999999999999, but the data has 1 points"},
+        {"hd.s1p", "# Hz S RI\n1 " + std::string(4 << 20, '7') + "\n", 1, "line 2: '7777777777777777777777777777777777777777...' is beyond the range of numbers"},
+        {"he.s1p", "# Hz S RI\n1 0 0" + std::string(4 << 20, ' ') + "5\n", 1, "line 2: too many numbers"},
     };
     for (const Case& c : cases) {
         const Read r = readText(box, c.name, c.text, c.ports);
         EXPECT_FALSE(r.ok) << c.name;
         EXPECT_TRUE(r.f.empty()) << c.name;
-        EXPECT_NE(r.error.find(c.want), std::string::npos) << c.name << ": " << r.error;
-        EXPECT_EQ(r.error.rfind(box.path(c.name), 0), 0u) << r.error;
+        EXPECT_NE(r.error.find(c.want), std::string::npos) << c.name << ": " << r.error.substr(0, 300);
+        EXPECT_EQ(r.error.rfind(box.path(c.name), 0), 0u) << r.error.substr(0, 300);
+        EXPECT_LT(r.error.size(), 400u) << c.name;
     }
-    // Declared counts are checked against the data.
-    EXPECT_NE(readText(box, "u.ts", v2 + "1 1 0\n[End]\n", 1).error.find("line 7: [Number of Frequencies] is 2, but the data has 1 points"), std::string::npos);
-    EXPECT_NE(readText(box, "v.ts", v2 + "1 1 0\n2 1 0\n3 1 0\n", 1).error.find("line 8: more frequency points than the 2"), std::string::npos);
     EXPECT_NE(readTable(box.path("missing.s1p"), 1).error.find("the file does not exist"), std::string::npos);
     EXPECT_NE(readText(box, "w.s1p", "1 1 0\n", 0).error.find("the port count 0 is not between 1 and 46340"), std::string::npos);
 }
@@ -184,19 +191,16 @@ TEST(TouchstoneHandles, LoadReadErrorsAndDelete) {
         EXPECT_TRUE(cvtest::noResult(readParam(h, row, col))) << row;
     EXPECT_TRUE(cvtest::noResult(readParam(h + 100, 0, 0)));
 
-    // A failed load keeps its entry: no points, and the reader's message.
-    EXPECT_EQ(readParam(missing[0], 0, 0).value->size(), 0);
-    EXPECT_EQ(readParam(missing[0], 0, 0).value->kind(), cv::Kind::Real);
-    const auto errors = cvtest::texts("GetTouchstoneErrors", {cv::Value::real(missing[0])});
-    ASSERT_EQ(errors.size(), 1u);
-    EXPECT_NE(errors[0].find("none.s2p"), std::string::npos);
+    // A failed load keeps its entry with no points; its message, and the one-shot
+    // ParseTouchstone of a broken file: the peers.
+    const auto failed = readParam(missing[0], 0, 0).value;
+    EXPECT_TRUE(failed->kind() == cv::Kind::Real && failed->size() == 0);
     EXPECT_TRUE(cvtest::texts("GetTouchstoneErrors", {cv::Value::real(h)}).empty());
 
     // One shot: the same values, nothing kept; an index out of range reads no file.
     auto once = call("ParseTouchstone", {cv::Value::string(good), cv::Value::real(2), cv::Value::real(2)});
     EXPECT_EQ(cvtest::realsOf(*once.value), cvtest::realsOf(*readParam(h, 1, 0).value));
     EXPECT_TRUE(cvtest::noResult(call("ParseTouchstone", {cv::Value::string(good), cv::Value::real(2), cv::Value::real(4)})));
-    EXPECT_TRUE(cvtest::noResult(call("ParseTouchstone", {cv::Value::string(box.path("none.s2p")), cv::Value::real(2), cv::Value::real(0)})));
 
     // Handles are never reused; a NaN handle deletes nothing; 0 deletes all.
     EXPECT_EQ(deleted(h), 1);
@@ -207,32 +211,12 @@ TEST(TouchstoneHandles, LoadReadErrorsAndDelete) {
     EXPECT_EQ(deleted(0), 0);
 }
 
-// ---------------------------------------------------------------- hostile files
+// ---------------------------------------------------------------- memory
 
-TEST(TouchstoneMended, HostileFilesFailWithAMessageInBoundedMemory) {
+// A table larger than the memory limit is a failed build with a message,
+// and what it held is given back.
+TEST(TouchstoneMended, TablesBeyondTheMemoryLimitFailWithAMessage) {
     FileSandbox box;
-    struct Case {
-        std::string name, text;
-        int ports;
-        const char* want;
-    } cases[] = {
-        {"a.ts", "[Version] 2.0\n#\n[Number of Ports] 1000000\n", 1000000, "the port count 1000000 is not between"},
-        {"b.ts", "[Version] 2.0\n#\n[Number of Ports] 40000\n[Number of Frequencies] 1\n[Network Data]\n1 0 0\n", 40000, "the file ends before the frequency point is complete"},
-        {"c.ts", "[Version] 2.0\n#\n[Number of Ports] 1\n[Number of Frequencies] 999999999999999\n[Network Data]\n1 0 0\n", 1, "is 999999999999999, but the data has 1 points"},
-        // Lines of megabytes: quoted cut short.
-        {"d.s1p", "# Hz S RI\n1 " + std::string(4 << 20, '7') + "\n", 1, "line 2: '7777777777777777777777777777777777777777...' is beyond the range of numbers"},
-        {"e.s1p", "# Hz S RI\n1 0 0" + std::string(4 << 20, ' ') + "5\n", 1, "line 2: too many numbers"},
-        {"f.s1p", "# Hz S RI\n1 inf 0\n", 1, "'inf' is not a finite number"},
-    };
-    for (const Case& c : cases) {
-        const Read r = readText(box, c.name, c.text, c.ports);
-        EXPECT_FALSE(r.ok) << c.name;
-        EXPECT_NE(r.error.find(c.want), std::string::npos) << c.name << ": " << r.error.substr(0, 300);
-        EXPECT_LT(r.error.size(), 400u);
-    }
-
-    // A table larger than the memory limit is a failed build with a message,
-    // and what it held is given back.
     std::string big = "# Hz S RI\n";
     for (int i = 1; i <= 2000; ++i) {
         big += std::to_string(i);

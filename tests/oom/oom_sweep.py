@@ -25,7 +25,10 @@ statement through every front end (hours; `make oom-sweep`).
 """
 
 import argparse
+import collections
 import concurrent.futures
+import contextlib
+import functools
 import json
 import os
 import pty
@@ -37,6 +40,7 @@ import subprocess
 import sys
 import tempfile
 import time
+import types
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 SOURCE = os.path.dirname(os.path.dirname(HERE))
@@ -127,61 +131,68 @@ PY_CALLS = [
 ]
 
 CHECK = "Maximum(out)"
+FORMATS = ("text", "json", "csv")
+# The run's private folders and the variables that lead there.
+HOMES = {"HOME": "home", "XDG_CONFIG_HOME": "config", "XDG_DATA_HOME": "data", "XDG_CACHE_HOME": "cache",
+         "XDG_STATE_HOME": "state", "XDG_RUNTIME_DIR": "runtime", "CVFUNC_HOME": "cvhome",
+         "CVFUNC_SYSCONF": "sysconf", "TMPDIR": "tmp"}
 
 
 def fill(statement, sb):
     return statement.replace("{sb}", sb).replace("{data}", DATA)
 
 
+def text(data):
+    return (data or b"").decode(errors="replace")
+
+
+def execute(cmd, env, cwd, timeout):
+    """Status, output and errors of a command; a command that hangs is killed: "timeout"."""
+    try:
+        p = subprocess.run(cmd, env=env, cwd=cwd, capture_output=True, timeout=timeout)
+        return p.returncode, text(p.stdout), text(p.stderr)
+    except subprocess.TimeoutExpired as e:
+        return "timeout", text(e.stdout), ""
+
+
+@contextlib.contextmanager
 def sandbox(base):
     """A fresh home for one run: settings, temporary files, outputs, fixtures."""
     sb = tempfile.mkdtemp(prefix="run-", dir=base)
-    for d in ("home", "config", "data", "cache", "state", "runtime", "cvhome", "sysconf", "tmp", "out"):
-        os.mkdir(os.path.join(sb, d))
-    os.chmod(os.path.join(sb, "runtime"), 0o700)
-    with open(os.path.join(sb, "base.txt"), "w") as f:
-        f.write("A;1;2;3\nB;1;2;3\n\nC;x;y\na;second\nD;keep\nE;old\n")
-    with open(os.path.join(sb, "journal.txt"), "w") as f:
-        f.write("b;;new2;;edit\nC;z;;;add\nD;;;;delete\nE;;;;bogus\nA;;;;EDIT\nF;new;;;Add\n")
-    return sb
+    try:
+        for d in [*HOMES.values(), "out"]:
+            os.mkdir(os.path.join(sb, d))
+        os.chmod(os.path.join(sb, "runtime"), 0o700)
+        with open(os.path.join(sb, "base.txt"), "w") as f:
+            f.write("A;1;2;3\nB;1;2;3\n\nC;x;y\na;second\nD;keep\nE;old\n")
+        with open(os.path.join(sb, "journal.txt"), "w") as f:
+            f.write("b;;new2;;edit\nC;z;;;add\nD;;;;delete\nE;;;;bogus\nA;;;;EDIT\nF;new;;;Add\n")
+        yield sb
+    finally:
+        shutil.rmtree(sb, ignore_errors=True)
 
 
-def environment(build, sb, extra):
-    env = {k: v for k, v in os.environ.items() if not k.startswith(("CVFUNC_", "XDG_", "ASAN_", "LSAN_"))}
-    env.update({
-        "HOME": os.path.join(sb, "home"),
-        "XDG_CONFIG_HOME": os.path.join(sb, "config"),
-        "XDG_DATA_HOME": os.path.join(sb, "data"),
-        "XDG_CACHE_HOME": os.path.join(sb, "cache"),
-        "XDG_STATE_HOME": os.path.join(sb, "state"),
-        "XDG_RUNTIME_DIR": os.path.join(sb, "runtime"),
-        "CVFUNC_HOME": os.path.join(sb, "cvhome"),
-        "CVFUNC_SYSCONF": os.path.join(sb, "sysconf"),
-        "TMPDIR": os.path.join(sb, "tmp"),
-        "PYTHONPATH": os.path.join(build, "python"),
-        "CVFUNC_FAIL_ALLOC_REPORT": os.path.join(sb, "report"),
-        "CVFUNC_FAIL_ALLOC_TRACE": os.path.join(sb, "trace"),
-        "LC_ALL": "C",
-    })
+def environment(build, sb, k=0, **extra):
+    env = {name: v for name, v in os.environ.items() if not name.startswith(("CVFUNC_", "XDG_", "ASAN_", "LSAN_"))}
+    env.update({name: os.path.join(sb, d) for name, d in HOMES.items()})
+    env.update(PYTHONPATH=os.path.join(build, "python"), LC_ALL="C",
+               CVFUNC_FAIL_ALLOC_REPORT=os.path.join(sb, "report"), CVFUNC_FAIL_ALLOC_TRACE=os.path.join(sb, "trace"))
     if build_is_sanitized(build):
         # No injector here: AddressSanitizer's allocator refuses every request
         # above a size, and LeakSanitizer checks what such a failure leaves.
         env["ASAN_OPTIONS"] = "allocator_may_return_null=1:max_allocation_size_mb=1:detect_leaks=1"
     else:
         env["LD_PRELOAD"] = os.path.join(build, "libcvfunc_failalloc.so")
+    if k:
+        env["CVFUNC_FAIL_ALLOC_AT"] = str(k)
     env.update(extra)
     return env
 
 
-_sanitized = {}
-
-
+@functools.lru_cache(maxsize=None)
 def build_is_sanitized(build):
-    if build not in _sanitized:
-        cache = os.path.join(build, "CMakeCache.txt")
-        text = open(cache).read() if os.path.exists(cache) else ""
-        _sanitized[build] = "CVFUNC_SANITIZE:BOOL=ON" in text
-    return _sanitized[build]
+    cache = os.path.join(build, "CMakeCache.txt")
+    return os.path.exists(cache) and "CVFUNC_SANITIZE:BOOL=ON" in open(cache).read()
 
 
 def read_report(sb):
@@ -234,64 +245,41 @@ def foreign_allocator(sb, err="", trace="trace"):
     return None
 
 
-def outputs(sb, files):
-    got = {}
-    for name in files:
-        p = os.path.join(sb, "out", name)
-        got[name] = open(p, "rb").read() if os.path.exists(p) else None
-    return got
+def finish(sb, files, rc, out, err, **more):
+    """What a run of the tool or the REPL left: status, output, the injector's
+    report, the files it was to write and any it should not have."""
+    count, failed = read_report(sb)
+    written = {name: os.path.join(sb, "out", name) for name in files}
+    return types.SimpleNamespace(
+        rc=rc, out=out.replace(sb, "{sb}"), err=err.replace(sb, "{sb}"), count=count, failed=failed,
+        files={name: open(p, "rb").read() if os.path.exists(p) else None for name, p in written.items()},
+        leftovers=sorted(set(os.listdir(os.path.join(sb, "out"))) - set(files)),
+        foreign=foreign_allocator(sb, err), **more)
 
 
-class Run:
-    def __init__(self, **kw):
-        self.__dict__.update(kw)
-
-
-# ---------------------------------------------------------------- the tool
-
-def tool_command(build, statement, fmt, sb):
-    cmd = [os.path.join(build, "cvfunc"), "--load", RAW, "-e", fill(statement, sb)]
-    if fmt != "text":
-        cmd += ["--format", fmt]
-    return cmd
-
-
-def run_tool(build, base, statement, files, fmt, k):
-    sb = sandbox(base)
-    try:
-        env = environment(build, sb, {"CVFUNC_FAIL_ALLOC_AT": str(k)} if k else {})
-        try:
-            p = subprocess.run(tool_command(build, statement, fmt, sb), env=env, cwd=sb, capture_output=True,
-                               timeout=60)
-            rc, out, err = p.returncode, p.stdout.decode(errors="replace"), p.stderr.decode(errors="replace")
-        except subprocess.TimeoutExpired:
-            rc, out, err = "timeout", "", ""
-        count, failed = read_report(sb)
-        leftovers = sorted(set(os.listdir(os.path.join(sb, "out"))) - set(files))
-        return Run(rc=rc, out=out.replace(sb, "{sb}"), err=err.replace(sb, "{sb}"), count=count, failed=failed,
-                   files=outputs(sb, files), leftovers=leftovers, foreign=foreign_allocator(sb, err))
-    finally:
-        shutil.rmtree(sb, ignore_errors=True)
-
-
-def judge_tool(run, baseline):
-    """The problems of one run with a failed allocation (empty: none)."""
-    problems = []
+def judge(run, baseline, repl=False):
+    """The problems of one run with a failed allocation (empty: none). A REPL
+    whose failure fell before the session began (the module, the data) ends
+    as the tool does with -e."""
     if run.rc == "timeout":
-        return ["hung (60 s)"]
+        return ["hung"]
     if run.rc < 0:
         return ["killed by %s" % signal.Signals(-run.rc).name]
-    if "terminate called" in run.err or "Fatal" in run.err:
+    repl = repl and "Ctrl-D to end" in run.out
+    problems = []
+    if "terminate called" in run.err or (not repl and "Fatal" in run.err):
         problems.append("terminate on stderr")
     sanitizer = re.search(r"ERROR: (\w+Sanitizer): (\S+)|runtime error: .*", run.err)
     if sanitizer:
         return problems + [" ".join(g for g in sanitizer.groups() if g) or sanitizer.group(0)]
-    if run.rc not in (0, 1):
-        problems.append("exit status %d" % run.rc)
     errors = [line for line in run.err.splitlines() if line.startswith("Error:")]
-    if run.rc == 1 and len(errors) != 1:
+    if repl and run.rc != 0 or not repl and run.rc not in (0, 1):
+        problems.append("exit status %d" % run.rc)
+    if repl and not run.answered:
+        problems.append("the session did not answer %s afterwards" % CHECK)
+    if not repl and run.rc == 1 and len(errors) != 1:
         problems.append("%d Error: lines" % len(errors))
-    if run.rc == 0 and errors:
+    if not repl and run.rc == 0 and errors:
         problems.append("Error: line with status 0")
     for name, data in run.files.items():
         if data is not None and data != baseline.files[name]:
@@ -301,101 +289,75 @@ def judge_tool(run, baseline):
     return problems
 
 
+# ---------------------------------------------------------------- the tool
+
+def tool_command(build, statement, fmt, sb):
+    return [os.path.join(build, "cvfunc"), "--load", RAW, "-e", fill(statement, sb)] + \
+        (["--format", fmt] if fmt != "text" else [])
+
+
+def run_tool(build, base, statement, files, fmt, k):
+    with sandbox(base) as sb:
+        return finish(sb, files, *execute(tool_command(build, statement, fmt, sb), environment(build, sb, k), sb, 60))
+
+
 # ---------------------------------------------------------------- the REPL
 
 def run_repl(build, base, statement, files, k, expected, timeout=15):
     """Feeds the statement, then the check twice (the failure may fall on
     the first check), to the interactive loop on a terminal; ends with ^D."""
-    sb = sandbox(base)
-    master, slave = pty.openpty()
-    try:
-        env = environment(build, sb, {"CVFUNC_FAIL_ALLOC_AT": str(k)} if k else {})
-        env["TERM"] = "dumb"
-        p = subprocess.Popen([os.path.join(build, "cvfunc"), "--load", RAW], env=env, cwd=sb, stdin=slave,
-                             stdout=subprocess.PIPE, stderr=subprocess.PIPE, start_new_session=True)
-        os.close(slave)
-        slave = None
-        lines = [fill(statement, sb), CHECK, CHECK]
-        out, err, term = b"", b"", b""
-        # Without a terminal for its output the line editor shows no prompt
-        # (and the banner waits in the output's buffer): the first line goes
-        # at once, the terminal keeping it until it is read, and each further
-        # one once the answer to the line before (a value or an error, ending
-        # in a new line) has arrived.
-        sent, heard, last = 0, 0, time.monotonic() - 5
-        deadline = time.monotonic() + timeout
-        streams = {p.stdout.fileno(): "out", p.stderr.fileno(): "err", master: "term"}
-        while streams and time.monotonic() < deadline:
-            ready, _, _ = select.select(list(streams), [], [], 0.05)
-            for fd in ready:
-                try:
-                    chunk = os.read(fd, 65536)
-                except OSError:
-                    chunk = b""
-                if not chunk:
-                    del streams[fd]
-                    continue
-                if streams[fd] == "out":
-                    out += chunk
-                elif streams[fd] == "err":
-                    err += chunk
-                else:
-                    term += chunk
-            answered = len(out) + len(err) > heard and (out + err).endswith(b"\n")
-            if sent <= len(lines) and (answered or time.monotonic() - last > 5):
-                heard, last = len(out) + len(err), time.monotonic()
-                os.write(master, lines[sent].encode() + b"\n" if sent < len(lines) else b"\x04")
-                if os.environ.get("OOM_DEBUG"):
-                    print("sent", sent, time.monotonic() - deadline + timeout, file=sys.stderr)
-                sent += 1
-            if p.poll() is not None and not ready:
-                break
+    with sandbox(base) as sb:
+        master, slave = pty.openpty()
         try:
-            rc = p.wait(timeout=max(0.1, deadline - time.monotonic()))
-        except subprocess.TimeoutExpired:
-            p.kill()
-            p.wait()
-            rc = "timeout"
-        for stream in (p.stdout, p.stderr):
-            stream.close()
-        count, failed = read_report(sb)
-        return Run(rc=rc, out=out.decode(errors="replace").replace(sb, "{sb}"),
-                   err=err.decode(errors="replace").replace(sb, "{sb}"), count=count, failed=failed,
-                   files=outputs(sb, files), leftovers=sorted(set(os.listdir(os.path.join(sb, "out"))) - set(files)),
-                   answered=expected in out.decode(errors="replace"),
-                   foreign=foreign_allocator(sb, err.decode(errors="replace")))
-    finally:
-        os.close(master)
-        if slave is not None:
+            p = subprocess.Popen([os.path.join(build, "cvfunc"), "--load", RAW], env=environment(build, sb, k, TERM="dumb"),
+                                 cwd=sb, stdin=slave, stdout=subprocess.PIPE, stderr=subprocess.PIPE,
+                                 start_new_session=True)
             os.close(slave)
-        shutil.rmtree(sb, ignore_errors=True)
-
-
-def judge_repl(run, baseline):
-    if run.rc == "timeout":
-        return ["hung"]
-    if run.rc < 0:
-        return ["killed by %s" % signal.Signals(-run.rc).name]
-    if "Ctrl-D to end" not in run.out:
-        # The failure fell before the session began (the module, the data):
-        # the tool ends as it does with -e.
-        return judge_tool(run, baseline)
-    problems = []
-    if "terminate called" in run.err:
-        problems.append("terminate on stderr")
-    sanitizer = re.search(r"ERROR: (\w+Sanitizer): (\S+)|runtime error: .*", run.err)
-    if sanitizer:
-        return problems + [" ".join(g for g in sanitizer.groups() if g) or sanitizer.group(0)]
-    if run.rc != 0:
-        problems.append("exit status %d" % run.rc)
-    if not run.answered:
-        problems.append("the session did not answer %s afterwards" % CHECK)
-    for name, data in run.files.items():
-        if data is not None and data != baseline.files[name]:
-            problems.append("output file %s half-written" % name)
-    if run.leftovers:
-        problems.append("files left behind: %s" % ", ".join(run.leftovers))
-    return problems
+            slave = None
+            lines = [fill(statement, sb), CHECK, CHECK]
+            # The terminal's own output is read only so that it never fills.
+            got = {p.stdout.fileno(): bytearray(), p.stderr.fileno(): bytearray(), master: bytearray()}
+            out, err = got[p.stdout.fileno()], got[p.stderr.fileno()]
+            # Without a terminal for its output the line editor shows no prompt
+            # (and the banner waits in the output's buffer): the first line goes
+            # at once, the terminal keeping it until it is read, and each further
+            # one once the answer to the line before (a value or an error, ending
+            # in a new line) has arrived.
+            sent, heard, last = 0, 0, time.monotonic() - 5
+            deadline = time.monotonic() + timeout
+            streams = set(got)
+            while streams and time.monotonic() < deadline:
+                ready, _, _ = select.select(list(streams), [], [], 0.05)
+                for fd in ready:
+                    try:
+                        chunk = os.read(fd, 65536)
+                    except OSError:
+                        chunk = b""
+                    got[fd] += chunk
+                    if not chunk:
+                        streams.discard(fd)
+                answered = len(out) + len(err) > heard and (out + err).endswith(b"\n")
+                if sent <= len(lines) and (answered or time.monotonic() - last > 5):
+                    heard, last = len(out) + len(err), time.monotonic()
+                    os.write(master, lines[sent].encode() + b"\n" if sent < len(lines) else b"\x04")
+                    if os.environ.get("OOM_DEBUG"):
+                        print("sent", sent, time.monotonic() - deadline + timeout, file=sys.stderr)
+                    sent += 1
+                if p.poll() is not None and not ready:
+                    break
+            try:
+                rc = p.wait(timeout=max(0.1, deadline - time.monotonic()))
+            except subprocess.TimeoutExpired:
+                p.kill()
+                p.wait()
+                rc = "timeout"
+            for stream in (p.stdout, p.stderr):
+                stream.close()
+            return finish(sb, files, rc, text(out), text(err), answered=expected in text(out))
+        finally:
+            os.close(master)
+            if slave is not None:
+                os.close(slave)
 
 
 # ---------------------------------------------------------------- Python
@@ -426,8 +388,7 @@ for k in ks:
         outcome = "cvfunc.Error: " + str(e)
     except BaseException as e:
         outcome = "%s: %s" % (type(e).__name__, e)
-    n = disarm()
-    hit = failed()
+    n, hit = disarm(), failed()
     result = None
     try:
         again = repr(cvfunc.eval(sys.argv[3])) == expected
@@ -440,35 +401,21 @@ for k in ks:
 def run_python(build, base, code, ks):
     """One interpreter for a list of points; the next point runs only if the
     interpreter survived the one before."""
-    sb = sandbox(base)
-    try:
-        env = environment(build, sb, {"CVFUNC_FAIL_ALLOC_ARM": "call"})
-        env.pop("CVFUNC_FAIL_ALLOC_REPORT")
-        env.pop("CVFUNC_FAIL_ALLOC_TRACE")
-        if len(ks) > 1 or ks[0]:
-            env["CVFUNC_FAIL_ALLOC_TRACE"] = os.path.join(sb, "trace")
-        try:
-            p = subprocess.run(["/usr/bin/python3",
-                                "-X", "faulthandler", "-c", PY_DRIVER, RAW, fill(code, sb), CHECK, json.dumps(ks)],
-                               env=env, cwd=sb, capture_output=True, timeout=600)
-            rc, out, err = p.returncode, p.stdout.decode(errors="replace"), p.stderr.decode(errors="replace")
-        except subprocess.TimeoutExpired as e:
-            rc, out, err = "timeout", (e.stdout or b"").decode(errors="replace"), ""
-        results, started = [], None
+    with sandbox(base) as sb:
+        env = environment(build, sb, CVFUNC_FAIL_ALLOC_ARM="call")
+        del env["CVFUNC_FAIL_ALLOC_REPORT"]
+        if ks == [0]:
+            del env["CVFUNC_FAIL_ALLOC_TRACE"]
+        rc, out, err = execute(["/usr/bin/python3", "-X", "faulthandler", "-c", PY_DRIVER, RAW, fill(code, sb), CHECK,
+                                json.dumps(ks)], env, sb, 600)
+        records = []
         for line in out.splitlines():
-            try:
-                r = json.loads(line)
-            except ValueError:
-                continue
-            if "start" in r:
-                started = r["start"]
-            else:
-                results.append(r)
-                started = None
-        died_in = foreign_allocator(sb) if rc != 0 else None
-        return rc, results, started, err, died_in
-    finally:
-        shutil.rmtree(sb, ignore_errors=True)
+            with contextlib.suppress(ValueError):
+                records.append(json.loads(line))
+        # A point started and never reported is the one the interpreter died at.
+        started = records[-1]["start"] if records and "start" in records[-1] else None
+        results = [r for r in records if "start" not in r]
+        return rc, results, started, err, foreign_allocator(sb) if rc != 0 else None
 
 
 def judge_python(r):
@@ -499,27 +446,22 @@ def sanitizer_runs(build, battery, args):
     AddressSanitizer's allocator (tests/oom/FailAlloc.c), so each statement
     runs once with every allocation above 1 MiB refused, and the run must
     end as one with an injected failure does, with nothing leaked."""
-    base = tempfile.mkdtemp(prefix="cvfunc-oom-")
     problems = unthrown = 0
-    try:
-        with concurrent.futures.ThreadPoolExecutor(args.jobs) as pool:
-            runs = [(name, fmt, pool.submit(run_tool, build, base, statement, files, fmt, 0))
-                    for name, statement, files, every in battery + LARGE for fmt in ("text", "json", "csv")]
-            for name, fmt, fut in runs:
-                run = fut.result()
-                if re.search(r"SUMMARY: AddressSanitizer: out-of-memory \S+ in operator new", run.err):
-                    # The sanitizer's operator new ends the process rather
-                    # than throw std::bad_alloc: nothing to judge.
-                    unthrown += 1
-                    continue
-                found = judge_tool(run, run)
-                if found:
-                    problems += 1
-                    print("FAIL tool-%s %s: %s\n%s" % (fmt, name, "; ".join(found), run.err[-2000:]), flush=True)
-        print("sanitizer build: %d runs with allocations above 1 MiB refused (%d ended by the sanitizer's operator new), "
-              "%d problems" % (len(runs), unthrown, problems))
-    finally:
-        shutil.rmtree(base, ignore_errors=True)
+    with tempfile.TemporaryDirectory(prefix="cvfunc-oom-", ignore_cleanup_errors=True) as base, \
+            concurrent.futures.ThreadPoolExecutor(args.jobs) as pool:
+        runs = [(name, fmt, pool.submit(run_tool, build, base, statement, files, fmt, 0))
+                for name, statement, files, every in battery + LARGE for fmt in FORMATS]
+        for name, fmt, fut in runs:
+            run = fut.result()
+            if re.search(r"SUMMARY: AddressSanitizer: out-of-memory \S+ in operator new", run.err):
+                # The sanitizer's operator new ends the process rather
+                # than throw std::bad_alloc: nothing to judge.
+                unthrown += 1
+            elif found := judge(run, run):
+                problems += 1
+                print("FAIL tool-%s %s: %s\n%s" % (fmt, name, "; ".join(found), run.err[-2000:]), flush=True)
+    print("sanitizer build: %d runs with allocations above 1 MiB refused (%d ended by the sanitizer's operator new), "
+          "%d problems" % (len(runs), unthrown, problems))
     return 1 if problems else 0
 
 
@@ -539,88 +481,76 @@ def main():
     battery = [b for b in BATTERY if not args.only or b[0] in args.only.split(",")]
     if build_is_sanitized(build):
         return sanitizer_runs(build, battery, args)
-    base = tempfile.mkdtemp(prefix="cvfunc-oom-")
     problems = []   # (front end, statement, k, [problems], command)
-    stats = {"runs": 0, "failed": 0, "errors": 0, "messages": {}}
-    started = time.monotonic()
-    pool = concurrent.futures.ThreadPoolExecutor(args.jobs)
-
     foreign = {}
+    started = time.monotonic()
+
+    def sample(lo, hi, budget):
+        return points(lo, hi, hi - lo + 1 if args.full else budget)
 
     def note(frontend, name, k, found, detail, library=None):
         if found and library:
             foreign.setdefault(library, []).append("%s %s k=%s: %s" % (frontend, name, k, "; ".join(found)))
-            return
-        if found:
+        elif found:
             problems.append((frontend, name, k, found, detail))
             print("FAIL %s %s k=%s: %s" % (frontend, name, k, "; ".join(found)), flush=True)
 
-    try:
+    def baseline_failed(frontend, name, rc, err):
+        note(frontend, name, 0, ["baseline failed (%s): %s" % (rc, err.strip()[-300:])], "")
+
+    with tempfile.TemporaryDirectory(prefix="cvfunc-oom-", ignore_cleanup_errors=True) as base, \
+            concurrent.futures.ThreadPoolExecutor(args.jobs) as pool:
         if "tool" in frontends or "repl" in frontends:
             # Start-up, shared by every statement: swept with a trivial one.
-            trivial = run_tool(build, base, "1", [], "text", 0)
-            prefix = trivial.count
-            startup = run_tool(build, base, "1", [], "text", 0)
+            prefix = run_tool(build, base, "1", [], "text", 0).count
             print("tool start-up and exit: %d allocations" % prefix, flush=True)
         if "tool" in frontends:
             jobs = []
             for name, statement, files, every in [("startup", "1", [], False)] + battery:
-                for fmt in ("text", "json", "csv"):
-                    if name == "startup" and fmt != "text":
-                        continue
+                for fmt in ("text",) if name == "startup" else FORMATS:
                     baseline = run_tool(build, base, statement, files, fmt, 0)
                     if baseline.rc != 0 or baseline.count is None:
-                        note("tool-" + fmt, name, 0, ["baseline failed (%s): %s" % (baseline.rc, baseline.err.strip())], "")
+                        baseline_failed("tool-" + fmt, name, baseline.rc, baseline.err)
                         continue
                     # Where the statement starts: a little before the trivial
                     # run's count (whose exit allocates next to nothing).
-                    lo = 1 if name == "startup" else max(1, prefix - 150)
-                    hi = baseline.count
-                    if args.full:
-                        ks = list(range(lo, hi + 1))
-                    elif name == "startup":
-                        ks = points(lo, hi, 4 * args.points)
+                    if name == "startup":
+                        ks = sample(1, baseline.count, 4 * args.points)
                     else:
-                        ks = points(lo, hi, args.points * (4 if every else 1) if fmt == "text" else args.points // 3)
-                    for k in ks:
-                        jobs.append((fmt, name, statement, files, k, baseline,
-                                     pool.submit(run_tool, build, base, statement, files, fmt, k)))
+                        budget = args.points * (4 if every else 1) if fmt == "text" else args.points // 3
+                        ks = sample(max(1, prefix - 150), baseline.count, budget)
+                    jobs += [(fmt, name, statement, files, k, baseline,
+                              pool.submit(run_tool, build, base, statement, files, fmt, k)) for k in ks]
+            delivered, errors, messages = 0, 0, collections.Counter()
             for fmt, name, statement, files, k, baseline, fut in jobs:
                 run = fut.result()
-                stats["runs"] += 1
-                if run.failed:
-                    stats["failed"] += 1
+                delivered += bool(run.failed)
                 if run.rc == 1:
-                    stats["errors"] += 1
-                    for line in run.err.splitlines():
-                        if line.startswith("Error:"):
-                            key = re.sub(r"'[^']*'", "'…'", line)
-                            stats["messages"][key] = stats["messages"].get(key, 0) + 1
-                note("tool-" + fmt, name, k, judge_tool(run, baseline),
+                    errors += 1
+                    messages.update(re.sub(r"'[^']*'", "'…'", line) for line in run.err.splitlines()
+                                    if line.startswith("Error:"))
+                note("tool-" + fmt, name, k, judge(run, baseline),
                      "CVFUNC_FAIL_ALLOC_AT=%d %s" % (k, " ".join(repr(c) for c in tool_command(build, statement, fmt, "SB"))),
                      run.foreign)
             print("tool: %d runs, %d with the failure delivered, %d ended in an error (%.0f s)"
-                  % (stats["runs"], stats["failed"], stats["errors"], time.monotonic() - started), flush=True)
-            for message, n in sorted(stats["messages"].items(), key=lambda x: -x[1]):
+                  % (len(jobs), delivered, errors, time.monotonic() - started), flush=True)
+            for message, n in messages.most_common():
                 print("  %6d  %s" % (n, message))
 
         if "repl" in frontends:
             t0 = time.monotonic()
-            expected = startup.out if False else None
             check = run_tool(build, base, CHECK, [], "text", 0).out.strip().splitlines()[0]
             jobs = []
             for name, statement, files, every in battery:
                 baseline = run_repl(build, base, statement, files, 0, check)
                 if baseline.rc != 0 or not baseline.answered or baseline.count is None:
-                    note("repl", name, 0, ["baseline failed (%s): %s" % (baseline.rc, baseline.err.strip())], "")
+                    baseline_failed("repl", name, baseline.rc, baseline.err)
                     continue
-                lo = max(1, prefix - 150)
-                ks = list(range(lo, baseline.count + 1)) if args.full else points(lo, baseline.count, args.points // 8)
-                for k in ks:
-                    jobs.append((name, k, baseline, pool.submit(run_repl, build, base, statement, files, k, check)))
+                jobs += [(name, k, baseline, pool.submit(run_repl, build, base, statement, files, k, check))
+                         for k in sample(max(1, prefix - 150), baseline.count, args.points // 8)]
             for name, k, baseline, fut in jobs:
                 run = fut.result()
-                note("repl", name, k, judge_repl(run, baseline), "", run.foreign)
+                note("repl", name, k, judge(run, baseline, repl=True), "", run.foreign)
             print("repl: %d runs (%.0f s)" % (len(jobs), time.monotonic() - t0), flush=True)
 
         if "python" in frontends:
@@ -630,10 +560,9 @@ def main():
             for name, code in calls:
                 rc, results, _, err, _ = run_python(build, base, code, [0])
                 if rc != 0 or not results:
-                    note("python", name, 0, ["baseline failed (%s): %s" % (rc, err.strip()[-300:])], "")
+                    baseline_failed("python", name, rc, err)
                     continue
-                n = results[0]["count"]
-                ks = list(range(1, n + 1)) if args.full else points(1, n, 4 * args.points)
+                ks = sample(1, results[0]["count"], 4 * args.points)
                 jobs.append((name, code, ks, pool.submit(run_python, build, base, code, ks)))
             pyruns = 0
             while jobs:
@@ -651,9 +580,6 @@ def main():
                     if rest:
                         jobs.append((name, code, rest, pool.submit(run_python, build, base, code, rest)))
             print("python: %d calls (%.0f s)" % (pyruns, time.monotonic() - t0), flush=True)
-    finally:
-        pool.shutdown()
-        shutil.rmtree(base, ignore_errors=True)
 
     for library, found in sorted(foreign.items()):
         print("in %s itself (not counted): %d, e.g. %s" % (library, len(found), found[0]))

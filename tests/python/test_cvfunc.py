@@ -1,7 +1,8 @@
+import concurrent.futures
+import gc
 import os
 import subprocess
 import sys
-import threading
 
 import numpy as np
 import pytest
@@ -24,13 +25,10 @@ def run_python(code, env=None):
 
 class TestCalling:
     def test_attribute_call_by_name_listing_and_dir_agree(self):
-        expected = np.array([20.0, 40.0])
-        np.testing.assert_array_equal(remove_items([10, 20, 30, 40], [2, 0]), expected)
-        np.testing.assert_array_equal(cvfunc.call("_TestRemoveItems", [10, 20, 30, 40], [2, 0]), expected)
-        np.testing.assert_array_equal(cvfunc._testremoveitems((10, 20, 30, 40), (2, 0)), expected)
-        table = {row[0]: row[1:] for row in cvfunc.functions()}
-        assert table["_TestRemoveItems"] == (2, 2, "real-vector")
-        assert table["_ListDynamicFunctions"] == (0, 0, "string-list")
+        for got in (remove_items([10, 20, 30, 40], [2, 0]), cvfunc.call("_TestRemoveItems", [10, 20, 30, 40], [2, 0]),
+                    cvfunc._testremoveitems((10, 20, 30, 40), (2, 0))):
+            np.testing.assert_array_equal(got, [20.0, 40.0])
+        assert {row[0]: row[1:] for row in cvfunc.functions()}["_TestRemoveItems"] == (2, 2, "real-vector")
         assert "_TestAccessViolation" in dir(cvfunc) and "Vector" in dir(cvfunc)
         assert remove_items.__name__ == "_TestRemoveItems" and remove_items.__doc__.startswith("_TestRemoveItems(values, positions)")
 
@@ -41,13 +39,12 @@ class TestCalling:
         np.array([1.0, 9.0, 2.0, 9.0, 3.0, 9.0, 4.0])[::2],       # not contiguous
         np.array([1.0, 2.0, 3.0, 4.0]).astype(">f8"),              # not native byte order
         [1, 2.0, True + 2, np.float64(4)],
-        [np.int64(1), np.float32(2), 3, 4],                         # numpy scalars: numpy sorts them out
         cvfunc.Vector([1, 2, 3, 4]),
-    ], ids=["float64", "int32", "float32", "strided", "big-endian", "list", "numpy-scalars", "vector"])
+    ], ids=["float64", "int32", "float32", "strided", "big-endian", "list", "vector"])
     def test_argument_forms(self, values):
         np.testing.assert_array_equal(remove_items(values, np.int64(1)), [1.0, 3.0, 4.0])
 
-    def test_results_are_read_only_float_vectors_of_any_length(self):
+    def test_results_are_read_only_float_vectors_of_any_length_that_outlive_their_vector(self):
         out = remove_items([1, 2, 3], [])
         assert out.dtype == np.float64 and not np.asarray(out).flags.writeable
         with pytest.raises(TypeError):
@@ -56,34 +53,23 @@ class TestCalling:
         # Positions out of range or repeated are passed over.
         np.testing.assert_array_equal(remove_items([1, 2, 3], [2, 2, -1, 7, 1e300, float("nan")]), [1.0, 2.0])
         x = np.random.default_rng(1).standard_normal(1_000_000)
-        np.testing.assert_array_equal(remove_items(x, [0]), x[1:])
+        view = np.asarray(remove_items(x, [0]))
+        gc.collect()
+        np.testing.assert_array_equal(view, x[1:])
 
     def test_calls_from_several_threads(self):
         x = np.arange(200_000, dtype=float)
-        results, errors = [], []
-
-        def work(k):
-            try:
-                for _ in range(5):
-                    results.append(np.array_equal(remove_items(x, [k]), np.delete(x, k)))
-            except Exception as e:  # noqa: BLE001 - reported below
-                errors.append(e)
-
-        threads = [threading.Thread(target=work, args=(k,)) for k in range(4)]
-        for t in threads:
-            t.start()
-        for t in threads:
-            t.join()
-        assert not errors and len(results) == 20 and all(results)
+        work = lambda k: all(np.array_equal(remove_items(x, [k]), np.delete(x, k)) for _ in range(5))  # noqa: E731
+        with concurrent.futures.ThreadPoolExecutor(4) as pool:
+            assert all(pool.map(work, range(4)))
 
 
 class TestErrors:
     def test_host_messages_become_errors(self):
-        prefix = "Argument 1 in function '_TestRemoveItems'"
+        # The messages themselves: the C++ calling tests.
         for args, message in [(([1, 2],), "Function '_TestRemoveItems' takes 2 arguments, 1 given"),
-                              ((["a", "b"], [0]), prefix + " must be numeric, not a string"),
-                              (([1.0], "zero"), prefix.replace("1", "2") + " must be numeric, not a string"),
-                              ((None, [0]), prefix + " has no value")]:
+                              (([1.0], "zero"), "Argument 2 in function '_TestRemoveItems' must be numeric, not a string"),
+                              ((None, [0]), "Argument 1 in function '_TestRemoveItems' has no value")]:
             with pytest.raises(cvfunc.Error) as e:
                 remove_items(*args)
             assert str(e.value) == message
@@ -95,12 +81,11 @@ class TestErrors:
         np.testing.assert_array_equal(remove_items([1, 2], [0]), [2.0])
 
     def test_unknown_functions(self):
-        with pytest.raises(AttributeError, match="NoSuchFunction"):
-            cvfunc.NoSuchFunction
+        for name in ("NoSuchFunction", "__no_such_dunder__"):
+            with pytest.raises(AttributeError, match=name):
+                getattr(cvfunc, name)
         with pytest.raises(cvfunc.Error, match=r"^Unknown function 'NoSuchFunction'$"):
             cvfunc.call("NoSuchFunction", 1)
-        with pytest.raises(AttributeError):
-            cvfunc.__no_such_dunder__
 
     @pytest.mark.parametrize("arg, error, text", [
         ({"a": 1}, TypeError, "dict"), ({1, 2}, TypeError, "set"), (b"abc", TypeError, "bytes"),
@@ -122,13 +107,10 @@ class TestVector:
     def test_round_trip_of_everything(self):
         v = cvfunc.Vector([1, 2, 3, 4, 5], ref=[0, 1, 0, 1, 2], divisions=[2, 3], phys="voltage",
                           ref_phys="s", name="out", labels=["R=1k", "R=2k"])
-        np.testing.assert_array_equal(np.asarray(v), [1, 2, 3, 4, 5])
-        np.testing.assert_array_equal(v.ref, [0, 1, 0, 1, 2])
-        assert (v.division_lengths, v.phys, v.ref_phys, v.name, v.labels, v.kind, len(v)) == \
-            ([2, 3], "Voltage", "Time", "out", ["R=1k", "R=2k"], "real", 5)
+        assert (list(v), list(v.ref), v.division_lengths, v.phys, v.ref_phys, v.name, v.labels, v.kind) == \
+            ([1, 2, 3, 4, 5], [0, 1, 0, 1, 2], [2, 3], "Voltage", "Time", "out", ["R=1k", "R=2k"], "real")
         d = v.division(-1)
-        np.testing.assert_array_equal(d.ref, [0, 1, 2])
-        assert (list(d), d.division_lengths, d.labels, d.phys) == ([3.0, 4.0, 5.0], [3], ["R=2k"], "Voltage")
+        assert (list(d), list(d.ref), d.division_lengths, d.labels, d.phys) == ([3, 4, 5], [0, 1, 2], [3], ["R=2k"], "Voltage")
         # A shared reference serves divisions of one length.
         np.testing.assert_array_equal(cvfunc.Vector([1, 2, 3, 4], ref=[0, 1], divisions=[2, 2]).division(1).ref, [0, 1])
 
@@ -150,19 +132,8 @@ class TestVector:
         with pytest.raises(IndexError):
             cvfunc.Vector([1, 2]).division(1)
 
-    def test_array_view_is_zero_copy_read_only_and_keeps_the_value_alive(self):
-        v = cvfunc.Vector(np.arange(1000.0))
-        a, b = np.asarray(v), np.asarray(v)
-        assert np.shares_memory(a, b) and not a.flags.writeable
-        del v
-        np.testing.assert_array_equal(a, np.arange(1000.0))
-        c = np.array(cvfunc.Vector([1.0, 2.0]), dtype=np.float32)
-        assert c.dtype == np.float32 and c.flags.writeable
-
     def test_physical_types_by_name_unit_and_code_and_copies_keep_metadata(self):
-        for given in ("Voltage", "voltage", "V", 2):
-            assert cvfunc.Vector([1], phys=given).phys == "Voltage"
-        assert cvfunc.Vector([1]).phys == "" and cvfunc.Vector([1], phys="").phys == ""
+        assert [cvfunc.Vector([1], phys=given).phys for given in ("Voltage", "voltage", "V", 2, "")] == ["Voltage"] * 4 + [""]
         v = cvfunc.Vector([1, 2, 3, 4], ref=[5, 6, 7, 8], phys="V", ref_phys="Time", name="w")
         w = cvfunc.Vector(v, divisions=[1, 3])
         assert (w.division_lengths, w.phys, w.ref_phys, w.name) == ([1, 3], "Voltage", "Time", "w")
@@ -193,30 +164,23 @@ class TestVector:
         assert (v.phys, v.name, list(v.ref)) == ("Current", "vec_arg", [0.0, 1.0])
 
 
-class TestResultMapping:
-    map_result = staticmethod(cvfunc._cvfunc._map_result)
-
-    @pytest.mark.parametrize("value, declared, expected", [
-        ([2.0], PY_BOOL, True), ([0.0], PY_BOOL, False),
-        ([3.0], PY_INTEGER, 3), ([2.5], PY_INTEGER, 2.5),
-        ([1.5], PY_REAL, 1.5), ([1 + 2j], PY_REAL, 1 + 2j),
-    ])
-    def test_numbers_are_vectors_seen_as_scalars(self, value, declared, expected):
-        got = self.map_result(value, declared)
-        assert isinstance(got, cvfunc.Vector) and got.is_scalar
-        assert (bool(got) if isinstance(expected, bool) else got) == expected
-
-    def test_text_vectors_and_values_that_do_not_match(self):
-        m = self.map_result
-        assert m(["a"], PY_STRING) == "a" and m(["a"], PY_STRING_LIST) == ["a"] and m(["a", "b"], PY_STRING) == ["a", "b"]
-        assert isinstance(m(cvfunc.Vector(["a", "b"], divisions=[1, 1]), PY_STRING_LIST), cvfunc.Vector)  # runs kept
-        # Two values stay a vector whatever was declared, an unknown kind too.
-        for declared in (PY_VECTOR, PY_REAL_VECTOR, PY_INTEGER_VECTOR, PY_BOOL_VECTOR, PY_STRING, PY_REAL, 1234):
-            got = m([1.0, 2.0], declared)
-            assert isinstance(got, cvfunc.Vector) and not got.is_scalar and got.shape == (2,), declared
-        assert m([1 + 1j], PY_REAL_VECTOR).dtype == np.complex128 and m(["x"], PY_REAL_VECTOR) == ["x"]
-        assert all(m(None, d) is None for d in (PY_BOOL, PY_INTEGER, PY_REAL, PY_STRING, PY_VECTOR, PY_NONE))
-        assert m([], PY_INTEGER).shape == (0,) and np.isnan(m([float("nan")], PY_INTEGER))
+def test_results_map_by_their_declared_kind():
+    m = cvfunc._cvfunc._map_result
+    # One number is a vector seen as a scalar, whatever kind of number was declared.
+    for value, declared, expected in [([2.0], PY_BOOL, True), ([0.0], PY_BOOL, False), ([3.0], PY_INTEGER, 3),
+                                      ([2.5], PY_INTEGER, 2.5), ([1.5], PY_REAL, 1.5), ([1 + 2j], PY_REAL, 1 + 2j)]:
+        got = m(value, declared)
+        assert isinstance(got, cvfunc.Vector) and got.is_scalar, (value, declared)
+        assert (bool(got) if declared == PY_BOOL else got) == expected, (value, declared)
+    assert m(["a"], PY_STRING) == "a" and m(["a"], PY_STRING_LIST) == ["a"] and m(["a", "b"], PY_STRING) == ["a", "b"]
+    assert isinstance(m(cvfunc.Vector(["a", "b"], divisions=[1, 1]), PY_STRING_LIST), cvfunc.Vector)  # runs kept
+    # Two values stay a vector whatever was declared, an unknown kind too.
+    for declared in (PY_VECTOR, PY_REAL_VECTOR, PY_INTEGER_VECTOR, PY_BOOL_VECTOR, PY_STRING, PY_REAL, 1234):
+        got = m([1.0, 2.0], declared)
+        assert isinstance(got, cvfunc.Vector) and not got.is_scalar and got.shape == (2,), declared
+    assert m([1 + 1j], PY_REAL_VECTOR).dtype == np.complex128 and m(["x"], PY_REAL_VECTOR) == ["x"]
+    assert all(m(None, d) is None for d in (PY_BOOL, PY_INTEGER, PY_REAL, PY_STRING, PY_VECTOR, PY_NONE))
+    assert m([], PY_INTEGER).shape == (0,) and np.isnan(m([float("nan")], PY_INTEGER))
 
 
 class TestLanguage:
@@ -254,14 +218,11 @@ class TestLoad:
 
 
 def test_options_set_get_reset_unknown_and_invalid():
-    default = cvfunc.get_option("MCNumberOfBins")
-    assert default == "0"
     for value, text in ((2048, "2048"), (0.5, "0.5"), (True, "1"), ("64", "64")):
         cvfunc.set_option("MCNumberOfBins", value)
         assert cvfunc.get_option("mcnumberofbins") == text
-    cvfunc.set_option("MCNumberOfBins", None)
-    assert cvfunc.get_option("MCNumberOfBins") == default
-    assert cvfunc.get_option("NoSuchOption") is None
+    cvfunc.set_option("MCNumberOfBins", None)  # back to its default
+    assert (cvfunc.get_option("MCNumberOfBins"), cvfunc.get_option("NoSuchOption")) == ("0", None)
     with pytest.raises(TypeError):
         cvfunc.set_option("MCNumberOfBins", [1])
     # An option kept for a graphical host is set, and a warning says nothing here reads it.

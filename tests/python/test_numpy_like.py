@@ -26,9 +26,9 @@ def stepped():
 
 class TestOperatorsThatCannotPair:
     @pytest.mark.parametrize("make", [
-        lambda a, b: a - b, lambda a, b: b.values.tolist() + a, lambda a, b: a ** b, lambda a, b: a == b,
-        lambda a, b: a > b, lambda a, b: a & b, lambda a, b: np.add(a, b), lambda a, b: np.less(a, b),
-    ], ids=["sub", "radd", "pow", "eq", "gt", "and", "np.add", "np.less"])
+        lambda a, b: a - b, lambda a, b: b.values.tolist() + a, lambda a, b: a == b, lambda a, b: a & b,
+        lambda a, b: np.add(a, b), lambda a, b: np.less(a, b),
+    ], ids=["sub", "radd", "eq", "and", "np.add", "np.less"])
     def test_lengths_neither_equal_nor_one_raise_as_numpy(self, make):
         a, b = V([1.0, 2.0, 3.0]), V([1.0, 2.0])
         with pytest.raises(ValueError, match=r"^operands could not be broadcast together with lengths (3 and 2|2 and 3)$"):
@@ -67,15 +67,12 @@ class TestMasks:
 
     def test_a_mask_selects_per_run_keeping_x_values_labels_and_names(self):
         w = stepped()
-        picked = w[w > 0.5]
-        want = np.asarray(w)[np.asarray(w) > 0.5]
-        assert list(picked) == list(want) and list(picked.ref) == list(w.ref[np.asarray(w) > 0.5])
-        assert picked.division_lengths == [3, 3, 2] and picked.labels == w.labels
+        picked, mask = w[w > 0.5], np.asarray(w) > 0.5
+        assert list(picked) == list(np.asarray(w)[mask]) and list(picked.ref) == list(w.ref[mask])
         assert (picked.name, picked.phys, picked.ref_name, picked.ref_phys) == ("out", "Voltage", "time", "Time")
         # numpy bool arrays and lists of bools select alike; a run can end up empty.
-        for mask in (np.asarray(w) > 0.5, list(np.asarray(w) > 0.5)):
-            assert w[mask].division_lengths == [3, 3, 2]
-        assert w[w > 3.5].division_lengths == [0, 1, 1]
+        assert picked.division_lengths == w[mask].division_lengths == w[list(mask)].division_lengths == [3, 3, 2]
+        assert picked.labels == w.labels and w[w > 3.5].division_lengths == [0, 1, 1]
 
     @pytest.mark.parametrize("mask", [V([True, False]) > 0, np.array([True, False, True]), [True] * 13])
     def test_a_mask_of_another_length_raises_index_error_as_numpy(self, mask):
@@ -102,16 +99,14 @@ class TestEngineeringNumbers:
 
 class TestTables:
     @pytest.mark.parametrize("make, columns, runs", [
-        (lambda: V([1.0, 2.0], phys="Voltage"), ["run", "value"], ["0", "0"]),
         (lambda: V([1 + 2j, 3.0], ref=[1e3, 2e3], ref_phys="Frequency", name="s21"), ["run", "frequency", "s21"],
          ["0", "0"]),
         (lambda: V(["a", "b"]), ["run", "value"], ["0", "0"]),
         (lambda: cvfunc.call("_Plus", 1.0, 2.0), ["run", "value"], ["0"]),
-        (lambda: stepped(), ["run", "time", "out"], ["r2=500"] * 5 + ["r2=1k"] * 4 + ["r2=2k"] * 3),
         (lambda: cvfunc.Maximum(stepped()), ["run", "r2", "value"], ["r2=500", "r2=1k", "r2=2k"]),
         (lambda: cvfunc.Maximum(V(np.arange(6.0), ref=np.arange(6.0), divisions=[3, 3])) * 2, ["run", "value"],
          ["0", "1"]),
-    ], ids=["plain", "complex", "strings", "scalar", "runs", "statistic", "statistic-times-2"])
+    ], ids=["complex", "strings", "scalar", "statistic", "statistic-times-2"])
     def test_one_tidy_shape_for_every_result(self, make, columns, runs):
         pytest.importorskip("pandas")
         v = make()
@@ -125,14 +120,6 @@ class TestTables:
         assert m[1:].run_labels == ["r2=1k", "r2=2k"] and m[m > 3].run_labels == ["r2=1k", "r2=2k"]
         assert stepped().run_labels is None
 
-    def test_a_loaded_file(self, data_file):
-        pytest.importorskip("pandas")
-        data = cvfunc.load(data_file("step.raw"))
-        df = data.to_pandas()
-        out = data["out"] if "out" in data else list(data.values())[-1]
-        assert list(df.columns)[:2] == ["run", list(data)[0]]
-        assert list(df["run"].unique()) == out.divisions.labels and len(df) == out.size
-
     def test_dataarray_of_runs_against_x(self):
         pytest.importorskip("xarray")
         w = cvfunc.Interp(stepped(), [5, 0, 1e-3], 1, [1])
@@ -141,8 +128,7 @@ class TestTables:
         assert list(da["run"].values) == ["r2=500", "r2=1k", "r2=2k"] and da.attrs["units"] == "V"
         np.testing.assert_allclose(da["time"], np.linspace(0, 1e-3, 5))
         np.testing.assert_array_equal(da.sel(run="r2=1k"), w.divisions[1])
-        one = V([1.0, 2.0], ref=[0.0, 1.0], ref_phys="Time").to_xarray()
-        assert one.dims == ("run", "time") and one.shape == (1, 2)
+        assert V([1.0, 2.0], ref=[0.0, 1.0], ref_phys="Time").to_xarray().shape == (1, 2)
         assert V([1.0, 2.0]).to_xarray().dims == ("run", "point")
         m = cvfunc.Maximum(stepped()).to_xarray()
         assert m.dims == ("run",) and list(m["r2"].values) == [500, 1000, 2000]

@@ -99,7 +99,7 @@ def test_parse_agrees_with_split_on_long_lines_of_repeated_tokens():
     assert strings(cvfunc.call("Parse", line.replace(" ", ",,"), ",")) == tokens
 
 
-def test_sort_agrees_with_sorted_ignoring_case():
+def test_sort_orders_agree_with_sorted():
     names = distinct_names(2000)
     assert strings(cvfunc.call("Sort", names)) == sorted(names, key=str.lower)
     # Texts that agree in their first 16 bytes and more, and ties that differ
@@ -110,13 +110,7 @@ def test_sort_agrees_with_sorted_ignoring_case():
     assert list(cvfunc.call("SortIdx", long, "reverse")) == sorted(range(len(long)), key=by.__getitem__, reverse=True)
     doubled = names + [n.upper() for n in names]
     assert [s.lower() for s in strings(cvfunc.call("Sort", doubled, "unique"))] == sorted(n.lower() for n in names)
-
-
-def test_sortidx_agrees_with_sorted_indices():
-    names = distinct_names(1000)
-    assert list(cvfunc.call("SortIdx", names)) == sorted(range(len(names)), key=lambda k: names[k].lower())
-    values = RNG.sample(range(-10**6, 10**6), 3000)
-    values = [v / 7.0 for v in values]
+    values = [v / 7.0 for v in RNG.sample(range(-10**6, 10**6), 3000)]
     order = sorted(range(len(values)), key=values.__getitem__)
     assert list(cvfunc.call("SortIdx", values)) == order
     assert list(cvfunc.call("SortIdx2", values, "reverse")) == order[::-1]
@@ -145,16 +139,12 @@ V1 a 0 5
 R3 b n$1 1k $ a dollar inside a name is no comment
 R4 n$1 0 1k
    * indented comment
-.op
-""",
-    """Subcircuit
 .subckt amp in out
 R1 in out 1k
 + tc1=0.001 tc2=0
 .ends amp
-X1 a b amp
-V1 a 0 1
-R9 b 0 1k
+X1 a c amp
+R9 c 0 1k
 .op
 """,
 ]
@@ -177,7 +167,7 @@ def ngspice_listing(tmp_path, deck):
     return [normalised(x) for x in body if x != ".global gnd"]
 
 
-@pytest.mark.parametrize("deck", DECKS, ids=["continuations", "comments", "subcircuit"])
+@pytest.mark.parametrize("deck", DECKS, ids=["continuations", "comments and a subcircuit"])
 def test_parse_spice_lines_agrees_with_ngspice_listing(tmp_path, deck):
     ours = strings(cvfunc.call("ParseSpiceLines", deck))
     assert [normalised(x) for x in ours[1:]] == ngspice_listing(tmp_path, deck)

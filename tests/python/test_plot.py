@@ -13,11 +13,12 @@ import pytest
 BUILD = os.environ.get("CVFUNC_BUILD_DIR") or os.path.join(os.path.dirname(__file__), "..", "..", "build")
 TOOL = os.path.abspath(os.path.join(BUILD, "cvfunc"))
 EXAMPLES = os.path.abspath(os.path.join(os.path.dirname(__file__), "..", "..", "examples"))
+TRAN = os.path.join(EXAMPLES, "filter_tran.raw")
 WIDTH, PANEL = 800, 360
 
 
-def run_tool(*args, cwd=None):
-    return subprocess.run([TOOL, *args], capture_output=True, text=True, stdin=subprocess.DEVNULL, cwd=cwd)
+def run_tool(*args):
+    return subprocess.run([TOOL, *args], capture_output=True, text=True, stdin=subprocess.DEVNULL)
 
 
 def png_pixels(path):
@@ -37,10 +38,7 @@ CASES = [
 
 @pytest.mark.parametrize("data,statements,panels", CASES)
 def test_png_has_the_size_and_drawn_panels(sandbox, data, statements, panels):
-    args = ["--load", os.path.join(EXAMPLES, data)]
-    for s in statements:
-        args += ["-e", s]
-    r = run_tool(*args, "--plot", "out.png")
+    r = run_tool("--load", os.path.join(EXAMPLES, data), *(a for s in statements for a in ("-e", s)), "--plot", "out.png")
     assert r.returncode == 0, r.stderr
     px = png_pixels(sandbox / "out.png")
     assert px.shape == (PANEL * panels, WIDTH, 3)
@@ -55,33 +53,29 @@ def test_png_has_the_size_and_drawn_panels(sandbox, data, statements, panels):
 
 
 def test_svg_and_pdf(sandbox):
-    tran = os.path.join(EXAMPLES, "filter_tran.raw")
-    assert run_tool("--load", tran, "-e", "out", "-e", "in", "--plot", "w.svg").returncode == 0
+    assert run_tool("--load", TRAN, "-e", "out", "-e", "in", "--plot", "w.svg").returncode == 0
     root = ET.parse(sandbox / "w.svg").getroot()
-    assert root.tag.endswith("svg")
-    assert float(root.get("width").rstrip("pt")) == WIDTH and float(root.get("height").rstrip("pt")) == 2 * PANEL
+    assert root.tag.endswith("svg") and [float(root.get(k).rstrip("pt")) for k in ("width", "height")] == [WIDTH, 2 * PANEL]
     assert len(root.findall(".//{http://www.w3.org/2000/svg}path")) > 10
-
-    assert run_tool("--load", tran, "-e", "out", "--plot", "w.PDF").returncode == 0
+    assert run_tool("--load", TRAN, "-e", "out", "--plot", "w.PDF").returncode == 0
     pdf = (sandbox / "w.PDF").read_bytes()
     assert pdf.startswith(b"%PDF") and b"/Type /Page" in pdf and b"%%EOF" in pdf[-32:]
 
 
 def test_what_cannot_be_drawn(sandbox):
-    tran = os.path.join(EXAMPLES, "filter_tran.raw")
     # A number only: a warning, no file, and the value still printed.
-    r = run_tool("--load", tran, "-e", "RMS1(out, 410u, 610u)", "--plot", "n.png")
+    r = run_tool("--load", TRAN, "-e", "RMS1(out, 410u, 610u)", "--plot", "n.png")
     assert r.returncode == 0 and r.stdout.strip() and "nothing to plot" in r.stderr
     assert not (sandbox / "n.png").exists()
     # A format that is not drawn: refused before anything runs.
     for name in ["p.gif", "p", "dir.png/p"]:
-        r = run_tool("--load", tran, "-e", "out", "--plot", name)
+        r = run_tool("--load", TRAN, "-e", "out", "--plot", name)
         assert r.returncode == 2 and "png, .svg or .pdf" in r.stderr, name
     # A folder that does not exist: an error, after the values asked for were printed.
-    r = run_tool("--load", tran, "-e", "out", "--plot", "missing/p.png", "--format", "text")
+    r = run_tool("--load", TRAN, "-e", "out", "--plot", "missing/p.png", "--format", "text")
     assert r.returncode == 1 and "cannot write 'missing/p.png'" in r.stderr and r.stdout
     # Results printed before a failing statement are still drawn.
-    r = run_tool("--load", tran, "-e", "out", "-e", "NoSuchFunction(out)", "--plot", "f.png")
+    r = run_tool("--load", TRAN, "-e", "out", "-e", "NoSuchFunction(out)", "--plot", "f.png")
     assert r.returncode == 1 and (sandbox / "f.png").exists()
 
 
@@ -117,8 +111,7 @@ def y_ticks(path):
     "Histogram(Interp(out, 20000), 5)",     # thousands: written out, not 1k, 2k
 ])
 def test_histogram_counts_tick_as_whole_numbers(sandbox, statement):
-    tran = os.path.join(EXAMPLES, "filter_tran.raw")
-    r = run_tool("--load", tran, "-e", statement, "--plot", "h.pdf", "--format", "text")
+    r = run_tool("--load", TRAN, "-e", statement, "--plot", "h.pdf", "--format", "text")
     assert r.returncode == 0, r.stderr
     most = max(float(line.split("\t")[1]) for line in r.stdout.splitlines())
     ticks = y_ticks(sandbox / "h.pdf")
@@ -127,5 +120,5 @@ def test_histogram_counts_tick_as_whole_numbers(sandbox, statement):
     steps = {int(b) - int(a) for a, b in zip(ticks, ticks[1:])}
     assert len(steps) == 1 and int(ticks[-1]) <= most * 1.05 < int(ticks[-1]) + steps.pop(), ticks
     # A waveform's axis keeps its engineering ticks.
-    assert run_tool("--load", tran, "-e", "out", "--plot", "w.pdf").returncode == 0
+    assert run_tool("--load", TRAN, "-e", "out", "--plot", "w.pdf").returncode == 0
     assert any(t.endswith("m") for t in y_ticks(sandbox / "w.pdf"))

@@ -14,7 +14,6 @@ import signal
 import socket
 import subprocess
 import sys
-import textwrap
 import time
 
 import pytest
@@ -91,27 +90,21 @@ def test_system_summary_matches_uname_and_the_processor_counts():
         assert int(info[11]) == len({p for p, _ in ids})
 
 
-@pytest.mark.parametrize("zone", ["UTC", "Asia/Kolkata", "Pacific/Kiritimati", "America/St_Johns"])
+@pytest.mark.parametrize("zone", ["UTC", "Pacific/Kiritimati", "America/St_Johns"])
 def test_date_and_time_are_local_time_of_the_zone(zone):
     if not os.path.exists(os.path.join("/usr/share/zoneinfo", zone)):
         pytest.skip(f"no time zone data for {zone}")
-    script = textwrap.dedent("""
-        import datetime, cvfunc
-        print(cvfunc.Date("iso"), cvfunc.Date(), cvfunc.Time("useFractions"), cvfunc.Time(),
-              datetime.datetime.now().astimezone().isoformat(), cvfunc.EpochTime())
-    """)
-    out = subprocess.run([sys.executable, "-c", script], env=dict(child_env(), TZ=zone), capture_output=True,
-                         text=True, check=True).stdout.split()
-    iso, plain, fractions, whole, now, epoch = out
+    script = ("import datetime, cvfunc\n"
+              "print(cvfunc.Date('iso'), cvfunc.Time('useFractions'), cvfunc.EpochTime(),"
+              " datetime.datetime.now().astimezone().isoformat())")
+    iso, fractions, epoch, now = subprocess.run([sys.executable, "-c", script], env=dict(child_env(), TZ=zone),
+                                                capture_output=True, text=True, check=True).stdout.split()
     now = datetime.datetime.fromisoformat(now)
-    assert iso == now.strftime("%Y-%m-%d") or iso == (now - datetime.timedelta(seconds=2)).strftime("%Y-%m-%d")
-    assert datetime.datetime.strptime(plain, "%d-%b-%Y").date() == datetime.date.fromisoformat(iso)
+    assert iso in {now.strftime("%Y-%m-%d"), (now - datetime.timedelta(seconds=2)).strftime("%Y-%m-%d")}
     t = datetime.datetime.combine(now.date(), datetime.time.fromisoformat(fractions), now.tzinfo)
     assert abs((now - t).total_seconds()) < 2 or abs((now - t).total_seconds()) > 86398
-    assert re.fullmatch(r"\d\d:\d\d:\d\d", whole)
     # The same instant in UTC, whatever the zone.
-    utc = datetime.datetime.fromtimestamp(float(epoch), datetime.timezone.utc)
-    assert abs((utc.astimezone(datetime.timezone.utc) - now.astimezone(datetime.timezone.utc)).total_seconds()) < 2
+    assert abs(datetime.datetime.fromtimestamp(float(epoch), datetime.timezone.utc) - now).total_seconds() < 2
 
 
 # ---------------------------------------------------------------- hash tables against a dict
@@ -148,23 +141,6 @@ def test_hash_tables_behave_as_a_case_insensitive_dict():
 
 # ---------------------------------------------------------------- mutexes across processes
 
-HOLDER = textwrap.dedent("""
-    import sys, cvfunc
-    i = cvfunc.CreateMutex(sys.argv[1])
-    print(i, flush=True)
-    for line in sys.stdin:
-        if line.strip() == "destroy":
-            print(cvfunc.DestroyMutex(i), flush=True)
-""")
-
-
-def holder(name):
-    p = subprocess.Popen([sys.executable, "-c", HOLDER, name], stdin=subprocess.PIPE, stdout=subprocess.PIPE,
-                         text=True, env=child_env())
-    assert p.stdout.readline().strip() != "None"
-    return p
-
-
 def taken_elsewhere(path):
     with open(path, "a") as f:
         try:
@@ -175,35 +151,22 @@ def taken_elsewhere(path):
         return False
 
 
-def test_a_mutex_held_by_one_process_is_refused_to_another_until_destroyed(run_dir):
-    p = holder("cvtest.peer")
+def test_a_mutex_held_by_another_process_is_refused_until_its_holder_dies(run_dir):
+    # Names, ids and release by DestroyMutex within one process: the C++ tests.
+    holder = subprocess.Popen([sys.executable, "-c", "import sys, cvfunc; print(cvfunc.CreateMutex('cvtest.peer'),"
+                               " flush=True); sys.stdin.read()"], stdin=subprocess.PIPE, stdout=subprocess.PIPE,
+                              text=True, env=child_env())
     try:
+        assert holder.stdout.readline().strip() != "None"
         path = run_dir / "cvfunc" / "mutex" / "cvtest.peer"
-        assert taken_elsewhere(path)
-        assert cvfunc.CreateMutex("cvtest.peer") is None
-        assert cvfunc.CreateMutex("cvtest.Peer") is not None  # names are case-sensitive
-        p.stdin.write("destroy\n")
-        p.stdin.flush()
-        assert p.stdout.readline().strip() == "True"
-        mine = cvfunc.CreateMutex("cvtest.peer")
-        assert mine is not None
-        assert bool(cvfunc.DestroyMutex(mine)) is True
+        assert taken_elsewhere(path) and cvfunc.CreateMutex("cvtest.peer") is None
     finally:
-        p.stdin.close()
-        p.wait(timeout=10)
-
-
-def test_a_mutex_is_free_again_when_its_holder_dies(run_dir):
-    p = holder("cvtest.dies")
-    assert cvfunc.CreateMutex("cvtest.dies") is None
-    p.send_signal(signal.SIGKILL)
-    p.wait(timeout=10)
-    p.stdin.close()
-    p.stdout.close()
-    mine = cvfunc.CreateMutex("cvtest.dies")
+        holder.kill()
+        holder.communicate(timeout=10)
+    mine = cvfunc.CreateMutex("cvtest.peer")
     assert mine is not None
     # ... and this process now holds it against others, the flock peer included.
-    assert taken_elsewhere(run_dir / "cvfunc" / "mutex" / "cvtest.dies")
+    assert taken_elsewhere(path)
     assert bool(cvfunc.DestroyMutex(mine)) is True
 
 
@@ -218,20 +181,15 @@ def interrupted_after(cmd, delay=0.7, **kw):
     return p.returncode, out, err, time.monotonic() - t0
 
 
-@pytest.mark.parametrize("args", [["-e", "Sleep(30)", "-e", "'not reached'"], ["-e", "Sleep(1e300)"]])
-def test_ctrl_c_ends_a_sleep_of_the_tool(args):
-    rc, out, err, took = interrupted_after([TOOL] + args)
-    assert took < 2
-    assert rc == 1
+def test_ctrl_c_ends_a_sleep_of_the_tool_and_what_follows():
+    # The REPL's pause: the tool-session tests.
+    rc, out, err, took = interrupted_after([TOOL, "-e", "Sleep(1e300)", "-e", "'not reached'"])
+    assert (rc, took < 2, "not reached" in out) == (1, True, False)
     assert "Interrupted in function 'Sleep'" in err
-    assert "not reached" not in out
 
 
 def test_ctrl_c_ends_a_sleep_in_python_as_keyboard_interrupt():
     rc, out, err, took = interrupted_after([sys.executable, "-c", "import cvfunc; cvfunc.Sleep(float('inf'))"],
                                            env=child_env(), delay=1.5)
-    assert took < 2
-    assert err.rstrip().endswith("KeyboardInterrupt"), err
-    assert "lost sys.stderr" not in err
-    assert rc != 0
-
+    assert took < 2 and rc != 0
+    assert err.rstrip().endswith("KeyboardInterrupt") and "lost sys.stderr" not in err, err

@@ -21,13 +21,10 @@ STEP = os.path.join(EXAMPLES, "filter_step.raw")  # 5 runs labelled r2=500 ... r
 HINT = "use --format csv or --format json for all)"
 
 
-def run_tool(*args, stdin=None):
-    return subprocess.run([TOOL, *args], capture_output=True, text=True,
-                          input=stdin, stdin=None if stdin is not None else subprocess.DEVNULL)
-
-
-def ok(*args, **kw):
-    r = run_tool(*args, **kw)
+def ok(*args, stdin=None):
+    """The tool's run, which must succeed."""
+    r = subprocess.run([TOOL, *args], capture_output=True, text=True,
+                       input=stdin, stdin=None if stdin is not None else subprocess.DEVNULL)
     assert r.returncode == 0, r.stderr
     return r
 
@@ -57,8 +54,7 @@ def test_a_long_result_shows_its_ends_and_how_to_get_all(big):
     assert len(rows) == 181000                                   # CSV: every value
     pairs = ["\t".join(r) for r in rows]
     assert text == pairs[:10] + ["..."] + pairs[-10:] + ["(181000 values; " + HINT]
-    obj = json.loads(ok("--load", big, "-e", "out", "--format", "json").stdout)
-    assert len(obj["values"]) == 181000
+    assert len(json.loads(ok("--load", big, "-e", "out", "--format", "json").stdout)["values"]) == 181000
     # A script on standard input prints through the same rule.
     assert ok("--load", big, stdin="x = out\nx\n").stdout.splitlines() == text
 
@@ -104,13 +100,9 @@ def test_plot_prints_only_the_file_it_wrote_unless_asked_for_values(sandbox):
 @pytest.mark.parametrize("data", [STEP, MC, os.path.join(os.path.dirname(__file__), "..", "data", "step.raw")])
 def test_measurements_per_run_make_one_table_with_the_files_run_labels(data):
     statements = ["Mean1(out)", "mean(out)", "Maximum(out)", "Mean(Mean1(out))"]
-    args = ["--load", data, "--format", "csv"]
-    for s in statements:
-        args += ["-e", s]
-    rows = csv_rows(ok(*args).stdout)
+    rows = csv_rows(ok("--load", data, "--format", "csv", *(a for s in statements for a in ("-e", s))).stdout)
     labels = run_labels(data)
-    assert rows[0] == ["run", *statements]
-    assert [r[0] for r in rows[1:]] == labels
+    assert rows[0] == ["run", *statements] and [r[0] for r in rows[1:]] == labels
     # Each column holds what the statement gives alone; the lone number repeats.
     for k, s in enumerate(statements[:3], start=1):
         alone = json.loads(ok("--load", data, "--format", "json", "-e", s).stdout)
@@ -121,8 +113,7 @@ def test_measurements_per_run_make_one_table_with_the_files_run_labels(data):
 
 
 def test_each_keys_a_collected_statistic_by_the_same_run_labels():
-    r = ok("--each", STEP, "-e", "Mean1(out)", "-e", "mean(out)")
-    rows = csv_rows(r.stdout)
+    rows = csv_rows(ok("--each", STEP, "-e", "Mean1(out)", "-e", "mean(out)").stdout)
     assert rows[0] == ["file", "run", "Mean1(out)", "mean(out)", "error"]
     assert [row[1] for row in rows[1:]] == run_labels(STEP) and all(row[4] == "" for row in rows[1:])
 

@@ -16,6 +16,8 @@ import cvfunc
 BUILD = os.environ.get("CVFUNC_BUILD_DIR") or os.path.join(os.path.dirname(cvfunc.__file__), "..", "..")
 TOOL = os.path.abspath(os.path.join(BUILD, "cvfunc"))
 EXAMPLES = os.path.join(os.path.dirname(__file__), "..", "..", "examples")
+TRAN = os.path.join(EXAMPLES, "filter_tran.raw")
+MC = os.path.join(EXAMPLES, "filter_mc.raw")
 
 
 def run_tool(*args):
@@ -23,25 +25,21 @@ def run_tool(*args):
 
 
 def test_runs_loaded_under_names_side_by_side():
-    tran = os.path.join(EXAMPLES, "filter_tran.raw")
-    mc = os.path.join(EXAMPLES, "filter_mc.raw")
-    r = run_tool("--load", f"a={tran}", "--load", f"mc={mc}", "-e", "NumDivisions(mc.out)",
+    r = run_tool("--load", f"a={TRAN}", "--load", f"mc={MC}", "-e", "NumDivisions(mc.out)",
                  "-e", "XFromY(a.out, 0.5) - XFromY(Vec('a.v(out)'), 0.5)")
     assert r.returncode == 0, r.stderr
     words = r.stdout.split()
     assert words[0] == "20" and len(words) > 1 and set(words[1:]) == {"0"}
-    r = run_tool("--load", f"a={tran}", "-e", "out")
+    r = run_tool("--load", f"a={TRAN}", "-e", "out")
     assert r.returncode == 1 and "Unknown name 'out'; did you mean a.out" in r.stderr
 
 
 def test_unpaired_operands_warn_instead_of_answering_nothing_silently():
-    tran = os.path.join(EXAMPLES, "filter_tran.raw")
-    mc = os.path.join(EXAMPLES, "filter_mc.raw")
     r = run_tool("-e", "[1,2,3] - [1,2]", "-e", "[1,2,3] - 1")
     assert r.returncode == 0 and r.stdout.split() == ["(empty)", "0", "1", "2"], r
     assert r.stderr == "Warning: The operator '-' gave no result: it cannot pair operands of 3 and 2 elements\n"
     # Runs of different lengths: the same warning, with the lengths.
-    r = run_tool("--load", f"a={tran}", "--load", f"b={mc}", "-e", "a.out - b.out")
+    r = run_tool("--load", f"a={TRAN}", "--load", f"b={MC}", "-e", "a.out - b.out")
     assert r.returncode == 0 and r.stdout.split() == ["(empty)"]
     assert "Warning: The operator '-' gave no result: it cannot pair operands of 1081 and 13073 elements" in r.stderr
 
@@ -49,7 +47,7 @@ def test_unpaired_operands_warn_instead_of_answering_nothing_silently():
 class Terminal:
     """The tool on a pseudo-terminal, run in `home` (interactive unless `args` say otherwise)."""
 
-    def __init__(self, home, args=("--load", os.path.join(EXAMPLES, "filter_tran.raw"))):
+    def __init__(self, home, args=("--load", TRAN)):
         env = dict(os.environ, CVFUNC_HOME=str(home), HOME=str(home), TERM="dumb")
         self.pid, self.fd = pty.fork()
         if self.pid == 0:
@@ -76,12 +74,9 @@ class Terminal:
         os.write(self.fd, text.encode())
 
     def close(self, timeout=30):
-        """Ends the session with Ctrl-D and gives the exit status. A Ctrl-D
-        that arrives just before the line editor takes the terminal (the prompt
-        is already shown) reaches it as a stray character of the line, not as
-        the end: after a moment the line is cleared (Ctrl-U) and Ctrl-D sent
-        again. Output is read meanwhile so the tool never waits on a full
-        terminal; it is killed when the time is up."""
+        """Ends the session with Ctrl-D and gives the exit status. A Ctrl-D sent just before the
+        line editor takes the terminal is a stray character of the line: then the line is cleared
+        (Ctrl-U) and Ctrl-D sent again. Output is drained meanwhile; the tool is killed at the end."""
         end = time.monotonic() + timeout
         keys, resend = b"\x04", 0.0
         while True:
@@ -128,15 +123,11 @@ def test_the_interactive_session(terminal):
     time.sleep(0.5)
     os.kill(t.pid, signal.SIGINT)
     assert t.read_until(r"Interrupted in function 'Sleep'[\s\S]*> $"), t.seen
-    t.send("w = Interp(out, 2e8)\n")                  # ... and a later long call, named as itself
-    time.sleep(0.6)
-    os.kill(t.pid, signal.SIGINT)
-    assert t.read_until(r"Interrupted in function 'Interp'"), t.seen
-    t.send("x = Fourier(Interp(out, 1e6), 1e3, 4000)\n")  # stopped mid-integration: no partial result
+    t.send("x = Fourier(Interp(out, 1e6), 1e3, 4000)\n")  # ... and a later long call, named as itself,
     time.sleep(1.5)
     os.kill(t.pid, signal.SIGINT)
     assert t.read_until(r"Interrupted in function 'Fourier'"), t.seen
-    t.send("vars\n")
+    t.send("vars\n")                                  # stopped mid-integration: no partial result
     assert t.read_until(r"> $") and not re.search(r"^x\r?$", t.seen, re.M), t.seen
     t.send("NumElems(out)\n")                         # the session and its vectors stay
     assert t.read_until(r"\b\d{2,}\b[\s\S]*> $"), t.seen
@@ -145,11 +136,7 @@ def test_the_interactive_session(terminal):
     os.kill(t.pid, signal.SIGINT)
     assert t.read_until(r"> $")
     t.send("1 + 1\n")
-    assert t.read_until(r"\b2\b[\s\S]*> $"), t.seen
-    t.send("vars\n")
-    assert t.read_until(r"\bout\b[\s\S]*> $")
-    t.send("help Interp\n")
-    assert t.read_until(r"Interp\(wave, points[\s\S]*> $")  # Ctrl-D only once the prompt is back
+    assert t.read_until(r"\b2\b[\s\S]*> $"), t.seen  # Ctrl-D only once the prompt is back
     status = t.close()
     t.pid = 0
     assert os.WIFEXITED(status) and os.WEXITSTATUS(status) == 0
