@@ -215,16 +215,32 @@ const Choice& chosen() {
     return c;
 }
 
+// The vector log10 of the AVX2 library is a few units in the last place off
+// at powers of ten (log10(0.1) gives -0.99999999999999978), where users read
+// whole decades: 20 dB, not 19.999999999999996. A result within two units of
+// a nonzero integer is that integer, which is the correctly rounded answer at
+// the decades themselves and within the library's own error elsewhere. It
+// looks at results only, so it works in place.
+void snapDecades(double* out, int64_t n) {
+    for (int64_t i = 0; i < n; ++i) {
+        const double y = out[i], r = std::nearbyint(y), d = std::fabs(y - r);
+        out[i] = r != 0.0 && d <= std::fabs(r) * 4.5e-16 ? r : y;
+    }
+}
+
 }  // namespace
 
 void cv::vecMath(VecFn f, const double* in, double* out, int64_t n) noexcept {
     if (n <= 0 || int(f) < 0 || f >= VecFn::Count) return;
     chosen().table[int(f)](in, out, n);
+    if (f == VecFn::Log10 && chosen().width > 1) snapDecades(out, n);
 }
 
 int64_t cv::vecMathBelow(VecFn f, const double* in, double* out, int64_t n, double limit, bool orEqual) noexcept {
     if (n <= 0 || int(f) < 0 || f >= VecFn::Count) return 0;
-    return chosen().below[int(f)](in, out, n, limit, orEqual);
+    const int64_t done = chosen().below[int(f)](in, out, n, limit, orEqual);
+    if (f == VecFn::Log10 && chosen().width > 1) snapDecades(out, done);
+    return done;
 }
 
 int cv::vecMathWidth() noexcept { return chosen().width; }
