@@ -555,8 +555,35 @@ void bind(const std::string& name, py::handle value) {
 
 py::object lookup(const std::string& name) {
     std::vector<Message> messages;
-    cv::ValuePtr v = locked(messages, [&](cv::Session& s) { return s.lookup(name); });
+    std::string error;
+    cv::ValuePtr v = locked(messages, [&](cv::Session& s) { return s.lookup(name, error); });
+    if (!v && !error.empty()) raiseError(error);
     return v ? wrap(std::move(v)) : py::object(py::none());
+}
+
+// A vector of a loaded file not read yet: the package's Data reads it when
+// it is first asked for.
+struct Pending {
+    std::shared_ptr<cv::PendingVector> vector;
+    std::string name;
+};
+
+py::object readPending(const Pending& p) {
+    std::vector<Message> messages;
+    std::string error;
+    cv::ValuePtr v = locked(messages, [&](cv::Session&) -> cv::ValuePtr {
+        try {
+            return p.vector->get();
+        } catch (const cv::load::LoadError& e) {
+            error = e.what();
+        } catch (const std::bad_alloc&) {
+            error = "Not enough memory to read '" + p.name + "'";
+        }
+        return nullptr;
+    });
+    report(messages);
+    if (!v) raiseError(error);
+    return wrap(std::move(v));
 }
 
 py::object load(py::object path, bool withMetadata) {
@@ -567,7 +594,7 @@ py::object load(py::object path, bool withMetadata) {
     {
         py::gil_scoped_release nogil;
         try {
-            data = cv::load::loadFile(file);
+            data = cv::load::openFile(file);
         } catch (const std::exception& e) {
             error = e.what();
         }
@@ -575,21 +602,25 @@ py::object load(py::object path, bool withMetadata) {
     if (!error.empty()) raiseError(error);
     std::vector<Message> messages;
     for (const auto& w : data.warnings) messages.emplace_back(MessageHandler::Warning, w);
+    struct Bound {
+        std::string name;
+        cv::ValuePtr value;
+        std::shared_ptr<cv::PendingVector> pending;
+    };
     std::vector<Message> ignored;
     auto bound = locked(ignored, [&](cv::Session& s) {
         s.bindDataSet(data);
-        std::vector<std::pair<std::string, cv::ValuePtr>> r;
-        r.emplace_back(data.reference.name, s.lookup(data.reference.name));
-        for (const auto& sig : data.signals) {
-            std::string script = cv::load::scriptName(sig.name);
-            r.emplace_back(script, s.lookup(script));
-        }
+        std::vector<Bound> r;
+        auto add = [&](const std::string& name) { r.push_back({name, s.lookupIfRead(name), s.pending(name)}); };
+        add(data.reference.name);
+        for (const auto& sig : data.signals) add(cv::load::scriptName(sig.name));
         return r;
     });
     report(messages);
     py::dict out;
-    for (auto& [n, v] : bound)
-        if (v) out[text(n)] = wrap(v);
+    for (auto& b : bound)
+        if (b.value) out[text(b.name)] = wrap(b.value);
+        else if (b.pending) out[text(b.name)] = py::cast(Pending{b.pending, b.name});
     if (!withMetadata) return out;
     py::list metadata;
     for (const auto& [key, value] : data.metadata) metadata.append(py::make_tuple(text(key), text(value)));
@@ -684,11 +715,15 @@ array([2., 3.]))doc";
 
 const char* const kLoadDoc = R"doc(load(path, metadata=False) -> dict
 
-Reads a CSV, SPICE raw or Touchstone file and binds its vectors for eval():
+Opens a CSV, SPICE raw or Touchstone file and binds its vectors for eval():
 v(x) as x, i(x) as x#branch, and every original name through Vec('name');
 a Touchstone file gives S11 ... Snn against frequency in Hz. Returns
 {name: Vector} with the reference (scale) first. Stepped or Monte Carlo runs
 come back as divisions. Raises cvfunc.Error when the file cannot be read.
+A raw or CSV file's values are read when a vector is first used (from the
+dict or by eval()) and then kept, so opening a large file costs only its
+header; a vector whose values are damaged, or whose file changed on disk
+since it was loaded, raises cvfunc.Error when it is used.
 With metadata=True: (dict, [(key, text), ...]), what the loader keeps about
 the file beside its vectors (a Touchstone file's version, ports, parameter,
 format, frequency_unit and z0); an empty list for other files.)doc";
@@ -728,6 +763,11 @@ PYBIND11_MODULE(_cvfunc, m) {
           "The Vector bound to `name` (case-insensitive), or None when nothing is bound to it.");
     m.def("load", &load, "path"_a, "metadata"_a = false,
           kLoadDoc);
+    py::class_<Pending>(m, "_Pending", "A vector of a loaded file, read when first asked for (cvfunc.Data does).")
+        .def("read", &readPending, "The Vector, read from the file now if it was not; cvfunc.Error when it cannot be.")
+        .def("__repr__", [](const Pending& p) {
+            return "<vector '" + p.name + "' of a loaded file, read when first used>";
+        });
     m.def("set_option", &setOption, "name"_a, "value"_a,
           "Sets a host option (str, int, float or bool); None resets it to its default.");
     m.def("get_option", &getOption, "name"_a,

@@ -110,16 +110,61 @@ void Session::unloadModule() {
     while (!modules_.empty()) modules_.pop_back();  // the last loaded leaves first
 }
 
-void Session::bind(std::string_view name, ValuePtr v) { vars_[lowerAscii(name)] = {std::string(name), std::move(v)}; }
+void Session::bind(std::string_view name, ValuePtr v) { vars_[lowerAscii(name)] = {std::string(name), std::move(v), {}}; }
+
+PendingVector::PendingVector(std::shared_ptr<load::LazyColumns> file, std::size_t column,
+                             std::shared_ptr<PendingVector> reference, std::function<void(Value&)> describe)
+    : file_(std::move(file)), column_(column), reference_(std::move(reference)), describe_(std::move(describe)) {}
+
+ValuePtr PendingVector::get() {
+    if (value_) return value_;
+    // The scale first, so that a signal's pass reads it too (see Session::prefetch).
+    if (reference_ && !reference_->value_) file_->read({reference_->column_, column_});
+    const ValuePtr reference = reference_ ? reference_->get() : nullptr;
+    MutableValuePtr v = file_->column(column_)->shallowCopy();
+    describe_(*v);
+    if (reference) {
+        v->setRef(reference);
+        v->setRefPhysType(reference->physType());
+        v->setRefName(reference->name());
+    }
+    value_ = std::move(v);
+    return value_;
+}
+
+ValuePtr Session::lookup(std::string_view name, std::string& error) const {
+    auto it = vars_.find(lowerAscii(name));
+    if (it == vars_.end()) return nullptr;
+    if (it->second.value || !it->second.pending) return it->second.value;
+    try {
+        return it->second.pending->get();
+    } catch (const load::LoadError& e) {
+        error = e.what();
+    } catch (const std::bad_alloc&) {
+        error = "Not enough memory to read '" + it->second.name + "'";
+    }
+    return nullptr;
+}
 
 ValuePtr Session::lookup(std::string_view name) const {
+    std::string ignored;
+    return lookup(name, ignored);
+}
+
+ValuePtr Session::lookupIfRead(std::string_view name) const {
     auto it = vars_.find(lowerAscii(name));
-    return it == vars_.end() ? nullptr : it->second.second;
+    if (it == vars_.end()) return nullptr;
+    return it->second.pending ? it->second.pending->ready() : it->second.value;
+}
+
+std::shared_ptr<PendingVector> Session::pending(std::string_view name) const {
+    auto it = vars_.find(lowerAscii(name));
+    return it == vars_.end() ? nullptr : it->second.pending;
 }
 
 std::vector<std::string> Session::names() const {
     std::vector<std::string> out;
-    for (auto& [k, v] : vars_) out.push_back(v.first);
+    for (auto& [k, v] : vars_) out.push_back(v.name);
     return out;
 }
 
@@ -132,29 +177,46 @@ std::string prefixed(std::string_view prefix, const std::string& name) {
 }  // namespace
 
 void Session::bindDataSet(const load::DataSet& data, std::string_view prefix) {
-    // The loader wrote the values into their final buffers: each vector shares
-    // its buffer (no copy) with metadata of its own, so binding one data set
-    // twice, or under two prefixes, keeps the bindings apart.
-    auto build = [](const load::Signal& s) {
+    // Each binding gets metadata of its own over the loader's buffer (no
+    // copy), so binding one data set twice, or under two prefixes, keeps the
+    // bindings apart.
+    const std::string refName = prefixed(prefix, data.reference.name);
+    auto describe = [&](const load::Signal& s, const std::string& name) {
+        return [name, phys = sp_GetPhysTypeFromName(s.quantity), labels = data.divisionLabels](Value& v) {
+            v.setPhysType(phys == PhysType::Unknown ? PhysType::None : phys);
+            v.setName(name);
+            if (!labels.empty()) v.setDivisionLabels(labels);
+        };
+    };
+    if (data.lazy) {
+        auto ref = std::make_shared<PendingVector>(data.lazy, 0, nullptr, describe(data.reference, refName));
+        bind(refName, nullptr);
+        vars_[lowerAscii(refName)].pending = ref;
+        for (std::size_t k = 0; k < data.signals.size(); ++k) {
+            const load::Signal& s = data.signals[k];
+            const std::string script = prefixed(prefix, load::scriptName(s.name));
+            auto v = std::make_shared<PendingVector>(data.lazy, k + 1, ref, describe(s, script));
+            for (const std::string& name : {prefixed(prefix, s.name), script}) {
+                bind(name, nullptr);
+                vars_[lowerAscii(name)].pending = v;
+            }
+        }
+        return;
+    }
+    auto build = [&](const load::Signal& s, const std::string& name) {
         MutableValuePtr v = s.values ? s.values->shallowCopy()
                                      : Value::makeDivided(s.isComplex ? Kind::Complex : Kind::Real, s.divisionLengths);
-        v->setPhysType(sp_GetPhysTypeFromName(s.quantity));
-        if (v->physType() == PhysType::Unknown) v->setPhysType(PhysType::None);
+        describe(s, name)(*v);
         return v;
     };
-    auto ref = build(data.reference);
-    const std::string refName = prefixed(prefix, data.reference.name);
-    ref->setName(refName);
-    if (!data.divisionLabels.empty()) ref->setDivisionLabels(data.divisionLabels);
+    auto ref = build(data.reference, refName);
     bind(refName, ref);
     for (const auto& s : data.signals) {
-        auto v = build(s);
         std::string script = prefixed(prefix, load::scriptName(s.name));
-        v->setName(script);
+        auto v = build(s, script);
         v->setRef(ref);
         v->setRefPhysType(ref->physType());
         v->setRefName(refName);
-        if (!data.divisionLabels.empty()) v->setDivisionLabels(data.divisionLabels);
         bind(prefixed(prefix, s.name), v);
         bind(script, v);
     }
@@ -164,13 +226,14 @@ bool Session::loadData(const std::string& path, std::string& error, std::vector<
                        std::string_view prefix) {
     try {
         applyCallLimits();  // the Threads and MemoryLimitMB options hold for the load too
-        load::DataSet data = load::loadFile(path);
+        load::DataSet data = load::openFile(path);
         if (warnings) {
             *warnings = data.warnings;
             std::vector<std::string> replaced;
-            if (lookup(prefixed(prefix, data.reference.name))) replaced.push_back(prefixed(prefix, data.reference.name));
+            auto bound = [&](const std::string& name) { return vars_.count(lowerAscii(name)) != 0; };
+            if (bound(prefixed(prefix, data.reference.name))) replaced.push_back(prefixed(prefix, data.reference.name));
             for (const auto& s : data.signals)
-                if (const std::string name = prefixed(prefix, load::scriptName(s.name)); lookup(name))
+                if (const std::string name = prefixed(prefix, load::scriptName(s.name)); bound(name))
                     replaced.push_back(name);
             if (!replaced.empty()) {
                 std::string list;
@@ -196,6 +259,7 @@ constexpr const char* kStatementMemory = "Not enough memory to complete the stat
 bool Session::evaluate(std::string_view expression, ValuePtr& out, std::string& error) {
     try {
         expr::NodePtr tree = expr::parseExpression(expression);
+        prefetch(*tree);
         return eval(*tree, out, error);
     } catch (const expr::ParseError& e) {
         error = e.what();
@@ -230,6 +294,7 @@ bool Session::runStatements(std::string_view source,
         const expr::Node& st = *program.statements[i];
         ValuePtr v;
         try {
+            prefetch(st);
             if (!eval(st, v, error)) return false;
         } catch (const std::bad_alloc&) {
             error = kStatementMemory;
@@ -256,6 +321,40 @@ void Session::warnIfUnpaired(const expr::Operator& op, std::span<const ValuePtr>
                  std::to_string(args[0]->size()) + " and " + std::to_string(args[1]->size()) + " elements");
 }
 
+namespace {
+
+// Whether a call is Vec('name'), which names a vector the language cannot spell.
+bool isVecCall(const expr::CallNode& c) {
+    return !c.op && c.args.size() == 1 && c.args[0]->kind == expr::NodeKind::String && equalNoCase(c.name, "Vec");
+}
+
+template <typename Visit>
+void forEachNameUsed(const expr::Node& n, const Visit& visit) {
+    using expr::NodeKind;
+    switch (n.kind) {
+        case NodeKind::Name:
+            visit(n.as<expr::NameNode>().name);
+            break;
+        case NodeKind::Assign:
+            forEachNameUsed(*n.as<expr::AssignNode>().value, visit);
+            break;
+        case NodeKind::Vector:
+            for (const auto& e : n.as<expr::VectorNode>().elements) forEachNameUsed(*e, visit);
+            break;
+        case NodeKind::Call: {
+            const auto& c = n.as<expr::CallNode>();
+            if (isVecCall(c)) visit(c.args[0]->as<expr::StringNode>().value);
+            else
+                for (const auto& a : c.args) forEachNameUsed(*a, visit);
+            break;
+        }
+        default:
+            break;
+    }
+}
+
+}  // namespace
+
 bool Session::eval(const expr::Node& n, ValuePtr& out, std::string& error) {
     using expr::NodeKind;
     switch (n.kind) {
@@ -266,11 +365,7 @@ bool Session::eval(const expr::Node& n, ValuePtr& out, std::string& error) {
             out = Value::string(n.as<expr::StringNode>().value);
             return true;
         case NodeKind::Name: {
-            const std::string& name = n.as<expr::NameNode>().name;
-            out = lookup(name);
-            if (out) return true;
-            error = "Unknown name '" + name + "'" + reference::didYouMean(name, names());
-            return false;
+            return evalName(n.as<expr::NameNode>().name, out, error, "name");
         }
         case NodeKind::Assign: {
             const auto& a = n.as<expr::AssignNode>();
@@ -296,12 +391,8 @@ bool Session::eval(const expr::Node& n, ValuePtr& out, std::string& error) {
     }
     const auto& c = n.as<expr::CallNode>();
     // Vec('any name') reaches vectors whose names the language cannot spell.
-    if (!c.op && c.args.size() == 1 && c.args[0]->kind == NodeKind::String && equalNoCase(c.name, "Vec")) {
-        const std::string& name = c.args[0]->as<expr::StringNode>().value;
-        out = lookup(name);
-        if (out) return true;
-        error = "Unknown vector '" + name + "'" + reference::didYouMean(name, names());
-        return false;
+    if (isVecCall(c)) {
+        return evalName(c.args[0]->as<expr::StringNode>().value, out, error, "vector");
     }
     const FuncConstruct* f = FunctionTable::global().find(c.name);
     if (!f) {
@@ -324,6 +415,27 @@ bool Session::eval(const expr::Node& n, ValuePtr& out, std::string& error) {
     if (!caller_.call(*f, args, out, error)) return false;
     if (c.op && args.size() == 2) warnIfUnpaired(*c.op, args, out);
     return true;
+}
+
+bool Session::evalName(const std::string& name, ValuePtr& out, std::string& error, const char* what) {
+    out = lookup(name, error);
+    if (out) return true;
+    if (error.empty()) error = "Unknown " + std::string(what) + " '" + name + "'" + reference::didYouMean(name, names());
+    return false;
+}
+
+void Session::prefetch(const expr::Node& statement) const {
+    // Per file, the columns to read: every vector named and its scale.
+    std::vector<std::pair<load::LazyColumns*, std::vector<std::size_t>>> files;
+    forEachNameUsed(statement, [&](const std::string& name) {
+        const std::shared_ptr<PendingVector> p = pending(name);
+        if (!p || p->ready()) return;
+        auto it = std::find_if(files.begin(), files.end(), [&](const auto& f) { return f.first == p->file_.get(); });
+        if (it == files.end()) it = files.insert(files.end(), {p->file_.get(), {}});
+        it->second.push_back(p->column_);
+        if (p->reference_) it->second.push_back(p->reference_->column_);
+    });
+    for (auto& [file, columns] : files) file->prefetch(std::move(columns));
 }
 
 void Session::postCli() { Events::global().fire("PostCli"); }

@@ -2,6 +2,7 @@
 // vectors bound by name, and the evaluator of the expression language.
 // The tool and the Python package each run one.
 #pragma once
+#include <cstddef>
 #include <functional>
 #include <map>
 #include <memory>
@@ -22,7 +23,29 @@ struct Program;
 
 namespace load {
 struct DataSet;
-}
+class LazyColumns;
+}  // namespace load
+
+// A vector of a file opened for reading when used (load::openFile): its
+// values are read on first use, then kept. Shared by the names it is bound
+// under, and by the Python package's dict of a loaded file.
+class PendingVector {
+public:
+    PendingVector(std::shared_ptr<load::LazyColumns> file, std::size_t column,
+                  std::shared_ptr<PendingVector> reference, std::function<void(Value&)> describe);
+    // The value, read now if it was not: load::LoadError when the file
+    // changed or the column is damaged, std::bad_alloc when it does not fit.
+    ValuePtr get();
+    const ValuePtr& ready() const noexcept { return value_; }  // null until read
+
+private:
+    friend class Session;
+    std::shared_ptr<load::LazyColumns> file_;
+    std::size_t column_;
+    std::shared_ptr<PendingVector> reference_;  // a signal's scale
+    std::function<void(Value&)> describe_;      // names, types, labels
+    ValuePtr value_;
+};
 
 class Session {
 public:
@@ -43,14 +66,24 @@ public:
 
     // Vectors by name; names compare case-insensitively.
     void bind(std::string_view name, ValuePtr v);
+    // The value bound to a name, a file's vector read now if it was not yet;
+    // null when nothing is bound, or (with the message in `error`) when the
+    // vector cannot be read.
+    ValuePtr lookup(std::string_view name, std::string& error) const;
     ValuePtr lookup(std::string_view name) const;
+    // Only what needs no reading: null for a file's vector not read yet.
+    ValuePtr lookupIfRead(std::string_view name) const;
+    // The pending vector behind a name bound by a file, or null.
+    std::shared_ptr<PendingVector> pending(std::string_view name) const;
     // Names as bound, sorted case-insensitively.
     std::vector<std::string> names() const;
     // Binds every vector of a loaded data set under its script name (v(x) as
     // x, i(x) as x#branch) and under its original name; with a prefix, as
-    // "PREFIX.name", so that several runs can sit side by side.
+    // "PREFIX.name", so that several runs can sit side by side. The vectors
+    // of an opened file (DataSet::lazy) are bound pending.
     void bindDataSet(const load::DataSet& data, std::string_view prefix = "");
-    // Loads a CSV or SPICE raw file and binds its vectors; false with a message.
+    // Opens a CSV or SPICE raw file and binds its vectors, read when a
+    // statement first uses them; false with a message.
     bool loadData(const std::string& path, std::string& error, std::vector<std::string>* warnings = nullptr,
                   std::string_view prefix = "");
 
@@ -76,7 +109,16 @@ public:
     void exitCli();
 
 private:
+    struct Binding {
+        std::string name;  // as bound
+        ValuePtr value;
+        std::shared_ptr<PendingVector> pending;  // instead of value, for a file's vector
+    };
     bool eval(const expr::Node& n, ValuePtr& out, std::string& error);
+    bool evalName(const std::string& name, ValuePtr& out, std::string& error, const char* what);
+    // Reads the file vectors a statement names that are not read yet, each
+    // file in one pass.
+    void prefetch(const expr::Node& statement) const;
     void warnIfUnpaired(const expr::Operator& op, std::span<const ValuePtr> args, const ValuePtr& out) const;
 
     // Evaluates in this session, for handlers (ee, templates).
@@ -92,7 +134,7 @@ private:
     std::vector<std::unique_ptr<Module>> modules_;
     RunTime runTime_{*this};
     Caller caller_;
-    std::map<std::string, std::pair<std::string, ValuePtr>> vars_;  // lower-case name -> (name as bound, value)
+    std::map<std::string, Binding> vars_;  // by lower-case name
 };
 
 }  // namespace cv

@@ -247,7 +247,9 @@ TidyRows tidyRows(const Value& v, const RunLabelSets& runs) {
 RunLabelSets sessionRunLabels(const Session& session) {
     RunLabelSets sets;
     for (const auto& name : session.names()) {
-        const ValuePtr v = session.lookup(name);
+        // A statistic over runs was measured on vectors already read: those
+        // not read yet are left in their file.
+        const ValuePtr v = session.lookupIfRead(name);
         if (!v || v->kind() == Kind::None || v->numDivisions() < 2) continue;
         std::vector<std::string> labels = runLabelsOf(*v);
         // Every vector of a file shares its runs: most names add nothing new.

@@ -41,7 +41,8 @@ std::string jsonString(std::string_view s);
 // prints as its number from 1).
 using RunLabelSets = std::vector<std::vector<std::string>>;
 using RunLabelSource = std::function<RunLabelSets()>;
-// The distinct division labels of the vectors bound in a session.
+// The distinct division labels of the vectors bound in a session and read so
+// far (a file's vector not used yet is left in its file).
 RunLabelSets sessionRunLabels(const Session& session);
 
 // How the rows of a tidy table read a value.

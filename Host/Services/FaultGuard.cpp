@@ -17,14 +17,26 @@ void onFault(int) {
 
 }  // namespace
 
-bool cv::runFaultGuarded(void (*fn)(void*), void* data) {
-    struct sigaction sa {}, oldSegv{}, oldBus{};
+struct cv::FaultHandlers::Saved {
+    struct sigaction segv {}, bus{};
+};
+
+cv::FaultHandlers::FaultHandlers() : saved_(new Saved) {
+    struct sigaction sa {};
     sa.sa_handler = onFault;
     sigemptyset(&sa.sa_mask);
     sa.sa_flags = SA_NODEFER;
-    sigaction(SIGSEGV, &sa, &oldSegv);
-    sigaction(SIGBUS, &sa, &oldBus);
+    sigaction(SIGSEGV, &sa, &saved_->segv);
+    sigaction(SIGBUS, &sa, &saved_->bus);
+}
 
+cv::FaultHandlers::~FaultHandlers() {
+    sigaction(SIGSEGV, &saved_->segv, nullptr);
+    sigaction(SIGBUS, &saved_->bus, nullptr);
+    delete saved_;
+}
+
+bool cv::runFaultGuardedHere(void (*fn)(void*), void* data) {
     sigjmp_buf env;
     sigjmp_buf* outer = tGuard;
     bool completed = false;
@@ -34,9 +46,12 @@ bool cv::runFaultGuarded(void (*fn)(void*), void* data) {
         completed = true;
     }
     tGuard = outer;
-    sigaction(SIGSEGV, &oldSegv, nullptr);
-    sigaction(SIGBUS, &oldBus, nullptr);
     return completed;
+}
+
+bool cv::runFaultGuarded(void (*fn)(void*), void* data) {
+    const FaultHandlers handlers;
+    return runFaultGuardedHere(fn, data);
 }
 
 void cv::raiseAccessViolation() {

@@ -129,11 +129,11 @@ std::string measure(cv::Session& session, const std::string& file, const std::ve
         return out;
     }
     for (const auto& w : warnings) std::fprintf(stderr, "Warning: %s: %s\n", file.c_str(), w.c_str());
-    // The runs of the file, read once: a statistic collected over them is
-    // keyed by their labels as the file wrote them.
-    const cv::RunLabelSets runs = cv::sessionRunLabels(session);
+    // A statistic collected over the runs is keyed by their labels as the
+    // file wrote them, taken from the vectors read so far (a file's vectors
+    // are read when a statement first uses them).
     auto onStatement = [&](const cv::ValuePtr& v, const cv::Session::Statement& st) {
-        if (st.assigned.empty()) encodeStatement(out, *v, st.text, runs);
+        if (st.assigned.empty()) encodeStatement(out, *v, st.text, cv::sessionRunLabels(session));
     };
     for (const auto& s : statements) {
         const bool ok = session.runStatements(s, onStatement, error);

@@ -391,7 +391,12 @@ int measureEachFile(cv::Session& session, const Options& o) {
 
 void listVariables(const cv::Session& session) {
     for (const auto& name : session.names()) {
-        cv::ValuePtr v = session.lookup(name);
+        std::string error;
+        cv::ValuePtr v = session.lookup(name, error);
+        if (!v) {
+            std::fprintf(stderr, "cvfunc: %s\n", error.c_str());
+            continue;
+        }
         std::printf("%s\t%s\t%lld\t%lld\t%s\t%s\n", name.c_str(), cv::kindName(v->kind()),
                     (long long)v->divisionLength(0), (long long)v->numDivisions(),
                     sp_GetPhysTypeName(v->physType()), v->ref() ? v->refName().c_str() : "");

@@ -672,6 +672,46 @@ class Data(dict):
         super().__init__(*args, **kwargs)
         self.metadata = dict(metadata or {})
 
+    # A raw or CSV file's vectors are read when first asked for: until then
+    # the dict holds a _Pending in their place, which every way of reading a
+    # value here replaces by the Vector.
+    def __getitem__(self, key):
+        value = dict.__getitem__(self, key)
+        if isinstance(value, _cvfunc._Pending):
+            value = value.read()
+            dict.__setitem__(self, key, value)
+        return value
+
+    def __iter__(self):
+        # Defined so that dict(data) and {**data} go through __getitem__.
+        return dict.__iter__(self)
+
+    def get(self, key, default=None):
+        return self[key] if key in self else default
+
+    def values(self):
+        return _abc.ValuesView(self)
+
+    def items(self):
+        return _abc.ItemsView(self)
+
+    def pop(self, key, *default):
+        value = dict.pop(self, key, *default)
+        return value.read() if isinstance(value, _cvfunc._Pending) else value
+
+    def popitem(self):
+        key, value = dict.popitem(self)
+        return key, value.read() if isinstance(value, _cvfunc._Pending) else value
+
+    def setdefault(self, key, default=None):
+        if key not in self:
+            dict.__setitem__(self, key, default)
+        return self[key]
+
+    def copy(self):
+        """A shallow copy; vectors not read yet stay so in both."""
+        return Data(dict.items(self), metadata=self.metadata)
+
     def to_pandas(self):
         """The whole file as one tidy table, in the shape of Vector.to_pandas:
         a row per point and run; columns run (the run labels as the file gave

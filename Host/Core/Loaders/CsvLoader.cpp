@@ -197,7 +197,8 @@ struct Table {
     const FieldSplitter& splitter;
     const std::vector<std::string>& names;
     bool headerless, trailingDelimiter, namedPairs, blankDelimited;
-    std::vector<double*> columns;  // the final buffers
+    bool checkPairs;               // whether the columns may be x y pairs (their x columns are then read)
+    std::vector<double*> columns;  // the final buffers; null for a column not asked for, which is split off unread
 };
 
 // Rows of a piece of the file: a range of whole lines. A piece writes its
@@ -258,6 +259,7 @@ void storeRow(const Table& table, const std::vector<std::string_view>& fields, i
     const std::size_t columnCount = table.names.size();
     const std::string& path = table.path;
     for (std::size_t c = 0; c < columnCount; ++c) {
+        if (table.columns[c] == nullptr) continue;
         double value;
         if (!parseEngineering(fields[c], value)) {
             const std::string where = " in column '" + table.names[c] + "'";
@@ -309,7 +311,7 @@ void readRows(std::string_view text, const Table& table, Piece& piece) {
         }
         const int64_t row = piece.slot + piece.rows;
         storeRow(table, fields, lineNumber, row);
-        if (piece.pairsHold) piece.pairsHold = pairsHold(table, row, lineNumber);
+        if (piece.pairsHold) piece.pairsHold = table.checkPairs && pairsHold(table, row, lineNumber);
         ++piece.rows;
         afterBlankLine = false;
     }
@@ -409,11 +411,16 @@ std::vector<Piece> cutPieces(std::string_view text, const Header& header, int64_
 
 // Reads the pieces on the workers; the first error in the file is thrown,
 // as one reader would have stopped there.
-void readPieces(std::string_view text, const Table& table, std::vector<Piece>& pieces) {
+void readPieces(std::string_view text, bool mapped, const Table& table, std::vector<Piece>& pieces) {
     forEachChunk(pieces.size(), 1, [&](std::size_t first, std::size_t last) {
         for (std::size_t k = first; k < last; ++k) {
             try {
-                readRows(text, table, pieces[k]);
+                Piece& piece = pieces[k];
+                readGuarded(table.path, [&] {
+                    prefaultPages(mapped, text.data() + piece.begin, piece.end - piece.begin);
+                    readRows(text, table, piece);
+                    releasePages(mapped, text.data() + piece.begin, piece.end - piece.begin);
+                });
             } catch (const LoadError&) {
                 pieces[k].error = std::current_exception();
             }
@@ -431,7 +438,8 @@ std::vector<int64_t> packRows(const std::vector<Piece>& pieces, const std::vecto
     for (const Piece& piece : pieces) {
         if (piece.slot != rows && piece.rows > 0)
             for (double* column : columns)
-                std::memmove(column + rows, column + piece.slot, static_cast<std::size_t>(piece.rows) * sizeof(double));
+                if (column != nullptr)
+                    std::memmove(column + rows, column + piece.slot, static_cast<std::size_t>(piece.rows) * sizeof(double));
         for (int64_t at : piece.breaks) {
             lengths.push_back(rows + at - divisionStart);
             divisionStart = rows + at;
@@ -443,60 +451,123 @@ std::vector<int64_t> packRows(const std::vector<Piece>& pieces, const std::vecto
     return lengths;
 }
 
-// The columns as signals, the first one the reference; with x y pairs, the
-// repeated x columns are left out.
-DataSet makeDataSet(const std::string& path, const Header& header, std::vector<MutableValuePtr>& values,
-                    const std::vector<int64_t>& lengths, bool pairs) {
-    const std::vector<std::string>& names = header.names;
+// The columns read in one scan: those in `wanted` (file columns) and, where
+// the file may be x y pairs, the x columns that decide it.
+struct ReadTable {
+    std::vector<MutableValuePtr> values;  // per file column; null where not read
+    std::vector<int64_t> lengths;
+    bool pairs = false;
+};
+
+bool mayBePairs(const Header& header) {
+    const std::size_t columns = header.names.size();
+    return header.namedPairs || (header.headerless && columns >= 4 && columns % 2 == 0);
+}
+
+ReadTable readTable(std::string_view text, bool mapped, const Header& header, const std::string& path,
+                    std::vector<std::size_t> wanted) {
+    const std::size_t columnCount = header.names.size();
+    int64_t bound = 0;
+    std::vector<Piece> pieces = cutPieces(text, header, bound);
+    const bool checkPairs = mayBePairs(header);
+    if (checkPairs)
+        for (std::size_t c = 0; c < columnCount; c += 2) wanted.push_back(c);
+
+    // The final buffers, cut to the rows found at the end.
+    const int64_t bounds[] = {bound};
+    ReadTable read;
+    read.values.resize(columnCount);
+    FieldSplitter splitter(header.delimiter, path);
+    Table table{path,      splitter, header.names, header.headerless, header.trailingDelimiter, header.namedPairs,
+                header.delimiter == ' ', checkPairs, std::vector<double*>(columnCount, nullptr)};
+    for (const std::size_t c : wanted)
+        if (!read.values[c]) {
+            read.values[c] = Value::makeDivided(Kind::Real, bounds, false);
+            table.columns[c] = static_cast<double*>(read.values[c]->mutableData());
+        }
+    readPieces(text, mapped, table, pieces);
+    read.pairs = checkPairs;
+    read.lengths = packRows(pieces, table.columns, read.pairs);
+    const std::vector<std::string> labels =
+        read.lengths.size() > 1 ? numberedLabels(read.lengths.size()) : std::vector<std::string>();
+    for (const MutableValuePtr& v : read.values)
+        if (v) {
+            v->setDivisionLengths(read.lengths);
+            v->setDivisionLabels(labels);
+        }
+    return read;
+}
+
+// Reads the columns of the data set (0 the reference, k the signal k - 1),
+// each from its file column.
+class CsvColumns final : public LazyColumns::Reader {
+public:
+    CsvColumns(std::string path, Header header, std::size_t skip, std::vector<std::size_t> fileColumns)
+        : path_(std::move(path)), header_(std::move(header)), skip_(skip), fileColumns_(std::move(fileColumns)) {}
+
+    void read(std::string_view file, bool mapped, const std::vector<std::size_t>& wanted,
+              std::vector<MutableValuePtr>& out) const override {
+        std::vector<std::size_t> columns;
+        for (const std::size_t k : wanted) columns.push_back(fileColumns_[k]);
+        ReadTable table = readTable(file.substr(skip_), mapped, header_, path_, columns);
+        for (const std::size_t k : wanted) out[k] = table.values[fileColumns_[k]];
+    }
+
+private:
+    std::string path_;
+    Header header_;
+    std::size_t skip_;                      // a byte order mark before the text
+    std::vector<std::size_t> fileColumns_;  // the file column of each data set column
+};
+
+}  // namespace
+
+DataSet openCsv(const FileBuffer& file, const std::string& path) {
+    std::string_view text = file.view();
+    if (isUtf16(text)) fail(path, 0, "the file is UTF-16 text; save it as UTF-8 or ASCII");
+    if (text.substr(0, 3) == "\xEF\xBB\xBF") text.remove_prefix(3);  // UTF-8 byte order mark
+    Header header = readHeader(text, path);
+    const std::size_t columnCount = header.names.size();
+
+    // Named x y pairs drop their repeated x columns; unnamed ones can only be
+    // told by their values, so such a file is read now.
+    bool pairs = header.namedPairs;
+    std::vector<MutableValuePtr> values;
+    if (mayBePairs(header) && !header.namedPairs) {
+        std::vector<std::size_t> all(columnCount);
+        for (std::size_t c = 0; c < columnCount; ++c) all[c] = c;
+        ReadTable table = readTable(text, file.mapped(), header, path, all);
+        pairs = table.pairs;
+        values = std::move(table.values);
+    }
     DataSet dataSet;
     dataSet.title = std::filesystem::path(path).filename().string();
-    std::size_t kept = 0;
-    for (std::size_t c = 0; c < names.size(); ++c) {
+    std::vector<std::size_t> fileColumns;
+    for (std::size_t c = 0; c < columnCount; ++c) {
         if (pairs && c >= 2 && c % 2 == 0) continue;  // an x column again
-        values[c]->setDivisionLengths(lengths);
-        Signal signal{names[c], {}, false, std::move(values[c]), lengths};
+        Signal signal{header.names[c], {}, false, values.empty() ? nullptr : values[c], {}};
+        if (signal.values) signal.divisionLengths = signal.values->divisionLengths();
         if (c == 0) {
-            signal.quantity = guessReferenceQuantity(names[0]);
+            signal.quantity = guessReferenceQuantity(header.names[0]);
             dataSet.reference = std::move(signal);
         } else {
             dataSet.signals.push_back(std::move(signal));
         }
-        ++kept;
+        fileColumns.push_back(c);
     }
     if (pairs && header.headerless) {
-        const auto named = generatedNames(kept);
+        const auto named = generatedNames(fileColumns.size());
         for (std::size_t i = 0; i < dataSet.signals.size(); ++i) dataSet.signals[i].name = named[i + 1];
     }
-    if (lengths.size() > 1) dataSet.divisionLabels = numberedLabels(lengths.size());
+    if (!values.empty()) {
+        dataSet.divisionLabels = dataSet.reference.values->divisionLabels();
+    } else {
+        const std::size_t skip = static_cast<std::size_t>(text.data() - file.view().data());
+        auto reader = std::make_unique<CsvColumns>(path, std::move(header), skip, std::move(fileColumns));
+        dataSet.lazy = std::make_shared<LazyColumns>(path, file.identity(), std::move(reader), dataSet.signals.size() + 1);
+    }
     warnAboutDuplicateNames(dataSet);
     return dataSet;
-}
-
-}  // namespace
-
-DataSet parseCsv(std::string_view text, const std::string& path) {
-    if (isUtf16(text)) fail(path, 0, "the file is UTF-16 text; save it as UTF-8 or ASCII");
-    if (text.substr(0, 3) == "\xEF\xBB\xBF") text.remove_prefix(3);  // UTF-8 byte order mark
-    const Header header = readHeader(text, path);
-    const std::size_t columnCount = header.names.size();
-    int64_t bound = 0;
-    std::vector<Piece> pieces = cutPieces(text, header, bound);
-
-    // The final buffers, cut to the rows found at the end.
-    const int64_t bounds[] = {bound};
-    std::vector<MutableValuePtr> values;
-    FieldSplitter splitter(header.delimiter, path);
-    Table table{path, splitter, header.names, header.headerless, header.trailingDelimiter, header.namedPairs,
-                header.delimiter == ' ', {}};
-    for (std::size_t c = 0; c < columnCount; ++c) {
-        values.push_back(Value::makeDivided(Kind::Real, bounds, false));
-        table.columns.push_back(static_cast<double*>(values.back()->mutableData()));
-    }
-    readPieces(text, table, pieces);
-
-    bool pairs = header.namedPairs || (header.headerless && columnCount >= 4 && columnCount % 2 == 0);
-    const std::vector<int64_t> lengths = packRows(pieces, table.columns, pairs);
-    return makeDataSet(path, header, values, lengths, pairs);
 }
 
 }  // namespace cv::load::detail

@@ -38,6 +38,7 @@ FileBuffer& FileBuffer::operator=(FileBuffer&& other) noexcept {
         mapping_ = std::exchange(other.mapping_, nullptr);
         data_ = std::exchange(other.data_, "");
         size_ = std::exchange(other.size_, 0);
+        identity_ = other.identity_;
     }
     return *this;
 }
@@ -65,6 +66,10 @@ FileBuffer readWholeFile(const std::string& path, bool populate) {
     if (S_ISDIR(status.st_mode)) fail(path, 0, "cannot load a directory");
 
     FileBuffer buffer;
+    if (S_ISREG(status.st_mode))
+        buffer.identity_ = {static_cast<uint64_t>(status.st_dev), static_cast<uint64_t>(status.st_ino),
+                            static_cast<int64_t>(status.st_size),
+                            static_cast<int64_t>(status.st_mtim.tv_sec) * 1000000000 + status.st_mtim.tv_nsec};
     if (S_ISREG(status.st_mode) && status.st_size > 0) {
         if (static_cast<std::uintmax_t>(status.st_size) > std::numeric_limits<std::size_t>::max() / 2)
             fail(path, 0, "file too large to load");
@@ -101,6 +106,38 @@ FileBuffer readWholeFile(const std::string& path, bool populate) {
         fail(path, 0, "file too large to load into memory");
     }
     return buffer;
+}
+
+namespace {
+
+// The whole pages inside [from, from + bytes), or outward to whole pages.
+std::pair<char*, std::size_t> pagesOf(const char* from, std::size_t bytes, bool inward) {
+    static const auto page = static_cast<std::uintptr_t>(::sysconf(_SC_PAGESIZE));
+    auto begin = reinterpret_cast<std::uintptr_t>(from), end = begin + bytes;
+    begin = inward ? (begin + page - 1) & ~(page - 1) : begin & ~(page - 1);
+    end = inward ? end & ~(page - 1) : (end + page - 1) & ~(page - 1);
+    return {reinterpret_cast<char*>(begin), end > begin ? end - begin : 0};
+}
+
+}  // namespace
+
+void prefaultPages(bool mapped, const char* from, std::size_t bytes) {
+    if (!mapped || bytes == 0) return;
+    const auto [at, length] = pagesOf(from, bytes, false);
+#ifdef MADV_POPULATE_READ
+    // One call maps the pages in; kernels before 5.14 refuse it, and then
+    // read-ahead is asked for instead.
+    if (::madvise(at, length, MADV_POPULATE_READ) == 0) return;
+#endif
+    ::madvise(at, length, MADV_WILLNEED);
+}
+
+void releasePages(bool mapped, const char* from, std::size_t bytes) {
+    if (!mapped) return;
+    // Only pages wholly inside: a page shared with the next piece stays. The
+    // file's pages stay in the page cache; only this mapping lets them go.
+    const auto [at, length] = pagesOf(from, bytes, true);
+    if (length > 0) ::madvise(at, length, MADV_DONTNEED);
 }
 
 namespace {

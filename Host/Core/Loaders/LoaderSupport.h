@@ -4,8 +4,10 @@
 #pragma once
 
 #include "Loaders.h"
+#include "FaultGuard.h"
 
 #include <cstddef>
+#include <exception>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -26,6 +28,11 @@ public:
     ~FileBuffer();
 
     std::string_view view() const { return {data_, size_}; }
+    // Mapped, not read: its pages come from the file as they are touched,
+    // and a fault reading them means the file shrank meanwhile.
+    bool mapped() const { return mapping_ != nullptr; }
+    // The file as it was when it was opened (zero for a pipe).
+    const FileIdentity& identity() const { return identity_; }
 
 private:
     friend FileBuffer readWholeFile(const std::string& path, bool populate);
@@ -33,13 +40,42 @@ private:
     void* mapping_ = nullptr;
     const char* data_ = "";
     std::size_t size_ = 0;
+    FileIdentity identity_;
 };
+
+// Page advice for a part of a mapped file read once: its pages are read in
+// ahead of the reading (fewer faults), and afterwards let go of, so that a
+// file read in pieces never counts more than the pieces in the process's
+// memory. Both do nothing unless `mapped` (releasing memory that is not a
+// file's mapping would clear it).
+void prefaultPages(bool mapped, const char* from, std::size_t bytes);
+void releasePages(bool mapped, const char* from, std::size_t bytes);
 
 // populate false: a mapped file's pages are read only when touched, for a
 // caller that looks at the start of the file alone.
 FileBuffer readWholeFile(const std::string& path, bool populate = true);
 
 [[noreturn]] void fail(const std::string& file, int64_t line, const std::string& message);
+
+// One piece of reading a mapped file, on any thread while a FaultHandlers
+// lives (LazyColumns::read holds one): a fault because another program cut
+// the file short meanwhile becomes a LoadError instead of a crash. The body
+// allocates nothing while it reads the mapping, so nothing is lost on the way out.
+template <typename Body>
+void readGuarded(const std::string& path, Body&& body) {
+    std::exception_ptr error;
+    auto run = [&] {
+        try {
+            body();
+        } catch (...) {
+            error = std::current_exception();
+        }
+    };
+    using Run = decltype(run);
+    if (!runFaultGuardedHere([](void* r) { (*static_cast<Run*>(r))(); }, &run))
+        fail(path, 0, "the file changed on disk while it was read: load it again");
+    if (error) std::rethrow_exception(error);
+}
 
 // A C-locale number: what std::from_chars takes, plus a leading '+', and the
 // "1.#INF" / "1.#IND" spellings of old Windows C libraries. Out-of-range
@@ -76,8 +112,10 @@ std::string sharedLeadingWords(const std::vector<std::string>& names);
 // host binds vectors by name, so one of them would hide the other.
 void warnAboutDuplicateNames(DataSet& dataSet);
 
-DataSet parseCsv(std::string_view text, const std::string& path);
-DataSet parseSpiceRaw(std::string_view bytes, const std::string& path);
+// The openers: names, layout and a LazyColumns reader for the values (see
+// Loaders.h); `file` is the file mapped without reading its pages.
+DataSet openCsv(const FileBuffer& file, const std::string& path);
+DataSet openSpiceRaw(const FileBuffer& file, const std::string& path);
 bool looksLikeSpiceRaw(std::string_view bytes);
 
 // Touchstone: a name that ends in ".sNp" or ".ts" (any case), and text that

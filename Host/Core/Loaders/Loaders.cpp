@@ -2,17 +2,37 @@
 // the names of simulator vectors to the names scripts use.
 #include "LoaderSupport.h"
 
+#include <algorithm>
 #include <new>
+#include <stdexcept>
 
 namespace cv::load {
 
 namespace {
 
+// A file read into memory, not mapped: its columns cannot be read later from
+// the file, so they are read now. loadFile reads every file that way.
+void readEverything(DataSet& data, const detail::FileBuffer& file) {
+    LazyColumns& lazy = *data.lazy;
+    std::vector<std::size_t> all(lazy.count());
+    for (std::size_t k = 0; k < all.size(); ++k) all[k] = k;
+    lazy.read(all, file.view(), file.mapped());
+    auto take = [&](Signal& signal, std::size_t k) {
+        signal.values = lazy.column(k);
+        signal.divisionLengths = signal.values->divisionLengths();
+    };
+    take(data.reference, 0);
+    for (std::size_t k = 1; k < all.size(); ++k) take(data.signals[k - 1], k);
+    if (data.divisionLabels.empty()) data.divisionLabels = data.reference.values->divisionLabels();
+    data.lazy.reset();
+}
+
 template <typename Parse>
-DataSet loadWith(const std::string& path, Parse parse, bool populate = true) {
-    const detail::FileBuffer file = detail::readWholeFile(path, populate);
+DataSet loadWith(const std::string& path, Parse parse, bool readNow) {
+    const detail::FileBuffer file = detail::readWholeFile(path, false);
     try {
-        DataSet data = parse(file.view(), path);
+        DataSet data = parse(file, path);
+        if (data.lazy && (readNow || !file.mapped())) readEverything(data, file);
         // Warnings reach the user beside other files' messages: name the file, as errors do.
         for (std::string& warning : data.warnings) warning = path + ": " + warning;
         return data;
@@ -25,26 +45,85 @@ DataSet loadWith(const std::string& path, Parse parse, bool populate = true) {
     }
 }
 
-}  // namespace
-
-DataSet loadFile(const std::string& path) {
+DataSet openAny(const std::string& path, bool readNow) {
     // Touchstone files go by their name first: a version 1 file has no mark
     // of its own, and its name holds its port count.
     if (detail::hasTouchstoneName(path)) return loadTouchstone(path);
-    return loadWith(path, [](std::string_view bytes, const std::string& name) {
-        if (detail::looksLikeSpiceRaw(bytes)) return detail::parseSpiceRaw(bytes, name);
-        if (detail::looksLikeTouchstone(bytes)) return detail::parseTouchstone(bytes, name);
-        return detail::parseCsv(bytes, name);
-    });
+    return loadWith(
+        path,
+        [](const detail::FileBuffer& file, const std::string& name) {
+            const std::string_view bytes = file.view();
+            if (detail::looksLikeSpiceRaw(bytes)) return detail::openSpiceRaw(file, name);
+            if (detail::looksLikeTouchstone(bytes)) return detail::parseTouchstone(bytes, name);
+            return detail::openCsv(file, name);
+        },
+        readNow);
 }
 
-DataSet loadCsv(const std::string& path) { return loadWith(path, detail::parseCsv); }
+// What differs between the file opened and the file found now, for the message.
+std::string whatChanged(const FileIdentity& before, const FileIdentity& now) {
+    if (before.device != now.device || before.inode != now.inode) return "it was replaced by another file";
+    if (before.size != now.size)
+        return "its size changed from " + std::to_string(before.size) + " to " + std::to_string(now.size) + " bytes";
+    return "it was written again";
+}
 
-DataSet loadSpiceRaw(const std::string& path) { return loadWith(path, detail::parseSpiceRaw); }
+}  // namespace
 
-// The Touchstone reader reads the file itself; this pass looks at its header
-// alone, so the file's pages are not all read in first.
-DataSet loadTouchstone(const std::string& path) { return loadWith(path, detail::parseTouchstone, false); }
+LazyColumns::LazyColumns(std::string path, FileIdentity identity, std::unique_ptr<Reader> reader, std::size_t count)
+    : path_(std::move(path)), identity_(identity), reader_(std::move(reader)), values_(count) {}
+
+MutableValuePtr LazyColumns::column(std::size_t k) {
+    if (!values_.at(k)) read({k});
+    return values_[k];
+}
+
+void LazyColumns::read(std::vector<std::size_t> columns) {
+    std::erase_if(columns, [&](std::size_t k) { return values_.at(k) != nullptr; });
+    if (columns.empty()) return;
+    const detail::FileBuffer file = detail::readWholeFile(path_, false);
+    if (!(file.identity() == identity_))
+        detail::fail(path_, 0,
+                     "the file changed on disk after it was loaded (" + whatChanged(identity_, file.identity()) +
+                         "): load it again");
+    read(std::move(columns), file.view(), file.mapped());
+}
+
+void LazyColumns::read(std::vector<std::size_t> columns, std::string_view bytes, bool mapped) {
+    std::erase_if(columns, [&](std::size_t k) { return values_.at(k) != nullptr; });
+    std::sort(columns.begin(), columns.end());
+    columns.erase(std::unique(columns.begin(), columns.end()), columns.end());
+    if (columns.empty()) return;
+    std::vector<MutableValuePtr> out(values_.size());
+    {
+        const FaultHandlers handlers;  // for the readers' readGuarded
+        reader_->read(bytes, mapped, columns, out);
+    }
+    ++passes_;
+    for (const std::size_t k : columns) values_[k] = std::move(out[k]);
+}
+
+void LazyColumns::prefetch(std::vector<std::size_t> columns) noexcept {
+    try {
+        read(std::move(columns));
+    } catch (...) {
+    }
+}
+
+DataSet loadFile(const std::string& path) { return openAny(path, true); }
+
+DataSet openFile(const std::string& path) { return openAny(path, false); }
+
+DataSet loadCsv(const std::string& path) { return loadWith(path, detail::openCsv, true); }
+
+DataSet loadSpiceRaw(const std::string& path) { return loadWith(path, detail::openSpiceRaw, true); }
+
+// The Touchstone reader reads the file itself; this looks at its header alone.
+DataSet loadTouchstone(const std::string& path) {
+    return loadWith(
+        path, [](const detail::FileBuffer& file, const std::string& name) { return detail::parseTouchstone(file.view(), name); },
+        true);
+}
 
 std::string scriptName(const std::string& original) {
     // Only the single-node forms "v(node)" and "i(source)" map; "v(a,b)" is a

@@ -73,11 +73,26 @@
 //       z0               reference impedance in ohms: one number when the file
 //                        gives one for all ports, else one per port, blank-separated
 //
+// Reading when used (openFile): binding a file reads what its names and
+//   layout need (raw headers, a CSV header row) and no values. A vector's
+//   values are read when it is first asked for, together with whatever else
+//   is asked for at once (LazyColumns::prefetch), and kept: a binary raw file
+//   through its mapping, the asked-for columns gathered piece by piece on
+//   all cores, each piece's pages let go of once read, so that a file larger
+//   than memory gives one vector at the speed of the disk; a text file in
+//   one scan that converts and keeps only the asked-for columns (every row is
+//   still split, so a row of the wrong shape fails every column). A damaged
+//   value is found when its column is read, with its line, and the other
+//   columns stay usable. A file changed on disk since it was opened (device,
+//   inode, size or time) is refused rather than read as a mix of the two.
+//   loadFile is openFile with every column read at once.
+//
 // Every malformed file ends in a LoadError whose message names the file and,
 // where it applies, the line: "run.raw: line 12: expected 3 values, found 2".
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <span>
 #include <stdexcept>
 #include <string>
@@ -107,6 +122,57 @@ struct Signal {
     }
 };
 
+// What tells a file from the same file changed: its device and inode, size
+// and modification time (to the nanosecond).
+struct FileIdentity {
+    uint64_t device = 0, inode = 0;
+    int64_t size = 0, modified = 0;
+    bool operator==(const FileIdentity&) const = default;
+};
+
+// The columns of an opened file, read on first use and kept. Column 0 is the
+// reference, column k the signal k - 1. Not for use from two threads at once.
+class LazyColumns {
+public:
+    // What reads a file's columns: `file` is the file mapped again, checked to
+    // be the one that was opened; out[k] is filled for every k in `columns`.
+    class Reader {
+    public:
+        virtual ~Reader() = default;
+        // `mapped`: the bytes are the file's mapping, whose pages may be let go of.
+        virtual void read(std::string_view file, bool mapped, const std::vector<std::size_t>& columns,
+                          std::vector<MutableValuePtr>& out) const = 0;
+    };
+    LazyColumns(std::string path, FileIdentity identity, std::unique_ptr<Reader> reader, std::size_t count);
+
+    std::size_t count() const noexcept { return values_.size(); }
+    bool isRead(std::size_t column) const { return values_.at(column) != nullptr; }
+    // The column's values, read now if they were not; LoadError when the file
+    // changed or the column is damaged (then nothing is kept, and it may be
+    // asked for again).
+    MutableValuePtr column(std::size_t column);
+    // Reads those of `columns` not read yet, in one pass; the first error in
+    // the file is thrown and nothing of the pass is kept.
+    void read(std::vector<std::size_t> columns);
+    // The same from the file's bytes at hand (`mapped`: its mapping).
+    void read(std::vector<std::size_t> columns, std::string_view bytes, bool mapped);
+    // read() without the failure: asking for each column alone then says
+    // which one is damaged.
+    void prefetch(std::vector<std::size_t> columns) noexcept;
+    // Passes over the file made so far (for tests: a column is read once).
+    std::size_t passes() const noexcept { return passes_; }
+    // Takes a column read while the file was opened (a stepped run's scale,
+    // read to lay out the runs).
+    void keep(std::size_t column, MutableValuePtr values) { values_.at(column) = std::move(values); }
+
+private:
+    std::string path_;
+    FileIdentity identity_;
+    std::unique_ptr<Reader> reader_;
+    std::vector<MutableValuePtr> values_;
+    std::size_t passes_ = 0;
+};
+
 struct DataSet {
     Signal reference;                         // the scale: first variable / first column, always real
     std::vector<Signal> signals;              // the other variables in file order, same division layout
@@ -116,6 +182,11 @@ struct DataSet {
     // Facts about the file that are no vector, as (key, text) in a fixed
     // order: set for Touchstone files (see above), empty for the others.
     std::vector<std::pair<std::string, std::string>> metadata;
+    // Set by openFile when the values are still in the file: the signals'
+    // `values` are null until read from here. Division lengths and labels
+    // are set already, except for a CSV file (whose rows are not counted
+    // until read: its columns carry their own layout and labels).
+    std::shared_ptr<LazyColumns> lazy;
 };
 
 class LoadError : public std::runtime_error {
@@ -134,6 +205,9 @@ private:
 // Touchstone files go by their name (or a first line "[Version]"), raw files
 // start with "Title:" or "Plotname:"; everything else is read as CSV.
 DataSet loadFile(const std::string& path);
+// The same file bound for reading when used (see above); Touchstone files,
+// pipes and the few layouts whose names depend on their values are read at once.
+DataSet openFile(const std::string& path);
 DataSet loadCsv(const std::string& path);
 DataSet loadSpiceRaw(const std::string& path);
 DataSet loadTouchstone(const std::string& path);

@@ -65,8 +65,9 @@ struct PlotHeader {
 // final buffer (complex ones as re, im pairs), or none at all when the
 // values are only checked.
 struct Destination {
-    std::vector<double*> columns;
+    std::vector<double*> columns;  // null for a column not asked for: its values are skipped unread
     bool discards() const { return columns.empty(); }
+    bool wants(std::size_t v) const { return discards() || columns[v] != nullptr; }
 };
 
 std::string normaliseQuantity(std::string_view type) {
@@ -212,6 +213,19 @@ private:
         return true;
     }
 
+    // Moves past a value of a column not asked for ("re,im" or "re, im" in a
+    // complex plot), not converting it; false, reading nothing, at the line's end.
+    bool skipValue(bool isComplex) {
+        const std::size_t saved = pos_;
+        const std::string_view text = token();
+        if (text.empty()) {
+            pos_ = saved;
+            return false;
+        }
+        if (isComplex && text.back() == ',') token();
+        return true;
+    }
+
     RawVariable parseVariableLine(std::string_view text, int64_t index, const PlotHeader& header, int64_t lineNumber);
 
     std::string_view bytes_;
@@ -322,8 +336,8 @@ void RawReader::readAscii(const PlotHeader& header, const Destination& destinati
     const std::string counts = std::to_string(variables);
     const bool dropSign = header.dropsScaleSign();
     auto store = [&](int64_t p, int64_t v, double re, double im) {
-        if (destination.discards()) return;
-        double* column = destination.columns[static_cast<std::size_t>(v)];
+        double* column = destination.discards() ? nullptr : destination.columns[static_cast<std::size_t>(v)];
+        if (column == nullptr) return;
         if (header.isComplex && v > 0) {
             column[2 * p] = re;
             column[2 * p + 1] = im;
@@ -352,7 +366,12 @@ void RawReader::readAscii(const PlotHeader& header, const Destination& destinati
 
         for (int64_t v = 0; v < variables;) {
             double re = 0.0, im = 0.0;
-            if (readWellFormedValue(header.isComplex, re, im)) {
+            if (!destination.wants(static_cast<std::size_t>(v))) {
+                if (skipValue(header.isComplex)) {
+                    ++v;
+                    continue;
+                }
+            } else if (readWellFormedValue(header.isComplex, re, im)) {
                 store(p, v, re, im);
                 ++v;
                 continue;
@@ -540,19 +559,26 @@ std::vector<Plot> scanUtf16Plots(std::string_view bytes, const std::string& path
     return plots;
 }
 
-// Binary points [first, last) of a plot into their final buffers.
-void readBinaryPoints(const Plot& plot, const std::vector<double*>& columns, std::size_t first, std::size_t last) {
+// Binary points [first, last) of a plot into their final buffers (null: a
+// column not asked for). The piece's pages are read in ahead and let go of
+// after, so a file read in pieces never counts more than a piece in memory.
+void readBinaryPoints(const Plot& plot, bool mapped, const std::vector<double*>& columns,
+                      std::size_t first, std::size_t last) {
     const PlotHeader& header = plot.header;
     const char* data = plot.text.data() + plot.begin;
     const auto points = static_cast<std::size_t>(header.pointCount);
     const std::size_t pointBytes = header.pointBytes();
+    const std::size_t n = last - first;
+    if (!header.fastAccess) prefaultPages(mapped, data + first * pointBytes, n * pointBytes);
     std::size_t offset = 0;  // of variable v: within a point, or (fastaccess) of its block
     for (std::size_t v = 0; v < columns.size(); ++v) {
         const std::size_t width = header.valueBytes(v);
         const std::size_t stride = header.fastAccess ? width : pointBytes;
         const char* in = data + (header.fastAccess ? offset * points : offset) + first * stride;
         double* out = columns[v];
-        const std::size_t n = last - first;
+        offset += width;
+        if (out == nullptr) continue;
+        if (header.fastAccess) prefaultPages(mapped, in, n * width);
         if (header.isComplex && v > 0) {
             out += 2 * first;
             for (std::size_t i = 0; i < n; ++i, in += stride) {
@@ -568,8 +594,9 @@ void readBinaryPoints(const Plot& plot, const std::vector<double*>& columns, std
             if (v == 0 && header.dropsScaleSign())
                 for (std::size_t i = 0; i < n; ++i) out[i] = std::fabs(out[i]);
         }
-        offset += width;
+        if (header.fastAccess) releasePages(mapped, in - n * stride, n * width);
     }
+    if (!header.fastAccess) releasePages(mapped, data + first * pointBytes, n * pointBytes);
 }
 
 // One piece of work of the second pass: points of a binary plot, or a whole ASCII plot.
@@ -641,30 +668,117 @@ bool looksLikeSpiceRaw(std::string_view bytes) {
     return startsWithNoCase(bytes, "Title:") || startsWithNoCase(bytes, "Plotname:");
 }
 
-DataSet parseSpiceRaw(std::string_view bytes, const std::string& path) {
+namespace {
+
+// Reads the columns of the kept plots, the runs of one data set. The plots
+// keep their places in the file; their text is found again in the bytes
+// given to read(), which are the same file (LazyColumns checks that).
+class RawColumns final : public LazyColumns::Reader {
+public:
+    RawColumns(std::string path, std::vector<Plot> plots, std::size_t skip, bool narrow)
+        : path_(std::move(path)), plots_(std::move(plots)), skip_(skip), narrow_(narrow) {
+        for (const Plot& plot : plots_) plotLengths_.push_back(plot.header.pointCount);
+    }
+    // The runs of a stepped plot, found from its scale.
+    void splitRuns(std::vector<int64_t> lengths) { runLengths_ = std::move(lengths); }
+
+    void read(std::string_view file, bool mapped, const std::vector<std::size_t>& wanted,
+              std::vector<MutableValuePtr>& out) const override {
+        // A UTF-16 file with ASCII values is read as 8-bit text, narrowed again.
+        const std::string narrowed = narrow_ ? narrowAll(file.substr(skip_)) : std::string();
+        const std::string_view text = narrow_ ? std::string_view(narrowed) : file.substr(skip_);
+        mapped &= !narrow_;
+        const bool isComplex = plots_.front().header.isComplex;
+        const std::size_t variables = plots_.front().header.variables.size();
+        for (const std::size_t k : wanted)
+            out[k] = Value::makeDivided(k > 0 && isComplex ? Kind::Complex : Kind::Real, plotLengths_, false);
+
+        std::vector<std::vector<double*>> columns(plots_.size(), std::vector<double*>(variables, nullptr));
+        std::vector<Job> jobs;
+        int64_t offset = 0;
+        for (std::size_t p = 0; p < plots_.size(); ++p) {
+            for (const std::size_t k : wanted)
+                columns[p][k] = static_cast<double*>(out[k]->mutableData()) + offset * (k > 0 && isComplex ? 2 : 1);
+            offset += plotLengths_[p];
+            const auto points = static_cast<std::size_t>(plotLengths_[p]);
+            if (!plots_[p].header.binary)
+                jobs.push_back({p, 0, points});
+            else
+                for (std::size_t first = 0; first < points; first += kPointsPerJob)
+                    jobs.push_back({p, first, std::min(points, first + kPointsPerJob)});
+        }
+        // Both cores; the message of the first failing plot in file order, as one core would give it.
+        std::vector<std::exception_ptr> errors(jobs.size());
+        forEachChunk(jobs.size(), 1, [&](std::size_t begin, std::size_t end) {
+            for (std::size_t j = begin; j < end; ++j) {
+                const Job& job = jobs[j];
+                Plot plot = plots_[job.plot];
+                plot.text = text;
+                try {
+                    readGuarded(path_, [&] {
+                        if (plot.header.binary) {
+                            readBinaryPoints(plot, mapped, columns[job.plot], job.first, job.last);
+                        } else {
+                            RawReader reader(plot.text.substr(0, plot.end), path_, plot.begin, plot.line, plot.endsFile);
+                            reader.readAscii(plot.header, Destination{columns[job.plot]});
+                        }
+                    });
+                } catch (const LoadError&) {
+                    errors[j] = std::current_exception();
+                }
+            }
+        });
+        for (const std::exception_ptr& error : errors)
+            if (error) std::rethrow_exception(error);
+        if (!runLengths_.empty())
+            for (const std::size_t k : wanted) out[k]->setDivisionLengths(runLengths_);
+    }
+
+private:
+    std::string path_;
+    std::vector<Plot> plots_;   // their text views are not kept: read() gives the file again
+    std::size_t skip_;          // bytes before the text the plots' places count from (a byte order mark)
+    bool narrow_;               // UTF-16 text throughout
+    std::vector<int64_t> plotLengths_, runLengths_;
+};
+
+}  // namespace
+
+DataSet openSpiceRaw(const FileBuffer& file, const std::string& path) {
+    std::string_view bytes = file.view();
     std::string narrowed;  // a UTF-16 file with ASCII values, as 8-bit text
     std::vector<Plot> plots;
-    if (isUtf16(bytes)) {
+    const bool utf16 = isUtf16(bytes);
+    if (utf16) {
         plots = scanUtf16Plots(bytes, path, narrowed);
     } else {
         if (bytes.substr(0, 3) == "\xEF\xBB\xBF") bytes.remove_prefix(3);
         plots = scanPlots(bytes, path, false);
     }
     if (plots.empty()) fail(path, 0, "the file is empty");
+    // Where the plots' places count from: the narrowed text, or the file after its byte order mark.
+    const bool narrow = !narrowed.empty();
+    const std::size_t skip = narrow ? (file.view().substr(0, 2) == "\xFF\xFE" ? 2 : 0)
+                                    : static_cast<std::size_t>(bytes.data() - file.view().data());
+    if (utf16 && !narrow) {
+        const std::size_t bom = file.view().substr(0, 2) == "\xFF\xFE" ? 2 : 0;
+        for (Plot& plot : plots) plot.begin += bom, plot.end += bom;  // scanUtf16Plots counts after the mark
+    }
 
     // The first plot and those like it are the runs; the rest are skipped.
     DataSet dataSet;
     const PlotHeader& first = plots.front().header;
-    std::vector<const Plot*> kept;
+    std::vector<Plot> kept;
     std::vector<int64_t> lengths;
     std::vector<std::string> titles, plotNames;
-    for (const Plot& plot : plots) {
+    for (Plot& plot : plots) {
         const PlotHeader& header = plot.header;
         if (compatible(first, header)) {
-            kept.push_back(&plot);
             lengths.push_back(header.pointCount);
             titles.push_back(header.title);
             plotNames.push_back(header.plotName);
+            plot.text = {};
+            kept.push_back(plot);
         } else {
             const std::string why = header.isComplex != first.isComplex
                                         ? (header.isComplex ? "it is complex, plot 1 is real" : "it is real, plot 1 is complex")
@@ -672,61 +786,26 @@ DataSet parseSpiceRaw(std::string_view bytes, const std::string& path) {
             dataSet.warnings.push_back("skipped " + header.describe() + ": " + why);
         }
     }
-
-    // The final buffers, sized from the headers; every value is written once.
-    dataSet.reference = Signal{first.variables[0].name, normaliseQuantity(first.variables[0].type), false,
-                               Value::makeDivided(Kind::Real, lengths, false), lengths};
+    dataSet.reference = Signal{first.variables[0].name, normaliseQuantity(first.variables[0].type), false, nullptr,
+                               lengths};
     for (std::size_t i = 1; i < first.variables.size(); ++i)
-        dataSet.signals.push_back(Signal{first.variables[i].name, normaliseQuantity(first.variables[i].type),
-                                         first.isComplex,
-                                         Value::makeDivided(first.isComplex ? Kind::Complex : Kind::Real, lengths, false),
-                                         lengths});
-    std::vector<std::vector<double*>> columns(kept.size());
-    std::vector<Job> jobs;
-    int64_t offset = 0;
-    for (std::size_t k = 0; k < kept.size(); ++k) {
-        columns[k].push_back(static_cast<double*>(dataSet.reference.values->mutableData()) + offset);
-        for (Signal& signal : dataSet.signals)
-            columns[k].push_back(static_cast<double*>(signal.values->mutableData()) + offset * (first.isComplex ? 2 : 1));
-        offset += lengths[k];
-        const auto points = static_cast<std::size_t>(lengths[k]);
-        if (!kept[k]->header.binary)
-            jobs.push_back({k, 0, points});
-        else
-            for (std::size_t p = 0; p < points; p += kPointsPerJob)
-                jobs.push_back({k, p, std::min(points, p + kPointsPerJob)});
-    }
-    // Both cores; the message of the first failing plot in file order, as one core would give it.
-    std::vector<std::exception_ptr> errors(jobs.size());
-    forEachChunk(jobs.size(), 1, [&](std::size_t begin, std::size_t end) {
-        for (std::size_t j = begin; j < end; ++j) {
-            const Job& job = jobs[j];
-            const Plot& plot = *kept[job.plot];
-            try {
-                if (plot.header.binary) {
-                    readBinaryPoints(plot, columns[job.plot], job.first, job.last);
-                } else {
-                    RawReader reader(plot.text.substr(0, plot.end), path, plot.begin, plot.line, plot.endsFile);
-                    reader.readAscii(plot.header, Destination{columns[job.plot]});
-                }
-            } catch (const LoadError&) {
-                errors[j] = std::current_exception();
-            }
-        }
-    });
-    for (const std::exception_ptr& error : errors)
-        if (error) std::rethrow_exception(error);
+        dataSet.signals.push_back(
+            Signal{first.variables[i].name, normaliseQuantity(first.variables[i].type), first.isComplex, nullptr, lengths});
+    const bool stepped = kept.size() == 1 && first.stepped;
+    auto reader = std::make_unique<RawColumns>(path, std::move(kept), narrow ? skip : skip, narrow);
+    RawColumns& columns = *reader;
+    dataSet.lazy = std::make_shared<LazyColumns>(path, file.identity(), std::move(reader), first.variables.size());
 
     std::vector<std::string> labels;
-    if (kept.size() == 1 && first.stepped) {
+    if (stepped) {
         // One plot holding all runs of a step: split it where the scale restarts.
-        lengths = stepLengths(dataSet.reference.values->reals(), lengths[0]);
-        auto split = [&](Signal& signal) {
-            signal.values->setDivisionLengths(lengths);
-            signal.divisionLengths = lengths;
-        };
-        split(dataSet.reference);
-        for (Signal& signal : dataSet.signals) split(signal);
+        dataSet.lazy->read({0}, file.view(), file.mapped());
+        const MutableValuePtr scale = dataSet.lazy->column(0);
+        lengths = stepLengths(scale->reals(), lengths[0]);
+        scale->setDivisionLengths(lengths);
+        columns.splitRuns(lengths);
+        dataSet.reference.divisionLengths = lengths;
+        for (Signal& signal : dataSet.signals) signal.divisionLengths = lengths;
         if (lengths.size() > 1) labels = stepLabelsFromLog(path, lengths.size());
     }
     const bool labelsFromTitles = labels.empty() && !(labels = labelsFromNames(titles)).empty();
