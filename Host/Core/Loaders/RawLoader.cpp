@@ -605,9 +605,13 @@ struct Job {
     std::size_t first, last;
 };
 
-// Binary plots go in pieces of this many points, so that one large plot
-// keeps both cores busy; the pieces do not depend on the thread count.
-constexpr std::size_t kPointsPerJob = std::size_t(1) << 15;
+// Binary plots go in pieces of this many points, or of about 4 MiB of the
+// file where points are wide, so that one large plot keeps both cores busy
+// and a piece in flight stays small beside the columns it fills; the pieces
+// depend on the file alone, not on the thread count.
+std::size_t pointsPerJob(const PlotHeader& header) {
+    return std::clamp<std::size_t>((std::size_t(4) << 20) / header.pointBytes(), 1, std::size_t(1) << 15);
+}
 
 // The division labels of a stepped run: the "Step Information: <label> (Run: n/N)"
 // lines of the simulator's log beside the file (<name>.log), when there is one.
@@ -704,8 +708,8 @@ public:
             if (!plots_[p].header.binary)
                 jobs.push_back({p, 0, points});
             else
-                for (std::size_t first = 0; first < points; first += kPointsPerJob)
-                    jobs.push_back({p, first, std::min(points, first + kPointsPerJob)});
+                for (std::size_t first = 0, step = pointsPerJob(plots_[p].header); first < points; first += step)
+                    jobs.push_back({p, first, std::min(points, first + step)});
         }
         // Both cores; the message of the first failing plot in file order, as one core would give it.
         std::vector<std::exception_ptr> errors(jobs.size());
