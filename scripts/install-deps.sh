@@ -17,7 +17,7 @@ PACKAGES=(
   pybind11-dev python3-dev python3-numpy python3-scipy python3-pytest python3-matplotlib
   python3-pandas python3-dask python3-distributed python3-xarray
   python3-pip python3-setuptools python3-wheel python3-venv
-  ngspice sox
+  ngspice sox time
   clang libclang-rt-14-dev
   libxml2-utils python3-scikit-rf python3-sympy python3-html5lib chromium
 )

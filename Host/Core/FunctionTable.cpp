@@ -41,10 +41,19 @@ void applyCallLimits() {
     using Clock = std::chrono::steady_clock;
     static Clock::time_point lastRead;
     static size_t available = 0;
-    const std::optional<std::string> threads = OptionStore::global().get("Threads");
-    setThreadCount(threads ? unsigned(std::clamp(std::strtol(threads->c_str(), nullptr, 10), 0L, 256L)) : 0u);
-    const std::optional<std::string> option = OptionStore::global().get("MemoryLimitMB");
-    const double mb = option ? std::strtod(option->c_str(), nullptr) : 0.0;
+    // The options are read again only after one changed: a small call costs
+    // less than looking two of them up.
+    static uint64_t readAt = ~uint64_t(0);
+    static unsigned threads = 0;
+    static double mb = 0.0;
+    if (const uint64_t generation = OptionStore::global().generation(); generation != readAt) {
+        const std::optional<std::string> t = OptionStore::global().get("Threads");
+        threads = t ? unsigned(std::clamp(std::strtol(t->c_str(), nullptr, 10), 0L, 256L)) : 0u;
+        const std::optional<std::string> option = OptionStore::global().get("MemoryLimitMB");
+        mb = option ? std::strtod(option->c_str(), nullptr) : 0.0;
+        readAt = generation;
+    }
+    setThreadCount(threads);
     if (mb >= 1) {
         setMemoryLimitBytes(mb >= 1e12 ? physicalMemoryBytes() : size_t(mb) << 20);
         return;

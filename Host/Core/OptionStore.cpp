@@ -104,6 +104,7 @@ std::string unreadOptionWarning(std::string_view name) {
 }
 
 void OptionStore::declare(std::string_view name, std::string defaultValue, bool isInteger, std::string source) {
+    ++generation_;
     OptionInfo& o = options_[lowerAscii(name)];
     o.name = std::string(name);
     o.defaultValue = std::move(defaultValue);
@@ -115,6 +116,7 @@ void OptionStore::undeclare(std::string_view name) noexcept {
     char room[128];
     const std::string_view key = lowerInto(name, room);
     if (key.empty()) return;  // no declared name is that long
+    ++generation_;
     auto it = options_.find(key);
     if (it == options_.end()) return;
     if (it->second.value) {
@@ -126,12 +128,14 @@ void OptionStore::undeclare(std::string_view name) noexcept {
 }
 
 void OptionStore::set(std::string_view name, std::string value) {
+    ++generation_;
     OptionInfo& o = options_[lowerAscii(name)];
     if (o.name.empty()) o.name = std::string(name);
     o.value = std::move(value);
 }
 
 void OptionStore::reset(std::string_view name) {
+    ++generation_;
     auto it = options_.find(lowerAscii(name));
     if (it != options_.end()) it->second.value.reset();
 }

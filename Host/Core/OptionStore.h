@@ -1,4 +1,5 @@
 #pragma once
+#include <cstdint>
 #include <map>
 #include <optional>
 #include <span>
@@ -47,9 +48,13 @@ public:
     // Current value, or the default; nullopt when unknown.
     std::optional<std::string> get(std::string_view name) const;
     std::vector<OptionInfo> all() const;
+    // Counts the changes of any option: a reader that parsed a value may
+    // keep it while this stays the same.
+    uint64_t generation() const noexcept { return generation_; }
 
 private:
     std::map<std::string, OptionInfo, std::less<>> options_;  // keyed by lower-case name
+    uint64_t generation_ = 0;
 };
 
 }  // namespace cv

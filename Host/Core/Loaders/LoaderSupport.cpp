@@ -134,9 +134,13 @@ void prefaultPages(bool mapped, const char* from, std::size_t bytes) {
 
 void releasePages(bool mapped, const char* from, std::size_t bytes) {
     if (!mapped) return;
-    // Only pages wholly inside: a page shared with the next piece stays. The
-    // file's pages stay in the page cache; only this mapping lets them go.
-    const auto [at, length] = pagesOf(from, bytes, true);
+    // Outward to whole pages: a page shared with a neighbouring piece that is
+    // still being read is faulted in again there, which is all it costs,
+    // since the file's pages stay in the page cache and only this mapping
+    // lets them go. (Releasing only the pages wholly inside left every
+    // boundary's pages mapped, and a kernel that maps a file's pages in
+    // large folios maps many around each boundary.)
+    const auto [at, length] = pagesOf(from, bytes, false);
     if (length > 0) ::madvise(at, length, MADV_DONTNEED);
 }
 
