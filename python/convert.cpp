@@ -193,7 +193,7 @@ Prepared prepare(py::handle obj) {
     Prepared p;
     if (isVector(obj)) {
         p.source = Prepared::Source::Value;
-        p.value = obj.cast<const Vector&>().value;
+        p.value = vectorOf(obj).value;
         p.kind = p.value->kind();
         p.size = p.value->size();
         return p;
@@ -293,6 +293,7 @@ cv::ValuePtr argumentValue(py::handle obj, std::vector<Borrowed>* borrowed) {
         return cv::Value::string(std::string_view(u, size_t(len)));
     }
     if (PyComplex_Check(o)) return cv::Value::complex({PyComplex_RealAsDouble(o), PyComplex_ImagAsDouble(o)});
+    if (isVector(obj)) return vectorOf(obj).value;
     Prepared p = prepare(obj);
     if (p.source == Prepared::Source::Value) return p.value;
     return build(p, {}, borrowed ? Share::Borrow : Share::Copy, borrowed);

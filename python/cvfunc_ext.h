@@ -50,6 +50,14 @@ py::handle newVector(Vector&& v);
 // metaclass first, which costs more than the rest of reading a small argument.
 inline bool isVector(py::handle obj) { return PyObject_TypeCheck(obj.ptr(), gVectorBase); }
 
+// The Vector inside an object that isVector: read straight from the
+// instance, since a pybind11 cast first looks the C++ type up in its
+// registry, which costs more than the rest of reading a small argument.
+inline Vector& vectorOf(py::handle obj) {
+    auto* instance = reinterpret_cast<py::detail::instance*>(obj.ptr());
+    return *static_cast<Vector*>(instance->get_value_and_holder().value_ptr());
+}
+
 }  // namespace cvpy
 
 namespace pybind11::detail {
@@ -84,6 +92,17 @@ struct ConvertError : std::runtime_error {
     bool isTypeError;  // else a ValueError
 };
 
+// ---- calls (cvfunc_module.cpp, function.cpp)
+
+// Calls script function `name` (`f` when already found) with Python
+// arguments: what cvfunc.call and every cvfunc.NAME run.
+py::object callScript(std::string_view name, const FuncConstruct* f, std::span<PyObject* const> args);
+// cvfunc.Error, what a failing call raises.
+PyObject* errorClass();
+// The type of cvfunc.NAME: a callable called the way CPython calls its own
+// functions (function.cpp).
+void registerFunctionType(py::module_& m);
+
 // ---- Python -> value (convert.cpp)
 
 // A Python object checked and measured, ready to be copied into a value of
@@ -94,7 +113,9 @@ struct Prepared {
     Source source = Source::Numbers;
     cv::Kind kind = cv::Kind::Real;
     int64_t size = 0;
-    py::array array;       // Source::Array: C-contiguous float64 or complex128
+    // Source::Array: C-contiguous float64 or complex128. Null until set: a
+    // default py::array would make an empty numpy array for every argument.
+    py::array array = py::reinterpret_borrow<py::array>(py::handle());
     bool privateArray = false;  // `array` was made by a conversion: nobody else sees it
     py::object items;      // Source::Numbers / Strings: a list or tuple
     cv::ValuePtr value;    // Source::Value

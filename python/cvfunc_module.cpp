@@ -77,19 +77,35 @@ Host& host() {
 
 // Runs f(session) with the GIL released and the session locked; the messages
 // sent meanwhile land in `messages`.
+struct Drain {
+    Host& h;
+    std::vector<Message>& out;
+    ~Drain() {
+        out = std::move(h.pending);
+        h.pending.clear();
+    }
+};
+
 template <class F>
 auto locked(std::vector<Message>& messages, F&& f) {
     Host& h = host();
     py::gil_scoped_release nogil;
     std::lock_guard<std::mutex> lock(h.mutex);
-    struct Drain {
-        Host& h;
-        std::vector<Message>& out;
-        ~Drain() {
-            out = std::move(h.pending);
-            h.pending.clear();
-        }
-    } drain{h, messages};
+    Drain drain{h, messages};
+    return f(h.session);
+}
+
+// The same for a call too small to be worth letting other threads run: the
+// GIL stays held (giving it up and taking it back costs more than such a
+// call's work). Only when the session is free; else nothing runs (nullopt)
+// and the caller waits the usual way. Nothing a session runs calls back into
+// Python, so holding the GIL here can block no one who holds the session.
+template <class F>
+std::optional<bool> lockedHoldingGil(std::vector<Message>& messages, F&& f) {
+    Host& h = host();
+    if (!h.mutex.try_lock()) return std::nullopt;
+    std::lock_guard<std::mutex> lock(h.mutex, std::adopt_lock);
+    Drain drain{h, messages};
     return f(h.session);
 }
 
@@ -283,7 +299,7 @@ void report(const std::vector<Message>& messages) {
 bool isScalar(py::handle a) {
     PyObject* o = a.ptr();
     if (PyFloat_Check(o) || PyLong_Check(o) || PyUnicode_Check(o) || PyComplex_Check(o)) return true;
-    if (isVector(a)) return a.cast<const Vector&>().scalar;
+    if (isVector(a)) return vectorOf(a).scalar;
     if (PyList_Check(o) || PyTuple_Check(o)) return false;
     static PyObject* generic = py::object(py::module_::import("numpy").attr("generic")).release().ptr();
     return PyObject_IsInstance(o, generic) == 1;
@@ -300,10 +316,8 @@ struct ArgumentInfo {
 };
 
 // Large numpy arrays are lent to the call rather than copied (`borrowed`).
-std::vector<cv::ValuePtr> argumentValues(const std::string& function, const py::args& args,
-                                         std::vector<Borrowed>& borrowed, ArgumentInfo& info) {
-    std::vector<cv::ValuePtr> values;
-    values.reserve(args.size());
+void argumentValues(std::string_view function, std::span<PyObject* const> args, std::span<cv::ValuePtr> values,
+                    std::vector<Borrowed>& borrowed, ArgumentInfo& info) {
     size_t i = 0;
     info.scalars = args.size() > 0;
     for (py::handle a : args) {
@@ -314,20 +328,19 @@ std::vector<cv::ValuePtr> argumentValues(const std::string& function, const py::
             info.texts.resize(args.size());
             info.texts[i - 1] = true;
         } else if (!PyFloat_Check(o) && !PyLong_Check(o) && isVector(a)) {
-            if (const Runs& r = a.cast<const Vector&>().runs) {
+            if (const Runs& r = vectorOf(a).runs) {
                 info.runs.resize(args.size());
                 info.runs[i - 1] = r;
             }
         }
         try {
-            values.push_back(argumentValue(a, &borrowed));
+            values[i - 1] = argumentValue(a, &borrowed);
         } catch (const ConvertError& e) {
-            std::string m = "Argument " + std::to_string(i) + " in function '" + function + "': " + e.what();
+            std::string m = "Argument " + std::to_string(i) + " in function '" + std::string(function) + "': " + e.what();
             if (e.isTypeError) throw py::type_error(m);
             throw py::value_error(m);
         }
     }
-    return values;
 }
 
 // A text that reads whole as a number the way the script language writes
@@ -345,7 +358,7 @@ std::optional<double> engineeringNumber(std::string_view text) {
 // read as the language would read it. A str that is no number stays a str,
 // for the function's own message; operators keep Python's rule that a str
 // is not a number.
-void readNumbersFromTexts(const FuncConstruct& f, const std::vector<bool>& texts, std::vector<cv::ValuePtr>& values) {
+void readNumbersFromTexts(const FuncConstruct& f, const std::vector<bool>& texts, std::span<cv::ValuePtr> values) {
     if (texts.empty() || f.options().isOperator) return;
     for (size_t i = 0; i < values.size(); ++i) {
         const argType k = f.kindOf(int(i));
@@ -378,20 +391,31 @@ Runs resultRuns(const FuncConstruct& f, std::span<const cv::ValuePtr> args, cons
     return nullptr;
 }
 
-py::object callFunction(const std::string& name, const py::args& args) {
+// Element-wise work on this many elements or fewer runs with the GIL held.
+constexpr int64_t kSmallCall = int64_t(1) << 14;
+
+}  // namespace
+
+PyObject* errorClass() { return gErrorClass ? gErrorClass : PyExc_RuntimeError; }
+
+py::object callScript(std::string_view name, const FuncConstruct* f, std::span<PyObject* const> args) {
     host();
     std::vector<Borrowed> borrowed;
     ArgumentInfo info;
-    std::vector<cv::ValuePtr> values = argumentValues(name, args, borrowed, info);
+    cv::ValuePtr inline_[4];
+    std::vector<cv::ValuePtr> heap;
+    std::span<cv::ValuePtr> values(inline_, args.size());
+    if (args.size() > 4) values = heap = std::vector<cv::ValuePtr>(args.size());
+    argumentValues(name, args, values, borrowed, info);
     std::vector<Message> messages;
     cv::ValuePtr out;
     std::string error;
     std::optional<PythonReturnType> declared;
     Runs runs;
-    bool ok = interruptible(messages, [&](cv::Session& s) {
-        const FuncConstruct* f = cv::FunctionTable::global().find(name);
+    auto body = [&](cv::Session& s) {
+        if (!f) f = cv::FunctionTable::global().find(name);
         if (!f) {
-            error = "Unknown function '" + name + "'";
+            error = "Unknown function '" + std::string(name) + "'";
             return false;
         }
         declared = f->pythonReturn();
@@ -400,8 +424,15 @@ py::object callFunction(const std::string& name, const py::args& args) {
         if (done) runs = resultRuns(*f, values, info.runs, out);
         s.postCli();
         return done;
-    });
-    values.clear();
+    };
+    std::optional<bool> done;
+    if (f && f->options().elementWise && borrowed.empty()) {
+        int64_t elements = 0;
+        for (const cv::ValuePtr& v : values) elements += v->size();
+        if (elements <= kSmallCall) done = lockedHoldingGil(messages, body);
+    }
+    const bool ok = done ? *done : interruptible(messages, body);
+    std::fill(values.begin(), values.end(), nullptr);
     if (!borrowed.empty()) {
         // The result outlives the call, the lent arrays' contents may not:
         // what of them it passed through is copied now.
@@ -410,13 +441,36 @@ py::object callFunction(const std::string& name, const py::args& args) {
             if (!b.owner.expired())  // kept somewhere out of reach: the array must stay as it is
                 py::detail::array_proxy(b.array.ptr())->flags &= ~py::detail::npy_api::NPY_ARRAY_WRITEABLE_;
     }
-    report(messages);
+    if (!messages.empty()) report(messages);
     raiseIfInterrupted(!ok);
     if (!ok) raiseError(error);
     // Numbers in, one number out: a number, as numpy gives for scalars.
     py::object r = result(out, info.scalars && out && out->isNumeric() ? PyNone : *declared);
-    if (runs && isVector(r)) r.cast<Vector&>().runs = std::move(runs);
+    if (runs && isVector(r)) vectorOf(r).runs = std::move(runs);
     return r;
+}
+
+namespace {
+
+// cvfunc.call(name, *args), called the way CPython calls its own functions:
+// no argument tuple is made and no overloads are tried.
+PyObject* callByName(PyObject*, PyObject* const* args, Py_ssize_t n) {
+    try {
+        if (n < 1 || !PyUnicode_Check(args[0])) throw py::type_error("call() needs the function's name (a str) first");
+        Py_ssize_t length = 0;
+        const char* name = PyUnicode_AsUTF8AndSize(args[0], &length);
+        if (!name) return nullptr;
+        return callScript({name, size_t(length)}, nullptr, {args + 1, size_t(n - 1)}).release().ptr();
+    } catch (py::error_already_set& e) {
+        e.restore();
+    } catch (const py::builtin_exception& e) {
+        e.set_error();
+    } catch (const std::bad_alloc&) {
+        PyErr_NoMemory();
+    } catch (const std::exception& e) {
+        PyErr_SetString(PyExc_RuntimeError, e.what());
+    }
+    return nullptr;
 }
 
 std::string functionDoc(const FuncConstruct& f) {
@@ -749,8 +803,10 @@ PYBIND11_MODULE(_cvfunc, m) {
         }
     });
 
-    m.def("call", &callFunction, "name"_a,
-          kCallDoc);
+    static PyMethodDef callDef{"call", reinterpret_cast<PyCFunction>(reinterpret_cast<void*>(&callByName)),
+                               METH_FASTCALL, kCallDoc};
+    m.add_object("call", py::reinterpret_steal<py::object>(PyCFunction_NewEx(&callDef, nullptr, m.attr("__name__").ptr())));
+    registerFunctionType(m);
     m.def("function", &function, "name"_a,
           "(registered name, docstring) of script function `name`, or None when no function has that name.");
     m.def("functions", &functions,

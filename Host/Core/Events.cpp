@@ -19,8 +19,12 @@ void Events::unsubscribe(const AutoFunc* f) { subs_.erase(std::remove(subs_.begi
 
 namespace {
 
+// The first letter first: events fire after every call, and most callbacks
+// are for another event.
 bool handles(const AutoFunc* f, std::string_view event) noexcept {
-    return event.size() == strlen(f->event()) && strncasecmp(f->event(), event.data(), event.size()) == 0;
+    const char* name = f->event();
+    if (event.empty() || (name[0] | 0x20) != (event[0] | 0x20)) return false;
+    return event.size() == strlen(name) && strncasecmp(name, event.data(), event.size()) == 0;
 }
 
 }  // namespace

@@ -830,6 +830,20 @@ _MISSING = object()
 
 
 def _script_function(name, doc, params=None, max_args=None):
+    """cvfunc.NAME: a call by position goes straight to the host (the
+    extension's _Function); keyword arguments, and an optional argument
+    given None by position, take the Python rules below."""
+    slow = _slow_script_function(name, params)
+    retry = None if params is None else (lambda *args: call(name, *_positions(name, params, args, {})))
+    function = _cvfunc._Function(name, slow, retry)
+    function.__signature__ = slow.__signature__
+    function.__name__ = function.__qualname__ = name
+    function.__doc__ = doc
+    function.__module__ = __name__
+    return function
+
+
+def _slow_script_function(name, params):
     if params is None:
         def function(*args, **kwargs):
             if kwargs:
@@ -854,10 +868,6 @@ def _script_function(name, doc, params=None, max_args=None):
             return call(name, *_positions(name, params, args, {}))
 
         function.__signature__ = _signature(params)
-
-    function.__name__ = function.__qualname__ = name
-    function.__doc__ = doc
-    function.__module__ = __name__
     return function
 
 
