@@ -89,8 +89,11 @@ Finds pointByPoint(const std::vector<double>& r, const std::vector<double>& s, d
 TEST(CrossingSearch, BlockwiseWalkFindsWhatThePointwiseWalkFinds) {
     std::mt19937_64 gen(7);
     std::uniform_real_distribution<double> u(0, 1);
-    for (int trial = 0; trial < 400; ++trial) {
-        int64_t n = trial < 300 ? int64_t(u(gen) * 120) : int64_t(u(gen) * 5000);
+    for (int trial = 0; trial < 404; ++trial) {
+        // The last trials are long enough for the blocks' sides to be found first, on the workers.
+        int64_t n = trial < 300   ? int64_t(u(gen) * 120)
+                    : trial < 400 ? int64_t(u(gen) * 5000)
+                                  : (int64_t(1) << 18) + int64_t(u(gen) * 3000);
         double rate = trial % 3 == 0 ? 0.002 : trial % 3 == 1 ? 0.03 : 0.3;  // events per point
         std::vector<double> r(n), s(n);
         double side = u(gen) < 0.5 ? -1 : 1;

@@ -26,12 +26,15 @@
 //    equal abscissae) falls back to linear.
 //  - Each find is inserted at the front of the lists.
 #include "Interp.h"
+#include "Parallel.h"
 #include "VecMath.h"
 
 #include <algorithm>
 #include <bit>
 #include <cmath>
 #include <cstring>
+#include <memory>
+#include <new>
 
 namespace {
 
@@ -135,6 +138,22 @@ double solveInSegment(const double* x, const double* y, int count, int left, dou
 // The scan passes over whole blocks of 16 values that lie strictly on the
 // side already reached (cv::vecSkipOnSide, vectorised for the processor).
 constexpr int64_t kSkipBlock = 16;
+// From this many values the blocks' sides are found first (see
+// support_FindYFromX), in chunks of this many blocks per task.
+constexpr int64_t kSidesFrom = int64_t(1) << 18;
+constexpr size_t kSidesChunk = size_t(1) << 14;
+
+// From block b, the blocks whose side byte is `side`: returns the first that
+// is not (or `blocks`). Eight bytes at a time, then byte by byte.
+int64_t skipBlocks(const int8_t* sides, int64_t b, int64_t blocks, int8_t side) {
+    const uint64_t pattern = 0x0101010101010101ull * uint8_t(side);
+    for (uint64_t word; b + 8 <= blocks; b += 8) {
+        std::memcpy(&word, sides + b, sizeof word);
+        if (word != pattern) break;
+    }
+    while (b < blocks && sides[b] == side) ++b;
+    return b;
+}
 
 }  // namespace
 
@@ -206,6 +225,19 @@ void support_FindYFromX(YList<double>& found, YList<int64_t>& indices, const dou
         return std::isfinite(v) ? v : lin;
     };
 
+    // Long data: the side of every whole block is found first, on all cores,
+    // so that the walk passes over the blocks on the side it has reached by
+    // reading a byte each instead of the values (one read of the data, shared
+    // by the cores, instead of one core's). Blocks start at multiples of
+    // kSkipBlock, and the walk keeps to them. Without the memory for it the
+    // walk reads the values, as for short data.
+    const int64_t blocks = n >= kSidesFrom ? n / kSkipBlock : 0;
+    std::unique_ptr<int8_t[]> sides(blocks ? new (std::nothrow) int8_t[size_t(blocks)] : nullptr);
+    if (sides)
+        cv::forEachChunk(size_t(blocks), kSidesChunk, [&](size_t b0, size_t b1) {
+            cv::vecBlockSides(searched + b0 * kSkipBlock, int64_t(b1 - b0), target, sides.get() + b0);
+        });
+
     int prevSide = 0;       // side of the last point off the target: -1 below, 1 above, 0 none yet
     int64_t prevIndex = -1;
     int64_t runStart = -1;  // first point of the current run at the target
@@ -219,7 +251,10 @@ void support_FindYFromX(YList<double>& found, YList<int64_t>& indices, const dou
             // Most blocks lie wholly on the side already reached: no
             // crossing, no hit, no NaN. Such a block only moves the last
             // point off the target, so it is tested whole and skipped.
-            if (const int64_t to = cv::vecSkipOnSide(searched, k, n, target, prevSide); to > k) {
+            const int64_t to = sides && k % kSkipBlock == 0
+                                   ? skipBlocks(sides.get(), k / kSkipBlock, blocks, int8_t(prevSide)) * kSkipBlock
+                                   : cv::vecSkipOnSide(searched, k, n, target, prevSide);
+            if (to > k) {
                 k = to;
                 prevIndex = k - 1;
                 continue;
@@ -248,7 +283,8 @@ void support_FindYFromX(YList<double>& found, YList<int64_t>& indices, const dou
         }
         // Anything else (a NaN, a value at the target, the last short block)
         // is walked point by point.
-        for (const int64_t end = std::min(n, k + kSkipBlock); k < end; ++k) {
+        // To the end of the block: the walk stays on the blocks' grid.
+        for (const int64_t end = std::min(n, (k / kSkipBlock + 1) * kSkipBlock); k < end; ++k) {
             double v = searched[k];
             if (std::isnan(v)) continue;
             if (v == target) {

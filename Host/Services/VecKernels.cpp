@@ -239,6 +239,18 @@ CV_INLINE int64_t skipDispatch(const double* v, int64_t k, int64_t n, double tar
     return side > 0 ? skipBody<1>(v, k, n, target) : side < 0 ? skipBody<-1>(v, k, n, target) : k;
 }
 
+CV_INLINE void sidesBody(const double* v, int64_t blocks, double target, int8_t* out) {
+    for (int64_t b = 0; b < blocks; ++b) {
+        const double* p = v + b * kSkipBlock;
+        int above = 1, below = 1;
+        for (int64_t j = 0; j < kSkipBlock; ++j) {
+            above &= p[j] > target;
+            below &= p[j] < target;
+        }
+        out[b] = int8_t(above - below);
+    }
+}
+
 // No branch and no call, so the loop runs in vector registers; the
 // comparisons only select values (the file is compiled without trapping
 // math, which lets the compiler evaluate them for every lane).
@@ -268,6 +280,7 @@ struct Table {
     int64_t (*extreme)(const double*, int64_t, int64_t, bool);
     double (*segments)(SegmentTerm, const double*, const double*, int64_t, int64_t, double, bool*);
     int64_t (*skip)(const double*, int64_t, int64_t, double, int);
+    void (*sides)(const double*, int64_t, double, int8_t*);
     void (*bins)(const BinParams&, const double*, int32_t*, int64_t);
 };
 
@@ -287,8 +300,11 @@ struct Table {
     ATTR int64_t skip(const double* v, int64_t k, int64_t n, double target, int side) {                            \
         return skipDispatch(v, k, n, target, side);                                                                \
     }                                                                                                              \
+    ATTR void sides(const double* v, int64_t blocks, double target, int8_t* out) {                                 \
+        sidesBody(v, blocks, target, out);                                                                         \
+    }                                                                                                              \
     ATTR void bins(const BinParams& p, const double* v, int32_t* out, int64_t n) { binBody(p, v, out, n); }        \
-    constexpr Table table = {binary, anyZero, extreme, segments, skip, bins};                                      \
+    constexpr Table table = {binary, anyZero, extreme, segments, skip, sides, bins};                                      \
     }
 
 CV_LEVEL(sse2, )
@@ -360,6 +376,10 @@ double cv::vecSegmentSum(SegmentTerm term, const double* x, const double* y, int
 
 int64_t cv::vecSkipOnSide(const double* v, int64_t k, int64_t n, double target, int side) noexcept {
     return gTable->skip(v, k, n, target, side);
+}
+
+void cv::vecBlockSides(const double* v, int64_t blocks, double target, int8_t* out) noexcept {
+    if (blocks > 0) gTable->sides(v, blocks, target, out);
 }
 
 void cv::vecBinIndices(const BinParams& p, const double* v, int32_t* out, int64_t n) noexcept {

@@ -86,6 +86,10 @@ double vecSegmentSum(SegmentTerm term, const double* x, const double* y, int64_t
 // returns the start of the first block that does not (or that would run past
 // n).
 int64_t vecSkipOnSide(const double* v, int64_t k, int64_t n, double target, int side) noexcept;
+// The side of each of the `blocks` whole blocks of 16 values from v: 1 when
+// all lie strictly above the target, -1 strictly below, 0 otherwise (a value
+// at it, a NaN, or values on both sides).
+void vecBlockSides(const double* v, int64_t blocks, double target, int8_t* out) noexcept;
 }  // namespace cv
 
 // Equal-width bins: for each value the bin i in [0, last] from
