@@ -1,8 +1,10 @@
 // The SPICE raw loader (ASCII and binary, real and complex, several plots),
-// and the binding of what it loads into a session's vectors.
+// the binding of what it loads into a session's vectors, and each column
+// read alone as a session reads it when first used.
 #include <new>
 
 #include "FuzzSupport.h"
+#include "LoaderChecks.h"
 #include "Loaders/Loaders.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
@@ -12,6 +14,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         cv::load::DataSet set = cv::load::loadSpiceRaw(path);
         cv::Session local;
         local.bindDataSet(set);
+        fuzz::checkColumnsAlone(path, set, cv::load::detail::openSpiceRaw);
     } catch (const cv::load::LoadError&) {
     } catch (const std::bad_alloc&) {
     }
