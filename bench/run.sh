@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
 # Runs the benchmarks and writes their tables to docs/BENCHMARKS.md:
 #  1. call overhead (Google Benchmark, bench/*.cpp);
-#  2. script functions against numpy/scipy on the same arrays (bench/compare.py).
+#  2. script functions against numpy/scipy on the same arrays (bench/compare.py);
+#  3. loading files, one vector of large files (bench/files.py: it writes a
+#     32 GB file where the disk has room), many files, Python, scaling.
 # Usage: bench/run.sh [build dir] [sizes, e.g. 1e3,1e5,1e7]
 set -euo pipefail
 build=$(cd "${1:-build}" && pwd)
@@ -22,8 +24,10 @@ echo "bench: Python wrapping and memory" >&2
 PYTHONPATH="$build/python" /usr/bin/python3 "$here/bench/rows_python.py" > "$work/python.txt"
 echo "bench: --each over many files" >&2
 /usr/bin/python3 "$here/bench/each.py" "$build" > "$work/each.md"
+echo "bench: one vector of large files" >&2
+PYTHONPATH="$build/python" /usr/bin/python3 "$here/bench/files.py" --build "$build" > "$work/files.md"
 
-/usr/bin/python3 - "$work/calls.json" "$work/compare.md" "$out" "$work/loaders.md" "$work/each.md" "$work/python.txt" <<'PY'
+/usr/bin/python3 - "$work/calls.json" "$work/compare.md" "$out" "$work/loaders.md" "$work/each.md" "$work/python.txt" "$work/files.md" <<'PY'
 import json, sys, platform, datetime, subprocess
 import numpy, scipy
 data = json.load(open(sys.argv[1]))
@@ -43,7 +47,8 @@ for b in rows:
     lines.append(f"| {b['run_name']} | {t:.1f} {unit} | {ips/1e6:.2f} M/s |" if ips else f"| {b['run_name']} | {t:.1f} {unit} | |")
 lines += ["", "`BM_CallThroughTable`: one call of a two-argument scalar function through the calling pipeline "
           "(count check, conversion, handler, result). `BM_CallByName` adds the case-insensitive look-up. "
-          "`BM_EvaluateScript`: statements `x = f(x, 1.5)` parsed and evaluated, per statement.", "",
+          "`BM_EvaluateScript`: statements `x = f(x, 1.5)` parsed and evaluated, per statement. "
+          "`BM_ElementWiseThousand`: `_Plus` of two 10^3-element vectors through the pipeline, the module loaded.", "",
           "## Script functions against numpy/scipy", "",
           "Each function is called through `cvfunc.call` on pre-built `cvfunc.Vector` arguments (conversion not "
           "timed) and its peer on the same numpy arrays in the same process; best of at least 3 repeats. "
@@ -54,10 +59,11 @@ lines += ["", "`BM_CallThroughTable`: one call of a two-argument scalar function
           "keep freed memory (\"freed memory kept\"), the figure to trust where page faults are cheap.", ""]
 lines.append(open(sys.argv[2]).read().rstrip())
 lines += ["", "## Loading simulator output", "",
-          "`cvfunc.load` against numpy reading the same bytes, each measurement in a fresh process, best of "
-          "several; both allocator conditions. The Monte Carlo rows show the load time against the number of "
+          "`cvfunc.load` with every vector read, against numpy reading the same bytes, each measurement in a "
+          "fresh process, best of several; both allocator conditions. The Monte Carlo rows show the load time against the number of "
           "plots (it should grow linearly) and the two-thread speed-up.", "",
           open(sys.argv[4]).read().rstrip(), "",
+          open(sys.argv[7]).read().rstrip(), "",
           "## Many files at once", "",
           "`cvfunc --each` (one forked session per file, two at a time) against one cvfunc process per file "
           "run by `xargs -P2`, best of three.", "",
