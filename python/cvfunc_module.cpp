@@ -460,7 +460,26 @@ PyObject* callByName(PyObject*, PyObject* const* args, Py_ssize_t n) {
         Py_ssize_t length = 0;
         const char* name = PyUnicode_AsUTF8AndSize(args[0], &length);
         if (!name) return nullptr;
-        return callScript({name, size_t(length)}, nullptr, {args + 1, size_t(n - 1)}).release().ptr();
+        // The functions last called by name, by the str object that named
+        // them (held, so that its address names no other text while here):
+        // a script calling in a loop names its function with the same str.
+        // Under the GIL, like every call of this function.
+        struct Named {
+            PyObject* name = nullptr;
+            const FuncConstruct* f = nullptr;
+        };
+        static Named recent[64];
+        Named& slot = recent[(reinterpret_cast<uintptr_t>(args[0]) >> 4) & 63];
+        if (slot.name != args[0]) {
+            host();
+            const FuncConstruct* f = cv::FunctionTable::global().find({name, size_t(length)});
+            if (f) {
+                Py_XSETREF(slot.name, Py_NewRef(args[0]));
+                slot.f = f;
+            }
+            return callScript({name, size_t(length)}, f, {args + 1, size_t(n - 1)}).release().ptr();
+        }
+        return callScript({name, size_t(length)}, slot.f, {args + 1, size_t(n - 1)}).release().ptr();
     } catch (py::error_already_set& e) {
         e.restore();
     } catch (const py::builtin_exception& e) {

@@ -212,65 +212,51 @@ YRef<CallMessages> Caller::messages() {
 namespace {
 
 // Converts argument i to its registered kind; false with a message when refused.
-bool convertArg(const FuncConstruct& f, int i, const ValuePtr& in, ValuePtr& out, std::string& error) {
+// Whether argument i can be passed to the handler as it is (Ok), must be
+// converted first (Convert: a number where text is wanted, an integer or a
+// yes/no where a number is), or cannot be passed at all (Bad, with the error).
+enum class ArgCheck { Ok, Convert, Bad };
+
+ArgCheck checkArg(const FuncConstruct& f, int i, const ValuePtr& in, std::string& error) {
     const char* fn = f.name();
     Kind k = in ? in->kind() : Kind::None;
     if (k == Kind::None) {
         error = format("Argument %d in function '%s' has no value", {i + 1, fn});
-        return false;
+        return ArgCheck::Bad;
     }
     bool integral = k == Kind::Integer || k == Kind::Integer64 || k == Kind::Bool;
     switch (f.kindOf(i)) {
         case ArgNumeric:
             if (k == Kind::String) {
                 error = format("Argument %d in function '%s' must be numeric, not a string", {i + 1, fn});
-                return false;
+                return ArgCheck::Bad;
             }
             break;
         case ArgReal:
             if (k == Kind::String || k == Kind::Complex) {
                 error = format("Argument %d in function '%s' must be real, not %s",
                                {i + 1, fn, k == Kind::String ? "a string" : "complex"});
-                return false;
+                return ArgCheck::Bad;
             }
             break;
         case ArgString:
             if (k == Kind::Complex) {
                 error = format("Argument %d in function '%s' must be a string, not complex", {i + 1, fn});
-                return false;
+                return ArgCheck::Bad;
             }
-            if (k != Kind::String) {
-                out = in->convertedTo(Kind::String);
-                return true;
-            }
+            if (k != Kind::String) return ArgCheck::Convert;
             break;
         case ArgAnyVector:
-            out = in;
-            return true;
+            return ArgCheck::Ok;
         case ArgAny:
             break;
     }
-    out = integral ? in->convertedTo(Kind::Real) : in;
-    return true;
+    return integral ? ArgCheck::Convert : ArgCheck::Ok;
 }
 
-// Arguments live in a small inline array for the common short calls.
-class ArgBuffer {
-public:
-    explicit ArgBuffer(size_t n) : n_(n) {
-        if (n > kInline) heap_.resize(n);
-    }
-    ValuePtr& operator[](size_t i) { return n_ > kInline ? heap_[i] : inline_[i]; }
-    std::span<const ValuePtr> span() const {
-        return n_ > kInline ? std::span<const ValuePtr>(heap_) : std::span<const ValuePtr>(inline_, n_);
-    }
-
-private:
-    static constexpr size_t kInline = 6;
-    size_t n_;
-    ValuePtr inline_[kInline];
-    std::vector<ValuePtr> heap_;
-};
+ValuePtr convertedArg(const FuncConstruct& f, int i, const ValuePtr& in) {
+    return in->convertedTo(f.kindOf(i) == ArgString ? Kind::String : Kind::Real);
+}
 
 std::string countMessage(const FuncConstruct& f, size_t given) {
     if (f.minArgs() == f.maxArgs())
@@ -336,14 +322,25 @@ bool Caller::callConverted(const FuncConstruct& f, std::span<const ValuePtr> arg
         error = countMessage(f, args.size());
         return false;
     }
-    ArgBuffer conv(args.size());
+    // Most calls pass their arguments as they are: only a call with one to
+    // convert gets a converted copy of the list.
+    std::vector<ValuePtr> converted;
     int64_t divisions = 1;
     bool statistic = false;
     std::vector<bool> split;
     for (size_t i = 0; i < args.size(); ++i) {
-        if (!convertArg(f, int(i), args[i], conv[i], error)) return false;
+        switch (checkArg(f, int(i), args[i], error)) {
+            case ArgCheck::Bad:
+                return false;
+            case ArgCheck::Convert:
+                if (converted.empty()) converted.assign(args.begin(), args.end());
+                converted[i] = convertedArg(f, int(i), args[i]);
+                break;
+            case ArgCheck::Ok:
+                break;
+        }
         MultiDef rule = f.multiOf(int(i));
-        int64_t d = conv[i]->numDivisions();
+        int64_t d = args[i]->numDivisions();
         if ((rule == MultiPerDivision || rule == MultiStatistic) && d > 1) {
             if (divisions > 1 && d != divisions) {
                 error = format("Arguments of function '%s' have different numbers of divisions (%d and %d)",
@@ -356,8 +353,9 @@ bool Caller::callConverted(const FuncConstruct& f, std::span<const ValuePtr> arg
             statistic = statistic || rule == MultiStatistic;
         }
     }
-    if (divisions > 1) return callDivided(f, conv.span(), divisions, split, statistic, out, error);
-    return invoke(f, conv.span(), out, error);
+    const std::span<const ValuePtr> passed = converted.empty() ? args : std::span<const ValuePtr>(converted);
+    if (divisions > 1) return callDivided(f, passed, divisions, split, statistic, out, error);
+    return invoke(f, passed, out, error);
 }
 
 
