@@ -99,6 +99,9 @@ struct ConvertError : std::runtime_error {
 py::object callScript(std::string_view name, const FuncConstruct* f, std::span<PyObject* const> args);
 // cvfunc.Error, what a failing call raises.
 PyObject* errorClass();
+// Inside a catch block: the exception caught, set as Python's error; null,
+// for a function called from CPython to return.
+PyObject* raiseCaught();
 // The type of cvfunc.NAME: a callable called the way CPython calls its own
 // functions (function.cpp).
 void registerFunctionType(py::module_& m);

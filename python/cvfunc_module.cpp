@@ -480,16 +480,9 @@ PyObject* callByName(PyObject*, PyObject* const* args, Py_ssize_t n) {
             return callScript({name, size_t(length)}, f, {args + 1, size_t(n - 1)}).release().ptr();
         }
         return callScript({name, size_t(length)}, slot.f, {args + 1, size_t(n - 1)}).release().ptr();
-    } catch (py::error_already_set& e) {
-        e.restore();
-    } catch (const py::builtin_exception& e) {
-        e.set_error();
-    } catch (const std::bad_alloc&) {
-        PyErr_NoMemory();
-    } catch (const std::exception& e) {
-        PyErr_SetString(PyExc_RuntimeError, e.what());
+    } catch (...) {
+        return raiseCaught();
     }
-    return nullptr;
 }
 
 std::string functionDoc(const FuncConstruct& f) {

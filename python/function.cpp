@@ -29,21 +29,6 @@ struct FunctionObject {
     const FuncConstruct* found;  // null until the first call
 };
 
-PyObject* fail() {
-    try {
-        throw;
-    } catch (py::error_already_set& e) {
-        e.restore();
-    } catch (const py::builtin_exception& e) {
-        e.set_error();
-    } catch (const std::bad_alloc&) {
-        PyErr_NoMemory();
-    } catch (const std::exception& e) {
-        PyErr_SetString(PyExc_RuntimeError, e.what());
-    }
-    return nullptr;
-}
-
 PyObject* callFunction(PyObject* self, PyObject* const* args, size_t nargsf, PyObject* kwnames) {
     auto* f = reinterpret_cast<FunctionObject*>(self);
     const Py_ssize_t n = PyVectorcall_NARGS(nargsf);
@@ -54,7 +39,7 @@ PyObject* callFunction(PyObject* self, PyObject* const* args, size_t nargsf, PyO
         if (!f->found) f->found = cv::FunctionTable::global().find(*f->name);
         return callScript(*f->name, f->found, {args, size_t(n)}).release().ptr();
     } catch (...) {
-        fail();
+        raiseCaught();
     }
     bool none = false;
     for (Py_ssize_t i = 0; i < n; ++i) none = none || args[i] == Py_None;
@@ -145,6 +130,21 @@ PyType_Spec spec = {
 };
 
 }  // namespace
+
+PyObject* raiseCaught() {
+    try {
+        throw;
+    } catch (py::error_already_set& e) {
+        e.restore();
+    } catch (const py::builtin_exception& e) {
+        e.set_error();
+    } catch (const std::bad_alloc&) {
+        PyErr_NoMemory();
+    } catch (const std::exception& e) {
+        PyErr_SetString(PyExc_RuntimeError, e.what());
+    }
+    return nullptr;
+}
 
 void registerFunctionType(py::module_& m) {
     PyObject* type = PyType_FromSpec(&spec);

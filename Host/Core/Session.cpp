@@ -189,6 +189,7 @@ void Session::bindDataSet(const load::DataSet& data, std::string_view prefix) {
         };
     };
     if (data.lazy) {
+        anyPending_ = true;
         auto ref = std::make_shared<PendingVector>(data.lazy, 0, nullptr, describe(data.reference, refName));
         bind(refName, nullptr);
         vars_[lowerAscii(refName)].pending = ref;
@@ -425,6 +426,7 @@ bool Session::evalName(const std::string& name, ValuePtr& out, std::string& erro
 }
 
 void Session::prefetch(const expr::Node& statement) const {
+    if (!anyPending_) return;  // nothing to read: a script without files pays nothing
     // Per file, the columns to read: every vector named and its scale.
     std::vector<std::pair<load::LazyColumns*, std::vector<std::size_t>>> files;
     forEachNameUsed(statement, [&](const std::string& name) {

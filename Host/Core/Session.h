@@ -135,6 +135,7 @@ private:
     RunTime runTime_{*this};
     Caller caller_;
     std::map<std::string, Binding> vars_;  // by lower-case name
+    bool anyPending_ = false;              // a file's vectors were ever bound pending
 };
 
 }  // namespace cv

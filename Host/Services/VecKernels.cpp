@@ -219,11 +219,13 @@ CV_INLINE double segmentDispatch(SegmentTerm t, const double* x, const double* y
 
 constexpr int64_t kSkipBlock = 16;
 
+// The tests gather in 64-bit lanes, as wide as the comparisons' own masks: a
+// narrower flag made the compiler pack every mask before combining it.
 template <int Side>
 CV_INLINE bool onSide(const double* v, int64_t count, double target) {
-    int all = 1;
-    for (int64_t j = 0; j < count; ++j) all &= Side > 0 ? v[j] > target : v[j] < target;
-    return all;
+    uint64_t off = 0;
+    for (int64_t j = 0; j < count; ++j) off |= uint64_t(!(Side > 0 ? v[j] > target : v[j] < target));
+    return off == 0;
 }
 
 // Four blocks are tested at once while they pass; where they do not, block
@@ -242,12 +244,12 @@ CV_INLINE int64_t skipDispatch(const double* v, int64_t k, int64_t n, double tar
 CV_INLINE void sidesBody(const double* v, int64_t blocks, double target, int8_t* out) {
     for (int64_t b = 0; b < blocks; ++b) {
         const double* p = v + b * kSkipBlock;
-        int above = 1, below = 1;
+        uint64_t notAbove = 0, notBelow = 0;
         for (int64_t j = 0; j < kSkipBlock; ++j) {
-            above &= p[j] > target;
-            below &= p[j] < target;
+            notAbove |= uint64_t(!(p[j] > target));
+            notBelow |= uint64_t(!(p[j] < target));
         }
-        out[b] = int8_t(above - below);
+        out[b] = int8_t(int(notAbove == 0) - int(notBelow == 0));
     }
 }
 

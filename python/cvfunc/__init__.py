@@ -881,6 +881,9 @@ def __getattr__(name):
         if found is None:
             raise AttributeError(f"module 'cvfunc' has no attribute {name!r}, and no script function has that name")
         f = _callables[name] = _script_function(*found)
+        # Kept as a module attribute too, so that the next cvfunc.NAME is a
+        # plain look-up rather than a call of this function.
+        globals()[name] = f
     return f
 
 
