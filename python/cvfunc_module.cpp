@@ -652,6 +652,15 @@ py::object readPending(const Pending& p) {
     return wrap(std::move(v));
 }
 
+// Reads the vectors of pending entries together: each file in one pass.
+void readPendings(const py::list& entries) {
+    std::vector<std::shared_ptr<cv::PendingVector>> vectors;
+    for (py::handle e : entries) vectors.push_back(e.cast<const Pending&>().vector);
+    std::vector<Message> messages;
+    locked(messages, [&](cv::Session&) { cv::PendingVector::readTogether(vectors); });
+    report(messages);
+}
+
 py::object load(py::object path, bool withMetadata) {
     std::string file = py::str(py::module_::import("os").attr("fsdecode")(path));
     host();
@@ -833,6 +842,9 @@ PYBIND11_MODULE(_cvfunc, m) {
           kLoadDoc);
     py::class_<Pending>(m, "_Pending", "A vector of a loaded file, read when first asked for (cvfunc.Data does).")
         .def("read", &readPending, "The Vector, read from the file now if it was not; cvfunc.Error when it cannot be.")
+        .def_static("read_together", &readPendings, "entries"_a,
+                    "Reads the vectors of these entries not read yet, each file in one pass; errors are left for "
+                    "each entry's read().")
         .def("__repr__", [](const Pending& p) {
             return "<vector '" + p.name + "' of a loaded file, read when first used>";
         });

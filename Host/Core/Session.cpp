@@ -425,19 +425,30 @@ bool Session::evalName(const std::string& name, ValuePtr& out, std::string& erro
     return false;
 }
 
+void PendingVector::readTogether(std::span<const std::shared_ptr<PendingVector>> vectors) noexcept {
+    // Per file, the columns to read: every vector asked for and its scale.
+    try {
+        std::vector<std::pair<load::LazyColumns*, std::vector<std::size_t>>> files;
+        for (const std::shared_ptr<PendingVector>& p : vectors) {
+            if (!p || p->ready()) continue;
+            auto it = std::find_if(files.begin(), files.end(), [&](const auto& f) { return f.first == p->file_.get(); });
+            if (it == files.end()) it = files.insert(files.end(), {p->file_.get(), {}});
+            it->second.push_back(p->column_);
+            if (p->reference_) it->second.push_back(p->reference_->column_);
+        }
+        for (auto& [file, columns] : files) file->prefetch(std::move(columns));
+    } catch (const std::bad_alloc&) {
+        // Nothing read together: each vector is then read on its own.
+    }
+}
+
 void Session::prefetch(const expr::Node& statement) const {
     if (!anyPending_) return;  // nothing to read: a script without files pays nothing
-    // Per file, the columns to read: every vector named and its scale.
-    std::vector<std::pair<load::LazyColumns*, std::vector<std::size_t>>> files;
+    std::vector<std::shared_ptr<PendingVector>> named;
     forEachNameUsed(statement, [&](const std::string& name) {
-        const std::shared_ptr<PendingVector> p = pending(name);
-        if (!p || p->ready()) return;
-        auto it = std::find_if(files.begin(), files.end(), [&](const auto& f) { return f.first == p->file_.get(); });
-        if (it == files.end()) it = files.insert(files.end(), {p->file_.get(), {}});
-        it->second.push_back(p->column_);
-        if (p->reference_) it->second.push_back(p->reference_->column_);
+        if (std::shared_ptr<PendingVector> p = pending(name); p && !p->ready()) named.push_back(std::move(p));
     });
-    for (auto& [file, columns] : files) file->prefetch(std::move(columns));
+    PendingVector::readTogether(named);
 }
 
 void Session::postCli() { Events::global().fire("PostCli"); }

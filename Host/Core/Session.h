@@ -5,6 +5,7 @@
 #include <cstddef>
 #include <functional>
 #include <map>
+#include <span>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -37,6 +38,9 @@ public:
     // changed or the column is damaged, std::bad_alloc when it does not fit.
     ValuePtr get();
     const ValuePtr& ready() const noexcept { return value_; }  // null until read
+    // Reads those of `vectors` not read yet with their scales, each file in
+    // one pass; a failure is left for get() to report, vector by vector.
+    static void readTogether(std::span<const std::shared_ptr<PendingVector>> vectors) noexcept;
 
 private:
     friend class Session;

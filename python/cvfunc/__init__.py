@@ -689,10 +689,19 @@ class Data(dict):
     def get(self, key, default=None):
         return self[key] if key in self else default
 
+    def _read_all(self):
+        """Reads every vector not read yet, each file in one pass (one at a
+        time, a file is read once per vector)."""
+        pending = [v for v in dict.values(self) if isinstance(v, _cvfunc._Pending)]
+        if len(pending) > 1:
+            _cvfunc._Pending.read_together(pending)
+
     def values(self):
+        self._read_all()
         return _abc.ValuesView(self)
 
     def items(self):
+        self._read_all()
         return _abc.ItemsView(self)
 
     def pop(self, key, *default):
