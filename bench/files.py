@@ -130,7 +130,9 @@ def main():
                   "| `cvfunc.load(F)` + `eval('Maximum(n3)')` | %.3f s | %s |" % (py_best[0], mb(py_best[1] - python_start)),
                   "| numpy: `np.memmap(F)[:, 3].max()` | %.3f s | %s |" % (np_best[0], mb(np_best[1] - python_start)),
                   "",
-                  "The vectors a statement reads are the scale and n3: %s of the file's %s." % (mb(2 * 8 * points), mb(size)),
+                  "The vectors a statement reads are the scale and n3: %s of the file's %s. Before vectors were "
+                  "read when used (2026-12-07), the same tool call took 1.13 s and 1.6 GB, and cvfunc.load "
+                  "1.5 s and 1.63 GB." % (mb(2 * 8 * points), mb(size)),
                   ""]
         os.remove(wide)
 
