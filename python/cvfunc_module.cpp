@@ -470,16 +470,15 @@ PyObject* callByName(PyObject*, PyObject* const* args, Py_ssize_t n) {
         };
         static Named recent[64];
         Named& slot = recent[(reinterpret_cast<uintptr_t>(args[0]) >> 4) & 63];
-        if (slot.name != args[0]) {
+        const FuncConstruct* f = slot.name == args[0] ? slot.f : nullptr;
+        if (!f) {
             host();
-            const FuncConstruct* f = cv::FunctionTable::global().find({name, size_t(length)});
-            if (f) {
+            if ((f = cv::FunctionTable::global().find({name, size_t(length)}))) {
                 Py_XSETREF(slot.name, Py_NewRef(args[0]));
                 slot.f = f;
             }
-            return callScript({name, size_t(length)}, f, {args + 1, size_t(n - 1)}).release().ptr();
         }
-        return callScript({name, size_t(length)}, slot.f, {args + 1, size_t(n - 1)}).release().ptr();
+        return callScript({name, size_t(length)}, f, {args + 1, size_t(n - 1)}).release().ptr();
     } catch (...) {
         return raiseCaught();
     }
@@ -631,22 +630,12 @@ py::object lookup(const std::string& name) {
 // it is first asked for.
 struct Pending {
     std::shared_ptr<cv::PendingVector> vector;
-    std::string name;
 };
 
 py::object readPending(const Pending& p) {
     std::vector<Message> messages;
     std::string error;
-    cv::ValuePtr v = locked(messages, [&](cv::Session&) -> cv::ValuePtr {
-        try {
-            return p.vector->get();
-        } catch (const cv::load::LoadError& e) {
-            error = e.what();
-        } catch (const std::bad_alloc&) {
-            error = "Not enough memory to read '" + p.name + "'";
-        }
-        return nullptr;
-    });
+    cv::ValuePtr v = locked(messages, [&](cv::Session&) { return p.vector->get(error); });
     report(messages);
     if (!v) raiseError(error);
     return wrap(std::move(v));
@@ -695,7 +684,7 @@ py::object load(py::object path, bool withMetadata) {
     py::dict out;
     for (auto& b : bound)
         if (b.value) out[text(b.name)] = wrap(b.value);
-        else if (b.pending) out[text(b.name)] = py::cast(Pending{b.pending, b.name});
+        else if (b.pending) out[text(b.name)] = py::cast(Pending{b.pending});
     if (!withMetadata) return out;
     py::list metadata;
     for (const auto& [key, value] : data.metadata) metadata.append(py::make_tuple(text(key), text(value)));
@@ -846,7 +835,7 @@ PYBIND11_MODULE(_cvfunc, m) {
                     "Reads the vectors of these entries not read yet, each file in one pass; errors are left for "
                     "each entry's read().")
         .def("__repr__", [](const Pending& p) {
-            return "<vector '" + p.name + "' of a loaded file, read when first used>";
+            return "<vector '" + p.vector->name() + "' of a loaded file, read when first used>";
         });
     m.def("set_option", &setOption, "name"_a, "value"_a,
           "Sets a host option (str, int, float or bool); None resets it to its default.");

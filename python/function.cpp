@@ -121,7 +121,7 @@ PyType_Slot slots[] = {
     {0, nullptr},
 };
 
-PyType_Spec spec = {
+PyType_Spec functionTypeDefinition = {
     "cvfunc._cvfunc._Function",
     sizeof(FunctionObject),
     0,
@@ -147,7 +147,7 @@ PyObject* raiseCaught() {
 }
 
 void registerFunctionType(py::module_& m) {
-    PyObject* type = PyType_FromSpec(&spec);
+    PyObject* type = PyType_FromSpec(&functionTypeDefinition);
     if (!type) throw py::error_already_set();
     m.add_object("_Function", py::reinterpret_steal<py::object>(type));
 }

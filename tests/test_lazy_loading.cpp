@@ -20,14 +20,19 @@ using cv::load::LoadError;
 
 namespace {
 
-// A binary raw file of `variables` columns: the scale is the point index,
-// variable v of point p is p * 10 + v.
-std::string binaryRaw(int variables, int points) {
+// A raw file of `variables` columns: the scale is the point index, variable
+// v of point p is p * 10 + v. The ASCII form has the value of variable
+// `badVariable` at point `badPoint` spoiled.
+std::string rawHeader(int variables, int points, const char* data) {
     std::string text = "Title: lazy\nPlotname: Transient Analysis\nFlags: real\nNo. Variables: " +
                        std::to_string(variables) + "\nNo. Points: " + std::to_string(points) + "\nVariables:\n";
     for (int v = 0; v < variables; ++v)
         text += "\t" + std::to_string(v) + "\t" + (v ? "v(n" + std::to_string(v) + ")\tvoltage\n" : "time\ttime\n");
-    text += "Binary:\n";
+    return text + data + "\n";
+}
+
+std::string binaryRaw(int variables, int points) {
+    std::string text = rawHeader(variables, points, "Binary:");
     for (int p = 0; p < points; ++p)
         for (int v = 0; v < variables; ++v) {
             const double x = v == 0 ? p : p * 10.0 + v;
@@ -36,14 +41,8 @@ std::string binaryRaw(int variables, int points) {
     return text;
 }
 
-// The same as ASCII values, with the value of variable `badVariable` at
-// point `badPoint` spoiled; and as a CSV table.
 std::string asciiRaw(int variables, int points, int badPoint, int badVariable) {
-    std::string text = "Title: lazy\nPlotname: Transient Analysis\nFlags: real\nNo. Variables: " +
-                       std::to_string(variables) + "\nNo. Points: " + std::to_string(points) + "\nVariables:\n";
-    for (int v = 0; v < variables; ++v)
-        text += "\t" + std::to_string(v) + "\t" + (v ? "v(n" + std::to_string(v) + ")\tvoltage\n" : "time\ttime\n");
-    text += "Values:\n";
+    std::string text = rawHeader(variables, points, "Values:");
     for (int p = 0; p < points; ++p) {
         text += std::to_string(p);
         for (int v = 0; v < variables; ++v)

@@ -1,12 +1,11 @@
 #include "FunctionTable.h"
 
-#include <ctime>
-
 #include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cmath>
 #include <cstdlib>
+#include <ctime>
 #include <optional>
 #include <new>
 
@@ -211,7 +210,6 @@ YRef<CallMessages> Caller::messages() {
 
 namespace {
 
-// Converts argument i to its registered kind; false with a message when refused.
 // Whether argument i can be passed to the handler as it is (Ok), must be
 // converted first (Convert: a number where text is wanted, an integer or a
 // yes/no where a number is), or cannot be passed at all (Bad, with the error).

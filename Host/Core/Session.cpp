@@ -112,14 +112,19 @@ void Session::unloadModule() {
 
 void Session::bind(std::string_view name, ValuePtr v) { vars_[lowerAscii(name)] = {std::string(name), std::move(v), {}}; }
 
-PendingVector::PendingVector(std::shared_ptr<load::LazyColumns> file, std::size_t column,
+PendingVector::PendingVector(std::string name, std::shared_ptr<load::LazyColumns> file, std::size_t column,
                              std::shared_ptr<PendingVector> reference, std::function<void(Value&)> describe)
-    : file_(std::move(file)), column_(column), reference_(std::move(reference)), describe_(std::move(describe)) {}
+    : name_(std::move(name)),
+      file_(std::move(file)),
+      column_(column),
+      reference_(std::move(reference)),
+      describe_(std::move(describe)) {}
 
 ValuePtr PendingVector::get() {
     if (value_) return value_;
-    // The scale first, so that a signal's pass reads it too (see Session::prefetch).
-    if (reference_ && !reference_->value_) file_->read({reference_->column_, column_});
+    // The vector and its scale in one pass; what fails is reported below,
+    // column by column.
+    if (reference_ && !reference_->value_) file_->prefetch({reference_->column_, column_});
     const ValuePtr reference = reference_ ? reference_->get() : nullptr;
     MutableValuePtr v = file_->column(column_)->shallowCopy();
     describe_(*v);
@@ -132,18 +137,21 @@ ValuePtr PendingVector::get() {
     return value_;
 }
 
-ValuePtr Session::lookup(std::string_view name, std::string& error) const {
-    auto it = vars_.find(lowerAscii(name));
-    if (it == vars_.end()) return nullptr;
-    if (it->second.value || !it->second.pending) return it->second.value;
+ValuePtr PendingVector::get(std::string& error) noexcept {
     try {
-        return it->second.pending->get();
+        return get();
     } catch (const load::LoadError& e) {
         error = e.what();
     } catch (const std::bad_alloc&) {
-        error = "Not enough memory to read '" + it->second.name + "'";
+        error = "Not enough memory to read '" + name_ + "'";
     }
     return nullptr;
+}
+
+ValuePtr Session::lookup(std::string_view name, std::string& error) const {
+    auto it = vars_.find(lowerAscii(name));
+    if (it == vars_.end()) return nullptr;
+    return it->second.pending ? it->second.pending->get(error) : it->second.value;
 }
 
 ValuePtr Session::lookup(std::string_view name) const {
@@ -190,17 +198,17 @@ void Session::bindDataSet(const load::DataSet& data, std::string_view prefix) {
     };
     if (data.lazy) {
         anyPending_ = true;
-        auto ref = std::make_shared<PendingVector>(data.lazy, 0, nullptr, describe(data.reference, refName));
-        bind(refName, nullptr);
-        vars_[lowerAscii(refName)].pending = ref;
+        auto bindPending = [&](const std::string& name, const std::shared_ptr<PendingVector>& p) {
+            vars_[lowerAscii(name)] = {name, nullptr, p};
+        };
+        auto ref = std::make_shared<PendingVector>(refName, data.lazy, 0, nullptr, describe(data.reference, refName));
+        bindPending(refName, ref);
         for (std::size_t k = 0; k < data.signals.size(); ++k) {
             const load::Signal& s = data.signals[k];
             const std::string script = prefixed(prefix, load::scriptName(s.name));
-            auto v = std::make_shared<PendingVector>(data.lazy, k + 1, ref, describe(s, script));
-            for (const std::string& name : {prefixed(prefix, s.name), script}) {
-                bind(name, nullptr);
-                vars_[lowerAscii(name)].pending = v;
-            }
+            auto v = std::make_shared<PendingVector>(script, data.lazy, k + 1, ref, describe(s, script));
+            bindPending(prefixed(prefix, s.name), v);
+            bindPending(script, v);
         }
         return;
     }

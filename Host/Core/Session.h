@@ -32,18 +32,22 @@ class LazyColumns;
 // under, and by the Python package's dict of a loaded file.
 class PendingVector {
 public:
-    PendingVector(std::shared_ptr<load::LazyColumns> file, std::size_t column,
+    PendingVector(std::string name, std::shared_ptr<load::LazyColumns> file, std::size_t column,
                   std::shared_ptr<PendingVector> reference, std::function<void(Value&)> describe);
     // The value, read now if it was not: load::LoadError when the file
     // changed or the column is damaged, std::bad_alloc when it does not fit.
     ValuePtr get();
+    // The same, or null with the message: the file's, or "Not enough memory
+    // to read 'NAME'".
+    ValuePtr get(std::string& error) noexcept;
+    const std::string& name() const noexcept { return name_; }
     const ValuePtr& ready() const noexcept { return value_; }  // null until read
     // Reads those of `vectors` not read yet with their scales, each file in
     // one pass; a failure is left for get() to report, vector by vector.
     static void readTogether(std::span<const std::shared_ptr<PendingVector>> vectors) noexcept;
 
 private:
-    friend class Session;
+    std::string name_;  // the script name it was bound under
     std::shared_ptr<load::LazyColumns> file_;
     std::size_t column_;
     std::shared_ptr<PendingVector> reference_;  // a signal's scale

@@ -17,23 +17,18 @@ void onFault(int) {
 
 }  // namespace
 
-struct cv::FaultHandlers::Saved {
-    struct sigaction segv {}, bus{};
-};
-
-cv::FaultHandlers::FaultHandlers() : saved_(new Saved) {
+cv::FaultHandlers::FaultHandlers() {
     struct sigaction sa {};
     sa.sa_handler = onFault;
     sigemptyset(&sa.sa_mask);
     sa.sa_flags = SA_NODEFER;
-    sigaction(SIGSEGV, &sa, &saved_->segv);
-    sigaction(SIGBUS, &sa, &saved_->bus);
+    sigaction(SIGSEGV, &sa, &segv_);
+    sigaction(SIGBUS, &sa, &bus_);
 }
 
 cv::FaultHandlers::~FaultHandlers() {
-    sigaction(SIGSEGV, &saved_->segv, nullptr);
-    sigaction(SIGBUS, &saved_->bus, nullptr);
-    delete saved_;
+    sigaction(SIGSEGV, &segv_, nullptr);
+    sigaction(SIGBUS, &bus_, nullptr);
 }
 
 bool cv::runFaultGuardedHere(void (*fn)(void*), void* data) {

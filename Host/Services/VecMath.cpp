@@ -215,7 +215,7 @@ const Choice& chosen() {
     return c;
 }
 
-// The vector log10 of the AVX2 library is a few units in the last place off
+// The library's vector log10 (seen with its AVX2 variant) is a few units in the last place off
 // at powers of ten (log10(0.1) gives -0.99999999999999978), where users read
 // whole decades: 20 dB, not 19.999999999999996. A result within two units of
 // a nonzero integer is that integer, which is the correctly rounded answer at

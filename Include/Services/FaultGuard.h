@@ -2,6 +2,7 @@
 // bad pointer, a read of a mapped file that shrank) returns here instead of
 // killing the process.
 #pragma once
+#include <signal.h>
 
 namespace cv {
 // True when fn ran to its end; false when it raised SIGSEGV or SIGBUS.
@@ -21,8 +22,7 @@ public:
     FaultHandlers& operator=(const FaultHandlers&) = delete;
 
 private:
-    struct Saved;
-    Saved* saved_;
+    struct sigaction segv_ {}, bus_{};
 };
 bool runFaultGuardedHere(void (*fn)(void*), void* data);
 

@@ -1,8 +1,6 @@
 """cvfunc.load reads a raw or CSV file's vectors when they are first asked
 for: the Data dict reads an entry on access, keeps it, and raises
 cvfunc.Error for a vector whose file changed or whose values are damaged."""
-import os
-
 import numpy as np
 import pytest
 
@@ -26,23 +24,15 @@ def test_entries_are_read_on_access_and_kept(tmp_path):
     assert len(d.to_pandas()) == 2 * 200
 
 
-def test_a_changed_file_or_a_damaged_column_raises_when_used(tmp_path):
+def test_a_damaged_column_or_a_changed_file_raises_cvfunc_error_when_used(tmp_path):
+    # Which reads fail, and with which messages, is the loaders' tests' concern; here, that the dict and
+    # eval() raise it as cvfunc.Error and the rest of the file stays usable.
     path = tmp_path / "table.csv"
-    rows = ["time,a,b"] + ["%d,%d,%d" % (i, i, i) for i in range(1000)]
-    rows[900] = "899,899,oops"
-    path.write_text("\n".join(rows) + "\n")
+    path.write_text("time,a,b\n" + "".join("%d,%d,%s\n" % (i, i, "oops" if i == 899 else i) for i in range(1000)))
     d = cvfunc.load(path)
-    assert float(np.max(d["a"])) == 999
     with pytest.raises(cvfunc.Error, match="line 901: 'oops' in column 'b' is not a number"):
         d["b"]
-    with pytest.raises(cvfunc.Error, match="oops"):
-        cvfunc.eval("b")
     assert float(cvfunc.eval("Maximum(a)")) == 999
-
-    d = cvfunc.load(path)
     path.write_text("time,a,b\n0,1,2\n")
     with pytest.raises(cvfunc.Error, match="the file changed on disk after it was loaded"):
-        d["a"]
-    os.remove(path)
-    with pytest.raises(cvfunc.Error, match="cannot open"):
-        cvfunc.eval("a")
+        cvfunc.eval("b")

@@ -10,8 +10,8 @@ namespace cv::load {
 
 namespace {
 
-// A file read into memory, not mapped: its columns cannot be read later from
-// the file, so they are read now. loadFile reads every file that way.
+// Every column read now: for loadFile, and for a file read into memory (a
+// pipe), whose columns could not be read later from the file.
 void readEverything(DataSet& data, const detail::FileBuffer& file) {
     LazyColumns& lazy = *data.lazy;
     std::vector<std::size_t> all(lazy.count());
@@ -78,9 +78,15 @@ MutableValuePtr LazyColumns::column(std::size_t k) {
     return values_[k];
 }
 
-void LazyColumns::read(std::vector<std::size_t> columns) {
+std::vector<std::size_t> LazyColumns::unread(std::vector<std::size_t> columns) const {
     std::erase_if(columns, [&](std::size_t k) { return values_.at(k) != nullptr; });
-    if (columns.empty()) return;
+    std::sort(columns.begin(), columns.end());
+    columns.erase(std::unique(columns.begin(), columns.end()), columns.end());
+    return columns;
+}
+
+void LazyColumns::read(std::vector<std::size_t> columns) {
+    if (unread(columns).empty()) return;  // the file is not even opened
     const detail::FileBuffer file = detail::readWholeFile(path_, false);
     if (!(file.identity() == identity_))
         detail::fail(path_, 0,
@@ -90,9 +96,7 @@ void LazyColumns::read(std::vector<std::size_t> columns) {
 }
 
 void LazyColumns::read(std::vector<std::size_t> columns, std::string_view bytes, bool mapped) {
-    std::erase_if(columns, [&](std::size_t k) { return values_.at(k) != nullptr; });
-    std::sort(columns.begin(), columns.end());
-    columns.erase(std::unique(columns.begin(), columns.end()), columns.end());
+    columns = unread(std::move(columns));
     if (columns.empty()) return;
     std::vector<MutableValuePtr> out(values_.size());
     {

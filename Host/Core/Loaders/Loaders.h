@@ -161,11 +161,10 @@ public:
     void prefetch(std::vector<std::size_t> columns) noexcept;
     // Passes over the file made so far (for tests: a column is read once).
     std::size_t passes() const noexcept { return passes_; }
-    // Takes a column read while the file was opened (a stepped run's scale,
-    // read to lay out the runs).
-    void keep(std::size_t column, MutableValuePtr values) { values_.at(column) = std::move(values); }
-
 private:
+    // Those of `columns` not read yet, each once, in order.
+    std::vector<std::size_t> unread(std::vector<std::size_t> columns) const;
+
     std::string path_;
     FileIdentity identity_;
     std::unique_ptr<Reader> reader_;

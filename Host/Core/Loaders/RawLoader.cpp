@@ -559,13 +559,13 @@ std::vector<Plot> scanUtf16Plots(std::string_view bytes, const std::string& path
     return plots;
 }
 
-// Binary points [first, last) of a plot into their final buffers (null: a
+// Binary points [first, last) of a plot in `text` into their final buffers (null: a
 // column not asked for). The piece's pages are read in ahead and let go of
 // after, so a file read in pieces never counts more than a piece in memory.
-void readBinaryPoints(const Plot& plot, bool mapped, const std::vector<double*>& columns,
+void readBinaryPoints(const Plot& plot, std::string_view text, bool mapped, const std::vector<double*>& columns,
                       std::size_t first, std::size_t last) {
     const PlotHeader& header = plot.header;
-    const char* data = plot.text.data() + plot.begin;
+    const char* data = text.data() + plot.begin;
     const auto points = static_cast<std::size_t>(header.pointCount);
     const std::size_t pointBytes = header.pointBytes();
     const std::size_t n = last - first;
@@ -716,14 +716,13 @@ public:
         forEachChunk(jobs.size(), 1, [&](std::size_t begin, std::size_t end) {
             for (std::size_t j = begin; j < end; ++j) {
                 const Job& job = jobs[j];
-                Plot plot = plots_[job.plot];
-                plot.text = text;
+                const Plot& plot = plots_[job.plot];
                 try {
                     readGuarded(path_, [&] {
                         if (plot.header.binary) {
-                            readBinaryPoints(plot, mapped, columns[job.plot], job.first, job.last);
+                            readBinaryPoints(plot, text, mapped, columns[job.plot], job.first, job.last);
                         } else {
-                            RawReader reader(plot.text.substr(0, plot.end), path_, plot.begin, plot.line, plot.endsFile);
+                            RawReader reader(text.substr(0, plot.end), path_, plot.begin, plot.line, plot.endsFile);
                             reader.readAscii(plot.header, Destination{columns[job.plot]});
                         }
                     });
@@ -740,7 +739,7 @@ public:
 
 private:
     std::string path_;
-    std::vector<Plot> plots_;   // their text views are not kept: read() gives the file again
+    std::vector<Plot> plots_;   // their text views are not used: read() gives the file again
     std::size_t skip_;          // bytes before the text the plots' places count from (a byte order mark)
     bool narrow_;               // UTF-16 text throughout
     std::vector<int64_t> plotLengths_, runLengths_;
@@ -760,14 +759,11 @@ DataSet openSpiceRaw(const FileBuffer& file, const std::string& path) {
         plots = scanPlots(bytes, path, false);
     }
     if (plots.empty()) fail(path, 0, "the file is empty");
-    // Where the plots' places count from: the narrowed text, or the file after its byte order mark.
+    // The plots' places count from after the byte order mark (UTF-16: in
+    // the bytes, or in the text narrowed from them).
     const bool narrow = !narrowed.empty();
-    const std::size_t skip = narrow ? (file.view().substr(0, 2) == "\xFF\xFE" ? 2 : 0)
-                                    : static_cast<std::size_t>(bytes.data() - file.view().data());
-    if (utf16 && !narrow) {
-        const std::size_t bom = file.view().substr(0, 2) == "\xFF\xFE" ? 2 : 0;
-        for (Plot& plot : plots) plot.begin += bom, plot.end += bom;  // scanUtf16Plots counts after the mark
-    }
+    const std::size_t skip = utf16 ? (file.view().substr(0, 2) == "\xFF\xFE" ? 2 : 0)
+                                   : static_cast<std::size_t>(bytes.data() - file.view().data());
 
     // The first plot and those like it are the runs; the rest are skipped.
     DataSet dataSet;
@@ -781,8 +777,8 @@ DataSet openSpiceRaw(const FileBuffer& file, const std::string& path) {
             lengths.push_back(header.pointCount);
             titles.push_back(header.title);
             plotNames.push_back(header.plotName);
-            plot.text = {};
             kept.push_back(plot);
+            kept.back().text = {};  // it views this mapping, which the reader will not have
         } else {
             const std::string why = header.isComplex != first.isComplex
                                         ? (header.isComplex ? "it is complex, plot 1 is real" : "it is real, plot 1 is complex")
@@ -796,7 +792,7 @@ DataSet openSpiceRaw(const FileBuffer& file, const std::string& path) {
         dataSet.signals.push_back(
             Signal{first.variables[i].name, normaliseQuantity(first.variables[i].type), first.isComplex, nullptr, lengths});
     const bool stepped = kept.size() == 1 && first.stepped;
-    auto reader = std::make_unique<RawColumns>(path, std::move(kept), narrow ? skip : skip, narrow);
+    auto reader = std::make_unique<RawColumns>(path, std::move(kept), skip, narrow);
     RawColumns& columns = *reader;
     dataSet.lazy = std::make_shared<LazyColumns>(path, file.identity(), std::move(reader), first.variables.size());
 
