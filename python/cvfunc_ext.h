@@ -48,7 +48,10 @@ py::handle newVector(Vector&& v);
 
 // Whether `obj` is a Vector. A plain type check: isinstance asks the
 // metaclass first, which costs more than the rest of reading a small argument.
-inline bool isVector(py::handle obj) { return PyObject_TypeCheck(obj.ptr(), gVectorBase); }
+// The package's own class first, since a check of a subclass walks its bases.
+inline bool isVector(py::handle obj) {
+    return Py_TYPE(obj.ptr()) == gVectorClass || PyObject_TypeCheck(obj.ptr(), gVectorBase);
+}
 
 // The Vector inside an object that isVector: read straight from the
 // instance, since a pybind11 cast first looks the C++ type up in its

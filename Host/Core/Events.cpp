@@ -1,7 +1,6 @@
 #include "Events.h"
 
 #include <algorithm>
-#include <strings.h>
 
 #include "FuncContract.h"
 #include "FunctionTable.h"
@@ -13,21 +12,40 @@ Events& Events::global() {
     return *events;
 }
 
-void Events::subscribe(const AutoFunc* f) { subs_.push_back(f); }
-
-void Events::unsubscribe(const AutoFunc* f) { subs_.erase(std::remove(subs_.begin(), subs_.end(), f), subs_.end()); }
-
 namespace {
 
-// The first letter first: events fire after every call, and most callbacks
-// are for another event.
-bool handles(const AutoFunc* f, std::string_view event) noexcept {
-    const char* name = f->event();
-    if (event.empty() || (name[0] | 0x20) != (event[0] | 0x20)) return false;
-    return event.size() == strlen(name) && strncasecmp(name, event.data(), event.size()) == 0;
+// ASCII letters folded, as strncasecmp does in the C locale, without its
+// cost for a word of a few letters.
+bool sameIgnoringCase(std::string_view a, std::string_view b) noexcept {
+    auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? char(c + ('a' - 'A')) : c; };
+    if (a.size() != b.size()) return false;
+    for (size_t i = 0; i < a.size(); ++i)
+        if (lower(a[i]) != lower(b[i])) return false;
+    return true;
 }
 
 }  // namespace
+
+// The callbacks are kept by event, so that a firing finds its own in one
+// comparison per event: events fire after every call, and most callbacks are
+// for another event.
+Events::Route* Events::route(std::string_view event) noexcept {
+    for (Route& r : routes_)  // the host fires events as they were subscribed: the exact text first
+        if (r.event == event) return &r;
+    for (Route& r : routes_)
+        if (sameIgnoringCase(r.event, event)) return &r;
+    return nullptr;
+}
+
+void Events::subscribe(const AutoFunc* f) {
+    const std::string_view event = f->event();
+    if (Route* r = route(event)) r->callbacks.push_back(f);
+    else routes_.push_back(Route{std::string(event), {f}});
+}
+
+void Events::unsubscribe(const AutoFunc* f) {
+    if (Route* r = route(f->event())) std::erase(r->callbacks, f);
+}
 
 // The callbacks are picked before any runs, since one may unsubscribe; they
 // are picked into room on the stack, because the events fire after every
@@ -36,20 +54,16 @@ bool handles(const AutoFunc* f, std::string_view event) noexcept {
 // past the room, the rest are collected on the heap, and should even that
 // fail they are left out of this firing rather than end the process.
 void Events::fire(std::string_view event, void* data) noexcept {
+    const Route* r = route(event);
+    if (!r) return;
     constexpr size_t kRoom = 64;
     const AutoFunc* picked[kRoom];
-    size_t n = 0;
+    const size_t n = std::min(kRoom, r->callbacks.size());
+    std::copy_n(r->callbacks.begin(), n, picked);
     std::vector<const AutoFunc*> more;
-    for (const AutoFunc* f : subs_) {
-        if (!handles(f, event)) continue;
-        if (n < kRoom) {
-            picked[n++] = f;
-            continue;
-        }
-        try {
-            more.push_back(f);
-        } catch (...) {
-        }
+    try {
+        more.assign(r->callbacks.begin() + ptrdiff_t(n), r->callbacks.end());
+    } catch (...) {
     }
     auto run = [data](const AutoFunc* f) noexcept {
         try {

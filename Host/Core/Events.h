@@ -2,6 +2,7 @@
 // host fires "PostCli" after every top-level command and "ExitCli" and "Exit"
 // when it ends.
 #pragma once
+#include <string>
 #include <string_view>
 #include <vector>
 
@@ -19,7 +20,13 @@ public:
     void fire(std::string_view event, void* data = nullptr) noexcept;
 
 private:
-    std::vector<const AutoFunc*> subs_;
+    struct Route {
+        std::string event;  // as the first subscriber wrote it; matched ignoring case
+        std::vector<const AutoFunc*> callbacks;  // in subscription order
+    };
+    Route* route(std::string_view event) noexcept;
+
+    std::vector<Route> routes_;
 };
 
 }  // namespace cv

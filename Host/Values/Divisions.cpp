@@ -10,12 +10,12 @@
 
 namespace cv {
 
-std::vector<int64_t> divisionsLike(const FuncArgs* args, int64_t n, int64_t total) {
+int64_t divisionsLike(const FuncArgs* args, int64_t total) {
     for (int i = 0; args && i < args->numArgs(); ++i) {
         int64_t d = args->numDivisions(i);
-        if (d > 1 && args->totalLength(i) == total) return std::vector<int64_t>(size_t(d), n);
+        if (d > 1 && args->totalLength(i) == total) return d;
     }
-    return {n};
+    return 1;
 }
 
 // A division that built no result joins as an empty division, so one run

@@ -14,10 +14,10 @@ class FuncArgs;
 
 namespace cv {
 
-// Division lengths of a result of n elements per division laid out like the
-// argument whose total length is `total`: one division per division of the
-// first divided argument with that total, else a single division of n.
-std::vector<int64_t> divisionsLike(const FuncArgs* args, int64_t n, int64_t total);
+// The number of divisions of a result laid out like the argument whose total
+// length is `total`: those of the first divided argument with that total,
+// else 1.
+int64_t divisionsLike(const FuncArgs* args, int64_t total);
 
 // Joins per-division results into one divided value; false with a message
 // when they cannot be joined.

@@ -177,10 +177,14 @@ char** FuncResult::makeStringBlock(int64_t n, size_t bytes, char*& block) {
 }
 
 void* FuncResult::makeRef(Kind k, std::span<const int64_t> lengths, bool cleared) {
-    ref_ = Value::makeDivided(k, lengths, cleared);
+    return useRef(Value::makeDivided(k, lengths, cleared));
+}
+
+void* FuncResult::useRef(cv::MutableValuePtr ref) {
+    ref_ = std::move(ref);
     sharedRef_.reset();
     refFromArgs_ = false;
-    refKind_ = k;
+    refKind_ = ref_->kind();
     return ref_->mutableData();
 }
 
@@ -200,31 +204,34 @@ void FuncResult::setType(VD_type values, VD_type reference) {
     refKind_ = kindOf(reference);
 }
 
-std::vector<int64_t> FuncResult::layout(int64_t n, ResultAllocType how, int64_t total) const {
-    return how == AllocLikeArg ? cv::divisionsLike(args_, n, total) : std::vector<int64_t>{n};
+cv::MutableValuePtr FuncResult::laidOut(Kind k, int64_t n, ResultAllocType how, int64_t total, bool cleared) const {
+    const int64_t divisions = how == AllocLikeArg ? cv::divisionsLike(args_, total) : 1;
+    // One division, by far the most common, needs no list of lengths.
+    if (divisions == 1) return Value::makeDivided(k, std::span<const int64_t>(&n, 1), cleared);
+    return Value::makeDivided(k, std::vector<int64_t>(size_t(divisions), n), cleared);
 }
 
 bool FuncResult::allocate(int64_t n, ResultAllocType how, int64_t total) {
     if (n < 0) return false;
-    value_ = Value::makeDivided(valueKind_, layout(n, how, total));
+    value_ = laidOut(valueKind_, n, how, total, true);
     return true;
 }
 
 bool FuncResult::allocateUninitialized(int64_t n, ResultAllocType how, int64_t total) {
     if (n < 0) return false;
-    value_ = Value::makeDivided(valueKind_, layout(n, how, total), false);
+    value_ = laidOut(valueKind_, n, how, total, false);
     return true;
 }
 
 bool FuncResult::allocateRef(int64_t n, ResultAllocType how, int64_t total) {
     if (n < 0) return false;
-    makeRef(refKind_, layout(n, how, total));
+    useRef(laidOut(refKind_, n, how, total, true));
     return true;
 }
 
 bool FuncResult::allocateRefUninitialized(int64_t n, ResultAllocType how, int64_t total) {
     if (n < 0) return false;
-    makeRef(refKind_, layout(n, how, total), false);
+    useRef(laidOut(refKind_, n, how, total, false));
     return true;
 }
 

@@ -127,7 +127,9 @@ public:
 private:
     void* makeValues(cv::Kind k, int64_t n);
     void* makeRef(cv::Kind k, std::span<const int64_t> lengths, bool cleared = true);
-    std::vector<int64_t> layout(int64_t n, ResultAllocType how, int64_t total) const;
+    void* useRef(cv::MutableValuePtr ref);
+    // A value of n elements per division, laid out as `how` and `total` say.
+    cv::MutableValuePtr laidOut(cv::Kind k, int64_t n, ResultAllocType how, int64_t total, bool cleared) const;
 
     std::string_view name_;
     const FuncArgs* args_;
