@@ -511,7 +511,7 @@ py::object wrap(cv::ValuePtr v, bool scalar) { return py::cast(Vector{std::move(
 
 py::object natural(const cv::ValuePtr& v) { return result(v, PyNone); }
 
-py::object result(const cv::ValuePtr& v, PythonReturnType declared) {
+py::object result(cv::ValuePtr v, PythonReturnType declared) {
     if (!v || v->kind() == Kind::None) return py::none();
     // Text has no unit and rarely a reference: Python's own str and list
     // serve it better than an array type, unless runs would be lost.
@@ -534,7 +534,7 @@ py::object result(const cv::ValuePtr& v, PythonReturnType declared) {
         default:
             break;
     }
-    return wrap(v, scalar);
+    return wrap(std::move(v), scalar);
 }
 
 py::object referenceElements(const cv::ValuePtr& ref) {

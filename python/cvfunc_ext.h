@@ -183,7 +183,7 @@ py::object natural(const cv::ValuePtr& v);
 // The result of a script function: a Vector for numbers (one element
 // included), str or list of str for text without divisions or reference
 // (str when the function declares one string), None for nothing.
-py::object result(const cv::ValuePtr& v, PythonReturnType declared);
+py::object result(cv::ValuePtr v, PythonReturnType declared);
 const char* argKindWord(argType k);
 
 // ---- the Vector class (vector.cpp): VectorBase, and _use_vector_class,

@@ -455,7 +455,8 @@ py::object callScript(std::string_view name, const FuncConstruct* f, std::span<P
     raiseIfInterrupted(!ok);
     if (!ok) raiseError(error);
     // Numbers in, one number out: a number, as numpy gives for scalars.
-    py::object r = result(out, info.scalars && out && out->isNumeric() ? PyNone : *declared);
+    const bool number = info.scalars && out && out->isNumeric();
+    py::object r = result(std::move(out), number ? PyNone : *declared);
     if (runs && isVector(r)) vectorOf(r).runs = std::move(runs);
     return r;
 }

@@ -476,6 +476,24 @@ void useVectorClass(py::handle cls) {
     if (!PyType_Check(cls.ptr()) || !PyType_IsSubtype(reinterpret_cast<PyTypeObject*>(cls.ptr()), gVectorBase))
         throw py::type_error("the Vector class must be a subclass of VectorBase");
     // Kept for the life of the process, as the extension's own types are.
+    auto* type = reinterpret_cast<PyTypeObject*>(cls.ptr());
+    // A class statement makes a class whose instances the cycle collector
+    // tracks. The package's class adds methods only (no instance dict, no
+    // slots), so its instances refer to no Python object that VectorBase's
+    // do not, and those hold none the collector could follow: left out of it
+    // as numpy's arrays are, a result is not linked into its list and out
+    // again, and results do not start a collection every 700 made. Done
+    // while the class has no instances (the package does so at import);
+    // subclasses made later are the collector's as usual.
+    if ((type->tp_flags & Py_TPFLAGS_HAVE_GC) && !(gVectorBase->tp_flags & Py_TPFLAGS_HAVE_GC) &&
+        type->tp_basicsize == gVectorBase->tp_basicsize && type->tp_itemsize == 0 && type->tp_dictoffset == 0 &&
+        !(type->tp_flags & Py_TPFLAGS_MANAGED_DICT) && type->tp_free == PyObject_GC_Del) {
+        type->tp_flags &= ~Py_TPFLAGS_HAVE_GC;
+        type->tp_free = PyObject_Free;
+        type->tp_traverse = nullptr;
+        type->tp_clear = nullptr;
+        PyType_Modified(type);
+    }
     PyTypeObject* previous = gVectorClass;
     gVectorClass = reinterpret_cast<PyTypeObject*>(cls.inc_ref().ptr());
     gSimpleLayout = false;

@@ -130,9 +130,10 @@ TEST(Module, UnloadingRemovesEveryRegistrationAndReloadingRestoresThem) {
 // depend on every declared option being documented.
 TEST(Module, DeclaresDocumentedOptionsWithDefaultsThatUsersCanOverride) {
     cvtest::session();
-    for (const auto& o : cv::OptionStore::global().all()) {
-        if (!o.source.empty()) EXPECT_NE(cv::optionDoc(o.name), nullptr) << o.name;  // empty: set, never declared
-    }
+    for (const auto& o : cv::OptionStore::global().all())
+        if (!o.source.empty()) {  // empty: set, never declared
+            EXPECT_NE(cv::optionDoc(o.name), nullptr) << o.name;
+        }
     // Names ignore case; an option nobody declared reads as 0.
     EXPECT_EQ(std::pair(sp_GetIntOption("interporder"), sp_GetIntOption("NoSuchOption")), std::pair(2, 0));
     cv::OptionStore::global().set("InterpOrder", "3");

@@ -199,11 +199,11 @@ Caller::~Caller() = default;
 
 // A collector per active call, reused when neither a caller nor a handler
 // still holds it (handlers may keep a copy of their message handler).
-YRef<CallMessages> Caller::messages() {
+CallMessages* Caller::messages() {
     for (auto& m : pool_)
-        if (!m->busy && m->refCount() == 1) return m;
+        if (!m->busy && m->refCount() == 1) return m.get();
     pool_.push_back(makeYRef<CallMessages>());
-    return pool_.back();
+    return pool_.back().get();
 }
 
 // ---------------------------------------------------------------- calling
@@ -459,8 +459,7 @@ bool Caller::invokeDivisionsInParallel(const FuncConstruct& f, std::span<const V
 }
 
 bool Caller::invoke(const FuncConstruct& f, std::span<const ValuePtr> args, ValuePtr& out, std::string& error) {
-    YRef<CallMessages> msgs = messages();
-    return invokeWith(f, args, out, error, *msgs, sink_);
+    return invokeWith(f, args, out, error, *messages(), sink_);
 }
 
 bool Caller::invokeWith(const FuncConstruct& f, std::span<const ValuePtr> args, ValuePtr& out, std::string& error,

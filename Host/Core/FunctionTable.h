@@ -96,7 +96,9 @@ private:
                                    std::string& error);
     bool callDivided(const FuncConstruct& f, std::span<const ValuePtr> args, int64_t divisions,
                      const std::vector<bool>& split, bool statistic, ValuePtr& out, std::string& error);
-    YRef<CallMessages> messages();
+    // A collector the pool holds: the caller uses it while it holds no other
+    // reference (it is marked busy), so a raw pointer serves.
+    CallMessages* messages();
 
     MessageSink sink_;
     const FunctionRunTime* runTime_ = nullptr;
