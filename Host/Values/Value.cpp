@@ -3,6 +3,7 @@
 #include "Value.h"
 #include "Sanitizer.h"
 
+#include <pthread.h>
 #include <sys/mman.h>
 #include <unistd.h>
 
@@ -16,6 +17,8 @@
 #include <functional>
 #include <new>
 #include <stdexcept>
+#include <type_traits>
+#include <utility>
 
 namespace cv {
 
@@ -133,6 +136,61 @@ LargeBufferCache& largeCache() {
     return *cache;
 }
 
+// Buffers of a few kilobytes to a few hundred that a script frees and asks
+// for again at once (a function called in a loop on vectors of one length):
+// each thread keeps the last few it freed and hands them out again by exact
+// size. malloc would split each from its free lists and merge it back on
+// every call, as much as the work of a call on a thousand elements. At most
+// kSlots * kMax bytes per thread are held; none under AddressSanitizer, which
+// must see every buffer freed. What a thread kept is freed when it ends, by
+// a thread-specific key: a destructor of the thread_local itself would be
+// registered by an allocation glibc cannot fail without ending the process.
+class RecentBuffers {
+public:
+    static constexpr size_t kMin = 2048, kMax = size_t(256) << 10;
+    static constexpr size_t kSlots = 4;
+
+    static bool fits(size_t bytes) noexcept { return !kAddressSanitizer && bytes >= kMin && bytes <= kMax; }
+    void* take(size_t bytes) noexcept {
+        for (Entry& e : slots_)
+            if (e.p && e.bytes == bytes) return std::exchange(e.p, nullptr);
+        return nullptr;
+    }
+    void keep(void* p, size_t bytes) noexcept {
+        if (!registered_ && !(registered_ = registerThread())) {
+            std::free(p);
+            return;
+        }
+        Entry& e = slots_[next_];
+        next_ = (next_ + 1) % kSlots;
+        std::free(e.p);  // the oldest makes room
+        e = {p, bytes};
+    }
+    void release() noexcept {
+        for (Entry& e : slots_) std::free(std::exchange(e.p, nullptr));
+    }
+
+private:
+    struct Entry {
+        void* p = nullptr;
+        size_t bytes = 0;
+    };
+    bool registerThread() noexcept {
+        static const auto key = [] {
+            std::pair<bool, pthread_key_t> k{false, {}};
+            k.first = pthread_key_create(&k.second, [](void* self) { static_cast<RecentBuffers*>(self)->release(); }) == 0;
+            return k;
+        }();
+        return key.first && pthread_setspecific(key.second, this) == 0;
+    }
+    Entry slots_[kSlots];
+    size_t next_ = 0;
+    bool registered_ = false;
+};
+static_assert(std::is_trivially_destructible_v<RecentBuffers>);
+
+constinit thread_local RecentBuffers tRecentBuffers;
+
 // `zeroed` false: the caller writes every byte before anything reads one
 // (a kernel that fills its whole result), so a kept buffer is not cleared
 // and a small one comes from malloc. A fresh mapping is zero either way.
@@ -160,8 +218,17 @@ void* zeroedAlloc(size_t bytes, bool zeroed = true) {
         madvise(p, bytes, MADV_HUGEPAGE);
         return p;
     }
+    if (RecentBuffers::fits(bytes))
+        if (void* p = tRecentBuffers.take(bytes)) {
+            if (zeroed) std::memset(p, 0, bytes);
+            return p;
+        }
     void* p = zeroed ? std::calloc(bytes, 1) : std::malloc(bytes);
-    if (!p) throw std::bad_alloc();
+    if (!p) {
+        tRecentBuffers.release();  // what this thread kept goes back before giving up
+        p = zeroed ? std::calloc(bytes, 1) : std::malloc(bytes);
+        if (!p) throw std::bad_alloc();
+    }
     return p;
 }
 
@@ -170,6 +237,8 @@ void zeroedFree(void* p, size_t bytes) {
         if (largeCache().keep(p, bytes)) return;
         munmap(p, bytes);
         gLargeBytes.fetch_sub(bytes);
+    } else if (p && RecentBuffers::fits(bytes)) {
+        tRecentBuffers.keep(p, bytes);
     } else {
         std::free(p);
     }
