@@ -51,7 +51,8 @@ lines += ["", "`BM_CallThroughTable`: one call of a two-argument scalar function
           "`BM_ElementWiseThousand`: `_Plus` of two 10^3-element vectors through the pipeline, the module loaded.", "",
           "## Script functions against numpy/scipy", "",
           "Each function is called through `cvfunc.call` on pre-built `cvfunc.Vector` arguments (conversion not "
-          "timed) and its peer on the same numpy arrays in the same process; best of at least 3 repeats. "
+          "timed) and its peer on the same numpy arrays in the same process, the two taking turns; best of at least 3 "
+          "repeats, calls of a few microseconds timed in batches of about 0.2 ms. "
           "peer/cvfunc > 1 means cvfunc is faster. cvfunc/copy is the cvfunc time over the time of `np.copyto` "
           "of the bytes the function reads (single-pass functions only): 1 is the memory system's limit. "
           "A fresh 4 KiB page costs 13-19 µs to fault in on this VM, so peers that allocate their results "
