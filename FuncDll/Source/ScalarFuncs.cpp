@@ -76,20 +76,8 @@ inline double sumOf(const double* __restrict x, int64_t n, int64_t stride) {
     return (s0 + s1) + (s2 + s3);
 }
 
-// |z| as sqrt(a^2 + b^2). The square root is done in vector registers where
-// the compiler would not (it keeps a scalar call for errno's sake).
-void magnitudes(double* __restrict out, const cplx* in, int64_t n) {
-    const double* __restrict z = reIm(in);
-    int64_t i = 0;
-#if defined(__SSE2__)
-    for (; i + 2 <= n; i += 2) {
-        __m128d z0 = _mm_loadu_pd(z + 2 * i), z1 = _mm_loadu_pd(z + 2 * i + 2);
-        __m128d re = _mm_unpacklo_pd(z0, z1), im = _mm_unpackhi_pd(z0, z1);
-        _mm_storeu_pd(out + i, _mm_sqrt_pd(_mm_add_pd(_mm_mul_pd(re, re), _mm_mul_pd(im, im))));
-    }
-#endif
-    for (; i < n; ++i) out[i] = std::sqrt(z[2 * i] * z[2 * i] + z[2 * i + 1] * z[2 * i + 1]);
-}
+// |z| as sqrt(a^2 + b^2), in the host's widest vector registers.
+void magnitudes(double* __restrict out, const cplx* in, int64_t n) { cv::vecMagnitudes(reIm(in), out, n); }
 
 // Small complex helpers for the inverse functions, on plain pairs.
 struct Pair {

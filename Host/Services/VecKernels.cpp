@@ -103,6 +103,12 @@ CV_INLINE void binaryBody(VecOp op, double* out, const double* a, const double* 
     }
 }
 
+// |z| of interleaved (re, im) pairs, the plain formula: each operation is
+// rounded alone at every level, so every level gives the same bits.
+CV_INLINE void magnitudesBody(const double* __restrict z, double* __restrict out, int64_t n) {
+    for (int64_t i = 0; i < n; ++i) out[i] = __builtin_sqrt(z[2 * i] * z[2 * i] + z[2 * i + 1] * z[2 * i + 1]);
+}
+
 // Blocks so that a zero near the front ends the search early while the
 // inner loop stays a plain reduction.
 CV_INLINE bool anyZeroBody(const double* v, int64_t n) {
@@ -279,6 +285,7 @@ CV_INLINE void binBody(const BinParams& p, const double* __restrict v, int32_t* 
 struct Table {
     void (*binary)(VecOp, double*, const double*, const double*, int64_t, VecSpread);
     bool (*anyZero)(const double*, int64_t);
+    void (*magnitudes)(const double*, double*, int64_t);
     int64_t (*extreme)(const double*, int64_t, int64_t, bool);
     double (*segments)(SegmentTerm, const double*, const double*, int64_t, int64_t, double, bool*);
     int64_t (*skip)(const double*, int64_t, int64_t, double, int);
@@ -292,6 +299,7 @@ struct Table {
         binaryBody(op, out, a, b, n, s);                                                                           \
     }                                                                                                              \
     ATTR bool anyZero(const double* v, int64_t n) { return anyZeroBody(v, n); }                                    \
+    ATTR void magnitudes(const double* z, double* out, int64_t n) { magnitudesBody(z, out, n); }                   \
     ATTR int64_t extreme(const double* y, int64_t lo, int64_t hi, bool lower) {                                    \
         return lower ? extremeBody<true>(y, lo, hi) : extremeBody<false>(y, lo, hi);                               \
     }                                                                                                              \
@@ -306,7 +314,7 @@ struct Table {
         sidesBody(v, blocks, target, out);                                                                         \
     }                                                                                                              \
     ATTR void bins(const BinParams& p, const double* v, int32_t* out, int64_t n) { binBody(p, v, out, n); }        \
-    constexpr Table table = {binary, anyZero, extreme, segments, skip, sides, bins};                                      \
+    constexpr Table table = {binary, anyZero, magnitudes, extreme, segments, skip, sides, bins};                                      \
     }
 
 CV_LEVEL(sse2, )
@@ -366,6 +374,10 @@ void cv::vecBinary(VecOp op, double* out, const double* a, const double* b, int6
 }
 
 bool cv::vecAnyZero(const double* v, int64_t n) noexcept { return n > 0 && gTable->anyZero(v, n); }
+
+void cv::vecMagnitudes(const double* reIm, double* out, int64_t n) noexcept {
+    if (n > 0) gTable->magnitudes(reIm, out, n);
+}
 
 int64_t cv::vecExtremeIndex(const double* y, int64_t lo, int64_t hi, bool lower) noexcept {
     return lo < hi ? gTable->extreme(y, lo, hi, lower) : -1;

@@ -76,6 +76,20 @@ __m256d _ZGVdN4v_erf(__m256d);
 __m256d _ZGVdN4v_erfc(__m256d);
 }
 namespace {
+// The library's vector log10 is a few units in the last place off at powers
+// of ten (log10(0.1) gives -0.99999999999999978 with its AVX2 variant), where
+// users read whole decades: 20 dB, not 19.999999999999996. A result within
+// two units of a nonzero integer is that integer, which is the correctly
+// rounded answer at the decades themselves and within the library's own
+// error elsewhere. Done in the registers the library returns.
+__attribute__((target("avx2,fma"))) __m256d log10Decades4(__m256d x) {
+    const __m256d y = _ZGVdN4v_log10(x), r = _mm256_round_pd(y, _MM_FROUND_TO_NEAREST_INT | _MM_FROUND_NO_EXC);
+    const __m256d sign = _mm256_set1_pd(-0.0);
+    const __m256d d = _mm256_andnot_pd(sign, _mm256_sub_pd(y, r));
+    const __m256d whole = _mm256_and_pd(_mm256_cmp_pd(d, _mm256_mul_pd(_mm256_andnot_pd(sign, r), _mm256_set1_pd(4.5e-16)), _CMP_LE_OQ),
+                                       _mm256_cmp_pd(r, _mm256_setzero_pd(), _CMP_NEQ_OQ));
+    return _mm256_blendv_pd(y, r, whole);
+}
 // The attribute repeats the pragma for clang, which does not apply a target
 // pragma to template instantiations.
 template <__m256d (*F)(__m256d)>
@@ -110,8 +124,8 @@ __attribute__((target("avx2,fma"))) int64_t avx2Below(const double* in, double* 
                                                       bool orEqual) {
     return orEqual ? avx2Until<F, _CMP_GE_OQ>(in, out, n, limit) : avx2Until<F, _CMP_GT_OQ>(in, out, n, limit);
 }
-constexpr Kernel kAvx2[] = {avx2<_ZGVdN4v_sin>, avx2<_ZGVdN4v_cos>, avx2<_ZGVdN4v_tan>, avx2<_ZGVdN4v_atan>, avx2<_ZGVdN4v_exp>, avx2<_ZGVdN4v_log>, avx2<_ZGVdN4v_log10>, avx2<_ZGVdN4v_sinh>, avx2<_ZGVdN4v_cosh>, avx2<_ZGVdN4v_tanh>, avx2<_ZGVdN4v_asin>, avx2<_ZGVdN4v_acos>, avx2<_ZGVdN4v_asinh>, avx2<_ZGVdN4v_acosh>, avx2<_ZGVdN4v_atanh>, avx2<_ZGVdN4v_erf>, avx2<_ZGVdN4v_erfc>};
-constexpr BelowKernel kAvx2Below[] = {avx2Below<_ZGVdN4v_sin>, avx2Below<_ZGVdN4v_cos>, avx2Below<_ZGVdN4v_tan>, avx2Below<_ZGVdN4v_atan>, avx2Below<_ZGVdN4v_exp>, avx2Below<_ZGVdN4v_log>, avx2Below<_ZGVdN4v_log10>, avx2Below<_ZGVdN4v_sinh>, avx2Below<_ZGVdN4v_cosh>, avx2Below<_ZGVdN4v_tanh>, avx2Below<_ZGVdN4v_asin>, avx2Below<_ZGVdN4v_acos>, avx2Below<_ZGVdN4v_asinh>, avx2Below<_ZGVdN4v_acosh>, avx2Below<_ZGVdN4v_atanh>, avx2Below<_ZGVdN4v_erf>, avx2Below<_ZGVdN4v_erfc>};
+constexpr Kernel kAvx2[] = {avx2<_ZGVdN4v_sin>, avx2<_ZGVdN4v_cos>, avx2<_ZGVdN4v_tan>, avx2<_ZGVdN4v_atan>, avx2<_ZGVdN4v_exp>, avx2<_ZGVdN4v_log>, avx2<log10Decades4>, avx2<_ZGVdN4v_sinh>, avx2<_ZGVdN4v_cosh>, avx2<_ZGVdN4v_tanh>, avx2<_ZGVdN4v_asin>, avx2<_ZGVdN4v_acos>, avx2<_ZGVdN4v_asinh>, avx2<_ZGVdN4v_acosh>, avx2<_ZGVdN4v_atanh>, avx2<_ZGVdN4v_erf>, avx2<_ZGVdN4v_erfc>};
+constexpr BelowKernel kAvx2Below[] = {avx2Below<_ZGVdN4v_sin>, avx2Below<_ZGVdN4v_cos>, avx2Below<_ZGVdN4v_tan>, avx2Below<_ZGVdN4v_atan>, avx2Below<_ZGVdN4v_exp>, avx2Below<_ZGVdN4v_log>, avx2Below<log10Decades4>, avx2Below<_ZGVdN4v_sinh>, avx2Below<_ZGVdN4v_cosh>, avx2Below<_ZGVdN4v_tanh>, avx2Below<_ZGVdN4v_asin>, avx2Below<_ZGVdN4v_acos>, avx2Below<_ZGVdN4v_asinh>, avx2Below<_ZGVdN4v_acosh>, avx2Below<_ZGVdN4v_atanh>, avx2Below<_ZGVdN4v_erf>, avx2Below<_ZGVdN4v_erfc>};
 }  // namespace
 #pragma GCC pop_options
 
@@ -186,6 +200,15 @@ __attribute__((target("avx512f"))) inline __m512d exp8(__m512d x) {
     return _mm512_mask_blend_pd(over, e, _mm512_set1_pd(HUGE_VAL));
 }
 
+// log10 with its decades snapped, as log10Decades4.
+__attribute__((target("avx512f"))) inline __m512d log10Decades8(__m512d x) {
+    const __m512d y = _ZGVeN8v_log10(x), r = _mm512_roundscale_pd(y, _MM_FROUND_TO_NEAREST_INT | _MM_FROUND_NO_EXC);
+    const __mmask8 whole = _mm512_cmp_pd_mask(_mm512_abs_pd(_mm512_sub_pd(y, r)),
+                                             _mm512_mul_pd(_mm512_abs_pd(r), _mm512_set1_pd(4.5e-16)), _CMP_LE_OQ) &
+                          _mm512_cmp_pd_mask(r, _mm512_setzero_pd(), _CMP_NEQ_OQ);
+    return _mm512_mask_blend_pd(whole, y, r);
+}
+
 template <__m512d (*F)(__m512d)>
 __attribute__((target("avx512f"))) void avx512(const double* in, double* out, int64_t n) {
     int64_t i = 0;
@@ -230,8 +253,8 @@ __attribute__((target("avx512f"))) int64_t avx512Below(const double* in, double*
     return orEqual ? avx512Until<F, _CMP_GE_OQ, false>(in, out, n, limit)
                    : avx512Until<F, _CMP_GT_OQ, false>(in, out, n, limit);
 }
-constexpr Kernel kAvx512[] = {avx512<_ZGVeN8v_sin>, avx512<_ZGVeN8v_cos>, avx512<_ZGVeN8v_tan>, avx512<_ZGVeN8v_atan>, avx512<exp8>, avx512<_ZGVeN8v_log>, avx512<_ZGVeN8v_log10>, avx512<_ZGVeN8v_sinh>, avx512<_ZGVeN8v_cosh>, avx512<_ZGVeN8v_tanh>, avx512<_ZGVeN8v_asin>, avx512<_ZGVeN8v_acos>, avx512<_ZGVeN8v_asinh>, avx512<_ZGVeN8v_acosh>, avx512<_ZGVeN8v_atanh>, avx512<_ZGVeN8v_erf>, avx512<_ZGVeN8v_erfc>};
-constexpr BelowKernel kAvx512Below[] = {avx512Below<_ZGVeN8v_sin>, avx512Below<_ZGVeN8v_cos>, avx512Below<_ZGVeN8v_tan>, avx512Below<_ZGVeN8v_atan>, avx512Below<exp8>, avx512Below<_ZGVeN8v_log>, avx512Below<_ZGVeN8v_log10>, avx512Below<_ZGVeN8v_sinh>, avx512Below<_ZGVeN8v_cosh>, avx512Below<_ZGVeN8v_tanh>, avx512Below<_ZGVeN8v_asin>, avx512Below<_ZGVeN8v_acos>, avx512Below<_ZGVeN8v_asinh>, avx512Below<_ZGVeN8v_acosh>, avx512Below<_ZGVeN8v_atanh>, avx512Below<_ZGVeN8v_erf>, avx512Below<_ZGVeN8v_erfc>};
+constexpr Kernel kAvx512[] = {avx512<_ZGVeN8v_sin>, avx512<_ZGVeN8v_cos>, avx512<_ZGVeN8v_tan>, avx512<_ZGVeN8v_atan>, avx512<exp8>, avx512<_ZGVeN8v_log>, avx512<log10Decades8>, avx512<_ZGVeN8v_sinh>, avx512<_ZGVeN8v_cosh>, avx512<_ZGVeN8v_tanh>, avx512<_ZGVeN8v_asin>, avx512<_ZGVeN8v_acos>, avx512<_ZGVeN8v_asinh>, avx512<_ZGVeN8v_acosh>, avx512<_ZGVeN8v_atanh>, avx512<_ZGVeN8v_erf>, avx512<_ZGVeN8v_erfc>};
+constexpr BelowKernel kAvx512Below[] = {avx512Below<_ZGVeN8v_sin>, avx512Below<_ZGVeN8v_cos>, avx512Below<_ZGVeN8v_tan>, avx512Below<_ZGVeN8v_atan>, avx512Below<exp8>, avx512Below<_ZGVeN8v_log>, avx512Below<log10Decades8>, avx512Below<_ZGVeN8v_sinh>, avx512Below<_ZGVeN8v_cosh>, avx512Below<_ZGVeN8v_tanh>, avx512Below<_ZGVeN8v_asin>, avx512Below<_ZGVeN8v_acos>, avx512Below<_ZGVeN8v_asinh>, avx512Below<_ZGVeN8v_acosh>, avx512Below<_ZGVeN8v_atanh>, avx512Below<_ZGVeN8v_erf>, avx512Below<_ZGVeN8v_erfc>};
 }  // namespace
 #pragma GCC diagnostic pop
 #pragma GCC pop_options
@@ -265,32 +288,16 @@ const Choice& chosen() {
     return c;
 }
 
-// The library's vector log10 (seen with its AVX2 variant) is a few units in the last place off
-// at powers of ten (log10(0.1) gives -0.99999999999999978), where users read
-// whole decades: 20 dB, not 19.999999999999996. A result within two units of
-// a nonzero integer is that integer, which is the correctly rounded answer at
-// the decades themselves and within the library's own error elsewhere. It
-// looks at results only, so it works in place.
-void snapDecades(double* out, int64_t n) {
-    for (int64_t i = 0; i < n; ++i) {
-        const double y = out[i], r = std::nearbyint(y), d = std::fabs(y - r);
-        out[i] = r != 0.0 && d <= std::fabs(r) * 4.5e-16 ? r : y;
-    }
-}
-
 }  // namespace
 
 void cv::vecMath(VecFn f, const double* in, double* out, int64_t n) noexcept {
     if (n <= 0 || int(f) < 0 || f >= VecFn::Count) return;
     chosen().table[int(f)](in, out, n);
-    if (f == VecFn::Log10 && chosen().width > 1) snapDecades(out, n);
 }
 
 int64_t cv::vecMathBelow(VecFn f, const double* in, double* out, int64_t n, double limit, bool orEqual) noexcept {
     if (n <= 0 || int(f) < 0 || f >= VecFn::Count) return 0;
-    const int64_t done = chosen().below[int(f)](in, out, n, limit, orEqual);
-    if (f == VecFn::Log10 && chosen().width > 1) snapDecades(out, done);
-    return done;
+    return chosen().below[int(f)](in, out, n, limit, orEqual);
 }
 
 int cv::vecMathWidth() noexcept { return chosen().width; }

@@ -65,6 +65,9 @@ namespace cv {
 void vecBinary(VecOp op, double* out, const double* a, const double* b, int64_t n, VecSpread spread) noexcept;
 // Whether any of v[0, n) is zero (either sign).
 bool vecAnyZero(const double* v, int64_t n) noexcept;
+// out[i] = sqrt(re^2 + im^2) of the pairs reIm[2i], reIm[2i + 1], each
+// operation rounded alone (the same bits at every level).
+void vecMagnitudes(const double* reIm, double* out, int64_t n) noexcept;
 
 // Index of the first largest (lower: smallest) non-NaN value of y[lo, hi),
 // or -1 when there is none.
