@@ -98,37 +98,51 @@ public:
             }
         return nullptr;
     }
+    // The buffer just freed is the likeliest to be asked for next (a loop of
+    // calls on one length): the oldest kept ones give it room. Kept buffers
+    // of sizes no longer asked for would otherwise hold every place for good.
     bool keep(void* p, size_t bytes) {
         std::lock_guard<std::mutex> lock(mutex_);
-        if (held_ + bytes > std::min(kMaxKeptBytes, maxAllocationBytes() / 16)) return false;
-        for (auto& e : entries_)
-            if (!e.p) {
-                e = {p, bytes};
+        const size_t cap = std::min(kMaxKeptBytes, maxAllocationBytes() / 16);
+        if (bytes > cap) return false;
+        for (;;) {
+            Entry *empty = nullptr, *oldest = nullptr;
+            for (auto& e : entries_) {
+                if (!e.p) empty = empty ? empty : &e;
+                else if (!oldest || e.age < oldest->age) oldest = &e;
+            }
+            if (empty && held_ + bytes <= cap) {
+                *empty = {p, bytes, ++clock_};
                 held_ += bytes;
                 return true;
             }
-        return false;
+            if (!oldest) return false;
+            giveBack(*oldest);
+        }
     }
     // Gives every kept buffer back to the system.
     void release() {
         std::lock_guard<std::mutex> lock(mutex_);
         for (auto& e : entries_)
-            if (e.p) {
-                munmap(e.p, e.bytes);
-                gLargeBytes.fetch_sub(e.bytes);
-                e.p = nullptr;
-            }
-        held_ = 0;
+            if (e.p) giveBack(e);
     }
 
 private:
     struct Entry {
         void* p = nullptr;
         size_t bytes = 0;
+        uint64_t age = 0;
     };
+    void giveBack(Entry& e) {
+        munmap(e.p, e.bytes);
+        gLargeBytes.fetch_sub(e.bytes);
+        held_ -= e.bytes;
+        e.p = nullptr;
+    }
     std::mutex mutex_;
     Entry entries_[4];
     size_t held_ = 0;
+    uint64_t clock_ = 0;
 };
 
 LargeBufferCache& largeCache() {
