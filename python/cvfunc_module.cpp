@@ -567,7 +567,9 @@ py::object function(const std::string& name) {
 std::atomic<long> gPostCliCount{0}, gExitCliCount{0}, gExitCount{0};
 // Fired after every call, by one session at a time: a load and a store, not
 // the locked increment that would cost every small call.
-void countPostCli(void*) { gPostCliCount.store(gPostCliCount.load(std::memory_order_relaxed) + 1, std::memory_order_relaxed); }
+void countPostCli(void*) {
+    gPostCliCount.store(gPostCliCount.load(std::memory_order_relaxed) + 1, std::memory_order_relaxed);
+}
 void countExitCli(void*) { ++gExitCliCount; }
 void countExit(void*) { ++gExitCount; }
 const AutoFunc gCountPostCli("PostCli", countPostCli, "cvfunc.countPostCli");

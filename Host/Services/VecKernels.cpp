@@ -314,7 +314,7 @@ struct Table {
         sidesBody(v, blocks, target, out);                                                                         \
     }                                                                                                              \
     ATTR void bins(const BinParams& p, const double* v, int32_t* out, int64_t n) { binBody(p, v, out, n); }        \
-    constexpr Table table = {binary, anyZero, magnitudes, extreme, segments, skip, sides, bins};                                      \
+    constexpr Table table = {binary, anyZero, magnitudes, extreme, segments, skip, sides, bins};                  \
     }
 
 CV_LEVEL(sse2, )

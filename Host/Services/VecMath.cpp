@@ -86,8 +86,9 @@ __attribute__((target("avx2,fma"))) __m256d log10Decades4(__m256d x) {
     const __m256d y = _ZGVdN4v_log10(x), r = _mm256_round_pd(y, _MM_FROUND_TO_NEAREST_INT | _MM_FROUND_NO_EXC);
     const __m256d sign = _mm256_set1_pd(-0.0);
     const __m256d d = _mm256_andnot_pd(sign, _mm256_sub_pd(y, r));
-    const __m256d whole = _mm256_and_pd(_mm256_cmp_pd(d, _mm256_mul_pd(_mm256_andnot_pd(sign, r), _mm256_set1_pd(4.5e-16)), _CMP_LE_OQ),
-                                       _mm256_cmp_pd(r, _mm256_setzero_pd(), _CMP_NEQ_OQ));
+    const __m256d bound = _mm256_mul_pd(_mm256_andnot_pd(sign, r), _mm256_set1_pd(4.5e-16));
+    const __m256d whole =
+        _mm256_and_pd(_mm256_cmp_pd(d, bound, _CMP_LE_OQ), _mm256_cmp_pd(r, _mm256_setzero_pd(), _CMP_NEQ_OQ));
     return _mm256_blendv_pd(y, r, whole);
 }
 // The attribute repeats the pragma for clang, which does not apply a target

@@ -192,7 +192,8 @@ private:
     bool registerThread() noexcept {
         static const auto key = [] {
             std::pair<bool, pthread_key_t> k{false, {}};
-            k.first = pthread_key_create(&k.second, [](void* self) { static_cast<RecentBuffers*>(self)->release(); }) == 0;
+            const auto atExit = [](void* self) { static_cast<RecentBuffers*>(self)->release(); };
+            k.first = pthread_key_create(&k.second, atExit) == 0;
             return k;
         }();
         return key.first && pthread_setspecific(key.second, this) == 0;
