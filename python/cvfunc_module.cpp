@@ -295,11 +295,10 @@ void report(const std::vector<Message>& messages) {
 }
 
 // Arguments in the order given; a failure names the argument.
-// A number or a text, as Python sees one.
+// A number or a text, as Python sees one (Vectors say so themselves).
 bool isScalar(py::handle a) {
     PyObject* o = a.ptr();
     if (PyFloat_Check(o) || PyLong_Check(o) || PyUnicode_Check(o) || PyComplex_Check(o)) return true;
-    if (isVector(a)) return vectorOf(a).scalar;
     if (PyList_Check(o) || PyTuple_Check(o)) return false;
     static PyObject* generic = py::object(py::module_::import("numpy").attr("generic")).release().ptr();
     return PyObject_IsInstance(o, generic) == 1;
@@ -323,7 +322,7 @@ void argumentValues(std::string_view function, std::span<PyObject* const> args, 
     for (py::handle a : args) {
         ++i;
         PyObject* o = a.ptr();
-        if (Py_TYPE(o) == gVectorClass) {  // most arguments of most calls: read once, no more checks
+        if (Py_TYPE(o) != &PyFloat_Type && isVector(a)) {  // most arguments of most calls: read whole here
             const Vector& v = vectorOf(a);
             info.scalars = info.scalars && v.scalar;
             if (v.runs) {
@@ -337,11 +336,6 @@ void argumentValues(std::string_view function, std::span<PyObject* const> args, 
         if (PyUnicode_Check(o)) {
             info.texts.resize(args.size());
             info.texts[i - 1] = true;
-        } else if (!PyFloat_Check(o) && !PyLong_Check(o) && isVector(a)) {
-            if (const Runs& r = vectorOf(a).runs) {
-                info.runs.resize(args.size());
-                info.runs[i - 1] = r;
-            }
         }
         try {
             values[i - 1] = argumentValue(a, &borrowed);

@@ -250,12 +250,7 @@ CV_INLINE int64_t skipDispatch(const double* v, int64_t k, int64_t n, double tar
 CV_INLINE void sidesBody(const double* v, int64_t blocks, double target, int8_t* out) {
     for (int64_t b = 0; b < blocks; ++b) {
         const double* p = v + b * kSkipBlock;
-        uint64_t notAbove = 0, notBelow = 0;
-        for (int64_t j = 0; j < kSkipBlock; ++j) {
-            notAbove |= uint64_t(!(p[j] > target));
-            notBelow |= uint64_t(!(p[j] < target));
-        }
-        out[b] = int8_t(int(notAbove == 0) - int(notBelow == 0));
+        out[b] = int8_t(int(onSide<1>(p, kSkipBlock, target)) - int(onSide<-1>(p, kSkipBlock, target)));
     }
 }
 

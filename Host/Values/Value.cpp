@@ -80,34 +80,29 @@ size_t checkedBytes(int64_t count, size_t esize) {
 // so the limit applies to what is held in total.
 std::atomic<size_t> gLargeBytes{0};
 
-// A few freed large buffers are kept for the next request of the same size:
-// results of a loop over runs or of repeated calls come in equal sizes, and
-// clearing a mapped buffer costs less than faulting in a fresh one.
-class LargeBufferCache {
-    static constexpr size_t kMaxKeptBytes = size_t(512) << 20;
-
+// Freed buffers kept for the next request of the same size: results of a
+// loop over runs or of repeated calls come in equal sizes. The buffer just
+// freed is the likeliest to be asked for next, so the oldest kept ones give
+// it room; kept buffers of sizes no longer asked for would otherwise hold
+// every place for good. `GiveBack` returns a buffer to the system.
+template <size_t Slots, void (*GiveBack)(void*, size_t)>
+class KeptBuffers {
 public:
-    void* take(size_t bytes) {
-        std::lock_guard<std::mutex> lock(mutex_);
-        for (auto& e : entries_)
+    void* take(size_t bytes) noexcept {
+        for (Entry& e : entries_)
             if (e.p && e.bytes == bytes) {
-                void* p = e.p;
-                e.p = nullptr;
                 held_ -= bytes;
-                return p;
+                return std::exchange(e.p, nullptr);
             }
         return nullptr;
     }
-    // The buffer just freed is the likeliest to be asked for next (a loop of
-    // calls on one length): the oldest kept ones give it room. Kept buffers
-    // of sizes no longer asked for would otherwise hold every place for good.
-    bool keep(void* p, size_t bytes) {
-        std::lock_guard<std::mutex> lock(mutex_);
-        const size_t cap = std::min(kMaxKeptBytes, maxAllocationBytes() / 16);
+    // False (nothing kept, nothing given back) when the buffer alone is
+    // beyond `cap`, the bytes kept at most.
+    bool keep(void* p, size_t bytes, size_t cap) noexcept {
         if (bytes > cap) return false;
         for (;;) {
             Entry *empty = nullptr, *oldest = nullptr;
-            for (auto& e : entries_) {
+            for (Entry& e : entries_) {
                 if (!e.p) empty = empty ? empty : &e;
                 else if (!oldest || e.age < oldest->age) oldest = &e;
             }
@@ -116,14 +111,11 @@ public:
                 held_ += bytes;
                 return true;
             }
-            if (!oldest) return false;
-            giveBack(*oldest);
+            giveBack(*oldest);  // there is one: the places are full, or bytes are held
         }
     }
-    // Gives every kept buffer back to the system.
-    void release() {
-        std::lock_guard<std::mutex> lock(mutex_);
-        for (auto& e : entries_)
+    void release() noexcept {
+        for (Entry& e : entries_)
             if (e.p) giveBack(e);
     }
 
@@ -133,16 +125,45 @@ private:
         size_t bytes = 0;
         uint64_t age = 0;
     };
-    void giveBack(Entry& e) {
-        munmap(e.p, e.bytes);
-        gLargeBytes.fetch_sub(e.bytes);
+    void giveBack(Entry& e) noexcept {
+        GiveBack(std::exchange(e.p, nullptr), e.bytes);
         held_ -= e.bytes;
-        e.p = nullptr;
     }
-    std::mutex mutex_;
-    Entry entries_[4];
+    Entry entries_[Slots];
     size_t held_ = 0;
     uint64_t clock_ = 0;
+};
+
+void unmapLarge(void* p, size_t bytes) {
+    munmap(p, bytes);
+    gLargeBytes.fetch_sub(bytes);
+}
+
+void freeSmall(void* p, size_t) { std::free(p); }
+
+// Large buffers, shared by the threads: clearing a kept mapped buffer costs
+// less than faulting in a fresh one.
+class LargeBufferCache {
+    static constexpr size_t kMaxKeptBytes = size_t(512) << 20;
+
+public:
+    void* take(size_t bytes) {
+        std::lock_guard<std::mutex> lock(mutex_);
+        return kept_.take(bytes);
+    }
+    bool keep(void* p, size_t bytes) {
+        std::lock_guard<std::mutex> lock(mutex_);
+        return kept_.keep(p, bytes, std::min(kMaxKeptBytes, maxAllocationBytes() / 16));
+    }
+    // Gives every kept buffer back to the system.
+    void release() {
+        std::lock_guard<std::mutex> lock(mutex_);
+        kept_.release();
+    }
+
+private:
+    std::mutex mutex_;
+    KeptBuffers<4, unmapLarge> kept_;
 };
 
 LargeBufferCache& largeCache() {
@@ -150,14 +171,12 @@ LargeBufferCache& largeCache() {
     return *cache;
 }
 
-// Buffers of a few kilobytes to a few hundred that a script frees and asks
-// for again at once (a function called in a loop on vectors of one length):
-// each thread keeps the last few it freed and hands them out again by exact
-// size. malloc would split each from its free lists and merge it back on
-// every call, as much as the work of a call on a thousand elements. At most
-// kSlots * kMax bytes per thread are held; none under AddressSanitizer, which
-// must see every buffer freed. What a thread kept is freed when it ends, by
-// a thread-specific key: a destructor of the thread_local itself would be
+// Buffers of a few kilobytes to a few hundred, kept by each thread: malloc
+// would split each from its free lists and merge it back on every call, as
+// much as the work of a call on a thousand elements. At most kSlots * kMax
+// bytes per thread are held; none under AddressSanitizer, which must see
+// every buffer freed. What a thread kept is freed when it ends, by a
+// thread-specific key: a destructor of the thread_local itself would be
 // registered by an allocation glibc cannot fail without ending the process.
 class RecentBuffers {
 public:
@@ -165,30 +184,14 @@ public:
     static constexpr size_t kSlots = 4;
 
     static bool fits(size_t bytes) noexcept { return !kAddressSanitizer && bytes >= kMin && bytes <= kMax; }
-    void* take(size_t bytes) noexcept {
-        for (Entry& e : slots_)
-            if (e.p && e.bytes == bytes) return std::exchange(e.p, nullptr);
-        return nullptr;
-    }
+    void* take(size_t bytes) noexcept { return kept_.take(bytes); }
     void keep(void* p, size_t bytes) noexcept {
-        if (!registered_ && !(registered_ = registerThread())) {
-            std::free(p);
-            return;
-        }
-        Entry& e = slots_[next_];
-        next_ = (next_ + 1) % kSlots;
-        std::free(e.p);  // the oldest makes room
-        e = {p, bytes};
+        if (!registered_) registered_ = registerThread();
+        if (!registered_ || !kept_.keep(p, bytes, kSlots * kMax)) std::free(p);
     }
-    void release() noexcept {
-        for (Entry& e : slots_) std::free(std::exchange(e.p, nullptr));
-    }
+    void release() noexcept { kept_.release(); }
 
 private:
-    struct Entry {
-        void* p = nullptr;
-        size_t bytes = 0;
-    };
     bool registerThread() noexcept {
         static const auto key = [] {
             std::pair<bool, pthread_key_t> k{false, {}};
@@ -198,8 +201,7 @@ private:
         }();
         return key.first && pthread_setspecific(key.second, this) == 0;
     }
-    Entry slots_[kSlots];
-    size_t next_ = 0;
+    KeptBuffers<kSlots, freeSmall> kept_;
     bool registered_ = false;
 };
 static_assert(std::is_trivially_destructible_v<RecentBuffers>);
@@ -249,9 +251,7 @@ void* zeroedAlloc(size_t bytes, bool zeroed = true) {
 
 void zeroedFree(void* p, size_t bytes) {
     if (bytes >= kMapThreshold) {
-        if (largeCache().keep(p, bytes)) return;
-        munmap(p, bytes);
-        gLargeBytes.fetch_sub(bytes);
+        if (!largeCache().keep(p, bytes)) unmapLarge(p, bytes);
     } else if (p && RecentBuffers::fits(bytes)) {
         tRecentBuffers.keep(p, bytes);
     } else {

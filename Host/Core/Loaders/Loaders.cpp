@@ -86,7 +86,8 @@ std::vector<std::size_t> LazyColumns::unread(std::vector<std::size_t> columns) c
 }
 
 void LazyColumns::read(std::vector<std::size_t> columns) {
-    if (unread(columns).empty()) return;  // the file is not even opened
+    columns = unread(std::move(columns));
+    if (columns.empty()) return;  // the file is not even opened
     const detail::FileBuffer file = detail::readWholeFile(path_, false);
     if (!(file.identity() == identity_))
         detail::fail(path_, 0,
